@@ -1,0 +1,49 @@
+// Measurement of one RWX script: reads it line by line, keeps the model record, and writes the
+// registry lines of every model end into the registry stream.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/text_file.h"
+
+namespace rwx {
+
+// The window's live check boxes, read at the moment they are needed (they may change during a run).
+class SwitchSource {
+ public:
+  virtual ~SwitchSource() = default;
+  virtual bool SkipHugeObjects() const = 0;
+  virtual bool HandleFacers() const = 0;
+  virtual bool NonCentered() const = 0;
+  virtual bool OverSized() const = 0;
+};
+
+struct MeasureInput {
+  std::string model_path;   // "(file:%s)" of warnings and errors
+  std::string work_path;    // "Application error in %s line=%s\n"
+  std::string model_name;   // <ffile>
+  std::string found_name;   // <ffname>
+  std::string format_path;  // the template, reopened at every model end
+  platform::TextFile* registry = nullptr;  // registry lines and the debug trace
+  platform::TextFile* log = nullptr;       // warnings and errors
+  bool integer_mode = false;               // run option r
+  bool debug_trace = false;                // run option d
+  const SwitchSource* switches = nullptr;
+};
+
+enum class MeasureResult { kDone, kAbort };  // kAbort: a stack or prototype limit ends the run
+
+struct Workspace;  // the matrix stack and the prototype table, made once and reused
+struct WorkspaceDeleter {
+  void operator()(Workspace* w) const;
+};
+using WorkspacePtr = std::unique_ptr<Workspace, WorkspaceDeleter>;
+WorkspacePtr CreateWorkspace();
+
+// Measures the script in `stream` (taken over and closed here). The colour sums, the facer flag
+// and the facer widening switch are cleared at the start, as for every model of a run.
+MeasureResult MeasureModelFile(std::unique_ptr<platform::InStream> stream, const MeasureInput& input,
+                               Workspace& workspace);
+
+}  // namespace rwx

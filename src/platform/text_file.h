@@ -1,0 +1,79 @@
+// Text files in the Windows sense: lines end with CR LF when written; reading in text mode drops
+// the CR of each CR LF. Also the buffered byte reader every parser of model text reads through.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// An output stream. `crlf` turns every "\n" written into "\r\n" (files); the standard streams
+// of a terminal are written as they are.
+struct TextFile {
+  std::FILE* file = nullptr;
+  bool crlf = true;
+  bool owned = true;  // false for stdout/stderr: Close flushes but does not fclose them
+};
+
+enum class OpenMode { kCreate, kAppend };
+
+// Opens `path` for writing (created or truncated, or appended to). nullptr when it cannot be opened.
+TextFile* OpenTextFile(const std::string& path, OpenMode mode);
+// Wraps a standard stream; `crlf` as for files.
+TextFile* WrapStream(std::FILE* stream, bool crlf);
+void CloseTextFile(TextFile* file);  // accepts nullptr
+struct TextFileCloser {
+  void operator()(TextFile* file) const { CloseTextFile(file); }
+};
+using TextFilePtr = std::unique_ptr<TextFile, TextFileCloser>;
+
+void WriteText(TextFile& out, std::string_view text);
+[[gnu::format(printf, 2, 3)]] void TextPrintf(TextFile& out, const char* format, ...);
+// One log message: formatted, line ends converted, flushed at once so a killed run keeps it.
+[[gnu::format(printf, 2, 3)]] void LogF(TextFile& log, const char* format, ...);
+void FlushTextFile(TextFile& out);
+
+// A buffered input stream over a FILE*, read byte by byte. In text mode a CR directly followed
+// by LF is dropped (as the C library does on Windows); in binary mode bytes pass unchanged.
+// `AtEnd` becomes true once a read has found no more bytes, like feof.
+class InStream {
+ public:
+  InStream(std::FILE* file, bool text_mode);
+  ~InStream();
+  InStream(const InStream&) = delete;
+  InStream& operator=(const InStream&) = delete;
+
+  // The next byte (0..255), or -1 at the end of the stream.
+  int Get() {
+    if (pos_ == len_ && !Fill()) return -1;
+    const int c = static_cast<unsigned char>(buffer_[pos_++]);
+    if (c == '\r' && text_mode_) return AfterCarriageReturn();
+    return c;
+  }
+  bool AtEnd() const { return at_end_; }
+
+ private:
+  bool Fill();
+  int AfterCarriageReturn();
+
+  std::FILE* file_;
+  bool text_mode_;
+  bool at_end_ = false;
+  std::vector<char> buffer_;
+  std::size_t pos_ = 0;
+  std::size_t len_ = 0;
+};
+
+// Opens `path` for reading; nullptr when it cannot be opened.
+std::unique_ptr<InStream> OpenInStream(const std::string& path, bool text_mode);
+
+// Reads a text-mode line of at most `limit` bytes including its "\n" into `line` (the "\n" kept).
+// Returns false when the stream ended before any byte or before the line end: the caller reads
+// such a last line as incomplete, as fgets followed by feof would.
+bool ReadTextLine(InStream& in, std::size_t limit, std::string& line);
+
+}  // namespace platform
