@@ -1,0 +1,145 @@
+#include "rwxsmith/dumps.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string_view>
+
+#include "rwxsmith/cob_format.h"
+
+namespace cob {
+
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// A chunk type as text: its four characters, ending early at a zero byte as a C string would.
+std::string_view TypeText(const std::array<char, 4>& type) {
+  const void* zero = std::memchr(type.data(), '\0', type.size());
+  const std::size_t length =
+      zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - type.data()) : type.size();
+  return std::string_view(type.data(), length);
+}
+
+struct CensusEntry {
+  std::array<char, 4> type{};  // as spelled at its first occurrence
+  std::size_t count = 0;
+};
+
+struct ImageEntry {
+  std::string name;  // as spelled at its first use, at most kMaxImageName characters
+  std::size_t uses = 0;
+};
+
+void CountImage(std::vector<ImageEntry>& images, const std::string& name) {
+  for (ImageEntry& entry : images) {
+    if (EqualIgnoreCase(entry.name, name)) {
+      ++entry.uses;
+      return;
+    }
+  }
+  images.push_back(ImageEntry{name, 1});
+}
+
+// Walks the extensions of one Mat1 chunk's data and counts its texture map names. A path that
+// runs past the chunk ends the walk: a name cut by the end of the data would be a wrong name.
+void CountMaterialImages(const std::uint8_t* data, std::size_t length,
+                         std::vector<ImageEntry>& images) {
+  std::size_t pos = kMaterialFixedSize;
+  // Identifier, ':', flags, 16-bit path length and at least two more bytes.
+  while (pos + 6 < length) {
+    const char identifier = static_cast<char>(data[pos]);
+    const std::size_t path_length = static_cast<std::size_t>(data[pos + 3] | (data[pos + 4] << 8));
+    pos += 5;
+    if (identifier == 't') {
+      if (path_length > length - pos) return;
+      CountImage(images, ImageNameOfPath(data + pos, path_length));
+    }
+    // The length is unsigned, so the walk only ever moves forward.
+    pos += path_length;
+    if (identifier == 't') pos += 16;  // offsets and repeats, 4 floats
+    if (identifier == 'b') pos += 20;  // offsets, repeats and amplitude, 5 floats
+  }
+}
+
+}  // namespace
+
+std::optional<std::size_t> CheckCobHeader(const std::vector<std::uint8_t>& buffer,
+                                          std::FILE* console) {
+  switch (ClassifyHeader(buffer.data(), buffer.size())) {
+    case HeaderKind::kBinary:
+      return kFileHeaderSize;
+    case HeaderKind::kNotCob:
+      std::fputs("File specified is not correctly formatted COB file", console);
+      return std::nullopt;
+    case HeaderKind::kAscii:
+    case HeaderKind::kOtherFormat:
+      break;
+  }
+  std::fputs("This program only supports Binary format COB files", console);
+  return std::nullopt;
+}
+
+std::string ImageNameOfPath(const std::uint8_t* path, std::size_t length) {
+  const void* zero = std::memchr(path, '\0', length);
+  if (zero) length = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - path);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (path[i] == '/' || path[i] == '\\') start = i + 1;
+  }
+  const std::size_t kept = std::min(length - start, kMaxImageName);
+  return std::string(reinterpret_cast<const char*>(path + start), kept);
+}
+
+void PrintChunkCensus(const std::vector<std::uint8_t>& buffer, std::FILE* console) {
+  const std::optional<std::size_t> first = CheckCobHeader(buffer, console);
+  if (!first) return;
+  std::vector<CensusEntry> entries;
+  ChunkHeader chunk;
+  for (std::size_t offset = *first; ReadChunkHeader(buffer.data(), buffer.size(), offset, chunk);
+       offset = chunk.next_offset) {
+    CensusEntry* found = nullptr;
+    for (CensusEntry& entry : entries) {
+      if (ChunkTypeIs(chunk, std::string_view(entry.type.data(), entry.type.size()))) {
+        found = &entry;
+        break;
+      }
+    }
+    if (!found) found = &entries.emplace_back(CensusEntry{chunk.type, 0});
+    ++found->count;
+  }
+  for (const CensusEntry& entry : entries) {
+    const std::string_view type = TypeText(entry.type);
+    std::fprintf(console, "  %.*s : %zu\n", static_cast<int>(type.size()), type.data(),
+                 entry.count);
+  }
+}
+
+void PrintImageCensus(const std::vector<std::uint8_t>& buffer, std::FILE* console) {
+  const std::optional<std::size_t> first = CheckCobHeader(buffer, console);
+  if (!first) return;
+  std::vector<ImageEntry> images;
+  ChunkHeader chunk;
+  for (std::size_t offset = *first; ReadChunkHeader(buffer.data(), buffer.size(), offset, chunk);
+       offset = chunk.next_offset) {
+    // Only the bytes inside the buffer are walked, whatever length the chunk claims.
+    if (ChunkTypeIs(chunk, "Mat1") && chunk.data_available > 43) {
+      CountMaterialImages(buffer.data() + chunk.data_start, chunk.data_available, images);
+    }
+  }
+  for (const ImageEntry& image : images) {
+    std::fprintf(console, "  %s (%zu)\n", image.name.c_str(), image.uses);
+  }
+  std::fprintf(console, "  %zu image%s (followed by usage count)\n", images.size(),
+               images.size() > 1 ? "s" : "");
+}
+
+}  // namespace cob
