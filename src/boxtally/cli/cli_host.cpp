@@ -1,0 +1,86 @@
+#include "boxtally/cli/cli_host.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "platform/paths.h"
+
+namespace cli {
+
+namespace {
+volatile std::sig_atomic_t g_stop_requested = 0;
+
+// First Ctrl-C: finish the model in progress, then stop, as the window's stop button does.
+// A second one ends the program at once.
+void OnInterrupt(int) {
+  if (g_stop_requested) {
+    std::signal(SIGINT, SIG_DFL);
+    std::raise(SIGINT);
+    return;
+  }
+  g_stop_requested = 1;
+}
+
+// The log on standard error shares the terminal with the progress line: every log write first
+// erases that line, so the two never mix.
+ssize_t WriteLogToStderr(void* cookie, const char* data, std::size_t size) {
+  static_cast<CliHost*>(cookie)->ClearProgressLine();
+  return static_cast<ssize_t>(std::fwrite(data, 1, size, stderr));
+}
+}  // namespace
+
+CliHost::CliHost(const CliSettings& settings) : settings_(settings) {
+  progress_enabled_ = !settings_.quiet && isatty(STDERR_FILENO) != 0;
+  std::signal(SIGINT, OnInterrupt);
+}
+
+CliHost::~CliHost() {
+  ClearProgressLine();
+  platform::CloseTextFile(log_);
+}
+
+bool CliHost::OpenLog() {
+  if (!settings_.log_path.empty()) {
+    log_ = platform::OpenTextFile(settings_.log_path, settings_.new_log ? platform::OpenMode::kCreate
+                                                                        : platform::OpenMode::kAppend);
+    return log_ != nullptr;
+  }
+  cookie_io_functions_t io{};
+  io.write = WriteLogToStderr;
+  std::FILE* stream = fopencookie(this, "w", io);
+  if (stream == nullptr) return false;
+  std::setvbuf(stream, nullptr, _IOLBF, 0);
+  log_ = new platform::TextFile{stream, /*crlf=*/false, /*owned=*/true};
+  return true;
+}
+
+bool CliHost::StopRequested() const { return g_stop_requested != 0; }
+void CliHost::ClearStopRequest() { g_stop_requested = 0; }
+std::string CliHost::ProgramDirectory() const { return platform::ProgramDirectory(); }
+std::string CliHost::WorkDirectory() const { return platform::WorkDirectory(); }
+
+void CliHost::SetStatusText(int panel, const std::string& text) {
+  (void)panel;
+  (void)text;  // the progress line says more than the status texts
+}
+
+void CliHost::ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
+  if (!progress_enabled_) return;
+  if (done >= total) {
+    ClearProgressLine();
+    return;
+  }
+  std::fprintf(stderr, "\r\033[K%zu of %zu done  %.60s", done, total, found_name.c_str());
+  std::fflush(stderr);
+  progress_shown_ = true;
+}
+
+void CliHost::ClearProgressLine() {
+  if (!progress_shown_) return;
+  std::fputs("\r\033[K", stderr);
+  progress_shown_ = false;
+}
+
+}  // namespace cli

@@ -1,0 +1,44 @@
+// The two branches of the per-model pipeline: the first entry of a zip archive, and the
+// conversion of a COB model by the converter program.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "boxtally/driver/process_model.h"
+#include "boxtally/driver/run_host.h"
+#include "platform/text_file.h"
+
+namespace driver {
+
+inline constexpr const char* kUnzipWorkFile = "unzipwk.$$$";
+inline constexpr const char* kCobWorkFile = "unzipwk.cob";
+inline constexpr const char* kRwxWorkFile = "unzipwk.rwx";
+inline constexpr const char* kConverterName = "rwxsmith";
+
+// One model on its way through the pipeline.
+struct ModelJob {
+  std::string model_path;
+  std::string found_name;
+  std::string model_name;
+  std::string suffix;     // decides the branch: "zip", "cob", anything else is RWX text
+  std::string work_path;  // the file the measurement reads; named in its messages
+  bool work_path_set = false;  // set by extraction or conversion: the clean-up removes it
+  bool from_zip = false;
+  bool cob_debug = false;
+  std::optional<std::string> saved_directory;
+};
+
+// Reduces the zip archive at job.model_path to its first entry in the work file. Returns the
+// entry opened for reading, with job.suffix taken from the entry's name, or nullptr after the
+// log line (the model then goes to clean-up).
+std::unique_ptr<platform::InStream> OpenZipEntry(RunHost& host, const RunState& run, ModelJob& job,
+                                                 std::unique_ptr<platform::InStream> archive);
+
+// Converts the COB model (plain or just extracted) with the converter program and returns the
+// converted RWX file opened for reading, or nullptr after the log line.
+std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job,
+                                                    std::unique_ptr<platform::InStream> model);
+
+}  // namespace driver

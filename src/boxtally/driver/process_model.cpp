@@ -1,0 +1,94 @@
+#include "boxtally/driver/process_model.h"
+
+#include <cctype>
+#include <memory>
+#include <optional>
+
+#include "boxtally/driver/model_branches.h"
+#include "platform/paths.h"
+
+namespace driver {
+
+namespace {
+std::string Lowered(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+const char* Outcome(bool ok) { return ok ? "success" : "failed"; }
+
+void CleanUp(RunHost& host, const ModelJob& job) {
+  const std::string unzip_work = host.WorkDirectory() + kUnzipWorkFile;
+  platform::RemoveFile(unzip_work);
+  if (job.suffix == "cob" || job.from_zip) {
+    if (job.saved_directory) platform::ChangeDirectory(*job.saved_directory);
+  }
+  if ((job.suffix == "cob" || job.from_zip) && job.work_path_set) {
+    const bool removed = platform::RemoveFile(job.work_path);
+    if (job.cob_debug) {
+      platform::LogF(host.Log(), "Debug - final remove %s  %s\n", job.work_path.c_str(),
+                     Outcome(removed));
+    }
+  }
+}
+}  // namespace
+
+std::string ModelName(const std::string& found_name, const char* suffix) {
+  std::string name = Lowered(found_name);
+  if (name.size() >= 4) name.replace(name.size() - 3, 3, suffix);
+  return name;
+}
+
+std::string TypeSuffix(const std::string& name) {
+  return Lowered(name.size() <= 3 ? name : name.substr(name.size() - 3));
+}
+
+ModelResult ProcessModel(RunHost& host, const std::string& model_path,
+                         const std::string& found_name, RunState& run) {
+  platform::TextFile& log = host.Log();
+  ModelJob job;
+  job.model_path = model_path;
+  job.found_name = found_name;
+  job.work_path = model_path;
+  job.cob_debug = host.CobDebug();
+  job.saved_directory = platform::CurrentDirectory();
+
+  host.SetStatusText(1, "Processing " + found_name);
+  host.ProcessMessages();
+  job.model_name = ModelName(found_name, "rwx");
+
+  std::unique_ptr<platform::InStream> stream = platform::OpenInStream(model_path, false);
+  if (!stream) {
+    platform::LogF(log, "Unable to open file %s\n", model_path.c_str());
+    CleanUp(host, job);
+    return ModelResult::kDone;
+  }
+  job.suffix = TypeSuffix(found_name);
+  if (job.suffix == "zip") {
+    stream = OpenZipEntry(host, run, job, std::move(stream));
+  } else if (!host.ErrorsOnly()) {
+    platform::LogF(log, "Processing file %s\n", model_path.c_str());
+  }
+  if (stream && job.suffix == "cob") stream = ConvertCobModel(host, job, std::move(stream));
+  if (!stream) {
+    CleanUp(host, job);
+    return ModelResult::kDone;
+  }
+
+  rwx::MeasureInput input;
+  input.model_path = job.model_path;
+  input.work_path = job.work_path;
+  input.model_name = job.model_name;
+  input.found_name = job.found_name;
+  input.format_path = run.format_path;
+  input.registry = run.registry;
+  input.log = &log;
+  input.integer_mode = run.integer_mode;
+  input.debug_trace = run.debug_trace;
+  input.switches = &host;
+  const rwx::MeasureResult result = rwx::MeasureModelFile(std::move(stream), input, *run.workspace);
+  CleanUp(host, job);
+  return result == rwx::MeasureResult::kAbort ? ModelResult::kAbort : ModelResult::kDone;
+}
+
+}  // namespace driver

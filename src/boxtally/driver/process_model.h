@@ -1,0 +1,36 @@
+// The per-model pipeline: turns one found file into an RWX text stream (directly, through the
+// first entry of a zip archive, or through the converter for COB models), measures it, and
+// removes the work files again.
+#pragma once
+
+#include <string>
+
+#include "boxtally/driver/run_host.h"
+#include "boxtally/rwx/measure.h"
+#include "platform/text_file.h"
+
+namespace driver {
+
+// What carries over from one model to the next during a run.
+struct RunState {
+  std::string format_path;
+  platform::TextFile* registry = nullptr;
+  bool integer_mode = false;
+  bool debug_trace = false;
+  std::string password;
+  rwx::WorkspacePtr workspace = rwx::CreateWorkspace();
+};
+
+enum class ModelResult { kDone, kAbort };  // kAbort: the measurement hit a stack limit
+
+// The registry name of a found file: lower-cased, its last three characters replaced by `suffix`
+// ("rwx", or "cob" after a conversion); names of three characters or fewer only lower-cased.
+std::string ModelName(const std::string& found_name, const char* suffix);
+
+// The last three characters of `name`, lower-cased (the whole name when it is shorter).
+std::string TypeSuffix(const std::string& name);
+
+ModelResult ProcessModel(RunHost& host, const std::string& model_path,
+                         const std::string& found_name, RunState& run);
+
+}  // namespace driver

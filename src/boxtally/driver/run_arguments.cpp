@@ -1,0 +1,60 @@
+#include "boxtally/driver/run_arguments.h"
+
+#include <cstring>
+
+namespace driver {
+
+namespace {
+OptionsResult OpenRegistry(const std::string& name, platform::OpenMode mode,
+                           platform::TextFile& log, RunOptions& options) {
+  if (options.registry_file) {
+    platform::LogF(log, "Output file already defined\n");
+    options.registry_file.reset();
+    return OptionsResult::kRegistryTwice;
+  }
+  options.registry_file.reset(platform::OpenTextFile(name, mode));
+  if (!options.registry_file) {
+    platform::LogF(log, "Unable to create/append output file %s\n", name.c_str());
+    return OptionsResult::kCannotOpenRegistry;
+  }
+  return OptionsResult::kOk;
+}
+}  // namespace
+
+OptionsResult ReadRunOptions(const std::vector<std::string>& args, platform::TextFile& log,
+                             RunOptions& options) {
+  for (std::size_t i = 3; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg.empty() || arg[0] != '-') {
+      const OptionsResult r = OpenRegistry(arg, platform::OpenMode::kAppend, log, options);
+      if (r != OptionsResult::kOk) return r;
+      continue;
+    }
+    const char letter = arg.size() > 1 ? arg[1] : '\0';
+    const std::string value = arg.size() > 2 ? arg.substr(2) : std::string();
+    if (letter == '\0') {
+      // A lone "-": there is no letter to name, and a NUL byte must not reach the log.
+      platform::LogF(log, "Unknown option: -\n");
+      continue;
+    }
+    if (std::strchr("dvrtos", letter) == nullptr) {
+      platform::LogF(log, "Unknown option: %c\n", letter);
+      continue;
+    }
+    switch (letter) {
+      case 'd': options.debug_trace = true; break;
+      case 'r': options.integer_mode = true; break;
+      case 't': options.title = value; break;
+      case 's': options.password = value; break;
+      case 'o': {
+        const OptionsResult r = OpenRegistry(value, platform::OpenMode::kCreate, log, options);
+        if (r != OptionsResult::kOk) return r;
+        break;
+      }
+      default: break;  // 'v': accepted, no effect
+    }
+  }
+  return OptionsResult::kOk;
+}
+
+}  // namespace driver

@@ -1,0 +1,44 @@
+// Everything a run reads from, or reports to, the window. The Qt window, the terminal front end
+// and the tests implement it; the core never sees which.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "boxtally/rwx/measure.h"
+#include "platform/text_file.h"
+
+namespace driver {
+
+class RunHost : public rwx::SwitchSource {
+ public:
+  // The open log stream, owned by the host for the whole run.
+  virtual platform::TextFile& Log() = 0;
+
+  // Check boxes, read at the moment they are needed.
+  virtual bool ErrorsOnly() const = 0;
+  virtual bool CobDebug() const = 0;
+
+  // The stop request: set by the host (the run button), cleared by BatchMain at its start.
+  virtual bool StopRequested() const = 0;
+  virtual void ClearStopRequest() = 0;
+
+  // Where the converter program lives, and where this process keeps its work files
+  // ("unzipwk.$$$", "unzipwk.cob", "unzipwk.rwx"). Both end with '/'.
+  virtual std::string ProgramDirectory() const = 0;
+  virtual std::string WorkDirectory() const = 0;
+
+  // Status bar panel texts (panel 1 shows the run's progress), and one round of message
+  // processing: the moment a stop request can arrive.
+  virtual void SetStatusText(int panel, const std::string& text) = 0;
+  virtual void ProcessMessages() = 0;
+
+  // Progress for hosts that show a count: `done` models finished of `total` found.
+  virtual void ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
+    (void)done;
+    (void)total;
+    (void)found_name;
+  }
+};
+
+}  // namespace driver

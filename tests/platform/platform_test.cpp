@@ -1,0 +1,146 @@
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/file_search.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/text_file.h"
+#include "support/temp_dir.h"
+
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+TEST(WildcardMatch, FollowsTheWindowsRulesIgnoringCase) {
+  struct Case { const char* pattern; const char* name; bool match; };
+  const Case cases[] = {
+      {"*.zip", "tree.zip", true},   {"*.zip", "Tree.ZIP", true},
+      {"*.zip", "tree.zipx", false}, {"*.zip", ".zip", true},
+      {"t?ee.rwx", "tree.rwx", true}, {"t?ee.rwx", "tee.rwx", false},
+      {"*", "anything", true},       {"a*b*c", "aXXbYYc", true},
+      {"a*b*c", "aXXbYY", false},    {"tree.rwx", "tree.rwx", true},
+      {"**a", "bba", true},          {"", "", true},
+      {"?", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.pattern) + " / " + c.name);
+    EXPECT_EQ(platform::WildcardMatch(c.pattern, c.name), c.match);
+  }
+}
+
+TEST(DirectoryPrefix, EndsAtTheLastSlashOfEitherKind) {
+  EXPECT_EQ(platform::DirectoryPrefixLength("tree.rwx"), 0u);
+  EXPECT_EQ(platform::DirectoryPrefixLength("objects/tree.rwx"), 8u);
+  EXPECT_EQ(platform::DirectoryPrefixLength("C:\\models\\tree"), 10u);
+  EXPECT_EQ(platform::DirectoryPrefixLength("/tree.rwx"), 1u);
+  EXPECT_EQ(platform::DirectoryPrefixLength("a\\b/c"), 4u);
+}
+
+TEST(FindFiles, ListsMatchingFilesSortedWithoutCaseHiddenOrFolders) {
+  TempDir dir;
+  for (const char* name : {"b.rwx", "A.RWX", "c.zip", ".hidden.rwx", "a2.rwx"}) {
+    WriteFile(dir / name, "x");
+  }
+  std::filesystem::create_directory(dir / "folder.rwx");
+  const std::vector<std::string> found = platform::FindFiles(dir / "*.rwx");
+  EXPECT_EQ(found, (std::vector<std::string>{"A.RWX", "a2.rwx", "b.rwx"}));
+  EXPECT_TRUE(platform::FindFiles(dir / "*.cob").empty());
+  EXPECT_TRUE(platform::FindFiles(dir / "missing/*.rwx").empty());
+  EXPECT_EQ(platform::FindFiles(dir / "C.ZIP"), std::vector<std::string>{"c.zip"});
+}
+
+TEST(TextFile, WritesCrLfLineEndsAndAppends) {
+  TempDir dir;
+  const std::string path = dir / "out.txt";
+  {
+    platform::TextFilePtr f(platform::OpenTextFile(path, platform::OpenMode::kCreate));
+    ASSERT_TRUE(f);
+    platform::TextPrintf(*f, "a %d\nb", 1);
+    platform::WriteText(*f, "\n\n");
+  }
+  EXPECT_EQ(ReadFile(path), "a 1\r\nb\r\n\r\n");
+  {
+    platform::TextFilePtr f(platform::OpenTextFile(path, platform::OpenMode::kAppend));
+    platform::LogF(*f, "%s\n", "more");
+    // LogF flushes: the line is in the file before the stream is closed.
+    EXPECT_EQ(ReadFile(path), "a 1\r\nb\r\n\r\nmore\r\n");
+  }
+  {
+    platform::TextFilePtr f(platform::OpenTextFile(path, platform::OpenMode::kCreate));
+  }
+  EXPECT_EQ(ReadFile(path), "");
+  EXPECT_EQ(platform::OpenTextFile(dir / "no/such/dir/x", platform::OpenMode::kCreate), nullptr);
+}
+
+TEST(InStream, TextModeDropsTheCrOfCrLfOnly) {
+  TempDir dir;
+  const std::string path = dir / "in.txt";
+  WriteFile(path, "a\r\nb\rc\r\r\n\r");
+  auto Read = [&](bool text) {
+    auto in = platform::OpenInStream(path, text);
+    std::string out;
+    for (int c = in->Get(); c >= 0; c = in->Get()) out.push_back(static_cast<char>(c));
+    EXPECT_TRUE(in->AtEnd());
+    return out;
+  };
+  EXPECT_EQ(Read(true), "a\nb\rc\r\n\r");
+  EXPECT_EQ(Read(false), "a\r\nb\rc\r\r\n\r");
+}
+
+TEST(InStream, ReadTextLineKeepsTheLineEndAndSplitsLongLines) {
+  TempDir dir;
+  const std::string path = dir / "in.txt";
+  WriteFile(path, "one\r\n" + std::string(10, 'x') + "\nlast");
+  auto in = platform::OpenInStream(path, true);
+  std::string line;
+  ASSERT_TRUE(platform::ReadTextLine(*in, 8, line));
+  EXPECT_EQ(line, "one\n");
+  ASSERT_TRUE(platform::ReadTextLine(*in, 8, line));
+  EXPECT_EQ(line, "xxxxxxxx");
+  ASSERT_TRUE(platform::ReadTextLine(*in, 8, line));
+  EXPECT_EQ(line, "xx\n");
+  EXPECT_FALSE(platform::ReadTextLine(*in, 8, line));  // a last line without its end
+  EXPECT_EQ(line, "last");
+  EXPECT_FALSE(platform::ReadTextLine(*in, 8, line));
+  EXPECT_EQ(line, "");
+}
+
+TEST(RunAndWait, GivesTheExitStatusOrTheReasonTheStartFailed) {
+  TempDir dir;
+  const platform::ProcessResult ok = platform::RunAndWait("/bin/sh", {"sh", "-c", "exit 3"});
+  EXPECT_EQ(ok.error, platform::SpawnError::kNone);
+  EXPECT_EQ(ok.status, 3);
+
+  const platform::ProcessResult killed =
+      platform::RunAndWait("/bin/sh", {"sh", "-c", "kill -9 $$"});
+  EXPECT_NE(killed.status, 0);
+
+  const platform::ProcessResult missing = platform::RunAndWait(dir / "rwxsmith", {"rwxsmith"});
+  EXPECT_EQ(missing.status, -1);
+  EXPECT_EQ(missing.error, platform::SpawnError::kNotFound);
+
+  const std::string junk = dir / "junk";
+  WriteFile(junk, "\x7f" "ELF not really");
+  chmod(junk.c_str(), 0755);
+  const platform::ProcessResult bad = platform::RunAndWait(junk, {"junk"});
+  EXPECT_EQ(bad.status, -1);
+  EXPECT_EQ(bad.error, platform::SpawnError::kExecFormat);
+
+  WriteFile(dir / "plain", "text");
+  EXPECT_EQ(platform::RunAndWait(dir / "plain", {"plain"}).error, platform::SpawnError::kExecFormat);
+}
+
+TEST(WorkDirectory, IsPrivateAndStable) {
+  const std::string dir = platform::WorkDirectory();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.back(), '/');
+  EXPECT_EQ(platform::WorkDirectory(), dir);
+  struct stat st {};
+  ASSERT_EQ(stat(dir.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
