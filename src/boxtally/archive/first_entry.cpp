@@ -1,0 +1,407 @@
+#include "boxtally/archive/first_entry.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include <zlib.h>
+
+#include "boxtally/archive/zip_crypto.h"
+
+namespace archive {
+
+namespace {
+
+constexpr std::size_t kReadBufferSize = 65536;  // bytes of archive read at once
+constexpr unsigned kZipSignatureLow = 0x4B50;   // "PK"
+constexpr unsigned kGzipSignature = 0x8B1F;
+constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;
+constexpr std::uint32_t kDescriptorSignature = 0x08074B50;
+constexpr unsigned kZipFlagEncrypted = 0x01;
+constexpr unsigned kZipFlagDescriptor = 0x08;  // sizes and CRC follow the data
+constexpr unsigned kMethodStored = 0;
+constexpr unsigned kMethodDeflated = 8;
+constexpr unsigned kGzipFlagMultiPart = 0x02;
+constexpr unsigned kGzipFlagExtra = 0x04;
+constexpr unsigned kGzipFlagName = 0x08;
+constexpr unsigned kGzipFlagComment = 0x10;
+constexpr unsigned kGzipFlagEncrypted = 0x20;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const {
+    if (file != nullptr) std::fclose(file);
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// The archive is read through this buffer rather than through stdio alone: zlib is handed
+// slices of it, and whatever zlib leaves unconsumed after the end of the deflate stream is
+// still here for the trailer or data descriptor that follows.
+struct ArchiveInput {
+  std::FILE* file = nullptr;
+  std::vector<std::uint8_t> raw = std::vector<std::uint8_t>(kReadBufferSize);
+  std::size_t pos = 0;  // next unread byte of raw
+  std::size_t len = 0;  // bytes of raw filled by the last read
+};
+
+// True when at least one byte is waiting; refills the buffer from the start when it is empty.
+bool Refill(ArchiveInput& in) {
+  if (in.pos < in.len) return true;
+  in.pos = 0;
+  in.len = std::fread(in.raw.data(), 1, in.raw.size(), in.file);
+  return in.len > 0;
+}
+
+int ReadByte(ArchiveInput& in) { return Refill(in) ? in.raw[in.pos++] : -1; }
+
+std::size_t ReadBytes(ArchiveInput& in, std::uint8_t* out, std::size_t count) {
+  std::size_t got = 0;
+  while (got < count && Refill(in)) {
+    const std::size_t take = std::min(count - got, in.len - in.pos);
+    std::memcpy(out + got, in.raw.data() + in.pos, take);
+    in.pos += take;
+    got += take;
+  }
+  return got;
+}
+
+bool SkipBytes(ArchiveInput& in, std::uint64_t count) {
+  while (count > 0 && Refill(in)) {
+    const std::size_t take =
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, in.len - in.pos));
+    in.pos += take;
+    count -= take;
+  }
+  return count == 0;
+}
+
+// Skips a zero-terminated gzip field, its 0 included; the end of the stream also ends it.
+void SkipZeroTerminated(ArchiveInput& in) {
+  for (int c = ReadByte(in); c > 0; c = ReadByte(in)) {
+  }
+}
+
+std::uint32_t LoadU16(const std::uint8_t* p) { return p[0] | static_cast<std::uint32_t>(p[1]) << 8; }
+std::uint32_t LoadU32(const std::uint8_t* p) {
+  return LoadU16(p) | LoadU16(p + 2) << 16;
+}
+
+struct Extraction {
+  std::string archive_path;  // for messages
+  platform::TextFile* log = nullptr;
+  std::FILE* err = nullptr;
+  FilePtr archive;
+  FilePtr work;
+  ArchiveInput input;
+  std::string password;  // empty: none given
+  bool gzip = false;
+  bool encrypted = false;
+  // Local header fields (zip only).
+  unsigned flags = 0;
+  unsigned method = kMethodDeflated;
+  unsigned mod_time = 0;
+  std::uint32_t header_crc = 0;
+  std::uint32_t compressed_size = 0;
+  std::uint32_t uncompressed_size = 0;
+  ZipKeys keys;
+  std::uint32_t crc = 0;  // running CRC-32 of the bytes written
+  std::vector<std::uint8_t> block = std::vector<std::uint8_t>(kOutputBlockSize);
+  std::size_t block_fill = 0;
+};
+
+int Fail(Extraction& x, int code, const char* message) {
+  platform::LogF(*x.log, "funzip error in %s: %s\n", x.archive_path.c_str(), message);
+  return code;
+}
+
+int FailEndedEarly(Extraction& x) {
+  return Fail(x, kUnzipBadData, x.gzip ? "gzip file ended prematurely" : "zipfile ended prematurely");
+}
+
+// Adds the filled part of the output block to the CRC and writes it; false when the work file
+// did not take all of it.
+bool FlushBlock(Extraction& x) {
+  if (x.block_fill == 0) return true;
+  x.crc = static_cast<std::uint32_t>(
+      crc32(x.crc, x.block.data(), static_cast<uInt>(x.block_fill)));
+  const std::size_t written = std::fwrite(x.block.data(), 1, x.block_fill, x.work.get());
+  const bool complete = written == x.block_fill;
+  x.block_fill = 0;
+  return complete;
+}
+
+int ReadZipHeader(Extraction& x) {
+  ArchiveInput& in = x.input;
+  int b0 = ReadByte(in);
+  int b1 = ReadByte(in);
+  // Two printable bytes are the rest of a four-byte marker such as the split-archive "PK00":
+  // the real local header's signature follows it.
+  if (b0 >= 0x30 && b0 <= 0x7F && b1 >= 0x30 && b1 <= 0x7F) {
+    ReadByte(in);
+    ReadByte(in);
+    b0 = ReadByte(in);
+    b1 = ReadByte(in);
+  }
+  std::uint8_t h[26];  // the local header after its four signature bytes
+  if (ReadBytes(in, h, sizeof h) != sizeof h || b0 != 0x03 || b1 != 0x04) {
+    return Fail(x, kUnzipBadHeader, "invalid zipfile");
+  }
+  x.flags = LoadU16(h + 2);
+  x.method = LoadU16(h + 4);
+  x.mod_time = LoadU16(h + 6);
+  x.header_crc = LoadU32(h + 10);
+  x.compressed_size = LoadU32(h + 14);
+  x.uncompressed_size = LoadU32(h + 18);
+  if (x.method != kMethodStored && x.method != kMethodDeflated) {
+    return Fail(x, kUnzipBadHeader, "first entry not deflated or stored--cannot unpack");
+  }
+  // A header whose name or extra field runs past the end of the file is damaged.
+  if (!SkipBytes(in, std::uint64_t{LoadU16(h + 22)} + LoadU16(h + 24))) {
+    return Fail(x, kUnzipBadHeader, "invalid zipfile");
+  }
+  x.encrypted = (x.flags & kZipFlagEncrypted) != 0;
+  return kUnzipOk;
+}
+
+int ReadGzipHeader(Extraction& x) {
+  ArchiveInput& in = x.input;
+  x.gzip = true;
+  std::uint8_t h[8];  // method, flags, time (4), extra flags, operating system
+  if (ReadBytes(in, h, sizeof h) != sizeof h) return Fail(x, kUnzipBadHeader, "invalid gzip file");
+  const unsigned flags = h[1];
+  if (h[0] != kMethodDeflated) return Fail(x, kUnzipBadHeader, "gzip file not deflated");
+  if ((flags & kGzipFlagMultiPart) != 0) {
+    return Fail(x, kUnzipBadHeader, "cannot handle multi-part gzip files");
+  }
+  if ((flags & kGzipFlagExtra) != 0) {
+    std::uint8_t length[2];
+    if (ReadBytes(in, length, 2) != 2 || !SkipBytes(in, LoadU16(length))) {
+      return Fail(x, kUnzipBadHeader, "invalid gzip file");
+    }
+  }
+  if ((flags & kGzipFlagName) != 0) SkipZeroTerminated(in);
+  if ((flags & kGzipFlagComment) != 0) SkipZeroTerminated(in);
+  x.encrypted = (flags & kGzipFlagEncrypted) != 0;
+  return kUnzipOk;
+}
+
+int ReadEncryptionHeader(Extraction& x) {
+  if (x.password.empty()) return Fail(x, kUnzipBadData, "Provide a password. File is encrypted");
+  x.keys = InitKeys(x.password);
+  std::uint8_t h[kEncryptionHeaderSize];
+  if (ReadBytes(x.input, h, sizeof h) != sizeof h) return FailEndedEarly(x);
+  DecryptBytes(x.keys, h, h, sizeof h);
+  // A gzip header has no field to check the last byte against: a wrong password there shows
+  // as damaged data or a CRC error instead.
+  if (x.gzip) return kUnzipOk;
+  // Streamed entries learn their CRC only after the data, so their check byte is the high
+  // byte of the modification time instead.
+  const unsigned check = (x.flags & kZipFlagDescriptor) != 0 ? x.mod_time >> 8 : x.header_crc >> 24;
+  if (h[kEncryptionHeaderSize - 1] != check) {
+    return Fail(x, kUnzipBadHeader, "incorrect password for first entry");
+  }
+  return kUnzipOk;
+}
+
+struct InflateEnder {
+  void operator()(z_stream* stream) const { inflateEnd(stream); }
+};
+
+int Inflate(Extraction& x) {
+  z_stream stream{};
+  const int init = inflateInit2(&stream, -MAX_WBITS);  // raw deflate: no zlib header
+  if (init == Z_MEM_ERROR) return Fail(x, kUnzipBadData, "out of memory");
+  if (init != Z_OK) return Fail(x, kUnzipBadData, "invalid compressed data--format violated");
+  const std::unique_ptr<z_stream, InflateEnder> ender(&stream);
+
+  ArchiveInput& in = x.input;
+  // Decrypted copy of the input buffer, index for index: bytes that zlib leaves unconsumed
+  // stay unchanged in `in.raw` for the (unencrypted) data descriptor.
+  std::vector<std::uint8_t> plain(x.encrypted ? kReadBufferSize : 0);
+  std::size_t plain_end = 0;  // plain[0, plain_end) holds the decrypted in.raw[0, plain_end)
+  for (;;) {
+    if (x.block_fill == kOutputBlockSize && !FlushBlock(x)) {
+      return Fail(x, kUnzipOutOfSpace, "out of space on workfile");
+    }
+    bool have_input = in.pos < in.len;
+    if (!have_input) {
+      have_input = Refill(in);
+      plain_end = 0;
+    }
+    const std::size_t avail = in.len - in.pos;
+    std::uint8_t* next = in.raw.data() + in.pos;
+    if (x.encrypted && avail > 0) {
+      const std::size_t from = std::max(in.pos, plain_end);
+      DecryptBytes(x.keys, in.raw.data() + from, plain.data() + from, in.len - from);
+      plain_end = in.len;
+      next = plain.data() + in.pos;
+    }
+    const std::size_t space = kOutputBlockSize - x.block_fill;
+    stream.next_in = next;
+    stream.avail_in = static_cast<uInt>(avail);
+    stream.next_out = x.block.data() + x.block_fill;
+    stream.avail_out = static_cast<uInt>(space);
+    const int ret = inflate(&stream, Z_NO_FLUSH);
+    in.pos += avail - stream.avail_in;
+    const std::size_t produced = space - stream.avail_out;
+    x.block_fill += produced;
+    switch (ret) {
+      case Z_STREAM_END:
+        return kUnzipOk;
+      case Z_OK:
+        break;
+      case Z_BUF_ERROR:  // no progress: the output block is full, or the input has run out
+        if (!have_input && produced == 0) return FailEndedEarly(x);
+        break;
+      case Z_MEM_ERROR:
+        return Fail(x, kUnzipBadData, "out of memory");
+      default:
+        return Fail(x, kUnzipBadData, "invalid compressed data--format violated");
+    }
+  }
+}
+
+int CopyStored(Extraction& x) {
+  const std::int64_t expected =
+      std::int64_t{x.compressed_size} - (x.encrypted ? std::int64_t{kEncryptionHeaderSize} : 0);
+  if (expected != std::int64_t{x.uncompressed_size}) {
+    std::fprintf(x.err, "len %ld, siz %ld\n", static_cast<long>(x.uncompressed_size),
+                 static_cast<long>(x.compressed_size));
+    return Fail(x, kUnzipLengthMismatch, "invalid compressed data--length mismatch");
+  }
+  ArchiveInput& in = x.input;
+  std::uint32_t remaining = x.uncompressed_size;
+  while (remaining > 0) {
+    if (x.block_fill == kOutputBlockSize && !FlushBlock(x)) {
+      return Fail(x, kUnzipOutOfSpace, "out of space on workfile");
+    }
+    // The sizes come from the header; a file that ends sooner is damaged, not short data.
+    if (!Refill(in)) return FailEndedEarly(x);
+    const std::size_t take = std::min({std::size_t{remaining}, in.len - in.pos,
+                                       kOutputBlockSize - x.block_fill});
+    std::uint8_t* out = x.block.data() + x.block_fill;
+    if (x.encrypted) {
+      DecryptBytes(x.keys, in.raw.data() + in.pos, out, take);
+    } else {
+      std::memcpy(out, in.raw.data() + in.pos, take);
+    }
+    in.pos += take;
+    x.block_fill += take;
+    remaining -= static_cast<std::uint32_t>(take);
+  }
+  return kUnzipOk;
+}
+
+// The CRC-32 the extracted bytes must have: from the gzip trailer, the data descriptor or the
+// local header. The data descriptor is read from the first byte after the entry data.
+int ReadExpectedCrc(Extraction& x, std::uint32_t& expected) {
+  ArchiveInput& in = x.input;
+  if (x.gzip) {
+    std::uint8_t trailer[8];  // CRC-32, size modulo 2^32
+    if (ReadBytes(in, trailer, sizeof trailer) != sizeof trailer) return FailEndedEarly(x);
+    expected = LoadU32(trailer);
+    return kUnzipOk;
+  }
+  if ((x.flags & kZipFlagDescriptor) == 0) {
+    expected = x.header_crc;
+    return kUnzipOk;
+  }
+  // The descriptor's signature is optional in the zip format; without it the CRC comes first.
+  std::uint8_t descriptor[16];
+  if (ReadBytes(in, descriptor, 4) != 4) return FailEndedEarly(x);
+  const bool signed_descriptor = LoadU32(descriptor) == kDescriptorSignature;
+  const std::size_t rest = signed_descriptor ? 12 : 8;
+  if (ReadBytes(in, descriptor + 4, rest) != rest) return FailEndedEarly(x);
+  expected = LoadU32(signed_descriptor ? descriptor + 4 : descriptor);
+  return kUnzipOk;
+}
+
+int Extract(Extraction& x) {
+  ArchiveInput& in = x.input;
+  const int b0 = ReadByte(in);
+  const int b1 = ReadByte(in);
+  const unsigned signature = b0 < 0 || b1 < 0 ? 0 : static_cast<unsigned>(b0 | b1 << 8);
+  int result = kUnzipOk;
+  if (signature == kZipSignatureLow) {
+    result = ReadZipHeader(x);
+  } else if (signature == kGzipSignature) {
+    result = ReadGzipHeader(x);
+  } else {
+    result = Fail(x, kUnzipBadHeader, "input not a zip or gzip file");
+  }
+  if (result != kUnzipOk) return result;
+  // A password given for an entry that is not encrypted is ignored.
+  if (x.encrypted && (result = ReadEncryptionHeader(x)) != kUnzipOk) return result;
+
+  result = x.gzip || x.method == kMethodDeflated ? Inflate(x) : CopyStored(x);
+  if (result != kUnzipOk) return result;
+  if (!FlushBlock(x) || std::fflush(x.work.get()) != 0) {
+    return Fail(x, kUnzipOutOfSpace, "out of space on workfile");
+  }
+
+  std::uint32_t expected = 0;
+  if ((result = ReadExpectedCrc(x, expected)) != kUnzipOk) return result;
+  if (expected != x.crc) return Fail(x, kUnzipBadData, "invalid compressed data--crc error");
+
+  if (!x.gzip) {
+    std::uint8_t next[4];
+    if (ReadBytes(in, next, 4) == 4 && LoadU32(next) == kLocalHeaderSignature) {
+      std::fprintf(x.err, "funzip warning: zipfile has more than one entry--rest ignored %s\n",
+                   x.archive_path.c_str());
+    }
+  }
+  if (std::fclose(x.work.release()) != 0) {
+    return Fail(x, kUnzipOutOfSpace, "out of space on workfile");
+  }
+  return kUnzipOk;
+}
+
+}  // namespace
+
+int UnzipFirst(const std::vector<std::string>& args, platform::TextFile& log) {
+  return UnzipFirst(args, log, stderr);
+}
+
+int UnzipFirst(const std::vector<std::string>& args, platform::TextFile& log, std::FILE* err) {
+  Extraction x;
+  x.log = &log;
+  x.err = err;
+  std::size_t next = 1;
+  if (next < args.size() && !args[next].empty() && args[next][0] == '-') {
+    x.password = args[next].substr(1);
+    ++next;
+  }
+  if (next < args.size()) x.archive_path = args[next];
+  x.archive.reset(x.archive_path.empty() ? nullptr : std::fopen(x.archive_path.c_str(), "rb"));
+  if (x.archive == nullptr) return Fail(x, kUnzipCannotOpen, "cannot find input file");
+  x.input.file = x.archive.get();
+  if (next + 1 < args.size()) x.work.reset(std::fopen(args[next + 1].c_str(), "wb"));
+  if (x.work == nullptr) return Fail(x, kUnzipCannotOpen, "cannot write to workfile");
+  return Extract(x);
+}
+
+std::unique_ptr<platform::InStream> ExtractToWorkFile(const std::string& archive_path,
+                                                      const std::string& password,
+                                                      platform::TextFile& log,
+                                                      const std::string& work_path) {
+  // Cutting a long password would only turn into a puzzling "incorrect password" later.
+  if (password.size() > kMaxPasswordLength) {
+    platform::LogF(log, "password longer than %zu characters refused for file:%s\n",
+                   kMaxPasswordLength, archive_path.c_str());
+    return nullptr;
+  }
+  std::vector<std::string> args{"funzip"};
+  // An archive path that itself begins with "-" would be taken for the password: an empty
+  // password entry in front of it keeps it a path.
+  if (!password.empty() || archive_path.starts_with('-')) args.push_back("-" + password);
+  args.push_back(archive_path);
+  args.push_back(work_path);
+  const int result = UnzipFirst(args, log);
+  if (result != kUnzipOk) {
+    platform::LogF(log, "error from unzip=%d for file:%s\n", result, archive_path.c_str());
+    return nullptr;
+  }
+  return platform::OpenInStream(work_path, true);
+}
+
+}  // namespace archive

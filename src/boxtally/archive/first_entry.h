@@ -1,0 +1,51 @@
+// Extraction of a zip archive's first entry (or of a one-member gzip stream) into a work file:
+// stored or deflated data, traditional decryption, data descriptor and CRC-32 check. The entry
+// is streamed, so memory use does not depend on its size.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/text_file.h"
+
+namespace archive {
+
+inline constexpr std::size_t kOutputBlockSize = 32768;  // bytes written to the work file at once
+inline constexpr std::size_t kMaxPasswordLength = 62;   // characters ExtractToWorkFile accepts
+
+// Result codes of UnzipFirst. Callers and the log line "error from unzip=%d" show the numbers,
+// so they are fixed; several messages share one code.
+enum UnzipResult : int {
+  kUnzipOk = 0,
+  kUnzipBadData = 1,         // no password, out of memory, damaged data, early end, CRC error
+  kUnzipCannotOpen = 2,      // the archive or the work file cannot be opened
+  kUnzipBadHeader = 3,       // not zip or gzip, damaged header, other method, wrong password
+  kUnzipLengthMismatch = 4,  // stored entry whose two sizes disagree
+  kUnzipOutOfSpace = 9,      // the work file could not be written completely
+};
+
+// Extracts the first entry. `args` is read like a command line: position 0 is not read; an
+// entry beginning with "-" carries the password (the rest of it; empty means none); then the
+// archive path, then the work file path (created or truncated). Returns an UnzipResult; before
+// a non-zero one, writes "funzip error in <archive>: <message>" to `log`. Two notes go to `err`
+// (standard error by default), never to the log: the sizes of a stored entry whose lengths
+// disagree, and a warning when more entries follow the first. Both files are closed on return;
+// after a failure the work file may hold part of the entry.
+[[nodiscard]] int UnzipFirst(const std::vector<std::string>& args, platform::TextFile& log);
+[[nodiscard]] int UnzipFirst(const std::vector<std::string>& args, platform::TextFile& log,
+                             std::FILE* err);
+
+// Extracts the first entry of `archive_path` into `work_path` (password may be empty) and
+// returns the work file opened for reading in text mode. nullptr after a failure, which is
+// logged as "error from unzip=<code> for file:<archive>" after UnzipFirst's own line; a
+// password over kMaxPasswordLength characters is refused with one log line of its own; a work
+// file that cannot be reopened gives nullptr without a line.
+std::unique_ptr<platform::InStream> ExtractToWorkFile(const std::string& archive_path,
+                                                      const std::string& password,
+                                                      platform::TextFile& log,
+                                                      const std::string& work_path);
+
+}  // namespace archive

@@ -1,0 +1,89 @@
+#include "boxtally/archive/zip_first_name.h"
+
+#include <cstdint>
+
+namespace archive {
+
+namespace {
+
+constexpr int kZipMethodStored = 0;
+constexpr int kZipMethodDeflated = 8;
+constexpr int kGzipMethodDeflated = 8;
+constexpr int kGzipFlagMultiPart = 0x02;
+constexpr int kGzipFlagExtra = 0x04;
+constexpr int kGzipFlagName = 0x08;
+
+// Little-endian 16-bit value of the next two bytes; nullopt when the stream ends first.
+std::optional<unsigned> ReadU16(std::FILE* stream) {
+  const int lo = std::fgetc(stream);
+  const int hi = std::fgetc(stream);
+  if (lo == EOF || hi == EOF) return std::nullopt;
+  return static_cast<unsigned>(lo) | static_cast<unsigned>(hi) << 8;
+}
+
+bool Skip(std::FILE* stream, unsigned count) {
+  for (unsigned i = 0; i < count; ++i) {
+    if (std::fgetc(stream) == EOF) return false;
+  }
+  return true;
+}
+
+bool IsMarkerByte(int c) { return c >= 0x30 && c <= 0x7F; }
+
+std::optional<std::string> ZipName(std::FILE* stream) {
+  int b0 = std::fgetc(stream);
+  int b1 = std::fgetc(stream);
+  // Two printable bytes ("00" of the split-archive marker "PK00") belong to a four-byte marker
+  // in front of the real local header: skip its "PK" and take the next two bytes instead.
+  if (IsMarkerByte(b0) && IsMarkerByte(b1)) {
+    std::fgetc(stream);
+    std::fgetc(stream);
+    b0 = std::fgetc(stream);
+    b1 = std::fgetc(stream);
+  }
+  std::uint8_t header[26];  // the local header after its four signature bytes
+  if (std::fread(header, 1, sizeof header, stream) != sizeof header) return std::nullopt;
+  if (b0 != 0x03 || b1 != 0x04) return std::nullopt;
+  const int method = header[4] | header[5] << 8;
+  if (method != kZipMethodStored && method != kZipMethodDeflated) return std::nullopt;
+  const std::size_t name_length = header[22] | static_cast<std::size_t>(header[23]) << 8;
+  if (name_length > kMaxZipNameLength) return std::nullopt;
+  std::string name(name_length, '\0');
+  // A name cut short by the end of the file is a damaged header, not a shorter name.
+  if (std::fread(name.data(), 1, name_length, stream) != name_length) return std::nullopt;
+  name.resize(name.find('\0') == std::string::npos ? name.size() : name.find('\0'));
+  return name;
+}
+
+std::optional<std::string> GzipName(std::FILE* stream) {
+  std::uint8_t header[8];  // method, flags, time (4), extra flags, operating system
+  if (std::fread(header, 1, sizeof header, stream) != sizeof header) return std::nullopt;
+  const int flags = header[1];
+  if (header[0] != kGzipMethodDeflated || (flags & kGzipFlagMultiPart) != 0) return std::nullopt;
+  if ((flags & kGzipFlagExtra) != 0) {
+    const std::optional<unsigned> extra_length = ReadU16(stream);
+    if (!extra_length || !Skip(stream, *extra_length)) return std::nullopt;
+  }
+  std::string name;
+  if ((flags & kGzipFlagName) == 0) return name;
+  // The name ends at a 0 byte, at 0xFF or at the end of the stream; what does not fit the
+  // caller's name buffer is cut off rather than read on.
+  while (name.size() < kMaxGzipNameLength) {
+    const int c = std::fgetc(stream);
+    if (c == EOF || c == 0x00 || c == 0xFF) break;
+    name.push_back(static_cast<char>(c));
+  }
+  return name;
+}
+
+}  // namespace
+
+std::optional<std::string> ZipFirstName(std::FILE* stream) {
+  const std::optional<unsigned> signature = ReadU16(stream);
+  if (!signature) return std::nullopt;
+  if (*signature == 0x4B50) return ZipName(stream);
+  if (*signature == 0x8B1F) return GzipName(stream);
+  return std::nullopt;
+}
+
+}  // namespace archive

@@ -1,0 +1,22 @@
+// The name of a zip archive's first entry (or the name stored in a gzip header), read from the
+// first local header alone; the central directory is never read.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+namespace archive {
+
+inline constexpr std::size_t kMaxZipNameLength = 512;    // bytes; a longer zip name is refused
+inline constexpr std::size_t kMaxGzipNameLength = 1255;  // bytes; a longer gzip name is cut here
+
+// Reads `stream` (binary, at its first byte) forward far enough to return the first entry's
+// name, bytes as stored (folders kept, no character set conversion, cut at a 0 byte). An empty
+// name is a success. nullopt: not zip or gzip, a short or wrong header, a method other than
+// stored or deflated, a zip name over kMaxZipNameLength, gzip flag 0x02. The stream is left
+// wherever reading stopped; the caller closes it.
+std::optional<std::string> ZipFirstName(std::FILE* stream);
+
+}  // namespace archive
