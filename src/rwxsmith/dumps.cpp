@@ -89,7 +89,7 @@ std::optional<std::size_t> CheckCobHeader(const std::vector<std::uint8_t>& buffe
 }
 
 std::string ImageNameOfPath(const std::uint8_t* path, std::size_t length) {
-  const void* zero = std::memchr(path, '\0', length);
+  const void* zero = length == 0 ? nullptr : std::memchr(path, '\0', length);
   if (zero) length = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - path);
   std::size_t start = 0;
   for (std::size_t i = 0; i < length; ++i) {

@@ -24,6 +24,7 @@ char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 // Text stored with a length: it ends at a zero byte if it holds one, as the C strings it was
 // written from did, and keeps at most `limit` characters.
 std::string CutText(const std::uint8_t* bytes, std::size_t length, std::size_t limit) {
+  if (length == 0) return {};
   const void* zero = std::memchr(bytes, '\0', length);
   if (zero) length = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes);
   return std::string(reinterpret_cast<const char*>(bytes), std::min(length, limit));
