@@ -1,0 +1,210 @@
+#include "boxtally/rwx/measure.h"
+
+#include "boxtally/rwx/registry_writer.h"
+#include "boxtally/rwx/script_reader.h"
+#include "boxtally/rwx/stack_commands.h"
+#include "boxtally/rwx/workspace.h"
+
+namespace rwx {
+
+namespace {
+
+void HandleModelBegin(Workspace& workspace, const MeasureInput& input) {
+  ModelRecord& record = workspace.record;
+  if (record.model_state != kModelNone) {
+    platform::LogF(*input.log, "Warning: Multiple ModelBegin command! (file:%s)\n",
+                   input.model_path.c_str());
+  }
+  record.model_state = kModelOpen;
+  ResetModelContents(record);
+  record.model_open = true;
+  ResetMatrixStack(workspace.stack);
+  workspace.prototypes.count = 0;
+}
+
+// "modelend", and the end of the script: writes the model when one was opened since the last write.
+StepResult HandleModelEnd(Workspace& workspace, const MeasureInput& input) {
+  ModelRecord& record = workspace.record;
+  AverageColours(record);
+  if (!record.model_open) record.model_state = kModelWritten;
+  if (record.model_state < 0) return StepResult::kContinue;
+  record.model_open = false;
+  const bool written = WriteRegistryLines(workspace, input);
+  // A killed run keeps the complete lines of every model measured so far.
+  platform::FlushTextFile(*input.registry);
+  if (!written) return StepResult::kFailed;
+  --record.model_state;
+  return StepResult::kContinue;
+}
+
+StepResult HandleClumpBeginWithModel(Workspace& workspace, const MeasureInput& input) {
+  ModelRecord& record = workspace.record;
+  if (record.model_state == kModelNone) record.model_state = kModelOpen;
+  record.model_open = true;
+  return HandleClumpBegin(workspace, input);
+}
+
+int IntegerArgument(std::string_view line, int k) {
+  int value = 0;
+  ParseInteger(Argument(line, k), value);
+  return value;
+}
+
+void HandleGeometry(CommandCode code, Workspace& workspace, std::string_view line) {
+  float v[3] = {0.0f, 0.0f, 0.0f};
+  switch (code) {
+    case kCmdVertex:
+      ReadRealArguments(line, v, 3);
+      return AddPoint(workspace, v[0], v[1], v[2]);
+    case kCmdBlock:
+      ReadRealArguments(line, v, 3);
+      return AddBlock(workspace, v[0], v[1], v[2]);
+    case kCmdSphere:
+      ReadRealArguments(line, v, 1);
+      return AddSphere(workspace, v[0], IntegerArgument(line, 2));
+    case kCmdHemisphere:
+      ReadRealArguments(line, v, 1);
+      return AddHemisphere(workspace, v[0], IntegerArgument(line, 2));
+    case kCmdCylinder:
+      ReadRealArguments(line, v, 3);
+      return AddCylinder(workspace, v[0], v[1], v[2], IntegerArgument(line, 4));
+    case kCmdCone:
+      ReadRealArguments(line, v, 2);
+      return AddCone(workspace, v[0], v[1], IntegerArgument(line, 3));
+    case kCmdDisc:
+      ReadRealArguments(line, v, 2);
+      return AddDisc(workspace, v[0], v[1], IntegerArgument(line, 3));
+    case kCmdPolygon:
+      return AddPolygons(workspace, 1);
+    default:
+      return;
+  }
+}
+
+void HandleSurfaceCommand(CommandCode code, Workspace& workspace, const MeasureInput& input,
+                          std::string_view line) {
+  ModelRecord& record = workspace.record;
+  if (code == kCmdTexture) return AddTexture(record, Argument(line, 1));
+  if (code == kCmdColor) {
+    float c[3] = {0.0f, 0.0f, 0.0f};
+    ReadRealSequence(line, c, 3);
+    return AddColour(record, c[0], c[1], c[2]);
+  }
+  const bool handle_facers = input.switches != nullptr && input.switches->HandleFacers();
+  SetAxisAlignment(record, NameArgument(Argument(line, 1)), handle_facers);
+}
+
+StepResult Dispatch(CommandCode code, Workspace& workspace, const MeasureInput& input,
+                    std::string_view line) {
+  switch (code) {
+    case kCmdModelBegin:
+      HandleModelBegin(workspace, input);
+      break;
+    case kCmdModelEnd:
+      return HandleModelEnd(workspace, input);
+    case kCmdClumpBegin:
+      return HandleClumpBeginWithModel(workspace, input);
+    case kCmdClumpEnd:
+      HandleClumpEnd(workspace, input);
+      break;
+    case kCmdProtoBegin:
+      return HandleProtoBegin(workspace, input, line);
+    case kCmdProtoEnd:
+      return HandleProtoEnd(workspace, input);
+    case kCmdProtoInstance:
+      HandleProtoInstance(workspace, input, line);
+      break;
+    case kCmdTransformBegin:
+      return HandleTransformBegin(workspace, input);
+    case kCmdTransformEnd:
+      HandleTransformEnd(workspace, input);
+      break;
+    case kCmdIdentity:
+      HandleIdentity(workspace);
+      break;
+    case kCmdTranslate:
+      HandleTranslate(workspace, input, line);
+      break;
+    case kCmdRotate:
+      HandleRotate(workspace, input, line);
+      break;
+    case kCmdScale:
+      HandleScale(workspace, input, line);
+      break;
+    case kCmdTransformJoint:
+    case kCmdTransform:
+      HandleTransform(workspace, input, line);
+      break;
+    case kCmdTexture:
+    case kCmdColor:
+    case kCmdAxisAlignment:
+      HandleSurfaceCommand(code, workspace, input, line);
+      break;
+    default:
+      HandleGeometry(code, workspace, line);
+      break;
+  }
+  return StepResult::kContinue;
+}
+
+MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
+                         Workspace& workspace) {
+  std::string& line = workspace.line;
+  while (!stream.AtEnd()) {
+    ReadScriptLine(stream, line);
+    CommandCode code = kCmdModelEnd;  // the end of the script ends the model, whatever the line held
+    if (!stream.AtEnd()) {
+      NormaliseLine(line);
+      code = ClassifyLine(line);
+      if (code <= kCmdNone) continue;
+    }
+    StepResult step = StepResult::kFailed;
+    try {
+      step = Dispatch(code, workspace, input, line);
+    } catch (...) {
+      step = StepResult::kFailed;  // this line alone is lost; the model goes on
+    }
+    if (step == StepResult::kAbort) return MeasureResult::kAbort;
+    if (step == StepResult::kFailed) {
+      const std::string shown(line.substr(0, line.find('\n')));
+      platform::LogF(*input.log, "Application error in %s line=%s\n", input.work_path.c_str(),
+                     shown.c_str());
+    }
+  }
+  return MeasureResult::kDone;
+}
+
+}  // namespace
+
+void WorkspaceDeleter::operator()(Workspace* w) const { delete w; }
+
+WorkspacePtr CreateWorkspace() {
+  WorkspacePtr workspace(new Workspace);
+  InitPrototypeTable(workspace->prototypes);
+  workspace->line.reserve(kMaxLineLength + 1);
+  workspace->template_line.reserve(kMaxTemplateLine + 1);
+  ResetWorkspace(*workspace);
+  return workspace;
+}
+
+MeasureResult MeasureModelFile(std::unique_ptr<platform::InStream> stream, const MeasureInput& input,
+                               Workspace& workspace) {
+  // Missing streams become sinks, so no handler needs to ask.
+  platform::TextFile sink{nullptr, false, false};
+  MeasureInput with_sinks;
+  const MeasureInput* in = &input;
+  if (input.registry == nullptr || input.log == nullptr) {
+    with_sinks = input;
+    if (with_sinks.registry == nullptr) with_sinks.registry = &sink;
+    if (with_sinks.log == nullptr) with_sinks.log = &sink;
+    in = &with_sinks;
+  }
+  ResetWorkspace(workspace);
+  MeasureResult result = MeasureResult::kDone;
+  if (stream) result = ReadScript(*stream, *in, workspace);
+  stream.reset();
+  ClearPrototypeTable(workspace.prototypes);
+  return result;
+}
+
+}  // namespace rwx

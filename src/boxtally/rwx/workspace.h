@@ -1,0 +1,52 @@
+// The state one measurement works on: the matrix stack, the prototype table and the model record,
+// with the reading buffers. Made once per run and reused for every model file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "boxtally/rwx/matrix.h"
+#include "boxtally/rwx/measure.h"
+#include "boxtally/rwx/model_record.h"
+#include "boxtally/rwx/prototype_table.h"
+
+namespace rwx {
+
+inline constexpr int kMaxSides = 10000;  // side counts of cylinder, cone and disc are clamped to 0..it
+inline constexpr std::size_t kMaxWarnedTemplateLines = 64;  // template lines remembered as warned
+
+struct Workspace {
+  MatrixStack stack;
+  PrototypeTable prototypes;
+  ModelRecord record;
+  bool definition_mode = false;  // between "protobegin" and "protoend"
+  int clump_depth = 0;           // open "clumpbegin" blocks
+  std::string line;              // the script line being handled
+  std::string template_line;     // the template line being expanded
+  std::vector<std::string> warned_template_lines;  // each bad template line is warned about once
+};
+
+// Everything a measurement starts from: level 0 with the identity, an empty prototype table, an
+// empty model record (colour sums and facer flag included), definition mode off, clump depth 0.
+void ResetWorkspace(Workspace& workspace);
+
+// The point (x, y, z, 1) through the current matrix: into the open prototype definition in
+// definition mode, otherwise into the box and the vertex count.
+void AddPoint(Workspace& workspace, float x, float y, float z);
+// n polygons: to the open definition in definition mode, otherwise to the model.
+void AddPolygons(Workspace& workspace, std::int64_t n);
+// The 8 corners x in {+w/2, -w/2}, y in {+h/2, -h/2} (or {h, 0} when `based`), z in {+d/2, -d/2},
+// x varying slowest and z fastest.
+void AddBoxCorners(Workspace& workspace, float w, float h, float d, bool based);
+
+// Geometry commands, each with its arguments as read from the line.
+void AddBlock(Workspace& workspace, float w, float h, float d);
+void AddSphere(Workspace& workspace, float radius, int density);
+void AddHemisphere(Workspace& workspace, float radius, int density);
+void AddCylinder(Workspace& workspace, float height, float bottom_radius, float top_radius,
+                 int sides);
+void AddCone(Workspace& workspace, float height, float radius, int sides);
+void AddDisc(Workspace& workspace, float y, float radius, int sides);
+
+}  // namespace rwx
