@@ -78,7 +78,8 @@ std::vector<std::uint8_t> ReadBack(std::FILE* file) {
   std::rewind(file);
   std::uint8_t chunk[4096];
   std::size_t n = 0;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    bytes.insert(bytes.end(), chunk, chunk + n);
   return bytes;
 }
 

@@ -11,8 +11,9 @@
 
 namespace cob {
 
-inline constexpr std::size_t kMaxImageName = 31;     // characters of an image name kept
-inline constexpr std::size_t kMaterialFixedSize = 37;  // bytes of a Mat1 chunk before its extensions
+inline constexpr std::size_t kMaxImageName = 31;  // characters of an image name kept
+// Bytes of Mat1 data before its extensions: number, shader, facet, angle, eight floats.
+inline constexpr std::size_t kMaterialFixedSize = 37;
 
 // Accepts a binary COB header and returns the offset of the first chunk. Otherwise prints, to
 // `console` and without a line end, "File specified is not correctly formatted COB file"

@@ -89,7 +89,8 @@ struct SeqRun {
 };
 
 void NoteFrames(SeqRun& run, const Channel& channel) {
-  for (const Keyframe& key : channel.keys) run.highest_frame = std::max(run.highest_frame, key.frame);
+  for (const Keyframe& key : channel.keys)
+    run.highest_frame = std::max(run.highest_frame, key.frame);
 }
 
 // A channel cut short by the end of its chunk still gives the keyframes it holds; say so, as
@@ -213,8 +214,8 @@ std::vector<LimbRecord> ScanAvatarLimbs(const std::vector<std::uint8_t>& buffer,
           !ReadBytes(cur, static_cast<std::size_t>(length), name)) {
         continue;
       }
-      const int joint = ScanJointNumber(
-          CutText(name, static_cast<std::size_t>(length), kMaxScanObjectName));
+      const int joint =
+          ScanJointNumber(CutText(name, static_cast<std::size_t>(length), kMaxScanObjectName));
       if (joint == 0) continue;
       // The pelvis carries both the body's rotation and its move, so it gets two records.
       const int records = joint == kPelvisJoint ? 2 : 1;

@@ -16,15 +16,19 @@
 
 namespace cob {
 
-inline constexpr std::size_t kMaxScanObjectName = 83;   // characters of a Grou/PolH name kept
-inline constexpr std::size_t kMaxChannelName = 99;      // characters of a Chan name kept
-inline constexpr std::size_t kMaxSeqText = 65534;       // characters of a .seq string (length + 1 fits 16 bits)
-inline constexpr std::size_t kRotateKeyframeSize = 36;  // bytes of a "rotate" keyframe in a Chan chunk
-inline constexpr std::size_t kMoveKeyframeSize = 32;    // bytes of a "move" keyframe in a Chan chunk
+inline constexpr std::size_t kMaxScanObjectName = 83;  // characters of a Grou/PolH name kept
+inline constexpr std::size_t kMaxChannelName = 99;     // characters of a Chan name kept
+// Characters of a .seq string: its 16-bit length field holds the text length + 1.
+inline constexpr std::size_t kMaxSeqText = 65534;
+// Bytes per keyframe in a Chan chunk.
+inline constexpr std::size_t kRotateKeyframeSize = 36;
+inline constexpr std::size_t kMoveKeyframeSize = 32;
+
 inline constexpr std::uint8_t kSeqMagic[4] = {0x7F, 0x7F, 0x7F, 0x79};
 inline constexpr std::int32_t kSeqTrackType = 16;  // rotation track
 inline constexpr std::int32_t kSeqAxisType = 4;    // one axis of the move section
-inline constexpr std::int32_t kSeqMoveMarker = 4;  // after the rotation tracks: a move section follows
+// After the rotation tracks: 4 when a move section follows, else 0.
+inline constexpr std::int32_t kSeqMoveMarker = 4;
 inline constexpr std::int16_t kMaxSeqFrameCount = 32767;  // the header's 16-bit frame count
 
 // ---- Big-endian output -------------------------------------------------------------------------
@@ -54,9 +58,9 @@ void RewriteSeqHeader(SeqOutput& out, std::int16_t frame_count, std::int32_t lim
 // ---- Chunk scan --------------------------------------------------------------------------------
 
 struct LimbRecord {
-  std::string prefixed_name;  // "gm_" + joint name
-  int joint_number = 0;       // 1..42
-  std::int32_t chunk_id = 0;  // of the Grou/PolH chunk that named the joint
+  std::string prefixed_name;                         // "gm_" + joint name
+  int joint_number = 0;                              // 1..42
+  std::int32_t chunk_id = 0;                         // of the Grou/PolH chunk that named the joint
   std::optional<std::vector<std::uint8_t>> channel;  // copy of the attached Chan chunk's data
 };
 

@@ -28,7 +28,9 @@ inline void PutF32(Bytes& out, float f) {
   PutU32(out, bits);
 }
 
-inline void PutText(Bytes& out, const std::string& text) { out.insert(out.end(), text.begin(), text.end()); }
+inline void PutText(Bytes& out, const std::string& text) {
+  out.insert(out.end(), text.begin(), text.end());
+}
 
 // A 32-byte header: "Caligari ", a version, the format byte at offset 15, the rest of the line.
 inline Bytes FileHeader(char format = 'B') {
@@ -91,7 +93,8 @@ inline Bytes RotateChan(const std::string& name, const std::vector<RotateKey>& k
 }
 
 // 32 bytes per keyframe: the frame float, 16 unread bytes, then p20, p24, p28.
-inline Bytes MoveChan(const std::string& name, const std::vector<MoveKey>& keys, int declared = -1) {
+inline Bytes MoveChan(const std::string& name, const std::vector<MoveKey>& keys,
+                      int declared = -1) {
   Bytes out = ChanHead(name, static_cast<std::uint16_t>(declared < 0 ? keys.size() : declared));
   for (const MoveKey& k : keys) {
     PutF32(out, k.frame);

@@ -108,8 +108,10 @@ TEST(ImageCensus, NamesCompareWithoutCaseAndOnlyTextureMapsCount) {
   const Bytes cob =
       CobBuilder()
           .Chunk("Mat1", 1, 0,
-                 Material({Extension('t', "C:\\maps\\wood.bmp", 1), Extension('b', "C:\\maps\\bump.bmp")}))
-          .Chunk("Mat1", 2, 0, Material({Extension('b', "bumponly.bmp"), Extension('t', "D:\\other\\WOOD.BMP")}))
+                 Material({Extension('t', "C:\\maps\\wood.bmp", 1),
+                           Extension('b', "C:\\maps\\bump.bmp")}))
+          .Chunk("Mat1", 2, 0,
+                 Material({Extension('b', "bumponly.bmp"), Extension('t', "D:\\other\\WOOD.BMP")}))
           .Chunk("mat1", 3, 0, Material({Extension('e', "env.bmp"), Extension('t', "wood2.jpg")}))
           .Chunk("Mat1", 4, 0, Material({Extension('t', "textures/sub\\stone.png")}))
           .End()
@@ -169,10 +171,14 @@ TEST(ImageCensus, WalksOnlyTheMaterialsOwnBytes) {
        CobBuilder().Chunk("Mat1", 1, 0, Material({Extension('t', "x.bmp")}), 900).bytes(),
        "  x.bmp (1)\n  1 image (followed by usage count)\n"},
       {"path with a zero byte",
-       CobBuilder().Chunk("Mat1", 1, 0, Material({Extension('t', std::string("d/t.bmp\0zz", 10))})).bytes(),
+       CobBuilder()
+           .Chunk("Mat1", 1, 0, Material({Extension('t', std::string("d/t.bmp\0zz", 10))}))
+           .bytes(),
        "  t.bmp (1)\n  1 image (followed by usage count)\n"},
       {"unknown extension skips its path",
-       CobBuilder().Chunk("Mat1", 1, 0, Material({Extension('q', "qqqq"), Extension('t', "k.bmp")})).bytes(),
+       CobBuilder()
+           .Chunk("Mat1", 1, 0, Material({Extension('q', "qqqq"), Extension('t', "k.bmp")}))
+           .bytes(),
        "  k.bmp (1)\n  1 image (followed by usage count)\n"},
   };
   for (const Case& c : cases) {
@@ -182,11 +188,13 @@ TEST(ImageCensus, WalksOnlyTheMaterialsOwnBytes) {
 }
 
 TEST(ImageCensus, EveryCutOfAValidFileEndsCleanly) {
-  const Bytes full = CobBuilder()
-                         .Chunk("Mat1", 1, 0, Material({Extension('t', "C:\\m\\wood.bmp"), Extension('b', "b.bmp")}))
-                         .Chunk("Mat1", 2, 0, Material({Extension('e', "e.bmp"), Extension('t', "x/y.bmp")}))
-                         .End()
-                         .bytes();
+  const Bytes full =
+      CobBuilder()
+          .Chunk("Mat1", 1, 0,
+                 Material({Extension('t', "C:\\m\\wood.bmp"), Extension('b', "b.bmp")}))
+          .Chunk("Mat1", 2, 0, Material({Extension('e', "e.bmp"), Extension('t', "x/y.bmp")}))
+          .End()
+          .bytes();
   for (std::size_t n = 0; n <= full.size(); ++n) {
     const Bytes prefix(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));  // for ASan
     const std::string census = ImageCensus(prefix);
@@ -203,9 +211,14 @@ TEST(ImageNames, LastComponentOfThePath) {
     std::string name;
   };
   const Case cases[] = {
-      {"C:\\maps\\wood.bmp", "wood.bmp"}, {"wood.bmp", "wood.bmp"},   {"a/b\\c.jpg", "c.jpg"},
-      {"a\\b/c.jpg", "c.jpg"},             {"dir/", ""},               {"", ""},
-      {std::string("x\0/y", 4), "x"},      {std::string(32, 'z'), std::string(31, 'z')},
+      {"C:\\maps\\wood.bmp", "wood.bmp"},
+      {"wood.bmp", "wood.bmp"},
+      {"a/b\\c.jpg", "c.jpg"},
+      {"a\\b/c.jpg", "c.jpg"},
+      {"dir/", ""},
+      {"", ""},
+      {std::string("x\0/y", 4), "x"},
+      {std::string(32, 'z'), std::string(31, 'z')},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);

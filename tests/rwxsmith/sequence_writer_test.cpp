@@ -1,8 +1,7 @@
 #include "rwxsmith/sequence_writer.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
+#include <unistd.h>  // mkdtemp
 
 #include <cmath>
 #include <cstdint>
@@ -139,10 +138,15 @@ TEST(SequenceFile, SceneWithoutAvatarObjectsHoldsTheDummyTrack) {
                         .bytes();
   const SeqResult result = RunAnimation(cob, "scene.cob");
 
-  Bytes expected = {0x7F, 0x7F, 0x7F, 0x79, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01,
-                    0x00, 0x0A, 's',  'c',  'e',  'n',  'e',  '.',  'c',  'o',
-                    'b',  0x00, 0x00, 0x07, 'p',  'e',  'l',  'v',  'i',  's',
-                    0x00, 0x00, 0x06, 'd',  'u',  'm',  'm',  'y',  0x00};
+  // clang-format off
+  Bytes expected = {
+      0x7F, 0x7F, 0x7F, 0x79,                                  // magic
+      0x00, 0x00,                                              // frame count 0
+      0x00, 0x00, 0x00, 0x01,                                  // limb count 1
+      0x00, 0x0A, 's', 'c', 'e', 'n', 'e', '.', 'c', 'o', 'b', 0x00,
+      0x00, 0x07, 'p', 'e', 'l', 'v', 'i', 's', 0x00,
+      0x00, 0x06, 'd', 'u', 'm', 'm', 'y', 0x00};              // the dummy track's name
+  // clang-format on
   Be32s(expected, {16, 1, 0, 0x3F800000, 0, 0, 0});
   Be32(expected, 0);  // no move section
   EXPECT_EQ(Hex(result.file), Hex(expected));
@@ -159,7 +163,7 @@ TEST(SequenceFile, PelvisWithRotateAndMove) {
   Be32s(expected, {0, 0x3F800000, 0, 0, 0});
   Be32s(expected, {15, 0x3F000000, 0x3E800000, 0x40000000, 0xBF000000});
   Be32s(expected, {30, 0xBF800000, 0, 0x3E800000, 0x3F000000});
-  Be32(expected, 4);  // move marker
+  Be32(expected, 4);                                                       // move marker
   Be32s(expected, {4, 3, 0, 0x3F800000, 15, 0x3F000000, 30, 0});           // X = p20
   Be32s(expected, {4, 3, 0, 0x40000000, 15, 0xC0000000, 30, 0});           // Y = p24
   Be32s(expected, {4, 3, 0, 0xC0400000, 15, 0x3F800000, 30, 0xBE800000});  // Z = -p28
@@ -244,11 +248,12 @@ TEST(SequenceFile, RejectedHeaderLeavesTheFileEmpty) {
 
 TEST(SequenceFile, ShortChannelWritesTheKeyframesItHolds) {
   // Five keyframes declared, two present: the track states two, never reads past the chunk.
-  const Bytes cob = CobBuilder()
-                        .Object("Grou", 1, 0, "gm_neck")
-                        .Chunk("Chan", 2, 1, RotateChan("rotate", {{1, 1, 0, 0, 0}, {8, 1, 0, 0, 0}}, 5))
-                        .End()
-                        .bytes();
+  const Bytes cob =
+      CobBuilder()
+          .Object("Grou", 1, 0, "gm_neck")
+          .Chunk("Chan", 2, 1, RotateChan("rotate", {{1, 1, 0, 0, 0}, {8, 1, 0, 0, 0}}, 5))
+          .End()
+          .bytes();
   const SeqResult result = RunAnimation(cob, "c.cob");
 
   Bytes expected = Header(8, 1, "c.cob");
@@ -282,11 +287,8 @@ TEST(SequenceFile, UnreadableChannelCountsAsNone) {
   // The name length runs past the chunk: no name, no count, so no channel.
   Bytes chan = anim_test::ChanHead("rotate", 1);
   chan.resize(18);
-  const Bytes cob = CobBuilder()
-                        .Object("Grou", 1, 0, "gm_lips")
-                        .Chunk("Chan", 2, 1, chan)
-                        .End()
-                        .bytes();
+  const Bytes cob =
+      CobBuilder().Object("Grou", 1, 0, "gm_lips").Chunk("Chan", 2, 1, chan).End().bytes();
   const SeqResult result = RunAnimation(cob, "e.cob");
   Bytes expected = Header(0, 1, "e.cob");
   DummyTrack(expected);
@@ -376,11 +378,10 @@ TEST(AvatarScan, JointFromObjectName) {
     int joint;
   };
   const Case cases[] = {
-      {"gm_pelvis", 1},       {"gm_lfear_x", 42},    {"gm_x_head_neck", 4},  // first piece wins
-      {"gm_neck_head", 3},    {"gm_neck2", 23},      {"gm__back", 2},
-      {"GM_head", 0},         {"gm_Head", 0},        {"Gm_head", 0},
-      {"gm_headx", 0},        {"gm_", 0},            {"pelvis", 0},
-      {"xgm_pelvis", 0},      {"gm_tail4_obj", 27},  {"gm_x_y_z", 0},
+      {"gm_pelvis", 1},    {"gm_lfear_x", 42}, {"gm_x_head_neck", 4},  // first piece wins
+      {"gm_neck_head", 3}, {"gm_neck2", 23},   {"gm__back", 2},       {"GM_head", 0},
+      {"gm_Head", 0},      {"Gm_head", 0},     {"gm_headx", 0},       {"gm_", 0},
+      {"pelvis", 0},       {"xgm_pelvis", 0},  {"gm_tail4_obj", 27},  {"gm_x_y_z", 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -421,8 +422,8 @@ TEST(AvatarScan, PelvisGetsTwoRecordsAndChansAttachInOrder) {
 TEST(AvatarScan, LongObjectNamesAreCutAtTheWorkBuffer) {
   // 83 characters are kept: a joint ending there still counts, one cut by the limit does not.
   const std::string filler(75, 'x');
-  const std::string fits = "gm_" + filler + "_head";         // 83 characters
-  const std::string cut = "gm_" + filler + "x_head";         // 84: "_hea" is what remains
+  const std::string fits = "gm_" + filler + "_head";  // 83 characters
+  const std::string cut = "gm_" + filler + "x_head";  // 84: "_hea" is what remains
   const std::string huge = "gm_" + std::string(5000, 'y') + "_neck";
   ASSERT_EQ(fits.size(), cob::kMaxScanObjectName);
   const Bytes cob = CobBuilder()
@@ -463,9 +464,8 @@ TEST(ChannelData, NamesAreLowerCasedAndCut) {
                         .End()
                         .bytes();
   const SeqResult result = RunAnimation(cob, "h.cob");
-  EXPECT_EQ(result.console,
-            "**  Skipping 'scale" + std::string(cob::kMaxChannelName - 5, 'q') +
-                "' frame (7 keyframes)\n");
+  EXPECT_EQ(result.console, "**  Skipping 'scale" + std::string(cob::kMaxChannelName - 5, 'q') +
+                                "' frame (7 keyframes)\n");
 }
 
 TEST(ChannelData, FrameNumbersTruncateTowardZero) {
