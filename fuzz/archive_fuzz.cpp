@@ -1,0 +1,60 @@
+// ZipFirstName and UnzipFirst over any bytes: both must answer with a name, a failure or a
+// result code, never crash, hang or touch memory outside their buffers.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "boxtally/archive/first_entry.h"
+#include "boxtally/archive/zip_first_name.h"
+#include "platform/text_file.h"
+
+namespace {
+
+// The archive must be a file for UnzipFirst; one private folder holds it for the whole run.
+const std::string& ArchivePath() {
+  static const std::string path = [] {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/archive-fuzz.XXXXXX";
+    if (mkdtemp(dir.data()) == nullptr) std::abort();
+    static const std::string file = dir + "/input.zip";
+    static const std::string folder = dir;
+    std::atexit([] {
+      std::remove(file.c_str());
+      rmdir(folder.c_str());
+    });
+    return file;
+  }();
+  return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > 0) {
+    std::vector<std::uint8_t> copy(data, data + size);
+    if (std::FILE* f = fmemopen(copy.data(), copy.size(), "rb")) {
+      (void)archive::ZipFirstName(f);
+      std::fclose(f);
+    }
+  }
+
+  const std::string& path = ArchivePath();
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr) return 0;
+  std::fwrite(data, 1, size, out);
+  std::fclose(out);
+  // Output and messages are thrown away; a password lets encrypted entries get past the check
+  // byte now and then (it is ignored for entries that are not encrypted).
+  platform::TextFilePtr log(platform::OpenTextFile("/dev/null", platform::OpenMode::kAppend));
+  std::FILE* err = std::fopen("/dev/null", "w");
+  if (log != nullptr && err != nullptr) {
+    (void)archive::UnzipFirst({"funzip", "-pw", path, "/dev/null"}, *log, err);
+  }
+  if (err != nullptr) std::fclose(err);
+  return 0;
+}
