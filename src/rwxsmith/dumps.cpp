@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <string_view>
+#include <unordered_map>
 
 #include "rwxsmith/cob_format.h"
 
@@ -13,12 +14,11 @@ namespace {
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool EqualIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
+// The key under which names that differ only in letter case meet.
+std::string LowerKey(std::string_view text) {
+  std::string key(text);
+  for (char& c : key) c = LowerAscii(c);
+  return key;
 }
 
 // A chunk type as text: its four characters, ending early at a zero byte as a C string would.
@@ -39,20 +39,22 @@ struct ImageEntry {
   std::size_t uses = 0;
 };
 
-void CountImage(std::vector<ImageEntry>& images, const std::string& name) {
-  for (ImageEntry& entry : images) {
-    if (EqualIgnoreCase(entry.name, name)) {
-      ++entry.uses;
-      return;
-    }
-  }
-  images.push_back(ImageEntry{name, 1});
+// Names in order of first use, with an index by lower-cased name: a crafted file can hold
+// hundreds of thousands of names, too many for a linear search per use.
+struct ImageCensus {
+  std::vector<ImageEntry> images;
+  std::unordered_map<std::string, std::size_t> index;
+};
+
+void CountImage(ImageCensus& census, const std::string& name) {
+  const auto [it, inserted] = census.index.try_emplace(LowerKey(name), census.images.size());
+  if (inserted) census.images.push_back(ImageEntry{name, 0});
+  ++census.images[it->second].uses;
 }
 
 // Walks the extensions of one Mat1 chunk's data and counts its texture map names. A path that
 // runs past the chunk ends the walk: a name cut by the end of the data would be a wrong name.
-void CountMaterialImages(const std::uint8_t* data, std::size_t length,
-                         std::vector<ImageEntry>& images) {
+void CountMaterialImages(const std::uint8_t* data, std::size_t length, ImageCensus& census) {
   std::size_t pos = kMaterialFixedSize;
   // Identifier, ':', flags, 16-bit path length and at least two more bytes.
   while (pos + 6 < length) {
@@ -61,7 +63,7 @@ void CountMaterialImages(const std::uint8_t* data, std::size_t length,
     pos += 5;
     if (identifier == 't') {
       if (path_length > length - pos) return;
-      CountImage(images, ImageNameOfPath(data + pos, path_length));
+      CountImage(census, ImageNameOfPath(data + pos, path_length));
     }
     // The length is unsigned, so the walk only ever moves forward.
     pos += path_length;
@@ -103,18 +105,14 @@ void PrintChunkCensus(const std::vector<std::uint8_t>& buffer, std::FILE* consol
   const std::optional<std::size_t> first = CheckCobHeader(buffer, console);
   if (!first) return;
   std::vector<CensusEntry> entries;
+  std::unordered_map<std::string, std::size_t> index;  // lower-cased type -> entry
   ChunkHeader chunk;
   for (std::size_t offset = *first; ReadChunkHeader(buffer.data(), buffer.size(), offset, chunk);
        offset = chunk.next_offset) {
-    CensusEntry* found = nullptr;
-    for (CensusEntry& entry : entries) {
-      if (ChunkTypeIs(chunk, std::string_view(entry.type.data(), entry.type.size()))) {
-        found = &entry;
-        break;
-      }
-    }
-    if (!found) found = &entries.emplace_back(CensusEntry{chunk.type, 0});
-    ++found->count;
+    const auto [it, inserted] = index.try_emplace(
+        LowerKey(std::string_view(chunk.type.data(), chunk.type.size())), entries.size());
+    if (inserted) entries.push_back(CensusEntry{chunk.type, 0});
+    ++entries[it->second].count;
   }
   for (const CensusEntry& entry : entries) {
     const std::string_view type = TypeText(entry.type);
@@ -126,20 +124,21 @@ void PrintChunkCensus(const std::vector<std::uint8_t>& buffer, std::FILE* consol
 void PrintImageCensus(const std::vector<std::uint8_t>& buffer, std::FILE* console) {
   const std::optional<std::size_t> first = CheckCobHeader(buffer, console);
   if (!first) return;
-  std::vector<ImageEntry> images;
+  ImageCensus census;
   ChunkHeader chunk;
   for (std::size_t offset = *first; ReadChunkHeader(buffer.data(), buffer.size(), offset, chunk);
        offset = chunk.next_offset) {
     // Only the bytes inside the buffer are walked, whatever length the chunk claims.
     if (ChunkTypeIs(chunk, "Mat1") && chunk.data_available > 43) {
-      CountMaterialImages(buffer.data() + chunk.data_start, chunk.data_available, images);
+      CountMaterialImages(buffer.data() + chunk.data_start, chunk.data_available, census);
     }
   }
-  for (const ImageEntry& image : images) {
+  for (const ImageEntry& image : census.images) {
     std::fprintf(console, "  %s (%zu)\n", image.name.c_str(), image.uses);
   }
-  std::fprintf(console, "  %zu image%s (followed by usage count)\n", images.size(),
-               images.size() > 1 ? "s" : "");
+  const std::size_t distinct = census.images.size();
+  std::fprintf(console, "  %zu image%s (followed by usage count)\n", distinct,
+               distinct > 1 ? "s" : "");
 }
 
 }  // namespace cob

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <unordered_map>
 
 #include "rwxsmith/byte_cursor.h"
 #include "rwxsmith/cob_format.h"
@@ -201,6 +202,14 @@ int ScanJointNumber(std::string_view object_name) {
 std::vector<LimbRecord> ScanAvatarLimbs(const std::vector<std::uint8_t>& buffer,
                                         std::size_t first_chunk, std::FILE* console) {
   std::vector<LimbRecord> limbs;
+  // Per chunk identifier: its limbs in list order, and how many of the first ones already hold
+  // a channel (channels are only ever added, in that order). A crafted file can hold hundreds
+  // of thousands of limbs and Chan chunks, too many to search the list for each Chan.
+  struct IdLimbs {
+    std::vector<std::size_t> limbs;
+    std::size_t taken = 0;
+  };
+  std::unordered_map<std::int32_t, IdLimbs> by_id;
   ChunkHeader chunk;
   for (std::size_t offset = first_chunk;
        ReadChunkHeader(buffer.data(), buffer.size(), offset, chunk); offset = chunk.next_offset) {
@@ -219,26 +228,28 @@ std::vector<LimbRecord> ScanAvatarLimbs(const std::vector<std::uint8_t>& buffer,
       if (joint == 0) continue;
       // The pelvis carries both the body's rotation and its move, so it gets two records.
       const int records = joint == kPelvisJoint ? 2 : 1;
+      IdLimbs& same_id = by_id[chunk.chunk_id];
       for (int i = 0; i < records; ++i) {
         LimbRecord limb;
         limb.prefixed_name = std::string(kAvatarPrefix) + std::string(JointName(joint));
         limb.joint_number = joint;
         limb.chunk_id = chunk.chunk_id;
+        same_id.limbs.push_back(limbs.size());
         limbs.push_back(std::move(limb));
       }
     } else if (ChunkTypeIs(chunk, "Chan")) {
-      auto free_limb = std::find_if(limbs.begin(), limbs.end(), [&](const LimbRecord& limb) {
-        return limb.chunk_id == chunk.parent_id && !limb.channel;
-      });
-      if (free_limb == limbs.end()) {
+      const auto found = by_id.find(chunk.parent_id);
+      if (found == by_id.end() || found->second.taken == found->second.limbs.size()) {
         std::fputs("  Duplicate Chan chunk or no corresponding parent\n", console);
         continue;
       }
+      LimbRecord& limb = limbs[found->second.limbs[found->second.taken]];
       const std::uint8_t* data = buffer.data() + chunk.data_start;
       try {
-        free_limb->channel.emplace(data, data + chunk.data_available);
+        limb.channel.emplace(data, data + chunk.data_available);
+        ++found->second.taken;
       } catch (const std::bad_alloc&) {
-        free_limb->channel.reset();  // treated as a limb without a channel
+        limb.channel.reset();  // a limb without a channel; the next Chan may still take it
       }
     }
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>  // mkdtemp
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -417,6 +418,25 @@ TEST(AvatarScan, PelvisGetsTwoRecordsAndChansAttachInOrder) {
   EXPECT_EQ(console.Text(),
             "  Duplicate Chan chunk or no corresponding parent\n"
             "  Duplicate Chan chunk or no corresponding parent\n");
+}
+
+TEST(AvatarScan, ManyLimbsAndChansStayFast) {
+  // Each Chan finds its limb by identifier, not by a search of the whole list: 150,000 limbs
+  // and Chans would take many seconds with a search per Chan.
+  constexpr int kLimbs = 150000;
+  CobBuilder builder;
+  for (int i = 0; i < kLimbs; ++i) builder.Chunk("Grou", i + 1, 0, anim_test::NameField("gm_head"));
+  for (int i = kLimbs; i > 0; --i) builder.Chunk("Chan", 0, i, anim_test::ChanHead("scale", 0));
+  builder.Chunk("Chan", 0, 1, anim_test::ChanHead("scale", 0));  // the one duplicate
+  MemoryConsole console;
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<cob::LimbRecord> limbs =
+      cob::ScanAvatarLimbs(builder.bytes(), 32, console.file());
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(limbs.size(), static_cast<std::size_t>(kLimbs));
+  EXPECT_TRUE(limbs.front().channel && limbs.back().channel);
+  EXPECT_EQ(console.Text(), "  Duplicate Chan chunk or no corresponding parent\n");
+  EXPECT_LT(elapsed, std::chrono::seconds(5));
 }
 
 TEST(AvatarScan, LongObjectNamesAreCutAtTheWorkBuffer) {
