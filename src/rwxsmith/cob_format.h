@@ -10,16 +10,16 @@
 
 namespace cob {
 
-inline constexpr std::size_t kFileHeaderSize = 32;   // bytes; the first chunk starts here
-inline constexpr std::size_t kChunkHeaderSize = 20;  // bytes
+inline constexpr std::size_t kFileHeaderSize = 32;       // bytes; the first chunk starts here
+inline constexpr std::size_t kChunkHeaderSize = 20;      // bytes
 inline constexpr std::string_view kMagic = "Caligari ";  // file bytes 0..8, with the blank
 inline constexpr std::size_t kFormatByteOffset = 15;     // 'B' binary, 'A' ASCII
 
 enum class HeaderKind {
-  kBinary,      // magic right, format byte 'B'
-  kAscii,       // magic right, format byte 'A'
-  kOtherFormat, // magic right, any other format byte
-  kNotCob,      // shorter than the header, or the magic is wrong
+  kBinary,       // magic right, format byte 'B'
+  kAscii,        // magic right, format byte 'A'
+  kOtherFormat,  // magic right, any other format byte
+  kNotCob,       // shorter than the header, or the magic is wrong
 };
 
 // Classifies the file header; prints nothing.
@@ -32,13 +32,13 @@ HeaderKind ClassifyHeader(const std::uint8_t* data, std::size_t size);
 std::optional<std::size_t> CheckBinaryHeader(const std::uint8_t* data, std::size_t size);
 
 struct ChunkHeader {
-  std::array<char, 4> type{};     // as the file spells it ("PolH", "END ")
+  std::array<char, 4> type{};  // as the file spells it ("PolH", "END ")
   std::uint16_t major_version = 0;
   std::uint16_t minor_version = 0;
   std::int32_t chunk_id = 0;
   std::int32_t parent_id = 0;
-  std::int32_t data_length = 0;   // as stored; may be negative or run past the buffer
-  std::size_t data_start = 0;     // offset of the chunk's first data byte
+  std::int32_t data_length = 0;  // as stored; may be negative or run past the buffer
+  std::size_t data_start = 0;    // offset of the chunk's first data byte
   // The bytes of the chunk's data that lie inside the buffer: data_length clamped to
   // 0..(size - data_start). Use it to copy or walk the chunk's own data.
   std::size_t data_available = 0;

@@ -11,13 +11,12 @@ inline constexpr int kJointCount = 42;
 
 // kJointNames[n - 1] is the name of joint n (1 pelvis ... 42 lfear).
 inline constexpr std::array<std::string_view, kJointCount> kJointNames = {
-    "pelvis",    "back",      "neck",       "head",     "rtsternum", "rtshoulder",
-    "rtelbow",   "rtwrist",   "rtfingers",  "lfsternum", "lfshoulder", "lfelbow",
-    "lfwrist",   "lffingers", "rthip",      "rtknee",   "rtankle",   "rttoes",
-    "lfhip",     "lfknee",    "lfankle",    "lftoes",   "neck2",     "tail",
-    "tail2",     "tail3",     "tail4",      "obj",      "obj2",      "obj3",
-    "hair",      "hair2",     "hair3",      "hair4",    "rtbreast",  "lfbreast",
-    "rteye",     "lfeye",     "lips",       "nose",     "rtear",     "lfear"};
+    "pelvis",   "back",      "neck",      "head",       "rtsternum", "rtshoulder", "rtelbow",
+    "rtwrist",  "rtfingers", "lfsternum", "lfshoulder", "lfelbow",   "lfwrist",    "lffingers",
+    "rthip",    "rtknee",    "rtankle",   "rttoes",     "lfhip",     "lfknee",     "lfankle",
+    "lftoes",   "neck2",     "tail",      "tail2",      "tail3",     "tail4",      "obj",
+    "obj2",     "obj3",      "hair",      "hair2",      "hair3",     "hair4",      "rtbreast",
+    "lfbreast", "rteye",     "lfeye",     "lips",       "nose",      "rtear",      "lfear"};
 
 enum class JointCase { kExact, kIgnoreCase };
 

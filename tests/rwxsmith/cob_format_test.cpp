@@ -120,12 +120,10 @@ TEST(CobChunkHeader, LengthsOutsideTheBufferEndTheWalk) {
   };
   // The file holds 20 header bytes and 3 data bytes.
   const Case cases[] = {
-      {3, 3, 23},
-      {2, 2, 22},
-      {4, 3, 23},           // claims more than is there: the data is cut, the walk ends
-      {-1, 0, 23},          // negative: would walk backwards
-      {INT32_MIN, 0, 23},
-      {INT32_MAX, 3, 23},
+      {3, 3, 23},         {2, 2, 22},
+      {4, 3, 23},   // claims more than is there: the data is cut, the walk ends
+      {-1, 0, 23},  // negative: would walk backwards
+      {INT32_MIN, 0, 23}, {INT32_MAX, 3, 23},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.length);

@@ -1,0 +1,222 @@
+#include "rwxsmith/converter_cli.h"
+
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <optional>
+
+#include "rwxsmith/dumps.h"
+#include "rwxsmith/rwx_writer.h"
+#include "rwxsmith/sequence_writer.h"
+
+namespace cob {
+
+namespace {
+
+constexpr std::size_t kReadBlockSize = 1 << 16;  // bytes per read when the size is not known
+
+struct FileCloser {
+  void operator()(std::FILE* file) const {
+    if (file != nullptr) std::fclose(file);
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+void PrintBanner() {
+  std::printf("Rwxsmith build %d.%d.%d - part of the boxtally project\n", kVersionMajor,
+              kVersionMinor, kVersionBuild);
+  std::fputs("You may optionally specify command line parameters FILENAME and OUTPUTMODE\n",
+             stdout);
+  std::fputs("Please report problems at the boxtally project's issue tracker (see README.md)\n\n",
+             stdout);
+}
+
+// One line of standard input without its line end; empty when the input has ended.
+std::optional<std::string> ReadAnswer() {
+  std::fflush(stdout);
+  std::string line;
+  int c = 0;
+  while ((c = std::fgetc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
+  if (c == EOF && line.empty()) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+enum class ReadResult { kOk, kReadError, kNoMemory };
+
+// Reads the open file whole into one buffer of exactly its size.
+ReadResult ReadWholeFile(std::FILE* file, std::vector<std::uint8_t>& buffer) {
+  try {
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    if (size >= 0 && std::fseek(file, 0, SEEK_SET) == 0) {
+      buffer.resize(static_cast<std::size_t>(size));
+      const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+      buffer.resize(got);
+      // A file that grew while being read is taken as it was sized; a read error (such as a
+      // directory, which opens but does not read) is not a file.
+      return std::ferror(file) != 0 ? ReadResult::kReadError : ReadResult::kOk;
+    }
+    // Not seekable (a pipe): read to its end.
+    std::clearerr(file);
+    buffer.clear();
+    std::size_t got = 0;
+    do {
+      const std::size_t old = buffer.size();
+      buffer.resize(old + kReadBlockSize);
+      got = std::fread(buffer.data() + old, 1, kReadBlockSize, file);
+      buffer.resize(old + got);
+    } while (got == kReadBlockSize);
+    return std::ferror(file) != 0 ? ReadResult::kReadError : ReadResult::kOk;
+  } catch (const std::bad_alloc&) {
+    return ReadResult::kNoMemory;
+  } catch (const std::length_error&) {
+    return ReadResult::kNoMemory;
+  }
+}
+
+// Result of one output mode: whether its file could be made and written.
+enum class OutputResult { kOk, kCannotCreate, kCannotWrite };
+
+OutputResult ConvertToRwx(const std::string& input, const std::string& output,
+                          const std::vector<std::uint8_t>& buffer, ConverterState& state) {
+  FilePtr file(std::fopen(output.c_str(), "wb"));  // line ends are written as CR LF by us
+  if (file == nullptr) return OutputResult::kCannotCreate;
+  RwxOutput out;
+  out.file = file.get();
+  WriteModelFile(out, input, buffer.data(), buffer.size(), ConversionTime(), state);
+  const bool closed = std::fclose(file.release()) == 0;
+  if (out.failed || !closed) {
+    // A half-written model would be measured as if it were whole.
+    std::remove(output.c_str());
+    return OutputResult::kCannotWrite;
+  }
+  return OutputResult::kOk;
+}
+
+OutputResult ConvertToSequence(const std::string& input, const std::string& output,
+                               const std::vector<std::uint8_t>& buffer) {
+  FilePtr file(std::fopen(output.c_str(), "w+b"));
+  if (file == nullptr) return OutputResult::kCannotCreate;
+  WriteAnimationSequence(buffer, input, file.get(), stdout);
+  return std::fclose(file.release()) == 0 ? OutputResult::kOk : OutputResult::kCannotWrite;
+}
+
+// One pass of the main loop after the file is open. Returns the exit code of a one-shot run,
+// or nothing when an interactive loop goes on.
+std::optional<int> ConvertOpenFile(FilePtr file, const std::string& input, char mode, bool one_shot,
+                                   ConverterState& state) {
+  std::vector<std::uint8_t> buffer;
+  const ReadResult read = ReadWholeFile(file.get(), buffer);
+  file.reset();
+  if (read == ReadResult::kNoMemory) {
+    std::fputs("Memory allocation error\n", stdout);
+    return kExitNoMemory;
+  }
+  if (read == ReadResult::kReadError) {
+    std::printf("Can not open file '%s'\n", input.c_str());
+    return one_shot ? std::optional<int>(kExitCannotOpen) : std::nullopt;
+  }
+
+  if (mode == 'R' || mode == 'A') {
+    const std::string output = OutputPath(input, mode == 'R' ? ".rwx" : ".seq");
+    const OutputResult result = mode == 'R' ? ConvertToRwx(input, output, buffer, state)
+                                            : ConvertToSequence(input, output, buffer);
+    if (result == OutputResult::kOk) return one_shot ? std::optional<int>(kExitOk) : std::nullopt;
+    if (one_shot) return kExitCannotCreate;
+    if (result == OutputResult::kCannotCreate) {
+      std::printf("Can not open output file '%s'\n", output.c_str());
+    } else {
+      std::printf("Can not write output file '%s'\n", output.c_str());
+    }
+    return std::nullopt;
+  }
+  if (mode == 'H' || mode == 'I') {
+    if (one_shot) return kExitScreenMode;
+    if (mode == 'H') {
+      PrintChunkCensus(buffer, stdout);
+    } else {
+      PrintImageCensus(buffer, stdout);
+    }
+    return std::nullopt;
+  }
+  if (one_shot) return kExitUnknownMode;
+  std::fputs("Unknown file output type\n", stdout);
+  return std::nullopt;
+}
+
+int RunOneShot(const std::vector<std::string>& args, ConverterState& state) {
+  const std::string& input = args[0];
+  FilePtr file(std::fopen(input.c_str(), "rb"));
+  if (file == nullptr) {
+    std::printf("Can not open file '%s'\n", input.c_str());
+    return kExitCannotOpen;
+  }
+  const char mode = args.size() >= 2 ? UpperAscii(args[1].empty() ? '\0' : args[1][0]) : 'R';
+  return ConvertOpenFile(std::move(file), input, mode, true, state).value_or(kExitOk);
+}
+
+int RunInteractive(ConverterState& state) {
+  while (true) {
+    std::fputs("Enter COB filename (including .cob or .scn extension) (Q to exit): ", stdout);
+    const std::optional<std::string> input = ReadAnswer();
+    if (!input) {
+      std::fputs("\n", stdout);  // the input ended: leave as "Q" would
+      return kExitOk;
+    }
+    if (*input == "q" || *input == "Q") return kExitOk;
+    FilePtr file(std::fopen(input->c_str(), "rb"));
+    if (file == nullptr) {
+      std::printf("Can not open file '%s'\n", input->c_str());
+      continue;
+    }
+    std::fputs("Output (to file): Rwx, Animation; (to screen): Headers, Imagelist ? : ", stdout);
+    const std::string answer = ReadAnswer().value_or("");
+    const char mode = answer.empty() ? '\0' : UpperAscii(answer[0]);
+    if (const std::optional<int> code =
+            ConvertOpenFile(std::move(file), *input, mode, false, state)) {
+      return *code;  // only a memory failure ends the loop
+    }
+  }
+}
+
+}  // namespace
+
+std::string OutputPath(std::string_view input, std::string_view extension) {
+  const std::size_t dot = input.find_last_of('.');
+  const std::size_t separator = input.find_last_of("/\\");
+  std::string out(input);
+  if (dot != std::string_view::npos && (separator == std::string_view::npos || dot > separator)) {
+    out.resize(dot);
+  }
+  out += extension;
+  return out;
+}
+
+std::time_t ConversionTime() {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch != nullptr && *epoch != '\0') {
+    const std::string_view text(epoch);
+    long long seconds = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (ec == std::errc{} && end == text.data() + text.size() && seconds >= 0) {
+      return static_cast<std::time_t>(seconds);
+    }
+  }
+  return std::time(nullptr);
+}
+
+int RunConverter(const std::vector<std::string>& args) {
+  // Lives for the whole run: prototype numbers go on from one interactive conversion to the next.
+  ConverterState state;
+  PrintBanner();
+  const int code = args.empty() ? RunInteractive(state) : RunOneShot(args, state);
+  std::fflush(stdout);
+  return code;
+}
+
+}  // namespace cob
