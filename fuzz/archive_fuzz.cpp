@@ -19,7 +19,8 @@ namespace {
 const std::string& ArchivePath() {
   static const std::string path = [] {
     const char* tmp = std::getenv("TMPDIR");
-    std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/archive-fuzz.XXXXXX";
+    std::string dir =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/archive-fuzz.XXXXXX";
     if (mkdtemp(dir.data()) == nullptr) std::abort();
     static const std::string file = dir + "/input.zip";
     static const std::string folder = dir;

@@ -1,10 +1,10 @@
 #include "boxtally/archive/first_entry.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-
-#include <zlib.h>
 
 #include "boxtally/archive/zip_crypto.h"
 
@@ -81,10 +81,10 @@ void SkipZeroTerminated(ArchiveInput& in) {
   }
 }
 
-std::uint32_t LoadU16(const std::uint8_t* p) { return p[0] | static_cast<std::uint32_t>(p[1]) << 8; }
-std::uint32_t LoadU32(const std::uint8_t* p) {
-  return LoadU16(p) | LoadU16(p + 2) << 16;
+std::uint32_t LoadU16(const std::uint8_t* p) {
+  return p[0] | static_cast<std::uint32_t>(p[1]) << 8;
 }
+std::uint32_t LoadU32(const std::uint8_t* p) { return LoadU16(p) | LoadU16(p + 2) << 16; }
 
 struct Extraction {
   std::string archive_path;  // for messages
@@ -115,15 +115,15 @@ int Fail(Extraction& x, int code, const char* message) {
 }
 
 int FailEndedEarly(Extraction& x) {
-  return Fail(x, kUnzipBadData, x.gzip ? "gzip file ended prematurely" : "zipfile ended prematurely");
+  return Fail(x, kUnzipBadData,
+              x.gzip ? "gzip file ended prematurely" : "zipfile ended prematurely");
 }
 
 // Adds the filled part of the output block to the CRC and writes it; false when the work file
 // did not take all of it.
 bool FlushBlock(Extraction& x) {
   if (x.block_fill == 0) return true;
-  x.crc = static_cast<std::uint32_t>(
-      crc32(x.crc, x.block.data(), static_cast<uInt>(x.block_fill)));
+  x.crc = static_cast<std::uint32_t>(crc32(x.crc, x.block.data(), static_cast<uInt>(x.block_fill)));
   const std::size_t written = std::fwrite(x.block.data(), 1, x.block_fill, x.work.get());
   const bool complete = written == x.block_fill;
   x.block_fill = 0;
@@ -277,8 +277,8 @@ int CopyStored(Extraction& x) {
     }
     // The sizes come from the header; a file that ends sooner is damaged, not short data.
     if (!Refill(in)) return FailEndedEarly(x);
-    const std::size_t take = std::min({std::size_t{remaining}, in.len - in.pos,
-                                       kOutputBlockSize - x.block_fill});
+    const std::size_t take =
+        std::min({std::size_t{remaining}, in.len - in.pos, kOutputBlockSize - x.block_fill});
     std::uint8_t* out = x.block.data() + x.block_fill;
     if (x.encrypted) {
       DecryptBytes(x.keys, in.raw.data() + in.pos, out, take);

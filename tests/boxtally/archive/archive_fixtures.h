@@ -2,13 +2,13 @@
 // gzip bytes for the cases that the real tools cannot make (damaged, crafted or fixed bytes).
 #pragma once
 
+#include <zlib.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <zlib.h>
 
 #include "boxtally/archive/zip_crypto.h"
 #include "platform/text_file.h"
@@ -57,7 +57,8 @@ struct CapturedErr {
     std::fflush(file);
     std::rewind(file);
     std::string out;
-    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) out.push_back(static_cast<char>(c));
+    for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+      out.push_back(static_cast<char>(c));
     return out;
   }
   std::FILE* file;
@@ -96,25 +97,27 @@ inline std::string RawDeflate(const std::string& data, int level = 9) {
 struct EntrySpec {
   std::string name = "m.rwx";
   std::string data;
-  unsigned method = 8;           // 0 stored, 8 deflated, anything else kept as it is
-  std::string password;          // non-empty: traditional encryption
-  bool descriptor = false;       // flag bit 3: CRC and sizes after the data
-  bool sizes_in_header = true;   // false: zeros in the local header (streamed writers)
-  bool signed_descriptor = true; // the descriptor's optional signature
+  unsigned method = 8;            // 0 stored, 8 deflated, anything else kept as it is
+  std::string password;           // non-empty: traditional encryption
+  bool descriptor = false;        // flag bit 3: CRC and sizes after the data
+  bool sizes_in_header = true;    // false: zeros in the local header (streamed writers)
+  bool signed_descriptor = true;  // the descriptor's optional signature
   std::uint16_t mod_time = 0x6B2C;
   std::string extra;
 };
 
 // Encrypts `plain` behind a fixed encryption header whose last byte is `check`, so a test
 // with a wrong password fails the same way on every run.
-inline std::string Encrypt(const std::string& password, std::uint8_t check, const std::string& plain) {
+inline std::string Encrypt(const std::string& password, std::uint8_t check,
+                           const std::string& plain) {
   archive::ZipKeys keys = archive::InitKeys(password);
   std::string out;
   auto put = [&](std::uint8_t p) {
     out.push_back(static_cast<char>(p ^ archive::KeyStreamByte(keys)));
     archive::UpdateKeys(keys, p);
   };
-  for (std::size_t i = 0; i + 1 < archive::kEncryptionHeaderSize; ++i) put(static_cast<std::uint8_t>(0x41 + i));
+  for (std::size_t i = 0; i + 1 < archive::kEncryptionHeaderSize; ++i)
+    put(static_cast<std::uint8_t>(0x41 + i));
   put(check);
   for (const char c : plain) put(static_cast<std::uint8_t>(c));
   return out;
@@ -160,7 +163,7 @@ inline std::string GzipMember(const std::string& data, unsigned flags, const std
                               const std::string& extra = "", const std::string& comment = "") {
   std::string out = "\x1F\x8B\x08";
   out.push_back(static_cast<char>(flags));
-  PutU32(out, 0);   // modification time
+  PutU32(out, 0);       // modification time
   out.push_back('\0');  // extra flags
   out.push_back('\3');  // operating system
   if ((flags & 0x04) != 0) {

@@ -231,11 +231,13 @@ TEST(UnzipFirst, ReportsEachFailureWithItsMessageAndCode) {
       {"short gzip header", GzipMember(data, 0).substr(0, 9), "", 3, "invalid gzip file", ""},
       {"gzip method 9", gzip_method, "", 3, "gzip file not deflated", ""},
       {"gzip multi-part", GzipMember(data, 0x02), "", 3, "cannot handle multi-part gzip files", ""},
-      {"gzip extra field past the end", GzipMember(data, 0x04, "", std::string(80, 'x')).substr(0, 40),
-       "", 3, "invalid gzip file", ""},
+      {"gzip extra field past the end",
+       GzipMember(data, 0x04, "", std::string(80, 'x')).substr(0, 40), "", 3, "invalid gzip file",
+       ""},
       {"no password", LocalEntry(locked), "", 1, "Provide a password. File is encrypted", ""},
       {"wrong password", LocalEntry(locked), "Secret", 3, "incorrect password for first entry", ""},
-      {"encryption header cut", cut_encryption_header, "secret", 1, "zipfile ended prematurely", ""},
+      {"encryption header cut", cut_encryption_header, "secret", 1, "zipfile ended prematurely",
+       ""},
       {"stored, sizes only in the descriptor", LocalEntry(stored_streamed), "", 1,
        "invalid compressed data--crc error", ""},
       {"stored encrypted, sizes only in the descriptor", LocalEntry(stored_streamed_locked),
@@ -267,7 +269,8 @@ TEST(UnzipFirst, KeepsToTheFirstEntryAndWarnsOnStandardErrorOnly) {
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.work, first);
   EXPECT_EQ(run.log, "");
-  EXPECT_EQ(run.err, "funzip warning: zipfile has more than one entry--rest ignored " + run.archive + "\n");
+  EXPECT_EQ(run.err,
+            "funzip warning: zipfile has more than one entry--rest ignored " + run.archive + "\n");
 }
 
 TEST(UnzipFirst, AcceptsTheSplitArchiveMarkerAndIgnoresAnUnneededPassword) {
@@ -300,10 +303,11 @@ TEST(UnzipFirst, ReadsTheArgumentVectorLikeACommandLine) {
   EXPECT_EQ(archive::UnzipFirst({"ignored", "-pw", archive, dir / "no/such/dir/work"}, *log.file,
                                 err.file),
             2);
-  EXPECT_EQ(log.Text(), "funzip error in " + archive + ": Provide a password. File is encrypted\r\n" +
-                            "funzip error in " + archive + ": cannot write to workfile\r\n" +
-                            "funzip error in : cannot find input file\r\n" +
-                            "funzip error in " + dir / "missing.zip" + ": cannot find input file\r\n" +
+  EXPECT_EQ(log.Text(), "funzip error in " + archive +
+                            ": Provide a password. File is encrypted\r\n" + "funzip error in " +
+                            archive + ": cannot write to workfile\r\n" +
+                            "funzip error in : cannot find input file\r\n" + "funzip error in " +
+                            dir / "missing.zip" + ": cannot find input file\r\n" +
                             "funzip error in " + archive + ": cannot write to workfile\r\n");
 }
 

@@ -1,13 +1,12 @@
 // Extraction of archives made at run time by independent tools (Info-ZIP zip, gzip, 7-Zip),
 // checked against what Info-ZIP unzip and gzip extract from the same files.
-#include "boxtally/archive/first_entry.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "archive_fixtures.h"
+#include "boxtally/archive/first_entry.h"
 
 namespace {
 
@@ -40,7 +39,8 @@ Outcome Unzip(const TempDir& dir, const std::string& archive, const std::string&
 std::string UnzipP(const TempDir& dir, const std::string& archive, const std::string& entry,
                    const std::string& password = "") {
   const std::string pw = password.empty() ? "" : "-P " + Quote(password) + " ";
-  EXPECT_TRUE(Shell(dir.path(), "unzip -p " + pw + Quote(archive) + " " + Quote(entry) + " > expected"));
+  EXPECT_TRUE(
+      Shell(dir.path(), "unzip -p " + pw + Quote(archive) + " " + Quote(entry) + " > expected"));
   return ReadFile(dir / "expected");
 }
 
@@ -51,14 +51,17 @@ std::uint32_t LoadU32(const std::string& bytes, std::size_t at) {
 }
 
 // Offset of the central directory: the first entry (and its descriptor) end there.
-std::size_t CentralDirectoryStart(const std::string& zip) { return LoadU32(zip, zip.size() - 22 + 16); }
+std::size_t CentralDirectoryStart(const std::string& zip) {
+  return LoadU32(zip, zip.size() - 22 + 16);
+}
 
 class ToolArchives : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!HaveTool("zip") || !HaveTool("unzip")) GTEST_SKIP() << "zip or unzip is not installed";
     WriteFile(dir_ / "m.rwx", ModelText(150000));
-    WriteFile(dir_ / "small.rwx", "modelbegin\r\nclumpbegin\r\nvertex 1 2 3\r\nclumpend\r\nmodelend\r\n");
+    WriteFile(dir_ / "small.rwx",
+              "modelbegin\r\nclumpbegin\r\nvertex 1 2 3\r\nclumpend\r\nmodelend\r\n");
     WriteFile(dir_ / "noise.bin", NoiseBytes(90000));
     WriteFile(dir_ / "empty.rwx", "");
     std::filesystem::create_directory(dir_ / "models");
@@ -100,8 +103,8 @@ TEST_F(ToolArchives, MatchUnzipForEveryKindOfEntry) {
     const Outcome run = Unzip(dir_, "a.zip", c.password);
     EXPECT_EQ(run.code, 0) << run.log;
     EXPECT_EQ(run.log, "");
-    EXPECT_TRUE(run.work == expected) << "work file of " << run.work.size() << " bytes, unzip gave "
-                                      << expected.size();
+    EXPECT_TRUE(run.work == expected)
+        << "work file of " << run.work.size() << " bytes, unzip gave " << expected.size();
   }
 }
 
@@ -110,13 +113,13 @@ TEST_F(ToolArchives, WarnAboutFurtherEntriesOnStandardErrorOnly) {
   const Outcome run = Unzip(dir_, "a.zip");
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.log, "");
-  EXPECT_EQ(run.err,
-            "funzip warning: zipfile has more than one entry--rest ignored " + dir_ / "a.zip" + "\n");
+  EXPECT_EQ(run.err, "funzip warning: zipfile has more than one entry--rest ignored " +
+                         dir_ / "a.zip" + "\n");
 }
 
 TEST_F(ToolArchives, RefuseAWrongOrMissingPassword) {
-  for (const char* command : {"zip -q -P secret a.zip m.rwx",
-                              "cat m.rwx | zip -q -fz- -P secret - - | cat > a.zip"}) {
+  for (const char* command :
+       {"zip -q -P secret a.zip m.rwx", "cat m.rwx | zip -q -fz- -P secret - - | cat > a.zip"}) {
     SCOPED_TRACE(command);
     std::remove((dir_ / "a.zip").c_str());
     ASSERT_TRUE(Shell(dir_.path(), command));
@@ -190,8 +193,8 @@ TEST_F(ToolArchives, FailCleanlyAtEveryCut) {
       const std::string prefix = "funzip error in " + dir_ / "cut.zip" + ": ";
       ASSERT_EQ(run.log.rfind(prefix, 0), 0u) << run.log;
       const std::string message = run.log.substr(prefix.size());
-      const bool header_cut = message == "input not a zip or gzip file\r\n" ||
-                              message == "invalid zipfile\r\n";
+      const bool header_cut =
+          message == "input not a zip or gzip file\r\n" || message == "invalid zipfile\r\n";
       const bool data_cut = message == "zipfile ended prematurely\r\n";
       ASSERT_TRUE((header_cut && run.code == 3) || (data_cut && run.code == 1)) << run.log;
     }

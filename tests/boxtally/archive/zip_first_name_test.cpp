@@ -23,8 +23,8 @@ struct FileCloser {
 std::optional<std::string> NameOf(const std::string& bytes) {
   std::vector<char> copy(bytes.begin(), bytes.end());
   // fmemopen refuses a size of 0; an empty temporary file is the empty stream instead.
-  std::unique_ptr<std::FILE, FileCloser> f(
-      copy.empty() ? std::tmpfile() : fmemopen(copy.data(), copy.size(), "rb"));
+  std::unique_ptr<std::FILE, FileCloser> f(copy.empty() ? std::tmpfile()
+                                                        : fmemopen(copy.data(), copy.size(), "rb"));
   if (f == nullptr) return std::nullopt;
   return ZipFirstName(f.get());
 }
@@ -143,8 +143,13 @@ TEST(ZipFirstName, FollowsTheGzipFlags) {
       {"name", GzipMember(data, 0x08, "tree.rwx"), "tree.rwx"},
       {"extra field, then name", GzipMember(data, 0x0C, "tree.rwx", "AB\x02\x00xy"), "tree.rwx"},
       {"name and comment", GzipMember(data, 0x18, "tree.rwx", "", "a comment"), "tree.rwx"},
-      {"name ending at 0xFF", GzipMember(data, 0x08, "tr\xFF" "ee"), "tr"},
-      {"name ending at the end of the file", std::string("\x1F\x8B\x08\x08\0\0\0\0\0\3tree", 14), "tree"},
+      {"name ending at 0xFF",
+       GzipMember(data, 0x08,
+                  "tr\xFF"
+                  "ee"),
+       "tr"},
+      {"name ending at the end of the file", std::string("\x1F\x8B\x08\x08\0\0\0\0\0\3tree", 14),
+       "tree"},
       {"multi-part flag", GzipMember(data, 0x02), std::nullopt},
       {"method other than deflate", deflate64, std::nullopt},
       {"header cut short", GzipMember(data, 0).substr(0, 9), std::nullopt},
@@ -163,7 +168,8 @@ TEST(ZipFirstName, CutsALongGzipNameAtTheNameBuffer) {
     const std::optional<std::string> name =
         NameOf(GzipMember("x", 0x08, long_name.substr(0, length)));
     ASSERT_TRUE(name.has_value());
-    EXPECT_EQ(*name, long_name.substr(0, std::min<std::size_t>(length, archive::kMaxGzipNameLength)));
+    EXPECT_EQ(*name,
+              long_name.substr(0, std::min<std::size_t>(length, archive::kMaxGzipNameLength)));
   }
 }
 
