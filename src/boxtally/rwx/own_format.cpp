@@ -33,9 +33,9 @@ bool FitsKind(char conversion, ValueKind kind) {
 // One conversion starting at format[i] == '%' (not "%%"); i moves past it.
 bool ReadConversion(std::string_view format, std::size_t& i, ValueKind kind) {
   const std::size_t start = i++;
-  bool flags = false;
+  bool sign_or_layout_flags = false;  // any flag but "0", which does nothing without a width
   while (i < format.size() && std::string_view("-+ #0").find(format[i]) != std::string_view::npos) {
-    flags = true;
+    if (format[i] != '0') sign_or_layout_flags = true;
     ++i;
   }
   int width = 0;
@@ -51,7 +51,7 @@ bool ReadConversion(std::string_view format, std::size_t& i, ValueKind kind) {
   ++i;
   if (kind == ValueKind::kTrimmedReal) {
     // A plain decimal number with a point, first in the text: what the trimming understands.
-    if (start != 0 || flags || has_width) return false;
+    if (start != 0 || sign_or_layout_flags || has_width) return false;
     if (precision == 0 || precision > kMaxTrimmedPrecision) return false;
   }
   return true;

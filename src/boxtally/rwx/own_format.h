@@ -11,7 +11,7 @@ enum class ValueKind {
   kInt,           // d i o u x X
   kReal,          // f F e E g G a A
   kText,          // s
-  kTrimmedReal,   // for WriteTrimmed: "%f" or "%.Nf" (N 1..10) first, plain text after it
+  kTrimmedReal,   // for WriteTrimmed: "%f" or "%.Nf" (N 1..10, "%0.4f" too) first, text after it
 };
 
 inline constexpr int kMaxFormatWidth = 999;    // width and precision of an own format

@@ -1,0 +1,212 @@
+#include "boxtally/rwx/script_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace rwx {
+namespace {
+
+// All lines ReadScriptLine gives for `bytes`, each followed by "|end" when the stream reached its
+// end during that read.
+std::vector<std::string> ReadAll(const std::string& bytes) {
+  std::FILE* f = std::tmpfile();
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::rewind(f);
+  platform::InStream in(f, false);
+  std::vector<std::string> lines;
+  std::string line;
+  while (!in.AtEnd()) {
+    ReadScriptLine(in, line);
+    lines.push_back(in.AtEnd() ? line + "|end" : line);
+  }
+  return lines;
+}
+
+TEST(ReadScriptLine, AllLineEndsGiveTheSameLinesAndSkipEmptyOnes) {
+  const std::vector<std::string> expected = {"vertex 1 2 3\n", "quad 1 2 3 4\n", "|end"};
+  for (const char* bytes : {"vertex 1 2 3\r\nquad 1 2 3 4\r\n", "vertex 1 2 3\nquad 1 2 3 4\n",
+                            "vertex 1 2 3\rquad 1 2 3 4\r", "\n\nvertex 1 2 3\n\r\n\nquad 1 2 3 4\n\n"}) {
+    SCOPED_TRACE(bytes);
+    EXPECT_EQ(ReadAll(bytes), expected);
+  }
+}
+
+TEST(ReadScriptLine, LastLineWithoutLineEndIsReadAtTheEnd) {
+  EXPECT_EQ(ReadAll("modelbegin\nmodelend"),
+            (std::vector<std::string>{"modelbegin\n", "modelend|end"}));
+  EXPECT_EQ(ReadAll(""), (std::vector<std::string>{"|end"}));
+}
+
+TEST(ReadScriptLine, LongLineIsCutAfter1255Characters) {
+  const std::string long_line(1300, 'a');
+  const std::vector<std::string> lines = ReadAll(long_line + "\n");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], std::string(1255, 'a'));
+  EXPECT_EQ(lines[1], std::string(45, 'a') + "\n");
+  EXPECT_EQ(lines[2], "|end");
+}
+
+TEST(NormaliseLine, LowersFoldsBlanksAndDropsLeadingOnes) {
+  struct Case {
+    const char* in;
+    const char* out;
+  };
+  const Case cases[] = {
+      {"   VERTEX\t1   2  3\n", "vertex 1 2 3\n"},
+      {"\t\t Texture  Wood \n", "texture wood \n"},
+      {"ClumpBegin\n", "clumpbegin\n"},
+      {"  \t \n", "\n"},
+      {"A\xC3\x89 b\n", "a\xC3\x89 b\n"},  // bytes beyond ASCII stay
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.in);
+    std::string line = c.in;
+    NormaliseLine(line);
+    EXPECT_EQ(line, c.out);
+  }
+}
+
+TEST(ClassifyLine, FollowsTheCommandTableInOrder) {
+  struct Case {
+    const char* line;
+    CommandCode code;
+  };
+  const Case cases[] = {
+      {"modelbegin\n", kCmdModelBegin},
+      {"modelend", kCmdModelEnd},
+      {"clumpbegin\n", kCmdClumpBegin},
+      {"clumpend\n", kCmdClumpEnd},
+      {"protobegin door\n", kCmdProtoBegin},
+      {"protoend\n", kCmdProtoEnd},
+      {"protoinstance door\n", kCmdProtoInstance},
+      {"transformbegin\n", kCmdTransformBegin},
+      {"identityjoint\n", kCmdNone},
+      {"identity\n", kCmdIdentity},
+      {"transformend\n", kCmdTransformEnd},
+      {"translate 1 2 3\n", kCmdTranslate},
+      {"rotate 0 1 0 90\n", kCmdRotate},
+      {"scale 1 2 3\n", kCmdScale},
+      {"transformjoint 1 0 0 0\n", kCmdTransformJoint},
+      {"transform 1 0 0 0\n", kCmdTransform},
+      {"hints\n", kCmdNone},
+      {"surface .5 .3 .1\n", kCmdNone},
+      {"color 1 0 0\n", kCmdColor},
+      {"texture wood\n", kCmdTexture},
+      {"texture\n", kCmdUnknown},  // no blank after the word: not the texture command
+      {"opacity 0.5\n", kCmdNone},
+      {"opacityfix on\n", kCmdNone},
+      {"lightsampling vertex\n", kCmdNone},
+      {"texturemodes lit\n", kCmdNone},
+      {"sphere 1 2\n", kCmdSphere},
+      {"block 1 2 3\n", kCmdBlock},
+      {"blocky 1 2 3\n", kCmdBlock},  // prefix match, whatever follows
+      {"hemisphere 1 2\n", kCmdHemisphere},
+      {"cylinder 1 2 3 4\n", kCmdCylinder},
+      {"cone 1 2 3\n", kCmdCone},
+      {"disc 1 2 3\n", kCmdDisc},
+      {"vertex 1 2 3\n", kCmdVertex},
+      {"quad 1 2 3 4\n", kCmdPolygon},
+      {"triangle 1 2 3\n", kCmdPolygon},
+      {"polygon 3 1 2 3\n", kCmdPolygon},
+      {"axisalignment zorienty\n", kCmdAxisAlignment},
+      {"tag 200\n", kCmdNone},
+      {"addmaterialmode double\n", kCmdNone},
+      {"removematerialmode double\n", kCmdNone},
+      {"geometrysampling solid\n", kCmdNone},
+      {"#vertex 1 2 3\n", kCmdNone},  // a comment, whatever follows the "#"
+      {"a\n", kCmdNone},              // shorter than 3 characters with its line feed
+      {"ab\n", kCmdUnknown},          // long enough to be looked up, and unknown
+      {"ambient .5\n", kCmdUnknown},
+      {"\xEF\xBB\xBFmodelbegin\n", kCmdUnknown},  // a byte-order mark hides the word
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(ClassifyLine(c.line), c.code);
+  }
+}
+
+TEST(NextArgument, LandsJustPastTheFirstBlankOrAtTheEnd) {
+  EXPECT_EQ(NextArgument("vertex 1 2\n"), 7u);
+  EXPECT_EQ(NextArgument("vertex\n"), 7u);
+  EXPECT_EQ(NextArgument(""), 0u);
+  EXPECT_EQ(Argument("vertex 1 2 3\n", 3), "3\n");
+  EXPECT_EQ(Argument("vertex 1\n", 3), "");
+}
+
+TEST(ParseReal, TakesTheLongestDecimalPrefix) {
+  struct Case {
+    const char* text;
+    bool ok;
+    float value;
+  };
+  const Case cases[] = {
+      {"2.5cm", true, 2.5f},   {"100ergs", true, 100.0f}, {"1e", true, 1.0f},
+      {"1e+", true, 1.0f},     {"1.5e2x", true, 150.0f},  {"-.25", true, -0.25f},
+      {".5", true, 0.5f},      {"5.", true, 5.0f},        {"+3", true, 3.0f},
+      {"1.5.5", true, 1.5f},   {"0.\n", true, 0.0f},      {"-0", true, -0.0f},
+      {"inf", false, 7.0f},    {"nan", false, 7.0f},      {"0x10", true, 0.0f},
+      {".", false, 7.0f},      {"-", false, 7.0f},        {"", false, 7.0f},
+      {"e5", false, 7.0f},     {"x1", false, 7.0f},       {"1e-60", true, 0.0f},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    float value = 7.0f;
+    EXPECT_EQ(ParseReal(c.text, value), c.ok);
+    EXPECT_EQ(value, c.value);
+  }
+  float value = 0.0f;
+  EXPECT_TRUE(ParseReal("-1e60", value));
+  EXPECT_TRUE(std::isinf(value) && value < 0);
+  EXPECT_TRUE(ParseReal("1" + std::string(400, '0'), value));
+  EXPECT_TRUE(std::isinf(value) && value > 0);
+  EXPECT_TRUE(ParseReal("0." + std::string(400, '0') + "1", value));
+  EXPECT_EQ(value, 0.0f);
+}
+
+TEST(ParseInteger, ReadsSignAndDigitsOnly) {
+  struct Case {
+    const char* text;
+    bool ok;
+    int value;
+  };
+  const Case cases[] = {
+      {"8.0", true, 8},           {"-12x", true, -12},         {"+5", true, 5},
+      {"x", false, 7},            {"-", false, 7},             {"", false, 7},
+      {"99999999999", true, 2147483647}, {"-99999999999", true, -2147483647 - 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    int value = 7;
+    EXPECT_EQ(ParseInteger(c.text, value), c.ok);
+    EXPECT_EQ(value, c.value);
+  }
+}
+
+TEST(ReadArguments, MissingNumbersLeaveTheirValuesAndNothingPastTheLineIsRead) {
+  const std::string text = "translate 1 x\n9 9";
+  float t[3] = {0.0f, 0.0f, 0.0f};
+  ReadRealArguments(std::string_view(text).substr(0, 14), t, 3);
+  EXPECT_EQ(t[0], 1.0f);
+  EXPECT_EQ(t[1], 0.0f);
+  EXPECT_EQ(t[2], 0.0f);
+
+  float c[3] = {0.0f, 0.0f, 0.0f};
+  ReadRealSequence("color 1.5.5 x 3\n", c, 3);  // one scanf run: 1.5, then .5, then stop at x
+  EXPECT_EQ(c[0], 1.5f);
+  EXPECT_EQ(c[1], 0.5f);
+  EXPECT_EQ(c[2], 0.0f);
+}
+
+TEST(NameArgument, StopsAtBlanksControlsAndHighBytes) {
+  EXPECT_EQ(NameArgument("door\n"), "door");
+  EXPECT_EQ(NameArgument("door mask x\n"), "door");
+  EXPECT_EQ(NameArgument("d\xC3\xA9j\n"), "d");
+  EXPECT_EQ(NameArgument("\n"), "");
+}
+
+}  // namespace
+}  // namespace rwx
