@@ -1,0 +1,95 @@
+// Fuzz target for the RWX measurement: one input is a flag byte, a template length byte, the
+// format template and then the script. The script goes through MeasureModelFile with that
+// template, so the reader, the stacks, the prototype table and the template expansion (tags,
+// own formats, trimmed numbers) all see the fuzzer's bytes. The workspace is reused from input
+// to input, as a run reuses it from model to model.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "boxtally/rwx/measure.h"
+#include "platform/text_file.h"
+
+namespace {
+
+class FlagSwitches : public rwx::SwitchSource {
+ public:
+  explicit FlagSwitches(std::uint8_t flags) : flags_(flags) {}
+  bool SkipHugeObjects() const override { return (flags_ & 0x04) != 0; }
+  bool HandleFacers() const override { return (flags_ & 0x08) != 0; }
+  bool NonCentered() const override { return (flags_ & 0x10) != 0; }
+  bool OverSized() const override { return (flags_ & 0x20) != 0; }
+
+ private:
+  std::uint8_t flags_;
+};
+
+struct FuzzState {
+  std::string dir;
+  std::string format_path;
+  rwx::WorkspacePtr workspace = rwx::CreateWorkspace();
+  platform::TextFilePtr sink;
+
+  FuzzState() {
+    char templ[] = "/tmp/rwx-fuzz.XXXXXX";
+    if (mkdtemp(templ) == nullptr) std::abort();
+    dir = templ;
+    format_path = dir + "/format.txt";
+    sink.reset(platform::OpenTextFile("/dev/null", platform::OpenMode::kAppend));
+    if (!sink) std::abort();
+  }
+  ~FuzzState() {
+    std::remove(format_path.c_str());
+    rmdir(dir.c_str());
+  }
+};
+
+FuzzState& State() {
+  static FuzzState state;
+  return state;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  const std::uint8_t flags = data[0];
+  const std::size_t template_size = std::min<std::size_t>(data[1], size - 2);
+  const std::uint8_t* format = data + 2;
+  const std::uint8_t* script = format + template_size;
+  const std::size_t script_size = size - 2 - template_size;
+
+  FuzzState& state = State();
+  std::FILE* f = std::fopen(state.format_path.c_str(), "wb");
+  if (f == nullptr) std::abort();
+  std::fwrite(format, 1, template_size, f);
+  std::fclose(f);
+
+  // The script is read from a copy in memory, through the same buffered reader as a file.
+  std::FILE* in = std::tmpfile();
+  if (in == nullptr) std::abort();
+  std::fwrite(script, 1, script_size, in);
+  std::rewind(in);
+
+  FlagSwitches switches(flags);
+  rwx::MeasureInput input;
+  input.model_path = "model.rwx";
+  input.work_path = "unzipwk.$$$";
+  input.model_name = "model.rwx";
+  input.found_name = "Model.RWX";
+  input.format_path = state.format_path;
+  input.registry = state.sink.get();
+  input.log = state.sink.get();
+  input.integer_mode = (flags & 0x01) != 0;
+  input.debug_trace = (flags & 0x02) != 0;
+  input.switches = &switches;
+  const bool text_mode = (flags & 0x40) != 0;
+  rwx::MeasureModelFile(std::make_unique<platform::InStream>(in, text_mode), input, *state.workspace);
+  return 0;
+}
