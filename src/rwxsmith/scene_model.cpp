@@ -224,6 +224,8 @@ class PolyhedronBuilder {
   // Fills `proto` (and any continuation prototypes, which go to the sink as they are finished);
   // returns the last prototype, compacted but not yet handed to the sink.
   std::shared_ptr<Prototype> Run(std::shared_ptr<Prototype> proto);
+  // Only the merging step; see MergeFaceVertices.
+  std::vector<std::int64_t> MergeOnly();
 
  private:
   void SelectFaces();
@@ -621,6 +623,20 @@ std::shared_ptr<Prototype> PolyhedronBuilder::Run(std::shared_ptr<Prototype> pro
   return build_.proto;
 }
 
+std::vector<std::int64_t> PolyhedronBuilder::MergeOnly() {
+  SelectFaces();
+  MergeVertices();
+  std::vector<std::int64_t> out(poly_.face_vertices.size(), -1);
+  for (std::size_t f = 0; f < poly_.faces.size(); ++f) {
+    if (!keep_[f]) continue;
+    const Face& face = poly_.faces[f];
+    for (std::size_t i = 0; i < static_cast<std::size_t>(face.vertex_count); ++i) {
+      out[face.first + i] = merged_of_[face.first + i];
+    }
+  }
+  return out;
+}
+
 // ---- The group walk ---------------------------------------------------------------------------
 
 struct Walk {
@@ -689,6 +705,17 @@ void VisitGroup(const Group& group, ClumpNode& parent_node, Options options, boo
 }
 
 }  // namespace
+
+std::vector<std::int64_t> MergeFaceVertices(const Polyhedron& poly, bool optverts) {
+  PolyOptions options;
+  options.optverts = optverts;
+  SplitSettings split;
+  ClumpNode node;
+  const PrototypeSink sink = [](ClumpNode&, std::shared_ptr<Prototype>) {};
+  const std::string path;
+  PolyhedronBuilder builder(poly, options, path, split, sink, node);
+  return builder.MergeOnly();
+}
 
 SceneResult ConvertTree(const Group& root, const std::string& path, SplitSettings& split,
                         const PrototypeSink& sink) {

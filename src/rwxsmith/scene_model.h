@@ -87,6 +87,11 @@ struct SceneResult {
 // instance on the node (ClumpNode::instances) and may then drop the geometry.
 using PrototypeSink = std::function<void(ClumpNode&, std::shared_ptr<Prototype>)>;
 
+// The vertex merging step alone: for every face vertex of `poly` (in face_vertices order) the
+// index of the merged vertex it becomes, or -1 when its face is dropped for a vertex index
+// outside the vertex list. Merged vertices are numbered in order of creation.
+std::vector<std::int64_t> MergeFaceVertices(const Polyhedron& poly, bool optverts);
+
 // Converts the tree read from `path` (named in warnings on standard output).
 SceneResult ConvertTree(const Group& root, const std::string& path, SplitSettings& split,
                         const PrototypeSink& sink);
