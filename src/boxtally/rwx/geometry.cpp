@@ -48,8 +48,7 @@ void ResetWorkspace(Workspace& workspace) {
 void AddPoint(Workspace& workspace, float x, float y, float z) {
   const Point4 p = TransformPoint(Point4{x, y, z, 1.0f}, CurrentMatrix(workspace.stack));
   if (workspace.definition_mode) {
-    PrototypeTable& table = workspace.prototypes;
-    table.definitions[static_cast<std::size_t>(table.count)].points.push_back(p);
+    if (!StorePoint(workspace.prototypes, p)) workspace.line_failed = true;
     return;
   }
   ExtendBox(workspace.record.box, p);

@@ -159,11 +159,13 @@ MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
       if (code <= kCmdNone) continue;
     }
     StepResult step = StepResult::kFailed;
+    workspace.line_failed = false;
     try {
       step = Dispatch(code, workspace, input, line);
     } catch (...) {
       step = StepResult::kFailed;  // this line alone is lost; the model goes on
     }
+    if (workspace.line_failed && step == StepResult::kContinue) step = StepResult::kFailed;
     if (step == StepResult::kAbort) return MeasureResult::kAbort;
     if (step == StepResult::kFailed) {
       const std::string shown(line.substr(0, line.find('\n')));

@@ -12,6 +12,9 @@
 namespace rwx {
 
 inline constexpr int kMaxPrototypes = 5120;  // closing definition number 5,120 ends the run
+// Points stored in all definitions of one file (128 MB). A few bytes of script can store
+// thousands of points ("cone 1 1 10000"), so memory is bounded here rather than by the file size.
+inline constexpr std::size_t kMaxStoredPoints = std::size_t{1} << 23;
 
 struct PrototypeDefinition {
   std::string name;           // empty: can no longer be found
@@ -23,6 +26,7 @@ struct PrototypeTable {
   std::vector<PrototypeDefinition> definitions;  // kMaxPrototypes entries, made once
   int count = 0;  // index of the next free definition (the open one in definition mode)
   int used = 0;   // entries [0, used) may hold data of the current file
+  std::size_t stored_points = 0;  // points held by all definitions
 };
 
 // Makes the table's kMaxPrototypes entries (done once per workspace).
@@ -36,6 +40,9 @@ PrototypeDefinition& OpenDefinition(PrototypeTable& table, std::string_view name
 
 // Empties the definition at index `count` (a "protoend" that closes nothing that was opened).
 void EmptyOpenDefinition(PrototypeTable& table);
+
+// Stores `point` in the open definition; false (nothing stored) when kMaxStoredPoints are held.
+bool StorePoint(PrototypeTable& table, const Point4& point);
 
 // The first of the definitions 0..count-1 (excluding `skip`) whose name equals `name`, or -1.
 // An empty name finds nothing.

@@ -22,6 +22,7 @@ struct Workspace {
   ModelRecord record;
   bool definition_mode = false;  // between "protobegin" and "protoend"
   int clump_depth = 0;           // open "clumpbegin" blocks
+  bool line_failed = false;      // the line being handled could not be completed
   std::string line;              // the script line being handled
   std::string template_line;     // the template line being expanded
   std::vector<std::string> warned_template_lines;  // each bad template line is warned about once
@@ -32,7 +33,8 @@ struct Workspace {
 void ResetWorkspace(Workspace& workspace);
 
 // The point (x, y, z, 1) through the current matrix: into the open prototype definition in
-// definition mode, otherwise into the box and the vertex count.
+// definition mode, otherwise into the box and the vertex count. When the prototype table holds
+// kMaxStoredPoints the point is not stored and `line_failed` is set.
 void AddPoint(Workspace& workspace, float x, float y, float z);
 // n polygons: to the open definition in definition mode, otherwise to the model.
 void AddPolygons(Workspace& workspace, std::int64_t n);

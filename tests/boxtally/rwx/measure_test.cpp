@@ -247,6 +247,17 @@ TEST(MeasureModelFile, PrototypeTableLimitAbortsAtTheLastDefinition) {
                          "Error: Prototype Stack size exceeded (5120) (file:" + file + ")\r\n");
 }
 
+TEST(MeasureModelFile, PrototypePointsAreBoundedAndTheLineThatPassesTheBoundFails) {
+  MeasureHarness h;
+  h.format = "<fvert>\n";
+  // A density-21 sphere stores 1,766 points: 4,750 of them store 8,388,500, the next one the
+  // last 108 of the 8,388,608 allowed, and then fails, as does every later one.
+  const MeasureOutput out = h.Run("modelbegin\nprotobegin p\n" + Repeat("sphere 1 21\n", 4752) +
+                                  "protoend\nprotoinstance p\nmodelend\n");
+  EXPECT_EQ(out.registry, "8388608\r\n");
+  EXPECT_EQ(out.log, Repeat("Application error in work.rwx line=sphere 1 21\r\n", 2));
+}
+
 TEST(MeasureModelFile, SkipHugeObjects) {
   MeasureHarness h;
   const std::string script = "modelbegin\nvertex 25 0 0\nvertex 0 0 0\nmodelend\n";
