@@ -1,0 +1,230 @@
+// Real COB files: the binary ones convert into well-formed RWX, the ASCII ones are refused, and
+// every cut of a real file converts without harm.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "rwxsmith/rwx_writer.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testing_support::ProgramRun;
+using testing_support::ReadFile;
+using testing_support::RunProgram;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+const std::string kProgram = std::string(BOXTALLY_BIN_DIR) + "/rwxsmith";
+const std::string kCorpus = std::string(BOXTALLY_CORPUS) + "/cob/";
+
+bool HaveCorpus() {
+  struct stat st {};
+  return stat(kCorpus.c_str(), &st) == 0;
+}
+
+// What a structural read of the RWX text found.
+struct RwxShape {
+  std::string problem;  // empty when the text is well formed
+  int prototypes = 0;
+  int vertices = 0;
+  int polygons = 0;
+  int instances = 0;
+};
+
+// Checks CR LF line ends, balanced blocks, polygon vertex numbers within their prototype's
+// vertices, and instances of defined prototypes only.
+RwxShape ReadShape(const std::string& text) {
+  RwxShape shape;
+  const std::string last = "ModelEnd\r\n";
+  if (text.size() < last.size() ||
+      text.compare(text.size() - last.size(), last.size(), last) != 0) {
+    shape.problem = "does not end with ModelEnd";
+    return shape;
+  }
+  std::map<std::string, bool> defined;
+  std::string current;
+  int proto_vertices = 0;
+  int clumps = 0;
+  int transforms = 0;
+  std::size_t start = 0;
+  int line_number = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find("\r\n", start);
+    ++line_number;
+    if (end == std::string::npos) {
+      shape.problem = "line without CR LF";
+      return shape;
+    }
+    const std::string line = text.substr(start, end - start);
+    start = end + 2;
+    if (line.find('\n') != std::string::npos || line.find('\r') != std::string::npos) {
+      shape.problem = "bare line end in line " + std::to_string(line_number);
+      return shape;
+    }
+    std::istringstream words(line);
+    std::string word;
+    words >> word;
+    if (word == "ProtoBegin") {
+      words >> current;
+      proto_vertices = 0;
+      ++shape.prototypes;
+    } else if (word == "ProtoEnd") {
+      defined[current] = true;
+      current.clear();
+    } else if (word == "Vertex") {
+      std::string rest;
+      std::getline(words, rest);
+      const std::size_t hash = rest.rfind("# ");
+      if (hash == std::string::npos ||
+          rest.substr(hash + 2) != std::to_string(proto_vertices + 1)) {
+        shape.problem = "vertex numbering in line " + std::to_string(line_number);
+        return shape;
+      }
+      ++proto_vertices;
+      ++shape.vertices;
+    } else if (word == "Triangle" || word == "Quad" || word == "Polygon") {
+      int count = word == "Triangle" ? 3 : word == "Quad" ? 4 : -1;
+      if (count < 0) words >> count;
+      for (int i = 0; i < count; ++i) {
+        int n = 0;
+        if (!(words >> n) || n < 1 || n > proto_vertices) {
+          shape.problem = "polygon vertex out of range in line " + std::to_string(line_number);
+          return shape;
+        }
+      }
+      ++shape.polygons;
+    } else if (word == "ClumpBegin") {
+      ++clumps;
+    } else if (word == "ClumpEnd") {
+      --clumps;
+    } else if (word == "TransformBegin") {
+      ++transforms;
+    } else if (word == "TransformEnd") {
+      --transforms;
+    } else if (word == "ProtoInstance") {
+      std::string name;
+      words >> name;
+      if (!defined.count(name)) {
+        shape.problem = "instance of unknown prototype " + name;
+        return shape;
+      }
+      ++shape.instances;
+    }
+    if (clumps < 0 || transforms < 0) {
+      shape.problem = "block closed twice in line " + std::to_string(line_number);
+      return shape;
+    }
+  }
+  if (clumps != 0 || transforms != 0 || !current.empty()) shape.problem = "unbalanced blocks";
+  return shape;
+}
+
+std::vector<std::uint8_t> ReadCorpus(const std::string& name) {
+  const std::string text = ReadFile(kCorpus + name);
+  return {text.begin(), text.end()};
+}
+
+std::string ConvertInProcess(const std::vector<std::uint8_t>& bytes) {
+  cob::RwxOutput out;
+  cob::ConverterState state;
+  cob::WriteModelFile(out, "cut.cob", bytes.data(), bytes.size(), 7200, state);
+  return out.text;
+}
+
+TEST(CobCorpus, BinaryFilesConvertToWellFormedRwx) {
+  if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << kCorpus;
+  struct Case {
+    const char* name;
+    int prototypes;
+    int polygons;
+  };
+  // Polygon counts: the face counts of the files (an independent reader finds the same for the
+  // dwarf and the spiders); the molecule's spheres keep their degenerate pole faces.
+  const Case cases[] = {
+      {"dwarf.cob", 1, 1896},
+      {"molecule.cob", 4, 512},
+      {"spider_4_3.cob", 1, 1368},
+      {"spider_6_6.cob", 1, 1368},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    WriteFile(dir / c.name, ReadFile(kCorpus + c.name));
+    const ProgramRun run = RunProgram({kProgram, c.name, "Rwx"}, dir.path());
+    EXPECT_EQ(run.exit_status, 0);
+    std::string rwx_name = c.name;
+    rwx_name.replace(rwx_name.size() - 3, 3, "rwx");
+    const RwxShape shape = ReadShape(ReadFile(dir / rwx_name));
+    EXPECT_EQ(shape.problem, "");
+    EXPECT_EQ(shape.prototypes, c.prototypes);
+    EXPECT_EQ(shape.instances, c.prototypes);
+    EXPECT_EQ(shape.polygons, c.polygons);
+    EXPECT_GT(shape.vertices, 0);
+  }
+}
+
+TEST(CobCorpus, AsciiFilesAreRefused) {
+  if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << kCorpus;
+  for (const char* name : {"molecule_ascii.cob", "spider_4_3_ascii.cob", "spider_6_6_ascii.cob"}) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    WriteFile(dir / name, ReadFile(kCorpus + name));
+    const ProgramRun run = RunProgram({kProgram, name}, dir.path());
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_NE(run.out.find(std::string(name) +
+                           ": ASCII format COB files are not supported - resave as binary\n"),
+              std::string::npos);
+    std::string rwx_name = name;
+    rwx_name.replace(rwx_name.size() - 3, 3, "rwx");
+    const RwxShape shape = ReadShape(ReadFile(dir / rwx_name));
+    EXPECT_EQ(shape.problem, "");
+    EXPECT_EQ(shape.prototypes, 0);
+  }
+}
+
+TEST(CobCorpus, EveryCutOfARealFileConvertsCleanly) {
+  if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << kCorpus;
+  const std::vector<std::uint8_t> whole = ReadCorpus("molecule.cob");
+  const std::string full_text = ConvertInProcess(whole);
+  const RwxShape full = ReadShape(full_text);
+  ASSERT_EQ(full.problem, "");
+  const std::string tail = " ClumpEnd\r\nModelEnd\r\n";
+  testing::internal::CaptureStdout();  // header messages of the shortest cuts
+  for (std::size_t n = 0; n <= whole.size(); ++n) {
+    // Its own buffer, so AddressSanitizer sees where the cut file ends.
+    const std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + static_cast<long>(n));
+    const std::string text = ConvertInProcess(cut);
+    // Every cut ends its file properly and writes no more than the whole file does; every 29th
+    // gets the full structural check (all of them would take minutes under the sanitizers).
+    ASSERT_LE(text.size(), full_text.size()) << "cut at " << n;
+    ASSERT_EQ(text.compare(text.size() - tail.size(), tail.size(), tail), 0) << "cut at " << n;
+    if (n % 29 == 0 || n == whole.size()) {
+      const RwxShape shape = ReadShape(text);
+      ASSERT_EQ(shape.problem, "") << "cut at " << n;
+      ASSERT_LE(shape.prototypes, full.prototypes) << "cut at " << n;
+      ASSERT_LE(shape.polygons, full.polygons) << "cut at " << n;
+    }
+  }
+  testing::internal::GetCapturedStdout();
+}
+
+TEST(CobCorpus, TheProgramSurvivesCutsOfARealFile) {
+  if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << kCorpus;
+  const std::string whole = ReadFile(kCorpus + "spider_6_6.cob");
+  TempDir dir;
+  for (std::size_t n = 0; n < whole.size(); n += whole.size() / 13 + 1) {
+    SCOPED_TRACE(n);
+    WriteFile(dir / "cut.cob", whole.substr(0, n));
+    const ProgramRun run = RunProgram({kProgram, "cut.cob"}, dir.path());
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(ReadShape(ReadFile(dir / "cut.rwx")).problem, "");
+  }
+}
+
+}  // namespace
