@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "boxtally/rwx/own_format.h"
 #include "boxtally/rwx/script_reader.h"
@@ -24,6 +25,14 @@ const std::string kTrimmedDefault = "%0.4f";
   const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
   va_end(args);
   if (n > 0) out.append(buffer, std::min(static_cast<std::size_t>(n), sizeof buffer - 1));
+}
+
+// double -> float; a value beyond the float range becomes an infinity instead of undefined behaviour.
+float ToFloat(double value) {
+  constexpr double kMax = std::numeric_limits<float>::max();
+  if (value > kMax) return std::numeric_limits<float>::infinity();
+  if (value < -kMax) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(value);
 }
 
 int ClampToInt(std::int64_t value) {
@@ -89,7 +98,7 @@ void AppendBox(const TagEntry& entry, const std::string& own, TagContext& ctx) {
                                                      : (static_cast<double>(max) - min) * 10.0;
   if (entry.trimmed) {
     const bool usable = UsableOwnFormat(own, ValueKind::kTrimmedReal, ctx);
-    AppendTrimmed(ctx.out, usable ? own : kTrimmedDefault, static_cast<float>(value));
+    AppendTrimmed(ctx.out, usable ? own : kTrimmedDefault, ToFloat(value));
     return;
   }
   if (UsableOwnFormat(own, ValueKind::kReal, ctx)) {

@@ -184,6 +184,14 @@ TEST_F(TagExpansion, SecondTagDirectlyAfterIsReplacedOnlyWhenItStandsLaterInTheT
   EXPECT_EQ(Expand("<ffile>;<fvert>;<fpoly>\n", false), "box.rwx;  12;   6\n");
 }
 
+TEST_F(TagExpansion, BoxValuesBeyondTheFloatRangeStayDefined) {
+  record.box.min[0] = -3e38f;  // times 10 is no float any more
+  record.box.max[0] = std::numeric_limits<float>::infinity();
+  EXPECT_EQ(Expand("<fleft~> <fright~> <fx~>", false), "-inf inf inf");
+  // Integer mode saturates: the values are written as ints.
+  EXPECT_EQ(Expand("<fleft> <fright> <fx>", true), "-2147483648 2147483647 2147483647");
+}
+
 TEST_F(TagExpansion, EmptyListsInDecimalMode) {
   record.texture_list.clear();
   record.mask_list.clear();
