@@ -1,16 +1,45 @@
+#include <cstdio>
+
+#include "boxtally/archive/first_entry.h"
+#include "boxtally/archive/zip_first_name.h"
 #include "boxtally/driver/model_branches.h"
 
 namespace driver {
 
-// TODO(archive module not in yet): until the first-entry extraction lands, an archive is read
-// as RWX text like any other file.
+namespace {
+std::optional<std::string> FirstEntryName(const std::string& archive_path) {
+  std::FILE* f = std::fopen(archive_path.c_str(), "rb");
+  if (f == nullptr) return std::nullopt;
+  std::optional<std::string> name = archive::ZipFirstName(f);
+  std::fclose(f);
+  return name;
+}
+}  // namespace
+
 std::unique_ptr<platform::InStream> OpenZipEntry(RunHost& host, const RunState& run, ModelJob& job,
                                                  std::unique_ptr<platform::InStream> archive) {
-  (void)run;
-  if (!host.ErrorsOnly()) {
-    platform::LogF(host.Log(), "Processing file %s\n", job.model_path.c_str());
+  platform::TextFile& log = host.Log();
+  archive.reset();  // the entry name and the extraction read the archive from its start
+  const std::optional<std::string> entry = FirstEntryName(job.model_path);
+  if (!entry) {
+    platform::LogF(log, "Unable to get zipfile name %s\n", job.model_path.c_str());
+    return nullptr;
   }
-  return archive;
+  if (!host.ErrorsOnly()) {
+    platform::LogF(log, "File name within (%s) archive=%s\n", job.model_path.c_str(),
+                   entry->c_str());
+  }
+  job.suffix = TypeSuffix(*entry);
+  const std::string work = host.WorkDirectory() + kUnzipWorkFile;
+  auto stream = archive::ExtractToWorkFile(job.model_path, run.password, log, work);
+  if (!stream) {
+    platform::LogF(log, "Unable to unzip file %s\n", job.model_path.c_str());
+    return nullptr;
+  }
+  job.from_zip = true;
+  job.work_path = work;
+  job.work_path_set = true;
+  return stream;
 }
 
 }  // namespace driver
