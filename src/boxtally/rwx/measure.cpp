@@ -149,26 +149,27 @@ StepResult Dispatch(CommandCode code, Workspace& workspace, const MeasureInput& 
 
 MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
                          Workspace& workspace) {
-  std::string& line = workspace.line;
+  ScriptLine& line = workspace.line;
   while (!stream.AtEnd()) {
     ReadScriptLine(stream, line);
     CommandCode code = kCmdModelEnd;  // the end of the script ends the model, whatever the line held
     if (!stream.AtEnd()) {
       NormaliseLine(line);
-      code = ClassifyLine(line);
+      code = ClassifyLine(line.View());
       if (code <= kCmdNone) continue;
     }
     StepResult step = StepResult::kFailed;
     workspace.line_failed = false;
     try {
-      step = Dispatch(code, workspace, input, line);
+      step = Dispatch(code, workspace, input, line.View());
     } catch (...) {
       step = StepResult::kFailed;  // this line alone is lost; the model goes on
     }
     if (workspace.line_failed && step == StepResult::kContinue) step = StepResult::kFailed;
     if (step == StepResult::kAbort) return MeasureResult::kAbort;
     if (step == StepResult::kFailed) {
-      const std::string shown(line.substr(0, line.find('\n')));
+      const std::string_view text = line.View();
+      const std::string shown(text.substr(0, text.find('\n')));
       platform::LogF(*input.log, "Application error in %s line=%s\n", input.work_path.c_str(),
                      shown.c_str());
     }
@@ -183,7 +184,6 @@ void WorkspaceDeleter::operator()(Workspace* w) const { delete w; }
 WorkspacePtr CreateWorkspace() {
   WorkspacePtr workspace(new Workspace);
   InitPrototypeTable(workspace->prototypes);
-  workspace->line.reserve(kMaxLineLength + 1);
   workspace->template_line.reserve(kMaxTemplateLine + 1);
   ResetWorkspace(*workspace);
   return workspace;

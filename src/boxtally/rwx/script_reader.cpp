@@ -68,37 +68,56 @@ long long DecimalOrder(std::string_view number) {
   return order;
 }
 
-}  // namespace
-
-void ReadScriptLine(platform::InStream& in, std::string& line) {
-  line.clear();
-  while (!in.AtEnd()) {
-    int c = in.Get();
-    if (c < 0) return;
-    if (c == '\r') c = '\n';
-    if (c == '\n' && line.empty()) continue;  // an empty line: start again
-    line.push_back(static_cast<char>(c));
-    if (c == '\n' || line.size() >= kMaxLineLength) return;
-  }
-}
-
-void NormaliseLine(std::string& line) {
-  std::size_t out = 0;
-  bool started = false;
-  bool after_blank = false;
-  for (char c : line) {
+// Lower case for ASCII letters and a blank for a tab; every other byte stays.
+constexpr std::array<char, 256> kNormalised = [] {
+  std::array<char, 256> table{};
+  for (int i = 0; i < 256; ++i) {
+    char c = static_cast<char>(i);
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     if (c == '\t') c = ' ';
+    table[static_cast<std::size_t>(i)] = c;
+  }
+  return table;
+}();
+
+}  // namespace
+
+void ReadScriptLine(platform::InStream& in, ScriptLine& line) {
+  char* out = line.bytes.data();
+  std::size_t n = 0;
+  while (!in.AtEnd()) {
+    int c = in.Get();
+    if (c < 0) break;
+    if (c == '\r') c = '\n';
+    if (c == '\n') {
+      if (n == 0) continue;  // an empty line: start again
+      out[n++] = '\n';
+      break;
+    }
+    out[n++] = static_cast<char>(c);
+    if (n >= kMaxLineLength) break;
+  }
+  line.length = n;
+}
+
+void NormaliseLine(ScriptLine& line) {
+  char* text = line.bytes.data();
+  const std::size_t n = line.length;
+  std::size_t i = 0;
+  while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+  std::size_t out = 0;
+  bool after_blank = false;
+  for (; i < n; ++i) {
+    const char c = kNormalised[static_cast<unsigned char>(text[i])];
     if (c == ' ') {
-      if (!started || after_blank) continue;  // leading blanks, and every blank after a blank
+      if (after_blank) continue;  // every blank after a blank goes
       after_blank = true;
     } else {
       after_blank = false;
     }
-    started = true;
-    line[out++] = c;
+    text[out++] = c;
   }
-  line.resize(out);
+  line.length = out;
 }
 
 CommandCode ClassifyLine(std::string_view line) {

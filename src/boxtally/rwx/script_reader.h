@@ -2,6 +2,7 @@
 // finding and parsing the arguments that follow the command word.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -92,15 +93,22 @@ inline constexpr CommandEntry kCommandTable[] = {
     {"geometrysampling", kCmdNone},
 };
 
+// One script line in a fixed buffer, reused from line to line.
+struct ScriptLine {
+  std::array<char, kMaxLineLength + 1> bytes{};
+  std::size_t length = 0;
+  std::string_view View() const { return {bytes.data(), length}; }
+};
+
 // Reads the next non-empty line into `line` (at most kMaxLineLength bytes, ending with its line
 // feed unless the limit or the end of the stream came first). A carriage return is stored as a
 // line feed, so "\r\n", "\n" and "\r" all end a line and the empty line between "\r" and "\n" is
 // skipped. The caller then asks the stream whether it reached its end during this read.
-void ReadScriptLine(platform::InStream& in, std::string& line);
+void ReadScriptLine(platform::InStream& in, ScriptLine& line);
 
 // In place: lower case (ASCII letters only), tabs to blanks, leading blanks removed, runs of
 // blanks folded to one.
-void NormaliseLine(std::string& line);
+void NormaliseLine(ScriptLine& line);
 
 // The command code of a normalised line: kCmdNone for a comment ("#...") or a line shorter than
 // 3 characters, kCmdUnknown when no keyword matches.

@@ -10,6 +10,7 @@
 #include "boxtally/rwx/measure.h"
 #include "boxtally/rwx/model_record.h"
 #include "boxtally/rwx/prototype_table.h"
+#include "boxtally/rwx/script_reader.h"
 
 namespace rwx {
 
@@ -23,7 +24,7 @@ struct Workspace {
   bool definition_mode = false;  // between "protobegin" and "protoend"
   int clump_depth = 0;           // open "clumpbegin" blocks
   bool line_failed = false;      // the line being handled could not be completed
-  std::string line;              // the script line being handled
+  ScriptLine line;               // the script line being handled
   std::string template_line;     // the template line being expanded
   std::vector<std::string> warned_template_lines;  // each bad template line is warned about once
 };

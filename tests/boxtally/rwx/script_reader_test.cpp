@@ -18,10 +18,11 @@ std::vector<std::string> ReadAll(const std::string& bytes) {
   std::rewind(f);
   platform::InStream in(f, false);
   std::vector<std::string> lines;
-  std::string line;
+  ScriptLine line;
   while (!in.AtEnd()) {
     ReadScriptLine(in, line);
-    lines.push_back(in.AtEnd() ? line + "|end" : line);
+    const std::string text(line.View());
+    lines.push_back(in.AtEnd() ? text + "|end" : text);
   }
   return lines;
 }
@@ -64,9 +65,10 @@ TEST(NormaliseLine, LowersFoldsBlanksAndDropsLeadingOnes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.in);
-    std::string line = c.in;
+    ScriptLine line;
+    line.length = std::string_view(c.in).copy(line.bytes.data(), line.bytes.size());
     NormaliseLine(line);
-    EXPECT_EQ(line, c.out);
+    EXPECT_EQ(line.View(), c.out);
   }
 }
 
