@@ -16,7 +16,8 @@ struct ProcessResult {
 };
 
 // Runs `program` with `args` (args[0] is the program's own name) in the current directory,
-// waits without a time limit and returns its exit status. A child killed by a signal gives
+// waits without a time limit and returns its exit status. The child's standard output is
+// discarded: it must not run into a registry written to our own standard output. A child killed by a signal gives
 // 128 + the signal number, which is never 0.
 ProcessResult RunAndWait(const std::string& program, const std::vector<std::string>& args);
 
