@@ -90,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   input.debug_trace = (flags & 0x02) != 0;
   input.switches = &switches;
   const bool text_mode = (flags & 0x40) != 0;
-  rwx::MeasureModelFile(std::make_unique<platform::InStream>(in, text_mode), input, *state.workspace);
+  rwx::MeasureModelFile(std::make_unique<platform::InStream>(in, text_mode), input,
+                        *state.workspace);
   return 0;
 }

@@ -18,12 +18,13 @@ struct Point4 {
   float w = 1.0f;
 };
 
-inline constexpr int kMaxMatrixLevel = 256;        // levels 0..256; a push past it ends the run
+inline constexpr int kMaxMatrixLevel = 256;          // levels 0..256; a push past it ends the run
 inline constexpr float kMaxTransformValue = 1.0e5f;  // larger "transform" values are cut to it
 
 struct MatrixStack {
-  std::array<Matrix4, kMaxMatrixLevel + 1> levels{};  // pushing copies one level, popping moves `level`
-  int level = 0;                                      // the current matrix is levels[level]
+  std::array<Matrix4, kMaxMatrixLevel + 1>
+      levels{};   // pushing copies one level, popping moves `level`
+  int level = 0;  // the current matrix is levels[level]
 };
 
 Matrix4 IdentityMatrix();

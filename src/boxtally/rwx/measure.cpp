@@ -152,7 +152,8 @@ MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
   ScriptLine& line = workspace.line;
   while (!stream.AtEnd()) {
     ReadScriptLine(stream, line);
-    CommandCode code = kCmdModelEnd;  // the end of the script ends the model, whatever the line held
+    CommandCode code =
+        kCmdModelEnd;  // the end of the script ends the model, whatever the line held
     if (!stream.AtEnd()) {
       NormaliseLine(line);
       code = ClassifyLine(line.View());
@@ -189,8 +190,8 @@ WorkspacePtr CreateWorkspace() {
   return workspace;
 }
 
-MeasureResult MeasureModelFile(std::unique_ptr<platform::InStream> stream, const MeasureInput& input,
-                               Workspace& workspace) {
+MeasureResult MeasureModelFile(std::unique_ptr<platform::InStream> stream,
+                               const MeasureInput& input, Workspace& workspace) {
   // Missing streams become sinks, so no handler needs to ask.
   platform::TextFile sink{nullptr, false, false};
   MeasureInput with_sinks;

@@ -13,12 +13,12 @@
 
 namespace rwx {
 
-inline constexpr float kBoxStartMin = 100.0f;    // the box starts at minimum +100, maximum -100
+inline constexpr float kBoxStartMin = 100.0f;      // the box starts at minimum +100, maximum -100
 inline constexpr std::size_t kMaxNameList = 2047;  // characters of the texture and mask lists
 inline constexpr std::size_t kNameCompareLength = 64;  // characters of a name compared with a list
-inline constexpr int kHugeLimit = 20000;          // inset box in thousandths beyond it: huge
-inline constexpr int kOversizeLimit = 1415;       // footprint side in thousandths beyond it: oversized
-inline constexpr int kSphereDensities = 22;       // densities 0..21; others are clamped into it
+inline constexpr int kHugeLimit = 20000;               // inset box in thousandths beyond it: huge
+inline constexpr int kOversizeLimit = 1415;  // footprint side in thousandths beyond it: oversized
+inline constexpr int kSphereDensities = 22;  // densities 0..21; others are clamped into it
 
 struct Box {
   std::array<float, 3> min{kBoxStartMin, kBoxStartMin, kBoxStartMin};

@@ -8,13 +8,13 @@
 namespace rwx {
 
 enum class ValueKind {
-  kInt,           // d i o u x X
-  kReal,          // f F e E g G a A
-  kText,          // s
-  kTrimmedReal,   // for WriteTrimmed: "%f" or "%.Nf" (N 1..10, "%0.4f" too) first, text after it
+  kInt,          // d i o u x X
+  kReal,         // f F e E g G a A
+  kText,         // s
+  kTrimmedReal,  // for WriteTrimmed: "%f" or "%.Nf" (N 1..10, "%0.4f" too) first, text after it
 };
 
-inline constexpr int kMaxFormatWidth = 999;    // width and precision of an own format
+inline constexpr int kMaxFormatWidth = 999;  // width and precision of an own format
 inline constexpr int kMaxTrimmedPrecision = 10;
 
 // True when `format` holds exactly one conversion that fits `kind` (flags "-+ #0", width and

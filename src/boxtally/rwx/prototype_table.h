@@ -17,7 +17,7 @@ inline constexpr int kMaxPrototypes = 5120;  // closing definition number 5,120 
 inline constexpr std::size_t kMaxStoredPoints = std::size_t{1} << 23;
 
 struct PrototypeDefinition {
-  std::string name;           // empty: can no longer be found
+  std::string name;            // empty: can no longer be found
   std::vector<Point4> points;  // in the order stored; an instance takes the most recent first
   std::int64_t polygon_count = 0;
 };

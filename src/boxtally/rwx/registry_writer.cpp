@@ -27,7 +27,8 @@ const std::string kTrimmedDefault = "%0.4f";
   if (n > 0) out.append(buffer, std::min(static_cast<std::size_t>(n), sizeof buffer - 1));
 }
 
-// double -> float; a value beyond the float range becomes an infinity instead of undefined behaviour.
+// double -> float; a value beyond the float range becomes an infinity instead of undefined
+// behaviour.
 float ToFloat(double value) {
   constexpr double kMax = std::numeric_limits<float>::max();
   if (value > kMax) return std::numeric_limits<float>::infinity();
@@ -159,7 +160,8 @@ bool LookUpColourTable(std::string_view key, std::string& text, bool& found) {
   std::string line;
   for (;;) {
     const bool complete = platform::ReadTextLine(*in, kMaxColourLine, line);
-    if (line.size() > key.size() && line[key.size()] == ' ' && line.compare(0, key.size(), key) == 0) {
+    if (line.size() > key.size() && line[key.size()] == ' ' &&
+        line.compare(0, key.size(), key) == 0) {
       std::string_view kept = WithoutLineEnd(line);
       while (!kept.empty() && (kept.back() == ' ' || kept.back() == '\t')) kept.remove_suffix(1);
       text.assign(kept.substr(std::min(key.size(), kept.size())));
@@ -173,7 +175,8 @@ bool LookUpColourTable(std::string_view key, std::string& text, bool& found) {
 void AppendTableColour(TagContext& ctx) {
   const std::string& list = ctx.record.texture_list;
   std::size_t key_length = 0;
-  while (key_length < list.size() && static_cast<signed char>(list[key_length]) >= '0') ++key_length;
+  while (key_length < list.size() && static_cast<signed char>(list[key_length]) >= '0')
+    ++key_length;
   const std::string_view key(list.data(), key_length);
   if (!list.empty() && key.empty()) return;
   const bool integer_mode = ctx.input.integer_mode;
@@ -260,7 +263,8 @@ IntegerSide IntegerBoxSide(float min, float max) {
   side.lo = a / 10 + 5;
   side.hi = b / 10 - 5;
   WidenInset(side.lo, side.hi);
-  side.size = TruncToInt(static_cast<double>(max) * 1000.0) - TruncToInt(static_cast<double>(min) * 1000.0);
+  side.size =
+      TruncToInt(static_cast<double>(max) * 1000.0) - TruncToInt(static_cast<double>(min) * 1000.0);
   return side;
 }
 

@@ -16,15 +16,15 @@ inline constexpr std::size_t kMaxTrimmedText = 63;     // characters WriteTrimme
 inline constexpr const char* kColourTableName = "bmpcolor.txt";  // read from the working directory
 
 enum class TagKind {
-  kBox,       // a box value: minimum, maximum or size of one axis
-  kFile,      // model name
+  kBox,   // a box value: minimum, maximum or size of one axis
+  kFile,  // model name
   kFoundName,
   kVertices,
   kPolygons,
   kTextures,
   kMasks,
   kColour,
-  kNoValue,   // "<fxcolor": writes nothing
+  kNoValue,  // "<fxcolor": writes nothing
   kTableColour,
   kNonCentred,
   kOversized,
@@ -36,9 +36,9 @@ enum class BoxPart { kMin, kMax, kSize };
 struct TagEntry {
   std::string_view text;  // from "<" up to where the own format starts
   TagKind kind;
-  int axis = 0;           // kBox: 0 x, 1 y, 2 z
+  int axis = 0;  // kBox: 0 x, 1 y, 2 z
   BoxPart part = BoxPart::kMin;
-  bool trimmed = false;   // the "~" entries: written by WriteTrimmed
+  bool trimmed = false;  // the "~" entries: written by WriteTrimmed
 };
 
 // Searched in this order at every position; after a replaced tag only the later entries are tried.

@@ -173,7 +173,8 @@ bool ParseInteger(std::string_view text, int& value) {
   const std::size_t start = i;
   long long magnitude = 0;
   for (; i < text.size() && IsDigit(text[i]); ++i) {
-    if (magnitude <= static_cast<long long>(INT_MAX) + 1) magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude <= static_cast<long long>(INT_MAX) + 1)
+      magnitude = magnitude * 10 + (text[i] - '0');
   }
   if (i == start) return false;
   long long signed_value = negative ? -magnitude : magnitude;
@@ -193,7 +194,8 @@ void ReadRealArguments(std::string_view line, float* values, int count) {
 void ReadRealSequence(std::string_view line, float* values, int count) {
   std::string_view rest = Argument(line, 1);
   for (int k = 0; k < count; ++k) {
-    while (!rest.empty() && (rest[0] == ' ' || rest[0] == '\t' || rest[0] == '\v' || rest[0] == '\f')) {
+    while (!rest.empty() &&
+           (rest[0] == ' ' || rest[0] == '\t' || rest[0] == '\v' || rest[0] == '\f')) {
       rest.remove_prefix(1);
     }
     const std::size_t length = DecimalRealLength(rest);

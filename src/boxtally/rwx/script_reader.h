@@ -11,7 +11,8 @@
 
 namespace rwx {
 
-inline constexpr std::size_t kMaxLineLength = 1255;  // characters of one script line, line feed included
+// Characters of one script line, line feed included.
+inline constexpr std::size_t kMaxLineLength = 1255;
 
 // Command codes of the command table. The numbers are part of the command table itself.
 enum CommandCode : int {
@@ -125,7 +126,8 @@ std::string_view Argument(std::string_view line, int k);
 // when there is none. A number beyond the float range gives an infinity, a tiny one zero.
 bool ParseReal(std::string_view text, float& value);
 
-// As ParseReal for an integer (optional sign and digits); "8.0" gives 8. Saturates at the int range.
+// As ParseReal for an integer (optional sign and digits); "8.0" gives 8. Saturates at the int
+// range.
 bool ParseInteger(std::string_view text, int& value);
 
 // Arguments 1..count of `line` into values[0..count-1]; a missing one leaves its value unchanged.

@@ -30,8 +30,8 @@ StepResult PushLevel(Workspace& workspace, const MeasureInput& input, bool ident
   return StepResult::kContinue;
 }
 
-// Pops one level; below 0 the mismatch warning naming `opener`, and level 0. The trace shows the new level
-// before that correction, the matrix left and the matrix now current.
+// Pops one level; below 0 the mismatch warning naming `opener`, and level 0. The trace shows the
+// new level before that correction, the matrix left and the matrix now current.
 void PopLevel(Workspace& workspace, const MeasureInput& input, const char* opener) {
   MatrixStack& stack = workspace.stack;
   const int left = stack.level;
@@ -121,7 +121,8 @@ void HandleClumpEnd(Workspace& workspace, const MeasureInput& input) {
   PopLevel(workspace, input, "clumpbegin");
 }
 
-StepResult HandleProtoBegin(Workspace& workspace, const MeasureInput& input, std::string_view line) {
+StepResult HandleProtoBegin(Workspace& workspace, const MeasureInput& input,
+                            std::string_view line) {
   const std::string_view name = NameArgument(Argument(line, 1));
   workspace.definition_mode = true;
   if (input.debug_trace) {
@@ -153,8 +154,8 @@ StepResult HandleProtoEnd(Workspace& workspace, const MeasureInput& input) {
   const PrototypeDefinition& closed = table.definitions[static_cast<std::size_t>(table.count)];
   ++table.count;
   if (table.count >= kMaxPrototypes) {
-    platform::LogF(*input.log, "Error: Prototype Stack size exceeded (%d) (file:%s)\n", kMaxPrototypes,
-                   input.model_path.c_str());
+    platform::LogF(*input.log, "Error: Prototype Stack size exceeded (%d) (file:%s)\n",
+                   kMaxPrototypes, input.model_path.c_str());
     return StepResult::kAbort;
   }
   if (input.debug_trace) {

@@ -14,18 +14,19 @@
 
 namespace rwx {
 
-inline constexpr int kMaxSides = 10000;  // side counts of cylinder, cone and disc are clamped to 0..it
+inline constexpr int kMaxSides =
+    10000;  // side counts of cylinder, cone and disc are clamped to 0..it
 inline constexpr std::size_t kMaxWarnedTemplateLines = 64;  // template lines remembered as warned
 
 struct Workspace {
   MatrixStack stack;
   PrototypeTable prototypes;
   ModelRecord record;
-  bool definition_mode = false;  // between "protobegin" and "protoend"
-  int clump_depth = 0;           // open "clumpbegin" blocks
-  bool line_failed = false;      // the line being handled could not be completed
-  ScriptLine line;               // the script line being handled
-  std::string template_line;     // the template line being expanded
+  bool definition_mode = false;                    // between "protobegin" and "protoend"
+  int clump_depth = 0;                             // open "clumpbegin" blocks
+  bool line_failed = false;                        // the line being handled could not be completed
+  ScriptLine line;                                 // the script line being handled
+  std::string template_line;                       // the template line being expanded
   std::vector<std::string> warned_template_lines;  // each bad template line is warned about once
 };
 

@@ -31,9 +31,9 @@ TEST_F(Geometry, SphereCountsByDensity) {
     std::int64_t polygons;
   };
   const Case cases[] = {
-      {0, 8, 6}, {1, 8, 8}, {2, 18, 32}, {3, 38, 72}, {21, 1766, 3528},
-      {-3, 8, 6},         // below the table: density 0
-      {40, 1766, 3528},   // above the table: density 21
+      {0, 8, 6},        {1, 8, 8},        {2, 18, 32},
+      {3, 38, 72},      {21, 1766, 3528}, {-3, 8, 6},  // below the table: density 0
+      {40, 1766, 3528},                                // above the table: density 21
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.density);
@@ -68,7 +68,8 @@ TEST_F(Geometry, CylinderCountsTwoVerticesPerSideBeyondFour) {
     std::int64_t vertices;
     std::int64_t polygons;
   };
-  const Case cases[] = {{3, 8, 3}, {4, 8, 4}, {10, 20, 10}, {-5, 8, 0}, {20000, 8 + 2 * 9996, 10000}};
+  const Case cases[] = {
+      {3, 8, 3}, {4, 8, 4}, {10, 20, 10}, {-5, 8, 0}, {20000, 8 + 2 * 9996, 10000}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sides);
     ws = CreateWorkspace();

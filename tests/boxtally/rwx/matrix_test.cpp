@@ -80,7 +80,7 @@ TEST(MultiplyMatrices, RowTimesColumn) {
     }
   }
   const Matrix4 r = MultiplyMatrices(a, b);
-  EXPECT_EQ(r[1][1], 10.0f);  // a[1][1] * 2
+  EXPECT_EQ(r[1][1], 10.0f);         // a[1][1] * 2
   EXPECT_EQ(r[1][3], 4.0f + 14.0f);  // a[1][0] * 1 + a[1][3] * 2
 }
 

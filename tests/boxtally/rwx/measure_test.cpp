@@ -143,10 +143,12 @@ TEST(MeasureModelFile, ModelStateDecidesWhatIsWrittenAndWarned) {
 TEST(MeasureModelFile, NestedClumpTakesInTheOrigin) {
   MeasureHarness h;
   h.format = "<fleft> <fright>\n";
-  EXPECT_EQ(h.Run("clumpbegin\nvertex 2 0 0\nvertex 5 0 0\nclumpbegin\nclumpend\nclumpend\n").registry,
-            "5 4995\r\n");
-  EXPECT_EQ(h.Run("clumpbegin\nvertex 2 0 0\nvertex 5 0 0\nclumpend\nclumpbegin\nclumpend\n").registry,
-            "2005 4995\r\n");
+  EXPECT_EQ(
+      h.Run("clumpbegin\nvertex 2 0 0\nvertex 5 0 0\nclumpbegin\nclumpend\nclumpend\n").registry,
+      "5 4995\r\n");
+  EXPECT_EQ(
+      h.Run("clumpbegin\nvertex 2 0 0\nvertex 5 0 0\nclumpend\nclumpbegin\nclumpend\n").registry,
+      "2005 4995\r\n");
 }
 
 TEST(MeasureModelFile, DebugTraceOfStackAndMatrixCommands) {
@@ -166,8 +168,8 @@ TEST(MeasureModelFile, DebugTraceOfStackAndMatrixCommands) {
                               "transformend   -1\r\nTransformation matrix before:\r\n" +
                               kIdentityDump + "Transformation matrix:\r\n" + kIdentityDump +
                               "box.rwx\r\n");
-  EXPECT_EQ(out.log, "Warning:Mismatched transformbegin/end pair (file:" + (h.dir / "model.rwx") +
-                         ")\r\n");
+  EXPECT_EQ(out.log,
+            "Warning:Mismatched transformbegin/end pair (file:" + (h.dir / "model.rwx") + ")\r\n");
 }
 
 TEST(MeasureModelFile, DebugTraceOfClumpsPrototypesScaleAndRotate) {
@@ -195,23 +197,21 @@ TEST(MeasureModelFile, DebugTraceOfClumpsPrototypesScaleAndRotate) {
       "0.000000  0.000000  0.000000  1.000000  \r\n";
   EXPECT_EQ(out.registry,
             "clumpbegin 1\r\n"
-            "Scaled Transformation matrix:\r\n" + scaled +
-            "Rot Transformation matrix before :\r\n" + scaled +
-            "Rotation matrix :\r\n" + rotation +
-            "Rot Transformation matrix:\r\n" + rotated +
-            "Protobegin p 2\r\n"
-            "protoend  p 1 0 1\r\nTransformation matrix before:\r\n" + kIdentityDump +
-            "Transformation matrix:\r\n" + rotated +
-            "clumpend   0\r\nTransformation matrix before:\r\n" + rotated +
-            "Transformation matrix:\r\n" + kIdentityDump +
-            "box.rwx\r\n");
+            "Scaled Transformation matrix:\r\n" +
+                scaled + "Rot Transformation matrix before :\r\n" + scaled +
+                "Rotation matrix :\r\n" + rotation + "Rot Transformation matrix:\r\n" + rotated +
+                "Protobegin p 2\r\n"
+                "protoend  p 1 0 1\r\nTransformation matrix before:\r\n" +
+                kIdentityDump + "Transformation matrix:\r\n" + rotated +
+                "clumpend   0\r\nTransformation matrix before:\r\n" + rotated +
+                "Transformation matrix:\r\n" + kIdentityDump + "box.rwx\r\n");
   EXPECT_EQ(out.log, "");
 }
 
 TEST(MeasureModelFile, MatrixStackLimitAbortsOnThe257thPush) {
   MeasureHarness h;
-  MeasureOutput out = h.Run("modelbegin\n" + Repeat("transformbegin\n", 256) +
-                            "vertex 0 0 0\nmodelend\n");
+  MeasureOutput out =
+      h.Run("modelbegin\n" + Repeat("transformbegin\n", 256) + "vertex 0 0 0\nmodelend\n");
   EXPECT_EQ(out.result, MeasureResult::kDone);
   EXPECT_EQ(out.registry, "box.rwx 1 -5 -5 -5 5 5 5\r\n");
   for (const char* push : {"transformbegin\n", "clumpbegin\n", "protobegin p\n"}) {
@@ -219,23 +219,24 @@ TEST(MeasureModelFile, MatrixStackLimitAbortsOnThe257thPush) {
     out = h.Run("modelbegin\n" + Repeat(push, 257) + "vertex 0 0 0\nmodelend\n");
     EXPECT_EQ(out.result, MeasureResult::kAbort);
     EXPECT_EQ(out.registry, "");
-    EXPECT_EQ(out.log, "Error:Transformation stack exceeds 256 (file:" + (h.dir / "model.rwx") +
-                           ")\r\n");
+    EXPECT_EQ(out.log,
+              "Error:Transformation stack exceeds 256 (file:" + (h.dir / "model.rwx") + ")\r\n");
   }
 }
 
 TEST(MeasureModelFile, PrototypeTableLimitAbortsAtTheLastDefinition) {
   MeasureHarness h;
   h.format = "<fvert>\n";
-  MeasureOutput out = h.Run("modelbegin\n" + Repeat("protobegin p\nprotoend\n", 5119) +
-                            "vertex 0 0 0\nmodelend\n");
+  MeasureOutput out =
+      h.Run("modelbegin\n" + Repeat("protobegin p\nprotoend\n", 5119) + "vertex 0 0 0\nmodelend\n");
   EXPECT_EQ(out.result, MeasureResult::kDone);
   EXPECT_EQ(out.registry, "1\r\n");
   const std::string file = h.dir / "model.rwx";
   std::string redefinitions;
   for (int i = 1; i < 5119; ++i) {
-    redefinitions += "Warning: Multiple prototype definition for:p. Previous instance discarded! (file:" +
-                     file + ")\r\n";
+    redefinitions +=
+        "Warning: Multiple prototype definition for:p. Previous instance discarded! (file:" + file +
+        ")\r\n";
   }
   EXPECT_EQ(out.log, redefinitions);
   out = h.Run("modelbegin\n" + Repeat("protobegin p\nprotoend\n", 5120) + "modelend\n");
@@ -243,8 +244,11 @@ TEST(MeasureModelFile, PrototypeTableLimitAbortsAtTheLastDefinition) {
   EXPECT_EQ(out.registry, "");
   EXPECT_EQ(out.log, redefinitions +
                          "Warning: Multiple prototype definition for:p. Previous instance "
-                         "discarded! (file:" + file + ")\r\n"
-                         "Error: Prototype Stack size exceeded (5120) (file:" + file + ")\r\n");
+                         "discarded! (file:" +
+                         file +
+                         ")\r\n"
+                         "Error: Prototype Stack size exceeded (5120) (file:" +
+                         file + ")\r\n");
 }
 
 TEST(MeasureModelFile, PrototypePointsAreBoundedAndTheLineThatPassesTheBoundFails) {
@@ -307,7 +311,8 @@ TEST(MeasureModelFile, MissingTemplateIsAnApplicationErrorOfThatLine) {
   std::filesystem::remove(h.dir / "format.txt");
   // RunFile writes the template again, so call MeasureModelFile here with a path that is missing.
   platform::TextFilePtr log(platform::OpenTextFile(h.dir / "log.txt", platform::OpenMode::kCreate));
-  platform::TextFilePtr registry(platform::OpenTextFile(h.dir / "reg.txt", platform::OpenMode::kCreate));
+  platform::TextFilePtr registry(
+      platform::OpenTextFile(h.dir / "reg.txt", platform::OpenMode::kCreate));
   MeasureInput input;
   input.model_path = script_path;
   input.work_path = "unzipwk.$$$";
@@ -355,8 +360,9 @@ TEST_F(Corpus, CubeIsTwoTenthsWide) {
   const std::string path = Path("cube.rwx");
   if (path.empty()) GTEST_SKIP() << "corpus missing";
   h.model_name = "cube.rwx";
-  h.format = "<ffile> <fvert> <fpoly> <ftext> <fmask> <fcolor> <fleft> <fbottom> <fback> <fright> "
-             "<ftop> <ffront>\n";
+  h.format =
+      "<ffile> <fvert> <fpoly> <ftext> <fmask> <fcolor> <fleft> <fbottom> <fback> <fright> "
+      "<ftop> <ffront>\n";
   MeasureOutput out = h.RunFile(path);
   // 4 instances of a 4-point quad plus 8 vertices; colours (127+25+204+178)/4 and so on.
   EXPECT_EQ(out.registry, "cube.rwx 24 7 droplet dropletm 0x858558 -95 -95 -95 95 95 95\r\n");
@@ -372,8 +378,9 @@ TEST_F(Corpus, ByteOrderMarkHidesTheFirstLineAndTheClumpOpensTheModel) {
   const std::string path = Path("test.rwx");
   if (path.empty()) GTEST_SKIP() << "corpus missing";
   h.model_name = "test.rwx";
-  h.format = "<ffile> <fvert> <fpoly> <ftext> <fmask> <fcolor> <fleft> <fbottom> <fback> <fright> "
-             "<ftop> <ffront>\n";
+  h.format =
+      "<ffile> <fvert> <fpoly> <ftext> <fmask> <fcolor> <fleft> <fbottom> <fback> <fright> "
+      "<ftop> <ffront>\n";
   const MeasureOutput out = h.RunFile(path);
   EXPECT_EQ(out.registry, "test.rwx 4 2   0xffffff -95 -5 5 95 5 95\r\n");
   EXPECT_EQ(out.log, "");
@@ -384,8 +391,9 @@ TEST_F(Corpus, PanelWithoutFinalNewline) {
   const std::string path = Path("p_w200.rwx");
   if (path.empty()) GTEST_SKIP() << "corpus missing";
   h.model_name = "p_w200.rwx";
-  h.format = "<ffile> <fvert> <fpoly> <ftext> <fmask> <fcolor> <fleft> <fbottom> <fback> <fright> "
-             "<ftop> <ffront>\n";
+  h.format =
+      "<ffile> <fvert> <fpoly> <ftext> <fmask> <fcolor> <fleft> <fbottom> <fback> <fright> "
+      "<ftop> <ffront>\n";
   const MeasureOutput out = h.RunFile(path);
   EXPECT_EQ(out.registry, "p_w200.rwx 4 2 tile32  0x000000 -95 5 -5 95 195 5\r\n");
   EXPECT_EQ(out.log, "");

@@ -45,7 +45,7 @@ TEST(AddTexture, KeepsEachNameOnceAndSkipsNull) {
 TEST(AddTexture, MaskIsTheSecondWordAfterTheNameAndIgnoredForKnownTextures) {
   ModelRecord r;
   AddTexture(r, "a mask m1\n");
-  AddTexture(r, "a mask m2\n");  // texture known: the mask is not looked at
+  AddTexture(r, "a mask m2\n");     // texture known: the mask is not looked at
   AddTexture(r, "b tag 5 mask\n");  // "mask" occurs: the second word after the name is "5"
   AddTexture(r, "c mask\n");        // no mask name: nothing
   EXPECT_EQ(r.texture_list, "a,b,c");
@@ -164,7 +164,7 @@ TEST(FinishBox, HugeOnlyWithSkipHugeObjectsAndOversizeOnlyWithOverSized) {
   EXPECT_FALSE(wide.oversized);
   sw.oversized = true;
   FinishBox(wide, &sw);
-  EXPECT_TRUE(wide.oversized);  // inset 1490 > 1415
+  EXPECT_TRUE(wide.oversized);                          // inset 1490 > 1415
   SetBox(wide, -0.7f, 0.0f, -0.5f, 0.71f, 1.0f, 0.5f);  // inset 1400: not oversized
   FinishBox(wide, &sw);
   EXPECT_FALSE(wide.oversized);

@@ -18,23 +18,23 @@ TEST(IsSafeConversion, AcceptsOneConversionThatFitsTheValue) {
       {"%8.3f", ValueKind::kReal, true},
       {"%+.2e", ValueKind::kReal, true},
       {"%s.bmp", ValueKind::kText, true},
-      {"100%% %s", ValueKind::kText, true},    // "%%" is text
+      {"100%% %s", ValueKind::kText, true},  // "%%" is text
       {"%-20.5s", ValueKind::kText, true},
-      {"%s", ValueKind::kReal, false},          // wrong type for the value
+      {"%s", ValueKind::kReal, false},  // wrong type for the value
       {"%d", ValueKind::kText, false},
       {"%f", ValueKind::kInt, false},
-      {"%*d", ValueKind::kInt, false},          // width from the argument list
+      {"%*d", ValueKind::kInt, false},  // width from the argument list
       {"%.*f", ValueKind::kReal, false},
-      {"%n", ValueKind::kInt, false},           // writes through a pointer
+      {"%n", ValueKind::kInt, false},  // writes through a pointer
       {"%s%n", ValueKind::kText, false},
-      {"%d%d", ValueKind::kInt, false},         // two conversions
-      {"%ld", ValueKind::kInt, false},          // length modifiers read other types
+      {"%d%d", ValueKind::kInt, false},  // two conversions
+      {"%ld", ValueKind::kInt, false},   // length modifiers read other types
       {"%lf", ValueKind::kReal, false},
-      {"color", ValueKind::kReal, false},       // no conversion at all
+      {"color", ValueKind::kReal, false},  // no conversion at all
       {"", ValueKind::kInt, false},
       {"%", ValueKind::kInt, false},
       {"%%", ValueKind::kInt, false},
-      {"%1000d", ValueKind::kInt, false},       // width beyond three digits
+      {"%1000d", ValueKind::kInt, false},  // width beyond three digits
       {"%.1000f", ValueKind::kReal, false},
       {"%999d", ValueKind::kInt, true},
       // For WriteTrimmed: a plain "%f" first, optionally with a precision, then text.

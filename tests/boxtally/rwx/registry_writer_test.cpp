@@ -22,12 +22,12 @@ TEST(IntegerBoxSide, RoundsNinesUpAndInsetsBy5) {
   };
   const Case cases[] = {
       {-1.0f, 1.0f, -995, 995, 2000},
-      {0.0f, 0.0f, -5, 5, 0},            // 5 and -5 swapped; already 10 apart
+      {0.0f, 0.0f, -5, 5, 0},  // 5 and -5 swapped; already 10 apart
       {0.5f, 2.0f, 505, 1995, 1500},
-      {0.49999997f, 2.0f, 505, 1995, 1501},  // 4,999 ends in 9: 5,000; the size has no such step
-      {0.00390625f, 1.0f, 9, 995, 997},      // 39.0625 -> 39 -> 40 -> 4 + 5
-      {-0.00390625f, 0.00390625f, -5, 5, 6}, // 1 and -1 swapped, then widened to 10
-      {0.0f, 0.001f, -5, 6, 1},              // -4..5 is 9 wide: d = 5 - 4 = 1
+      {0.49999997f, 2.0f, 505, 1995, 1501},   // 4,999 ends in 9: 5,000; the size has no such step
+      {0.00390625f, 1.0f, 9, 995, 997},       // 39.0625 -> 39 -> 40 -> 4 + 5
+      {-0.00390625f, 0.00390625f, -5, 5, 6},  // 1 and -1 swapped, then widened to 10
+      {0.0f, 0.001f, -5, 6, 1},               // -4..5 is 9 wide: d = 5 - 4 = 1
       {-2.5f, -1.0f, -2495, -1005, 1500},
       {1.5f, 1.5f, 1495, 1505, 0},
       {-100.0f, 150.0f, -99995, 149995, 250000},
@@ -58,9 +58,9 @@ TEST(WriteTrimmed, CutsTrailingZerosAndTheLeadingZero) {
       {"%0.4f", -0.0f, "0"},
       {"%0.4f", 0.00001f, "0"},
       {"%0.4f", -0.00001f, "0"},
-      {"%0.4f", 100.0f, "100"},       // zeros before the point stay
+      {"%0.4f", 100.0f, "100"},  // zeros before the point stay
       {"%0.4f", 1e10f, "10000000000"},
-      {"%.2fm", 3.0f, "3.00m"},       // zeros are trimmed only at the very end
+      {"%.2fm", 3.0f, "3.00m"},  // zeros are trimmed only at the very end
       {"%.2fm", 0.0f, "0m"},
       {"%.1f", 0.05f, ".1"},
       {"%0.4f", inf, "inf"},

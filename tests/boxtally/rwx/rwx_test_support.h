@@ -55,7 +55,8 @@ class MeasureHarness {
     testing_support::WriteFile(format_path, format);
     const std::string registry_path = dir / "registry.txt";
     const std::string log_path = dir / "log.txt";
-    platform::TextFilePtr registry(platform::OpenTextFile(registry_path, platform::OpenMode::kCreate));
+    platform::TextFilePtr registry(
+        platform::OpenTextFile(registry_path, platform::OpenMode::kCreate));
     platform::TextFilePtr log(platform::OpenTextFile(log_path, platform::OpenMode::kCreate));
     rwx::MeasureInput input;
     input.model_path = model_path;
@@ -69,7 +70,8 @@ class MeasureHarness {
     input.debug_trace = debug_trace;
     input.switches = &switches;
     MeasureOutput out;
-    out.result = rwx::MeasureModelFile(platform::OpenInStream(model_path, false), input, *workspace);
+    out.result =
+        rwx::MeasureModelFile(platform::OpenInStream(model_path, false), input, *workspace);
     registry.reset();
     log.reset();
     out.registry = testing_support::ReadFile(registry_path);

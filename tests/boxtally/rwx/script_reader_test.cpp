@@ -29,8 +29,9 @@ std::vector<std::string> ReadAll(const std::string& bytes) {
 
 TEST(ReadScriptLine, AllLineEndsGiveTheSameLinesAndSkipEmptyOnes) {
   const std::vector<std::string> expected = {"vertex 1 2 3\n", "quad 1 2 3 4\n", "|end"};
-  for (const char* bytes : {"vertex 1 2 3\r\nquad 1 2 3 4\r\n", "vertex 1 2 3\nquad 1 2 3 4\n",
-                            "vertex 1 2 3\rquad 1 2 3 4\r", "\n\nvertex 1 2 3\n\r\n\nquad 1 2 3 4\n\n"}) {
+  for (const char* bytes :
+       {"vertex 1 2 3\r\nquad 1 2 3 4\r\n", "vertex 1 2 3\nquad 1 2 3 4\n",
+        "vertex 1 2 3\rquad 1 2 3 4\r", "\n\nvertex 1 2 3\n\r\n\nquad 1 2 3 4\n\n"}) {
     SCOPED_TRACE(bytes);
     EXPECT_EQ(ReadAll(bytes), expected);
   }
@@ -146,13 +147,13 @@ TEST(ParseReal, TakesTheLongestDecimalPrefix) {
     float value;
   };
   const Case cases[] = {
-      {"2.5cm", true, 2.5f},   {"100ergs", true, 100.0f}, {"1e", true, 1.0f},
-      {"1e+", true, 1.0f},     {"1.5e2x", true, 150.0f},  {"-.25", true, -0.25f},
-      {".5", true, 0.5f},      {"5.", true, 5.0f},        {"+3", true, 3.0f},
-      {"1.5.5", true, 1.5f},   {"0.\n", true, 0.0f},      {"-0", true, -0.0f},
-      {"inf", false, 7.0f},    {"nan", false, 7.0f},      {"0x10", true, 0.0f},
-      {".", false, 7.0f},      {"-", false, 7.0f},        {"", false, 7.0f},
-      {"e5", false, 7.0f},     {"x1", false, 7.0f},       {"1e-60", true, 0.0f},
+      {"2.5cm", true, 2.5f}, {"100ergs", true, 100.0f}, {"1e", true, 1.0f},
+      {"1e+", true, 1.0f},   {"1.5e2x", true, 150.0f},  {"-.25", true, -0.25f},
+      {".5", true, 0.5f},    {"5.", true, 5.0f},        {"+3", true, 3.0f},
+      {"1.5.5", true, 1.5f}, {"0.\n", true, 0.0f},      {"-0", true, -0.0f},
+      {"inf", false, 7.0f},  {"nan", false, 7.0f},      {"0x10", true, 0.0f},
+      {".", false, 7.0f},    {"-", false, 7.0f},        {"", false, 7.0f},
+      {"e5", false, 7.0f},   {"x1", false, 7.0f},       {"1e-60", true, 0.0f},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -176,9 +177,14 @@ TEST(ParseInteger, ReadsSignAndDigitsOnly) {
     int value;
   };
   const Case cases[] = {
-      {"8.0", true, 8},           {"-12x", true, -12},         {"+5", true, 5},
-      {"x", false, 7},            {"-", false, 7},             {"", false, 7},
-      {"99999999999", true, 2147483647}, {"-99999999999", true, -2147483647 - 1},
+      {"8.0", true, 8},
+      {"-12x", true, -12},
+      {"+5", true, 5},
+      {"x", false, 7},
+      {"-", false, 7},
+      {"", false, 7},
+      {"99999999999", true, 2147483647},
+      {"-99999999999", true, -2147483647 - 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
