@@ -21,6 +21,15 @@ void EmitNumber(RwxOutput& out, float value, char separator) {
   Emit(out, text);
 }
 
+// Text from the file (names, texture names) or the command line (the path) goes on one line: a
+// line end inside it would start a line of its own, which the reader would take as a command.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = '_';
+  }
+  return text;
+}
+
 std::string Blanks(int width) { return std::string(static_cast<std::size_t>(width), ' '); }
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -159,9 +168,9 @@ void WritePolygons(RwxOutput& out, const Prototype& proto, const std::vector<std
       if (s.texture.empty()) {
         Emit(out, "  Texture NULL\n");
       } else if (s.mask.empty()) {
-        Emit(out, "  Texture " + s.texture + "\n");
+        Emit(out, "  Texture " + OneLine(s.texture) + "\n");
       } else {
-        Emit(out, "  Texture " + s.texture + " Mask " + s.mask + "\n");
+        Emit(out, "  Texture " + OneLine(s.texture) + " Mask " + OneLine(s.mask) + "\n");
       }
     }
     if (previous == nullptr || s.light_sampling != previous->light_sampling) {
@@ -310,7 +319,7 @@ void WritePrototype(RwxOutput& out, ClumpNode& node, const std::shared_ptr<Proto
   Prototype& p = *proto;
   std::string name = p.continuation ? "Internal" : p.name;
   for (char& c : name) {
-    if (c == ' ') c = '_';
+    if (c == ' ' || c == '\r' || c == '\n') c = '_';
   }
   name += '_';
   name += std::to_string(state.prototype_counter++);
@@ -352,7 +361,7 @@ void WriteModelFile(RwxOutput& out, const std::string& input_path, const std::ui
   Emit(out, version);
   Emit(out, kContact);
   Emit(out, "\n");
-  Emit(out, "#####  Source File:   " + input_path + "\n");
+  Emit(out, "#####  Source File:   " + OneLine(input_path) + "\n");
   Emit(out, "#####  VRT Timestamp: " + FormatTimestamp(now - kVrtOffsetSeconds) + "\n");
   Emit(out, "ModelBegin\n");
 

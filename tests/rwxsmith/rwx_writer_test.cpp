@@ -372,6 +372,21 @@ TEST(RwxModel, PrototypeNumbersGoOnAcrossConversions) {
   EXPECT_NE(ConvertFile(file, state).find(" ProtoBegin a_b_0_1\n"), std::string::npos);
 }
 
+TEST(RwxModel, LineEndsInNamesStayOnTheirLine) {
+  // Found by fuzzing: a texture name holding "\r\n ProtoEnd # " wrote a line of its own.
+  cobtest::MatSpec m = Flat();
+  m.texture = "a\r\n ProtoEnd # b.bmp";
+  m.texture_flags = 1;
+  CobFile file;
+  file.Group(10, 0, "G").Poly(20, 10, cobtest::Triangle("x\ny")).Mat(30, 20, m);
+  cob::ConverterState state;
+  const std::string text = ConvertFile(file, state, "in\n.cob");
+  EXPECT_NE(text.find("#####  Source File:   in_.cob\n"), std::string::npos);
+  EXPECT_NE(text.find(" ProtoBegin x_y_0_0\n"), std::string::npos);
+  EXPECT_NE(text.find("  Texture a__ ProtoEnd # b Mask a__ ProtoEnd # bm\n"), std::string::npos)
+      << text;
+}
+
 // Blocks built by hand, for the writer's own rules.
 std::shared_ptr<cob::Prototype> SquareWithSurfaces(const std::vector<cob::Surface>& surfaces) {
   auto proto = std::make_shared<cob::Prototype>();
