@@ -26,39 +26,49 @@ struct Location {
   bool is_polyhedron = false;
 };
 
-// The objects of the tree by chunk identifier. Identifiers are normally unique, and then one
-// map lookup finds the parent; an identifier used more than once falls back to the depth-first
-// search that decides which of them comes first.
+// Whether `a` comes before `b` in the depth-first order of the parent lookup: a group, then its
+// polyhedra in order, then its child groups, each with all of its subtree.
+bool Earlier(const Location& a, const Location& b) {
+  const Group* ga = a.group;
+  const Group* gb = b.group;
+  if (ga == gb) {
+    if (a.is_polyhedron != b.is_polyhedron) return !a.is_polyhedron;
+    return a.polyhedron < b.polyhedron;
+  }
+  // Climb to the same depth; an ancestor and its own polyhedra come before its subtree.
+  const Group* pa = ga;
+  const Group* pb = gb;
+  while (pa->depth > pb->depth) {
+    if (pa->parent == gb) return false;  // b is gb itself or one of its polyhedra
+    pa = pa->parent;
+  }
+  while (pb->depth > pa->depth) {
+    if (pb->parent == ga) return true;
+    pb = pb->parent;
+  }
+  while (pa->parent != pb->parent) {
+    pa = pa->parent;
+    pb = pb->parent;
+  }
+  return pa->index_in_parent < pb->index_in_parent;
+}
+
+// The first object in depth-first order for every chunk identifier, kept up to date as objects
+// are added, so each parent lookup is one map lookup however many chunks share an identifier.
 struct ParentIndex {
   Group* root = nullptr;
-  std::unordered_map<std::int32_t, std::vector<Location>> by_id;
+  std::unordered_map<std::int32_t, Location> first_by_id;
 };
 
 void AddLocation(ParentIndex& index, std::int32_t id, const Location& where) {
-  index.by_id[id].push_back(where);
-}
-
-// Depth-first from the root: a group's own identifier, then its polyhedra in order, then its
-// child groups, then its next sibling. Iterative, so deep trees cannot exhaust the stack.
-Location SearchDepthFirst(Group* root, std::int32_t id) {
-  std::vector<Group*> stack{root};
-  while (!stack.empty()) {
-    Group* g = stack.back();
-    stack.pop_back();
-    if (g->chunk_id == id) return Location{g, 0, false};
-    for (std::size_t i = 0; i < g->polyhedra.size(); ++i) {
-      if (g->polyhedra[i].chunk_id == id) return Location{g, i, true};
-    }
-    for (auto it = g->children.rbegin(); it != g->children.rend(); ++it) stack.push_back(it->get());
-  }
-  return Location{root, 0, false};
+  const auto [it, added] = index.first_by_id.emplace(id, where);
+  if (!added && Earlier(where, it->second)) it->second = where;
 }
 
 Location FindParent(const ParentIndex& index, std::int32_t id) {
-  const auto found = index.by_id.find(id);
-  if (found == index.by_id.end()) return Location{index.root, 0, false};
-  if (found->second.size() == 1) return found->second.front();
-  return SearchDepthFirst(index.root, id);
+  const auto found = index.first_by_id.find(id);
+  if (found == index.first_by_id.end()) return Location{index.root, 0, false};
+  return found->second;
 }
 
 // Short duplicate count, short length, the characters. Stored as "chars_count", cut to
@@ -296,6 +306,8 @@ bool ReadChunk(ByteCursor& cur, const ChunkHeader& chunk, ChunkKind kind, Parent
       Group& group = *parent.group->children.back();
       group.chunk_id = chunk.chunk_id;
       group.depth = parent.group->depth + 1;
+      group.parent = parent.group;
+      group.index_in_parent = parent.group->children.size() - 1;
       AddLocation(index, chunk.chunk_id, Location{&group, 0, false});
       return ReadGroup(cur, group, kind == ChunkKind::kScene);
     }

@@ -91,6 +91,8 @@ struct Group {
   std::int32_t chunk_id = 0;
   std::int16_t hidden = 0;
   int depth = 0;                                 // 0 for the root
+  Group* parent = nullptr;                       // nullptr for the root
+  std::size_t index_in_parent = 0;               // position in parent->children
   std::vector<Polyhedron> polyhedra;             // file order
   std::vector<std::unique_ptr<Group>> children;  // file order
 };

@@ -317,6 +317,20 @@ TEST(CobReader, DuplicateIdentifiersFindTheFirstInTreeOrder) {
   ASSERT_EQ(loaded.root->children.size(), 2u);
   EXPECT_EQ(loaded.root->children[0]->polyhedra.size(), 1u);
   EXPECT_TRUE(loaded.root->children[1]->polyhedra.empty());
+  // A polyhedron of the root comes before the root's groups in that walk, even when it was
+  // read later: the material naming 10 goes to it rather than being skipped under a group.
+  CobFile later;
+  later.Group(10, 0, "Group").Poly(10, 0, cobtest::Triangle("Poly"));
+  later.Mat(30, 10, cobtest::MatSpec{}).End();
+  const Loaded l = Load(later.bytes());
+  ASSERT_EQ(l.root->polyhedra.size(), 1u);
+  EXPECT_EQ(l.root->polyhedra[0].materials.size(), 1u);
+  // Deeper duplicates: the one under the earlier branch wins, whatever the reading order.
+  CobFile deep;
+  deep.Group(1, 0, "A").Group(2, 0, "B").Group(3, 2, "B1").Group(7, 3, "InB");
+  deep.Group(4, 1, "A1").Group(7, 4, "InA").Poly(20, 7, cobtest::Triangle("P")).End();
+  const Loaded d = Load(deep.bytes());
+  EXPECT_EQ(d.root->children.at(0)->children.at(0)->children.at(0)->polyhedra.size(), 1u);
   // Identifier 0 always names the root, even when a chunk claims it.
   CobFile zero;
   zero.Group(0, 0, "ClaimsZero").Poly(20, 0, cobtest::Triangle("P")).End();
