@@ -17,6 +17,10 @@ namespace {
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 constexpr std::size_t kAutoFacetVertexLimit = 50;   // more vertices than this: smooth shading
 constexpr float kBridgeStartDistance = 1000000.0f;  // squared distance a bridge must beat
+// Pairs the nearest-pair search of one face may compare (about a second of work). The search
+// grows with holes x hole vertices x polygon size per round; a face past this bound (only a
+// crafted file has one) bridges every hole from its first vertex to the polygon's first vertex.
+constexpr double kMaxBridgeComparisons = 2e8;
 
 // ---- Options from name words ------------------------------------------------------------------
 
@@ -239,6 +243,8 @@ class PolyhedronBuilder {
   void AddPolygon(const std::vector<std::uint32_t>& indices);
   void BridgeHoles(std::vector<std::uint32_t>& polygon, const std::vector<std::size_t>& holes,
                    std::int32_t material);
+  void BridgeHolesQuickly(std::vector<std::uint32_t>& polygon,
+                          const std::vector<std::size_t>& holes, std::int32_t material);
   std::uint32_t SpliceVertex(std::size_t face_vertex, std::int32_t material);
   const Material* FindMaterial(std::int32_t number) const;
 
@@ -510,6 +516,29 @@ std::uint32_t PolyhedronBuilder::SpliceVertex(std::size_t face_vertex, std::int3
   return merged_of_[face_vertex];
 }
 
+// Each hole in turn, from its first vertex to the polygon's first vertex: the splices all go
+// after position 0, so the result is built in one pass, the last hole first.
+void PolyhedronBuilder::BridgeHolesQuickly(std::vector<std::uint32_t>& polygon,
+                                           const std::vector<std::size_t>& holes,
+                                           std::int32_t material) {
+  if (polygon.empty()) return;
+  std::vector<std::uint32_t> out;
+  out.push_back(polygon[0]);
+  for (auto it = holes.rbegin(); it != holes.rend(); ++it) {
+    const Face& hole = poly_.faces[*it];
+    const auto m = static_cast<std::size_t>(hole.vertex_count);
+    if (m == 0) continue;
+    std::size_t j = 0;
+    for (std::size_t k = 0; k <= m; ++k) {
+      out.push_back(SpliceVertex(hole.first + j, material));
+      j = j == 0 ? m - 1 : j - 1;
+    }
+    out.push_back(polygon[0]);
+  }
+  out.insert(out.end(), polygon.begin() + 1, polygon.end());
+  polygon = std::move(out);
+}
+
 float SquaredDistance(const ProtoVertex& a, const ProtoVertex& b) {
   const float dx = a.x - b.x;
   const float dy = a.y - b.y;
@@ -521,6 +550,14 @@ float SquaredDistance(const ProtoVertex& a, const ProtoVertex& b) {
 // polygon vertex that has not ended a bridge yet.
 void PolyhedronBuilder::BridgeHoles(std::vector<std::uint32_t>& polygon,
                                     const std::vector<std::size_t>& holes, std::int32_t material) {
+  double hole_vertices = 0;
+  for (const std::size_t h : holes) hole_vertices += poly_.faces[h].vertex_count;
+  const double final_size =
+      static_cast<double>(polygon.size()) + hole_vertices + 2.0 * static_cast<double>(holes.size());
+  if (static_cast<double>(holes.size()) * hole_vertices * final_size > kMaxBridgeComparisons) {
+    BridgeHolesQuickly(polygon, holes, material);
+    return;
+  }
   std::vector<bool> bridged(holes.size(), false);
   for (std::size_t round = 0; round < holes.size(); ++round) {
     float best = kBridgeStartDistance;

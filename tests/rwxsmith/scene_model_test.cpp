@@ -314,6 +314,32 @@ TEST(SceneFaces, FarHoleIsStillSpliced) {
   EXPECT_EQ(proto.polygons[0].count, 3u + 3u + 2u);
 }
 
+TEST(SceneFaces, FaceWithCountlessHolesIsBridgedInOnePass) {
+  // 600 holes: the nearest-pair search would compare billions of pairs.
+  cobtest::PolySpec p;
+  p.vertices = {{0, 0, 0}, {1000, 0, 0}, {0, 1000, 0}};
+  p.faces = {cobtest::Face({0, 1, 2})};
+  for (int h = 0; h < 600; ++h) {
+    const auto base = static_cast<std::int32_t>(p.vertices.size());
+    const float x = 1.0f + static_cast<float>(h);
+    p.vertices.push_back({x, 1, 0});
+    p.vertices.push_back({x + 0.5f, 1, 0});
+    p.vertices.push_back({x, 2, 0});
+    p.faces.push_back(cobtest::Hole({base, base + 1, base + 2}));
+  }
+  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatSpec{}}));
+  const cob::Prototype& proto = *conv.prototypes.at(0);
+  ASSERT_EQ(proto.polygons.size(), 1u);
+  ASSERT_EQ(proto.polygon_indices.size(), 3u + 600u * 5u);
+  // Outer polygon 2 1 0: the last hole comes first after vertex 2, from its first vertex.
+  const std::uint32_t last = 3 + 599 * 3;
+  const std::vector<std::uint32_t> head = {2, last, last + 2, last + 1, last, 2};
+  EXPECT_EQ(
+      std::vector<std::uint32_t>(proto.polygon_indices.begin(), proto.polygon_indices.begin() + 6),
+      head);
+  EXPECT_EQ(proto.polygon_indices[proto.polygon_indices.size() - 2], 1u);
+}
+
 TEST(SceneSplit, OnlyPrototypeWideChangesStartAContinuation) {
   struct Case {
     const char* what;
