@@ -87,11 +87,11 @@ TEST(CobReader, HangsChunksUnderTheirParents) {
 TEST(CobReader, SkipsChunksUnderTheWrongKindOfParent) {
   CobFile file;
   file.Group(10, 0, "G");
-  file.Mat(30, 10, cobtest::MatSpec{});  // a material under a group
+  file.Mat(30, 10, cobtest::MatDef{});  // a material under a group
   file.Poly(20, 10, cobtest::Triangle("P"));
   file.Poly(21, 20, cobtest::Triangle("Nested"));  // a polyhedron under a polyhedron
   file.Group(11, 20, "GroupUnderPoly");
-  file.Mat(31, 20, cobtest::MatSpec{});
+  file.Mat(31, 20, cobtest::MatDef{});
   file.End();
   const Loaded loaded = Load(file.bytes());
   const cob::Group& g = *loaded.root->children.at(0);
@@ -121,7 +121,7 @@ TEST(CobReader, ReadsMaterialsAndTheirExtensions) {
   CobFile file;
   file.Group(10, 0, "G");
   file.Poly(20, 10, cobtest::Triangle("P"));
-  cobtest::MatSpec textured;
+  cobtest::MatDef textured;
   textured.number = 4;
   textured.shader = 'f';
   textured.facet = 's';
@@ -158,7 +158,7 @@ TEST(CobReader, UnknownMaterialExtensionKeepsTheMaterialAndStops) {
   CobFile file;
   file.Group(10, 0, "G");
   file.Poly(20, 10, cobtest::Triangle("P"));
-  cobtest::MatSpec odd;
+  cobtest::MatDef odd;
   odd.number = 7;
   odd.extra_extensions = std::string("x:\0\0\0", 5) + "padding";
   file.Mat(30, 20, odd);
@@ -177,7 +177,7 @@ TEST(CobReader, MaterialExtensionsMustEndNearTheChunkEnd) {
   CobFile file;
   file.Group(10, 0, "G");
   file.Poly(20, 10, cobtest::Triangle("P"));
-  file.Chunk("Mat1", 30, 20, cobtest::MatData(cobtest::MatSpec{}), -5);
+  file.Chunk("Mat1", 30, 20, cobtest::MatData(cobtest::MatDef{}), -5);
   file.Group(11, 0, "NeverRead");
   const Loaded loaded = Load(file.bytes());
   EXPECT_EQ(loaded.root->children.size(), 1u);
@@ -185,7 +185,7 @@ TEST(CobReader, MaterialExtensionsMustEndNearTheChunkEnd) {
 }
 
 TEST(CobReader, ReadsHoleFacesWithoutMaterialIndex) {
-  cobtest::PolySpec p;
+  cobtest::PolyDef p;
   p.vertices = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}, {1, 1, 0}, {2, 1, 0}, {2, 2, 0}};
   p.faces = {cobtest::Face({0, 1, 2, 3}, 5), cobtest::Hole({4, 5, 6})};
   CobFile file;
@@ -230,7 +230,7 @@ TEST(CobReader, BadCountsStopTheLoopAndKeepWhatWasRead) {
 }
 
 TEST(CobReader, VertexColoursGoToFaceVertices) {
-  cobtest::PolySpec p = cobtest::Triangle("P");
+  cobtest::PolyDef p = cobtest::Triangle("P");
   p.faces.push_back(cobtest::Face({2, 1, 0}));
   CobFile file;
   file.Poly(20, 0, p);
@@ -321,7 +321,7 @@ TEST(CobReader, DuplicateIdentifiersFindTheFirstInTreeOrder) {
   // read later: the material naming 10 goes to it rather than being skipped under a group.
   CobFile later;
   later.Group(10, 0, "Group").Poly(10, 0, cobtest::Triangle("Poly"));
-  later.Mat(30, 10, cobtest::MatSpec{}).End();
+  later.Mat(30, 10, cobtest::MatDef{}).End();
   const Loaded l = Load(later.bytes());
   ASSERT_EQ(l.root->polyhedra.size(), 1u);
   EXPECT_EQ(l.root->polyhedra[0].materials.size(), 1u);
@@ -354,10 +354,10 @@ TEST(CobReader, DeepNestingStopsAtTheLimit) {
 TEST(CobReader, SurvivesEveryCutOfASmallScene) {
   CobFile file;
   file.Group(10, 0, "G");
-  cobtest::PolySpec p = cobtest::Triangle("P");
+  cobtest::PolyDef p = cobtest::Triangle("P");
   p.faces.push_back(cobtest::Hole({0, 1, 2}));
   file.Poly(20, 10, p);
-  cobtest::MatSpec m;
+  cobtest::MatDef m;
   m.texture = "t.bmp";
   file.Mat(30, 20, m);
   file.Chunk("VCol", 40, 20, cobtest::VColData({{0, {1, 2, 3}}}));

@@ -77,37 +77,37 @@ inline Bytes GroupData(const std::string& name, V3 centre = {}, std::int16_t dup
   return b;
 }
 
-struct FaceSpec {
+struct FaceDef {
   std::vector<std::pair<std::int32_t, std::int32_t>> vertices;  // (vertex index, uv index)
   std::int16_t material = 0;
   std::uint8_t flags = 0;  // 8: hole (no material index stored)
 };
 
 // A face whose uv index equals its vertex index at every corner.
-inline FaceSpec Face(std::vector<std::int32_t> indices, std::int16_t material = 0) {
-  FaceSpec f;
+inline FaceDef Face(std::vector<std::int32_t> indices, std::int16_t material = 0) {
+  FaceDef f;
   for (const std::int32_t i : indices) f.vertices.emplace_back(i, i);
   f.material = material;
   return f;
 }
 
-inline FaceSpec Hole(std::vector<std::int32_t> indices) {
-  FaceSpec f = Face(std::move(indices));
+inline FaceDef Hole(std::vector<std::int32_t> indices) {
+  FaceDef f = Face(std::move(indices));
   f.flags = 8;
   return f;
 }
 
-struct PolySpec {
+struct PolyDef {
   std::string name = "Poly";
   std::int16_t duplicate = 0;
   V3 centre;
   V3 translation;
   std::vector<V3> vertices;
   std::vector<std::pair<float, float>> uvs;
-  std::vector<FaceSpec> faces;
+  std::vector<FaceDef> faces;
 };
 
-inline Bytes PolyData(const PolySpec& p) {
+inline Bytes PolyData(const PolyDef& p) {
   Bytes b;
   b.Name(p.name, p.duplicate).Append(Axes(p.centre)).Append(PositionRows(p.translation));
   b.I32(static_cast<std::int32_t>(p.vertices.size()));
@@ -115,7 +115,7 @@ inline Bytes PolyData(const PolySpec& p) {
   b.I32(static_cast<std::int32_t>(p.uvs.size()));
   for (const auto& [u, v] : p.uvs) b.F32(u).F32(v);
   b.I32(static_cast<std::int32_t>(p.faces.size()));
-  for (const FaceSpec& f : p.faces) {
+  for (const FaceDef& f : p.faces) {
     b.U8(f.flags).I16(static_cast<std::int16_t>(f.vertices.size()));
     if ((f.flags & 8) == 0) b.I16(f.material);
     for (const auto& [vi, ti] : f.vertices) b.I32(vi).I32(ti);
@@ -123,7 +123,7 @@ inline Bytes PolyData(const PolySpec& p) {
   return b;
 }
 
-struct MatSpec {
+struct MatDef {
   std::int16_t number = 0;
   char shader = 'p';  // 'f' flat (unlit)
   char facet = 'f';
@@ -137,7 +137,7 @@ struct MatSpec {
   std::string extra_extensions;  // raw bytes appended after the texture extension
 };
 
-inline Bytes MatData(const MatSpec& m) {
+inline Bytes MatData(const MatDef& m) {
   Bytes b;
   b.I16(m.number).U8(static_cast<std::uint8_t>(m.shader)).U8(static_cast<std::uint8_t>(m.facet));
   b.U8(30);  // auto-facet angle
@@ -184,11 +184,11 @@ class CobFile {
   CobFile& Group(std::int32_t id, std::int32_t parent, const std::string& name, V3 centre = {}) {
     return Chunk("Grou", id, parent, GroupData(name, centre));
   }
-  CobFile& Poly(std::int32_t id, std::int32_t parent, const PolySpec& spec) {
-    return Chunk("PolH", id, parent, PolyData(spec));
+  CobFile& Poly(std::int32_t id, std::int32_t parent, const PolyDef& def) {
+    return Chunk("PolH", id, parent, PolyData(def));
   }
-  CobFile& Mat(std::int32_t id, std::int32_t parent, const MatSpec& spec) {
-    return Chunk("Mat1", id, parent, MatData(spec));
+  CobFile& Mat(std::int32_t id, std::int32_t parent, const MatDef& def) {
+    return Chunk("Mat1", id, parent, MatData(def));
   }
   CobFile& Hidden(std::int32_t parent, std::int16_t word) {
     Bytes b;
@@ -204,8 +204,8 @@ class CobFile {
 };
 
 // A triangle (0,0,0) (1,0,0) (0,1,0) with one face on material 0.
-inline PolySpec Triangle(const std::string& name) {
-  PolySpec p;
+inline PolyDef Triangle(const std::string& name) {
+  PolyDef p;
   p.name = name;
   p.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
   p.uvs = {{0, 0}, {1, 0}, {0, 1}};

@@ -60,8 +60,8 @@ std::string ConvertFile(const CobFile& file) {
   return ConvertFile(file, state);
 }
 
-cobtest::MatSpec Flat() {
-  cobtest::MatSpec m;
+cobtest::MatDef Flat() {
+  cobtest::MatDef m;
   m.shader = 'f';
   return m;
 }
@@ -125,7 +125,7 @@ TEST(RwxModel, RejectedFileKeepsItsFrame) {
 }
 
 TEST(RwxModel, SingleTexturedBox) {
-  cobtest::PolySpec cube;
+  cobtest::PolyDef cube;
   cube.name = "Cube";
   cube.translation = {1, 2, 3};
   cube.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
@@ -134,7 +134,7 @@ TEST(RwxModel, SingleTexturedBox) {
   cube.faces = {cobtest::Face({0, 1, 2, 3}), cobtest::Face({4, 5, 6, 7}),
                 cobtest::Face({0, 1, 5, 4}), cobtest::Face({1, 2, 6, 5}),
                 cobtest::Face({2, 3, 7, 6}), cobtest::Face({3, 0, 4, 7})};
-  cobtest::MatSpec brick;
+  cobtest::MatDef brick;
   brick.red = 1.0f;
   brick.green = 0.5f;
   brick.blue = 0.25f;
@@ -197,7 +197,7 @@ TEST(RwxModel, TwoTopLevelGroups) {
 }
 
 TEST(RwxModel, HoleFace) {
-  cobtest::PolySpec p;
+  cobtest::PolyDef p;
   p.name = "Frame";
   p.vertices = {{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0},
                 {1, 1, 0}, {3, 1, 0},  {3, 3, 0},   {1, 3, 0}};
@@ -231,11 +231,11 @@ TEST(RwxModel, HoleFace) {
 }
 
 TEST(RwxModel, ContinuationPrototype) {
-  cobtest::PolySpec p;
+  cobtest::PolyDef p;
   p.name = "Tri";
   p.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}};
   p.faces = {cobtest::Face({0, 1, 2}, 0), cobtest::Face({1, 3, 2}, 1)};
-  cobtest::MatSpec half = Flat();
+  cobtest::MatDef half = Flat();
   half.number = 1;
   half.opacity = 0.5f;
   CobFile file;
@@ -266,11 +266,11 @@ TEST(RwxModel, ContinuationPrototype) {
 }
 
 TEST(RwxModel, Sign) {
-  cobtest::PolySpec p;
+  cobtest::PolyDef p;
   p.name = "GM_Sign";
   p.vertices = {{0, 0, 0}, {2, 0, 0}, {2, 1, 0}, {0, 1, 0}, {5, 5, 5}};
   p.faces = {cobtest::Face({0, 1, 4}, 1), cobtest::Face({0, 1, 2, 3}, 0)};
-  cobtest::MatSpec clear = Flat();
+  cobtest::MatDef clear = Flat();
   clear.number = 1;
   clear.opacity = 0.0f;
   CobFile file;
@@ -302,7 +302,7 @@ TEST(RwxModel, AvatarGroupWithJointTags) {
   file.Poly(20, 10, cobtest::Triangle("gm_pelvis_x")).Mat(30, 20, Flat());
   file.Poly(21, 10, cobtest::Triangle("gm_lfear_x")).Mat(31, 21, Flat());
   file.Group(11, 10, "gm_head_v3");
-  cobtest::PolySpec ear = cobtest::Triangle("gm_lfear_y");
+  cobtest::PolyDef ear = cobtest::Triangle("gm_lfear_y");
   ear.centre = {0, 2, 0};
   file.Poly(22, 11, ear).Mat(32, 22, Flat()).End();
   // No base rotation in avatar mode. The first part carries the group's pivot and joint; the
@@ -374,7 +374,7 @@ TEST(RwxModel, PrototypeNumbersGoOnAcrossConversions) {
 
 TEST(RwxModel, LineEndsInNamesStayOnTheirLine) {
   // Found by fuzzing: a texture name holding "\r\n ProtoEnd # " wrote a line of its own.
-  cobtest::MatSpec m = Flat();
+  cobtest::MatDef m = Flat();
   m.texture = "a\r\n ProtoEnd # b.bmp";
   m.texture_flags = 1;
   CobFile file;

@@ -34,7 +34,7 @@ const std::string kModePrompt =
 std::string SmallCob() {
   cobtest::CobFile file;
   file.Group(10, 0, "G").Poly(20, 10, cobtest::Triangle("tri"));
-  cobtest::MatSpec m;
+  cobtest::MatDef m;
   file.Mat(30, 20, m).End();
   return std::string(file.bytes().begin(), file.bytes().end());
 }

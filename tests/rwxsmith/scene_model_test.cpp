@@ -38,17 +38,17 @@ Converted Convert(const CobFile& file) {
 }
 
 // One group holding one polyhedron with the given materials.
-CobFile OnePolyhedron(const cobtest::PolySpec& poly, const std::vector<cobtest::MatSpec>& materials,
+CobFile OnePolyhedron(const cobtest::PolyDef& poly, const std::vector<cobtest::MatDef>& materials,
                       const std::string& group = "G") {
   CobFile file;
   file.Group(10, 0, group).Poly(20, 10, poly);
   int id = 30;
-  for (const cobtest::MatSpec& m : materials) file.Mat(id++, 20, m);
+  for (const cobtest::MatDef& m : materials) file.Mat(id++, 20, m);
   return file;
 }
 
-cobtest::MatSpec Textured(float repeat_u = 1.0f, float repeat_v = 1.0f) {
-  cobtest::MatSpec m;
+cobtest::MatDef Textured(float repeat_u = 1.0f, float repeat_v = 1.0f) {
+  cobtest::MatDef m;
   m.texture = "wood.bmp";
   m.repeat_u = repeat_u;
   m.repeat_v = repeat_v;
@@ -56,8 +56,8 @@ cobtest::MatSpec Textured(float repeat_u = 1.0f, float repeat_v = 1.0f) {
 }
 
 // Two triangles sharing the edge 1-2: (0 1 2) and (2 1 3).
-cobtest::PolySpec TwoTriangles() {
-  cobtest::PolySpec p;
+cobtest::PolyDef TwoTriangles() {
+  cobtest::PolyDef p;
   p.name = "Pair";
   p.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}};
   p.uvs = {{0, 0}, {1, 0}, {0, 1}, {1, 1}, {0.5f, 0.5f}};
@@ -79,12 +79,12 @@ TEST(SceneMerge, SharesAVertexOnlyWhenEverythingMatches) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    cobtest::PolySpec p = TwoTriangles();
+    cobtest::PolyDef p = TwoTriangles();
     p.faces[1].vertices[1].second = c.second_face_uv_of_vertex_1;
     p.faces[1].material = c.second_face_material;
-    cobtest::MatSpec other;
+    cobtest::MatDef other;
     other.number = 1;
-    const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatSpec{}, other}));
+    const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatDef{}, other}));
     std::size_t vertices = 0;
     for (const auto& proto : conv.prototypes) vertices += proto->vertices.size();
     EXPECT_EQ(vertices, c.vertices);
@@ -92,7 +92,7 @@ TEST(SceneMerge, SharesAVertexOnlyWhenEverythingMatches) {
 }
 
 TEST(SceneMerge, VertexColoursKeepVerticesApart) {
-  CobFile file = OnePolyhedron(TwoTriangles(), {cobtest::MatSpec{}});
+  CobFile file = OnePolyhedron(TwoTriangles(), {cobtest::MatDef{}});
   // Vertex 1 of the second face (COB vertex 1) gets a colour the first face's corner lacks.
   file.Chunk("VCol", 40, 20, cobtest::VColData({{1, {0, 0x00FF8040}}}));
   const Converted conv = Convert(file);
@@ -108,7 +108,7 @@ TEST(SceneMerge, VertexColoursKeepVerticesApart) {
 }
 
 TEST(SceneMerge, OptvertsMergesDistinctVerticesAtOnePlace) {
-  cobtest::PolySpec p = TwoTriangles();
+  cobtest::PolyDef p = TwoTriangles();
   p.vertices.push_back({1.0f + 0.5e-6f, 0, 0});  // vertex 4: where vertex 1 is, within 1e-6
   p.faces[1].vertices[1] = {4, 1};               // same texture-coordinate index as vertex 1
   const CobFile file = OnePolyhedron(p, {});
@@ -117,7 +117,7 @@ TEST(SceneMerge, OptvertsMergesDistinctVerticesAtOnePlace) {
   EXPECT_EQ(cob::MergeFaceVertices(read, false), (std::vector<std::int64_t>{0, 1, 2, 2, 3, 4}));
   EXPECT_EQ(cob::MergeFaceVertices(read, true), (std::vector<std::int64_t>{0, 1, 2, 2, 1, 3}));
   // Another texture-coordinate index keeps them apart even with optverts.
-  cobtest::PolySpec q = p;
+  cobtest::PolyDef q = p;
   q.faces[1].vertices[1] = {4, 4};
   const Converted other = Convert(OnePolyhedron(q, {}));
   EXPECT_EQ(cob::MergeFaceVertices(other.tree->children.at(0)->polyhedra.at(0), true),
@@ -201,7 +201,7 @@ TEST(SceneMerge, HashedMergingMatchesTheFirstMatchRule) {
 }
 
 TEST(SceneTexture, MapsThroughRepeatAndOffsetThenShiftsNegativeOnesUp) {
-  cobtest::PolySpec p = TwoTriangles();
+  cobtest::PolyDef p = TwoTriangles();
   p.uvs = {{0.25f, 0.25f}, {0.25f, 0.25f}, {0.25f, 0.25f}, {0.25f, 0.25f}};
   const Converted plain = Convert(OnePolyhedron(p, {Textured(2, 2)}));
   ASSERT_EQ(plain.prototypes.size(), 1u);
@@ -210,7 +210,7 @@ TEST(SceneTexture, MapsThroughRepeatAndOffsetThenShiftsNegativeOnesUp) {
   EXPECT_EQ(plain.prototypes[0]->vertices[0].v, 1.5f);
 
   // u' = -0.75 for the first vertex moves every u up by one.
-  cobtest::MatSpec offset = Textured(1, 1);
+  cobtest::MatDef offset = Textured(1, 1);
   offset.offset_u = -0.75f;
   const Converted shifted = Convert(OnePolyhedron(TwoTriangles(), {offset}));
   const cob::Prototype& proto = *shifted.prototypes.at(0);
@@ -232,7 +232,7 @@ TEST(SceneTexture, MissingOrBadTextureCoordinatesGiveZero) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    cobtest::PolySpec p = cobtest::Triangle("T");
+    cobtest::PolyDef p = cobtest::Triangle("T");
     p.uvs = c.uvs;
     p.faces[0].vertices[0].second = c.uv_of_first_corner;
     p.faces[0].vertices[1].second = 0;
@@ -246,7 +246,7 @@ TEST(SceneTexture, MissingOrBadTextureCoordinatesGiveZero) {
 }
 
 TEST(SceneFaces, FacesWithBadVertexIndicesAreDropped) {
-  cobtest::PolySpec p;
+  cobtest::PolyDef p;
   p.name = "Drop";
   p.vertices = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}, {1, 1, 0}, {2, 1, 0}, {2, 2, 0}};
   p.faces = {
@@ -255,7 +255,7 @@ TEST(SceneFaces, FacesWithBadVertexIndicesAreDropped) {
       cobtest::Hole({4, 5, -1}),  // bad hole: dropped alone
       cobtest::Face({0, 2, 3}),
   };
-  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatSpec{}}));
+  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatDef{}}));
   const cob::Prototype& proto = *conv.prototypes.at(0);
   ASSERT_EQ(proto.polygons.size(), 2u);
   EXPECT_EQ(proto.polygons[0].count, 3u);
@@ -264,11 +264,11 @@ TEST(SceneFaces, FacesWithBadVertexIndicesAreDropped) {
 }
 
 TEST(SceneFaces, HoleBecomesABridgedPolygon) {
-  cobtest::PolySpec p;
+  cobtest::PolyDef p;
   p.vertices = {{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0},
                 {1, 1, 0}, {3, 1, 0},  {3, 3, 0},   {1, 3, 0}};
   p.faces = {cobtest::Face({0, 1, 2, 3}), cobtest::Hole({4, 5, 6, 7})};
-  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatSpec{}}));
+  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatDef{}}));
   const cob::Prototype& proto = *conv.prototypes.at(0);
   ASSERT_EQ(proto.polygons.size(), 1u);
   const std::vector<std::uint32_t> expected = {3, 2, 1, 0, 4, 7, 6, 5, 4, 0};
@@ -276,11 +276,11 @@ TEST(SceneFaces, HoleBecomesABridgedPolygon) {
 }
 
 TEST(SceneFaces, SecondHoleMayBridgeToTheFirst) {
-  cobtest::PolySpec p;
+  cobtest::PolyDef p;
   p.vertices = {{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {1, 1, 0},
                 {2, 1, 0}, {2, 2, 0},  {1, 3, 0},   {2, 3, 0},  {2, 4, 0}};
   p.faces = {cobtest::Face({0, 1, 2, 3}), cobtest::Hole({4, 5, 6}), cobtest::Hole({7, 8, 9})};
-  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatSpec{}}));
+  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatDef{}}));
   const cob::Prototype& proto = *conv.prototypes.at(0);
   ASSERT_EQ(proto.polygons.size(), 1u);
   // Round one: vertex 4 to corner 0 (distance 2) gives 3 2 1 0 [4 6 5 4] 0. Round two: the
@@ -291,11 +291,11 @@ TEST(SceneFaces, SecondHoleMayBridgeToTheFirst) {
 
 TEST(SceneFaces, BridgeEndsAreNotReused) {
   // The second hole is nearest to corner 0, which already ends the first bridge.
-  cobtest::PolySpec p;
+  cobtest::PolyDef p;
   p.vertices = {{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0},  {1, 1, 0},
                 {2, 1, 0}, {2, 2, 0},  {-1, -2, 0}, {-2, -2, 0}, {-2, -3, 0}};
   p.faces = {cobtest::Face({0, 1, 2, 3}), cobtest::Hole({4, 5, 6}), cobtest::Hole({7, 8, 9})};
-  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatSpec{}}));
+  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatDef{}}));
   const cob::Prototype& proto = *conv.prototypes.at(0);
   ASSERT_EQ(proto.polygons.size(), 1u);
   // Vertex 7 (-1,-2) is 5 from corner 0 but 13 from vertex 4 (1,1), the nearest free one.
@@ -305,10 +305,10 @@ TEST(SceneFaces, BridgeEndsAreNotReused) {
 
 TEST(SceneFaces, FarHoleIsStillSpliced) {
   // Every pair lies further apart than the start distance of the search.
-  cobtest::PolySpec p;
+  cobtest::PolyDef p;
   p.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5000, 0, 0}, {5001, 0, 0}, {5000, 1, 0}};
   p.faces = {cobtest::Face({0, 1, 2}), cobtest::Hole({3, 4, 5})};
-  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatSpec{}}));
+  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatDef{}}));
   const cob::Prototype& proto = *conv.prototypes.at(0);
   ASSERT_EQ(proto.polygons.size(), 1u);
   EXPECT_EQ(proto.polygons[0].count, 3u + 3u + 2u);
@@ -316,7 +316,7 @@ TEST(SceneFaces, FarHoleIsStillSpliced) {
 
 TEST(SceneFaces, FaceWithCountlessHolesIsBridgedInOnePass) {
   // 600 holes: the nearest-pair search would compare billions of pairs.
-  cobtest::PolySpec p;
+  cobtest::PolyDef p;
   p.vertices = {{0, 0, 0}, {1000, 0, 0}, {0, 1000, 0}};
   p.faces = {cobtest::Face({0, 1, 2})};
   for (int h = 0; h < 600; ++h) {
@@ -327,7 +327,7 @@ TEST(SceneFaces, FaceWithCountlessHolesIsBridgedInOnePass) {
     p.vertices.push_back({x, 2, 0});
     p.faces.push_back(cobtest::Hole({base, base + 1, base + 2}));
   }
-  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatSpec{}}));
+  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatDef{}}));
   const cob::Prototype& proto = *conv.prototypes.at(0);
   ASSERT_EQ(proto.polygons.size(), 1u);
   ASSERT_EQ(proto.polygon_indices.size(), 3u + 600u * 5u);
@@ -343,16 +343,16 @@ TEST(SceneFaces, FaceWithCountlessHolesIsBridgedInOnePass) {
 TEST(SceneSplit, OnlyPrototypeWideChangesStartAContinuation) {
   struct Case {
     const char* what;
-    cobtest::MatSpec second;
+    cobtest::MatDef second;
     std::size_t prototypes;
   };
-  cobtest::MatSpec colour;
+  cobtest::MatDef colour;
   colour.red = 0.2f;
-  cobtest::MatSpec transparent;
+  cobtest::MatDef transparent;
   transparent.opacity = 0.5f;
-  cobtest::MatSpec unlit;
+  cobtest::MatDef unlit;
   unlit.shader = 'f';
-  cobtest::MatSpec masked = Textured();
+  cobtest::MatDef masked = Textured();
   masked.texture_flags = 1;
   const Case cases[] = {
       {"colour only", colour, 1},
@@ -362,10 +362,10 @@ TEST(SceneSplit, OnlyPrototypeWideChangesStartAContinuation) {
   };
   for (Case c : cases) {
     SCOPED_TRACE(c.what);
-    cobtest::PolySpec p = TwoTriangles();
+    cobtest::PolyDef p = TwoTriangles();
     p.faces[1].material = 1;
     c.second.number = 1;
-    const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatSpec{}, c.second}));
+    const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatDef{}, c.second}));
     ASSERT_EQ(conv.prototypes.size(), c.prototypes);
     if (c.prototypes == 2) {
       EXPECT_FALSE(conv.prototypes[0]->continuation);
@@ -381,7 +381,7 @@ TEST(SceneSplit, OnlyPrototypeWideChangesStartAContinuation) {
 TEST(SceneSurface, AutoFacetTurnsSmoothAboveFiftyVertices) {
   for (const int n : {50, 51}) {
     SCOPED_TRACE(n);
-    cobtest::PolySpec p;
+    cobtest::PolyDef p;
     std::vector<std::int32_t> ring;
     for (int i = 0; i < n; ++i) {
       const double a = 6.283185307179586 * i / n;
@@ -389,7 +389,7 @@ TEST(SceneSurface, AutoFacetTurnsSmoothAboveFiftyVertices) {
       ring.push_back(i);
     }
     p.faces = {cobtest::Face(ring)};
-    cobtest::MatSpec m;
+    cobtest::MatDef m;
     m.facet = 'a';
     const Converted conv = Convert(OnePolyhedron(p, {m}));
     const cob::Prototype& proto = *conv.prototypes.at(0);
@@ -398,7 +398,7 @@ TEST(SceneSurface, AutoFacetTurnsSmoothAboveFiftyVertices) {
 }
 
 TEST(SceneSurface, MaterialFieldsBecomeSurfaceBytes) {
-  cobtest::MatSpec m;
+  cobtest::MatDef m;
   m.red = 1.0f;
   m.green = 0.5f;
   m.blue = 2.0f;  // out of range: kept at 255 rather than wrapping
@@ -420,9 +420,9 @@ TEST(SceneSurface, MaterialFieldsBecomeSurfaceBytes) {
 }
 
 TEST(SceneSurface, MissingMaterialWarnsAndKeepsTheStartingSurface) {
-  cobtest::PolySpec p = cobtest::Triangle("Lonely");
+  cobtest::PolyDef p = cobtest::Triangle("Lonely");
   p.faces[0].material = 3;
-  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatSpec{}}));
+  const Converted conv = Convert(OnePolyhedron(p, {cobtest::MatDef{}}));
   EXPECT_EQ(conv.console, "s.cob: Warning: 'Lonely_0' chunk has no material\n");
   const cob::Surface& s = conv.prototypes.at(0)->surfaces.at(0);
   EXPECT_EQ(s.red, 255);
@@ -509,11 +509,11 @@ TEST(SceneWalk, PolyhedronWordsDoNotReachOtherPolyhedra) {
 TEST(SceneWalk, AvatarPartsGetPivotsJointsAndTheirOwnNodes) {
   CobFile file;
   file.Group(10, 0, "gm_man_avatar", {0, 1, 0});
-  cobtest::PolySpec pelvis = cobtest::Triangle("gm_pelvis_x");
+  cobtest::PolyDef pelvis = cobtest::Triangle("gm_pelvis_x");
   pelvis.centre = {5, 5, 5};
   file.Poly(20, 10, pelvis).Poly(21, 10, cobtest::Triangle("gm_lfear_x"));
   file.Group(11, 10, "gm_head_v3");
-  cobtest::PolySpec ear = cobtest::Triangle("gm_LFEAR_y");
+  cobtest::PolyDef ear = cobtest::Triangle("gm_LFEAR_y");
   ear.centre = {0, 2, 0};
   file.Poly(22, 11, ear);
   const Converted conv = Convert(file);
