@@ -1,5 +1,7 @@
 #include "rwxsmith/converter_cli.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -23,6 +25,17 @@ struct FileCloser {
   }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens the input for binary reading. A folder opens like a file here but holds no bytes to
+// read, so it counts as a file that cannot be opened.
+FilePtr OpenInput(const std::string& path) {
+  FilePtr file(std::fopen(path.c_str(), "rb"));
+  struct stat st {};
+  if (file != nullptr && fstat(fileno(file.get()), &st) == 0 && S_ISDIR(st.st_mode)) {
+    file.reset();
+  }
+  return file;
+}
 
 void PrintBanner() {
   std::printf("Rwxsmith build %d.%d.%d - part of the boxtally project\n", kVersionMajor,
@@ -151,7 +164,7 @@ std::optional<int> ConvertOpenFile(FilePtr file, const std::string& input, char 
 
 int RunOneShot(const std::vector<std::string>& args, ConverterState& state) {
   const std::string& input = args[0];
-  FilePtr file(std::fopen(input.c_str(), "rb"));
+  FilePtr file = OpenInput(input);
   if (file == nullptr) {
     std::printf("Can not open file '%s'\n", input.c_str());
     return kExitCannotOpen;
@@ -169,7 +182,7 @@ int RunInteractive(ConverterState& state) {
       return kExitOk;
     }
     if (*input == "q" || *input == "Q") return kExitOk;
-    FilePtr file(std::fopen(input->c_str(), "rb"));
+    FilePtr file = OpenInput(*input);
     if (file == nullptr) {
       std::printf("Can not open file '%s'\n", input->c_str());
       continue;

@@ -1,6 +1,7 @@
 // The real rwxsmith program: command line, exit codes, output names, the interactive loop.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -111,6 +112,29 @@ TEST(RwxsmithOneShot, ExitCodesAndOutputs) {
       EXPECT_EQ(Exists(dir / name), c.made == name) << name;
     }
   }
+}
+
+TEST(RwxsmithOneShot, InputTooBigForMemoryExitsFive) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+  TempDir dir;
+  // A sparse 2 GB file, read under a 512 MB address-space limit.
+  WriteFile(dir / "big.cob", "");
+  ASSERT_EQ(truncate((dir / "big.cob").c_str(), 2LL << 30), 0);
+  const ProgramRun run = RunProgram(
+      {"/bin/sh", "-c", "ulimit -v 524288 && exec \"$0\" big.cob", kProgram}, dir.path());
+  EXPECT_EQ(run.exit_status, 5);
+  EXPECT_EQ(run.out, kBanner + "Memory allocation error\n");
+  EXPECT_FALSE(Exists(dir / "big.rwx"));
+}
+
+TEST(RwxsmithOneShot, FolderIsNotAnInputFile) {
+  TempDir dir;
+  ASSERT_EQ(mkdir((dir / "scene.cob").c_str(), 0700), 0);
+  const ProgramRun run = RunProgram({kProgram, "scene.cob"}, dir.path());
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.out, kBanner + "Can not open file 'scene.cob'\n");
 }
 
 TEST(RwxsmithOneShot, OutputThatCannotBeCreatedExitsTwo) {
