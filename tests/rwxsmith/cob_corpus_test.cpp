@@ -169,6 +169,44 @@ TEST(CobCorpus, BinaryFilesConvertToWellFormedRwx) {
   }
 }
 
+TEST(CobCorpus, BoxtallyMeasuresTheConvertedFiles) {
+  if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << kCorpus;
+  const std::string boxtally = std::string(BOXTALLY_BIN_DIR) + "/boxtally-cli";
+  struct stat st {};
+  if (stat(boxtally.c_str(), &st) != 0) GTEST_SKIP() << "boxtally-cli is not built";
+  TempDir dir;
+  for (const char* name : {"dwarf", "molecule", "spider_4_3", "spider_6_6"}) {
+    WriteFile(dir / (std::string(name) + ".cob"), ReadFile(kCorpus + name + ".cob"));
+    ASSERT_EQ(RunProgram({kProgram, std::string(name) + ".cob"}, dir.path()).exit_status, 0);
+  }
+  const ProgramRun run = RunProgram({boxtally, "--quiet", "--keep-huge", "*.rwx"}, dir.path());
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  // One line per model: name, 1, then left bottom back right top front in thousandths. Every
+  // box must be a real one (not the empty box of a model without vertices), and the spider,
+  // which stands on its own centre line, must come out symmetric from left to right.
+  std::istringstream lines(run.out);
+  std::string line;
+  int models = 0;
+  while (std::getline(lines, line)) {
+    SCOPED_TRACE(line);
+    std::istringstream words(line);
+    std::string model;
+    int one = 0;
+    long box[6] = {};
+    ASSERT_TRUE(words >> model >> one >> box[0] >> box[1] >> box[2] >> box[3] >> box[4] >> box[5]);
+    ++models;
+    for (int axis = 0; axis < 3; ++axis) {
+      EXPECT_LT(box[axis], box[axis + 3]);
+      EXPECT_GT(box[axis], -100000);
+      EXPECT_LT(box[axis + 3], 100000);
+    }
+    if (model.rfind("spider", 0) == 0) {
+      EXPECT_EQ(box[0], -box[3]);
+    }
+  }
+  EXPECT_EQ(models, 4);
+}
+
 TEST(CobCorpus, AsciiFilesAreRefused) {
   if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << kCorpus;
   for (const char* name : {"molecule_ascii.cob", "spider_4_3_ascii.cob", "spider_6_6_ascii.cob"}) {
