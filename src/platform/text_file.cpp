@@ -49,7 +49,7 @@ void WriteText(TextFile& out, std::string_view text) {
 }
 
 namespace {
-void WriteV(TextFile& out, const char* format, std::va_list args) {
+[[gnu::format(printf, 2, 0)]] void WriteV(TextFile& out, const char* format, std::va_list args) {
   char small[512];
   std::va_list copy;
   va_copy(copy, args);
