@@ -146,6 +146,16 @@ TEST(RwxsmithOneShot, OutputThatCannotBeCreatedExitsTwo) {
   EXPECT_EQ(run.out, kBanner);
 }
 
+TEST(RwxsmithOneShot, OutputThatCannotBeWrittenWholeExitsTwo) {
+  TempDir dir;
+  WriteFile(dir / "model.cob", SmallCob());
+  // The output opens, but every write fails as on a full disk.
+  ASSERT_EQ(symlink("/dev/full", (dir / "model.rwx").c_str()), 0);
+  const ProgramRun run = RunProgram({kProgram, "model.cob"}, dir.path());
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_FALSE(Exists(dir / "model.rwx"));  // no half-written model is left to be measured
+}
+
 TEST(RwxsmithOneShot, BadContentStillExitsZeroWithAFrame) {
   TempDir dir;
   WriteFile(dir / "ascii.cob", std::string("Caligari V00.01ALH             \n(rest)"));
