@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 
@@ -72,6 +73,10 @@ void CliHost::ShowProgress(std::size_t done, std::size_t total, const std::strin
     ClearProgressLine();
     return;
   }
+  // A terminal redrawn for every model would cost more than small models take to measure.
+  const auto now = std::chrono::steady_clock::now();
+  if (progress_shown_ && now - last_progress_ < std::chrono::milliseconds(100)) return;
+  last_progress_ = now;
   std::fprintf(stderr, "\r\033[K%zu of %zu done  %.60s", done, total, found_name.c_str());
   std::fflush(stderr);
   progress_shown_ = true;

@@ -2,6 +2,7 @@
 // an optional progress line on a terminal, and Ctrl-C as the stop button.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -53,6 +54,7 @@ class CliHost : public driver::RunHost {
   platform::TextFile* log_ = nullptr;
   bool progress_enabled_ = false;
   bool progress_shown_ = false;
+  std::chrono::steady_clock::time_point last_progress_{};
 };
 
 }  // namespace cli
