@@ -24,18 +24,19 @@ HeaderKind ClassifyHeader(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-std::optional<std::size_t> CheckBinaryHeader(const std::uint8_t* data, std::size_t size) {
+std::optional<std::size_t> CheckBinaryHeader(const std::uint8_t* data, std::size_t size,
+                                             std::FILE* console) {
   switch (ClassifyHeader(data, size)) {
     case HeaderKind::kBinary:
       return kFileHeaderSize;
     case HeaderKind::kNotCob:
-      std::fputs("File specified is not correctly formatted COB file", stdout);
+      std::fputs("File specified is not correctly formatted COB file", console);
       return std::nullopt;
     case HeaderKind::kAscii:
     case HeaderKind::kOtherFormat:
       break;
   }
-  std::fputs("This program only supports Binary format COB files", stdout);
+  std::fputs("This program only supports Binary format COB files", console);
   return std::nullopt;
 }
 

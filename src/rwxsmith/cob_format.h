@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string_view>
 
@@ -26,10 +27,11 @@ enum class HeaderKind {
 HeaderKind ClassifyHeader(const std::uint8_t* data, std::size_t size);
 
 // The header check of the animation writer and the dumps. On success returns the offset of the
-// first chunk (kFileHeaderSize). On failure prints, to standard output and without a line end,
+// first chunk (kFileHeaderSize). On failure prints, to `console` and without a line end,
 // "File specified is not correctly formatted COB file" (short buffer or wrong magic) or
 // "This program only supports Binary format COB files" (any format byte but 'B').
-std::optional<std::size_t> CheckBinaryHeader(const std::uint8_t* data, std::size_t size);
+std::optional<std::size_t> CheckBinaryHeader(const std::uint8_t* data, std::size_t size,
+                                             std::FILE* console);
 
 struct ChunkHeader {
   std::array<char, 4> type{};  // as the file spells it ("PolH", "END ")

@@ -116,7 +116,14 @@ OutputResult ConvertToSequence(const std::string& input, const std::string& outp
   FilePtr file(std::fopen(output.c_str(), "w+b"));
   if (file == nullptr) return OutputResult::kCannotCreate;
   WriteAnimationSequence(buffer, input, file.get(), stdout);
-  return std::fclose(file.release()) == 0 ? OutputResult::kOk : OutputResult::kCannotWrite;
+  const bool written = std::ferror(file.get()) == 0;
+  const bool closed = std::fclose(file.release()) == 0;
+  if (!written || !closed) {
+    // A half-written sequence would play as a wrong animation.
+    std::remove(output.c_str());
+    return OutputResult::kCannotWrite;
+  }
+  return OutputResult::kOk;
 }
 
 // One pass of the main loop after the file is open. Returns the exit code of a one-shot run,

@@ -74,22 +74,6 @@ void CountMaterialImages(const std::uint8_t* data, std::size_t length, ImageCens
 
 }  // namespace
 
-std::optional<std::size_t> CheckCobHeader(const std::vector<std::uint8_t>& buffer,
-                                          std::FILE* console) {
-  switch (ClassifyHeader(buffer.data(), buffer.size())) {
-    case HeaderKind::kBinary:
-      return kFileHeaderSize;
-    case HeaderKind::kNotCob:
-      std::fputs("File specified is not correctly formatted COB file", console);
-      return std::nullopt;
-    case HeaderKind::kAscii:
-    case HeaderKind::kOtherFormat:
-      break;
-  }
-  std::fputs("This program only supports Binary format COB files", console);
-  return std::nullopt;
-}
-
 std::string ImageNameOfPath(const std::uint8_t* path, std::size_t length) {
   const void* zero = length == 0 ? nullptr : std::memchr(path, '\0', length);
   if (zero) length = static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - path);
@@ -102,7 +86,7 @@ std::string ImageNameOfPath(const std::uint8_t* path, std::size_t length) {
 }
 
 void PrintChunkCensus(const std::vector<std::uint8_t>& buffer, std::FILE* console) {
-  const std::optional<std::size_t> first = CheckCobHeader(buffer, console);
+  const std::optional<std::size_t> first = CheckBinaryHeader(buffer.data(), buffer.size(), console);
   if (!first) return;
   std::vector<CensusEntry> entries;
   std::unordered_map<std::string, std::size_t> index;  // lower-cased type -> entry
@@ -122,7 +106,7 @@ void PrintChunkCensus(const std::vector<std::uint8_t>& buffer, std::FILE* consol
 }
 
 void PrintImageCensus(const std::vector<std::uint8_t>& buffer, std::FILE* console) {
-  const std::optional<std::size_t> first = CheckCobHeader(buffer, console);
+  const std::optional<std::size_t> first = CheckBinaryHeader(buffer.data(), buffer.size(), console);
   if (!first) return;
   ImageCensus census;
   ChunkHeader chunk;

@@ -15,13 +15,6 @@ inline constexpr std::size_t kMaxImageName = 31;  // characters of an image name
 // Bytes of Mat1 data before its extensions: number, shader, facet, angle, eight floats.
 inline constexpr std::size_t kMaterialFixedSize = 37;
 
-// Accepts a binary COB header and returns the offset of the first chunk. Otherwise prints, to
-// `console` and without a line end, "File specified is not correctly formatted COB file"
-// (buffer shorter than the header, or wrong magic) or "This program only supports Binary
-// format COB files" (any format byte but 'B'), and returns nothing.
-std::optional<std::size_t> CheckCobHeader(const std::vector<std::uint8_t>& buffer,
-                                          std::FILE* console);
-
 // The image name of a texture path: the part after its last "/" or "\" (the whole path when it
 // has none), ending at a zero byte if the path holds one, cut at kMaxImageName characters.
 std::string ImageNameOfPath(const std::uint8_t* path, std::size_t length);

@@ -295,7 +295,7 @@ std::optional<Channel> ParseChannel(const std::vector<std::uint8_t>& data) {
 
 void WriteAnimationSequence(const std::vector<std::uint8_t>& buffer, const std::string& input_path,
                             std::FILE* seq_file, std::FILE* console) {
-  const std::optional<std::size_t> first = CheckCobHeader(buffer, console);
+  const std::optional<std::size_t> first = CheckBinaryHeader(buffer.data(), buffer.size(), console);
   if (!first) return;
   const std::vector<LimbRecord> limbs = ScanAvatarLimbs(buffer, *first, console);
 

@@ -73,7 +73,7 @@ TEST(CobHeader, BinaryCheckPrintsTheDumpMessages) {
     SCOPED_TRACE(c.bytes);
     const std::vector<std::uint8_t> buffer = Bytes(c.bytes);
     testing::internal::CaptureStdout();
-    const std::optional<std::size_t> first = cob::CheckBinaryHeader(buffer.data(), buffer.size());
+    const std::optional<std::size_t> first = cob::CheckBinaryHeader(buffer.data(), buffer.size(), stdout);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.message);
     EXPECT_EQ(first.has_value(), c.ok);
     if (first) {

@@ -213,9 +213,4 @@ inline PolyDef Triangle(const std::string& name) {
   return p;
 }
 
-// Earlier names of the fixture records, still used by the boxtally end-to-end tests.
-using FaceSpec = FaceDef;
-using PolySpec = PolyDef;
-using MatSpec = MatDef;
-
 }  // namespace cobtest

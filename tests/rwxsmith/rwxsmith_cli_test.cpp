@@ -147,13 +147,17 @@ TEST(RwxsmithOneShot, OutputThatCannotBeCreatedExitsTwo) {
 }
 
 TEST(RwxsmithOneShot, OutputThatCannotBeWrittenWholeExitsTwo) {
-  TempDir dir;
-  WriteFile(dir / "model.cob", SmallCob());
-  // The output opens, but every write fails as on a full disk.
-  ASSERT_EQ(symlink("/dev/full", (dir / "model.rwx").c_str()), 0);
-  const ProgramRun run = RunProgram({kProgram, "model.cob"}, dir.path());
-  EXPECT_EQ(run.exit_status, 2);
-  EXPECT_FALSE(Exists(dir / "model.rwx"));  // no half-written model is left to be measured
+  for (const char* mode : {"Rwx", "Animation"}) {
+    SCOPED_TRACE(mode);
+    TempDir dir;
+    WriteFile(dir / "model.cob", SmallCob());
+    const std::string output = dir / (mode[0] == 'R' ? "model.rwx" : "model.seq");
+    // The output opens, but every write fails as on a full disk.
+    ASSERT_EQ(symlink("/dev/full", output.c_str()), 0);
+    const ProgramRun run = RunProgram({kProgram, "model.cob", mode}, dir.path());
+    EXPECT_EQ(run.exit_status, 2);
+    EXPECT_FALSE(Exists(output));  // nothing half-written is left to be read as whole
+  }
 }
 
 TEST(RwxsmithOneShot, BadContentStillExitsZeroWithAFrame) {

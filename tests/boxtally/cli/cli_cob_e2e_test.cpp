@@ -22,7 +22,7 @@ const std::string kBin = BOXTALLY_BIN_DIR;
 
 // A unit cube from (0,0,0) to (1,1,1), placed by its polyhedron matrix at (1,2,3).
 std::string CubeScene() {
-  cobtest::PolySpec cube;
+  cobtest::PolyDef cube;
   cube.name = "Cube";
   cube.translation = {1, 2, 3};
   cube.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
@@ -30,7 +30,7 @@ std::string CubeScene() {
   cube.faces = {cobtest::Face({0, 1, 2, 3}), cobtest::Face({4, 5, 6, 7}),
                 cobtest::Face({0, 1, 5, 4}), cobtest::Face({1, 2, 6, 5}),
                 cobtest::Face({2, 3, 7, 6}), cobtest::Face({3, 0, 4, 7})};
-  cobtest::MatSpec paint;
+  cobtest::MatDef paint;
   paint.shader = 'f';
   cobtest::CobFile file;
   file.Group(10, 0, "Box").Poly(20, 10, cube).Mat(30, 20, paint).End();
