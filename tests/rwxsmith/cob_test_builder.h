@@ -1,5 +1,6 @@
 // Assembles binary COB files for the converter's tests: the file header, chunk headers and the
-// data of Grou, PolH, Mat1, VCol and Hidn chunks, so each rule gets a small, readable fixture.
+// data of Grou, PolH, Mat1 (with its extensions), VCol, Hidn and Chan chunks, so each rule gets a
+// small, readable fixture.
 #pragma once
 
 #include <array>
@@ -151,6 +152,18 @@ inline Bytes MatData(const MatDef& m) {
   return b;
 }
 
+// A Mat1 extension as raw bytes for MatDef::extra_extensions: identifier, ':', flags, path
+// length, path, then the floats the identifier carries (a texture 't' offsets 0 0 and repeats
+// 1 1, a bump map 'b' those and an amplitude of 1, any other none).
+inline std::string Extension(char identifier, const std::string& path, std::uint8_t flags = 0) {
+  Bytes b;
+  b.U8(static_cast<std::uint8_t>(identifier)).U8(':').U8(flags);
+  b.I16(static_cast<std::int16_t>(path.size())).Raw(path);
+  if (identifier == 't' || identifier == 'b') b.F32(0).F32(0).F32(1).F32(1);
+  if (identifier == 'b') b.F32(1);
+  return std::string(b.data.begin(), b.data.end());
+}
+
 // VCol data: per entry a face index and its packed colours.
 inline Bytes VColData(
     const std::vector<std::pair<std::int32_t, std::vector<std::uint32_t>>>& entries) {
@@ -159,6 +172,24 @@ inline Bytes VColData(
   for (const auto& [face, colours] : entries) {
     b.I32(face).I32(static_cast<std::int32_t>(colours.size()));
     for (const std::uint32_t c : colours) b.U32(c);
+  }
+  return b;
+}
+
+// Chan data: an animation set name, the channel name, two unread bytes, the keyframe count
+// (`declared`, or the number of keys when negative), then per key {frame, values...} the frame,
+// 16 unread bytes (0xAB, to catch a misplaced read) and the values: four make a 36-byte rotate
+// keyframe, three a 32-byte move keyframe.
+inline Bytes ChanData(const std::string& name, const std::vector<std::vector<float>>& keys,
+                      int declared = -1) {
+  Bytes b;
+  b.I16(13).Raw("AnimationSet0").I16(static_cast<std::int16_t>(name.size())).Raw(name);
+  b.U8(1).U8(0).I16(
+      static_cast<std::int16_t>(declared < 0 ? static_cast<int>(keys.size()) : declared));
+  for (const std::vector<float>& key : keys) {
+    b.F32(key.at(0));
+    for (int i = 0; i < 16; ++i) b.U8(0xAB);
+    for (std::size_t i = 1; i < key.size(); ++i) b.F32(key[i]);
   }
   return b;
 }

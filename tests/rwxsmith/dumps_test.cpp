@@ -5,32 +5,39 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "anim_cob_builder.h"
+#include "cob_test_builder.h"
 
 namespace {
 
-using anim_test::Bytes;
-using anim_test::CobBuilder;
-using anim_test::Extension;
-using anim_test::Material;
-using anim_test::MemoryConsole;
+using Bytes = std::vector<std::uint8_t>;
+using cobtest::CobFile;
+using cobtest::Extension;
 
 std::string ChunkCensus(const Bytes& cob) {
-  MemoryConsole console;
-  cob::PrintChunkCensus(cob, console.file());
-  return console.Text();
+  testing::internal::CaptureStdout();
+  cob::PrintChunkCensus(cob, stdout);
+  return testing::internal::GetCapturedStdout();
 }
 
 std::string ImageCensus(const Bytes& cob) {
-  MemoryConsole console;
-  cob::PrintImageCensus(cob, console.file());
-  return console.Text();
+  testing::internal::CaptureStdout();
+  cob::PrintImageCensus(cob, stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
+// Mat1 data: the fixed fields, then the given extensions.
+cobtest::Bytes Material(std::string extensions) {
+  cobtest::MatDef material;
+  material.extra_extensions = std::move(extensions);
+  return cobtest::MatData(material);
 }
 
 std::optional<Bytes> ReadCorpus(const std::string& name) {
@@ -41,13 +48,13 @@ std::optional<Bytes> ReadCorpus(const std::string& name) {
 }
 
 TEST(ChunkCensus, CountsTypesInOrderOfFirstOccurrence) {
-  const Bytes cob = CobBuilder()
-                        .Object("Grou", 1, 0, "Body")
-                        .Object("PolH", 2, 1, "a")
+  const Bytes cob = CobFile()
+                        .Group(1, 0, "Body")
+                        .Poly(2, 1, cobtest::Triangle("a"))
                         .Chunk("Mat1", 3, 2, Material({}))
-                        .Chunk("Unit", 4, 2, {0, 0})
+                        .Chunk("Unit", 4, 2, {{0, 0}})
                         .Chunk("MAT1", 5, 2, Material({}))  // counted with Mat1
-                        .Object("PolH", 6, 1, "b")
+                        .Poly(6, 1, cobtest::Triangle("b"))
                         .Chunk("mat1", 7, 6, Material({}))
                         .End()
                         .bytes();
@@ -60,33 +67,34 @@ TEST(ChunkCensus, CountsTypesInOrderOfFirstOccurrence) {
 }
 
 TEST(ChunkCensus, FirstSpellingNamesTheEntry) {
-  const Bytes cob = CobBuilder()
+  const Bytes cob = CobFile()
                         .Chunk("chan", 1, 0, {})
                         .Chunk("Chan", 2, 0, {})
-                        .Chunk(std::string("AB\0\0", 4), 3, 0, {})  // printed as a C string
+                        .Chunk("AB\0\0", 3, 0, {})  // printed as a C string
                         .bytes();
   EXPECT_EQ(ChunkCensus(cob), "  chan : 2\n  AB : 1\n");
 }
 
 TEST(ChunkCensus, TruncatedChunksEndTheWalkQuietly) {
-  Bytes cob = CobBuilder().Object("Grou", 1, 0, "g").Chunk("PolH", 2, 1, {1, 2, 3}, 5000).bytes();
-  // The PolH claims 5000 bytes: counted once, and nothing after it is looked for.
+  Bytes cob = CobFile().Group(1, 0, "g").Chunk("PolH", 2, 1, {{1, 2, 3}}, 5000).bytes();
+  // The PolH claims 5000 bytes more than it holds: counted once, and nothing after it is looked
+  // for.
   EXPECT_EQ(ChunkCensus(cob), "  Grou : 1\n  PolH : 1\n");
   // A header cut short is not counted.
-  Bytes cut = CobBuilder().Object("Grou", 1, 0, "g").Chunk("PolH", 2, 1, {}).bytes();
+  Bytes cut = CobFile().Group(1, 0, "g").Chunk("PolH", 2, 1, {}).bytes();
   cut.resize(cut.size() - 1);
   EXPECT_EQ(ChunkCensus(cut), "  Grou : 1\n");
   // Only the file header: no lines at all.
-  EXPECT_EQ(ChunkCensus(CobBuilder().bytes()), "");
+  EXPECT_EQ(ChunkCensus(CobFile().bytes()), "");
   // A negative length cannot send the walk backwards.
-  const Bytes negative = CobBuilder().Chunk("Grou", 1, 0, {}, 0xFFFFFFEC).End().bytes();
+  const Bytes negative = CobFile().Chunk("Grou", 1, 0, {}, -20).End().bytes();
   EXPECT_EQ(ChunkCensus(negative), "  Grou : 1\n");
 }
 
 TEST(Dumps, RejectedHeaderPrintsItsMessageOnly) {
-  Bytes wrong_magic = CobBuilder().End().bytes();
+  Bytes wrong_magic = CobFile().End().bytes();
   wrong_magic[8] = '_';
-  Bytes other_format = CobBuilder().End().bytes();
+  Bytes other_format = CobFile().End().bytes();
   other_format[15] = 'X';
   struct Case {
     Bytes cob;
@@ -96,7 +104,7 @@ TEST(Dumps, RejectedHeaderPrintsItsMessageOnly) {
       {{}, "File specified is not correctly formatted COB file"},
       {Bytes(31, 'C'), "File specified is not correctly formatted COB file"},
       {wrong_magic, "File specified is not correctly formatted COB file"},
-      {CobBuilder('A').End().bytes(), "This program only supports Binary format COB files"},
+      {CobFile('A').End().bytes(), "This program only supports Binary format COB files"},
       {other_format, "This program only supports Binary format COB files"},
   };
   for (const Case& c : cases) {
@@ -108,14 +116,14 @@ TEST(Dumps, RejectedHeaderPrintsItsMessageOnly) {
 
 TEST(ImageCensus, NamesCompareWithoutCaseAndOnlyTextureMapsCount) {
   const Bytes cob =
-      CobBuilder()
+      CobFile()
           .Chunk("Mat1", 1, 0,
-                 Material({Extension('t', "C:\\maps\\wood.bmp", 1),
-                           Extension('b', "C:\\maps\\bump.bmp")}))
+                 Material(Extension('t', "C:\\maps\\wood.bmp", 1) +
+                          Extension('b', "C:\\maps\\bump.bmp")))
           .Chunk("Mat1", 2, 0,
-                 Material({Extension('b', "bumponly.bmp"), Extension('t', "D:\\other\\WOOD.BMP")}))
-          .Chunk("mat1", 3, 0, Material({Extension('e', "env.bmp"), Extension('t', "wood2.jpg")}))
-          .Chunk("Mat1", 4, 0, Material({Extension('t', "textures/sub\\stone.png")}))
+                 Material(Extension('b', "bumponly.bmp") + Extension('t', "D:\\other\\WOOD.BMP")))
+          .Chunk("mat1", 3, 0, Material(Extension('e', "env.bmp") + Extension('t', "wood2.jpg")))
+          .Chunk("Mat1", 4, 0, Material(Extension('t', "textures/sub\\stone.png")))
           .End()
           .bytes();
   EXPECT_EQ(ImageCensus(cob),
@@ -126,11 +134,11 @@ TEST(ImageCensus, NamesCompareWithoutCaseAndOnlyTextureMapsCount) {
 }
 
 TEST(ImageCensus, ClosingLineCountsDistinctNames) {
-  const Bytes none = CobBuilder().Chunk("Mat1", 1, 0, Material({})).End().bytes();
+  const Bytes none = CobFile().Chunk("Mat1", 1, 0, Material({})).End().bytes();
   EXPECT_EQ(ImageCensus(none), "  0 image (followed by usage count)\n");
-  const Bytes one = CobBuilder()
-                        .Chunk("Mat1", 1, 0, Material({Extension('t', "a.bmp")}))
-                        .Chunk("Mat1", 2, 0, Material({Extension('t', "A.BMP")}))
+  const Bytes one = CobFile()
+                        .Chunk("Mat1", 1, 0, Material(Extension('t', "a.bmp")))
+                        .Chunk("Mat1", 2, 0, Material(Extension('t', "A.BMP")))
                         .bytes();
   EXPECT_EQ(ImageCensus(one), "  a.bmp (2)\n  1 image (followed by usage count)\n");
 }
@@ -138,10 +146,10 @@ TEST(ImageCensus, ClosingLineCountsDistinctNames) {
 TEST(ImageCensus, LongNamesAreCut) {
   const std::string forty = std::string(31, 'n') + "_tail.bmp";
   const std::string other = std::string(31, 'N') + "_else.bmp";  // the same name once cut
-  const Bytes cob = CobBuilder()
-                        .Chunk("Mat1", 1, 0, Material({Extension('t', "dir/" + forty)}))
-                        .Chunk("Mat1", 2, 0, Material({Extension('t', other)}))
-                        .Chunk("Mat1", 3, 0, Material({Extension('t', std::string(60000, 'p'))}))
+  const Bytes cob = CobFile()
+                        .Chunk("Mat1", 1, 0, Material(Extension('t', "dir/" + forty)))
+                        .Chunk("Mat1", 2, 0, Material(Extension('t', other)))
+                        .Chunk("Mat1", 3, 0, Material(Extension('t', std::string(60000, 'p'))))
                         .bytes();
   EXPECT_EQ(ImageCensus(cob), "  " + std::string(31, 'n') + " (2)\n  " + std::string(31, 'p') +
                                   " (1)\n  2 images (followed by usage count)\n");
@@ -151,15 +159,15 @@ TEST(ImageCensus, ManyDistinctNamesStayFast) {
   // Names are found through an index: 200,000 distinct names would take many seconds with a
   // search of the list per texture. The chunk census meets as many distinct types.
   constexpr int kNames = 200000;
-  std::vector<anim_test::Bytes> extensions;
-  for (int i = 0; i < kNames; ++i) extensions.push_back(Extension('t', std::to_string(i)));
-  const Bytes materials = CobBuilder().Chunk("Mat1", 1, 0, Material(extensions)).bytes();
-  CobBuilder types;
+  std::string extensions;
+  for (int i = 0; i < kNames; ++i) extensions += Extension('t', std::to_string(i));
+  const Bytes materials = CobFile().Chunk("Mat1", 1, 0, Material(extensions)).bytes();
+  CobFile types;
   for (int i = 0; i < kNames; ++i) {
     const char type[4] = {static_cast<char>('A' + i % 26), static_cast<char>('A' + i / 26 % 26),
                           static_cast<char>('A' + i / 676 % 26),
                           static_cast<char>('0' + i / 17576)};
-    types.Chunk(std::string(type, 4), i, 0, {});
+    types.Chunk(type, i, 0, {});
   }
   const auto start = std::chrono::steady_clock::now();
   const std::string images = ImageCensus(materials);
@@ -176,36 +184,36 @@ TEST(ImageCensus, ManyDistinctNamesStayFast) {
 TEST(ImageCensus, WalksOnlyTheMaterialsOwnBytes) {
   // A texture whose floats are missing is still named when its path fits; the data must be
   // longer than 43 bytes for the extensions to be looked at.
-  Bytes just_path = Material({Extension('t', "a")});
-  just_path.resize(44);
-  Bytes too_short = just_path;
-  too_short.resize(43);
+  cobtest::Bytes just_path = Material(Extension('t', "a"));
+  just_path.data.resize(44);
+  cobtest::Bytes too_short = just_path;
+  too_short.data.resize(43);
   // A path that runs past the chunk names nothing, even when bytes follow in the file.
-  Bytes past_end = Material({Extension('t', "abcdef.bmp")});
-  past_end.resize(37 + 5 + 4);
+  cobtest::Bytes past_end = Material(Extension('t', "abcdef.bmp"));
+  past_end.data.resize(37 + 5 + 4);
   struct Case {
     const char* what;
     Bytes cob;
     std::string census;
   };
   const Case cases[] = {
-      {"44 bytes", CobBuilder().Chunk("Mat1", 1, 0, just_path).End().bytes(),
+      {"44 bytes", CobFile().Chunk("Mat1", 1, 0, just_path).End().bytes(),
        "  a (1)\n  1 image (followed by usage count)\n"},
-      {"43 bytes", CobBuilder().Chunk("Mat1", 1, 0, too_short).End().bytes(),
+      {"43 bytes", CobFile().Chunk("Mat1", 1, 0, too_short).End().bytes(),
        "  0 image (followed by usage count)\n"},
-      {"path past the chunk", CobBuilder().Chunk("Mat1", 1, 0, past_end).End().bytes(),
+      {"path past the chunk", CobFile().Chunk("Mat1", 1, 0, past_end).End().bytes(),
        "  0 image (followed by usage count)\n"},
       {"path past the file",
-       CobBuilder().Chunk("Mat1", 1, 0, Material({Extension('t', "x.bmp")}), 900).bytes(),
+       CobFile().Chunk("Mat1", 1, 0, Material(Extension('t', "x.bmp")), 900).bytes(),
        "  x.bmp (1)\n  1 image (followed by usage count)\n"},
       {"path with a zero byte",
-       CobBuilder()
-           .Chunk("Mat1", 1, 0, Material({Extension('t', std::string("d/t.bmp\0zz", 10))}))
+       CobFile()
+           .Chunk("Mat1", 1, 0, Material(Extension('t', std::string("d/t.bmp\0zz", 10))))
            .bytes(),
        "  t.bmp (1)\n  1 image (followed by usage count)\n"},
       {"unknown extension skips its path",
-       CobBuilder()
-           .Chunk("Mat1", 1, 0, Material({Extension('q', "qqqq"), Extension('t', "k.bmp")}))
+       CobFile()
+           .Chunk("Mat1", 1, 0, Material(Extension('q', "qqqq") + Extension('t', "k.bmp")))
            .bytes(),
        "  k.bmp (1)\n  1 image (followed by usage count)\n"},
   };
@@ -217,10 +225,10 @@ TEST(ImageCensus, WalksOnlyTheMaterialsOwnBytes) {
 
 TEST(ImageCensus, EveryCutOfAValidFileEndsCleanly) {
   const Bytes full =
-      CobBuilder()
+      CobFile()
           .Chunk("Mat1", 1, 0,
-                 Material({Extension('t', "C:\\m\\wood.bmp"), Extension('b', "b.bmp")}))
-          .Chunk("Mat1", 2, 0, Material({Extension('e', "e.bmp"), Extension('t', "x/y.bmp")}))
+                 Material(Extension('t', "C:\\m\\wood.bmp") + Extension('b', "b.bmp")))
+          .Chunk("Mat1", 2, 0, Material(Extension('e', "e.bmp") + Extension('t', "x/y.bmp")))
           .End()
           .bytes();
   for (std::size_t n = 0; n <= full.size(); ++n) {

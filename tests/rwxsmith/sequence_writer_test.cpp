@@ -15,15 +15,15 @@
 #include <system_error>
 #include <vector>
 
-#include "anim_cob_builder.h"
+#include "cob_test_builder.h"
 
 namespace {
 
-using anim_test::Bytes;
-using anim_test::CobBuilder;
-using anim_test::MemoryConsole;
-using anim_test::MoveChan;
-using anim_test::RotateChan;
+using Bytes = std::vector<std::uint8_t>;
+using cobtest::ChanData;
+using cobtest::CobFile;
+using cobtest::PolyData;
+using cobtest::Triangle;
 
 class TempFolder {
  public:
@@ -54,15 +54,15 @@ SeqResult RunAnimation(const Bytes& cob, const std::string& input_path) {
   const std::string seq_path = folder.File("out.seq");
   std::FILE* seq = std::fopen(seq_path.c_str(), "w+b");
   EXPECT_NE(seq, nullptr);
-  MemoryConsole console;
+  SeqResult result;
   if (seq) {
-    cob::WriteAnimationSequence(cob, input_path, seq, console.file());
+    testing::internal::CaptureStdout();
+    cob::WriteAnimationSequence(cob, input_path, seq, stdout);
+    result.console = testing::internal::GetCapturedStdout();
     std::fclose(seq);
   }
   std::ifstream in(seq_path, std::ios::binary);
-  SeqResult result;
   result.file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  result.console = console.Text();
   return result;
 }
 
@@ -112,29 +112,29 @@ std::string Hex(const Bytes& bytes) {
 // A walking pelvis: rotate and move keyframes at frames 0, 15 and 30 (15.7 truncates to 15),
 // an unknown "Scale" channel on the head, a third Chan for the pelvis.
 Bytes WalkingPelvis() {
-  return CobBuilder()
-      .Object("Grou", 10, 0, "gm_pelvis")
+  return CobFile()
+      .Group(10, 0, "gm_pelvis")
       .Chunk("Chan", 11, 10,
-             RotateChan("Rotate", {{0.0f, 1.0f, 0.0f, 0.0f, 0.0f},
-                                   {15.7f, 0.5f, 0.25f, -0.5f, 2.0f},
-                                   {30.0f, -1.0f, 0.0f, 0.5f, 0.25f}}))
+             ChanData("Rotate", {{0.0f, 1.0f, 0.0f, 0.0f, 0.0f},
+                                 {15.7f, 0.5f, 0.25f, -0.5f, 2.0f},
+                                 {30.0f, -1.0f, 0.0f, 0.5f, 0.25f}}))
       .Chunk("Chan", 12, 10,
-             MoveChan("Move", {{0.0f, 1.0f, 2.0f, 3.0f},
+             ChanData("Move", {{0.0f, 1.0f, 2.0f, 3.0f},
                                {15.0f, 0.5f, -2.0f, -1.0f},
                                {30.0f, 0.0f, 0.0f, 0.25f}}))
-      .Chunk("Chan", 13, 10, RotateChan("Rotate", {{5.0f, 1.0f, 0.0f, 0.0f, 0.0f}}))
-      .Object("PolH", 20, 10, "gm_head_x")
-      .Chunk("Chan", 21, 20, anim_test::ChanHead("Scale", 2))
+      .Chunk("Chan", 13, 10, ChanData("Rotate", {{5.0f, 1.0f, 0.0f, 0.0f, 0.0f}}))
+      .Poly(20, 10, Triangle("gm_head_x"))
+      .Chunk("Chan", 21, 20, ChanData("Scale", {}, 2))
       .End()
       .bytes();
 }
 
 TEST(SequenceFile, SceneWithoutAvatarObjectsHoldsTheDummyTrack) {
   // GM_head: the scan wants the prefix in lower case.
-  const Bytes cob = CobBuilder()
-                        .Object("Grou", 1, 0, "Body")
-                        .Object("PolH", 2, 1, "GM_head")
-                        .Chunk("Chan", 3, 2, RotateChan("rotate", {{7.0f, 1, 0, 0, 0}}))
+  const Bytes cob = CobFile()
+                        .Group(1, 0, "Body")
+                        .Poly(2, 1, Triangle("GM_head"))
+                        .Chunk("Chan", 3, 2, ChanData("rotate", {{7.0f, 1, 0, 0, 0}}))
                         .End()
                         .bytes();
   const SeqResult result = RunAnimation(cob, "scene.cob");
@@ -181,9 +181,9 @@ TEST(SequenceFile, PelvisWithRotateAndMove) {
 }
 
 TEST(SequenceFile, MoveOutsideThePelvisWritesTheDummyMove) {
-  const Bytes cob = CobBuilder()
-                        .Object("PolH", 5, 0, "gm_x_head")
-                        .Chunk("Chan", 6, 5, MoveChan("move", {{3, 1, 1, 1}, {9, 2, 2, 2}}))
+  const Bytes cob = CobFile()
+                        .Poly(5, 0, Triangle("gm_x_head"))
+                        .Chunk("Chan", 6, 5, ChanData("move", {{3, 1, 1, 1}, {9, 2, 2, 2}}))
                         .End()
                         .bytes();
   const SeqResult result = RunAnimation(cob, "a.cob");
@@ -202,13 +202,14 @@ TEST(SequenceFile, MoveOutsideThePelvisWritesTheDummyMove) {
 TEST(SequenceFile, TracksFollowTheObjectsFileOrder) {
   // Two limbs, and a pelvis rotate whose Chan comes before the head's: tracks follow the
   // limbs' order, not the channels'.
-  const Bytes cob = CobBuilder()
-                        .Object("PolH", 1, 0, "gm_head")
-                        .Object("polh", 2, 0, "gm_pelvis")  // type compared without case
-                        .Chunk("Chan", 3, 2, RotateChan("ROTATE", {{2, 1, 0, 0, 0}}))
-                        .Chunk("Chan", 4, 1, RotateChan("rotate", {{4, 0, 1, 0, 0}}))
-                        .End()
-                        .bytes();
+  const Bytes cob =
+      CobFile()
+          .Poly(1, 0, Triangle("gm_head"))
+          .Chunk("polh", 2, 0, PolyData(Triangle("gm_pelvis")))  // type compared without case
+          .Chunk("Chan", 3, 2, ChanData("ROTATE", {{2, 1, 0, 0, 0}}))
+          .Chunk("Chan", 4, 1, ChanData("rotate", {{4, 0, 1, 0, 0}}))
+          .End()
+          .bytes();
   const SeqResult result = RunAnimation(cob, "b.cob");
 
   Bytes expected = Header(4, 2, "b.cob");
@@ -229,15 +230,15 @@ TEST(SequenceFile, RejectedHeaderLeavesTheFileEmpty) {
     Bytes cob;
     const char* message;
   };
-  Bytes short_file = CobBuilder().bytes();
+  Bytes short_file = CobFile().bytes();
   short_file.resize(31);
-  Bytes wrong_magic = CobBuilder().End().bytes();
+  Bytes wrong_magic = CobFile().End().bytes();
   wrong_magic[0] = 'c';
   const Case cases[] = {
       {{}, "File specified is not correctly formatted COB file"},
       {short_file, "File specified is not correctly formatted COB file"},
       {wrong_magic, "File specified is not correctly formatted COB file"},
-      {CobBuilder('A').End().bytes(), "This program only supports Binary format COB files"},
+      {CobFile('A').End().bytes(), "This program only supports Binary format COB files"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -250,9 +251,9 @@ TEST(SequenceFile, RejectedHeaderLeavesTheFileEmpty) {
 TEST(SequenceFile, ShortChannelWritesTheKeyframesItHolds) {
   // Five keyframes declared, two present: the track states two, never reads past the chunk.
   const Bytes cob =
-      CobBuilder()
-          .Object("Grou", 1, 0, "gm_neck")
-          .Chunk("Chan", 2, 1, RotateChan("rotate", {{1, 1, 0, 0, 0}, {8, 1, 0, 0, 0}}, 5))
+      CobFile()
+          .Group(1, 0, "gm_neck")
+          .Chunk("Chan", 2, 1, ChanData("rotate", {{1, 1, 0, 0, 0}, {8, 1, 0, 0, 0}}, 5))
           .End()
           .bytes();
   const SeqResult result = RunAnimation(cob, "c.cob");
@@ -270,13 +271,9 @@ TEST(SequenceFile, ShortChannelWritesTheKeyframesItHolds) {
 
 TEST(SequenceFile, ChannelCutByTheEndOfTheFile) {
   // The last Chan claims more bytes than the file has; its keyframes stop where the file does.
-  Bytes chan = RotateChan("rotate", {{1, 1, 0, 0, 0}, {2, 1, 0, 0, 0}, {3, 1, 0, 0, 0}});
-  const std::size_t full = chan.size();
-  chan.resize(full - 10);  // the third keyframe loses its last floats
-  const Bytes cob = CobBuilder()
-                        .Object("Grou", 1, 0, "gm_back")
-                        .Chunk("Chan", 2, 1, chan, static_cast<long long>(full))
-                        .bytes();
+  cobtest::Bytes chan = ChanData("rotate", {{1, 1, 0, 0, 0}, {2, 1, 0, 0, 0}, {3, 1, 0, 0, 0}});
+  chan.data.resize(chan.data.size() - 10);  // the third keyframe loses its last floats
+  const Bytes cob = CobFile().Group(1, 0, "gm_back").Chunk("Chan", 2, 1, chan, 10).bytes();
   const SeqResult result = RunAnimation(cob, "d.cob");
   EXPECT_EQ(result.console,
             "**  'rotate' channel of 'back' holds 2 of its 3 keyframes\n"
@@ -286,10 +283,9 @@ TEST(SequenceFile, ChannelCutByTheEndOfTheFile) {
 
 TEST(SequenceFile, UnreadableChannelCountsAsNone) {
   // The name length runs past the chunk: no name, no count, so no channel.
-  Bytes chan = anim_test::ChanHead("rotate", 1);
-  chan.resize(18);
-  const Bytes cob =
-      CobBuilder().Object("Grou", 1, 0, "gm_lips").Chunk("Chan", 2, 1, chan).End().bytes();
+  cobtest::Bytes chan = ChanData("rotate", {}, 1);
+  chan.data.resize(18);
+  const Bytes cob = CobFile().Group(1, 0, "gm_lips").Chunk("Chan", 2, 1, chan).End().bytes();
   const SeqResult result = RunAnimation(cob, "e.cob");
   Bytes expected = Header(0, 1, "e.cob");
   DummyTrack(expected);
@@ -299,9 +295,9 @@ TEST(SequenceFile, UnreadableChannelCountsAsNone) {
 }
 
 TEST(SequenceFile, FrameCountKeepsToSixteenBits) {
-  const Bytes cob = CobBuilder()
-                        .Object("Grou", 1, 0, "gm_pelvis")
-                        .Chunk("Chan", 2, 1, RotateChan("rotate", {{40000.0f, 1, 0, 0, 0}}))
+  const Bytes cob = CobFile()
+                        .Group(1, 0, "gm_pelvis")
+                        .Chunk("Chan", 2, 1, ChanData("rotate", {{40000.0f, 1, 0, 0, 0}}))
                         .End()
                         .bytes();
   const SeqResult result = RunAnimation(cob, "f.cob");
@@ -313,10 +309,10 @@ TEST(SequenceFile, FrameCountKeepsToSixteenBits) {
 
 TEST(SequenceFile, MoveKeyframesCountInTheFrameCount) {
   // The header's frame count covers every written keyframe, the move's included.
-  const Bytes cob = CobBuilder()
-                        .Object("Grou", 1, 0, "gm_pelvis")
-                        .Chunk("Chan", 2, 1, RotateChan("rotate", {{10, 1, 0, 0, 0}}))
-                        .Chunk("Chan", 3, 1, MoveChan("move", {{0, 0, 0, 0}, {48, 0, 1, 0}}))
+  const Bytes cob = CobFile()
+                        .Group(1, 0, "gm_pelvis")
+                        .Chunk("Chan", 2, 1, ChanData("rotate", {{10, 1, 0, 0, 0}}))
+                        .Chunk("Chan", 3, 1, ChanData("move", {{0, 0, 0, 0}, {48, 0, 1, 0}}))
                         .End()
                         .bytes();
   const SeqResult result = RunAnimation(cob, "g.cob");
@@ -334,10 +330,10 @@ TEST(SequenceFile, WriteFailureIsReported) {
   std::fclose(create);
   std::FILE* read_only = std::fopen(path.c_str(), "rb");
   ASSERT_NE(read_only, nullptr);
-  MemoryConsole console;
-  cob::WriteAnimationSequence(WalkingPelvis(), "w.cob", read_only, console.file());
+  testing::internal::CaptureStdout();
+  cob::WriteAnimationSequence(WalkingPelvis(), "w.cob", read_only, stdout);
+  const std::string text = testing::internal::GetCapturedStdout();
   std::fclose(read_only);
-  const std::string text = console.Text();
   EXPECT_NE(text.find("Error writing the sequence file\n"), std::string::npos) << text;
 }
 
@@ -391,19 +387,20 @@ TEST(AvatarScan, JointFromObjectName) {
 }
 
 TEST(AvatarScan, PelvisGetsTwoRecordsAndChansAttachInOrder) {
-  const Bytes cob = CobBuilder()
-                        .Chunk("Chan", 9, 2, RotateChan("rotate", {}))  // before its object
-                        .Object("Grou", 2, 0, "gm_pelvis")
-                        .Object("PolH", 3, 2, "gm_rtknee_1")
-                        .Object("PolH", 4, 2, "plain")
-                        .Chunk("Chan", 5, 2, RotateChan("rotate", {}))
-                        .Chunk("Chan", 6, 3, RotateChan("rotate", {}))
-                        .Chunk("Chan", 7, 2, MoveChan("move", {}))
-                        .Chunk("Chan", 8, 4, RotateChan("rotate", {}))  // no limb
+  const Bytes cob = CobFile()
+                        .Chunk("Chan", 9, 2, ChanData("rotate", {}))  // before its object
+                        .Group(2, 0, "gm_pelvis")
+                        .Poly(3, 2, Triangle("gm_rtknee_1"))
+                        .Poly(4, 2, Triangle("plain"))
+                        .Chunk("Chan", 5, 2, ChanData("rotate", {}))
+                        .Chunk("Chan", 6, 3, ChanData("rotate", {}))
+                        .Chunk("Chan", 7, 2, ChanData("move", {}))
+                        .Chunk("Chan", 8, 4, ChanData("rotate", {}))  // no limb
                         .End()
                         .bytes();
-  MemoryConsole console;
-  const std::vector<cob::LimbRecord> limbs = cob::ScanAvatarLimbs(cob, 32, console.file());
+  testing::internal::CaptureStdout();
+  const std::vector<cob::LimbRecord> limbs = cob::ScanAvatarLimbs(cob, 32, stdout);
+  const std::string console = testing::internal::GetCapturedStdout();
   ASSERT_EQ(limbs.size(), 3u);
   EXPECT_EQ(limbs[0].prefixed_name, "gm_pelvis");
   EXPECT_EQ(limbs[1].prefixed_name, "gm_pelvis");
@@ -413,9 +410,9 @@ TEST(AvatarScan, PelvisGetsTwoRecordsAndChansAttachInOrder) {
   EXPECT_EQ(limbs[0].chunk_id, 2);
   EXPECT_EQ(limbs[2].chunk_id, 3);
   ASSERT_TRUE(limbs[0].channel && limbs[1].channel && limbs[2].channel);
-  EXPECT_EQ(*limbs[0].channel, RotateChan("rotate", {}));
-  EXPECT_EQ(*limbs[1].channel, MoveChan("move", {}));
-  EXPECT_EQ(console.Text(),
+  EXPECT_EQ(*limbs[0].channel, ChanData("rotate", {}).data);
+  EXPECT_EQ(*limbs[1].channel, ChanData("move", {}).data);
+  EXPECT_EQ(console,
             "  Duplicate Chan chunk or no corresponding parent\n"
             "  Duplicate Chan chunk or no corresponding parent\n");
 }
@@ -424,18 +421,18 @@ TEST(AvatarScan, ManyLimbsAndChansStayFast) {
   // Each Chan finds its limb by identifier, not by a search of the whole list: 150,000 limbs
   // and Chans would take many seconds with a search per Chan.
   constexpr int kLimbs = 150000;
-  CobBuilder builder;
-  for (int i = 0; i < kLimbs; ++i) builder.Chunk("Grou", i + 1, 0, anim_test::NameField("gm_head"));
-  for (int i = kLimbs; i > 0; --i) builder.Chunk("Chan", 0, i, anim_test::ChanHead("scale", 0));
-  builder.Chunk("Chan", 0, 1, anim_test::ChanHead("scale", 0));  // the one duplicate
-  MemoryConsole console;
+  CobFile builder;
+  for (int i = 0; i < kLimbs; ++i) builder.Group(i + 1, 0, "gm_head");
+  for (int i = kLimbs; i > 0; --i) builder.Chunk("Chan", 0, i, ChanData("scale", {}, 0));
+  builder.Chunk("Chan", 0, 1, ChanData("scale", {}, 0));  // the one duplicate
+  testing::internal::CaptureStdout();
   const auto start = std::chrono::steady_clock::now();
-  const std::vector<cob::LimbRecord> limbs =
-      cob::ScanAvatarLimbs(builder.bytes(), 32, console.file());
+  const std::vector<cob::LimbRecord> limbs = cob::ScanAvatarLimbs(builder.bytes(), 32, stdout);
   const auto elapsed = std::chrono::steady_clock::now() - start;
+  const std::string console = testing::internal::GetCapturedStdout();
   ASSERT_EQ(limbs.size(), static_cast<std::size_t>(kLimbs));
   EXPECT_TRUE(limbs.front().channel && limbs.back().channel);
-  EXPECT_EQ(console.Text(), "  Duplicate Chan chunk or no corresponding parent\n");
+  EXPECT_EQ(console, "  Duplicate Chan chunk or no corresponding parent\n");
   EXPECT_LT(elapsed, std::chrono::seconds(5));
 }
 
@@ -446,41 +443,39 @@ TEST(AvatarScan, LongObjectNamesAreCutAtTheWorkBuffer) {
   const std::string cut = "gm_" + filler + "x_head";  // 84: "_hea" is what remains
   const std::string huge = "gm_" + std::string(5000, 'y') + "_neck";
   ASSERT_EQ(fits.size(), cob::kMaxScanObjectName);
-  const Bytes cob = CobBuilder()
-                        .Object("PolH", 1, 0, fits)
-                        .Object("PolH", 2, 0, cut)
-                        .Object("PolH", 3, 0, huge)
+  const Bytes cob = CobFile()
+                        .Poly(1, 0, Triangle(fits))
+                        .Poly(2, 0, Triangle(cut))
+                        .Poly(3, 0, Triangle(huge))
                         .End()
                         .bytes();
-  MemoryConsole console;
-  const std::vector<cob::LimbRecord> limbs = cob::ScanAvatarLimbs(cob, 32, console.file());
+  const std::vector<cob::LimbRecord> limbs = cob::ScanAvatarLimbs(cob, 32, stdout);
   ASSERT_EQ(limbs.size(), 1u);
   EXPECT_EQ(limbs[0].chunk_id, 1);
   EXPECT_EQ(limbs[0].joint_number, 4);
 }
 
 TEST(AvatarScan, ObjectNameMustFitItsChunk) {
-  Bytes field = anim_test::NameField("gm_head");
-  field.resize(4 + 4);  // "gm_h" of a declared 7
-  const Bytes cob = CobBuilder().Chunk("PolH", 1, 0, field).Object("PolH", 2, 0, "gm_neck").bytes();
-  MemoryConsole console;
-  const std::vector<cob::LimbRecord> limbs = cob::ScanAvatarLimbs(cob, 32, console.file());
+  cobtest::Bytes field = PolyData(Triangle("gm_head"));
+  field.data.resize(4 + 4);  // "gm_h" of a declared 7
+  const Bytes cob = CobFile().Chunk("PolH", 1, 0, field).Poly(2, 0, Triangle("gm_neck")).bytes();
+  const std::vector<cob::LimbRecord> limbs = cob::ScanAvatarLimbs(cob, 32, stdout);
   ASSERT_EQ(limbs.size(), 1u);
   EXPECT_EQ(limbs[0].prefixed_name, "gm_neck");
 }
 
 TEST(ChannelData, NamesAreLowerCasedAndCut) {
   const std::string long_name = "Scale" + std::string(300, 'Q');
-  const std::optional<cob::Channel> channel = cob::ParseChannel(anim_test::ChanHead(long_name, 7));
+  const std::optional<cob::Channel> channel = cob::ParseChannel(ChanData(long_name, {}, 7).data);
   ASSERT_TRUE(channel);
   EXPECT_EQ(channel->name, "scale" + std::string(cob::kMaxChannelName - 5, 'q'));
   EXPECT_EQ(channel->declared_count, 7);
   EXPECT_TRUE(channel->keys.empty());
 
   // In the whole mode: the skipping line shows the cut name.
-  const Bytes cob = CobBuilder()
-                        .Object("Grou", 1, 0, "gm_nose")
-                        .Chunk("Chan", 2, 1, anim_test::ChanHead(long_name, 7))
+  const Bytes cob = CobFile()
+                        .Group(1, 0, "gm_nose")
+                        .Chunk("Chan", 2, 1, ChanData(long_name, {}, 7))
                         .End()
                         .bytes();
   const SeqResult result = RunAnimation(cob, "h.cob");
@@ -505,7 +500,7 @@ TEST(ChannelData, FrameNumbersTruncateTowardZero) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stored);
     const std::optional<cob::Channel> channel =
-        cob::ParseChannel(RotateChan("rotate", {{c.stored, 1, 2, 3, 4}}));
+        cob::ParseChannel(ChanData("rotate", {{c.stored, 1, 2, 3, 4}}).data);
     ASSERT_TRUE(channel);
     ASSERT_EQ(channel->keys.size(), 1u);
     EXPECT_EQ(channel->keys[0].frame, c.frame);
@@ -515,7 +510,7 @@ TEST(ChannelData, FrameNumbersTruncateTowardZero) {
 }
 
 TEST(ChannelData, EveryCutOfTheHeadFails) {
-  const Bytes head = anim_test::ChanHead("move", 0);
+  const Bytes head = ChanData("move", {}, 0).data;
   for (std::size_t n = 0; n < head.size(); ++n) {
     const Bytes prefix(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(n));
     EXPECT_FALSE(cob::ParseChannel(prefix)) << "prefix length " << n;
