@@ -7,25 +7,13 @@
 #include <cstring>
 
 #include "boxtally/archive/zip_crypto.h"
+#include "boxtally/archive/zip_format.h"
 
 namespace archive {
 
 namespace {
 
 constexpr std::size_t kReadBufferSize = 65536;  // bytes of archive read at once
-constexpr unsigned kZipSignatureLow = 0x4B50;   // "PK"
-constexpr unsigned kGzipSignature = 0x8B1F;
-constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;
-constexpr std::uint32_t kDescriptorSignature = 0x08074B50;
-constexpr unsigned kZipFlagEncrypted = 0x01;
-constexpr unsigned kZipFlagDescriptor = 0x08;  // sizes and CRC follow the data
-constexpr unsigned kMethodStored = 0;
-constexpr unsigned kMethodDeflated = 8;
-constexpr unsigned kGzipFlagMultiPart = 0x02;
-constexpr unsigned kGzipFlagExtra = 0x04;
-constexpr unsigned kGzipFlagName = 0x08;
-constexpr unsigned kGzipFlagComment = 0x10;
-constexpr unsigned kGzipFlagEncrypted = 0x20;
 
 struct FileCloser {
   void operator()(std::FILE* file) const {

@@ -2,16 +2,11 @@
 
 #include <cstdint>
 
+#include "boxtally/archive/zip_format.h"
+
 namespace archive {
 
 namespace {
-
-constexpr int kZipMethodStored = 0;
-constexpr int kZipMethodDeflated = 8;
-constexpr int kGzipMethodDeflated = 8;
-constexpr int kGzipFlagMultiPart = 0x02;
-constexpr int kGzipFlagExtra = 0x04;
-constexpr int kGzipFlagName = 0x08;
 
 // Little-endian 16-bit value of the next two bytes; nullopt when the stream ends first.
 std::optional<unsigned> ReadU16(std::FILE* stream) {
@@ -44,8 +39,8 @@ std::optional<std::string> ZipName(std::FILE* stream) {
   std::uint8_t header[26];  // the local header after its four signature bytes
   if (std::fread(header, 1, sizeof header, stream) != sizeof header) return std::nullopt;
   if (b0 != 0x03 || b1 != 0x04) return std::nullopt;
-  const int method = header[4] | header[5] << 8;
-  if (method != kZipMethodStored && method != kZipMethodDeflated) return std::nullopt;
+  const unsigned method = header[4] | static_cast<unsigned>(header[5]) << 8;
+  if (method != kMethodStored && method != kMethodDeflated) return std::nullopt;
   const std::size_t name_length = header[22] | static_cast<std::size_t>(header[23]) << 8;
   if (name_length > kMaxZipNameLength) return std::nullopt;
   std::string name(name_length, '\0');
@@ -58,8 +53,8 @@ std::optional<std::string> ZipName(std::FILE* stream) {
 std::optional<std::string> GzipName(std::FILE* stream) {
   std::uint8_t header[8];  // method, flags, time (4), extra flags, operating system
   if (std::fread(header, 1, sizeof header, stream) != sizeof header) return std::nullopt;
-  const int flags = header[1];
-  if (header[0] != kGzipMethodDeflated || (flags & kGzipFlagMultiPart) != 0) return std::nullopt;
+  const unsigned flags = header[1];
+  if (header[0] != kMethodDeflated || (flags & kGzipFlagMultiPart) != 0) return std::nullopt;
   if ((flags & kGzipFlagExtra) != 0) {
     const std::optional<unsigned> extra_length = ReadU16(stream);
     if (!extra_length || !Skip(stream, *extra_length)) return std::nullopt;
@@ -81,8 +76,8 @@ std::optional<std::string> GzipName(std::FILE* stream) {
 std::optional<std::string> ZipFirstName(std::FILE* stream) {
   const std::optional<unsigned> signature = ReadU16(stream);
   if (!signature) return std::nullopt;
-  if (*signature == 0x4B50) return ZipName(stream);
-  if (*signature == 0x8B1F) return GzipName(stream);
+  if (*signature == kZipSignatureLow) return ZipName(stream);
+  if (*signature == kGzipSignature) return GzipName(stream);
   return std::nullopt;
 }
 
