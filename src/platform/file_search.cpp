@@ -21,6 +21,10 @@ bool LessIgnoringCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return a.size() < b.size();
   return a < b;  // names equal but for case: keep a stable, repeatable order
 }
+bool IsRegular(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
 }  // namespace
 
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
@@ -55,18 +59,21 @@ std::vector<std::string> FindFiles(const std::string& pattern) {
   const std::size_t prefix_len = DirectoryPrefixLength(pattern);
   const std::string dir = prefix_len == 0 ? std::string(".") : pattern.substr(0, prefix_len);
   const std::string_view mask = std::string_view(pattern).substr(prefix_len);
+  // A name without wildcards names its file, dot or not; only wildcards skip hidden files.
+  const bool wildcards = mask.find_first_of("*?") != std::string_view::npos;
+  if (!wildcards && IsRegular(dir + "/" + std::string(mask))) return {std::string(mask)};
   DIR* d = opendir(dir.c_str());
   if (d == nullptr) return found;
   while (const dirent* e = readdir(d)) {
     const std::string name = e->d_name;
-    if (name.empty() || name[0] == '.') continue;
+    if (name.empty() || (wildcards && name[0] == '.')) continue;
     if (!WildcardMatch(mask, name)) continue;
-    struct stat st {};
-    if (stat((dir + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (!IsRegular(dir + "/" + name)) continue;
     found.push_back(name);
   }
   closedir(d);
   std::sort(found.begin(), found.end(), LessIgnoringCase);
+  if (!wildcards && found.size() > 1) found.resize(1);  // one name names one file
   return found;
 }
 

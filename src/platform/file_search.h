@@ -1,5 +1,6 @@
 // Wildcard file search: `*` and `?` in the last path component, case-insensitive, files only,
-// dot-files hidden, matches sorted case-insensitively (the order Windows file systems give).
+// dot-files hidden from wildcard matches, matches sorted case-insensitively (the order Windows
+// file systems give). A last component without wildcards names one file, found ignoring case.
 #pragma once
 
 #include <string>

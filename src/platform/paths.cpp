@@ -1,32 +1,114 @@
 #include "platform/paths.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <vector>
 
 namespace platform {
 
 namespace {
-std::string& WorkDirSlot() {
-  static std::string dir;
-  return dir;
+constexpr const char* kWorkPrefix = "boxtally.";
+// Held with flock for the owner's whole life: a lock that can be taken means the owner is gone.
+constexpr const char* kLockName = ".lock";
+// A folder without a lock file is either being made right now or was left by a program that did
+// not lock; only the second kind is this old.
+constexpr std::time_t kUnlockedStaleSeconds = 3600;
+
+struct WorkState {
+  std::string dir;
+  std::string error;
+  int lock_fd = -1;
+};
+
+WorkState& State() {
+  static WorkState state;
+  return state;
 }
 
-void RemoveWorkDirectory() {
-  const std::string& dir = WorkDirSlot();
-  if (dir.empty()) return;
+// Removes the folder's entries (not following symlinks, not descending) and the folder.
+void RemoveFolder(const std::string& dir) {
   if (DIR* d = opendir(dir.c_str())) {
+    const int fd = dirfd(d);
     while (const dirent* e = readdir(d)) {
-      const std::string name = e->d_name;
-      if (name != "." && name != "..") unlink((dir + name).c_str());
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+        unlinkat(fd, e->d_name, 0);
+      }
     }
     closedir(d);
   }
   rmdir(dir.c_str());
+}
+
+void RemoveWorkDirectory() {
+  WorkState& state = State();
+  if (state.dir.empty()) return;
+  RemoveFolder(state.dir);
+  if (state.lock_fd >= 0) close(state.lock_fd);
+  state.lock_fd = -1;
+}
+
+bool IsStale(const std::string& dir, const struct stat& st) {
+  const int fd = open((dir + "/" + kLockName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return std::time(nullptr) - st.st_mtime > kUnlockedStaleSeconds;
+  const bool stale = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  close(fd);
+  return stale;
+}
+
+// Removes the work folders of dead processes of this user under `base`.
+void RemoveStaleWorkFolders(const std::string& base) {
+  DIR* d = opendir(base.c_str());
+  if (d == nullptr) return;
+  const std::size_t prefix_len = std::strlen(kWorkPrefix);
+  while (const dirent* e = readdir(d)) {
+    if (std::strncmp(e->d_name, kWorkPrefix, prefix_len) != 0) continue;
+    const std::string dir = base + e->d_name;
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) continue;
+    if (IsStale(dir, st)) RemoveFolder(dir + "/");
+  }
+  closedir(d);
+}
+
+// Makes and locks a private folder under `base` (ending with '/'); empty on failure.
+std::string MakeWorkFolder(const std::string& base, std::string& error) {
+  std::string templ = base + kWorkPrefix + "XXXXXX";
+  if (mkdtemp(templ.data()) == nullptr) {
+    error = base + ": " + std::strerror(errno);
+    return {};
+  }
+  chmod(templ.c_str(), 0700);
+  const std::string dir = templ + "/";
+  const int fd = open((dir + kLockName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    error = dir + kLockName + ": " + std::strerror(errno);
+    if (fd >= 0) close(fd);
+    RemoveFolder(dir);
+    return {};
+  }
+  State().lock_fd = fd;
+  return dir;
+}
+
+std::vector<std::string> WorkBases() {
+  std::vector<std::string> bases;
+  const char* tmp = std::getenv("TMPDIR");
+  if (tmp != nullptr && tmp[0] == '/') {  // a relative TMPDIR would name a folder of the user's
+    std::string base = tmp;
+    if (base.back() != '/') base += '/';
+    bases.push_back(base);
+  }
+  if (bases.empty() || bases[0] != "/tmp/") bases.push_back("/tmp/");
+  return bases;
 }
 }  // namespace
 
@@ -40,18 +122,25 @@ std::string ProgramDirectory() {
 }
 
 std::string WorkDirectory() {
-  std::string& dir = WorkDirSlot();
-  if (!dir.empty()) return dir;
-  const char* tmp = std::getenv("TMPDIR");
-  std::string base = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-  if (base.back() != '/') base += '/';
-  std::string templ = base + "boxtally.XXXXXX";
-  if (mkdtemp(templ.data()) == nullptr) return {};
-  chmod(templ.c_str(), 0700);
-  dir = templ + "/";
-  std::atexit(RemoveWorkDirectory);
-  return dir;
+  WorkState& state = State();
+  if (!state.dir.empty()) return state.dir;
+  std::string errors;
+  for (const std::string& base : WorkBases()) {
+    std::string error;
+    RemoveStaleWorkFolders(base);
+    state.dir = MakeWorkFolder(base, error);
+    if (!state.dir.empty()) {
+      state.error.clear();
+      std::atexit(RemoveWorkDirectory);
+      return state.dir;
+    }
+    errors += (errors.empty() ? "" : "; ") + error;
+  }
+  state.error = errors;
+  return {};
 }
+
+std::string WorkDirectoryError() { return State().error; }
 
 std::optional<std::string> CurrentDirectory() {
   std::vector<char> buf(4096);
@@ -59,17 +148,61 @@ std::optional<std::string> CurrentDirectory() {
   return std::string(buf.data());
 }
 
-bool ChangeDirectory(const std::string& dir) { return chdir(dir.c_str()) == 0; }
-
 bool FileExists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0;
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
 bool RenameFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool CopyFile(const std::string& from, const std::string& to) {
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (out < 0) {
+    close(in);
+    return false;
+  }
+  std::vector<char> buffer(1 << 16);
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    const char* p = buffer.data();
+    std::size_t left = static_cast<std::size_t>(n);
+    while (ok && left > 0) {
+      const ssize_t w = write(out, p, left);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) ok = false;
+      else {
+        p += w;
+        left -= static_cast<std::size_t>(w);
+      }
+    }
+    if (!ok) break;
+  }
+  close(in);
+  if (close(out) != 0) ok = false;
+  if (!ok) unlink(to.c_str());
+  return ok;
 }
 
 }  // namespace platform

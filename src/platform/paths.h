@@ -9,16 +9,27 @@ namespace platform {
 // Directory of the running executable, ending with '/'. Empty when it cannot be found.
 std::string ProgramDirectory();
 
-// This process's private work directory (mkdtemp under $TMPDIR, mode 0700), ending with '/'.
-// Made on first use and removed, with the work files in it, when the process exits normally.
-// Empty when it cannot be made.
+// This process's private work directory, ending with '/': made with mkdtemp (mode 0700) under
+// $TMPDIR when that is an absolute path where a folder can be made, else under /tmp. Made on first
+// use and removed, with the work files in it, when the process exits normally. Work folders that
+// earlier processes left behind when they died are removed at the same moment. Empty when no
+// private folder can be made anywhere: callers must then refuse to run, never fall back to the
+// current directory.
 std::string WorkDirectory();
 
+// The reason the last WorkDirectory() call returned empty, for the user.
+std::string WorkDirectoryError();
+
 std::optional<std::string> CurrentDirectory();
-bool ChangeDirectory(const std::string& dir);
 
 bool FileExists(const std::string& path);
+bool IsRegularFile(const std::string& path);  // follows symlinks; false when missing
+bool IsDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);  // true when the file was removed
 bool RenameFile(const std::string& from, const std::string& to);
+
+// Copies the file's bytes to `to` (created or truncated, mode 0600). False when a byte could not
+// be read or written; a partial copy is removed again.
+bool CopyFile(const std::string& from, const std::string& to);
 
 }  // namespace platform

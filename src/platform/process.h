@@ -12,13 +12,22 @@ enum class SpawnError { kNone, kNotFound, kNoMemory, kInvalidArgument, kArgListT
 struct ProcessResult {
   int status = -1;  // the exit status; -1 when the program could not be started
   SpawnError error = SpawnError::kNone;
-  int error_number = 0;  // errno of a failed start
+  int error_number = 0;    // errno of a failed start
+  bool timed_out = false;  // ended by us after the time limit (status is then 128 + SIGKILL)
 };
 
-// Runs `program` with `args` (args[0] is the program's own name) in the current directory,
-// waits without a time limit and returns its exit status. The child's standard output is
-// discarded: it must not run into a registry written to our own standard output. A child killed by a signal gives
-// 128 + the signal number, which is never 0.
-ProcessResult RunAndWait(const std::string& program, const std::vector<std::string>& args);
+struct SpawnOptions {
+  std::string directory;  // the child's working directory; empty: ours
+  int time_limit_seconds = 0;  // 0: wait as long as it takes
+};
+
+// Runs `program` with `args` (args[0] is the program's own name) and waits for its end. Our own
+// working directory never changes: the child starts in options.directory. The child runs in a
+// process group of its own, so a Ctrl-C meant for us does not end it; a termination signal we
+// receive (see termination.h) ends it. Its standard output is discarded: it must not run into a
+// registry written to our own standard output. A child killed by a signal gives 128 + the signal
+// number, which is never 0.
+ProcessResult RunAndWait(const std::string& program, const std::vector<std::string>& args,
+                         const SpawnOptions& options = {});
 
 }  // namespace platform

@@ -1,5 +1,8 @@
 #include "platform/text_file.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
@@ -29,60 +32,132 @@ void CloseTextFile(TextFile* file) {
   delete file;
 }
 
+namespace {
+bool WriteRaw(TextFile& out, const char* data, std::size_t size) {
+  if (size == 0) return true;
+  if (std::fwrite(data, 1, size, out.file) == size) return true;
+  out.failed = true;
+  return false;
+}
+
+void AppendWithLineEnds(std::string& out, std::string_view text) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t nl = text.find('\n', start);
+    if (nl == std::string_view::npos) {
+      out.append(text.substr(start));
+      return;
+    }
+    out.append(text.substr(start, nl - start));
+    out.append("\r\n");
+    start = nl + 1;
+  }
+}
+
+// write(2) until every byte is taken; false on the first error other than an interruption.
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+[[gnu::format(printf, 1, 0)]] std::string FormatV(const char* format, std::va_list args) {
+  char small[512];
+  std::va_list copy;
+  va_copy(copy, args);
+  const int n = std::vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  if (n < 0) return {};
+  if (static_cast<std::size_t>(n) < sizeof small) return std::string(small, static_cast<std::size_t>(n));
+  std::string big(static_cast<std::size_t>(n), '\0');
+  std::vsnprintf(big.data(), big.size() + 1, format, args);
+  return big;
+}
+
+bool IsControl(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7F;
+}
+}  // namespace
+
 void WriteText(TextFile& out, std::string_view text) {
   if (out.file == nullptr) return;
   if (!out.crlf) {
-    std::fwrite(text.data(), 1, text.size(), out.file);
+    WriteRaw(out, text.data(), text.size());
     return;
   }
   std::size_t start = 0;
   while (start < text.size()) {
     const std::size_t nl = text.find('\n', start);
     if (nl == std::string_view::npos) {
-      std::fwrite(text.data() + start, 1, text.size() - start, out.file);
+      WriteRaw(out, text.data() + start, text.size() - start);
       return;
     }
-    std::fwrite(text.data() + start, 1, nl - start, out.file);
-    std::fwrite("\r\n", 1, 2, out.file);
+    WriteRaw(out, text.data() + start, nl - start);
+    WriteRaw(out, "\r\n", 2);
     start = nl + 1;
   }
 }
 
-namespace {
-[[gnu::format(printf, 2, 0)]] void WriteV(TextFile& out, const char* format, std::va_list args) {
-  char small[512];
-  std::va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  if (n < 0) return;
-  if (static_cast<std::size_t>(n) < sizeof small) {
-    WriteText(out, std::string_view(small, static_cast<std::size_t>(n)));
+void WriteWhole(TextFile& out, std::string_view text) {
+  if (out.file == nullptr || text.empty()) return;
+  std::string converted;
+  if (out.crlf) {
+    converted.reserve(text.size() + text.size() / 16);
+    AppendWithLineEnds(converted, text);
+    text = converted;
+  }
+  if (!FlushTextFile(out)) return;
+  const int fd = ::fileno(out.file);
+  if (fd < 0) {  // a stream of our own making (memory, cookie): it has no descriptor
+    WriteRaw(out, text.data(), text.size());
+    FlushTextFile(out);
     return;
   }
-  std::string big(static_cast<std::size_t>(n), '\0');
-  std::vsnprintf(big.data(), big.size() + 1, format, args);
-  WriteText(out, big);
+  if (!WriteAll(fd, text.data(), text.size())) out.failed = true;
 }
-}  // namespace
 
 void TextPrintf(TextFile& out, const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  WriteV(out, format, args);
+  const std::string text = FormatV(format, args);
   va_end(args);
+  WriteText(out, text);
 }
 
 void LogF(TextFile& log, const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  WriteV(log, format, args);
+  std::string text = FormatV(format, args);
   va_end(args);
+  const std::size_t body = (!text.empty() && text.back() == '\n') ? text.size() - 1 : text.size();
+  for (std::size_t i = 0; i < body; ++i) {
+    if (IsControl(text[i])) text[i] = '_';
+  }
+  WriteText(log, text);
   FlushTextFile(log);
 }
 
-void FlushTextFile(TextFile& out) {
-  if (out.file != nullptr) std::fflush(out.file);
+bool FlushTextFile(TextFile& out) {
+  if (out.file == nullptr) return true;
+  if (std::fflush(out.file) == 0 && std::ferror(out.file) == 0) return !out.failed;
+  out.failed = true;
+  return false;
+}
+
+std::string WithoutControls(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (IsControl(c)) c = '_';
+  }
+  return out;
 }
 
 InStream::InStream(std::FILE* file, bool text_mode)

@@ -16,7 +16,8 @@ namespace platform {
 struct TextFile {
   std::FILE* file = nullptr;
   bool crlf = true;
-  bool owned = true;  // false for stdout/stderr: Close flushes but does not fclose them
+  bool owned = true;    // false for stdout/stderr: Close flushes but does not fclose them
+  bool failed = false;  // a write or flush failed (full disk, closed pipe): bytes were lost
 };
 
 enum class OpenMode { kCreate, kAppend };
@@ -32,10 +33,20 @@ struct TextFileCloser {
 using TextFilePtr = std::unique_ptr<TextFile, TextFileCloser>;
 
 void WriteText(TextFile& out, std::string_view text);
+// Writes `text` (line ends converted) with as few system calls as the kernel allows, after
+// flushing what the stream buffered: the lines of one model reach the file whole or not at all
+// when the process is killed. Sets `failed` when not every byte was written.
+void WriteWhole(TextFile& out, std::string_view text);
 [[gnu::format(printf, 2, 3)]] void TextPrintf(TextFile& out, const char* format, ...);
 // One log message: formatted, line ends converted, flushed at once so a killed run keeps it.
+// Control characters that arguments bring in (a file name holding a line feed) are written as
+// "_", so a message is one line whatever it names; only a line feed ending it stays.
 [[gnu::format(printf, 2, 3)]] void LogF(TextFile& log, const char* format, ...);
-void FlushTextFile(TextFile& out);
+// Flushes the stream; false (and `failed` set) when buffered bytes could not be written.
+bool FlushTextFile(TextFile& out);
+
+// `text` with every control character (below 0x20, and 0x7F) replaced by "_".
+std::string WithoutControls(std::string_view text);
 
 // A buffered input stream over a FILE*, read byte by byte. In text mode a CR directly followed
 // by LF is dropped (as the C library does on Windows); in binary mode bytes pass unchanged.
