@@ -43,9 +43,15 @@ void ResetWorkspace(Workspace& workspace) {
   ResetModelRecord(workspace.record);
   workspace.definition_mode = false;
   workspace.clump_depth = 0;
+  workspace.transformed_points = 0;
+  workspace.points_exhausted = false;
 }
 
 void AddPoint(Workspace& workspace, float x, float y, float z) {
+  if (++workspace.transformed_points > kMaxTransformedPoints) {
+    workspace.points_exhausted = true;
+    return;
+  }
   const Point4 p = TransformPoint(Point4{x, y, z, 1.0f}, CurrentMatrix(workspace.stack));
   if (workspace.definition_mode) {
     if (!StorePoint(workspace.prototypes, p)) workspace.line_failed = true;

@@ -166,6 +166,13 @@ MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
     } catch (...) {
       step = StepResult::kFailed;  // this line alone is lost; the model goes on
     }
+    if (workspace.points_exhausted) {
+      platform::LogF(*input.log,
+                     "Error: More than %llu points in one model, the model is skipped (file:%s)\n",
+                     static_cast<unsigned long long>(kMaxTransformedPoints),
+                     input.model_path.c_str());
+      return MeasureResult::kDone;
+    }
     if (workspace.line_failed && step == StepResult::kContinue) step = StepResult::kFailed;
     if (step == StepResult::kAbort) return MeasureResult::kAbort;
     if (step == StepResult::kFailed) {

@@ -343,18 +343,20 @@ void ExpandTemplateLine(std::string_view line, const ModelRecord& record, const 
 bool WriteRegistryLines(Workspace& workspace, const MeasureInput& input) {
   std::unique_ptr<platform::InStream> in = platform::OpenInStream(input.format_path, true);
   if (!in) return false;
-  std::string out;
+  // The model's lines are written with one write once they are all complete, so a run killed in
+  // the middle never leaves a torn line behind.
+  std::string& lines = workspace.registry_lines;
+  lines.clear();
   int line_number = 0;
   while (!in->AtEnd()) {
     if (FinishBox(workspace.record, input.switches)) break;
     if (!platform::ReadTextLine(*in, kMaxTemplateLine, workspace.template_line)) break;
     ++line_number;
-    out.clear();
     bool bad_format = false;
-    ExpandTemplateLine(workspace.template_line, workspace.record, input, out, bad_format);
-    platform::WriteText(*input.registry, out);
+    ExpandTemplateLine(workspace.template_line, workspace.record, input, lines, bad_format);
     if (bad_format) WarnOnce(workspace, input, workspace.template_line, line_number);
   }
+  platform::WriteWhole(*input.registry, lines);
   return true;
 }
 

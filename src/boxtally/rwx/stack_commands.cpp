@@ -178,6 +178,12 @@ void HandleProtoInstance(Workspace& workspace, const MeasureInput& input, std::s
   }
   const PrototypeDefinition& definition =
       workspace.prototypes.definitions[static_cast<std::size_t>(index)];
+  if (workspace.transformed_points > kMaxTransformedPoints ||
+      definition.points.size() > kMaxTransformedPoints - workspace.transformed_points) {
+    workspace.points_exhausted = true;
+    return;
+  }
+  workspace.transformed_points += definition.points.size();
   ModelRecord& record = workspace.record;
   record.polygon_count += definition.polygon_count;
   const Matrix4& m = CurrentMatrix(workspace.stack);

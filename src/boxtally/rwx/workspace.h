@@ -17,6 +17,10 @@ namespace rwx {
 inline constexpr int kMaxSides =
     10000;  // side counts of cylinder, cone and disc are clamped to 0..it
 inline constexpr std::size_t kMaxWarnedTemplateLines = 64;  // template lines remembered as warned
+// Points one model file may put through a matrix (vertices, primitive corners, instanced
+// prototype points). Real models stay far below; a few kilobytes of instanced prototypes could
+// otherwise keep a run busy for minutes.
+inline constexpr std::uint64_t kMaxTransformedPoints = std::uint64_t{1} << 28;
 
 struct Workspace {
   MatrixStack stack;
@@ -25,18 +29,23 @@ struct Workspace {
   bool definition_mode = false;                    // between "protobegin" and "protoend"
   int clump_depth = 0;                             // open "clumpbegin" blocks
   bool line_failed = false;                        // the line being handled could not be completed
+  std::uint64_t transformed_points = 0;            // points put through a matrix in this file
+  bool points_exhausted = false;                   // kMaxTransformedPoints passed: the file stops
   ScriptLine line;                                 // the script line being handled
   std::string template_line;                       // the template line being expanded
+  std::string registry_lines;                      // the model's registry lines, written at once
   std::vector<std::string> warned_template_lines;  // each bad template line is warned about once
 };
 
 // Everything a measurement starts from: level 0 with the identity, an empty prototype table, an
-// empty model record (colour sums and facer flag included), definition mode off, clump depth 0.
+// empty model record (colour sums and facer flag included), definition mode off, clump depth 0,
+// no points transformed.
 void ResetWorkspace(Workspace& workspace);
 
 // The point (x, y, z, 1) through the current matrix: into the open prototype definition in
 // definition mode, otherwise into the box and the vertex count. When the prototype table holds
-// kMaxStoredPoints the point is not stored and `line_failed` is set.
+// kMaxStoredPoints the point is not stored and `line_failed` is set. Past kMaxTransformedPoints
+// nothing happens but `points_exhausted`.
 void AddPoint(Workspace& workspace, float x, float y, float z);
 // n polygons: to the open definition in definition mode, otherwise to the model.
 void AddPolygons(Workspace& workspace, std::int64_t n);
