@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/paths.h"
+#include "platform/termination.h"
 
 namespace cli {
 
@@ -35,7 +36,16 @@ ssize_t WriteLogToStderr(void* cookie, const char* data, std::size_t size) {
 CliHost::CliHost(const CliSettings& settings) : settings_(settings) {
   progress_enabled_ = !settings_.quiet && isatty(STDERR_FILENO) != 0;
   std::signal(SIGINT, OnInterrupt);
+  platform::InstallTerminationHandlers();
 }
+
+void CliHost::SetRegistryOnStandardOutput(bool on_stdout) {
+  if (on_stdout && isatty(STDOUT_FILENO) != 0) progress_enabled_ = false;
+}
+
+bool CliHost::LogIntact() { return log_ != nullptr && platform::FlushTextFile(*log_); }
+
+int CliHost::TerminationSignal() { return platform::TerminationSignal(); }
 
 CliHost::~CliHost() {
   ClearProgressLine();
@@ -57,7 +67,9 @@ bool CliHost::OpenLog() {
   return true;
 }
 
-bool CliHost::StopRequested() const { return g_stop_requested != 0; }
+bool CliHost::StopRequested() const {
+  return g_stop_requested != 0 || platform::TerminationSignal() != 0;
+}
 void CliHost::ClearStopRequest() { g_stop_requested = 0; }
 std::string CliHost::ProgramDirectory() const { return platform::ProgramDirectory(); }
 std::string CliHost::WorkDirectory() const { return platform::WorkDirectory(); }
@@ -69,15 +81,14 @@ void CliHost::SetStatusText(int panel, const std::string& text) {
 
 void CliHost::ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
   if (!progress_enabled_) return;
-  if (done >= total) {
-    ClearProgressLine();
-    return;
-  }
-  // A terminal redrawn for every model would cost more than small models take to measure.
+  // A terminal redrawn for every model would cost more than small models take to measure; the
+  // last count is always drawn, so the line ends at "N of N".
   const auto now = std::chrono::steady_clock::now();
-  if (progress_shown_ && now - last_progress_ < std::chrono::milliseconds(100)) return;
+  const bool last = done >= total;
+  if (!last && progress_shown_ && now - last_progress_ < std::chrono::milliseconds(100)) return;
   last_progress_ = now;
-  std::fprintf(stderr, "\r\033[K%zu of %zu done  %.60s", done, total, found_name.c_str());
+  const std::string shown = platform::WithoutControls(found_name);
+  std::fprintf(stderr, "\r\033[K%zu of %zu done  %.60s", done, total, shown.c_str());
   std::fflush(stderr);
   progress_shown_ = true;
 }

@@ -21,6 +21,7 @@ struct CliSettings {
   bool over_sized = false;
   bool cob_debug = false;
   bool quiet = false;
+  int converter_time_limit = driver::kDefaultConverterTimeLimit;  // seconds; 0: none
 };
 
 class CliHost : public driver::RunHost {
@@ -30,6 +31,13 @@ class CliHost : public driver::RunHost {
 
   // Opens the log; false when the log file cannot be opened (the run must not start then).
   bool OpenLog();
+  // True when the log goes to standard error (no --log).
+  bool LogOnStandardError() const { return settings_.log_path.empty(); }
+  // Flushes the log; false when a message could not be written.
+  bool LogIntact();
+
+  // No progress line when the registry lines go to the same terminal: the two would mix.
+  void SetRegistryOnStandardOutput(bool on_stdout);
 
   platform::TextFile& Log() override { return *log_; }
   bool ErrorsOnly() const override { return settings_.errors_only; }
@@ -42,12 +50,16 @@ class CliHost : public driver::RunHost {
   void ClearStopRequest() override;
   std::string ProgramDirectory() const override;
   std::string WorkDirectory() const override;
+  int ConverterTimeLimitSeconds() const override { return settings_.converter_time_limit; }
   void SetStatusText(int panel, const std::string& text) override;
   void ProcessMessages() override {}
   void ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) override;
 
   // Erases the progress line, if one is shown, so other text starts on a clean line.
   void ClearProgressLine();
+
+  // The termination signal that stopped the run (SIGTERM, SIGHUP), or 0.
+  static int TerminationSignal();
 
  private:
   CliSettings settings_;

@@ -1,5 +1,8 @@
 #include "boxtally/cli/command_line.h"
 
+#include <charconv>
+#include <strings.h>
+
 namespace cli {
 
 namespace {
@@ -20,6 +23,8 @@ constexpr FlagSwitch kFlags[] = {
     {"--quiet", &CliSettings::quiet, true},
 };
 
+constexpr int kMaxConverterTimeLimit = 7 * 24 * 3600;  // seconds
+
 CommandLine UsageError(std::string message) {
   CommandLine line;
   line.action = Action::kUsageError;
@@ -36,45 +41,109 @@ bool SetFlag(const std::string& arg, CliSettings& settings) {
   }
   return false;
 }
+
+bool ParseSeconds(const std::string& text, int& seconds) {
+  const char* end = text.data() + text.size();
+  const auto [p, ec] = std::from_chars(text.data(), end, seconds);
+  return ec == std::errc{} && p == end && seconds >= 0 && seconds <= kMaxConverterTimeLimit;
+}
+
+// A name ending like a model file: what the shell makes of an unquoted pattern.
+bool NamesAModel(const std::string& name) {
+  if (name.size() < 4) return false;
+  const char* suffix = name.c_str() + name.size() - 4;
+  return strcasecmp(suffix, ".rwx") == 0 || strcasecmp(suffix, ".cob") == 0 ||
+         strcasecmp(suffix, ".zip") == 0;
+}
+
+std::string QuoteAdvice(const std::string& what, const std::string& name) {
+  return what + " '" + name +
+         "' is a model file: was the MODELS pattern expanded by the shell? "
+         "Quote it, as in 'objects/*.zip'";
+}
+
+// The format file and the registry names of the operands, checked before anything is opened.
+std::string CheckOperands(const CommandLine& line) {
+  const std::vector<std::string>& ops = line.operands;
+  std::size_t first_option = 1;
+  if (!UsesDefaultFormat(line)) {
+    if (NamesAModel(ops[1])) return QuoteAdvice("FORMAT", ops[1]);
+    first_option = 2;
+  }
+  for (std::size_t i = first_option; i < ops.size(); ++i) {
+    const std::string& arg = ops[i];
+    const bool bare = arg.empty() || arg[0] != '-';
+    const bool create = arg.size() >= 2 && arg[0] == '-' && arg[1] == 'o';
+    if (bare && NamesAModel(arg)) return QuoteAdvice("the registry", arg);
+    if (create && NamesAModel(arg.substr(2))) return QuoteAdvice("the registry", arg.substr(2));
+  }
+  return {};
+}
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
   CommandLine line;
-  std::size_t i = 1;
-  for (; i < argv.size(); ++i) {
+  bool switches_done = false;
+  for (std::size_t i = 1; i < argv.size(); ++i) {
     const std::string& arg = argv[i];
-    if (arg == "--") {
-      ++i;
-      break;
+    if (switches_done || arg.rfind("--", 0) != 0) {
+      line.operands.push_back(arg);
+      continue;
     }
-    if (arg.rfind("--", 0) != 0) break;  // the first operand ends the switches
+    if (arg == "--") {
+      switches_done = true;
+      continue;
+    }
     if (arg == "--help") return CommandLine{Action::kHelp, {}, {}, {}, {}};
     if (arg == "--version") return CommandLine{Action::kVersion, {}, {}, {}, {}};
     if (SetFlag(arg, line.settings)) continue;
-    if (arg == "--log" || arg == "--password") {
+    if (arg == "--log" || arg == "--password" || arg == "--converter-time-limit") {
       if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
-      (arg == "--log" ? line.settings.log_path : line.password) = argv[++i];
+      const std::string& value = argv[++i];
+      if (arg == "--log") {
+        line.settings.log_path = value;
+      } else if (arg == "--password") {
+        line.password = value;
+      } else if (!ParseSeconds(value, line.settings.converter_time_limit)) {
+        return UsageError("--converter-time-limit needs a number of seconds, not '" + value + "'");
+      }
       continue;
     }
     return UsageError("unknown switch " + arg);
   }
-  line.operands.assign(argv.begin() + static_cast<std::ptrdiff_t>(i), argv.end());
   if (line.operands.empty()) return UsageError("no models named");
+  std::string bad = CheckOperands(line);
+  if (!bad.empty()) return UsageError(std::move(bad));
   return line;
+}
+
+bool UsesDefaultFormat(const CommandLine& line) {
+  const std::vector<std::string>& ops = line.operands;
+  return ops.size() == 1 || (!ops[1].empty() && ops[1][0] == '-');
 }
 
 std::vector<std::string> BuildRunArguments(const CommandLine& line,
                                            const std::string& temporary_format) {
   std::vector<std::string> args{"boxtally-cli", line.operands[0]};
-  if (line.operands.size() == 1) {
+  std::size_t rest = 2;
+  if (UsesDefaultFormat(line)) {
     args.push_back(temporary_format);
     args.push_back("-r");
+    rest = 1;
   } else {
     args.push_back(line.operands[1]);
   }
   if (!line.password.empty()) args.push_back("-s" + line.password);
-  for (std::size_t i = 2; i < line.operands.size(); ++i) args.push_back(line.operands[i]);
+  for (std::size_t i = rest; i < line.operands.size(); ++i) args.push_back(line.operands[i]);
   return args;
+}
+
+bool RegistryOnStandardOutput(const std::vector<std::string>& run_arguments) {
+  for (std::size_t i = 3; i < run_arguments.size(); ++i) {
+    const std::string& arg = run_arguments[i];
+    if (arg.empty() || arg[0] != '-' || (arg.size() >= 2 && arg[1] == 'o')) return false;
+  }
+  return true;
 }
 
 }  // namespace cli

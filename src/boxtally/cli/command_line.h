@@ -1,4 +1,5 @@
-// The command line of boxtally-cli: switches first, then the operands MODELS [FORMAT [RUN-OPTIONS...]].
+// The command line of boxtally-cli: switches (anywhere on the line, up to a "--"), and the operands
+// MODELS [FORMAT] [RUN-OPTIONS...].
 #pragma once
 
 #include <string>
@@ -24,9 +25,16 @@ struct CommandLine {
 
 CommandLine ParseCommandLine(const std::vector<std::string>& argv);
 
-// The run arguments handed to BatchMain. With MODELS alone the default template goes through
-// `temporary_format` in integer mode, the lines to standard output, as the window does.
+// True when FORMAT is left out: MODELS alone, or run options right after it. The run then uses
+// the window's default template in integer mode, as the window does.
+bool UsesDefaultFormat(const CommandLine& line);
+
+// The run arguments handed to BatchMain; `temporary_format` holds the default template when
+// UsesDefaultFormat.
 std::vector<std::string> BuildRunArguments(const CommandLine& line,
                                            const std::string& temporary_format);
+
+// True when the run arguments name no registry file: the lines go to standard output.
+bool RegistryOnStandardOutput(const std::vector<std::string>& run_arguments);
 
 }  // namespace cli

@@ -1,4 +1,5 @@
 // boxtally-cli: measures the models of an object path from a terminal.
+#include <cstdarg>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -7,19 +8,21 @@
 #include "boxtally/cli/cli_host.h"
 #include "boxtally/cli/command_line.h"
 #include "boxtally/driver/batch_main.h"
+#include "boxtally/driver/run_arguments.h"
 #include "platform/paths.h"
 #include "platform/text_file.h"
 
 namespace {
 constexpr const char* kUsage =
-    "Usage: boxtally-cli [SWITCHES] MODELS [FORMAT [RUN-OPTIONS...]]\n"
+    "Usage: boxtally-cli [SWITCHES] MODELS [FORMAT] [RUN-OPTIONS...]\n"
     "Measures every model matching MODELS (a path whose last part may hold * and ?, such as\n"
     "'objects/*.zip') and writes one registry line per model, laid out by the template FORMAT.\n"
-    "With MODELS alone: the default template, integer numbers, lines to standard output.\n"
+    "Without FORMAT: the default template in integer numbers; without a registry file the lines\n"
+    "go to standard output.\n"
     "\n"
-    "Run options (after FORMAT): -r integer mode, -d matrix trace, -sPASSWORD zip password,\n"
-    "  -oREGISTRY create the registry file anew, REGISTRY (no dash) append to it, -v, -tTEXT.\n"
-    "  Without a registry file the lines go to standard output.\n"
+    "Run options (after MODELS and FORMAT): -r integer mode, -d matrix trace, -sPASSWORD zip\n"
+    "  password, -oREGISTRY create the registry file anew, REGISTRY (no dash) append to it, -v,\n"
+    "  -tTEXT.\n"
     "\n"
     "Switches:\n"
     "  --log FILE       append the log to FILE (default: standard error)\n"
@@ -32,16 +35,64 @@ constexpr const char* kUsage =
     "  --cob-debug      log the work-file and converter steps of COB models\n"
     "  --password PW    zip password (same as the run option -sPW)\n"
     "  --quiet          no progress line\n"
+    "  --converter-time-limit SECONDS\n"
+    "                   end a COB conversion that takes longer (default 600; 0: no limit)\n"
     "  --help, --version\n"
+    "Switches may stand anywhere on the line; after \"--\" everything is an operand.\n"
     "\n"
-    "Exit status: 0 run finished, 1 run ended early or nothing matched, 2 usage or log error.\n";
+    "Exit status: 0 run finished, 1 run ended early or nothing matched, 2 usage or log error,\n"
+    "128 + N when stopped by signal N (SIGTERM, SIGHUP).\n";
 
 // The template of the window's defaults, written as a text file as the window would.
 bool WriteTemporaryFormat(const std::string& path) {
   platform::TextFilePtr f(platform::OpenTextFile(path, platform::OpenMode::kCreate));
   if (!f) return false;
   platform::TextPrintf(*f, "%s\n", cli::kDefaultTemplate);
-  return true;
+  return platform::FlushTextFile(*f);
+}
+
+[[gnu::format(printf, 1, 2)]] void Say(const char* format, ...) {
+  std::fputs("boxtally-cli: ", stderr);
+  std::va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+}
+
+// Why a run ended early, in one line on standard error. The log's own line is enough when the log
+// is standard error; a pattern that matches nothing has no log line at all.
+void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
+  const std::string about = platform::WithoutControls(outcome.about);
+  if (outcome.end == driver::RunEnd::kNoMatch) {
+    Say("no file matches %s\n", about.c_str());
+    return;
+  }
+  if (host.LogOnStandardError()) return;
+  switch (outcome.end) {
+    case driver::RunEnd::kFormatUnreadable:
+      Say("cannot open the format file %s\n", about.c_str());
+      break;
+    case driver::RunEnd::kPatternTooLong:
+      Say("the model pattern is longer than %zu characters\n", driver::kMaxModelPattern);
+      break;
+    case driver::RunEnd::kRegistryTwice:
+      Say("two registry files named; nothing was measured\n");
+      break;
+    case driver::RunEnd::kRegistryUnopenable:
+      Say("cannot create or append to the registry file %s\n", about.c_str());
+      break;
+    case driver::RunEnd::kMeasurementAbort:
+      Say("a model passed a limit of the measurement; the run ended there (see the log)\n");
+      break;
+    case driver::RunEnd::kRegistryWriteFailed:
+      Say("cannot write to the registry (%s); the run ended there\n", about.c_str());
+      break;
+    case driver::RunEnd::kNoWorkFolder:
+      Say("cannot make a private work folder\n");
+      break;
+    default:
+      break;
+  }
 }
 
 int Run(const std::vector<std::string>& argv) {
@@ -50,28 +101,45 @@ int Run(const std::vector<std::string>& argv) {
     case cli::Action::kHelp: std::fputs(kUsage, stdout); return 0;
     case cli::Action::kVersion: std::puts("boxtally-cli " BOXTALLY_VERSION); return 0;
     case cli::Action::kUsageError:
-      std::fprintf(stderr, "boxtally-cli: %s\n\n%s", line.error.c_str(), kUsage);
+      Say("%s\n\n%s", platform::WithoutControls(line.error).c_str(), kUsage);
       return 2;
     case cli::Action::kRun: break;
   }
+  // Work files never go anywhere but a private folder: no folder, no run.
+  const std::string work_dir = platform::WorkDirectory();
+  if (work_dir.empty()) {
+    Say("cannot make a private work folder (%s)\n", platform::WorkDirectoryError().c_str());
+    return 2;
+  }
   cli::CliHost host(line.settings);
   if (!host.OpenLog()) {
-    std::fprintf(stderr, "boxtally-cli: cannot open the log file %s\n",
-                 line.settings.log_path.c_str());
+    Say("cannot open the log file %s\n", line.settings.log_path.c_str());
     return 2;
   }
   std::string temporary_format;
-  if (line.operands.size() == 1) {
-    temporary_format = platform::WorkDirectory() + cli::kTemporaryFormatFile;
+  if (cli::UsesDefaultFormat(line)) {
+    temporary_format = work_dir + cli::kTemporaryFormatFile;
     if (!WriteTemporaryFormat(temporary_format)) {
-      std::fprintf(stderr, "boxtally-cli: cannot write the format file %s\n",
-                   temporary_format.c_str());
+      Say("cannot write the format file %s\n", temporary_format.c_str());
       return 2;
     }
   }
-  const int result = driver::BatchMain(host, cli::BuildRunArguments(line, temporary_format));
+  const std::vector<std::string> args = cli::BuildRunArguments(line, temporary_format);
+  host.SetRegistryOnStandardOutput(cli::RegistryOnStandardOutput(args));
+  const driver::RunOutcome outcome = driver::RunBatch(host, args);
+  host.ClearProgressLine();
   if (!temporary_format.empty()) platform::RemoveFile(temporary_format);
-  return result == 0 ? 0 : 1;
+  ReportEnding(host, outcome);
+  if (!host.LogIntact()) {
+    Say("cannot write the log%s%s; messages were lost\n", host.LogOnStandardError() ? "" : " file ",
+        line.settings.log_path.c_str());
+    return 2;
+  }
+  if (const int signal_number = cli::CliHost::TerminationSignal()) {
+    Say("stopped by signal %d after the model in progress\n", signal_number);
+    return 128 + signal_number;
+  }
+  return outcome.result == 0 ? 0 : 1;
 }
 }  // namespace
 

@@ -1,5 +1,5 @@
-// One batch run: checks the format file, opens the registry, reads the run options, searches the
-// models and hands each one to the per-model pipeline.
+// One batch run: checks the format file and the run options, searches the models, opens the
+// registry and hands each model to the per-model pipeline.
 #pragma once
 
 #include <string>
@@ -9,9 +9,36 @@
 
 namespace driver {
 
+// How a run ended. Every ending but kCompleted and kStopped gives the result 1.
+enum class RunEnd {
+  kCompleted,            // the search ran out ("Done!")
+  kStopped,              // a stop request ended the run after a model ("Done!")
+  kMissingArguments,     // fewer than three run arguments
+  kNoWorkFolder,         // the host has no private work folder
+  kFormatUnreadable,     // "Unable to open format file %s"
+  kPatternTooLong,
+  kRegistryTwice,        // "Output file already defined"
+  kNoMatch,              // no file matches the pattern (no log line)
+  kRegistryUnopenable,   // "Unable to create/append output file %s"
+  kMeasurementAbort,     // a stack or prototype limit of the measurement
+  kRegistryWriteFailed,  // "Unable to write to output file %s"
+};
+
+struct RunOutcome {
+  int result = 1;     // what BatchMain returns
+  RunEnd end = RunEnd::kMissingArguments;
+  std::string about;  // the file the ending concerns (format file, pattern, registry), if any
+};
+
 // args: program name, model pattern, format file, run options and registry name (at least 3).
-// Returns 0 when the search ran out or a stop request ended the run ("Done!" shown), 1 otherwise
-// (format file unreadable, registry problems, nothing matched, a measurement abort).
+// Nothing is created or truncated before the arguments are checked and a first model is found.
+RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args);
+
+// RunBatch's result: 0 when the search ran out or a stop request ended the run ("Done!" shown),
+// 1 otherwise.
 int BatchMain(RunHost& host, const std::vector<std::string>& args);
+
+// The name registry messages give the standard output.
+inline constexpr const char* kStandardOutputName = "standard output";
 
 }  // namespace driver

@@ -1,7 +1,6 @@
 #include <cerrno>
 
 #include "boxtally/driver/model_branches.h"
-#include "platform/file_search.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -10,34 +9,34 @@ namespace driver {
 namespace {
 const char* Outcome(bool ok) { return ok ? "success" : "failed"; }
 
-// Moves the extracted entry to the name the converter is given. Returns false (after its log
-// line) when the work directory cannot be entered.
-bool PrepareZippedCob(RunHost& host, const ModelJob& job) {
+// Moves the extracted entry to the name the converter is given.
+void PrepareZippedCob(RunHost& host, const ModelJob& job) {
   platform::TextFile& log = host.Log();
-  const std::string dir = host.WorkDirectory();
-  if (!platform::ChangeDirectory(dir)) {
-    platform::LogF(log, "Can't set working directory %s\n", dir.c_str());
-    return false;
-  }
-  if (platform::FileExists(kCobWorkFile)) {
-    const bool deleted = platform::RemoveFile(kCobWorkFile);
+  const std::string cob = job.work_dir + kCobWorkFile;
+  if (platform::FileExists(cob)) {
+    const bool deleted = platform::RemoveFile(cob);
     if (job.cob_debug) platform::LogF(log, "Debug - delete %s   %s\n", kCobWorkFile, Outcome(deleted));
   }
-  const bool renamed = platform::RenameFile(kUnzipWorkFile, kCobWorkFile);
+  const bool renamed = platform::RenameFile(job.work_dir + kUnzipWorkFile, cob);
   if (job.cob_debug) {
     platform::LogF(log, "Debug - rename %s %s  %s\n", kUnzipWorkFile, kCobWorkFile,
                    Outcome(renamed));
   }
-  return true;
 }
 
-// Enters the model's own folder, where the converter writes its RWX file beside the model.
-bool EnterModelDirectory(RunHost& host, const ModelJob& job) {
-  const std::string dir = job.model_path.substr(0, platform::DirectoryPrefixLength(job.model_path));
-  if (dir.empty()) return true;  // a pattern without a folder: the model is in the current one
-  if (platform::ChangeDirectory(dir)) return true;
-  platform::LogF(host.Log(), "Can't set working directory %s\n", dir.c_str());
+// Copies a plain model into the work folder under its found name: the converter writes its RWX
+// file beside its input, and the object path is not ours to write into.
+bool CopyPlainCob(RunHost& host, const ModelJob& job) {
+  const std::string copy = job.work_dir + job.found_name;
+  if (platform::CopyFile(job.model_path, copy)) return true;
+  platform::LogF(host.Log(), "Unable to copy %s to %s for converting\n", job.model_path.c_str(),
+                 copy.c_str());
   return false;
+}
+
+void RemoveConverterInput(RunHost& host, const ModelJob& job, const std::string& file_arg) {
+  const bool removed = platform::RemoveFile(job.work_dir + file_arg);
+  if (job.cob_debug) platform::LogF(host.Log(), "Debug - remove %s   %s\n", file_arg.c_str(), Outcome(removed));
 }
 
 void LogStartFailure(RunHost& host, const ModelJob& job, const platform::ProcessResult& r,
@@ -67,11 +66,11 @@ void LogStartFailure(RunHost& host, const ModelJob& job, const platform::Process
   }
 }
 
-// A relative path named from the directory the run started in.
-std::string FromSavedDirectory(const ModelJob& job, const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
-  if (!job.saved_directory) return path;
-  return *job.saved_directory + "/" + path;
+// The converter writes NAME.rwx for NAME.cob; the model path keeps its own name in messages.
+std::string ConvertedPath(const ModelJob& job) {
+  if (job.from_zip) return job.work_dir + kRwxWorkFile;
+  const std::string& name = job.found_name;
+  return job.work_dir + name.substr(0, name.size() - 3) + "rwx";
 }
 }  // namespace
 
@@ -79,30 +78,46 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
                                                     std::unique_ptr<platform::InStream> model) {
   platform::TextFile& log = host.Log();
   model.reset();
-  if (!platform::CurrentDirectory()) {
-    platform::LogF(log, "Can't get current working directory for converting %s\n",
-                   job.model_path.c_str());
+  if (!platform::IsDirectory(job.work_dir)) {
+    platform::LogF(log, "Can't set working directory %s\n", job.work_dir.c_str());
     return nullptr;
   }
   const std::string file_arg = job.from_zip ? std::string(kCobWorkFile) : job.found_name;
-  if (!(job.from_zip ? PrepareZippedCob(host, job) : EnterModelDirectory(host, job))) {
+  if (job.from_zip) {
+    PrepareZippedCob(host, job);
+  } else if (!CopyPlainCob(host, job)) {
     return nullptr;
   }
 
   const std::string converter = host.ProgramDirectory() + kConverterName;
-  const platform::ProcessResult r = platform::RunAndWait(converter, {converter, file_arg, "Rwx"});
+  platform::SpawnOptions spawn;
+  spawn.directory = job.work_dir;
+  spawn.time_limit_seconds = host.ConverterTimeLimitSeconds();
+  const platform::ProcessResult r =
+      platform::RunAndWait(converter, {converter, file_arg, "Rwx"}, spawn);
   if (job.cob_debug) {
     platform::LogF(log, "Debug - invoke -%s %s Rwx-   %d\n", converter.c_str(), file_arg.c_str(),
                    r.status);
   }
-  if (job.from_zip) {
-    const bool removed = platform::RemoveFile(kCobWorkFile);
-    if (job.cob_debug) platform::LogF(log, "Debug - remove unzipwk.cob   %s\n", Outcome(removed));
-    job.work_path = host.WorkDirectory() + kRwxWorkFile;
-    job.work_path_set = true;
+  RemoveConverterInput(host, job, file_arg);
+  const std::string converted_path = ConvertedPath(job);
+  const bool converted_ok = r.error == platform::SpawnError::kNone && !r.timed_out && r.status == 0;
+  if (job.from_zip || converted_ok) {
+    job.work_path = converted_path;
+    job.work_path_set = true;  // the clean-up removes it
+  } else {
+    platform::RemoveFile(converted_path);  // whatever a failed conversion left in the work folder
   }
   if (r.error != platform::SpawnError::kNone) {
     LogStartFailure(host, job, r, file_arg);
+    return nullptr;
+  }
+  job.model_name = ModelName(job.found_name, "cob");
+  if (r.timed_out) {
+    platform::LogF(log, "Rwxsmith.exe was ended after %d seconds for %s\n",
+                   spawn.time_limit_seconds, job.model_path.c_str());
+    platform::LogF(log, "Rwxsmith.exe did not convert %s (%s)\n", job.model_path.c_str(),
+                   job.model_name.c_str());
     return nullptr;
   }
   if (r.status != 0) {
@@ -111,15 +126,10 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
     return nullptr;
   }
 
-  if (!job.from_zip) {
-    job.work_path = job.model_path.substr(0, job.model_path.size() - 3) + "rwx";
-    job.work_path_set = true;
-  }
-  auto converted = platform::OpenInStream(FromSavedDirectory(job, job.work_path), false);
+  auto converted = platform::OpenInStream(job.work_path, false);
   if (job.cob_debug) {
     platform::LogF(log, "Debug - open %s   %s\n", job.work_path.c_str(), Outcome(converted != nullptr));
   }
-  job.model_name = ModelName(job.found_name, "cob");
   if (!converted) {
     platform::LogF(log, "Rwxsmith.exe did not convert %s (%s)\n", job.model_path.c_str(),
                    job.model_name.c_str());

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "boxtally/driver/process_model.h"
@@ -21,13 +20,13 @@ inline constexpr const char* kConverterName = "rwxsmith";
 struct ModelJob {
   std::string model_path;
   std::string found_name;
+  std::string work_dir;  // this run's private folder, ending with '/'
   std::string model_name;
   std::string suffix;     // decides the branch: "zip", "cob", anything else is RWX text
   std::string work_path;  // the file the measurement reads; named in its messages
   bool work_path_set = false;  // set by extraction or conversion: the clean-up removes it
   bool from_zip = false;
   bool cob_debug = false;
-  std::optional<std::string> saved_directory;
 };
 
 // Reduces the zip archive at job.model_path to its first entry in the work file. Returns the
@@ -37,7 +36,8 @@ std::unique_ptr<platform::InStream> OpenZipEntry(RunHost& host, const RunState& 
                                                  std::unique_ptr<platform::InStream> archive);
 
 // Converts the COB model (plain or just extracted) with the converter program and returns the
-// converted RWX file opened for reading, or nullptr after the log line.
+// converted RWX file opened for reading, or nullptr after the log line. The conversion happens in
+// the work folder: a plain model is copied there first, so nothing is ever written beside it.
 std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job,
                                                     std::unique_ptr<platform::InStream> model);
 

@@ -18,11 +18,7 @@ std::string Lowered(std::string text) {
 const char* Outcome(bool ok) { return ok ? "success" : "failed"; }
 
 void CleanUp(RunHost& host, const ModelJob& job) {
-  const std::string unzip_work = host.WorkDirectory() + kUnzipWorkFile;
-  platform::RemoveFile(unzip_work);
-  if (job.suffix == "cob" || job.from_zip) {
-    if (job.saved_directory) platform::ChangeDirectory(*job.saved_directory);
-  }
+  platform::RemoveFile(job.work_dir + kUnzipWorkFile);
   if ((job.suffix == "cob" || job.from_zip) && job.work_path_set) {
     const bool removed = platform::RemoveFile(job.work_path);
     if (job.cob_debug) {
@@ -50,8 +46,8 @@ ModelResult ProcessModel(RunHost& host, const std::string& model_path,
   job.model_path = model_path;
   job.found_name = found_name;
   job.work_path = model_path;
+  job.work_dir = run.work_dir.empty() ? host.WorkDirectory() : run.work_dir;
   job.cob_debug = host.CobDebug();
-  job.saved_directory = platform::CurrentDirectory();
 
   host.SetStatusText(1, "Processing " + found_name);
   host.ProcessMessages();
@@ -78,8 +74,10 @@ ModelResult ProcessModel(RunHost& host, const std::string& model_path,
   rwx::MeasureInput input;
   input.model_path = job.model_path;
   input.work_path = job.work_path;
-  input.model_name = job.model_name;
-  input.found_name = job.found_name;
+  // Names reach the registry as text of their own lines: a line feed in a file name must not
+  // start a registry line of its own.
+  input.model_name = platform::WithoutControls(job.model_name);
+  input.found_name = platform::WithoutControls(job.found_name);
   input.format_path = run.format_path;
   input.registry = run.registry;
   input.log = &log;

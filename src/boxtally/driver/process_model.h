@@ -18,6 +18,7 @@ struct RunState {
   bool integer_mode = false;
   bool debug_trace = false;
   std::string password;
+  std::string work_dir;  // the private folder of the work files, ending with '/'
   rwx::WorkspacePtr workspace = rwx::CreateWorkspace();
 };
 

@@ -5,18 +5,15 @@
 namespace driver {
 
 namespace {
-OptionsResult OpenRegistry(const std::string& name, platform::OpenMode mode,
+OptionsResult NameRegistry(const std::string& name, platform::OpenMode mode,
                            platform::TextFile& log, RunOptions& options) {
-  if (options.registry_file) {
+  if (options.registry_named) {
     platform::LogF(log, "Output file already defined\n");
-    options.registry_file.reset();
     return OptionsResult::kRegistryTwice;
   }
-  options.registry_file.reset(platform::OpenTextFile(name, mode));
-  if (!options.registry_file) {
-    platform::LogF(log, "Unable to create/append output file %s\n", name.c_str());
-    return OptionsResult::kCannotOpenRegistry;
-  }
+  options.registry_named = true;
+  options.registry_name = name;
+  options.registry_mode = mode;
   return OptionsResult::kOk;
 }
 }  // namespace
@@ -26,8 +23,9 @@ OptionsResult ReadRunOptions(const std::vector<std::string>& args, platform::Tex
   for (std::size_t i = 3; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg.empty() || arg[0] != '-') {
-      const OptionsResult r = OpenRegistry(arg, platform::OpenMode::kAppend, log, options);
-      if (r != OptionsResult::kOk) return r;
+      if (NameRegistry(arg, platform::OpenMode::kAppend, log, options) != OptionsResult::kOk) {
+        return OptionsResult::kRegistryTwice;
+      }
       continue;
     }
     const char letter = arg.size() > 1 ? arg[1] : '\0';
@@ -46,15 +44,23 @@ OptionsResult ReadRunOptions(const std::vector<std::string>& args, platform::Tex
       case 'r': options.integer_mode = true; break;
       case 't': options.title = value; break;
       case 's': options.password = value; break;
-      case 'o': {
-        const OptionsResult r = OpenRegistry(value, platform::OpenMode::kCreate, log, options);
-        if (r != OptionsResult::kOk) return r;
+      case 'o':
+        if (NameRegistry(value, platform::OpenMode::kCreate, log, options) != OptionsResult::kOk) {
+          return OptionsResult::kRegistryTwice;
+        }
         break;
-      }
       default: break;  // 'v': accepted, no effect
     }
   }
   return OptionsResult::kOk;
+}
+
+platform::TextFilePtr OpenRegistry(const RunOptions& options, platform::TextFile& log) {
+  platform::TextFilePtr file(platform::OpenTextFile(options.registry_name, options.registry_mode));
+  if (!file) {
+    platform::LogF(log, "Unable to create/append output file %s\n", options.registry_name.c_str());
+  }
+  return file;
 }
 
 }  // namespace driver

@@ -17,15 +17,22 @@ struct RunOptions {
   bool debug_trace = false;   // -d
   std::string password;       // -sPASSWORD; empty: none
   std::string title;          // -tTEXT: kept, not used
-  platform::TextFilePtr registry_file;  // null: the registry lines go to standard output
+  bool registry_named = false;  // false: the registry lines go to standard output
+  std::string registry_name;
+  platform::OpenMode registry_mode = platform::OpenMode::kAppend;  // -o: kCreate
 };
 
-enum class OptionsResult { kOk, kCannotOpenRegistry, kRegistryTwice };
+enum class OptionsResult { kOk, kRegistryTwice };
 
-// Reads args[3..] in order. Only '-' introduces an option: '/' starts an absolute path here, so
-// "/home/me/reg.txt" names a registry file. Unknown letters are logged and skipped. On a second
-// registry name the first registry file is closed again (it exists, possibly empty).
+// Reads args[3..] in order; nothing is opened yet, so a mistake on the line never touches an
+// existing registry file. Only '-' introduces an option: '/' starts an absolute path here, so
+// "/home/me/reg.txt" names a registry file. Unknown letters are logged and skipped. A second
+// registry name is logged ("Output file already defined") and ends the reading.
 OptionsResult ReadRunOptions(const std::vector<std::string>& args, platform::TextFile& log,
                              RunOptions& options);
+
+// Opens the registry file the options name (created, truncated or appended to). nullptr after the
+// log line "Unable to create/append output file %s" when it cannot be opened.
+platform::TextFilePtr OpenRegistry(const RunOptions& options, platform::TextFile& log);
 
 }  // namespace driver

@@ -10,6 +10,8 @@
 
 namespace driver {
 
+inline constexpr int kDefaultConverterTimeLimit = 600;  // seconds
+
 class RunHost : public rwx::SwitchSource {
  public:
   // The open log stream, owned by the host for the whole run.
@@ -27,6 +29,9 @@ class RunHost : public rwx::SwitchSource {
   // ("unzipwk.$$$", "unzipwk.cob", "unzipwk.rwx"). Both end with '/'.
   virtual std::string ProgramDirectory() const = 0;
   virtual std::string WorkDirectory() const = 0;
+
+  // How long one conversion may take before the converter is ended (0: no limit).
+  virtual int ConverterTimeLimitSeconds() const { return kDefaultConverterTimeLimit; }
 
   // Status bar panel texts (panel 1 shows the run's progress), and one round of message
   // processing: the moment a stop request can arrive.

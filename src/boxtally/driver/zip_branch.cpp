@@ -30,7 +30,7 @@ std::unique_ptr<platform::InStream> OpenZipEntry(RunHost& host, const RunState& 
                    entry->c_str());
   }
   job.suffix = TypeSuffix(*entry);
-  const std::string work = host.WorkDirectory() + kUnzipWorkFile;
+  const std::string work = job.work_dir + kUnzipWorkFile;
   auto stream = archive::ExtractToWorkFile(job.model_path, run.password, log, work);
   if (!stream) {
     platform::LogF(log, "Unable to unzip file %s\n", job.model_path.c_str());

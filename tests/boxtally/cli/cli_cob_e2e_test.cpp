@@ -94,10 +94,12 @@ TEST_F(CobRun, PlainAndZippedCobModelsAreConvertedMeasuredAndCleanedUp) {
            "Debug - open WORK/unzipwk.rwx   success\r\n"
            "Debug - final remove WORK/unzipwk.rwx  success\r\n";
   };
+  // A plain model is converted from a copy in the work folder: the object path is never written.
   EXPECT_EQ(Log(), "Processing file " + obj + "box.cob\r\n"
                    "Debug - invoke -" + smith + " box.cob Rwx-   0\r\n"
-                   "Debug - open " + obj + "box.rwx   success\r\n"
-                   "Debug - final remove " + obj + "box.rwx  success\r\n" +
+                   "Debug - remove box.cob   success\r\n"
+                   "Debug - open WORK/box.rwx   success\r\n"
+                   "Debug - final remove WORK/box.rwx  success\r\n" +
                    zipped("tree.zip", "Tree.COB") + zipped("zbox.zip", "box.cob"));
   EXPECT_FALSE(std::filesystem::exists(obj + "box.rwx"));
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));

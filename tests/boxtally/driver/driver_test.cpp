@@ -51,7 +51,7 @@ class DriverRun : public ::testing::Test {
 };
 }  // namespace
 
-TEST(RunOptions, ReadsEveryArgumentInOrder) {
+TEST(RunOptions, ReadsEveryArgumentInOrderAndOpensNothing) {
   TempDir dir;
   platform::TextFilePtr log(platform::OpenTextFile(dir / "log.txt", platform::OpenMode::kCreate));
   driver::RunOptions options;
@@ -59,13 +59,24 @@ TEST(RunOptions, ReadsEveryArgumentInOrder) {
   const std::vector<std::string> args{"p", "m", "f", "-r", "-dx", "-sSecret", "-tT", "-q", "-",
                                       reg, "-v"};
   // An absolute path names a registry file: '/' never introduces an option here.
-  EXPECT_EQ(driver::ReadRunOptions(args, *log, options), driver::OptionsResult::kCannotOpenRegistry);
+  EXPECT_EQ(driver::ReadRunOptions(args, *log, options), driver::OptionsResult::kOk);
   EXPECT_TRUE(options.integer_mode);
   EXPECT_TRUE(options.debug_trace);
   EXPECT_EQ(options.password, "Secret");
-  EXPECT_EQ(ReadFile(dir / "log.txt"),
-            "Unknown option: q\r\nUnknown option: -\r\nUnable to create/append output file " + reg +
-                "\r\n");
+  EXPECT_TRUE(options.registry_named);
+  EXPECT_EQ(options.registry_name, reg);
+  EXPECT_EQ(ReadFile(dir / "log.txt"), "Unknown option: q\r\nUnknown option: -\r\n");
+  EXPECT_EQ(driver::OpenRegistry(options, *log), nullptr);
+  EXPECT_EQ(ReadFile(dir / "log.txt"), "Unknown option: q\r\nUnknown option: -\r\n"
+                                       "Unable to create/append output file " + reg + "\r\n");
+
+  // A second registry name ends the reading; neither file is created.
+  driver::RunOptions twice;
+  EXPECT_EQ(driver::ReadRunOptions({"p", "m", "f", "-o" + (dir / "a"), dir / "b", "-q"}, *log,
+                                   twice),
+            driver::OptionsResult::kRegistryTwice);
+  EXPECT_FALSE(platform::FileExists(dir / "a"));
+  EXPECT_FALSE(platform::FileExists(dir / "b"));
 }
 
 TEST(ModelNames, LowerCaseWithTheSuffixReplaced) {
@@ -118,19 +129,26 @@ TEST_F(DriverRun, UnopenableModelIsLoggedAndSkipped) {
   EXPECT_EQ(Log(), "Unable to open file " + missing + "\r\n");
 }
 
-TEST_F(DriverRun, CobModelIsConvertedBesideItselfAndCleanedUp) {
-  Converter("printf 'modelbegin\\nblock 2 2 2\\nmodelend\\n' > \"${1%.*}.rwx\"\n");
+TEST_F(DriverRun, CobModelIsConvertedInTheWorkFolderAndCleanedUp) {
+  // The stand-in converter also tells where it ran and whether it was given a copy.
+  Converter("pwd > \"$0.dir\"\nprintf 'modelbegin\\nblock 2 2 2\\nmodelend\\n' > \"${1%.*}.rwx\"\n");
   const std::string cob = Model("Tree.COB", "binary scene");
+  const std::string own = Model("Tree.rwx", "the user's own file");  // must survive
   host_.cob_debug = true;
   const std::string before = *platform::CurrentDirectory();
   EXPECT_EQ(Batch(dir_ / "objects/*.cob"), 0);
   EXPECT_EQ(Registry(), std::string("tree.cob") + kBoxLine);
-  const std::string converted = dir_ / "objects/Tree.rwx";
+  const std::string work = work_.path() + "/";
+  const std::string converted = work + "Tree.rwx";
   EXPECT_EQ(Log(), "Debug - invoke -" + host_.program_dir + "rwxsmith Tree.COB Rwx-   0\r\n"
+                   "Debug - remove Tree.COB   success\r\n"
                    "Debug - open " + converted + "   success\r\n"
                    "Debug - final remove " + converted + "  success\r\n");
+  EXPECT_EQ(ReadFile(bin_ / "rwxsmith.dir"), work_.path() + "\n");
   EXPECT_FALSE(platform::FileExists(converted));
-  EXPECT_TRUE(platform::FileExists(cob));
+  EXPECT_FALSE(platform::FileExists(work + "Tree.COB"));
+  EXPECT_EQ(ReadFile(cob), "binary scene");
+  EXPECT_EQ(ReadFile(own), "the user's own file");
   EXPECT_EQ(*platform::CurrentDirectory(), before);
 }
 
