@@ -191,7 +191,8 @@ bool CopyFile(const std::string& from, const std::string& to) {
     while (ok && left > 0) {
       const ssize_t w = write(out, p, left);
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) ok = false;
+      if (w <= 0)
+        ok = false;
       else {
         p += w;
         left -= static_cast<std::size_t>(w);

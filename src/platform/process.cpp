@@ -4,14 +4,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 #include "platform/termination.h"
@@ -25,13 +25,19 @@ using Clock = std::chrono::steady_clock;
 
 SpawnError Classify(int error_number) {
   switch (error_number) {
-    case ENOENT: return SpawnError::kNotFound;
-    case ENOMEM: return SpawnError::kNoMemory;
-    case EINVAL: return SpawnError::kInvalidArgument;
-    case E2BIG: return SpawnError::kArgListTooLong;
+    case ENOENT:
+      return SpawnError::kNotFound;
+    case ENOMEM:
+      return SpawnError::kNoMemory;
+    case EINVAL:
+      return SpawnError::kInvalidArgument;
+    case E2BIG:
+      return SpawnError::kArgListTooLong;
     case ENOEXEC:
-    case EACCES: return SpawnError::kExecFormat;
-    default: return SpawnError::kOther;
+    case EACCES:
+      return SpawnError::kExecFormat;
+    default:
+      return SpawnError::kOther;
   }
 }
 
@@ -89,7 +95,8 @@ ProcessResult Await(pid_t pid, int time_limit_seconds) {
   for (;;) {
     int ms = -1;
     if (limited) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       ms = static_cast<int>(std::max<long long>(0, std::min<long long>(left.count(), 60000)));
     }
     if (WaitForEnd(pid, pidfd, ms)) break;

@@ -6,8 +6,15 @@
 
 namespace platform {
 
-enum class SpawnError { kNone, kNotFound, kNoMemory, kInvalidArgument, kArgListTooLong,
-                        kExecFormat, kOther };
+enum class SpawnError {
+  kNone,
+  kNotFound,
+  kNoMemory,
+  kInvalidArgument,
+  kArgListTooLong,
+  kExecFormat,
+  kOther
+};
 
 struct ProcessResult {
   int status = -1;  // the exit status; -1 when the program could not be started
@@ -17,7 +24,7 @@ struct ProcessResult {
 };
 
 struct SpawnOptions {
-  std::string directory;  // the child's working directory; empty: ours
+  std::string directory;       // the child's working directory; empty: ours
   int time_limit_seconds = 0;  // 0: wait as long as it takes
 };
 

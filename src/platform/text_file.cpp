@@ -75,7 +75,8 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   const int n = std::vsnprintf(small, sizeof small, format, copy);
   va_end(copy);
   if (n < 0) return {};
-  if (static_cast<std::size_t>(n) < sizeof small) return std::string(small, static_cast<std::size_t>(n));
+  if (static_cast<std::size_t>(n) < sizeof small)
+    return std::string(small, static_cast<std::size_t>(n));
   std::string big(static_cast<std::size_t>(n), '\0');
   std::vsnprintf(big.data(), big.size() + 1, format, args);
   return big;

@@ -22,7 +22,8 @@ struct TextFile {
 
 enum class OpenMode { kCreate, kAppend };
 
-// Opens `path` for writing (created or truncated, or appended to). nullptr when it cannot be opened.
+// Opens `path` for writing (created or truncated, or appended to). nullptr when it cannot be
+// opened.
 TextFile* OpenTextFile(const std::string& path, OpenMode mode);
 // Wraps a standard stream; `crlf` as for files.
 TextFile* WrapStream(std::FILE* stream, bool crlf);

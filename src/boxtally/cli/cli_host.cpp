@@ -54,8 +54,9 @@ CliHost::~CliHost() {
 
 bool CliHost::OpenLog() {
   if (!settings_.log_path.empty()) {
-    log_ = platform::OpenTextFile(settings_.log_path, settings_.new_log ? platform::OpenMode::kCreate
-                                                                        : platform::OpenMode::kAppend);
+    log_ =
+        platform::OpenTextFile(settings_.log_path, settings_.new_log ? platform::OpenMode::kCreate
+                                                                     : platform::OpenMode::kAppend);
     return log_ != nullptr;
   }
   cookie_io_functions_t io{};

@@ -12,8 +12,8 @@
 namespace cli {
 
 struct CliSettings {
-  std::string log_path;        // empty: the log goes to standard error
-  bool new_log = false;        // create the log anew instead of appending
+  std::string log_path;  // empty: the log goes to standard error
+  bool new_log = false;  // create the log anew instead of appending
   bool errors_only = true;
   bool skip_huge_objects = true;
   bool handle_facers = false;

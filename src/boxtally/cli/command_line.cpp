@@ -1,7 +1,8 @@
 #include "boxtally/cli/command_line.h"
 
-#include <charconv>
 #include <strings.h>
+
+#include <charconv>
 
 namespace cli {
 

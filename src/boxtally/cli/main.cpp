@@ -98,12 +98,17 @@ void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
 int Run(const std::vector<std::string>& argv) {
   const cli::CommandLine line = cli::ParseCommandLine(argv);
   switch (line.action) {
-    case cli::Action::kHelp: std::fputs(kUsage, stdout); return 0;
-    case cli::Action::kVersion: std::puts("boxtally-cli " BOXTALLY_VERSION); return 0;
+    case cli::Action::kHelp:
+      std::fputs(kUsage, stdout);
+      return 0;
+    case cli::Action::kVersion:
+      std::puts("boxtally-cli " BOXTALLY_VERSION);
+      return 0;
     case cli::Action::kUsageError:
       Say("%s\n\n%s", platform::WithoutControls(line.error).c_str(), kUsage);
       return 2;
-    case cli::Action::kRun: break;
+    case cli::Action::kRun:
+      break;
   }
   // Work files never go anywhere but a private folder: no folder, no run.
   const std::string work_dir = platform::WorkDirectory();

@@ -19,7 +19,8 @@ RunOutcome Ended(RunEnd end, std::string about = {}) {
 
 // The template is reopened for every model; a folder or a device would give no lines at all.
 bool FormatFileReadable(const std::string& path) {
-  return platform::IsRegularFile(path) && platform::OpenInStream(path, /*text_mode=*/true) != nullptr;
+  return platform::IsRegularFile(path) &&
+         platform::OpenInStream(path, /*text_mode=*/true) != nullptr;
 }
 
 // The registry stream of the run: the named file, or standard output with the bytes a registry

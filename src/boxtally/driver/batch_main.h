@@ -11,11 +11,11 @@ namespace driver {
 
 // How a run ended. Every ending but kCompleted and kStopped gives the result 1.
 enum class RunEnd {
-  kCompleted,            // the search ran out ("Done!")
-  kStopped,              // a stop request ended the run after a model ("Done!")
-  kMissingArguments,     // fewer than three run arguments
-  kNoWorkFolder,         // the host has no private work folder
-  kFormatUnreadable,     // "Unable to open format file %s"
+  kCompleted,         // the search ran out ("Done!")
+  kStopped,           // a stop request ended the run after a model ("Done!")
+  kMissingArguments,  // fewer than three run arguments
+  kNoWorkFolder,      // the host has no private work folder
+  kFormatUnreadable,  // "Unable to open format file %s"
   kPatternTooLong,
   kRegistryTwice,        // "Output file already defined"
   kNoMatch,              // no file matches the pattern (no log line)
@@ -25,7 +25,7 @@ enum class RunEnd {
 };
 
 struct RunOutcome {
-  int result = 1;     // what BatchMain returns
+  int result = 1;  // what BatchMain returns
   RunEnd end = RunEnd::kMissingArguments;
   std::string about;  // the file the ending concerns (format file, pattern, registry), if any
 };

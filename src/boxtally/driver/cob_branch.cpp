@@ -15,7 +15,8 @@ void PrepareZippedCob(RunHost& host, const ModelJob& job) {
   const std::string cob = job.work_dir + kCobWorkFile;
   if (platform::FileExists(cob)) {
     const bool deleted = platform::RemoveFile(cob);
-    if (job.cob_debug) platform::LogF(log, "Debug - delete %s   %s\n", kCobWorkFile, Outcome(deleted));
+    if (job.cob_debug)
+      platform::LogF(log, "Debug - delete %s   %s\n", kCobWorkFile, Outcome(deleted));
   }
   const bool renamed = platform::RenameFile(job.work_dir + kUnzipWorkFile, cob);
   if (job.cob_debug) {
@@ -36,7 +37,8 @@ bool CopyPlainCob(RunHost& host, const ModelJob& job) {
 
 void RemoveConverterInput(RunHost& host, const ModelJob& job, const std::string& file_arg) {
   const bool removed = platform::RemoveFile(job.work_dir + file_arg);
-  if (job.cob_debug) platform::LogF(host.Log(), "Debug - remove %s   %s\n", file_arg.c_str(), Outcome(removed));
+  if (job.cob_debug)
+    platform::LogF(host.Log(), "Debug - remove %s   %s\n", file_arg.c_str(), Outcome(removed));
 }
 
 void LogStartFailure(RunHost& host, const ModelJob& job, const platform::ProcessResult& r,
@@ -128,7 +130,8 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
 
   auto converted = platform::OpenInStream(job.work_path, false);
   if (job.cob_debug) {
-    platform::LogF(log, "Debug - open %s   %s\n", job.work_path.c_str(), Outcome(converted != nullptr));
+    platform::LogF(log, "Debug - open %s   %s\n", job.work_path.c_str(),
+                   Outcome(converted != nullptr));
   }
   if (!converted) {
     platform::LogF(log, "Rwxsmith.exe did not convert %s (%s)\n", job.model_path.c_str(),

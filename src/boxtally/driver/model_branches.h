@@ -22,8 +22,8 @@ struct ModelJob {
   std::string found_name;
   std::string work_dir;  // this run's private folder, ending with '/'
   std::string model_name;
-  std::string suffix;     // decides the branch: "zip", "cob", anything else is RWX text
-  std::string work_path;  // the file the measurement reads; named in its messages
+  std::string suffix;          // decides the branch: "zip", "cob", anything else is RWX text
+  std::string work_path;       // the file the measurement reads; named in its messages
   bool work_path_set = false;  // set by extraction or conversion: the clean-up removes it
   bool from_zip = false;
   bool cob_debug = false;

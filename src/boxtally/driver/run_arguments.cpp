@@ -40,16 +40,25 @@ OptionsResult ReadRunOptions(const std::vector<std::string>& args, platform::Tex
       continue;
     }
     switch (letter) {
-      case 'd': options.debug_trace = true; break;
-      case 'r': options.integer_mode = true; break;
-      case 't': options.title = value; break;
-      case 's': options.password = value; break;
+      case 'd':
+        options.debug_trace = true;
+        break;
+      case 'r':
+        options.integer_mode = true;
+        break;
+      case 't':
+        options.title = value;
+        break;
+      case 's':
+        options.password = value;
+        break;
       case 'o':
         if (NameRegistry(value, platform::OpenMode::kCreate, log, options) != OptionsResult::kOk) {
           return OptionsResult::kRegistryTwice;
         }
         break;
-      default: break;  // 'v': accepted, no effect
+      default:
+        break;  // 'v': accepted, no effect
     }
   }
   return OptionsResult::kOk;

@@ -13,10 +13,10 @@ inline constexpr std::size_t kMaxModelPattern = 1255;  // characters
 inline constexpr std::size_t kMaxPassword = 62;        // characters
 
 struct RunOptions {
-  bool integer_mode = false;  // -r
-  bool debug_trace = false;   // -d
-  std::string password;       // -sPASSWORD; empty: none
-  std::string title;          // -tTEXT: kept, not used
+  bool integer_mode = false;    // -r
+  bool debug_trace = false;     // -d
+  std::string password;         // -sPASSWORD; empty: none
+  std::string title;            // -tTEXT: kept, not used
   bool registry_named = false;  // false: the registry lines go to standard output
   std::string registry_name;
   platform::OpenMode registry_mode = platform::OpenMode::kAppend;  // -o: kCreate

@@ -1,4 +1,7 @@
 // boxtally-cli over COB models, plain and zipped, converted by the real rwxsmith.
+#include <signal.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -10,10 +13,12 @@
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
+using testing_support::BackgroundProgram;
 using testing_support::ProgramRun;
 using testing_support::ReadFile;
 using testing_support::RunProgram;
 using testing_support::TempDir;
+using testing_support::WaitProgram;
 using testing_support::WriteFile;
 
 namespace {
@@ -21,7 +26,7 @@ namespace {
 const std::string kBin = BOXTALLY_BIN_DIR;
 
 // A unit cube from (0,0,0) to (1,1,1), placed by its polyhedron matrix at (1,2,3).
-std::string CubeScene() {
+std::string CubeScene(const std::string& texture = "") {
   cobtest::PolyDef cube;
   cube.name = "Cube";
   cube.translation = {1, 2, 3};
@@ -32,6 +37,7 @@ std::string CubeScene() {
                 cobtest::Face({2, 3, 7, 6}), cobtest::Face({3, 0, 4, 7})};
   cobtest::MatDef paint;
   paint.shader = 'f';
+  paint.texture = texture;
   cobtest::CobFile file;
   file.Group(10, 0, "Box").Poly(20, 10, cube).Mat(30, 20, paint).End();
   return std::string(file.bytes().begin(), file.bytes().end());
@@ -62,6 +68,26 @@ class CobRun : public ::testing::Test {
                                   "--log", dir_ / "log.txt"};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv, dir_.path());
+  }
+  // A copy of boxtally-cli in bin/ with a stand-in converter script beside it.
+  std::string CliWithConverter(const std::string& script) {
+    std::filesystem::create_directories(dir_ / "bin");
+    std::filesystem::copy_file(kBin + "/boxtally-cli", dir_ / "bin/boxtally-cli",
+                               std::filesystem::copy_options::overwrite_existing);
+    WriteFile(dir_ / "bin/rwxsmith", "#!/bin/sh\n" + script);
+    std::filesystem::permissions(dir_ / "bin/rwxsmith", std::filesystem::perms::owner_all);
+    return dir_ / "bin/boxtally-cli";
+  }
+  BackgroundProgram Start(const std::string& cli, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), cli, "--quiet",
+                                  "--log", dir_ / "log.txt"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testing_support::StartProgram(argv, dir_.path(), dir_.path());
+  }
+  // Waits until the stand-in converter has left its mark.
+  void AwaitFile(const std::string& path) {
+    for (int i = 0; i < 1000 && !std::filesystem::exists(path); ++i) usleep(10000);
+    ASSERT_TRUE(std::filesystem::exists(path)) << path;
   }
   // The log with the private work folder's random name replaced by WORK/.
   std::string Log() const {
@@ -118,4 +144,91 @@ TEST_F(CobRun, MissingConverterIsLoggedForEveryCobModelAndTheRunGoesOn) {
   EXPECT_EQ(Log(), "Rwxsmith.exe not found for " + (dir_ / "objects/a.cob") + "\r\n"
                    "Rwxsmith.exe not found for " + (dir_ / "objects/b.zip") + "\r\n");
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
+}
+
+TEST_F(CobRun, ConversionNeverWritesTheObjectPathAndKeepsRelativeNames) {
+  // The user's own chair.rwx beside chair.cob, and a link under the name the converter writes.
+  WriteFile(dir_ / "objects/chair.cob", CubeScene("wood.jpg"));
+  WriteFile(dir_ / "objects/chair.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(dir_ / "objects/lamp.cob", CubeScene("wood.jpg"));
+  WriteFile(dir_ / "outside.txt", "not yours");
+  std::filesystem::create_symlink(dir_ / "outside.txt", dir_ / "objects/lamp.rwx");
+  // A relative template and colour table: they mean the folder the run started in, also while
+  // a COB model is converted and measured.
+  WriteFile(dir_ / "fmt.txt", "<ffile> <ftcolor>\n");
+  WriteFile(dir_ / "bmpcolor.txt", "wood 0x8b4513\n");
+  const ProgramRun run = Run(kBin + "/boxtally-cli", {"objects/chair.*", "fmt.txt", "-r"});
+  EXPECT_EQ(run.exit_status, 0);
+  // <ftcolor> writes the model name and the table line from the blank after its key: three blanks
+  // between them. The untextured, uncoloured RWX model gets nothing for the tag.
+  EXPECT_EQ(run.out, "chair.cob chair.cob   0x8b4513\r\nchair.rwx \r\n");
+  EXPECT_EQ(ReadFile(dir_ / "objects/chair.rwx"), "modelbegin\nblock 2 2 2\nmodelend\n");
+  EXPECT_EQ(Log(), "");
+
+  ASSERT_EQ(Run(kBin + "/boxtally-cli", {"objects/lamp.cob", "fmt.txt", "-r"}).exit_status, 0);
+  EXPECT_EQ(ReadFile(dir_ / "outside.txt"), "not yours");
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "objects/lamp.rwx"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
+}
+
+TEST_F(CobRun, ConcurrentRunsOverOneFolderKeepEveryLine) {
+  std::string expected;
+  for (char c = 'a'; c <= 'p'; ++c) {
+    WriteFile(dir_ / (std::string("objects/") + c + ".cob"), CubeScene());
+    expected += std::string(1, c) + ".cob" + kCubeBox;
+  }
+  std::vector<BackgroundProgram> runs;
+  for (const char* reg : {"-oreg1.txt", "-oreg2.txt"}) {
+    std::vector<std::string> argv{"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"),
+                                  kBin + "/boxtally-cli", "--quiet", "objects/*.cob", "-r", reg};
+    std::filesystem::create_directories(dir_ / reg);  // each run's own standard streams
+    runs.push_back(testing_support::StartProgram(argv, dir_.path(), dir_ / reg));
+  }
+  for (const BackgroundProgram& run : runs) EXPECT_EQ(WaitProgram(run).exit_status, 0);
+  EXPECT_EQ(ReadFile(dir_ / "reg1.txt"), expected);
+  EXPECT_EQ(ReadFile(dir_ / "reg2.txt"), expected);
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
+}
+
+TEST_F(CobRun, CtrlCFinishesTheConversionInProgress) {
+  const std::string cli = CliWithConverter(
+      "touch \"$0.started\"\nsleep 1\nprintf 'modelbegin\\nblock 2 2 2\\nmodelend\\n' > \"${1%.*}.rwx\"\n");
+  WriteFile(dir_ / "objects/a.cob", "scene");
+  WriteFile(dir_ / "objects/b.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  const BackgroundProgram run = Start(cli, {"objects/*.*"});
+  AwaitFile(dir_ / "bin/rwxsmith.started");
+  kill(-run.pid, SIGINT);  // what the terminal sends to the job's whole process group
+  const ProgramRun done = WaitProgram(run);
+  EXPECT_EQ(done.exit_status, 0);
+  EXPECT_EQ(done.out, "a.cob 1 -995 -995 -995 995 995 995\r\n");  // b.rwx came after the stop
+  EXPECT_EQ(Log(), "");
+}
+
+TEST_F(CobRun, TerminationEndsTheConverterAndRemovesTheWorkFolder) {
+  const std::string cli = CliWithConverter("echo $$ > \"$0.pid\"\nexec sleep 60\n");
+  WriteFile(dir_ / "objects/a.cob", "scene");
+  const BackgroundProgram run = Start(cli, {"objects/a.cob"});
+  AwaitFile(dir_ / "bin/rwxsmith.pid");
+  usleep(100000);  // the script has become "sleep"
+  const pid_t converter = std::stoi(ReadFile(dir_ / "bin/rwxsmith.pid"));
+  kill(run.pid, SIGTERM);
+  const ProgramRun done = WaitProgram(run);
+  const bool converter_alive = kill(converter, 0) == 0;
+  if (converter_alive) kill(converter, SIGKILL);
+  EXPECT_EQ(done.exit_status, 128 + SIGTERM);
+  EXPECT_FALSE(converter_alive);
+  EXPECT_NE(done.err.find("stopped by signal 15"), std::string::npos) << done.err;
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
+}
+
+TEST_F(CobRun, AConverterPastItsTimeLimitIsEndedAndTheRunGoesOn) {
+  const std::string cli = CliWithConverter("exec sleep 60\n");
+  const std::string a = dir_ / "objects/a.cob";
+  WriteFile(a, "scene");
+  WriteFile(dir_ / "objects/b.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  const ProgramRun run = Run(cli, {"--converter-time-limit", "1", dir_ / "objects/*.*"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, "b.rwx 1 -995 -995 -995 995 995 995\r\n");
+  EXPECT_EQ(Log(), "Rwxsmith.exe was ended after 1 seconds for " + a + "\r\n"
+                   "Rwxsmith.exe did not convert " + a + " (a.cob)\r\n");
 }

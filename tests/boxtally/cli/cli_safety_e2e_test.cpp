@@ -1,0 +1,293 @@
+// boxtally-cli as a new user meets it and as an attacker tries it: nothing of the user's is lost
+// or overwritten, and no failure is reported as success.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
+using testing_support::ProgramRun;
+using testing_support::ReadFile;
+using testing_support::RunProgram;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+
+const std::string kCli = std::string(BOXTALLY_BIN_DIR) + "/boxtally-cli";
+const char* const kBox = "modelbegin\nblock 2 2 2\nmodelend\n";
+const std::string kBoxLine = " 1 -995 -995 -995 995 995 995\r\n";
+
+class SafeRun : public ::testing::Test {
+ protected:
+  SafeRun() {
+    std::filesystem::create_directory(dir_ / "objects");
+    std::filesystem::create_directory(dir_ / "tmp");
+  }
+  std::string Model(const std::string& name, const std::string& text = kBox) {
+    WriteFile(dir_ / ("objects/" + name), text);
+    return dir_ / ("objects/" + name);
+  }
+  // Runs in the test folder with TMPDIR inside it; the log goes to standard error unless the
+  // arguments name one.
+  ProgramRun Run(const std::vector<std::string>& args, const std::string& tmpdir = "") {
+    std::vector<std::string> argv{"/usr/bin/env",
+                                  "TMPDIR=" + (tmpdir.empty() ? dir_ / "tmp" : tmpdir), kCli};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, dir_.path());
+  }
+  // Runs through /bin/sh, for redirections of the standard streams.
+  ProgramRun Shell(const std::string& command) {
+    return RunProgram({"/bin/sh", "-c", "TMPDIR='" + (dir_ / "tmp") + "' " + command}, dir_.path());
+  }
+  bool Says(const ProgramRun& run, const std::string& text) const {
+    return run.err.find(text) != std::string::npos;
+  }
+
+  TempDir dir_;
+};
+
+}  // namespace
+
+// A full disk, made with a file size limit of 2 blocks (1 or 2 KiB) and SIGXFSZ ignored: every
+// write past the limit then fails, as on a full disk.
+TEST_F(SafeRun, WriteFailuresEndTheRunAndAreReported) {
+  for (int i = 0; i < 40; ++i) Model("model" + std::to_string(100 + i) + ".rwx");
+  std::string format;
+  for (int i = 0; i < 40; ++i)
+    format += "<ffile> <fleft> <fbottom> <fback> <fright> <ftop> <ffront>\n";
+  WriteFile(dir_ / "fmt.txt", format);
+  const std::string cli = "'" + kCli + "' --quiet ";
+  auto full_disk = [&](const std::string& command) {
+    return Shell("trap '' XFSZ; ulimit -f 2; exec " + cli + command);
+  };
+  // A registry file that fills up: the log names it, and the run ends after that model.
+  ProgramRun run = full_disk("--log log.txt 'objects/*.rwx' fmt.txt -oreg.txt");
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(ReadFile(dir_ / "log.txt"), "Unable to write to output file reg.txt\r\n");
+  EXPECT_TRUE(Says(run, "cannot write to the registry (reg.txt)")) << run.err;
+  EXPECT_LT(ReadFile(dir_ / "reg.txt").size(), 4096u);
+
+  // Registry lines on a standard output that fills up.
+  run = full_disk("'objects/*.rwx' fmt.txt > out.txt");
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_TRUE(Says(run, "Unable to write to output file standard output")) << run.err;
+
+  // A log that fills up: the registry is complete, but the exit says that messages were lost.
+  run = full_disk("--all-messages --log log.txt --new-log 'objects/*.rwx' > /dev/null");
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_TRUE(Says(run, "cannot write the log file log.txt")) << run.err;
+  run = full_disk("--all-messages 'objects/*.rwx' > /dev/null 2> log.txt");
+  EXPECT_EQ(run.exit_status, 2);
+}
+
+TEST_F(SafeRun, MistakesOnTheLineLeaveAnExistingRegistryAlone) {
+  Model("a.rwx");
+  Model("b.rwx");
+  Model("c.rwx");
+  WriteFile(dir_ / "keep1.txt", "earlier work\r\n");
+  WriteFile(dir_ / "keep2.txt", "earlier work\r\n");
+  WriteFile(dir_ / "fmt.txt", "<ffile>\n");
+  struct Case {
+    std::vector<std::string> args;
+    int exit_status;
+    const char* says;  // on standard error
+  };
+  const Case cases[] = {
+      {{"objects/a.rwx", "fmt.txt", "-okeep1.txt", "-okeep2.txt"},
+       1,
+       "Output file already defined"},
+      {{"objects/*.cob", "fmt.txt", "-okeep1.txt"}, 1, "no file matches objects/*.cob"},
+      {{"objects/x", "fmt.txt", "-okeep1.txt"}, 1, "no file matches objects/x.rwx"},
+      // What the shell makes of an unquoted objects/*.rwx: the models become FORMAT and REGISTRY.
+      {{"objects/a.rwx", "objects/b.rwx", "objects/c.rwx"}, 2, "Quote it"},
+      {{"objects/a.rwx", "fmt.txt", "-oobjects/b.RWX"}, 2, "Quote it"},
+      {{"objects/a.rwx", "objects/b.zip"}, 2, "Quote it"},
+      {{"objects/a.rwx", "-r", "objects/c.cob"}, 2, "Quote it"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    std::vector<std::string> args{"--quiet"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProgramRun run = Run(args);
+    EXPECT_EQ(run.exit_status, c.exit_status);
+    EXPECT_TRUE(Says(run, c.says)) << run.err;
+    EXPECT_EQ(ReadFile(dir_ / "keep1.txt"), "earlier work\r\n");
+    EXPECT_EQ(ReadFile(dir_ / "keep2.txt"), "earlier work\r\n");
+    EXPECT_EQ(ReadFile(dir_ / "objects/b.rwx"), kBox);
+    EXPECT_EQ(ReadFile(dir_ / "objects/c.rwx"), kBox);
+  }
+}
+
+TEST_F(SafeRun, SwitchesAnywhereAndFormatLeftOut) {
+  Model("a.rwx");
+  // --quiet after the operands, FORMAT left out before a run option: the default template in
+  // integer mode, into the registry file.
+  ProgramRun run = Run({"objects/*.rwx", "-oreg.txt", "--quiet", "--log", "log.txt"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(ReadFile(dir_ / "reg.txt"), std::string("a.rwx") + kBoxLine);
+  // After "--" a name starting with "--" is an operand.
+  WriteFile(dir_ / "--odd.rwx", kBox);
+  run = Run({"--quiet", "--", "--odd.rwx"});
+  EXPECT_EQ(run.out, std::string("--odd.rwx") + kBoxLine);
+}
+
+TEST_F(SafeRun, EarlyEndsAreExplainedOnStandardErrorWhenTheLogIsAFile) {
+  Model("a.rwx");
+  std::filesystem::create_directory(dir_ / "folder");
+  std::string deep = "modelbegin\n";
+  for (int i = 0; i < 257; ++i) deep += "transformbegin\n";
+  Model("deep.rwx", deep + "modelend\n");
+  struct Case {
+    std::vector<std::string> args;
+    const char* log;   // the log file's whole text
+    const char* says;  // on standard error
+  };
+  const Case cases[] = {
+      // A folder is no format file: it would give no lines and no message.
+      {{"objects/a.rwx", "folder"},
+       "Unable to open format file folder\r\n",
+       "cannot open the format file folder"},
+      {{"objects/a.rwx", "-ofolder"},
+       "Unable to create/append output file folder\r\n",
+       "cannot create or append to the registry file folder"},
+      {{"objects/deep.rwx"}, nullptr, "the run ended there"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[1 % c.args.size()]);
+    std::vector<std::string> args{"--quiet", "--new-log", "--log", "log.txt"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProgramRun run = Run(args);
+    EXPECT_EQ(run.exit_status, 1);
+    if (c.log != nullptr) EXPECT_EQ(ReadFile(dir_ / "log.txt"), c.log);
+    EXPECT_TRUE(Says(run, c.says)) << run.err;
+  }
+  // With the log on standard error its own line says it once.
+  const ProgramRun run = Run({"--quiet", "objects/a.rwx", "folder"});
+  EXPECT_EQ(run.err, "Unable to open format file folder\n");
+}
+
+TEST_F(SafeRun, ControlCharactersInNamesCannotForgeLines) {
+  const std::string forged = Model("x.rwx\nforged.rwx 1 0 0 0 0 0 0\ny.rwx");
+  const ProgramRun run = Run({"--quiet", "--all-messages", "--log", "log.txt", "objects/*"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, std::string("x.rwx_forged.rwx 1 0 0 0 0 0 0_y.rwx") + kBoxLine);
+  EXPECT_EQ(ReadFile(dir_ / "log.txt"),
+            "Processing file objects/x.rwx_forged.rwx 1 0 0 0 0 0 0_y.rwx\r\n");
+}
+
+TEST_F(SafeRun, AModelThatTransformsTooManyPointsIsSkipped) {
+  // 838 cones of 10,000 sides store just under the 2^23 points a file may store; 40 instances
+  // would transform 2^28.3 points.
+  std::string script = "modelbegin\nprotobegin p\n";
+  for (int i = 0; i < 838; ++i) script += "cone 1 1 10000\n";
+  script += "protoend\n";
+  for (int i = 0; i < 40; ++i) script += "protoinstance p\n";
+  Model("heavy.rwx", script + "modelend\n");
+  Model("light.rwx");
+  const ProgramRun run = Run({"--quiet", "--log", "log.txt", "objects/*.rwx"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, std::string("light.rwx") + kBoxLine);
+  EXPECT_EQ(ReadFile(dir_ / "log.txt"),
+            "Error: More than 268435456 points in one model, the model is skipped "
+            "(file:objects/heavy.rwx)\r\n");
+}
+
+TEST_F(SafeRun, AKilledRunKeepsWholeModelsOnly) {
+  // A template of 200 long lines: one model's lines are far more than a stream buffer holds.
+  std::string format;
+  for (int i = 0; i < 200; ++i) format += std::string(100, 'x') + " <ffile>\n";
+  WriteFile(dir_ / "fmt.txt", format);
+  for (int i = 0; i < 400; ++i) Model("m" + std::to_string(1000 + i) + ".rwx");
+  const std::size_t model_bytes = 200 * (100 + 1 + 9 + 2);  // "x..x m1000.rwx\r\n"
+  for (int delay_ms : {20, 40, 60, 80, 100}) {
+    SCOPED_TRACE(delay_ms);
+    const std::vector<std::string> argv{
+        "/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kCli, "--quiet", "objects/*.rwx", "fmt.txt",
+        "-oreg.txt"};
+    const auto run = testing_support::StartProgram(argv, dir_.path(), dir_.path());
+    usleep(delay_ms * 1000);
+    kill(run.pid, SIGKILL);
+    testing_support::WaitProgram(run);
+    EXPECT_EQ(ReadFile(dir_ / "reg.txt").size() % model_bytes, 0u);
+  }
+}
+
+TEST_F(SafeRun, AnUnusableTmpdirFallsBackToTmpNeverToTheCurrentFolder) {
+  Model("a.rwx");
+  // A user's own files under the work files' names, in the folder the run starts in.
+  WriteFile(dir_ / "unzipwk.$$$", "mine");
+  WriteFile(dir_ / "myregxxx.$$$", "mine too");
+  for (const std::string tmpdir : {"/nonexistent/folder", "relative/folder"}) {
+    SCOPED_TRACE(tmpdir);
+    const ProgramRun run = Run({"--quiet", "objects/a.rwx"}, tmpdir);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.out, std::string("a.rwx") + kBoxLine);
+    EXPECT_EQ(ReadFile(dir_ / "unzipwk.$$$"), "mine");
+    EXPECT_EQ(ReadFile(dir_ / "myregxxx.$$$"), "mine too");
+  }
+}
+
+TEST_F(SafeRun, WorkFoldersOfDeadProcessesAreRemovedLiveOnesKept) {
+  Model("a.rwx");
+  const std::string dead = dir_ / "tmp/boxtally.dead00", live = dir_ / "tmp/boxtally.live00",
+                    fresh = dir_ / "tmp/boxtally.new000";
+  for (const std::string& d : {dead, live, fresh}) std::filesystem::create_directory(d);
+  WriteFile(dead + "/.lock", "");
+  WriteFile(dead + "/unzipwk.$$$", "left behind");
+  WriteFile(live + "/.lock", "");
+  const int held = open((live + "/.lock").c_str(), O_RDONLY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);  // as a running boxtally holds its own
+  ASSERT_EQ(Run({"--quiet", "objects/a.rwx"}).exit_status, 0);
+  close(held);
+  EXPECT_FALSE(std::filesystem::exists(dead));
+  EXPECT_TRUE(std::filesystem::exists(live));
+  EXPECT_TRUE(std::filesystem::exists(fresh));  // no lock yet: may be in the making
+}
+
+TEST_F(SafeRun, TheProgressLineNeverMixesWithRegistryLinesOnATerminal) {
+  Model("a.rwx");
+  Model("b.rwx");
+  // Both standard streams on one terminal, as in an interactive shell.
+  auto on_terminal = [&](const std::vector<std::string>& args) {
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+      if (chdir(dir_.path().c_str()) != 0) _exit(126);
+      setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
+      std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = read(master, buffer, sizeof buffer);
+      if (n <= 0) break;  // EIO once the program has ended
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(master);
+    waitpid(pid, nullptr, 0);
+    return text;
+  };
+  // Registry lines on the terminal: no progress line at all.
+  std::string screen = on_terminal({"objects/*.rwx"});
+  EXPECT_EQ(screen, std::string("a.rwx") + kBoxLine.substr(0, 29) + "\r\r\n" + "b.rwx" +
+                        kBoxLine.substr(0, 29) + "\r\r\n");  // the terminal adds a CR
+  // Registry in a file: the count reaches the end, and the line is erased at the end.
+  screen = on_terminal({"objects/*.rwx", "-oreg.txt"});
+  EXPECT_NE(screen.find("2 of 2 done"), std::string::npos) << screen;
+  EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
+}
