@@ -5,7 +5,6 @@ function(boxtally_add_test name)
   add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
-    BOXTALLY_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data"
     BOXTALLY_CORPUS="${CMAKE_SOURCE_DIR}/../shared/corpus"
     BOXTALLY_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)

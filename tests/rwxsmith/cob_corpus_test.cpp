@@ -138,7 +138,7 @@ std::string ConvertInProcess(const std::vector<std::uint8_t>& bytes) {
 }
 
 TEST(CobCorpus, BinaryFilesConvertToWellFormedRwx) {
-  if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << kCorpus;
+  if (!HaveCorpus()) GTEST_SKIP() << "needs the third-party corpus beside the clone: " << kCorpus;
   struct Case {
     const char* name;
     int prototypes;
@@ -170,7 +170,7 @@ TEST(CobCorpus, BinaryFilesConvertToWellFormedRwx) {
 }
 
 TEST(CobCorpus, BoxtallyMeasuresTheConvertedFiles) {
-  if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << kCorpus;
+  if (!HaveCorpus()) GTEST_SKIP() << "needs the third-party corpus beside the clone: " << kCorpus;
   const std::string boxtally = std::string(BOXTALLY_BIN_DIR) + "/boxtally-cli";
   struct stat st {};
   if (stat(boxtally.c_str(), &st) != 0) GTEST_SKIP() << "boxtally-cli is not built";
@@ -208,7 +208,7 @@ TEST(CobCorpus, BoxtallyMeasuresTheConvertedFiles) {
 }
 
 TEST(CobCorpus, AsciiFilesAreRefused) {
-  if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << kCorpus;
+  if (!HaveCorpus()) GTEST_SKIP() << "needs the third-party corpus beside the clone: " << kCorpus;
   for (const char* name : {"molecule_ascii.cob", "spider_4_3_ascii.cob", "spider_6_6_ascii.cob"}) {
     SCOPED_TRACE(name);
     TempDir dir;
@@ -227,7 +227,7 @@ TEST(CobCorpus, AsciiFilesAreRefused) {
 }
 
 TEST(CobCorpus, EveryCutOfARealFileConvertsCleanly) {
-  if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << kCorpus;
+  if (!HaveCorpus()) GTEST_SKIP() << "needs the third-party corpus beside the clone: " << kCorpus;
   const std::vector<std::uint8_t> whole = ReadCorpus("molecule.cob");
   const std::string full_text = ConvertInProcess(whole);
   const RwxShape full = ReadShape(full_text);
@@ -253,7 +253,7 @@ TEST(CobCorpus, EveryCutOfARealFileConvertsCleanly) {
 }
 
 TEST(CobCorpus, TheProgramSurvivesCutsOfARealFile) {
-  if (!HaveCorpus()) GTEST_SKIP() << "no corpus at " << kCorpus;
+  if (!HaveCorpus()) GTEST_SKIP() << "needs the third-party corpus beside the clone: " << kCorpus;
   const std::string whole = ReadFile(kCorpus + "spider_6_6.cob");
   TempDir dir;
   for (std::size_t n = 0; n < whole.size(); n += whole.size() / 13 + 1) {

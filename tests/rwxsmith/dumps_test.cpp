@@ -293,7 +293,9 @@ TEST(DumpsOnCorpus, ChunkAndImageCensus) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
     const std::optional<Bytes> cob = ReadCorpus(c.file);
-    if (!cob) GTEST_SKIP() << "corpus missing: " << c.file;
+    if (!cob)
+      GTEST_SKIP() << "needs the third-party corpus beside the clone: " << BOXTALLY_CORPUS
+                   << "/cob/" << c.file;
     EXPECT_EQ(ChunkCensus(*cob), c.chunks);
     EXPECT_EQ(ImageCensus(*cob), c.images);
   }

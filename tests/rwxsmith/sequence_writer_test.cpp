@@ -355,7 +355,8 @@ TEST(SequenceFile, CorpusSceneWithoutAvatarJoints) {
   // dwarf.cob animates objects named Body and test2Mesh: no joint, so every one of its 1481
   // Chan chunks finds no limb, and the sequence is the dummy one.
   const std::filesystem::path file = std::filesystem::path(BOXTALLY_CORPUS) / "cob/dwarf.cob";
-  if (!std::filesystem::exists(file)) GTEST_SKIP() << "corpus missing: " << file;
+  if (!std::filesystem::exists(file))
+    GTEST_SKIP() << "needs the third-party corpus beside the clone: " << file;
   std::ifstream in(file, std::ios::binary);
   const Bytes cob((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const SeqResult result = RunAnimation(cob, "dwarf.cob");

@@ -358,7 +358,8 @@ class Corpus : public ::testing::Test {
 TEST_F(Corpus, CubeIsTwoTenthsWide) {
   MeasureHarness h;
   const std::string path = Path("cube.rwx");
-  if (path.empty()) GTEST_SKIP() << "corpus missing";
+  if (path.empty())
+    GTEST_SKIP() << "needs the third-party corpus beside the clone: " << BOXTALLY_CORPUS;
   h.model_name = "cube.rwx";
   h.format =
       "<ffile> <fvert> <fpoly> <ftext> <fmask> <fcolor> <fleft> <fbottom> <fback> <fright> "
@@ -376,7 +377,8 @@ TEST_F(Corpus, CubeIsTwoTenthsWide) {
 TEST_F(Corpus, ByteOrderMarkHidesTheFirstLineAndTheClumpOpensTheModel) {
   MeasureHarness h;
   const std::string path = Path("test.rwx");
-  if (path.empty()) GTEST_SKIP() << "corpus missing";
+  if (path.empty())
+    GTEST_SKIP() << "needs the third-party corpus beside the clone: " << BOXTALLY_CORPUS;
   h.model_name = "test.rwx";
   h.format =
       "<ffile> <fvert> <fpoly> <ftext> <fmask> <fcolor> <fleft> <fbottom> <fback> <fright> "
@@ -389,7 +391,8 @@ TEST_F(Corpus, ByteOrderMarkHidesTheFirstLineAndTheClumpOpensTheModel) {
 TEST_F(Corpus, PanelWithoutFinalNewline) {
   MeasureHarness h;
   const std::string path = Path("p_w200.rwx");
-  if (path.empty()) GTEST_SKIP() << "corpus missing";
+  if (path.empty())
+    GTEST_SKIP() << "needs the third-party corpus beside the clone: " << BOXTALLY_CORPUS;
   h.model_name = "p_w200.rwx";
   h.format =
       "<ffile> <fvert> <fpoly> <ftext> <fmask> <fcolor> <fleft> <fbottom> <fback> <fright> "
