@@ -238,6 +238,24 @@ TEST_F(SafeRun, AnUnusableTmpdirFallsBackToTmpNeverToTheCurrentFolder) {
   }
 }
 
+TEST_F(SafeRun, NoPrivateWorkFolderAnywhereRefusesTheRun) {
+  // /tmp made read-only in a mount namespace of the run's own; needs the right to make one.
+  const std::string probe = "unshare -m sh -c 'mount -t tmpfs -o ro tmpfs /tmp' 2>/dev/null";
+  if (RunProgram({"/bin/sh", "-c", probe}).exit_status != 0) {
+    GTEST_SKIP() << "needs a mount namespace (unshare -m) to make /tmp read-only";
+  }
+  Model("a.rwx");
+  WriteFile(dir_ / "unzipwk.$$$", "mine");
+  const ProgramRun run = RunProgram(
+      {"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+       "cd '" + dir_.path() + "' && mount -t tmpfs -o ro tmpfs /tmp && TMPDIR=/nonexistent '" +
+           kCli + "' objects/a.rwx"});  // the test folder under /tmp stays reachable as "."
+  EXPECT_EQ(run.exit_status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("cannot make a private work folder"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFile(dir_ / "unzipwk.$$$"), "mine");
+}
+
 TEST_F(SafeRun, WorkFoldersOfDeadProcessesAreRemovedLiveOnesKept) {
   Model("a.rwx");
   const std::string dead = dir_ / "tmp/boxtally.dead00", live = dir_ / "tmp/boxtally.live00",
