@@ -66,8 +66,14 @@ SockResult TKestHTTP::RequestLoop(std::string_view method_word) {
       bool handled = false;
       http_events_->OnRedirect(handled);
       if (handled) return {};
-      // A bare name is a file beside the current one on the same host, not a host name.
-      if (Url.find('/') == std::string::npos) Url = "http://" + Host + "/" + Url;
+      // A redirection that names no target cannot be followed: the request ends with it.
+      if (reply <= 302 && Location.empty()) return {};
+      // A bare name is a file at the root of the current server, not a host name; the port
+      // is written out unless it is the one "http:" stands for.
+      if (Url.find('/') == std::string::npos) {
+        const std::string port = Port == kDefaultPort ? "" : ":" + std::to_string(Port);
+        Url = "http://" + Host + port + "/" + Url;
+      }
     }
     if (reply == 401) http_events_->OnAuthenticationNeeded();
     if (reply < 299 || reply > 399) return {};
