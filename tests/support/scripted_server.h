@@ -29,7 +29,9 @@ struct ServerStep {
 };
 using ServerScript = std::vector<ServerStep>;
 
-inline ServerStep SendBytes(std::string bytes) { return {ServerStep::Kind::kSend, std::move(bytes), 0}; }
+inline ServerStep SendBytes(std::string bytes) {
+  return {ServerStep::Kind::kSend, std::move(bytes), 0};
+}
 inline ServerStep PauseFor(int ms) { return {ServerStep::Kind::kPause, {}, ms}; }
 // Closes the connection with a reset (RST) instead of an orderly close.
 inline ServerStep ResetConnection() { return {ServerStep::Kind::kReset, {}, 0}; }
@@ -137,7 +139,8 @@ class ScriptedServer {
       if (step.kind == ServerStep::Kind::kSend) {
         std::size_t sent = 0;
         while (sent < step.bytes.size()) {
-          const ssize_t n = send(fd, step.bytes.data() + sent, step.bytes.size() - sent, MSG_NOSIGNAL);
+          const ssize_t n =
+              send(fd, step.bytes.data() + sent, step.bytes.size() - sent, MSG_NOSIGNAL);
           if (n <= 0) break;
           sent += static_cast<std::size_t>(n);
         }

@@ -81,8 +81,8 @@ ParsedUrl ParseUrl(std::string_view url, std::string_view current_host, int curr
   if (has_double_slash) {
     const std::size_t second = NthSlash(url, 2);
     const std::size_t third = NthSlash(url, 3);
-    host_part = url.substr(second + 1, third == std::string_view::npos ? std::string_view::npos
-                                                                        : third - second - 1);
+    host_part = url.substr(
+        second + 1, third == std::string_view::npos ? std::string_view::npos : third - second - 1);
   } else if (url.front() == '/') {
     has_host_part = false;
   } else {
@@ -97,8 +97,8 @@ ParsedUrl ParseUrl(std::string_view url, std::string_view current_host, int curr
       if (!digits.empty()) {
         int port = 0;
         const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
-        if (ec != std::errc{} || end != digits.data() + digits.size() || port < 1 ||
-            port > 65535 || digits.front() == '+' || digits.front() == '-') {
+        if (ec != std::errc{} || end != digits.data() + digits.size() || port < 1 || port > 65535 ||
+            digits.front() == '+' || digits.front() == '-') {
           return Refuse("Invalid port in URL");
         }
         parsed.port = port;

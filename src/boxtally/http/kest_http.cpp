@@ -157,7 +157,8 @@ SockResult TKestHTTP::ReadReplyHeader() {
         break;
     }
   }
-  if (file != nullptr && std::fclose(file) != 0 && result.ok) result = Fail("Cannot write " + Header);
+  if (file != nullptr && std::fclose(file) != 0 && result.ok)
+    result = Fail("Cannot write " + Header);
   return result;
 }
 

@@ -55,7 +55,7 @@ class TKestHTTP : public TPowersock {
   explicit TKestHTTP(HttpEvents* events = nullptr);
 
   // Properties.
-  std::string Header = "Head.txt";  // OutputFileMode: the reply header's file; else its text
+  std::string Header = "Head.txt";   // OutputFileMode: the reply header's file; else its text
   std::string Body = "Default.htm";  // InputFileMode: the reply body's file; else its text
   bool InputFileMode = false;
   bool OutputFileMode = false;

@@ -72,12 +72,12 @@ struct TPowersock::Lookup {
 };
 
 TPowersock::TPowersock(SocketEvents* events)
-    : events_(events != nullptr ? events : &NoEvents()),
-      buffer_(new char[kReceiveBufferSize]) {
+    : events_(events != nullptr ? events : &NoEvents()), buffer_(new char[kReceiveBufferSize]) {
   Report(kStatusTrace, "Create");
 }
 
 TPowersock::~TPowersock() {
+  Report(kStatusTrace, "Destroy");
   canceled_ = true;
   CloseSocket();
 }
@@ -192,7 +192,8 @@ SockResult TPowersock::LookUp(const std::string& name, std::shared_ptr<Lookup>& 
         job->error = WinsockErrorFromLookup(rc, saved_errno);
       } else {
         for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-          if (a->ai_family == AF_INET || a->ai_family == AF_INET6) job->Add(a->ai_addr, a->ai_addrlen);
+          if (a->ai_family == AF_INET || a->ai_family == AF_INET6)
+            job->Add(a->ai_addr, a->ai_addrlen);
         }
         if (job->addresses.empty()) job->error = 11004;
         freeaddrinfo(found);
@@ -249,18 +250,19 @@ SockResult TPowersock::Connect() {
 }
 
 SockResult TPowersock::ConnectTo(const std::shared_ptr<Lookup>& addresses, int port) {
-  int error = 0;
   bool canceled = false;
   StartTimer();
-  if (port < 0 || port > 65535) error = EADDRNOTAVAIL;
+  const bool port_fits = port >= 0 && port <= 65535;
+  int error = port_fits ? 0 : EADDRNOTAVAIL;
   // Every address of the name is tried in turn (a name may give IPv6 and IPv4 addresses, and
   // the server may listen on one of them only), within one time-out.
-  for (std::size_t i = 0; error != EADDRNOTAVAIL && i < addresses->addresses.size(); ++i) {
+  for (std::size_t i = 0; port_fits && i < addresses->addresses.size(); ++i) {
     sockaddr_storage address = addresses->addresses[i];
     if (address.ss_family == AF_INET) {
       reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(static_cast<std::uint16_t>(port));
     } else {
-      reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(static_cast<std::uint16_t>(port));
+      reinterpret_cast<sockaddr_in6*>(&address)->sin6_port =
+          htons(static_cast<std::uint16_t>(port));
     }
     fd_ = socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {

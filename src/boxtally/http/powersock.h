@@ -16,7 +16,7 @@
 
 namespace http {
 
-inline constexpr int kPollStepMs = 20;                  // longest wait between two message rounds
+inline constexpr int kPollStepMs = 20;                    // longest wait between two message rounds
 inline constexpr std::size_t kReceiveBufferSize = 65536;  // bytes taken by one receive
 inline constexpr std::size_t kMaxLineBytes = 65536;  // bytes of one ReadLn line, line feed included
 
@@ -60,16 +60,16 @@ class TPowersock {
   void SetMessagePump(std::function<void()> process_messages);
 
   // Properties.
-  std::string Host;    // host name or dotted address of the server
-  int Port = 0;        // server port
-  int TimeOut = 0;     // milliseconds of every waiting step; 0: no time-out
+  std::string Host;  // host name or dotted address of the server
+  int Port = 0;      // server port
+  int TimeOut = 0;   // milliseconds of every waiting step; 0: no time-out
   int ReportLevel = 0;
   std::string Proxy;  // when set, the connection goes to Proxy and ProxyPort instead
   int ProxyPort = 0;
 
   // Results.
-  int LastErrorNo = 0;        // the last socket error, Windows Sockets numbering
-  bool TimedOut = false;      // the time-out expired in the current (or last) waiting step
+  int LastErrorNo = 0;          // the last socket error, Windows Sockets numbering
+  bool TimedOut = false;        // the time-out expired in the current (or last) waiting step
   std::int64_t BytesRecvd = 0;  // bytes received by the last capture
   std::int64_t BytesSent = 0;   // bytes sent from files since the component was made
 
@@ -131,8 +131,8 @@ class TPowersock {
   bool connected_ = false;
   bool canceled_ = false;
   bool timer_on_ = false;
-  std::int64_t deadline_ms_ = 0;   // steady clock, milliseconds
-  std::int64_t last_pump_ms_ = 0;  // steady clock, milliseconds
+  std::int64_t deadline_ms_ = 0;    // steady clock, milliseconds
+  std::int64_t last_pump_ms_ = 0;   // steady clock, milliseconds
   std::unique_ptr<char[]> buffer_;  // the kReceiveBufferSize receive buffer
 };
 

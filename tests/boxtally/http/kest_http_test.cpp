@@ -1,7 +1,7 @@
 #include "boxtally/http/kest_http.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -23,8 +23,8 @@ using testing_support::PauseFor;
 using testing_support::RecordingEvents;
 using testing_support::ResetConnection;
 using testing_support::ScriptedServer;
-using testing_support::ServerScript;
 using testing_support::SendBytes;
+using testing_support::ServerScript;
 
 const std::string kAccept =
     "Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff\r\n"
@@ -126,7 +126,8 @@ TEST_F(KestHttp, ThroughAProxySendsTheWholeUrl) {
 TEST_F(KestHttp, AUrlWithoutPathRequestsTheRootAndKeepsItsPort) {
   ScriptedServer server({{SendBytes(kOkReply)}});
   ASSERT_TRUE(http_.Get("127.0.0.1:" + std::to_string(server.port())).ok);
-  EXPECT_EQ(server.requests()[0], "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept + kContentType + "\r\n");
+  EXPECT_EQ(server.requests()[0],
+            "GET / HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept + kContentType + "\r\n");
   EXPECT_EQ(http_.Url, "127.0.0.1:" + std::to_string(server.port()) + "/");
   EXPECT_EQ(http_.RequestPath, "/");
   EXPECT_EQ(http_.Port, server.port());
@@ -152,7 +153,8 @@ TEST_F(KestHttp, RefusesEmptyAndSecureUrlsBeforeAnyNetworkAccess) {
 
 TEST_F(KestHttp, AnErrorReplyIsNoErrorAndItsPageGoesToTheBodyFile) {
   const std::string page = "<html>no such model</html>";
-  ScriptedServer server({{SendBytes("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n" + page)}});
+  ScriptedServer server(
+      {{SendBytes("HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n" + page)}});
   BodyToFile();
   http_.OutputFileMode = true;
   http_.Header = dir_ / "reply.hdr";
@@ -165,18 +167,24 @@ TEST_F(KestHttp, AnErrorReplyIsNoErrorAndItsPageGoesToTheBodyFile) {
   EXPECT_EQ(http_.BytesRecvd, static_cast<std::int64_t>(page.size()));
   EXPECT_EQ(events_.Count("Failure0"), 1);
   EXPECT_EQ(events_.Count("Success0"), 0);
+
+  ScriptedServer locked({{SendBytes("HTTP/1.0 401 Unauthorized\r\n\r\n")}});
+  ASSERT_TRUE(http_.Head(LocalUrl(locked.port(), "/locked.zip")).ok);
+  EXPECT_EQ(http_.ReplyNumber, 401);
+  EXPECT_EQ(events_.Count("Failure2"), 1);
+  EXPECT_EQ(events_.Count("AuthenticationNeeded"), 1);
 }
 
 TEST_F(KestHttp, FollowsRedirectionsToAnotherPortAndToABareName) {
-  ScriptedServer second({{SendBytes("HTTP/1.0 302 Found\r\nLocation: z.zip\r\n\r\n")},
-                         {SendBytes(kOkReply)}});
+  ScriptedServer second(
+      {{SendBytes("HTTP/1.0 302 Found\r\nLocation: z.zip\r\n\r\n")}, {SendBytes(kOkReply)}});
   ScriptedServer first({{SendBytes("HTTP/1.0 302 Found\r\nSet-Cookie: id=9\r\nLocation: " +
                                    LocalUrl(second.port(), "/y") + "\r\n\r\nmoved")}});
   ASSERT_TRUE(http_.Get(LocalUrl(first.port(), "/x")).ok);
   EXPECT_EQ(first.connections(), 1);
   ASSERT_EQ(second.requests().size(), 2u);
-  EXPECT_EQ(second.requests()[0],
-            "GET /y HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept + "Cookie: id=9\r\n" + kContentType + "\r\n");
+  EXPECT_EQ(second.requests()[0], "GET /y HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAccept +
+                                      "Cookie: id=9\r\n" + kContentType + "\r\n");
   // A Location without any "/" names a file at the root of the current host.
   EXPECT_EQ(second.requests()[1].substr(0, 24), "GET /z.zip HTTP/1.0\r\nHos");
   EXPECT_EQ(http_.Url, LocalUrl(second.port(), "/z.zip"));
@@ -277,7 +285,9 @@ TEST_F(KestHttp, AServerThatStopsSendingTimesOutButOneThatDripsDoesNot) {
   ServerScript drip = {SendBytes(header)};
   testing_support::AppendDrip(drip, std::string(800, 'd'), 100, 150);  // 1.2 s in all
   const Case cases[] = {
-      {"stops", {SendBytes(header + std::string(1000, 's')), PauseFor(2000), SendBytes("late")}, false},
+      {"stops",
+       {SendBytes(header + std::string(1000, 's')), PauseFor(2000), SendBytes("late")},
+       false},
       {"drips", drip, true},
   };
   for (const Case& c : cases) {
@@ -288,7 +298,10 @@ TEST_F(KestHttp, AServerThatStopsSendingTimesOutButOneThatDripsDoesNot) {
     http.TimeOut = 400;
     http.InputFileMode = true;
     http.Body = dir_ / "body.bin";
+    int pumps = 0;
+    http.SetMessagePump([&] { ++pumps; });
     const SockResult result = http.Get(LocalUrl(server.port(), "/slow.zip"));
+    EXPECT_GT(pumps, 0);  // the host ran while the component waited
     EXPECT_EQ(result.ok, c.ok) << result.error;
     EXPECT_EQ(http.TimedOut, !c.ok);
     if (!c.ok) {
@@ -304,8 +317,8 @@ TEST_F(KestHttp, AServerThatStopsSendingTimesOutButOneThatDripsDoesNot) {
 }
 
 TEST_F(KestHttp, AResetInTheBodyIsAnError) {
-  ScriptedServer server({{SendBytes("HTTP/1.0 200 OK\r\n\r\n" + std::string(5000, 'r')), PauseFor(100),
-                          ResetConnection()}});
+  ScriptedServer server({{SendBytes("HTTP/1.0 200 OK\r\n\r\n" + std::string(5000, 'r')),
+                          PauseFor(100), ResetConnection()}});
   BodyToFile();
   const SockResult result = http_.Get(LocalUrl(server.port(), "/cut.zip"));
   EXPECT_FALSE(result.ok);
@@ -316,7 +329,8 @@ TEST_F(KestHttp, AResetInTheBodyIsAnError) {
 }
 
 TEST_F(KestHttp, AbortFromAHandlerEndsTheRequestAndTheNextOneWorks) {
-  ServerScript slow = {SendBytes("HTTP/1.0 200 OK\r\n\r\nfirst"), PauseFor(3000), SendBytes("rest")};
+  ServerScript slow = {SendBytes("HTTP/1.0 200 OK\r\n\r\nfirst"), PauseFor(3000),
+                       SendBytes("rest")};
   ScriptedServer server({slow, {SendBytes(kOkReply)}});
   events_.on_packet_recvd = [&] { http_.Abort(); };
   const SockResult aborted = http_.Get(LocalUrl(server.port(), "/a.zip"));
@@ -357,7 +371,8 @@ TEST_F(KestHttp, AnUnknownHostCanBeReplacedOnce) {
   EXPECT_EQ(events_.Count("InvalidHost"), 1);
   EXPECT_EQ(events_.Count("HostResolved"), 0);
   // The Host line was composed before the handler ran.
-  EXPECT_EQ(server.requests()[0].substr(0, 47), "GET /a.zip HTTP/1.0\r\nHost: models.invalid\r\nAcce");
+  EXPECT_EQ(server.requests()[0].substr(0, 47),
+            "GET /a.zip HTTP/1.0\r\nHost: models.invalid\r\nAcce");
 }
 
 TEST_F(KestHttp, OversizedReplyHeadersEndTheRequest) {
@@ -367,7 +382,8 @@ TEST_F(KestHttp, OversizedReplyHeadersEndTheRequest) {
     const char* error;
   };
   std::string many_lines = "HTTP/1.0 200 OK\r\n";
-  while (many_lines.size() <= http::kMaxReplyHeaderBytes) many_lines += "X-Pad: " + std::string(60000, 'p') + "\r\n";
+  while (many_lines.size() <= http::kMaxReplyHeaderBytes)
+    many_lines += "X-Pad: " + std::string(60000, 'p') + "\r\n";
   const Case cases[] = {
       {"one long line", "HTTP/1.0 200 OK\r\nX-Long: " + std::string(70000, 'l') + "\r\n\r\n",
        "Socket readln line longer than 65536 bytes"},
@@ -425,8 +441,8 @@ TEST_F(KestHttp, DownloadsAFileFromARealServer) {
   testing_support::WriteFile(site / "tree.zip", archive);
   const int port = testing_support::FreeLoopbackPort();
   const std::string port_text = std::to_string(port);
-  std::vector<std::string> args = {"python3", "-m", "http.server", "--bind", "127.0.0.1",
-                                   port_text, "--directory", site.path()};
+  std::vector<std::string> args = {"python3",   "-m",      "http.server", "--bind",
+                                   "127.0.0.1", port_text, "--directory", site.path()};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -451,7 +467,8 @@ TEST_F(KestHttp, DownloadsAFileFromARealServer) {
   probe.Disconnect();
 
   BodyToFile();
-  const SockResult result = up ? http_.Get(LocalUrl(port, "/tree.zip")) : SockResult{false, "no server"};
+  const SockResult result =
+      up ? http_.Get(LocalUrl(port, "/tree.zip")) : SockResult{false, "no server"};
   kill(pid, SIGTERM);
   waitpid(pid, nullptr, 0);
   ASSERT_TRUE(result.ok) << result.error;

@@ -16,8 +16,8 @@ using http::TPowersock;
 using testing_support::PauseFor;
 using testing_support::RecordingEvents;
 using testing_support::ScriptedServer;
-using testing_support::ServerScript;
 using testing_support::SendBytes;
+using testing_support::ServerScript;
 
 bool Contains(const std::vector<std::string>& list, const std::string& item) {
   return std::find(list.begin(), list.end(), item) != list.end();
