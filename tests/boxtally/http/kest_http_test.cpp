@@ -283,7 +283,7 @@ TEST_F(KestHttp, AServerThatStopsSendingTimesOutButOneThatDripsDoesNot) {
     bool ok;
   };
   ServerScript drip = {SendBytes(header)};
-  testing_support::AppendDrip(drip, std::string(800, 'd'), 100, 150);  // 1.2 s in all
+  testing_support::AppendDrip(drip, std::string(800, 'd'), 100, 100);  // 0.8 s in all
   const Case cases[] = {
       {"stops",
        {SendBytes(header + std::string(1000, 's')), PauseFor(2000), SendBytes("late")},
@@ -295,7 +295,7 @@ TEST_F(KestHttp, AServerThatStopsSendingTimesOutButOneThatDripsDoesNot) {
     ScriptedServer server({c.script});
     RecordingEvents events;
     TKestHTTP http(&events);
-    http.TimeOut = 400;
+    http.TimeOut = 600;
     http.InputFileMode = true;
     http.Body = dir_ / "body.bin";
     int pumps = 0;
