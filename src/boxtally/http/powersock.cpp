@@ -15,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -36,6 +37,9 @@ std::int64_t NowMs() {
 }
 
 SockResult Fail(std::string text) { return SockResult{false, std::move(text)}; }
+
+// Between LookUp and Connect only: a failed lookup may still be handled by OnInvalidHost.
+constexpr char kLookupFailed[] = "Host Lookup Failed";
 
 // Names under .invalid never resolve (RFC 6761): they are answered here, without asking a name
 // server, as the empty name is.
@@ -70,6 +74,31 @@ struct TPowersock::Lookup {
     lengths.push_back(length);
   }
 };
+
+// Runs getaddrinfo() on a thread of its own, which holds `job` until it is done.
+void TPowersock::StartLookupThread(const std::shared_ptr<Lookup>& job, const std::string& name) {
+  std::thread([job, name] {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    const int saved_errno = errno;
+    std::lock_guard<std::mutex> lock(job->mutex);
+    if (rc != 0) {
+      job->error = WinsockErrorFromLookup(rc, saved_errno);
+    } else {
+      for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        if (a->ai_family == AF_INET || a->ai_family == AF_INET6)
+          job->Add(a->ai_addr, a->ai_addrlen);
+      }
+      if (job->addresses.empty()) job->error = 11004;
+      freeaddrinfo(found);
+    }
+    job->done = true;
+    job->finished.notify_all();
+  }).detach();
+}
 
 TPowersock::TPowersock(SocketEvents* events)
     : events_(events != nullptr ? events : &NoEvents()), buffer_(new char[kReceiveBufferSize]) {
@@ -180,27 +209,12 @@ SockResult TPowersock::LookUp(const std::string& name, std::shared_ptr<Lookup>& 
     job->done = true;
     job->error = kHostNotFound;
   } else {
-    std::thread([job, name] {
-      addrinfo hints{};
-      hints.ai_family = AF_UNSPEC;
-      hints.ai_socktype = SOCK_STREAM;
-      addrinfo* found = nullptr;
-      const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &found);
-      const int saved_errno = errno;
-      std::lock_guard<std::mutex> lock(job->mutex);
-      if (rc != 0) {
-        job->error = WinsockErrorFromLookup(rc, saved_errno);
-      } else {
-        for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-          if (a->ai_family == AF_INET || a->ai_family == AF_INET6)
-            job->Add(a->ai_addr, a->ai_addrlen);
-        }
-        if (job->addresses.empty()) job->error = 11004;
-        freeaddrinfo(found);
-      }
+    try {
+      StartLookupThread(job, name);
+    } catch (const std::system_error&) {  // no thread to be had: the lookup fails
       job->done = true;
-      job->finished.notify_all();
-    }).detach();
+      job->error = 10055;
+    }
   }
 
   StartTimer();
@@ -223,7 +237,7 @@ SockResult TPowersock::LookUp(const std::string& name, std::shared_ptr<Lookup>& 
   StopTimer();
   if (job->error != 0) {
     LastErrorNo = job->error;
-    return Fail("Host Lookup Failed");
+    return Fail(kLookupFailed);
   }
   events_->OnHostResolved();
   return {};
@@ -239,7 +253,7 @@ SockResult TPowersock::Connect() {
   for (;;) {
     SockResult looked_up = LookUp(through_proxy ? Proxy : Host, job);
     if (looked_up.ok) break;
-    if (looked_up.error != "Host Lookup Failed") return looked_up;
+    if (looked_up.error != kLookupFailed) return looked_up;
     if (asked_for_host) return Fail("Null Remote Address");
     asked_for_host = true;
     bool handled = false;

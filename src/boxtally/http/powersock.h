@@ -109,6 +109,7 @@ class TPowersock {
   enum class Wait { kReady, kCanceled };
   struct Lookup;
 
+  static void StartLookupThread(const std::shared_ptr<Lookup>& job, const std::string& name);
   SockResult LookUp(const std::string& name, std::shared_ptr<Lookup>& job);
   SockResult ConnectTo(const std::shared_ptr<Lookup>& addresses, int port);
   SockResult SocketError(int errno_value);  // stores LastErrorNo, returns the error text
