@@ -1,0 +1,95 @@
+// TKestHTTP: the HTTP/1.0 client on the socket base. One request per connection: parse the URL,
+// compose the header lines, connect, send, read the reply header and the body until the server
+// closes, judge the reply, disconnect; redirections are followed up to a bound. Get and Head are
+// the requests this system needs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "boxtally/http/http_message.h"
+#include "boxtally/http/powersock.h"
+
+namespace http {
+
+inline constexpr int kMaxRequestRepeats = 10;  // requests sent again after the first one
+inline constexpr std::size_t kMaxReplyHeaderBytes = 1048576;  // bytes of one reply header
+inline constexpr std::int64_t kMaxBodyTextBytes = 64 << 20;   // body kept as text, not in a file
+
+// The command kind passed to OnSuccess and OnFailure; the numbers are fixed.
+enum CmdType : int {
+  kCmdGet = 0,
+  kCmdOptions = 1,
+  kCmdHead = 2,
+  kCmdPost = 3,
+  kCmdPut = 4,
+  kCmdPatch = 5,
+  kCmdCopy = 6,
+  kCmdMove = 7,
+  kCmdDelete = 8,
+  kCmdLink = 9,
+  kCmdUnLink = 10,
+  kCmdTrace = 11,
+  kCmdWrapped = 12,
+};
+
+// The socket events plus the request's own. Every handler does nothing unless overridden.
+class HttpEvents : public SocketEvents {
+ public:
+  // The header lines are composed: changes to SendHeader made here are sent with this request,
+  // changes to HeaderInfo take effect from the next one.
+  virtual void OnAboutToSend() {}
+  virtual void OnSuccess(CmdType cmd) { (void)cmd; }  // a reply number below 299
+  virtual void OnFailure(CmdType cmd) { (void)cmd; }  // a reply number of 400 or more
+  // A reply from 300 to 398; setting `handled` ends the request with that reply.
+  virtual void OnRedirect(bool& handled) { (void)handled; }
+  virtual void OnAuthenticationNeeded() {}  // a 401 reply
+};
+
+class TKestHTTP : public TPowersock {
+ public:
+  // `events` may be nullptr (no handlers); it must outlive the component.
+  explicit TKestHTTP(HttpEvents* events = nullptr);
+
+  // Properties.
+  std::string Header = "Head.txt";   // OutputFileMode: the reply header's file; else its text
+  std::string Body = "Default.htm";  // InputFileMode: the reply body's file; else its text
+  bool InputFileMode = false;
+  bool OutputFileMode = false;
+  THeaderInfo HeaderInfo;
+  std::vector<std::string> SendHeader;  // the request's header lines, in sending order
+
+  // Results of the last request.
+  std::int16_t ReplyNumber = 0;  // 0 once a request is sent, then the reply's status code
+  std::int64_t BytesTotal = 0;   // the reply's Content-Length, 0 when absent
+  std::string Location;          // the reply's Location value, at most kMaxReplyField characters
+  std::string ReceivedCookie;    // the reply's Set-Cookie value, at most kMaxReplyField characters
+  CmdType Command = kCmdGet;     // the kind of the current request
+  std::string Url;               // the current URL; a redirection replaces it
+  std::string RequestPath;
+
+  // SetHeaderValue on SendHeader (see http_message.h).
+  void SetHeaderValue(std::string_view name, std::string_view value);
+
+  // The requests. On return either an error was raised (ok false, with its text: "Empty URL",
+  // "HTTP Secure Socket is not supported", "Too many redirections", an error of the socket base
+  // or of the reply header), or a reply was read: ReplyNumber, Header and Body tell which.
+  SockResult Get(const std::string& url);
+  SockResult Head(const std::string& url);
+
+  // Also keeps a request from being sent again after a redirection.
+  void Abort() override;
+
+ private:
+  SockResult RequestLoop(std::string_view method_word);
+  SockResult Exchange();
+  SockResult ReadReplyHeader();
+
+  HttpEvents* http_events_;
+  bool abort_request_ = false;
+};
+
+}  // namespace http

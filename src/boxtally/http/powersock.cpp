@@ -1,0 +1,497 @@
+#include "boxtally/http/powersock.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "boxtally/http/socket_errors.h"
+
+namespace http {
+namespace {
+
+SocketEvents& NoEvents() {
+  static SocketEvents none;
+  return none;
+}
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+SockResult Fail(std::string text) { return SockResult{false, std::move(text)}; }
+
+// Between LookUp and Connect only: a failed lookup may still be handled by OnInvalidHost.
+constexpr char kLookupFailed[] = "Host Lookup Failed";
+
+// Names under .invalid never resolve (RFC 6761): they are answered here, without asking a name
+// server, as the empty name is.
+bool NeverResolves(const std::string& name) {
+  if (name.empty()) return true;
+  constexpr std::string_view kInvalid = "invalid";
+  std::string lower(name);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  while (!lower.empty() && lower.back() == '.') lower.pop_back();
+  if (lower == kInvalid) return true;
+  return lower.size() > kInvalid.size() &&
+         lower.compare(lower.size() - kInvalid.size(), kInvalid.size(), kInvalid) == 0 &&
+         lower[lower.size() - kInvalid.size() - 1] == '.';
+}
+
+}  // namespace
+
+// A host lookup shared by the waiting caller and the thread that runs getaddrinfo(): whichever
+// lets go last frees it, so a lookup that outlives its time-out finishes harmlessly.
+struct TPowersock::Lookup {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  int error = 0;  // Windows Sockets number of a failed lookup
+  std::vector<sockaddr_storage> addresses;
+  std::vector<socklen_t> lengths;
+
+  void Add(const sockaddr* address, socklen_t length) {
+    sockaddr_storage storage{};
+    std::memcpy(&storage, address, std::min<std::size_t>(length, sizeof storage));
+    addresses.push_back(storage);
+    lengths.push_back(length);
+  }
+};
+
+// Runs getaddrinfo() on a thread of its own, which holds `job` until it is done.
+void TPowersock::StartLookupThread(const std::shared_ptr<Lookup>& job, const std::string& name) {
+  std::thread([job, name] {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &found);
+    const int saved_errno = errno;
+    std::lock_guard<std::mutex> lock(job->mutex);
+    if (rc != 0) {
+      job->error = WinsockErrorFromLookup(rc, saved_errno);
+    } else {
+      for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        if (a->ai_family == AF_INET || a->ai_family == AF_INET6)
+          job->Add(a->ai_addr, a->ai_addrlen);
+      }
+      if (job->addresses.empty()) job->error = 11004;
+      freeaddrinfo(found);
+    }
+    job->done = true;
+    job->finished.notify_all();
+  }).detach();
+}
+
+TPowersock::TPowersock(SocketEvents* events)
+    : events_(events != nullptr ? events : &NoEvents()), buffer_(new char[kReceiveBufferSize]) {
+  Report(kStatusTrace, "Create");
+}
+
+TPowersock::~TPowersock() {
+  Report(kStatusTrace, "Destroy");
+  canceled_ = true;
+  CloseSocket();
+}
+
+void TPowersock::SetMessagePump(std::function<void()> process_messages) {
+  process_messages_ = std::move(process_messages);
+}
+
+void TPowersock::Report(int level, const std::string& text) {
+  if (level <= ReportLevel) events_->OnStatus(text);
+}
+
+void TPowersock::PumpMessages() {
+  last_pump_ms_ = NowMs();
+  if (process_messages_) process_messages_();
+}
+
+void TPowersock::PumpIfDue() {
+  if (NowMs() - last_pump_ms_ >= kPollStepMs) PumpMessages();
+}
+
+void TPowersock::StartTimer() {
+  TimedOut = false;
+  timer_on_ = false;
+  if (TimeOut <= 0) return;
+  deadline_ms_ = NowMs() + TimeOut;
+  timer_on_ = true;
+  Report(kStatusTrace, "Timer On");
+}
+
+void TPowersock::RestartTimer() {
+  if (timer_on_) deadline_ms_ = NowMs() + TimeOut;
+}
+
+void TPowersock::StopTimer() {
+  if (!timer_on_) return;
+  timer_on_ = false;
+  Report(kStatusTrace, "Timer Off");
+}
+
+void TPowersock::CheckTimer() {
+  if (!timer_on_ || NowMs() < deadline_ms_) return;
+  timer_on_ = false;
+  Report(kStatusTrace, "Timer Triggered");
+  TimedOut = true;
+  Report(kStatusTrace, "Canceling");
+  canceled_ = true;
+}
+
+TPowersock::Wait TPowersock::WaitFor(short poll_events) {
+  for (;;) {
+    PumpMessages();
+    CheckTimer();
+    if (canceled_) return Wait::kCanceled;
+    pollfd entry{fd_, poll_events, 0};
+    const int n = poll(&entry, 1, kPollStepMs);
+    if (n > 0) return Wait::kReady;
+    // A failed poll() leaves the verdict to the socket call that follows.
+    if (n < 0 && errno != EINTR) return Wait::kReady;
+  }
+}
+
+SockResult TPowersock::SocketError(int errno_value) {
+  Report(kStatusTrace, "Getting LastError Number");
+  LastErrorNo = WinsockErrorFromErrno(errno_value);
+  Report(kStatusTrace, "Looking Up Error Message");
+  return Fail(SocketErrorText(LastErrorNo));
+}
+
+SockResult TPowersock::Canceled(const char* text) {
+  StopTimer();
+  canceled_ = false;  // the component can be used again
+  return Fail(text);
+}
+
+void TPowersock::CloseSocket() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+  connected_ = false;
+}
+
+void TPowersock::Abort() {
+  Report(kStatusTrace, "Abort");
+  canceled_ = true;
+}
+
+SockResult TPowersock::LookUp(const std::string& name, std::shared_ptr<Lookup>& job) {
+  job = std::make_shared<Lookup>();
+  in_addr dotted{};
+  if (inet_pton(AF_INET, name.c_str(), &dotted) == 1) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr = dotted;
+    job->Add(reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return {};
+  }
+
+  Report(kStatusTrace, "Resolve Host");
+  if (NeverResolves(name)) {
+    job->done = true;
+    job->error = kHostNotFound;
+  } else {
+    try {
+      StartLookupThread(job, name);
+    } catch (const std::system_error&) {  // no thread to be had: the lookup fails
+      job->done = true;
+      job->error = 10055;
+    }
+  }
+
+  StartTimer();
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(job->mutex);
+      if (job->finished.wait_for(lock, std::chrono::milliseconds(kPollStepMs),
+                                 [&] { return job->done; })) {
+        break;
+      }
+    }
+    PumpMessages();
+    CheckTimer();
+    if (canceled_) {
+      const bool timed_out = TimedOut;
+      job.reset();  // the lookup thread finishes on its own and frees what it holds
+      return Canceled(timed_out ? "Host Lookup Timed Out" : "Host Lookup Canceled");
+    }
+  }
+  StopTimer();
+  if (job->error != 0) {
+    LastErrorNo = job->error;
+    return Fail(kLookupFailed);
+  }
+  events_->OnHostResolved();
+  return {};
+}
+
+SockResult TPowersock::Connect() {
+  Report(kStatusTrace, "Connecting");
+  if (connected_) return Fail("Already connected");
+  canceled_ = false;
+  const bool through_proxy = !Proxy.empty();
+  std::shared_ptr<Lookup> job;
+  bool asked_for_host = false;
+  for (;;) {
+    SockResult looked_up = LookUp(through_proxy ? Proxy : Host, job);
+    if (looked_up.ok) break;
+    if (looked_up.error != kLookupFailed) return looked_up;
+    if (asked_for_host) return Fail("Null Remote Address");
+    asked_for_host = true;
+    bool handled = false;
+    events_->OnInvalidHost(handled);
+    if (!handled) return Fail("Null Remote Address");
+  }
+  return ConnectTo(job, through_proxy ? ProxyPort : Port);
+}
+
+SockResult TPowersock::ConnectTo(const std::shared_ptr<Lookup>& addresses, int port) {
+  bool canceled = false;
+  StartTimer();
+  const bool port_fits = port >= 0 && port <= 65535;
+  int error = port_fits ? 0 : EADDRNOTAVAIL;
+  // Every address of the name is tried in turn (a name may give IPv6 and IPv4 addresses, and
+  // the server may listen on one of them only), within one time-out.
+  for (std::size_t i = 0; port_fits && i < addresses->addresses.size(); ++i) {
+    sockaddr_storage address = addresses->addresses[i];
+    if (address.ss_family == AF_INET) {
+      reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(static_cast<std::uint16_t>(port));
+    } else {
+      reinterpret_cast<sockaddr_in6*>(&address)->sin6_port =
+          htons(static_cast<std::uint16_t>(port));
+    }
+    fd_ = socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0) {
+      error = errno;
+      continue;
+    }
+    if (connect(fd_, reinterpret_cast<const sockaddr*>(&address), addresses->lengths[i]) == 0) {
+      connected_ = true;
+      break;
+    }
+    if (errno != EINPROGRESS) {
+      error = errno;
+      CloseSocket();
+      continue;
+    }
+    if (WaitFor(POLLOUT) == Wait::kCanceled) {
+      canceled = true;
+      CloseSocket();
+      break;
+    }
+    int so_error = 0;
+    socklen_t length = sizeof so_error;
+    if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &so_error, &length) != 0) so_error = errno;
+    if (so_error == 0) {
+      connected_ = true;
+      break;
+    }
+    error = so_error;
+    CloseSocket();
+  }
+  if (connected_) {
+    StopTimer();
+    events_->OnConnect();
+    return {};
+  }
+  StopTimer();
+  if (error != 0) (void)SocketError(error);
+  events_->OnConnectionFailed();
+  const bool timed_out = TimedOut;
+  canceled_ = false;
+  if (timed_out) return Fail("Connection Timed out");
+  if (canceled) return Fail("Connection Canceled");
+  return Fail("Connection Failed");
+}
+
+void TPowersock::Disconnect() {
+  Report(kStatusTrace, "Disconnecting");
+  Report(kStatusInfo, "Request Close Socket");
+  const bool was_connected = connected_;
+  CloseSocket();
+  if (was_connected) events_->OnDisconnect();
+}
+
+SockResult TPowersock::SendAll(std::string_view bytes, bool timed, bool counts_as_file) {
+  if (fd_ < 0 || !connected_) return SocketError(ENOTCONN);
+  if (timed) StartTimer();
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    if (canceled_) return Canceled("Socket send aborted");
+    const ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<std::size_t>(n);
+      if (counts_as_file) {
+        BytesSent += n;
+        events_->OnPacketSent();
+      }
+      PumpIfDue();
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (WaitFor(POLLOUT) == Wait::kCanceled) return Canceled("Socket send aborted");
+      continue;
+    }
+    const int error = errno;
+    StopTimer();
+    return SocketError(error);
+  }
+  if (timed) StopTimer();
+  return {};
+}
+
+SockResult TPowersock::Write(std::string_view text) {
+  Report(kStatusTrace, "Write");
+  Report(kStatusInfo, "Sending Buffer");
+  return SendAll(text, true, false);
+}
+
+SockResult TPowersock::Writeln(std::string_view text) {
+  Report(kStatusTrace, "Writeln");
+  Report(kStatusInfo, "Sending Buffer");
+  std::string line(text);
+  line += "\r\n";
+  return SendAll(line, true, false);
+}
+
+SockResult TPowersock::SendFile(const std::string& path) {
+  Report(kStatusTrace, "SendFile");
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return Fail("Cannot open " + path);
+  SockResult result;
+  for (;;) {
+    const std::size_t n = std::fread(buffer_.get(), 1, kReceiveBufferSize, file);
+    if (n > 0) {
+      result = SendAll(std::string_view(buffer_.get(), n), false, true);
+      if (!result.ok) break;
+    }
+    if (n < kReceiveBufferSize) {
+      if (std::ferror(file)) result = Fail("Cannot read " + path);
+      break;
+    }
+  }
+  std::fclose(file);
+  return result;
+}
+
+SockResult TPowersock::ReadLn(std::string& line) {
+  Report(kStatusTrace, "ReadLn");
+  line.clear();
+  if (fd_ < 0) return {};
+  StartTimer();
+  for (;;) {
+    if (canceled_) return Canceled("Socket readln aborted");
+    const std::size_t room = kMaxLineBytes - line.size();
+    if (room == 0) {
+      StopTimer();
+      return Fail("Socket readln line longer than 65536 bytes");
+    }
+    // Look without taking, then take exactly the bytes up to the line feed: what follows stays
+    // in the socket for the next read.
+    const ssize_t seen = recv(fd_, buffer_.get(), std::min(room, kReceiveBufferSize), MSG_PEEK);
+    if (seen > 0) {
+      const char* feed = static_cast<const char*>(std::memchr(buffer_.get(), '\n', seen));
+      const std::size_t take =
+          feed != nullptr ? static_cast<std::size_t>(feed - buffer_.get()) + 1 : seen;
+      const ssize_t taken = recv(fd_, buffer_.get(), take, 0);
+      if (taken > 0) line.append(buffer_.get(), static_cast<std::size_t>(taken));
+      if (feed != nullptr && taken == static_cast<ssize_t>(take)) break;
+      continue;
+    }
+    if (seen == 0) break;  // closed by the server: the read ends with what it has
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (WaitFor(POLLIN) == Wait::kCanceled) return Canceled("Socket readln aborted");
+      Report(kStatusTrace, "Data Available");
+      continue;
+    }
+    if (errno == ENOTCONN) break;
+    const int error = errno;
+    StopTimer();
+    return SocketError(error);
+  }
+  StopTimer();
+  return {};
+}
+
+SockResult TPowersock::Capture(std::FILE* file, const std::string& path, std::string* text,
+                               std::int64_t limit) {
+  BytesRecvd = 0;
+  if (fd_ < 0) return {};
+  StartTimer();
+  for (;;) {
+    if (canceled_) return Canceled("Socket capture aborted");
+    std::size_t want = kReceiveBufferSize;
+    if (text != nullptr && limit >= 0) {
+      const std::int64_t room = limit - static_cast<std::int64_t>(text->size());
+      if (room <= 0) break;
+      want = static_cast<std::size_t>(std::min<std::int64_t>(room, kReceiveBufferSize));
+    }
+    const ssize_t n = recv(fd_, buffer_.get(), want, 0);
+    if (n > 0) {
+      const std::size_t size = static_cast<std::size_t>(n);
+      if (file != nullptr && std::fwrite(buffer_.get(), 1, size, file) != size) {
+        StopTimer();
+        return Fail("Cannot write " + path);
+      }
+      if (text != nullptr) text->append(buffer_.get(), size);
+      BytesRecvd += n;
+      RestartTimer();
+      events_->OnPacketRecvd();
+      PumpIfDue();
+      continue;
+    }
+    if (n == 0) break;  // the server closed the connection: the capture is complete
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (WaitFor(POLLIN) == Wait::kCanceled) return Canceled("Socket capture aborted");
+      Report(kStatusTrace, "Data Available");
+      continue;
+    }
+    if (errno == ENOTCONN) break;
+    const int error = errno;
+    StopTimer();
+    return SocketError(error);
+  }
+  StopTimer();
+  return {};
+}
+
+SockResult TPowersock::CaptureFile(const std::string& path) {
+  Report(kStatusTrace, "CaptureFile");
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    BytesRecvd = 0;
+    return Fail("Cannot create " + path);
+  }
+  SockResult result = Capture(file, path, nullptr, -1);
+  if (std::fclose(file) != 0 && result.ok) result = Fail("Cannot write " + path);
+  return result;
+}
+
+SockResult TPowersock::CaptureString(std::string& text, std::int64_t limit) {
+  Report(kStatusTrace, "Capture String");
+  text.clear();
+  return Capture(nullptr, std::string(), &text, limit);
+}
+
+}  // namespace http

@@ -1,0 +1,140 @@
+// TPowersock: the socket base of the HTTP client. Host lookup, connection, sending, reading of
+// lines and of everything up to the end of a connection, time-outs, cancellation and status
+// reports. Every operation is synchronous: it returns when its step is done or has failed. While
+// it waits it polls the socket in short steps and lets the host process its pending messages in
+// between, so a window stays responsive; events are delivered on the calling thread, and an
+// event handler (or the host's message processing) may call Abort.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace http {
+
+inline constexpr int kPollStepMs = 20;                    // longest wait between two message rounds
+inline constexpr std::size_t kReceiveBufferSize = 65536;  // bytes taken by one receive
+inline constexpr std::size_t kMaxLineBytes = 65536;  // bytes of one ReadLn line, line feed included
+
+// Status levels: a report reaches OnStatus when its level is not above ReportLevel.
+inline constexpr int kStatusTransaction = 2;
+inline constexpr int kStatusInfo = 4;
+inline constexpr int kStatusTrace = 8;
+
+// The outcome of an operation: either done, or an error raised with its text.
+struct [[nodiscard]] SockResult {
+  bool ok = true;
+  std::string error;  // the raised error's text when !ok
+};
+
+// The component's events. Every handler does nothing unless overridden.
+class SocketEvents {
+ public:
+  virtual ~SocketEvents() = default;
+  virtual void OnConnect() {}
+  virtual void OnDisconnect() {}
+  virtual void OnHostResolved() {}
+  // Raised once per Connect when the host name cannot be found; a handler that sets Host to
+  // another name or address and sets `handled` makes Connect look that one up.
+  virtual void OnInvalidHost(bool& handled) { (void)handled; }
+  virtual void OnStatus(const std::string& status) { (void)status; }
+  virtual void OnConnectionFailed() {}
+  virtual void OnPacketRecvd() {}
+  virtual void OnPacketSent() {}
+};
+
+class TPowersock {
+ public:
+  // `events` may be nullptr (no handlers); it must outlive the component.
+  explicit TPowersock(SocketEvents* events = nullptr);
+  virtual ~TPowersock();
+  TPowersock(const TPowersock&) = delete;
+  TPowersock& operator=(const TPowersock&) = delete;
+
+  // Called between poll steps, at most kPollStepMs apart: the window processes its messages
+  // here, a terminal checks for Ctrl-C. Empty: nothing is called.
+  void SetMessagePump(std::function<void()> process_messages);
+
+  // Properties.
+  std::string Host;  // host name or dotted address of the server
+  int Port = 0;      // server port
+  int TimeOut = 0;   // milliseconds of every waiting step; 0: no time-out
+  int ReportLevel = 0;
+  std::string Proxy;  // when set, the connection goes to Proxy and ProxyPort instead
+  int ProxyPort = 0;
+
+  // Results.
+  int LastErrorNo = 0;          // the last socket error, Windows Sockets numbering
+  bool TimedOut = false;        // the time-out expired in the current (or last) waiting step
+  std::int64_t BytesRecvd = 0;  // bytes received by the last capture
+  std::int64_t BytesSent = 0;   // bytes sent from files since the component was made
+
+  // Looks up the server (Proxy when set, else Host) and connects to it. A dotted IPv4 address
+  // is used as it is; a name is looked up on another thread while this one waits. Errors:
+  // "Already connected", "Null Remote Address", "Host Lookup Timed Out", "Host Lookup
+  // Canceled", "Connection Timed out", "Connection Canceled", "Connection Failed".
+  virtual SockResult Connect();
+  // Closes the connection; OnDisconnect fires when one was open. Never fails.
+  virtual void Disconnect();
+  // Cancels the waiting step in progress (or the next one): it ends with its error.
+  virtual void Abort();
+
+  // Send a text (Writeln adds CR LF). Errors: "Socket send aborted", or a socket error text.
+  SockResult Write(std::string_view text);
+  SockResult Writeln(std::string_view text);
+  // The next line received, up to and including its line feed; what is left of the last line
+  // (or the empty text) once the server has closed the connection. A line that has no line feed
+  // within kMaxLineBytes fails with "Socket readln line longer than 65536 bytes".
+  SockResult ReadLn(std::string& line);
+  // Sends a file's content; raises OnPacketSent and grows BytesSent per piece sent.
+  SockResult SendFile(const std::string& path);
+  // Receive everything until the server closes the connection, into a file created anew or
+  // into `text` (at most `limit` bytes when limit >= 0). Error on time-out or Abort: "Socket
+  // capture aborted". Every received chunk raises OnPacketRecvd and restarts the time-out.
+  SockResult CaptureFile(const std::string& path);
+  SockResult CaptureString(std::string& text, std::int64_t limit);
+
+  bool Connected() const { return connected_; }
+
+ protected:
+  // Passes `text` to OnStatus when `level` is not above ReportLevel.
+  void Report(int level, const std::string& text);
+  SocketEvents& Events() { return *events_; }
+
+ private:
+  enum class Wait { kReady, kCanceled };
+  struct Lookup;
+
+  static void StartLookupThread(const std::shared_ptr<Lookup>& job, const std::string& name);
+  SockResult LookUp(const std::string& name, std::shared_ptr<Lookup>& job);
+  SockResult ConnectTo(const std::shared_ptr<Lookup>& addresses, int port);
+  SockResult SocketError(int errno_value);  // stores LastErrorNo, returns the error text
+  SockResult Canceled(const char* text);    // clears the canceled flag, returns the error
+  SockResult SendAll(std::string_view bytes, bool timed, bool counts_as_file);
+  SockResult Capture(std::FILE* file, const std::string& path, std::string* text,
+                     std::int64_t limit);
+  Wait WaitFor(short poll_events);
+  void PumpMessages();
+  void PumpIfDue();  // pumps when the last round is kPollStepMs or more ago
+  void StartTimer();
+  void RestartTimer();
+  void StopTimer();
+  void CheckTimer();  // on expiry: "Timer Triggered", TimedOut, and the step is canceled
+  void CloseSocket();
+
+  SocketEvents* events_;
+  std::function<void()> process_messages_;
+  int fd_ = -1;
+  bool connected_ = false;
+  bool canceled_ = false;
+  bool timer_on_ = false;
+  std::int64_t deadline_ms_ = 0;    // steady clock, milliseconds
+  std::int64_t last_pump_ms_ = 0;   // steady clock, milliseconds
+  std::unique_ptr<char[]> buffer_;  // the kReceiveBufferSize receive buffer
+};
+
+}  // namespace http
