@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "platform/file_search.h"
-#include "platform/paths.h"
 #include "platform/text_file.h"
 
 namespace ui {
@@ -59,7 +58,6 @@ bool WriteTemporaryFormat(const std::string& path, const std::string& template_t
   ok = std::fclose(file->file) == 0 && ok;
   file->file = nullptr;
   platform::CloseTextFile(file);
-  if (!ok) platform::RemoveFile(path);
   return ok;
 }
 

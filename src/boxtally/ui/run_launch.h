@@ -35,7 +35,7 @@ RunArguments BuildRunArguments(const RunInputs& inputs);
 
 // Writes the template text as the temporary format file, CR LF line ends, every line ended (the
 // registry writer drops a last line without its line end). False when it cannot be written whole;
-// a partly written file is removed.
+// the caller removes the file after the run either way.
 bool WriteTemporaryFormat(const std::string& path, const std::string& template_text);
 
 // The models text for the names chosen in the models dialog (full paths, in the dialog's order).
