@@ -38,6 +38,7 @@ constexpr int kStatusPanel0Width = 150;  // pixels: the HTTP events
 constexpr int kStatusPanel1Width = 50;   // pixels at least: the run's progress, stretched
 constexpr int kRunButtonWidth = 129;     // pixels at least
 constexpr int kTemplateBoxHeight = 69;   // pixels at least
+constexpr int kTemplateBoxSlack = 24;    // pixels: frame, margins and the text cursor
 constexpr int kRunButtonHeight = 73;
 constexpr double kRunButtonFontScale = 1.6;  // the run button's font against the window's
 constexpr int kDesignWidth = 598;            // pixels: the window's first size at least
@@ -176,6 +177,9 @@ void TForm1::CreateControls() {
   MyInput->setTabChangesFocus(false);  // a tab is part of a template
   MyInput->setLineWrapMode(QPlainTextEdit::NoWrap);
   MyInput->setMinimumHeight(kTemplateBoxHeight);
+  // Wide enough for the default template, so a first start shows it whole.
+  MyInput->setMinimumWidth(MyInput->fontMetrics().horizontalAdvance(Tr(kDefaultTemplate)) +
+                           kTemplateBoxSlack);
   Label5 = label("Label5", texts::kLabel5);
   PassEdit = edit("PassEdit", "", texts::kHintPassEdit);
   PassEdit->setEchoMode(QLineEdit::Password);
