@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build demo test bench fuzz clean
+.PHONY: all deps configure build demo test bench fuzz screenshot clean
 
 all: build
 
@@ -27,6 +27,9 @@ bench:
 	@cmake -S . -B $(BUILD)-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBOXTALLY_BENCH=ON -DBOXTALLY_TESTS=OFF >/dev/null
 	@cmake --build $(BUILD)-bench -j $(JOBS)
 	@bash bench/run $(BUILD)-bench/bin
+
+screenshot: build
+	@bash scripts/screenshot $(BUILD)
 
 fuzz: deps
 	@bash fuzz/run

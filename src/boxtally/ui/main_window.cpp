@@ -1,0 +1,604 @@
+#include "boxtally/ui/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
+#include <clocale>
+#include <exception>
+#include <utility>
+#include <vector>
+
+#include "boxtally/driver/batch_main.h"
+#include "boxtally/ui/run_launch.h"
+#include "boxtally/ui/window_texts.h"
+#include "platform/paths.h"
+
+namespace ui {
+
+namespace {
+
+constexpr int kStatusPanel0Width = 150;  // pixels: the HTTP events
+constexpr int kStatusPanel1Width = 50;   // pixels at least: the run's progress, stretched
+constexpr int kRunButtonWidth = 129;     // pixels at least
+constexpr int kTemplateBoxHeight = 69;   // pixels at least
+constexpr int kTemplateBoxSlack = 24;    // pixels: frame, margins and the text cursor
+constexpr int kRunButtonHeight = 73;
+constexpr double kRunButtonFontScale = 1.6;  // the run button's font against the window's
+constexpr int kDesignWidth = 598;            // pixels: the window's first size at least
+constexpr int kDesignHeight = 388;
+// The models dialog's filters, counted from 1 as the handlers do.
+constexpr int kZipFilter = 3;
+constexpr int kListFilter = 5;
+
+QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
+QString FromStd(const std::string& text) { return QString::fromStdString(text); }
+std::string ToStd(const QString& text) { return text.toStdString(); }
+
+// "description|pattern|description|pattern" to the descriptions, which already end in their
+// patterns in parentheses, the form the file dialog reads.
+QStringList NameFilters(const char* filter) {
+  const QStringList parts = Tr(filter).split('|');
+  QStringList names;
+  for (int i = 0; i + 1 < parts.size(); i += 2) names << parts[i];
+  return names;
+}
+
+template <typename W>
+W* Named(W* widget, const char* name, const char* hint = nullptr) {
+  widget->setObjectName(QString::fromLatin1(name));
+  if (hint != nullptr) {
+    widget->setToolTip(Tr(hint));
+    widget->setToolTipDuration(kHintShowMs);
+  }
+  return widget;
+}
+
+// The dialog's "file name" box: shown in the dialog and kept, so the tests can read it.
+void SetDialogFileName(QFileDialog& dialog, const QString& name) {
+  dialog.setProperty("fileName", name);
+  dialog.selectFile(name);
+}
+
+void SelectFilter(QFileDialog& dialog, int index_from_1) {
+  const QStringList filters = dialog.nameFilters();
+  if (index_from_1 >= 1 && index_from_1 <= filters.size()) {
+    dialog.selectNameFilter(filters[index_from_1 - 1]);
+  }
+}
+
+QHBoxLayout* Row(std::initializer_list<QWidget*> widgets, int stretch_index) {
+  auto* row = new QHBoxLayout;
+  int i = 0;
+  for (QWidget* w : widgets) row->addWidget(w, i++ == stretch_index ? 1 : 0);
+  return row;
+}
+
+QFrame* Framed(QLayout* layout, const char* name) {
+  auto* frame = new QFrame;
+  frame->setObjectName(QString::fromLatin1(name));
+  frame->setFrameShape(QFrame::StyledPanel);
+  frame->setLayout(layout);
+  return frame;
+}
+
+}  // namespace
+
+void PrepareApplication(QApplication& app) {
+  std::setlocale(LC_NUMERIC, "C");
+  app.setApplicationName(QStringLiteral("boxtally"));
+  app.setDesktopFileName(QStringLiteral("boxtally"));
+  app.setWindowIcon(QIcon::fromTheme(QStringLiteral("boxtally")));
+}
+
+TForm1::TForm1(std::string settings_path, QWidget* parent)
+    : QMainWindow(parent), settings_path_(std::move(settings_path)) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(Tr(texts::kWindowCaption));
+  CreateControls();
+  CreateDialogs();
+  LayOutControls();
+  SetTabOrder();
+  resize(minimumSizeHint().expandedTo(QSize(kDesignWidth, kDesignHeight)));
+  ApplySettings(LoadSettings(settings_path_));
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::CreateControls() {
+  auto* central = new QWidget(this);
+  central->setObjectName(QStringLiteral("Form1Client"));
+  setCentralWidget(central);
+  auto check = [central](const char* name, const char* caption, const char* hint) {
+    return Named(new QCheckBox(Tr(caption), central), name, hint);
+  };
+  auto edit = [central](const char* name, const char* text, const char* hint) {
+    return Named(new QLineEdit(Tr(text), central), name, hint);
+  };
+  auto label = [central](const char* name, const char* caption) {
+    return Named(new QLabel(Tr(caption), central), name);
+  };
+  auto button = [central](const char* name, const char* caption, const char* hint) {
+    return Named(new QPushButton(Tr(caption), central), name, hint);
+  };
+
+  GetFromWeb = check("GetFromWeb", texts::kGetFromWeb, texts::kHintGetFromWeb);
+  Label7 = label("Label7", texts::kLabel7);
+  Label2 = label("Label2", texts::kLabel2);
+  UrlEdit = edit("UrlEdit", "", texts::kHintUrlEdit);
+  ReuseWeb = check("ReuseWeb", texts::kReuseWeb, texts::kHintReuseWeb);
+  ItIsThePropfile = check("ItIsThePropfile", texts::kItIsThePropfile, texts::kHintItIsThePropfile);
+  ConnectFix = check("ConnectFix", texts::kConnectFix, texts::kHintConnectFix);
+  UseReferer = check("UseReferer", texts::kUseReferer, texts::kHintUseReferer);
+  Label11 = label("Label11", texts::kLabel11);
+  RefererWorldEdit =
+      edit("RefererWorldEdit", texts::kRefererWorldEdit, texts::kHintRefererWorldEdit);
+  Label3 = label("Label3", texts::kLabel3);
+  UserAgentEdit = edit("UserAgentEdit", kDefaultUserAgent, texts::kHintUserAgentEdit);
+  Label4 = label("Label4", texts::kLabel4);
+  RefererEdit = edit("RefererEdit", kDefaultReferer, texts::kHintRefererEdit);
+  Button2 = button("Button2", texts::kButton2, texts::kHintButton2);
+  Label1 = label("Label1", texts::kLabel1);
+  RwxFileEdit = edit("RwxFileEdit", "*.zip", texts::kHintRwxFileEdit);
+  Button3 = button("Button3", texts::kButton3, texts::kHintButton3);
+  RegFileEdit = edit("RegFileEdit", "registry.txt", texts::kHintRegFileEdit);
+  CheckBox1 = check("CheckBox1", texts::kAppendResult, texts::kHintCheckBox1);
+  Button4 = button("Button4", texts::kButton4, texts::kHintButton4);
+  LogFileEdit = edit("LogFileEdit", "boxtally.log", texts::kHintLogFileEdit);
+  CheckBox2 = check("CheckBox2", texts::kAppendResult, texts::kHintCheckBox2);
+  ErrorsOnly_ = check("ErrorsOnly", texts::kErrorsOnly, texts::kHintErrorsOnly);
+  Button5 = button("Button5", texts::kButton5, texts::kHintButton5);
+  FormatFile = edit("FormatFile", "", texts::kHintFormatFile);
+  CheckBox3 = check("CheckBox3", texts::kCheckBox3, texts::kHintCheckBox3);
+  HandleFacers_ = check("HandleFacers", texts::kHandleFacers, texts::kHintHandleFacers);
+  NonCentered_ = check("NonCentered", texts::kNonCentered, texts::kHintNonCentered);
+  OverSized_ = check("OverSized", texts::kOverSized, texts::kHintOverSized);
+  CobDebug_ = check("CobDebug", texts::kCobDebug, nullptr);
+  Label8 = label("Label8", texts::kLabel8);
+  Label6 = label("Label6", texts::kLabel6);
+  MyInput =
+      Named(new QPlainTextEdit(Tr(kDefaultTemplate), central), "MyInput", texts::kHintMyInput);
+  MyInput->setTabChangesFocus(false);  // a tab is part of a template
+  MyInput->setLineWrapMode(QPlainTextEdit::NoWrap);
+  MyInput->setMinimumHeight(kTemplateBoxHeight);
+  // Wide enough for the default template, so a first start shows it whole.
+  MyInput->setMinimumWidth(MyInput->fontMetrics().horizontalAdvance(Tr(kDefaultTemplate)) +
+                           kTemplateBoxSlack);
+  Label5 = label("Label5", texts::kLabel5);
+  PassEdit = edit("PassEdit", "", texts::kHintPassEdit);
+  PassEdit->setEchoMode(QLineEdit::Password);
+  Button1 = button("Button1", texts::kGenerer, nullptr);
+  QFont big = Button1->font();
+  big.setPointSizeF(big.pointSizeF() * kRunButtonFontScale);
+  Button1->setFont(big);
+  Button1->setMinimumSize(kRunButtonWidth, kRunButtonHeight);
+  Button1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+
+  CheckBox1->setChecked(true);
+  CheckBox2->setChecked(true);
+  ErrorsOnly_->setChecked(true);
+
+  // Hidden until web mode, or never shown: their values come from the settings file.
+  for (QWidget* w : {static_cast<QWidget*>(Label2), static_cast<QWidget*>(UrlEdit),
+                     static_cast<QWidget*>(ReuseWeb), static_cast<QWidget*>(ItIsThePropfile),
+                     static_cast<QWidget*>(ConnectFix), static_cast<QWidget*>(UseReferer),
+                     static_cast<QWidget*>(Label11), static_cast<QWidget*>(RefererWorldEdit),
+                     static_cast<QWidget*>(Label3), static_cast<QWidget*>(UserAgentEdit),
+                     static_cast<QWidget*>(Label4), static_cast<QWidget*>(RefererEdit),
+                     static_cast<QWidget*>(CobDebug_)}) {
+    w->setVisible(false);
+  }
+
+  StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
+  setStatusBar(StatusBar1);
+  for (int i = 0; i < 2; ++i) {
+    status_panels_[i] = new QLabel(StatusBar1);
+    status_panels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+    status_panels_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  }
+  status_panels_[0]->setFixedWidth(kStatusPanel0Width);
+  status_panels_[1]->setMinimumWidth(kStatusPanel1Width);
+  StatusBar1->addWidget(status_panels_[0]);
+  StatusBar1->addWidget(status_panels_[1], 1);
+  run_progress_ = new QProgressBar(StatusBar1);
+  run_progress_->setObjectName(QStringLiteral("RunProgress"));
+  run_progress_->setFormat(QStringLiteral("%v / %m"));
+  run_progress_->setVisible(false);
+  StatusBar1->addPermanentWidget(run_progress_);
+
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+  connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+  connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+  // Toggled, not clicked: a tick set from the settings switches the mode as a click does.
+  connect(GetFromWeb, &QCheckBox::toggled, this, &TForm1::GetFromWebClick);
+  connect(UseReferer, &QCheckBox::clicked, this, &TForm1::UseRefererClick);
+}
+
+void TForm1::CreateDialogs() {
+  OpenDialog1 = Named(new QFileDialog(this, Tr(texts::kOpenDialog1Title)), "OpenDialog1");
+  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+  OpenDialog1->setFileMode(QFileDialog::ExistingFiles);
+  OpenDialog1->setNameFilters(NameFilters(texts::kOpenDialog1Filter));
+  SelectFilter(*OpenDialog1, kZipFilter);
+  SetDialogFileName(*OpenDialog1, QStringLiteral("*.zip"));
+  OpenDialog1->setDefaultSuffix(QStringLiteral("zip"));
+  connect(OpenDialog1, &QFileDialog::filterSelected, this, &TForm1::OpenDialog1TypeChange);
+
+  SaveDialog1 = Named(new QFileDialog(this, Tr(texts::kSaveDialog1Title)), "SaveDialog1");
+  SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+  SaveDialog1->setNameFilters(NameFilters(texts::kSaveDialog1Filter));
+  SetDialogFileName(*SaveDialog1, Tr(texts::kSaveDialog1Name));
+  SaveDialog1->setDefaultSuffix(QStringLiteral("txt"));
+
+  SaveDialog2 = Named(new QFileDialog(this, Tr(texts::kSaveDialog2Title)), "SaveDialog2");
+  SaveDialog2->setAcceptMode(QFileDialog::AcceptSave);
+  SetDialogFileName(*SaveDialog2, Tr(texts::kSaveDialog2Name));
+
+  OpenDialog2 = Named(new QFileDialog(this, Tr(texts::kOpenDialog2Title)), "OpenDialog2");
+  OpenDialog2->setAcceptMode(QFileDialog::AcceptOpen);
+  OpenDialog2->setFileMode(QFileDialog::ExistingFile);
+  SetDialogFileName(*OpenDialog2, Tr(texts::kOpenDialog2Name));
+}
+
+void TForm1::LayOutControls() {
+  auto* top = new QVBoxLayout(centralWidget());
+
+  auto* web_row = Row({GetFromWeb, Label7, Label2, UrlEdit}, 3);
+  web_row->setStretch(1, 1);
+  top->addLayout(web_row);
+  auto* web_options = Row({ReuseWeb, ItIsThePropfile, ConnectFix}, -1);
+  web_options->addStretch(1);
+  top->addLayout(web_options);
+  top->addLayout(Row({Button2, Label1, RwxFileEdit}, 2));
+  top->addWidget(Framed(Row({Button3, RegFileEdit, CheckBox1}, 1), "RegistryFrame"));
+  top->addWidget(Framed(Row({Button4, LogFileEdit, CheckBox2, ErrorsOnly_}, 1), "LogFrame"));
+
+  auto* format_grid = new QGridLayout;
+  auto* format_row = Row({Button5, FormatFile}, 1);
+  format_grid->addLayout(format_row, 0, 0, 1, 2);
+  format_grid->addWidget(CheckBox3, 1, 0);
+  format_grid->addWidget(HandleFacers_, 1, 1);
+  format_grid->addWidget(NonCentered_, 2, 0);
+  format_grid->addWidget(OverSized_, 2, 1);
+  auto* default_label = new QHBoxLayout;
+  default_label->addWidget(Label8);
+  default_label->addWidget(Label6, 1);
+  format_grid->addLayout(default_label, 3, 0, 1, 2);
+  format_grid->addWidget(MyInput, 4, 0, 1, 2);
+  format_grid->setRowStretch(4, 1);
+  format_grid->setColumnStretch(1, 1);
+  auto* format_box = Named(new QGroupBox, "FormatFrame");
+  format_box->setLayout(format_grid);
+
+  auto* right = new QVBoxLayout;
+  right->addWidget(Label5);
+  right->addWidget(PassEdit);
+  right->addSpacing(12);
+  right->addWidget(Button1);
+  right->addStretch(1);
+
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(format_box, 1);
+  bottom->addLayout(right);
+  top->addLayout(bottom, 1);
+
+  // The browse buttons share one width, so the boxes beside them line up.
+  int width = 0;
+  for (QPushButton* b : {Button2, Button3, Button4, Button5}) {
+    width = std::max(width, b->sizeHint().width());
+  }
+  for (QPushButton* b : {Button2, Button3, Button4, Button5}) b->setFixedWidth(width);
+}
+
+void TForm1::SetTabOrder() {
+  // The Part's order first, so a keyboard user types a pattern, tabs through the registry, log
+  // and password boxes and presses the run button; the other controls follow top to bottom.
+  const std::vector<QWidget*> order = {
+      RwxFileEdit, RegFileEdit,   LogFileEdit,     PassEdit,    Button1, GetFromWeb,
+      UrlEdit,     ReuseWeb,      ItIsThePropfile, ConnectFix,  Button2, Button3,
+      CheckBox1,   Button4,       CheckBox2,       ErrorsOnly_, Button5, FormatFile,
+      CheckBox3,   HandleFacers_, NonCentered_,    OverSized_,  MyInput};
+  for (std::size_t i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
+}
+
+void TForm1::ApplySettings(const Settings& s) {
+  move(s.left, s.top);
+  CobDebug_->setChecked(s.cob_debug);
+  RwxFileEdit->setText(FromStd(s.model_path));
+  RegFileEdit->setText(FromStd(s.registry_file));
+  CheckBox1->setChecked(s.append_registry);
+  LogFileEdit->setText(FromStd(s.log_file));
+  CheckBox2->setChecked(s.append_log);
+  FormatFile->setText(FromStd(s.format_file));
+  CheckBox3->setChecked(s.skip_huge_objects);
+  HandleFacers_->setChecked(s.handle_facers);
+  NonCentered_->setChecked(s.non_centered);
+  OverSized_->setChecked(s.over_sized);
+  if (s.from_web) GetFromWeb->setChecked(true);  // false leaves the box and the mode alone
+  ReuseWeb->setChecked(s.reuse_web);
+  ErrorsOnly_->setChecked(s.errors_only);
+  ItIsThePropfile->setChecked(s.it_is_the_propfile);
+  UrlEdit->setText(FromStd(s.url));
+  UseReferer->setChecked(s.use_referer);
+  UserAgentEdit->setText(FromStd(s.user_agent));
+  RefererEdit->setText(FromStd(s.referer));
+  RefererWorldEdit->setText(FromStd(s.referer_world));
+  MyInput->setPlainText(FromStd(s.default_format));
+}
+
+Settings TForm1::CollectSettings() const {
+  Settings s;
+  s.top = y();
+  s.left = x();
+  s.cob_debug = CobDebug_->isChecked();
+  s.model_path = ToStd(RwxFileEdit->text());
+  s.registry_file = ToStd(RegFileEdit->text());
+  s.append_registry = CheckBox1->isChecked();
+  s.log_file = ToStd(LogFileEdit->text());
+  s.append_log = CheckBox2->isChecked();
+  s.format_file = ToStd(FormatFile->text());
+  s.skip_huge_objects = CheckBox3->isChecked();
+  s.handle_facers = HandleFacers_->isChecked();
+  s.non_centered = NonCentered_->isChecked();
+  s.over_sized = OverSized_->isChecked();
+  s.from_web = GetFromWeb->isChecked();
+  s.reuse_web = ReuseWeb->isChecked();
+  s.errors_only = ErrorsOnly_->isChecked();
+  s.it_is_the_propfile = ItIsThePropfile->isChecked();
+  s.use_referer = UseReferer->isChecked();
+  s.url = ToStd(UrlEdit->text());
+  s.user_agent = ToStd(UserAgentEdit->text());
+  s.referer = ToStd(RefererEdit->text());
+  s.referer_world = ToStd(RefererWorldEdit->text());
+  s.default_format = ToStd(MyInput->toPlainText());
+  return s;
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (focus_set_) return;
+  focus_set_ = true;
+  RwxFileEdit->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    // The driver is still on this window's stack: stop after the model in progress, then close.
+    stop_requested_ = true;
+    close_pending_ = true;
+    event->ignore();
+    return;
+  }
+  if (SaveSettings(settings_path_, CollectSettings()) != kSettingsOk) {
+    ShowMessage(Tr(texts::kUnableToWrite).arg(FromStd(settings_path_)));
+  }
+  event->accept();
+}
+
+void TForm1::ShowMessage(const QString& text) {
+  QMessageBox::warning(this, Tr(texts::kMessageTitle), text);
+}
+
+std::optional<QStringList> TForm1::ExecDialog(QFileDialog& dialog) {
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.selectedFiles();
+}
+
+// The controls a run locks, in the order they are disabled and enabled again. The run button,
+// ErrorsOnly (read at every model), ItIsThePropfile and ConnectFix stay usable.
+void TForm1::SetRunControlsEnabled(bool enabled) {
+  const std::vector<QWidget*> locked = {
+      Button2,     Button3,       Button4,      Button5,    MyInput,    CheckBox1,   CheckBox2,
+      CheckBox3,   HandleFacers_, NonCentered_, OverSized_, GetFromWeb, RwxFileEdit, RegFileEdit,
+      LogFileEdit, UrlEdit,       FormatFile,   ReuseWeb,   PassEdit};
+  for (QWidget* w : locked) w->setEnabled(enabled);
+}
+
+// The web fetch comes with its own change: until then a web-mode run is refused with a message.
+bool TForm1::WebFetchAvailable() const { return false; }
+
+QString TForm1::FieldName(int field) const {
+  switch (static_cast<RunField>(field)) {
+    case RunField::kModels:
+      return Label1->text();
+    case RunField::kFormatFile:
+      return Button5->text();
+    case RunField::kPassword:
+      return Label5->text();
+    case RunField::kRegistry:
+      return Button3->text();
+    case RunField::kNone:
+      break;
+  }
+  return {};
+}
+
+void TForm1::Button1Click() {
+  if (running_) {
+    // A press while the driver lets the window process messages: stop after this model.
+    stop_requested_ = true;
+    return;
+  }
+  stop_requested_ = false;
+  if (GetFromWeb->isChecked() && !WebFetchAvailable()) {
+    ShowMessage(Tr(texts::kWebNotAvailable));
+    return;
+  }
+  RunBatch();
+  if (close_pending_) close();
+}
+
+void TForm1::RunBatch() {
+  const std::string work_dir = platform::WorkDirectory();
+  RunInputs in;
+  in.models = ToStd(RwxFileEdit->text());
+  in.format_file = ToStd(FormatFile->text());
+  in.temporary_format = work_dir.empty() ? std::string() : work_dir + kTemporaryFormatFile;
+  in.password = ToStd(PassEdit->text());
+  in.registry = ToStd(RegFileEdit->text());
+  in.append_registry = CheckBox1->isChecked();
+  const RunArguments run = BuildRunArguments(in);
+  if (run.too_long != RunField::kNone) {
+    ShowMessage(Tr(texts::kArgumentTooLong).arg(FieldName(static_cast<int>(run.too_long))));
+    return;
+  }
+
+  running_ = true;
+  SetRunControlsEnabled(false);
+  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  Button1->setText(Tr(texts::kStop));
+  run_progress_->setRange(0, 0);  // busy until the search has counted the models
+  run_progress_->setVisible(true);
+
+  QString failure;
+  const bool temporary = in.format_file.empty();
+  if (temporary && !WriteTemporaryFormat(in.temporary_format, ToStd(MyInput->toPlainText()))) {
+    failure = Tr(texts::kCannotWriteFormat)
+                  .arg(in.temporary_format.empty() ? QString::fromLatin1(kTemporaryFormatFile)
+                                                   : FromStd(in.temporary_format));
+  }
+  if (failure.isEmpty()) {
+    log_.reset(platform::OpenTextFile(
+        ToStd(LogFileEdit->text()),
+        CheckBox2->isChecked() ? platform::OpenMode::kAppend : platform::OpenMode::kCreate));
+    if (!log_) failure = Tr(texts::kCannotOpenLog).arg(LogFileEdit->text());
+  }
+  if (failure.isEmpty()) {
+    try {
+      (void)driver::BatchMain(*this, run.args);  // the result is in the log and the status bar
+    } catch (const std::exception& e) {
+      failure = Tr(texts::kUnexpectedFailure).arg(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+      failure = Tr(texts::kUnexpectedFailure).arg(QStringLiteral("?"));
+    }
+  }
+
+  Button1->setText(Tr(texts::kGenerer));
+  log_.reset();
+  if (temporary && !in.temporary_format.empty()) platform::RemoveFile(in.temporary_format);
+  QGuiApplication::restoreOverrideCursor();
+  SetRunControlsEnabled(true);
+  run_progress_->setVisible(false);
+  running_ = false;
+  if (!failure.isEmpty()) ShowMessage(failure);
+}
+
+void TForm1::Button2Click() {
+  if (!GetFromWeb->isChecked() && dialog_list_flag_) {
+    OpenDialog1->setDefaultSuffix(QStringLiteral("zip"));
+    SetDialogFileName(*OpenDialog1, QStringLiteral("*.zip"));
+    SelectFilter(*OpenDialog1, kZipFilter);
+    dialog_list_flag_ = false;
+  } else if (GetFromWeb->isChecked() && !dialog_list_flag_) {
+    OpenDialog1->setDefaultSuffix(QStringLiteral("txt"));
+    SetDialogFileName(*OpenDialog1, QStringLiteral("*.txt"));
+    SelectFilter(*OpenDialog1, kListFilter);
+    dialog_list_flag_ = true;
+  }
+  const std::optional<QStringList> chosen = ExecDialog(*OpenDialog1);
+  if (!chosen || chosen->isEmpty()) return;
+  std::vector<std::string> names;
+  for (const QString& name : *chosen) names.push_back(ToStd(name));
+  RwxFileEdit->setText(FromStd(ModelsTextForChoice(names)));
+}
+
+void TForm1::OpenDialog1TypeChange(const QString& filter) {
+  static const char* const kNames[] = {"*.rwx", "*.cob", "*.zip", "*.*"};
+  static const char* const kSuffixes[] = {"rwx", "cob", "zip", ""};
+  const int index = OpenDialog1->nameFilters().indexOf(filter);  // from 0
+  if (index < 0 || index >= 4) return;                           // the list filter changes nothing
+  SetDialogFileName(*OpenDialog1, QString::fromLatin1(kNames[index]));
+  OpenDialog1->setDefaultSuffix(QString::fromLatin1(kSuffixes[index]));
+}
+
+void TForm1::Button3Click() {
+  // Appending never destroys the old registry, so only a new one asks before overwriting.
+  SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, CheckBox1->isChecked());
+  const std::optional<QStringList> chosen = ExecDialog(*SaveDialog1);
+  if (chosen && !chosen->isEmpty()) RegFileEdit->setText(chosen->front());
+}
+
+void TForm1::Button4Click() {
+  SaveDialog2->setOption(QFileDialog::DontConfirmOverwrite, CheckBox2->isChecked());
+  const std::optional<QStringList> chosen = ExecDialog(*SaveDialog2);
+  if (chosen && !chosen->isEmpty()) LogFileEdit->setText(chosen->front());
+}
+
+void TForm1::Button5Click() {
+  const std::optional<QStringList> chosen = ExecDialog(*OpenDialog2);
+  if (chosen && !chosen->isEmpty()) FormatFile->setText(chosen->front());
+}
+
+void TForm1::GetFromWebClick() {
+  const bool web = GetFromWeb->isChecked();
+  if (web) {
+    Button2->setText(Tr(texts::kListeDeFichier));
+    Label7->setVisible(false);
+    Label2->setVisible(true);
+    Label1->setText(Tr(texts::kListeDeFichier));
+    for (QWidget* w : {static_cast<QWidget*>(UrlEdit), static_cast<QWidget*>(ItIsThePropfile),
+                       static_cast<QWidget*>(ConnectFix), static_cast<QWidget*>(ReuseWeb)}) {
+      w->setVisible(true);
+    }
+    return;
+  }
+  Button2->setText(Tr(texts::kDossierDesObjets));
+  Label7->setVisible(true);
+  Label1->setText(Tr(texts::kFichiersRw));
+  for (QWidget* w : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
+                     static_cast<QWidget*>(Label11), static_cast<QWidget*>(UrlEdit),
+                     static_cast<QWidget*>(Label2), static_cast<QWidget*>(ItIsThePropfile),
+                     static_cast<QWidget*>(ConnectFix), static_cast<QWidget*>(ReuseWeb),
+                     static_cast<QWidget*>(UseReferer), static_cast<QWidget*>(UserAgentEdit),
+                     static_cast<QWidget*>(RefererEdit), static_cast<QWidget*>(RefererWorldEdit)}) {
+    w->setVisible(false);
+  }
+}
+
+QString TForm1::PanelText(int panel) const {
+  return panel == 0 || panel == 1 ? status_panels_[panel]->text() : QString();
+}
+
+platform::TextFile& TForm1::Log() { return *log_; }
+bool TForm1::ErrorsOnly() const { return ErrorsOnly_->isChecked(); }
+bool TForm1::CobDebug() const { return CobDebug_->isChecked(); }
+bool TForm1::SkipHugeObjects() const { return CheckBox3->isChecked(); }
+bool TForm1::HandleFacers() const { return HandleFacers_->isChecked(); }
+bool TForm1::NonCentered() const { return NonCentered_->isChecked(); }
+bool TForm1::OverSized() const { return OverSized_->isChecked(); }
+std::string TForm1::ProgramDirectory() const { return platform::ProgramDirectory(); }
+std::string TForm1::WorkDirectory() const { return platform::WorkDirectory(); }
+
+void TForm1::SetStatusText(int panel, const std::string& text) {
+  if (panel == 0 || panel == 1) status_panels_[panel]->setText(FromStd(text));
+}
+
+void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void TForm1::ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
+  (void)found_name;                     // panel 1 names the model already
+  if (GetFromWeb->isChecked()) return;  // a list's length is unknown: the bar stays busy
+  const int maximum = static_cast<int>(std::min<std::size_t>(total, INT_MAX));
+  run_progress_->setRange(0, maximum);
+  run_progress_->setValue(static_cast<int>(std::min<std::size_t>(done, INT_MAX)));
+}
+
+}  // namespace ui

@@ -1,0 +1,147 @@
+// TForm1, the one window of boxtally: the settings' controls, the run button that calls BatchMain
+// on the window's own thread, and the RunHost the run reads its switches from.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <string>
+
+#include "boxtally/driver/run_host.h"
+#include "boxtally/ui/settings.h"
+#include "platform/text_file.h"
+
+class QApplication;
+class QCheckBox;
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+
+namespace ui {
+
+inline constexpr int kHintShowMs = 6000;  // how long a hint stays visible
+
+// After the QApplication exists: locale-free numbers (Qt took LC_NUMERIC from the desktop, and a
+// French one would make printf write "1,50"), and the program's name and icon.
+void PrepareApplication(QApplication& app);
+
+class TForm1 : public QMainWindow, public driver::RunHost {
+  Q_OBJECT
+
+ public:
+  // Reads the settings from `settings_path` (missing: the defaults); closing writes them back.
+  explicit TForm1(std::string settings_path, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The controls, under the names the design gives them (also their object names).
+  QCheckBox* GetFromWeb;
+  QLabel* Label7;
+  QLabel* Label2;
+  QLineEdit* UrlEdit;
+  QCheckBox* ReuseWeb;
+  QCheckBox* ItIsThePropfile;
+  QCheckBox* ConnectFix;
+  QCheckBox* UseReferer;
+  QLabel* Label11;
+  QLineEdit* RefererWorldEdit;
+  QLabel* Label3;
+  QLineEdit* UserAgentEdit;
+  QLabel* Label4;
+  QLineEdit* RefererEdit;
+  QPushButton* Button2;
+  QLabel* Label1;
+  QLineEdit* RwxFileEdit;
+  QPushButton* Button3;
+  QLineEdit* RegFileEdit;
+  QCheckBox* CheckBox1;
+  QPushButton* Button4;
+  QLineEdit* LogFileEdit;
+  QCheckBox* CheckBox2;
+  QCheckBox* ErrorsOnly_;
+  QPushButton* Button5;
+  QLineEdit* FormatFile;
+  QCheckBox* CheckBox3;
+  QCheckBox* HandleFacers_;
+  QCheckBox* NonCentered_;
+  QCheckBox* OverSized_;
+  QCheckBox* CobDebug_;
+  QLabel* Label8;
+  QLabel* Label6;
+  QPlainTextEdit* MyInput;
+  QLabel* Label5;
+  QLineEdit* PassEdit;
+  QPushButton* Button1;
+  QStatusBar* StatusBar1;
+  QFileDialog* OpenDialog1;
+  QFileDialog* SaveDialog1;
+  QFileDialog* SaveDialog2;
+  QFileDialog* OpenDialog2;
+
+  // Event handlers.
+  void Button1Click();
+  void Button2Click();
+  void Button3Click();
+  void Button4Click();
+  void Button5Click();
+  void GetFromWebClick();
+  void UseRefererClick() {}
+  void OpenDialog1TypeChange(const QString& filter);
+
+  bool Running() const { return running_; }
+  QString PanelText(int panel) const;
+  QProgressBar* RunProgress() const { return run_progress_; }
+
+  // RunHost.
+  platform::TextFile& Log() override;
+  bool ErrorsOnly() const override;
+  bool CobDebug() const override;
+  bool SkipHugeObjects() const override;
+  bool HandleFacers() const override;
+  bool NonCentered() const override;
+  bool OverSized() const override;
+  bool StopRequested() const override { return stop_requested_; }
+  void ClearStopRequest() override { stop_requested_ = false; }
+  std::string ProgramDirectory() const override;
+  std::string WorkDirectory() const override;
+  void SetStatusText(int panel, const std::string& text) override;
+  void ProcessMessages() override;
+  void ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+  // The modal parts, one place each, so the tests can stand in for the user.
+  virtual void ShowMessage(const QString& text);
+  // The chosen file names, or nullopt when the dialog was cancelled.
+  virtual std::optional<QStringList> ExecDialog(QFileDialog& dialog);
+
+ private:
+  void CreateControls();
+  void CreateDialogs();
+  void LayOutControls();
+  void SetTabOrder();
+  void ApplySettings(const Settings& settings);
+  Settings CollectSettings() const;
+  void SetRunControlsEnabled(bool enabled);
+  void RunBatch();
+  bool WebFetchAvailable() const;
+  QString FieldName(int field) const;
+
+  std::string settings_path_;
+  platform::TextFilePtr log_;
+  bool running_ = false;
+  bool stop_requested_ = false;
+  bool close_pending_ = false;  // closed during a run: close once the run has returned
+  bool dialog_list_flag_ = false;
+  bool focus_set_ = false;
+  QLabel* status_panels_[2] = {nullptr, nullptr};
+  QProgressBar* run_progress_ = nullptr;
+};
+
+}  // namespace ui

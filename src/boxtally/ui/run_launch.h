@@ -1,0 +1,46 @@
+// What the run button hands to BatchMain, and what the models dialog puts into the models box.
+// Qt-free: the window reads its controls into RunInputs and calls these.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ui {
+
+inline constexpr std::size_t kMaxWindowArgument = 511;  // bytes of one argument the window composes
+inline constexpr const char* kRunProgramName = "boxtally";
+inline constexpr const char* kTemporaryFormatFile = "myregxxx.$$$";
+
+struct RunInputs {
+  std::string models;            // RwxFileEdit: a pattern, or the list file in web mode
+  std::string format_file;       // FormatFile; empty: use `temporary_format`
+  std::string temporary_format;  // the work folder's "myregxxx.$$$"
+  std::string password;          // PassEdit; empty: no password argument
+  std::string registry;          // RegFileEdit
+  bool append_registry = true;   // CheckBox1
+};
+
+// The argument that did not fit, if any.
+enum class RunField { kNone, kModels, kFormatFile, kPassword, kRegistry };
+
+struct RunArguments {
+  std::vector<std::string> args;  // five or six entries; empty when `too_long` names a field
+  RunField too_long = RunField::kNone;
+};
+
+// "boxtally", the models, the format file, "-r", "-s"+password when there is one, then the
+// registry: the bare name when appending ("./"+name when it starts with "-", so it stays a file
+// name), else "-o"+name. An argument over kMaxWindowArgument bytes refuses the whole run.
+RunArguments BuildRunArguments(const RunInputs& inputs);
+
+// Writes the template text as the temporary format file, CR LF line ends, every line ended (the
+// registry writer drops a last line without its line end). False when it cannot be written whole;
+// the caller removes the file after the run either way.
+bool WriteTemporaryFormat(const std::string& path, const std::string& template_text);
+
+// The models text for the names chosen in the models dialog (full paths, in the dialog's order).
+// One name: that name. Several: "folder/*.ext" when they are exactly the files that pattern
+// matches, so the run measures what was chosen and nothing more; otherwise the first name.
+std::string ModelsTextForChoice(const std::vector<std::string>& chosen);
+
+}  // namespace ui

@@ -1,0 +1,63 @@
+// The window's settings file: the 23 keys of its three sections, their defaults, and where the
+// file lives. Qt-free, so it is read and written the same way by the window and by the tests.
+#pragma once
+
+#include <string>
+
+namespace ui {
+
+inline constexpr const char* kSettingsFileName = "boxtally.INI";
+inline constexpr const char* kDefaultTemplate =
+    "<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>";
+// Names no real service: world builders who need a referer set their own in the settings file.
+inline constexpr const char* kDefaultReferer = "gm://localhost:5670/";
+inline constexpr const char* kDefaultUserAgent = "Gridmere/3.60 (560)";
+
+// Every field feeds one control of the window; the comments give the settings keys.
+struct Settings {
+  int top = 70;                                // Form/Top
+  int left = 60;                               // Form/Left
+  bool cob_debug = false;                      // Debug/CobDebug, always written back as 0
+  std::string model_path = "*.zip";            // Parameters/ModelPath
+  std::string registry_file = "myreg.txt";     // RegistryFile
+  bool append_registry = true;                 // AppendRegistry
+  std::string log_file = "boxtally.log";       // LogFile
+  bool append_log = true;                      // AppendLog
+  std::string format_file;                     // FormatFile
+  bool skip_huge_objects = true;               // SkipHugeObjects
+  bool handle_facers = false;                  // HandleFacers
+  bool non_centered = false;                   // NonCentered
+  bool over_sized = false;                     // OverSized
+  bool from_web = false;                       // FromWeb
+  bool reuse_web = false;                      // ReuseWeb
+  bool errors_only = true;                     // ErrorsOnly
+  bool it_is_the_propfile = false;             // ItIsThePropfile
+  bool use_referer = false;                    // UseReferer
+  std::string url;                             // URL
+  std::string user_agent = kDefaultUserAgent;  // UserAgent
+  std::string referer = kDefaultReferer;       // Referer
+  std::string referer_world;                   // RefererWorld
+  // The format template, its lines separated by "\n". DefaultFormat holds its first line, so a
+  // file written by the older program reads the same; a template of several lines is kept whole
+  // in DefaultFormatLines, used only while its first line still equals DefaultFormat.
+  std::string default_format = kDefaultTemplate;
+};
+
+enum [[nodiscard]] SettingsResult : int{
+    kSettingsOk = 0,
+    kSettingsCannotWrite = -1,  // a key could not be written; the keys after it were not tried
+};
+
+// Beside the program when its folder may be written, else $XDG_CONFIG_HOME/boxtally/ (by default
+// ~/.config/boxtally/). `program_dir` ends with '/'; the two variables may be null.
+std::string SettingsFilePath(const std::string& program_dir, const char* xdg_config_home,
+                             const char* home);
+// The same for this process and its environment.
+std::string DefaultSettingsFilePath();
+
+// Missing file, section or key, or a value that is no number for a number key: the default.
+Settings LoadSettings(const std::string& path);
+// Writes the keys in the order of the table; makes the file's folder when it is missing.
+SettingsResult SaveSettings(const std::string& path, const Settings& settings);
+
+}  // namespace ui

@@ -1,0 +1,91 @@
+// Every text the window shows: captions, hints, dialog titles and filters, messages. French as
+// the window has always been; UTF-8.
+#pragma once
+
+namespace texts {
+
+extern const char* const kWindowCaption;
+
+// Captions and design texts.
+extern const char* const kGetFromWeb;
+extern const char* const kLabel7;
+extern const char* const kLabel2;
+extern const char* const kReuseWeb;
+extern const char* const kItIsThePropfile;
+extern const char* const kConnectFix;
+extern const char* const kUseReferer;
+extern const char* const kLabel11;
+extern const char* const kRefererWorldEdit;
+extern const char* const kLabel3;
+extern const char* const kLabel4;
+extern const char* const kButton2;
+extern const char* const kLabel1;
+extern const char* const kButton3;
+extern const char* const kAppendResult;  // CheckBox1 and CheckBox2
+extern const char* const kButton4;
+extern const char* const kErrorsOnly;
+extern const char* const kButton5;
+extern const char* const kCheckBox3;
+extern const char* const kHandleFacers;
+extern const char* const kNonCentered;
+extern const char* const kOverSized;
+extern const char* const kCobDebug;
+extern const char* const kLabel8;
+extern const char* const kLabel6;
+extern const char* const kLabel5;
+extern const char* const kGenerer;
+extern const char* const kStop;
+// Captions of the web mode switch.
+extern const char* const kListeDeFichier;
+extern const char* const kDossierDesObjets;
+extern const char* const kFichiersRw;
+
+// Hints.
+extern const char* const kHintGetFromWeb;
+extern const char* const kHintUrlEdit;
+extern const char* const kHintReuseWeb;
+extern const char* const kHintItIsThePropfile;
+extern const char* const kHintConnectFix;
+extern const char* const kHintUseReferer;
+extern const char* const kHintRefererWorldEdit;
+extern const char* const kHintUserAgentEdit;
+extern const char* const kHintRefererEdit;
+extern const char* const kHintButton2;
+extern const char* const kHintRwxFileEdit;
+extern const char* const kHintButton3;
+extern const char* const kHintRegFileEdit;
+extern const char* const kHintCheckBox1;
+extern const char* const kHintButton4;
+extern const char* const kHintLogFileEdit;
+extern const char* const kHintCheckBox2;
+extern const char* const kHintErrorsOnly;
+extern const char* const kHintButton5;
+extern const char* const kHintFormatFile;
+extern const char* const kHintCheckBox3;
+extern const char* const kHintHandleFacers;
+extern const char* const kHintNonCentered;
+extern const char* const kHintOverSized;
+extern const char* const kHintMyInput;
+extern const char* const kHintPassEdit;
+
+// Dialogs: titles, filters in the "description|pattern|..." form, first file names.
+extern const char* const kOpenDialog1Title;
+extern const char* const kOpenDialog1Filter;
+extern const char* const kSaveDialog1Title;
+extern const char* const kSaveDialog1Filter;
+extern const char* const kSaveDialog1Name;
+extern const char* const kSaveDialog2Title;
+extern const char* const kSaveDialog2Name;
+extern const char* const kOpenDialog2Title;
+extern const char* const kOpenDialog2Name;
+
+// Message boxes; %1 is replaced by a file or field name.
+extern const char* const kMessageTitle;
+extern const char* const kUnableToWrite;
+extern const char* const kCannotOpenLog;
+extern const char* const kCannotWriteFormat;
+extern const char* const kArgumentTooLong;
+extern const char* const kWebNotAvailable;
+extern const char* const kUnexpectedFailure;
+
+}  // namespace texts

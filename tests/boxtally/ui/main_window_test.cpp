@@ -1,0 +1,647 @@
+// The window on Qt's offscreen platform, under a French locale: its controls, its settings, and
+// real runs started, stopped and closed from it.
+#include "boxtally/ui/main_window.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <clocale>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/paths.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
+using testing_support::ReadFile;
+using testing_support::RunProgram;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+
+class QtEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A French desktop: Qt takes every locale category from it when the application starts.
+    setenv("LOCPATH", BOXTALLY_TEST_LOCPATH, 1);
+    setenv("LC_ALL", "fr_FR.UTF-8", 1);
+    app_ = new QApplication(argc_, argv_);
+    ui::PrepareApplication(*app_);
+  }
+  void TearDown() override { delete app_; }
+
+ private:
+  int argc_ = 1;
+  char name_[32] = "main_window_test";
+  char* argv_[2] = {name_, nullptr};
+  QApplication* app_ = nullptr;
+};
+testing::Environment* const kQt = testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// The window with the user's modal parts played by the test.
+class TestForm : public ui::TForm1 {
+ public:
+  using TForm1::TForm1;
+
+  void ProcessMessages() override {
+    TForm1::ProcessMessages();
+    ++rounds;
+    if (on_round) on_round(rounds);
+  }
+
+  std::vector<QString> messages;
+  std::function<void(int)> on_round;  // at the driver's message round of each model
+  int rounds = 0;
+  std::optional<QStringList> dialog_answer;
+  std::vector<QFileDialog*> dialogs_shown;
+
+ protected:
+  void ShowMessage(const QString& text) override { messages.push_back(text); }
+  std::optional<QStringList> ExecDialog(QFileDialog& dialog) override {
+    dialogs_shown.push_back(&dialog);
+    return dialog_answer;
+  }
+};
+
+template <typename W = QWidget>
+W* Control(const QWidget& window, const char* name) {
+  W* w = window.findChild<W*>(QString::fromLatin1(name));
+  EXPECT_NE(w, nullptr) << name;
+  return w;
+}
+
+QString CaptionOf(QWidget* w) {
+  if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
+  if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+  if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+  if (auto* m = qobject_cast<QPlainTextEdit*>(w)) return m->toPlainText();
+  return {};
+}
+
+std::string Std(const QString& s) { return s.toStdString(); }
+
+// A small object path: three RWX models, a zip, an encrypted zip and a broken zip.
+const char* const kPassword = "tree-pw";
+struct ObjectPath {
+  TempDir dir;
+  std::string models;  // the pattern
+  ObjectPath() {
+    WriteFile(dir / "box.rwx",
+              "modelbegin\nclumpbegin\nvertex -1 0 -1\nvertex 1 2 1\nvertex 1 0 -1\n"
+              "triangle 1 2 3\nclumpend\nmodelend\n");
+    WriteFile(dir / "Flat.RWX",
+              "modelbegin\nclumpbegin\nvertex -0.25 0 -0.25\nvertex 0.5 0.001 0.5\n"
+              "vertex 0.5 0 0\ntriangle 1 2 3\nclumpend\nmodelend\n");
+    WriteFile(dir / "pole.rwx",
+              "modelbegin\nclumpbegin\ntranslate 0 1 0\nvertex 0 0 0\nvertex 0.1 3 0.1\n"
+              "vertex 0.1 0 0\ntriangle 1 2 3\nclumpend\nmodelend\n");
+    WriteFile(dir / "tree.rwx",
+              "modelbegin\nclumpbegin\nvertex -2 0 -2\nvertex 2 6 2\nvertex 2 0 -2\n"
+              "triangle 1 2 3\nclumpend\nmodelend\n");
+    const std::string zip = "cd '" + dir.path() +
+                            "' && zip -q -X plain.zip tree.rwx && zip -q -X -P " + kPassword +
+                            " secret.zip box.rwx && rm tree.rwx";
+    EXPECT_EQ(std::system(zip.c_str()), 0);
+    WriteFile(dir / "broken.zip", "PK\x03\x04 not really a zip");
+    models = dir / "*.*";
+  }
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+const char* const kRunLocked[] = {"Button2",      "Button3",     "Button4",     "Button5",
+                                  "MyInput",      "CheckBox1",   "CheckBox2",   "CheckBox3",
+                                  "HandleFacers", "NonCentered", "OverSized",   "GetFromWeb",
+                                  "RwxFileEdit",  "RegFileEdit", "LogFileEdit", "UrlEdit",
+                                  "FormatFile",   "ReuseWeb",    "PassEdit"};
+const char* const kStaysEnabled[] = {"Button1", "ErrorsOnly", "ItIsThePropfile", "ConnectFix"};
+
+}  // namespace
+
+TEST(MainWindow, ShowsEveryControlWithItsCaptionHintAndVisibility) {
+  TempDir dir;
+  TestForm w(dir / "boxtally.INI");
+  w.show();
+  EXPECT_EQ(Std(w.windowTitle()), "boxtally V4.07");
+  struct Case {
+    const char* name;
+    const char* caption;
+    const char* hint;
+    bool visible;
+  };
+  const Case cases[] = {
+      {"GetFromWeb", "Charger depuis le Web",
+       "Si cocher, le programme lit les objets de URL donner basé sur la liste des fichiers "
+       "fournit.",
+       true},
+      {"Label7", "Cela doit être des fichiers cob, rwx ou bien des zip", "", true},
+      {"Label2", "URL", "", false},
+      {"UrlEdit", "", "Spécifier l'Url du dossier des objets sur le web.", false},
+      {"ReuseWeb", "Réutiliser les fichiers web",
+       "Si cocher, il sauve les modèles localement pour une possible réexécution.", false},
+      {"ItIsThePropfile", "C'est un fichier Propdump!",
+       "Le fichier choisi comme liste est un fichier Propdump (sauvegarde serveur). Le programme "
+       "extraira tous les modèles à partir de ce fichier!",
+       false},
+      {"ConnectFix", "Fixer la connection",
+       "Cocher cette case si vous recevez des messages d'échec de connection.", false},
+      {"UseReferer", "Utiliser le Referer",
+       "Cocher cette option si le serveur FTP exige un referer", false},
+      {"Label11", "World", "", false},
+      {"RefererWorldEdit", "",  // the settings' empty default wins over the design's "GM"
+       "Ecrivez le nom du monde utiliser par le referer du serveur d'objet (FTP)", false},
+      {"Label3", "User-Agent", "", false},
+      {"UserAgentEdit", "Gridmere/3.60 (560)",
+       "Utiliser \"Gridmere/3.60 (560)\" si le serveur limite l'accés au browser d'GM", false},
+      {"Label4", "Referer", "", false},
+      {"RefererEdit", "gm://localhost:5670/",
+       "Utiliser \"gm://localhost:5670/\" si le serveur d'objets exige un referer", false},
+      {"Button2", "Chemin du dossier", "Rechercher le dossier des objets ou la liste d'objet(s)",
+       true},
+      {"Label1", "Fichier(s) RWX", "", true},
+      {"RwxFileEdit", "*.zip",
+       "Indiquez les modèles sur lesquels vous voulez à générer la registry\n les caractères "
+       "spéciaux sont acceptés (wildchars) \nou la liste des fichiers qui contient la liste des "
+       "modèles sur le site web.",
+       true},
+      {"Button3", "Fichier Registry", "Chercher le fichier registry", true},
+      {"RegFileEdit", "myreg.txt", "Spécifier le nom de la registry ici", true},
+      {"CheckBox1", "Ajoute le résultat",
+       "Si cocher, la registry que vous allez générer sera ajouterà l'ancienne.", true},
+      {"Button4", "Fichier Log", "Chercher le fichier log", true},
+      {"LogFileEdit", "boxtally.log", "Spécifier le nom du fichier et le chemin du fichier log ici",
+       true},
+      {"CheckBox2", "Ajoute le résultat",
+       "Si cocher, le fichier log générer sera ajouter à l'ancien", true},
+      {"ErrorsOnly", "Noter que les erreurs",
+       "Si cocher, le fichier log contiendra seulement les messages d'erreur", true},
+      {"Button5", "Fichier de Format", "Rechercher le fichier de format de sortie (optionnel!)",
+       true},
+      {"FormatFile", "", "Spécifier le fichier texte de format de sortie (optionnel!)", true},
+      {"CheckBox3", "Ignorer les grands objets (ground)",
+       "Ignorer les objets énormes dans la registry (plus grand que 20x20 mètres)", true},
+      {"HandleFacers", "Enclore les sprites",
+       "Élargir dans une boite englobante pour les objets qui se présente toujours de face (objet "
+       "AxisAlignment)",
+       true},
+      {"NonCentered", "Non-Centré", "Ecrire un commentaire si un objet n'est pas centré", true},
+      {"OverSized", "Empiétement",
+       "Ecrire un commentaire si la taille d'objet excéde la taille d'empiétement", true},
+      {"CobDebug", "CobDebug", "", false},
+      {"Label8", "Si omis, utiliser:", "", true},
+      {"Label6", "le format par défaut de la registry", "", true},
+      {"MyInput", "<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>",
+       "Spécifier le format spécial de sortie ici.", true},
+      {"Label5", "Mot de passe pour les fichiers Zip", "", true},
+      {"PassEdit", "", "Écrivez le mot de passe commun à tout les fichiers zip", true},
+      {"Button1", "Générer", "", true},
+      {"StatusBar1", "", "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QWidget* control = Control(w, c.name);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(Std(CaptionOf(control)), c.caption);
+    EXPECT_EQ(Std(control->toolTip()), c.hint);
+    if (c.hint[0] != '\0') {
+      EXPECT_EQ(control->toolTipDuration(), 6000);
+    }
+    EXPECT_EQ(control->isVisible(), c.visible);
+  }
+  // Ticks of a first start: the settings' defaults.
+  for (const char* name : {"CheckBox1", "CheckBox2", "ErrorsOnly", "CheckBox3"}) {
+    EXPECT_TRUE(Control<QCheckBox>(w, name)->isChecked()) << name;
+  }
+  for (const char* name :
+       {"GetFromWeb", "HandleFacers", "NonCentered", "OverSized", "CobDebug", "ConnectFix"}) {
+    EXPECT_FALSE(Control<QCheckBox>(w, name)->isChecked()) << name;
+  }
+  EXPECT_EQ(w.PassEdit->echoMode(), QLineEdit::Password);
+  EXPECT_FALSE(w.MyInput->tabChangesFocus());
+  EXPECT_GT(w.Button1->font().pointSizeF(), w.font().pointSizeF());
+  EXPECT_GE(w.Button1->width(), 129);
+  EXPECT_GE(w.Button1->height(), 73);
+  EXPECT_FALSE(w.RunProgress()->isVisible());
+  EXPECT_EQ(w.pos(), QPoint(60, 70));
+}
+
+TEST(MainWindow, WebModeSwitchesCaptionsAndControls) {
+  TempDir dir;
+  TestForm w(dir / "boxtally.INI");
+  w.show();
+  const char* const web_controls[] = {"Label2", "UrlEdit", "ReuseWeb", "ItIsThePropfile",
+                                      "ConnectFix"};
+  const char* const never_shown[] = {"UseReferer",    "Label11", "RefererWorldEdit", "Label3",
+                                     "UserAgentEdit", "Label4",  "RefererEdit",      "CobDebug"};
+  w.GetFromWeb->click();
+  EXPECT_EQ(Std(w.Button2->text()), "Liste de Fichier");
+  EXPECT_EQ(Std(w.Label1->text()), "Liste de Fichier");
+  EXPECT_FALSE(w.Label7->isVisible());
+  for (const char* name : web_controls) EXPECT_TRUE(Control(w, name)->isVisible()) << name;
+  for (const char* name : never_shown) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
+
+  w.GetFromWeb->click();
+  EXPECT_EQ(Std(w.Button2->text()), "Dossier des objets");
+  EXPECT_EQ(Std(w.Label1->text()), "Fichier(s) RW");
+  EXPECT_TRUE(w.Label7->isVisible());
+  for (const char* name : web_controls) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
+  for (const char* name : never_shown) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
+}
+
+TEST(MainWindow, TabOrderStartsInTheModelsBoxAndReachesTheRunButton) {
+  TempDir dir;
+  TestForm w(dir / "boxtally.INI");
+  w.show();
+  QApplication::setActiveWindow(&w);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  ASSERT_NE(QApplication::focusWidget(), nullptr);
+  EXPECT_EQ(Std(QApplication::focusWidget()->objectName()), "RwxFileEdit");
+  for (const char* next : {"RegFileEdit", "LogFileEdit", "PassEdit", "Button1", "GetFromWeb"}) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_NE(QApplication::focusWidget(), nullptr);
+    EXPECT_EQ(Std(QApplication::focusWidget()->objectName()), next);
+  }
+  // A tab typed in the template box stays there.
+  w.MyInput->setFocus();
+  w.MyInput->clear();
+  QTest::keyClick(w.MyInput, Qt::Key_Tab);
+  EXPECT_EQ(Std(w.MyInput->toPlainText()), "\t");
+  EXPECT_EQ(QApplication::focusWidget(), w.MyInput);
+}
+
+TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
+  TempDir dir;
+  const std::string ini = dir / "boxtally.INI";
+  WriteFile(ini,
+            "[Form]\r\nTop=0x20\r\nLeft=15\r\n[Debug]\r\nCobDebug=1\r\n"
+            "[Parameters]\r\nFromWeb=1\r\nErrorsOnly=2\r\nURL=http://example.invalid/obj\r\n"
+            "[Mine]\r\nKeep=me\r\n");
+  {
+    TestForm w(ini);
+    w.show();
+    EXPECT_EQ(w.pos(), QPoint(15, 32));
+    EXPECT_TRUE(w.CobDebug());
+    EXPECT_TRUE(w.GetFromWeb->isChecked());
+    EXPECT_TRUE(w.UrlEdit->isVisible());
+    EXPECT_TRUE(w.ReuseWeb->isVisible());
+    EXPECT_EQ(Std(w.Label1->text()), "Liste de Fichier");
+    EXPECT_EQ(Std(w.UrlEdit->text()), "http://example.invalid/obj");
+    EXPECT_TRUE(w.ErrorsOnly());
+    w.MyInput->setPlainText(QStringLiteral("<ffile> 1\n<fx> <fy>"));
+    w.PassEdit->setText(QStringLiteral("never saved"));
+    EXPECT_TRUE(w.close());
+    EXPECT_TRUE(w.messages.empty());
+  }
+  const std::string saved = ReadFile(ini);
+  for (const char* line :
+       {"\r\nTop=32\r\n", "\r\nCobDebug=0\r\n", "\r\nErrorsOnly=1\r\n", "\r\nFromWeb=1\r\n",
+        "\r\nDefaultFormat=<ffile> 1\r\n", "[Mine]\r\nKeep=me\r\n"}) {
+    EXPECT_NE(saved.find(line), std::string::npos) << line << " in\n" << saved;
+  }
+  EXPECT_EQ(saved.find("never saved"), std::string::npos);
+  TestForm again(ini);
+  EXPECT_FALSE(again.CobDebug());
+  EXPECT_EQ(Std(again.MyInput->toPlainText()), "<ffile> 1\n<fx> <fy>");
+}
+
+TEST(MainWindow, ASettingsFileThatCannotBeWrittenIsNamedInAMessage) {
+  TempDir dir;
+  WriteFile(dir / "file", "x");
+  const std::string ini = dir / "file/boxtally.INI";
+  TestForm w(ini);
+  w.show();
+  EXPECT_TRUE(w.close());  // the window still closes
+  ASSERT_EQ(w.messages.size(), 1u);
+  EXPECT_EQ(Std(w.messages[0]), "Unable to write to " + ini);
+}
+
+TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
+  TempDir dir;
+  TestForm w(dir / "boxtally.INI");
+  // The dialog drops the blank in front of " Tous les Fichiers(*.*)".
+  const QStringList model_filters = {"Fichiers RenderWare(*.rwx)", "Fichiers TrueSpace(*.cob)",
+                                     "Fichiers Zipper(*.zip)", "Tous les Fichiers(*.*)",
+                                     "Liste de Fichiers(*.txt)"};
+  QFileDialog& models = *w.OpenDialog1;
+  EXPECT_EQ(Std(models.windowTitle()), "Selectionner les Fichiers pour la Registry");
+  EXPECT_EQ(models.nameFilters(), model_filters);
+  EXPECT_EQ(models.fileMode(), QFileDialog::ExistingFiles);
+
+  struct Step {
+    bool web;
+    const char* filter;
+    const char* name;
+    const char* suffix;
+  };
+  const Step steps[] = {{false, "Fichiers Zipper(*.zip)", "*.zip", "zip"},
+                        {true, "Liste de Fichiers(*.txt)", "*.txt", "txt"},
+                        {true, "Liste de Fichiers(*.txt)", "*.txt", "txt"},
+                        {false, "Fichiers Zipper(*.zip)", "*.zip", "zip"}};
+  w.dialog_answer = QStringList{QString::fromStdString(dir / "list.txt")};
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.web ? "web" : "file");
+    w.GetFromWeb->setChecked(s.web);
+    w.Button2->click();
+    EXPECT_EQ(models.selectedNameFilter(), QString::fromUtf8(s.filter));
+    EXPECT_EQ(Std(models.property("fileName").toString()), s.name);
+    EXPECT_EQ(Std(models.defaultSuffix()), s.suffix);
+  }
+  EXPECT_EQ(Std(w.RwxFileEdit->text()), dir / "list.txt");
+  struct Change {
+    int filter;
+    const char* name;
+    const char* suffix;
+  };
+  const Change changes[] = {{0, "*.rwx", "rwx"},
+                            {1, "*.cob", "cob"},
+                            {3, "*.*", ""},
+                            {4, "*.*", ""},  // the list filter changes nothing
+                            {2, "*.zip", "zip"}};
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.filter);
+    w.OpenDialog1TypeChange(model_filters[c.filter]);
+    EXPECT_EQ(Std(models.property("fileName").toString()), c.name);
+    EXPECT_EQ(Std(models.defaultSuffix()), c.suffix);
+  }
+
+  struct Save {
+    QPushButton* button;
+    QFileDialog* dialog;
+    QCheckBox* append;
+    QLineEdit* edit;
+    const char* title;
+    const char* name;
+    QStringList filters;
+  };
+  const Save saves[] = {
+      {w.Button3,
+       w.SaveDialog1,
+       w.CheckBox1,
+       w.RegFileEdit,
+       "Choissiser un nom pour le fichier Registry",
+       "registry.txt",
+       {"Fichiers Registry( *.txt)", "Tous les Fichiers(*.*)"}},
+      {w.Button4,
+       w.SaveDialog2,
+       w.CheckBox2,
+       w.LogFileEdit,
+       "Choissiser un nom pour le fichier Log",
+       "boxtally.log",
+       {}},
+  };
+  for (const Save& s : saves) {
+    SCOPED_TRACE(s.title);
+    EXPECT_EQ(Std(s.dialog->windowTitle()), s.title);
+    EXPECT_EQ(Std(s.dialog->property("fileName").toString()), s.name);
+    EXPECT_EQ(s.dialog->acceptMode(), QFileDialog::AcceptSave);
+    if (!s.filters.isEmpty()) {
+      EXPECT_EQ(s.dialog->nameFilters(), s.filters);
+    }
+    for (const bool append : {true, false}) {
+      s.append->setChecked(append);
+      w.dialog_answer = QStringList{QString::fromStdString(dir / "chosen.txt")};
+      s.button->click();
+      // Only a file made anew is overwritten, so only then does the dialog ask first.
+      EXPECT_EQ(s.dialog->testOption(QFileDialog::DontConfirmOverwrite), append);
+      EXPECT_EQ(Std(s.edit->text()), dir / "chosen.txt");
+    }
+  }
+  EXPECT_EQ(Std(w.SaveDialog1->defaultSuffix()), "txt");
+  EXPECT_EQ(Std(w.OpenDialog2->windowTitle()),
+            "Choisissez Le fichier des définitions du Format de sorties");
+  EXPECT_EQ(Std(w.OpenDialog2->property("fileName").toString()), "myformat.txt");
+  EXPECT_EQ(w.OpenDialog2->fileMode(), QFileDialog::ExistingFile);
+  w.dialog_answer = std::nullopt;  // cancelled: nothing changes
+  w.Button5->click();
+  EXPECT_EQ(Std(w.FormatFile->text()), "");
+}
+
+TEST(MainWindow, ARunWritesWhatTheTerminalFrontEndWrites) {
+  ObjectPath objects;
+  TempDir out;
+  TestForm w(out / "boxtally.INI");
+  w.show();
+  w.RwxFileEdit->setText(QString::fromStdString(objects.models));
+  w.RegFileEdit->setText(QString::fromStdString(out / "window-reg.txt"));
+  w.LogFileEdit->setText(QString::fromStdString(out / "window.log"));
+  w.PassEdit->setText(QString::fromLatin1(kPassword));
+  w.CheckBox1->setChecked(false);
+  w.CheckBox2->setChecked(false);
+  w.ErrorsOnly_->setChecked(false);
+  WriteFile(out / "window.log", "an older run\r\n");
+  w.Button1->click();
+
+  WriteFile(out / "format.txt", std::string(ui::kDefaultTemplate) + "\r\n");
+  const testing_support::ProgramRun cli =
+      RunProgram({BOXTALLY_BIN_DIR "/boxtally-cli", "--quiet", "--log", out / "cli.log",
+                  "--new-log", "--all-messages", objects.models, out / "format.txt", "-r",
+                  std::string("-s") + kPassword, "-o" + (out / "cli-reg.txt")});
+  ASSERT_EQ(cli.exit_status, 0) << cli.err;
+  const std::string registry = ReadFile(out / "window-reg.txt");
+  EXPECT_EQ(Lines(registry).size(), 5u) << registry;  // every model but the broken zip
+  EXPECT_EQ(registry, ReadFile(out / "cli-reg.txt"));
+  const std::string log = ReadFile(out / "window.log");
+  EXPECT_NE(log.find("Unable to get zipfile name"), std::string::npos) << log;
+  EXPECT_EQ(log, ReadFile(out / "cli.log"));
+  EXPECT_EQ(Std(w.PanelText(1)), "Done!");
+  EXPECT_TRUE(w.messages.empty());
+
+  // Appending ticked: the same lines once more after the first run's.
+  w.CheckBox1->setChecked(true);
+  w.Button1->click();
+  EXPECT_EQ(ReadFile(out / "window-reg.txt"), registry + registry);
+}
+
+TEST(MainWindow, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
+  ObjectPath objects;
+  TempDir out;
+  TestForm w(out / "boxtally.INI");
+  w.show();
+  w.RwxFileEdit->setText(QString::fromStdString(objects.models));
+  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+  w.MyInput->setPlainText(QStringLiteral("<ffile>\t<fvert>\n# <ffname>"));
+  const std::string temporary = platform::WorkDirectory() + "myregxxx.$$$";
+  bool checked = false;
+  w.on_round = [&](int round) {
+    if (round != 2) return;
+    checked = true;
+    EXPECT_EQ(ReadFile(temporary), "<ffile>\t<fvert>\r\n# <ffname>\r\n");
+    EXPECT_EQ(Std(w.Button1->text()), "S T O P !!!");
+    for (const char* name : kRunLocked) EXPECT_FALSE(Control(w, name)->isEnabled()) << name;
+    for (const char* name : kStaysEnabled) EXPECT_TRUE(Control(w, name)->isEnabled()) << name;
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    EXPECT_TRUE(w.RunProgress()->isVisible());
+    EXPECT_EQ(w.RunProgress()->maximum(), 6);  // models found
+    EXPECT_EQ(w.RunProgress()->value(), 1);    // models done
+    EXPECT_EQ(Std(w.PanelText(1)), "Processing broken.zip");
+  };
+  w.Button1->click();
+  EXPECT_TRUE(checked);
+  EXPECT_FALSE(platform::FileExists(temporary));
+  EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+  EXPECT_FALSE(w.RunProgress()->isVisible());
+  EXPECT_EQ(Lines(ReadFile(out / "reg.txt")).size(), 8u);  // two lines for each of four models
+}
+
+TEST(MainWindow, TheStopButtonEndsTheRunAfterTheModelInProgress) {
+  ObjectPath objects;
+  TempDir out;
+  TestForm w(out / "boxtally.INI");
+  w.show();
+  w.RwxFileEdit->setText(QString::fromStdString(objects.models));
+  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+  w.CheckBox1->setChecked(false);
+  w.PassEdit->setText(QString::fromLatin1(kPassword));
+  // The press arrives from a timer while the driver lets the window process its messages.
+  w.on_round = [&](int round) {
+    if (round != 2) return;
+    QTimer::singleShot(0, w.Button1, &QPushButton::click);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w.StopRequested());
+    EXPECT_EQ(Std(w.Button1->text()), "S T O P !!!");  // nothing changes on screen
+    EXPECT_FALSE(w.RwxFileEdit->isEnabled());
+  };
+  w.Button1->click();
+  EXPECT_EQ(w.rounds, 2);
+  // box.rwx measured, broken.zip (the model in progress) finished with its log line.
+  EXPECT_EQ(Lines(ReadFile(out / "reg.txt")).size(), 1u);
+  EXPECT_EQ(Std(w.Button1->text()), "Générer");
+  EXPECT_EQ(Std(w.PanelText(1)), "Done!");
+  for (const char* name : kRunLocked) EXPECT_TRUE(Control(w, name)->isEnabled()) << name;
+  EXPECT_FALSE(w.Running());
+}
+
+TEST(MainWindow, ClosingDuringARunStopsItAndClosesAfterwards) {
+  ObjectPath objects;
+  TempDir out;
+  const std::string ini = out / "boxtally.INI";
+  TestForm w(ini);
+  w.show();
+  w.RwxFileEdit->setText(QString::fromStdString(objects.models));
+  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+  w.on_round = [&](int round) {
+    if (round == 3) {
+      EXPECT_FALSE(w.close());  // refused while the driver is on the stack
+    }
+  };
+  w.Button1->click();
+  EXPECT_EQ(w.rounds, 3);
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_NE(ReadFile(ini).find("ModelPath=" + objects.models), std::string::npos);
+}
+
+TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
+  ObjectPath objects;
+  TempDir out;
+  const std::string log = out / "run.log";
+  const std::string registry = out / "reg.txt";
+  const std::string temporary = platform::WorkDirectory() + "myregxxx.$$$";
+  struct Case {
+    const char* name;
+    std::function<void(TestForm&)> set_up;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"a log file that cannot be opened",
+       [&](TestForm& w) { w.LogFileEdit->setText(QString::fromStdString(out / "no/run.log")); },
+       "Impossible d'ouvrir le fichier log " + (out / "no/run.log") +
+           " : la génération n'est pas lancée."},
+      {"a temporary format file that cannot be written",
+       [&](TestForm&) { std::filesystem::create_directory(temporary); },
+       "Impossible d'écrire le fichier de format temporaire " + temporary +
+           " : la génération n'est pas lancée."},
+      {"a models text over 511 bytes",
+       [&](TestForm& w) { w.RwxFileEdit->setText(QString(512, QLatin1Char('m'))); },
+       "Le champ « Fichier(s) RWX » dépasse 511 caractères : la génération n'est pas lancée."},
+      {"a password over 511 bytes with its -s",
+       [&](TestForm& w) { w.PassEdit->setText(QString(510, QLatin1Char('p'))); },
+       "Le champ « Mot de passe pour les fichiers Zip » dépasse 511 caractères : la génération "
+       "n'est pas lancée."},
+      {"web mode, before the web fetch exists",
+       [&](TestForm& w) { w.GetFromWeb->setChecked(true); },
+       "Le chargement depuis le Web n'est pas encore disponible dans cette version : décochez « "
+       "Charger depuis le Web » pour traiter des fichiers locaux."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestForm w(out / "boxtally.INI");
+    w.show();
+    w.RwxFileEdit->setText(QString::fromStdString(objects.models));
+    w.RegFileEdit->setText(QString::fromStdString(registry));
+    w.LogFileEdit->setText(QString::fromStdString(log));
+    c.set_up(w);
+    w.Button1->click();
+    ASSERT_EQ(w.messages.size(), 1u);
+    EXPECT_EQ(Std(w.messages[0]), c.message);
+    EXPECT_EQ(w.rounds, 0);
+    EXPECT_FALSE(platform::FileExists(registry));
+    EXPECT_EQ(Std(w.Button1->text()), "Générer");
+    for (const char* name : kRunLocked) EXPECT_TRUE(Control(w, name)->isEnabled()) << name;
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    std::filesystem::remove(temporary);
+    std::filesystem::remove(log);
+  }
+}
+
+TEST(MainWindow, ARegistryNameWithADashStaysAFileName) {
+  ObjectPath objects;
+  TempDir out;
+  const std::string cwd = platform::CurrentDirectory().value_or("/");
+  ASSERT_TRUE(platform::ChangeDirectory(out.path()));
+  TestForm w(out / "boxtally.INI");
+  w.RwxFileEdit->setText(QString::fromStdString(objects.dir / "*.rwx"));
+  w.RegFileEdit->setText(QStringLiteral("-reg.txt"));
+  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+  w.Button1->click();
+  EXPECT_TRUE(platform::ChangeDirectory(cwd));
+  EXPECT_EQ(Lines(ReadFile(out / "-reg.txt")).size(), 3u);
+  EXPECT_EQ(ReadFile(out / "run.log"), "");  // no "Unknown option: r"
+}
+
+TEST(MainWindow, NumbersStayLocaleFreeUnderAFrenchDesktop) {
+  // The environment started Qt under fr_FR.UTF-8: Qt took it, then LC_NUMERIC went back to "C".
+  EXPECT_STREQ(std::setlocale(LC_CTYPE, nullptr), "fr_FR.UTF-8");
+  EXPECT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
+  TempDir out;
+  WriteFile(out / "colour.rwx",
+            "modelbegin\nclumpbegin\ncolor 1 0 0.5\nvertex 0 0 0\nvertex 1.5 1 1\n"
+            "vertex 1 0 0\ntriangle 1 2 3\nclumpend\nmodelend\n");
+  WriteFile(out / "format.txt", "<ffile> <fcolor%.2f> <fx>\n");
+  TestForm w(out / "boxtally.INI");
+  w.RwxFileEdit->setText(QString::fromStdString(out / "colour.rwx"));
+  w.FormatFile->setText(QString::fromStdString(out / "format.txt"));
+  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+  w.Button1->click();
+  // Red 1 gives "1", green 0 gives "0", blue 127/255 = "0.50" gives ".5", written back to back;
+  // the x size 1.5 is 1500 thousandths.
+  EXPECT_EQ(ReadFile(out / "reg.txt"), "colour.rwx 10.5 1500\r\n");
+}
