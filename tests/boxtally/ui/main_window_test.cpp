@@ -2,8 +2,9 @@
 // real runs started, stopped and closed from it.
 #include "boxtally/ui/main_window.h"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -615,13 +616,13 @@ TEST(MainWindow, ARegistryNameWithADashStaysAFileName) {
   ObjectPath objects;
   TempDir out;
   const std::string cwd = platform::CurrentDirectory().value_or("/");
-  ASSERT_TRUE(platform::ChangeDirectory(out.path()));
+  ASSERT_EQ(chdir(out.path().c_str()), 0);
   TestForm w(out / "boxtally.INI");
   w.RwxFileEdit->setText(QString::fromStdString(objects.dir / "*.rwx"));
   w.RegFileEdit->setText(QStringLiteral("-reg.txt"));
   w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
   w.Button1->click();
-  EXPECT_TRUE(platform::ChangeDirectory(cwd));
+  EXPECT_EQ(chdir(cwd.c_str()), 0);
   EXPECT_EQ(Lines(ReadFile(out / "-reg.txt")).size(), 3u);
   EXPECT_EQ(ReadFile(out / "run.log"), "");  // no "Unknown option: r"
 }
