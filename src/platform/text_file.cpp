@@ -1,9 +1,11 @@
 #include "platform/text_file.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 
 namespace platform {
@@ -161,8 +163,24 @@ std::string WithoutControls(std::string_view text) {
   return out;
 }
 
-InStream::InStream(std::FILE* file, bool text_mode)
-    : file_(file), text_mode_(text_mode), buffer_(kInBufferSize) {}
+InStream::InStream(std::FILE* file, bool text_mode) : file_(file), text_mode_(text_mode) {
+  // A template or a colour table of a few bytes is opened for every model: its buffer is only as
+  // big as the file.
+  capacity_ = kInBufferSize;
+  struct stat st {};
+  if (file != nullptr && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
+      static_cast<std::uint64_t>(st.st_size) < kInBufferSize) {
+    capacity_ = static_cast<std::size_t>(st.st_size) + 1;  // one more: the end is seen at once
+  }
+  storage_.reset(new char[capacity_]);
+  buffer_ = storage_.get();
+}
+
+InStream::InStream(std::string bytes, bool text_mode)
+    : file_(nullptr), text_mode_(text_mode), memory_(std::move(bytes)) {
+  buffer_ = memory_.data();
+  capacity_ = len_ = memory_.size();
+}
 
 InStream::~InStream() {
   if (file_ != nullptr) std::fclose(file_);
@@ -173,7 +191,7 @@ bool InStream::Fill() {
     at_end_ = true;
     return false;
   }
-  len_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+  len_ = std::fread(buffer_, 1, capacity_, file_);
   pos_ = 0;
   if (len_ == 0) {
     at_end_ = true;
@@ -198,6 +216,10 @@ std::unique_ptr<InStream> OpenInStream(const std::string& path, bool text_mode) 
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return nullptr;
   return std::make_unique<InStream>(f, text_mode);
+}
+
+std::unique_ptr<InStream> MemoryInStream(std::string bytes, bool text_mode) {
+  return std::make_unique<InStream>(std::move(bytes), text_mode);
 }
 
 bool ReadTextLine(InStream& in, std::size_t limit, std::string& line) {

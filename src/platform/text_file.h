@@ -49,12 +49,13 @@ bool FlushTextFile(TextFile& out);
 // `text` with every control character (below 0x20, and 0x7F) replaced by "_".
 std::string WithoutControls(std::string_view text);
 
-// A buffered input stream over a FILE*, read byte by byte. In text mode a CR directly followed
-// by LF is dropped (as the C library does on Windows); in binary mode bytes pass unchanged.
-// `AtEnd` becomes true once a read has found no more bytes, like feof.
+// A buffered input stream over a FILE*, or over bytes held in memory, read byte by byte. In text
+// mode a CR directly followed by LF is dropped (as the C library does on Windows); in binary mode
+// bytes pass unchanged. `AtEnd` becomes true once a read has found no more bytes, like feof.
 class InStream {
  public:
   InStream(std::FILE* file, bool text_mode);
+  InStream(std::string bytes, bool text_mode);  // reads `bytes`, then ends
   ~InStream();
   InStream(const InStream&) = delete;
   InStream& operator=(const InStream&) = delete;
@@ -68,6 +69,15 @@ class InStream {
   }
   bool AtEnd() const { return at_end_; }
 
+  // The bytes buffered and not yet read, reading more when none are left; empty at the end of
+  // the stream (AtEnd is then set). The bytes are raw: text mode does not apply to them, so this
+  // is for readers that treat CR and LF alike. Consume(n) takes n of them.
+  std::string_view Buffered() {
+    if (pos_ == len_ && !Fill()) return {};
+    return {buffer_ + pos_, len_ - pos_};
+  }
+  void Consume(std::size_t n) { pos_ += n; }
+
  private:
   bool Fill();
   int AfterCarriageReturn();
@@ -75,13 +85,18 @@ class InStream {
   std::FILE* file_;
   bool text_mode_;
   bool at_end_ = false;
-  std::vector<char> buffer_;
+  std::string memory_;               // the bytes of a memory stream
+  std::unique_ptr<char[]> storage_;  // a file stream's buffer, not cleared: it is filled first
+  char* buffer_ = nullptr;
+  std::size_t capacity_ = 0;
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
 };
 
 // Opens `path` for reading; nullptr when it cannot be opened.
 std::unique_ptr<InStream> OpenInStream(const std::string& path, bool text_mode);
+// A stream over bytes in memory.
+std::unique_ptr<InStream> MemoryInStream(std::string bytes, bool text_mode);
 
 // Reads a text-mode line of at most `limit` bytes including its "\n" into `line` (the "\n" kept).
 // Returns false when the stream ended before any byte or before the line end: the caller reads
