@@ -284,7 +284,8 @@ int CopyStored(Extraction& x) {
     if (x.block_fill == kOutputBlockSize && !FlushBlock(x)) {
       return Fail(x, kUnzipOutOfSpace, "out of space on workfile");
     }
-    // The sizes come from the header; a file that ends sooner is damaged, not short data.
+    // The sizes come from the header (or the directory); a file that ends sooner is damaged,
+    // not short data.
     if (!Refill(in)) return FailEndedEarly(x);
     const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(
         remaining, std::min(in.len - in.pos, kOutputBlockSize - x.block_fill)));
