@@ -144,8 +144,10 @@ std::optional<CentralEntry> FindCentralEntry(const ReadAt& read_at, std::uint64_
     const bool disk_marked = U16(h + 34) == k16BitMarker;
     if (entry.compressed_size == k32BitMarker || entry.uncompressed_size == k32BitMarker ||
         entry.local_header_offset == k32BitMarker || disk_marked) {
+      // A marked field needs the Zip64 field, so a record without an extra field is damaged.
       std::vector<std::uint8_t> extra(static_cast<std::size_t>(extra_size));
-      if (!read_at(at + kCentralHeaderSize + name_size, extra.data(), extra.size()) ||
+      if (extra.empty() ||
+          !read_at(at + kCentralHeaderSize + name_size, extra.data(), extra.size()) ||
           !ApplyZip64Field(extra, entry, disk_marked)) {
         return std::nullopt;
       }

@@ -130,6 +130,8 @@ TEST(CentralDirectory, RefusesWhatDoesNotFitTheArchive) {
       {"comment longer than what follows", changed(good, end + 20, "\x01")},
       {"record signature", changed(good, record + 3, "\x03")},
       {"record name runs out of the directory", changed(good, record + 28, "\xFF")},
+      // Found by fuzzing: a size marked as in the Zip64 field, and no extra field at all.
+      {"Zip64 marker without a Zip64 field", changed(good, record + 24, "\xFF\xFF\xFF\xFF")},
       {"no locator before a Zip64 end record", changed(good64, locator, "PK\x06\x08")},
       {"Zip64 end record past the locator", changed(good64, locator + 8, "\xF0")},
       {"Zip64 end record signature", changed(good64, record64 + 3, "\x07")},
