@@ -208,8 +208,6 @@ TEST(RwxsmithOneShot, DamagedSceneWritesWhatWasReadAndExitsSeven) {
   cobtest::Bytes mat = cobtest::MatData(cobtest::MatDef{});
   mat.Raw(cobtest::Extension('x', "ab"));  // an extension the format does not have
   bad_extension.Chunk("Mat1", 30, 20, mat).End();
-  cobtest::CobFile long_unknown;
-  long_unknown.Group(10, 0, "G").Chunk("Unkn", 11, 10, cobtest::Bytes{}, 5);
   struct Case {
     const char* what;
     std::string bytes;
@@ -222,8 +220,6 @@ TEST(RwxsmithOneShot, DamagedSceneWritesWhatWasReadAndExitsSeven) {
       {"unknown material extension",
        std::string(bad_extension.bytes().begin(), bad_extension.bytes().end()), mat1,
        " ProtoBegin tri_0_0\r\n"},
-      {"unknown chunk longer than the file",
-       std::string(long_unknown.bytes().begin(), long_unknown.bytes().end()), polh, nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -322,11 +318,9 @@ TEST(RwxsmithOneShot, SourceDateEpochThatDoesNotFitIsIgnoredWithAWarning) {
       {"253402300799", "Fri Dec 31 21:59:59 9999"},
       {"253402300800", nullptr},
       {"67767976233316800", nullptr},  // near the year 2^31: tm_year + 1900 would overflow
-      {"9223372036854775807", nullptr},
       {"99999999999999999999", nullptr},
       {"-1", nullptr},
       {"1700007200s", nullptr},
-      {" 1700007200", nullptr},
       {"now", nullptr},
   };
   const std::string warning =

@@ -181,29 +181,19 @@ TEST(UnzipFirst, TakesStoredSizesTheLocalHeaderLacksFromTheCentralDirectory) {
   }
 }
 
-// A directory that cannot be used leaves the local header's sizes, and with them the failures
-// the extraction has always given for such entries.
+// A directory that cannot be used (the ways are tested with the directory reader) leaves the
+// local header's sizes, and with them the failures such entries have always given.
 TEST(UnzipFirst, FallsBackToTheLocalHeaderWhenTheCentralDirectoryCannotBeUsed) {
   EntrySpec e = Entry("modelbegin\nmodelend\n", 0);
   e.descriptor = true;
   e.sizes_in_header = false;
-  const std::string good = WholeArchive({e});
-  const std::size_t end_record = good.size() - 22;
-  const std::size_t directory = LocalEntry(e).size();
-  auto changed = [&](std::size_t at, const std::string& bytes) {
-    std::string out = good;
-    out.replace(at, bytes.size(), bytes);
-    return out;
-  };
+  std::string other_offset = WholeArchive({e});
+  other_offset[LocalEntry(e).size() + 42] = 9;  // the only record is for an entry at offset 9
   EntrySpec zip64 = Entry("modelbegin\nmodelend\n", 0);
   zip64.zip64 = true;
   zip64.sizes_in_header = false;
-  const std::string good64 = WholeArchive({zip64}, true);
-  const std::size_t locator = good64.size() - 22 - 20;
-  std::string locator_past_end = good64;
-  locator_past_end[locator + 14] = '\x7F';  // the Zip64 end record's offset, high bytes
-  std::string other_offset = good;
-  other_offset[directory + 42] = 9;  // the only record is for an entry at offset 9
+  std::string locator_past_end = WholeArchive({zip64}, true);
+  locator_past_end[locator_past_end.size() - 22 - 20 + 14] = '\x7F';  // record offset, high bytes
   struct Case {
     const char* what;
     std::string bytes;
@@ -211,16 +201,7 @@ TEST(UnzipFirst, FallsBackToTheLocalHeaderWhenTheCentralDirectoryCannotBeUsed) {
   };
   const Case cases[] = {
       {"no central directory", LocalEntry(e), "invalid compressed data--crc error"},
-      {"directory offset past the end", changed(end_record + 16, "\xF0\xFF\x00\x00"),
-       "invalid compressed data--crc error"},
-      {"directory size past the end record", changed(end_record + 12, "\xFF\x00"),
-       "invalid compressed data--crc error"},
-      {"record signature wrong", changed(directory, "PK\x01\x03"),
-       "invalid compressed data--crc error"},
       {"record for another entry only", other_offset, "invalid compressed data--crc error"},
-      {"second disk", changed(end_record + 4, "\x01"), "invalid compressed data--crc error"},
-      {"end record's comment runs past the end", changed(end_record + 20, "\x05"),
-       "invalid compressed data--crc error"},
       // All ones in the header and no Zip64 end record to say where the directory is: the copy
       // runs into the end of the file.
       {"Zip64 locator past the end", locator_past_end, "zipfile ended prematurely"},
