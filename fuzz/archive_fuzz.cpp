@@ -1,14 +1,16 @@
-// ZipFirstName and UnzipFirst over any bytes: both must answer with a name, a failure or a
-// result code, never crash, hang or touch memory outside their buffers.
+// ZipFirstName, FindCentralEntry and UnzipFirst over any bytes: each must answer with a name, a
+// record, a failure or a result code, never crash, hang or touch memory outside their buffers.
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "boxtally/archive/central_directory.h"
 #include "boxtally/archive/first_entry.h"
 #include "boxtally/archive/zip_first_name.h"
 #include "platform/text_file.h"
@@ -41,6 +43,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (std::FILE* f = fmemopen(copy.data(), copy.size(), "rb")) {
       (void)archive::ZipFirstName(f);
       std::fclose(f);
+    }
+  }
+  // The directory reader straight over the bytes; UnzipFirst reaches it only for stored entries.
+  const archive::ReadAt read_at = [data, size](std::uint64_t offset, std::uint8_t* out,
+                                               std::size_t count) {
+    if (offset > size || count > size - offset) return false;
+    std::memcpy(out, data + offset, count);
+    return true;
+  };
+  for (const std::uint64_t local_offset : {0, 4}) {
+    if (const auto entry = archive::FindCentralEntry(read_at, size, local_offset)) {
+      if (entry->local_header_offset != local_offset) std::abort();
     }
   }
 

@@ -348,20 +348,26 @@ bool ReadChunk(ByteCursor& cur, const ChunkHeader& chunk, ChunkKind kind, Parent
 
 }  // namespace
 
-std::unique_ptr<Group> LoadGeometry(const std::string& path, const std::uint8_t* data,
-                                    std::size_t size) {
+bool AcceptHeader(const std::string& path, const std::uint8_t* data, std::size_t size) {
   switch (ClassifyHeader(data, size)) {
     case HeaderKind::kBinary:
-      break;
+      return true;
     case HeaderKind::kAscii:
       std::printf("%s: ASCII format COB files are not supported - resave as binary\n",
                   path.c_str());
-      return nullptr;
+      return false;
     case HeaderKind::kOtherFormat:
     case HeaderKind::kNotCob:
-      std::printf("%s: Can not read header - file probably corrupted\n", path.c_str());
-      return nullptr;
+      break;
   }
+  std::printf("%s: Can not read header - file probably corrupted\n", path.c_str());
+  return false;
+}
+
+std::unique_ptr<Group> LoadGeometry(const std::string& path, const std::uint8_t* data,
+                                    std::size_t size, SceneEnd& end) {
+  end = SceneEnd{};
+  if (!AcceptHeader(path, data, size)) return nullptr;
   auto root = std::make_unique<Group>();
   root->name = "Root_0";
   ParentIndex index;
@@ -370,15 +376,45 @@ std::unique_ptr<Group> LoadGeometry(const std::string& path, const std::uint8_t*
 
   std::size_t offset = kFileHeaderSize;
   ChunkHeader chunk;
-  while (ReadChunkHeader(data, size, offset, chunk)) {
+  bool damaged = false;
+  bool ended = false;  // "END " was met
+  std::size_t chunk_start = offset;
+  while (!damaged && !ended && ReadChunkHeader(data, size, offset, chunk)) {
+    chunk_start = offset;
     offset = chunk.next_offset;
     const ChunkKind kind = KindOf(chunk);
-    if (kind == ChunkKind::kEnd) break;
-    if (kind == ChunkKind::kOther) continue;
-    ByteCursor cur = MakeCursor(data, size, chunk.data_start);
-    if (!ReadChunk(cur, chunk, kind, index)) break;
+    if (kind == ChunkKind::kEnd) {
+      ended = true;
+      continue;
+    }
+    // A chunk that claims more bytes than the file holds was cut short, whatever its type.
+    damaged = chunk.data_length < 0 ||
+              chunk.data_available != static_cast<std::size_t>(chunk.data_length);
+    if (kind != ChunkKind::kOther) {
+      ByteCursor cur = MakeCursor(data, size, chunk.data_start);
+      if (!ReadChunk(cur, chunk, kind, index)) damaged = true;
+    }
+  }
+  // The walk also ends when fewer bytes than a chunk header remain: a header cut short.
+  if (!damaged && !ended && offset < size) {
+    damaged = true;
+    chunk_start = offset;
+  }
+  if (damaged) {
+    end.damaged = true;
+    end.damaged_chunk = chunk_start;
+    std::printf(
+        "%s: Can not read the chunk at offset %zu whole - file probably corrupted or cut "
+        "short\n",
+        path.c_str(), chunk_start);
   }
   return root;
+}
+
+std::unique_ptr<Group> LoadGeometry(const std::string& path, const std::uint8_t* data,
+                                    std::size_t size) {
+  SceneEnd end;
+  return LoadGeometry(path, data, size, end);
 }
 
 }  // namespace cob

@@ -97,11 +97,26 @@ struct Group {
   std::vector<std::unique_ptr<Group>> children;  // file order
 };
 
-// Reads the COB file held in `data` (its path given for messages). On a rejected header prints
+// The header check of the RWX path: true for a binary COB file. Otherwise prints
 // "%s: ASCII format COB files are not supported - resave as binary\n" or
-// "%s: Can not read header - file probably corrupted\n" to standard output and returns nullptr.
-// Otherwise returns the tree rooted at "Root_0": everything read before a truncated or malformed
-// chunk stays in it. A group that would nest deeper than kMaxGroupDepth is skipped.
+// "%s: Can not read header - file probably corrupted\n" (with `path`) to standard output.
+bool AcceptHeader(const std::string& path, const std::uint8_t* data, std::size_t size);
+
+// How the chunk walk of LoadGeometry ended.
+struct SceneEnd {
+  // A chunk could not be read whole: its declared length is negative or runs past the end of
+  // the file, a field or count in it does not fit, or the file ends inside a chunk header.
+  bool damaged = false;
+  std::size_t damaged_chunk = 0;  // offset of that chunk's header
+};
+
+// Reads the COB file held in `data` (its path given for messages). On a rejected header prints
+// AcceptHeader's message and returns nullptr. Otherwise returns the tree rooted at "Root_0":
+// everything read before a damaged chunk stays in it, and `end` says where the walk stopped (a
+// damaged chunk also prints "%s: Can not read the chunk at offset %zu whole - file probably
+// corrupted or cut short\n"). A group that would nest deeper than kMaxGroupDepth is skipped.
+std::unique_ptr<Group> LoadGeometry(const std::string& path, const std::uint8_t* data,
+                                    std::size_t size, SceneEnd& end);
 std::unique_ptr<Group> LoadGeometry(const std::string& path, const std::uint8_t* data,
                                     std::size_t size);
 

@@ -9,6 +9,8 @@
 #include <new>
 #include <optional>
 
+#include "rwxsmith/cob_format.h"
+#include "rwxsmith/cob_reader.h"
 #include "rwxsmith/dumps.h"
 #include "rwxsmith/rwx_writer.h"
 #include "rwxsmith/sequence_writer.h"
@@ -26,24 +28,71 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens the input for binary reading. A folder opens like a file here but holds no bytes to
-// read, so it counts as a file that cannot be opened.
-FilePtr OpenInput(const std::string& path) {
+// Which file an open input is: any path that leads to the same device and inode names it too.
+struct FileIdentity {
+  bool known = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+// Opens the input for binary reading and notes which file it is. A folder opens like a file here
+// but holds no bytes to read, so it counts as a file that cannot be opened.
+FilePtr OpenInput(const std::string& path, FileIdentity& identity) {
+  identity = FileIdentity{};
   FilePtr file(std::fopen(path.c_str(), "rb"));
   struct stat st {};
-  if (file != nullptr && fstat(fileno(file.get()), &st) == 0 && S_ISDIR(st.st_mode)) {
-    file.reset();
+  if (file != nullptr && fstat(fileno(file.get()), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      file.reset();
+    } else {
+      identity = FileIdentity{true, st.st_dev, st.st_ino};
+    }
   }
   return file;
 }
 
-void PrintBanner() {
+// True when writing `output` would replace the input: the same file by another spelling, a
+// symbolic link or a hard link. A path that does not exist yet cannot be the input.
+bool IsInputFile(const FileIdentity& input, const std::string& output) {
+  struct stat st {};
+  return input.known && stat(output.c_str(), &st) == 0 && st.st_dev == input.device &&
+         st.st_ino == input.inode;
+}
+
+const char* const kReportLine =
+    "Please report problems as README.md describes under \"Reporting problems\"\n";
+
+void PrintVersionLine() {
   std::printf("Rwxsmith build %d.%d.%d - part of the boxtally project\n", kVersionMajor,
               kVersionMinor, kVersionBuild);
+}
+
+void PrintBanner() {
+  PrintVersionLine();
   std::fputs("You may optionally specify command line parameters FILENAME and OUTPUTMODE\n",
              stdout);
-  std::fputs("Please report problems at the boxtally project's issue tracker (see README.md)\n\n",
-             stdout);
+  std::fputs(kReportLine, stdout);
+  std::fputs("\n", stdout);
+}
+
+void PrintHelp() {
+  std::fputs(
+      "Usage: rwxsmith [FILENAME [OUTPUTMODE]]\n"
+      "Converts a binary COB or SCN scene into an RWX model or an animation sequence.\n"
+      "\n"
+      "  rwxsmith              asks for a file name and an output mode, until Q is typed\n"
+      "  rwxsmith FILE         writes the RWX model beside FILE (chair.cob gives chair.rwx)\n"
+      "  rwxsmith FILE MODE    MODE by its first letter: Rwx, or Animation (a .seq beside\n"
+      "                        FILE); Headers and Imagelist are shown in interactive mode only\n"
+      "  rwxsmith --help       this text\n"
+      "  rwxsmith --version    the version\n"
+      "\n"
+      "Exit status: 0 done, 1 FILE cannot be opened, 2 the output cannot be written (or it\n"
+      "would replace FILE), 3 Headers or Imagelist asked for, 4 unknown MODE, 5 not enough\n"
+      "memory, 6 FILE is not a binary COB file (nothing is written), 7 FILE is damaged (the\n"
+      "RWX model holds what could be read before the damage).\n",
+      stdout);
+  std::fputs(kReportLine, stdout);
 }
 
 // One line of standard input without its line end; empty when the input has ended.
@@ -93,7 +142,12 @@ ReadResult ReadWholeFile(std::FILE* file, std::vector<std::uint8_t>& buffer) {
 }
 
 // Result of one output mode: whether its file could be made and written.
-enum class OutputResult { kOk, kCannotCreate, kCannotWrite };
+enum class OutputResult {
+  kOk,
+  kDamaged,  // written whole, but the scene could only be read up to a damaged chunk
+  kCannotCreate,
+  kCannotWrite
+};
 
 OutputResult ConvertToRwx(const std::string& input, const std::string& output,
                           const std::vector<std::uint8_t>& buffer, ConverterState& state) {
@@ -101,14 +155,15 @@ OutputResult ConvertToRwx(const std::string& input, const std::string& output,
   if (file == nullptr) return OutputResult::kCannotCreate;
   RwxOutput out;
   out.file = file.get();
-  WriteModelFile(out, input, buffer.data(), buffer.size(), ConversionTime(), state);
+  const ModelFileResult read =
+      WriteModelFile(out, input, buffer.data(), buffer.size(), ConversionTime(), state);
   const bool closed = std::fclose(file.release()) == 0;
   if (out.failed || !closed) {
     // A half-written model would be measured as if it were whole.
     std::remove(output.c_str());
     return OutputResult::kCannotWrite;
   }
-  return OutputResult::kOk;
+  return read == ModelFileResult::kComplete ? OutputResult::kOk : OutputResult::kDamaged;
 }
 
 OutputResult ConvertToSequence(const std::string& input, const std::string& output,
@@ -128,7 +183,8 @@ OutputResult ConvertToSequence(const std::string& input, const std::string& outp
 
 // One pass of the main loop after the file is open. Returns the exit code of a one-shot run,
 // or nothing when an interactive loop goes on.
-std::optional<int> ConvertOpenFile(FilePtr file, const std::string& input, char mode, bool one_shot,
+std::optional<int> ConvertOpenFile(FilePtr file, const FileIdentity& identity,
+                                   const std::string& input, char mode, bool one_shot,
                                    ConverterState& state) {
   std::vector<std::uint8_t> buffer;
   const ReadResult read = ReadWholeFile(file.get(), buffer);
@@ -142,11 +198,25 @@ std::optional<int> ConvertOpenFile(FilePtr file, const std::string& input, char 
     return one_shot ? std::optional<int>(kExitCannotOpen) : std::nullopt;
   }
 
+  const auto one_shot_code = [one_shot](int code) {
+    return one_shot ? std::optional<int>(code) : std::nullopt;
+  };
   if (mode == 'R' || mode == 'A') {
     const std::string output = OutputPath(input, mode == 'R' ? ".rwx" : ".seq");
+    if (IsInputFile(identity, output)) {
+      std::fprintf(stderr, "Can not open output file '%s': it is the input file\n", output.c_str());
+      return one_shot_code(kExitCannotCreate);
+    }
+    // Nothing is written for a file that is not a binary COB file: an empty model or sequence
+    // would pass for a converted one.
+    const bool accepted = mode == 'R'
+                              ? AcceptHeader(input, buffer.data(), buffer.size())
+                              : CheckBinaryHeader(buffer.data(), buffer.size(), stdout).has_value();
+    if (!accepted) return one_shot_code(kExitBadHeader);
     const OutputResult result = mode == 'R' ? ConvertToRwx(input, output, buffer, state)
                                             : ConvertToSequence(input, output, buffer);
-    if (result == OutputResult::kOk) return one_shot ? std::optional<int>(kExitOk) : std::nullopt;
+    if (result == OutputResult::kOk) return one_shot_code(kExitOk);
+    if (result == OutputResult::kDamaged) return one_shot_code(kExitDamagedScene);
     if (one_shot) return kExitCannotCreate;
     if (result == OutputResult::kCannotCreate) {
       std::printf("Can not open output file '%s'\n", output.c_str());
@@ -171,13 +241,14 @@ std::optional<int> ConvertOpenFile(FilePtr file, const std::string& input, char 
 
 int RunOneShot(const std::vector<std::string>& args, ConverterState& state) {
   const std::string& input = args[0];
-  FilePtr file = OpenInput(input);
+  FileIdentity identity;
+  FilePtr file = OpenInput(input, identity);
   if (file == nullptr) {
     std::printf("Can not open file '%s'\n", input.c_str());
     return kExitCannotOpen;
   }
   const char mode = args.size() >= 2 ? UpperAscii(args[1].empty() ? '\0' : args[1][0]) : 'R';
-  return ConvertOpenFile(std::move(file), input, mode, true, state).value_or(kExitOk);
+  return ConvertOpenFile(std::move(file), identity, input, mode, true, state).value_or(kExitOk);
 }
 
 int RunInteractive(ConverterState& state) {
@@ -189,7 +260,8 @@ int RunInteractive(ConverterState& state) {
       return kExitOk;
     }
     if (*input == "q" || *input == "Q") return kExitOk;
-    FilePtr file = OpenInput(*input);
+    FileIdentity identity;
+    FilePtr file = OpenInput(*input, identity);
     if (file == nullptr) {
       std::printf("Can not open file '%s'\n", input->c_str());
       continue;
@@ -198,7 +270,7 @@ int RunInteractive(ConverterState& state) {
     const std::string answer = ReadAnswer().value_or("");
     const char mode = answer.empty() ? '\0' : UpperAscii(answer[0]);
     if (const std::optional<int> code =
-            ConvertOpenFile(std::move(file), *input, mode, false, state)) {
+            ConvertOpenFile(std::move(file), identity, *input, mode, false, state)) {
       return *code;  // only a memory failure ends the loop
     }
   }
@@ -223,14 +295,27 @@ std::time_t ConversionTime() {
     const std::string_view text(epoch);
     long long seconds = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-    if (ec == std::errc{} && end == text.data() + text.size() && seconds >= 0) {
+    if (ec == std::errc{} && end == text.data() + text.size() && seconds >= 0 &&
+        seconds <= kMaxSourceDateEpoch) {
       return static_cast<std::time_t>(seconds);
     }
+    std::fprintf(stderr,
+                 "Warning: SOURCE_DATE_EPOCH is not a number of seconds from 0 to %lld; the "
+                 "clock is used\n",
+                 kMaxSourceDateEpoch);
   }
   return std::time(nullptr);
 }
 
 int RunConverter(const std::vector<std::string>& args) {
+  if (!args.empty() && args[0] == "--help") {
+    PrintHelp();
+    return kExitOk;
+  }
+  if (!args.empty() && args[0] == "--version") {
+    PrintVersionLine();
+    return kExitOk;
+  }
   // Lives for the whole run: prototype numbers go on from one interactive conversion to the next.
   ConverterState state;
   PrintBanner();

@@ -308,8 +308,10 @@ std::string FormatTimestamp(std::time_t now) {
     gmtime_r(&epoch, &t);
   }
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%s %s %2d %02d:%02d:%02d %d", kDays[t.tm_wday],
-                kMonths[t.tm_mon], t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_year + 1900);
+  // tm_year + 1900 overflows an int for times near the end of what time_t can hold.
+  std::snprintf(buffer, sizeof buffer, "%s %s %2d %02d:%02d:%02d %lld", kDays[t.tm_wday],
+                kMonths[t.tm_mon], t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
+                static_cast<long long>(t.tm_year) + 1900);
   return buffer;
 }
 
@@ -353,8 +355,9 @@ void WriteClumpSection(RwxOutput& out, const ClumpNode& root) {
   WalkNode(walk, root, 2, true);
 }
 
-void WriteModelFile(RwxOutput& out, const std::string& input_path, const std::uint8_t* data,
-                    std::size_t size, std::time_t now, ConverterState& state) {
+ModelFileResult WriteModelFile(RwxOutput& out, const std::string& input_path,
+                               const std::uint8_t* data, std::size_t size, std::time_t now,
+                               ConverterState& state) {
   char version[64];
   std::snprintf(version, sizeof version, "#####  Rwxsmith:      V%d.%02d.%02d by ", kVersionMajor,
                 kVersionMinor, kVersionBuild);
@@ -365,7 +368,8 @@ void WriteModelFile(RwxOutput& out, const std::string& input_path, const std::ui
   Emit(out, "#####  VRT Timestamp: " + FormatTimestamp(now - kVrtOffsetSeconds) + "\n");
   Emit(out, "ModelBegin\n");
 
-  const std::unique_ptr<Group> tree = LoadGeometry(input_path, data, size);
+  SceneEnd end;
+  const std::unique_ptr<Group> tree = LoadGeometry(input_path, data, size, end);
   SceneResult scene;
   if (tree != nullptr) {
     scene = ConvertTree(*tree, input_path, state.split,
@@ -381,6 +385,8 @@ void WriteModelFile(RwxOutput& out, const std::string& input_path, const std::ui
   Emit(out, " ClumpEnd\n");
   Emit(out, "ModelEnd\n");
   FlushOutput(out);
+  if (tree == nullptr) return ModelFileResult::kHeaderRejected;
+  return end.damaged ? ModelFileResult::kDamaged : ModelFileResult::kComplete;
 }
 
 }  // namespace cob

@@ -54,10 +54,19 @@ void WritePrototype(RwxOutput& out, ClumpNode& node, const std::shared_ptr<Proto
 // The clump walk from the root clump node (indentation 2, parent collision on).
 void WriteClumpSection(RwxOutput& out, const ClumpNode& root);
 
+// What WriteModelFile could read of the scene.
+enum class ModelFileResult {
+  kComplete,        // the whole scene
+  kHeaderRejected,  // nothing: the text holds only the model's frame
+  kDamaged,         // a chunk could not be read whole: the model holds what came before it
+};
+
 // The whole model file for the COB file held in `data` (read from `input_path`, which the
 // header repeats as given). `now` is the moment of conversion; the header shows it minus
-// kVrtOffsetSeconds. Reader messages go to standard output. A rejected file still gets its frame.
-void WriteModelFile(RwxOutput& out, const std::string& input_path, const std::uint8_t* data,
-                    std::size_t size, std::time_t now, ConverterState& state);
+// kVrtOffsetSeconds. Reader messages go to standard output. A rejected file still gets its frame
+// (callers that must not write it check AcceptHeader first).
+ModelFileResult WriteModelFile(RwxOutput& out, const std::string& input_path,
+                               const std::uint8_t* data, std::size_t size, std::time_t now,
+                               ConverterState& state);
 
 }  // namespace cob

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "rwxsmith/cob_format.h"
 #include "rwxsmith/rwx_writer.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
@@ -130,11 +132,25 @@ std::vector<std::uint8_t> ReadCorpus(const std::string& name) {
   return {text.begin(), text.end()};
 }
 
-std::string ConvertInProcess(const std::vector<std::uint8_t>& bytes) {
+std::string ConvertInProcess(const std::vector<std::uint8_t>& bytes,
+                             cob::ModelFileResult* result = nullptr) {
   cob::RwxOutput out;
   cob::ConverterState state;
-  cob::WriteModelFile(out, "cut.cob", bytes.data(), bytes.size(), 7200, state);
+  const cob::ModelFileResult read =
+      cob::WriteModelFile(out, "cut.cob", bytes.data(), bytes.size(), 7200, state);
+  if (result != nullptr) *result = read;
   return out.text;
+}
+
+// Offsets at which a chunk header of `bytes` starts, and the end of the last chunk.
+std::vector<std::size_t> ChunkBoundaries(const std::uint8_t* bytes, std::size_t size) {
+  std::vector<std::size_t> starts{cob::kFileHeaderSize};
+  cob::ChunkHeader chunk;
+  for (std::size_t at = cob::kFileHeaderSize; cob::ReadChunkHeader(bytes, size, at, chunk);
+       at = chunk.next_offset) {
+    starts.push_back(chunk.next_offset);
+  }
+  return starts;
 }
 
 TEST(CobCorpus, BinaryFilesConvertToWellFormedRwx) {
@@ -214,15 +230,14 @@ TEST(CobCorpus, AsciiFilesAreRefused) {
     TempDir dir;
     WriteFile(dir / name, ReadFile(kCorpus + name));
     const ProgramRun run = RunProgram({kProgram, name}, dir.path());
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_NE(run.out.find(std::string(name) +
-                           ": ASCII format COB files are not supported - resave as binary\n"),
-              std::string::npos);
+    EXPECT_EQ(run.exit_status, 6);
+    EXPECT_TRUE(run.out.ends_with(
+        std::string(name) + ": ASCII format COB files are not supported - resave as binary\n"))
+        << run.out;
     std::string rwx_name = name;
     rwx_name.replace(rwx_name.size() - 3, 3, "rwx");
-    const RwxShape shape = ReadShape(ReadFile(dir / rwx_name));
-    EXPECT_EQ(shape.problem, "");
-    EXPECT_EQ(shape.prototypes, 0);
+    struct stat st {};
+    EXPECT_NE(stat((dir / rwx_name).c_str(), &st), 0) << "an RWX file was written";
   }
 }
 
@@ -233,11 +248,20 @@ TEST(CobCorpus, EveryCutOfARealFileConvertsCleanly) {
   const RwxShape full = ReadShape(full_text);
   ASSERT_EQ(full.problem, "");
   const std::string tail = " ClumpEnd\r\nModelEnd\r\n";
-  testing::internal::CaptureStdout();  // header messages of the shortest cuts
+  const std::vector<std::size_t> boundaries = ChunkBoundaries(whole.data(), whole.size());
+  testing::internal::CaptureStdout();  // header and damage messages of the cuts
   for (std::size_t n = 0; n <= whole.size(); ++n) {
     // Its own buffer, so AddressSanitizer sees where the cut file ends.
     const std::vector<std::uint8_t> cut(whole.begin(), whole.begin() + static_cast<long>(n));
-    const std::string text = ConvertInProcess(cut);
+    cob::ModelFileResult result = cob::ModelFileResult::kComplete;
+    const std::string text = ConvertInProcess(cut, &result);
+    // Only a cut between two chunks reads as a whole scene.
+    const bool between_chunks =
+        std::find(boundaries.begin(), boundaries.end(), n) != boundaries.end();
+    ASSERT_EQ(result, n < cob::kFileHeaderSize ? cob::ModelFileResult::kHeaderRejected
+                      : between_chunks         ? cob::ModelFileResult::kComplete
+                                               : cob::ModelFileResult::kDamaged)
+        << "cut at " << n;
     // Every cut ends its file properly and writes no more than the whole file does; every 29th
     // gets the full structural check (all of them would take minutes under the sanitizers).
     ASSERT_LE(text.size(), full_text.size()) << "cut at " << n;
@@ -252,15 +276,32 @@ TEST(CobCorpus, EveryCutOfARealFileConvertsCleanly) {
   testing::internal::GetCapturedStdout();
 }
 
+// A cut inside the header writes nothing (exit 6); any other cut inside a chunk converts what
+// came before it and says so (exit 7). Only a cut between two chunks cannot be told from a
+// whole file.
 TEST(CobCorpus, TheProgramSurvivesCutsOfARealFile) {
   if (!HaveCorpus()) GTEST_SKIP() << "needs the third-party corpus beside the clone: " << kCorpus;
   const std::string whole = ReadFile(kCorpus + "spider_6_6.cob");
+  const std::vector<std::size_t> chunk_starts =
+      ChunkBoundaries(reinterpret_cast<const std::uint8_t*>(whole.data()), whole.size());
+  ASSERT_GT(chunk_starts.size(), 2u);
+  std::vector<std::size_t> cuts;
+  for (std::size_t n = 0; n < whole.size(); n += whole.size() / 13 + 1) cuts.push_back(n);
+  cuts.insert(cuts.end(), {31, 32, chunk_starts[1], chunk_starts[1] + 1, chunk_starts[1] + 19});
   TempDir dir;
-  for (std::size_t n = 0; n < whole.size(); n += whole.size() / 13 + 1) {
+  for (const std::size_t n : cuts) {
     SCOPED_TRACE(n);
+    std::remove((dir / "cut.rwx").c_str());
     WriteFile(dir / "cut.cob", whole.substr(0, n));
     const ProgramRun run = RunProgram({kProgram, "cut.cob"}, dir.path());
-    EXPECT_EQ(run.exit_status, 0);
+    if (n < cob::kFileHeaderSize) {
+      EXPECT_EQ(run.exit_status, 6);
+      EXPECT_EQ(ReadFile(dir / "cut.rwx"), "");
+      continue;
+    }
+    const bool between_chunks =
+        std::find(chunk_starts.begin(), chunk_starts.end(), n) != chunk_starts.end();
+    EXPECT_EQ(run.exit_status, between_chunks ? 0 : 7);
     EXPECT_EQ(ReadShape(ReadFile(dir / "cut.rwx")).problem, "");
   }
 }

@@ -13,13 +13,14 @@ using cobtest::CobFile;
 
 struct Loaded {
   std::unique_ptr<cob::Group> root;
+  cob::SceneEnd end;
   std::string console;
 };
 
 Loaded Load(const std::vector<std::uint8_t>& bytes, const std::string& path = "t.cob") {
   testing::internal::CaptureStdout();
   Loaded out;
-  out.root = cob::LoadGeometry(path, bytes.data(), bytes.size());
+  out.root = cob::LoadGeometry(path, bytes.data(), bytes.size(), out.end);
   out.console = testing::internal::GetCapturedStdout();
   return out;
 }
@@ -115,6 +116,44 @@ TEST(CobReader, SkipsEachChunkToItsDeclaredEnd) {
   const Loaded loaded = Load(file.bytes());
   ASSERT_EQ(loaded.root->children.size(), 2u);
   EXPECT_EQ(loaded.root->children[1]->name, "Second_0");
+}
+
+TEST(CobReader, TellsWhichChunkCouldNotBeReadWhole) {
+  const std::size_t second = 32 + 20 + cobtest::GroupData("G").data.size();
+  cobtest::Bytes bad_face_count;
+  bad_face_count.Name("P").Append(cobtest::Axes()).Append(cobtest::PositionRows());
+  bad_face_count.I32(0).I32(0).I32(5);  // five faces announced, none there
+  struct Case {
+    const char* what;
+    CobFile file;
+    bool damaged;
+  };
+  std::vector<Case> cases;
+  cases.push_back(
+      {"negative length", CobFile().Group(10, 0, "G").Chunk("Unkn", 1, 0, {}, -4), true});
+  cases.push_back(
+      {"length past the end", CobFile().Group(10, 0, "G").Chunk("Unkn", 1, 0, {}, 1), true});
+  cases.push_back({"fields past the declared count",
+                   CobFile().Group(10, 0, "G").Chunk("PolH", 20, 0, bad_face_count).End(), true});
+  cases.push_back({"every chunk whole, no END", CobFile().Group(10, 0, "G"), false});
+  CobFile junk_after_end;
+  junk_after_end.Group(10, 0, "G").End().Chunk("Unkn", 1, 0, {}, 99);
+  cases.push_back({"a damaged chunk after END", junk_after_end, false});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Loaded loaded = Load(c.file.bytes(), "s.cob");
+    ASSERT_NE(loaded.root, nullptr);
+    EXPECT_EQ(loaded.root->children.size(), 1u);  // the group before it is kept
+    EXPECT_EQ(loaded.end.damaged, c.damaged);
+    if (c.damaged) {
+      EXPECT_EQ(loaded.end.damaged_chunk, second);
+      EXPECT_EQ(loaded.console, "s.cob: Can not read the chunk at offset " +
+                                    std::to_string(second) +
+                                    " whole - file probably corrupted or cut short\n");
+    } else {
+      EXPECT_EQ(loaded.console, "");
+    }
+  }
 }
 
 TEST(CobReader, ReadsMaterialsAndTheirExtensions) {

@@ -25,7 +25,7 @@ const std::string kProgram = std::string(BOXTALLY_BIN_DIR) + "/rwxsmith";
 const std::string kBanner =
     "Rwxsmith build 3.3.352 - part of the boxtally project\n"
     "You may optionally specify command line parameters FILENAME and OUTPUTMODE\n"
-    "Please report problems at the boxtally project's issue tracker (see README.md)\n"
+    "Please report problems as README.md describes under \"Reporting problems\"\n"
     "\n";
 const std::string kFilePrompt =
     "Enter COB filename (including .cob or .scn extension) (Q to exit): ";
@@ -160,21 +160,136 @@ TEST(RwxsmithOneShot, OutputThatCannotBeWrittenWholeExitsTwo) {
   }
 }
 
-TEST(RwxsmithOneShot, BadContentStillExitsZeroWithAFrame) {
+TEST(RwxsmithOneShot, FileThatIsNotABinaryCobWritesNothingAndExitsSix) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* mode;
+    std::string console;  // after the banner
+  };
+  const std::string ascii = "Caligari V00.01ALH             \n(rest)";
+  const Case cases[] = {
+      {"ASCII scene", ascii, "Rwx",
+       "in.cob: ASCII format COB files are not supported - resave as binary\n"},
+      {"text", "not a scene", "Rwx", "in.cob: Can not read header - file probably corrupted\n"},
+      {"empty file", "", "Rwx", "in.cob: Can not read header - file probably corrupted\n"},
+      {"header cut at 31 bytes", SmallCob().substr(0, 31), "Rwx",
+       "in.cob: Can not read header - file probably corrupted\n"},
+      // The animation mode has its own header messages, without a line end.
+      {"ASCII scene, animation", ascii, "A", "This program only supports Binary format COB files"},
+      {"text, animation", "not a scene", "A", "File specified is not correctly formatted COB file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    WriteFile(dir / "in.cob", c.bytes);
+    const ProgramRun run = RunProgram({kProgram, "in.cob", c.mode}, dir.path());
+    EXPECT_EQ(run.exit_status, 6);
+    EXPECT_EQ(run.out, kBanner + c.console);
+    EXPECT_FALSE(Exists(dir / "in.rwx"));
+    EXPECT_FALSE(Exists(dir / "in.seq"));
+  }
+  // An earlier conversion's output is left as it was.
   TempDir dir;
-  WriteFile(dir / "ascii.cob", std::string("Caligari V00.01ALH             \n(rest)"));
-  WriteFile(dir / "junk.cob", "not a scene");
-  const ProgramRun ascii = RunProgram({kProgram, "ascii.cob"}, dir.path());
-  EXPECT_EQ(ascii.exit_status, 0);
-  EXPECT_EQ(ascii.out,
-            kBanner + "ascii.cob: ASCII format COB files are not supported - resave as binary\n");
-  EXPECT_NE(ReadFile(dir / "ascii.rwx")
-                .find("ModelBegin\r\n ClumpBegin\r\n  Scale .1 .1 .1\r\n"
-                      " ClumpEnd\r\nModelEnd\r\n"),
-            std::string::npos);
-  const ProgramRun junk = RunProgram({kProgram, "junk.cob"}, dir.path());
-  EXPECT_EQ(junk.exit_status, 0);
-  EXPECT_EQ(junk.out, kBanner + "junk.cob: Can not read header - file probably corrupted\n");
+  WriteFile(dir / "in.cob", "not a scene");
+  WriteFile(dir / "in.rwx", "earlier model");
+  EXPECT_EQ(RunProgram({kProgram, "in.cob"}, dir.path()).exit_status, 6);
+  EXPECT_EQ(ReadFile(dir / "in.rwx"), "earlier model");
+}
+
+TEST(RwxsmithOneShot, DamagedSceneWritesWhatWasReadAndExitsSeven) {
+  const std::string whole = SmallCob();
+  cobtest::CobFile group_only;
+  group_only.Group(10, 0, "G");
+  const std::size_t polh = group_only.bytes().size();  // where the polyhedron's chunk starts
+  cobtest::CobFile bad_extension;
+  bad_extension.Group(10, 0, "G").Poly(20, 10, cobtest::Triangle("tri"));
+  const std::size_t mat1 = bad_extension.bytes().size();
+  cobtest::Bytes mat = cobtest::MatData(cobtest::MatDef{});
+  mat.Raw(cobtest::Extension('x', "ab"));  // an extension the format does not have
+  bad_extension.Chunk("Mat1", 30, 20, mat).End();
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::size_t damaged_chunk;
+    const char* kept;  // text the model holds from before the damage, if any
+  };
+  const Case cases[] = {
+      {"cut inside the polyhedron", whole.substr(0, polh + 60), polh, nullptr},
+      {"cut inside a chunk header", whole.substr(0, polh + 7), polh, nullptr},
+      {"unknown material extension",
+       std::string(bad_extension.bytes().begin(), bad_extension.bytes().end()), mat1,
+       " ProtoBegin tri_0_0\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    WriteFile(dir / "in.cob", c.bytes);
+    const ProgramRun run = RunProgram({kProgram, "in.cob"}, dir.path());
+    EXPECT_EQ(run.exit_status, 7);
+    EXPECT_EQ(run.out, kBanner + "in.cob: Can not read the chunk at offset " +
+                           std::to_string(c.damaged_chunk) +
+                           " whole - file probably corrupted or cut short\n");
+    const std::string rwx = ReadFile(dir / "in.rwx");
+    EXPECT_TRUE(rwx.ends_with(" ClumpEnd\r\nModelEnd\r\n"));
+    if (c.kept != nullptr) {
+      EXPECT_NE(rwx.find(c.kept), std::string::npos) << rwx;
+    }
+  }
+  // Neither a file without "END " that stops between two chunks nor bytes after "END " are
+  // damage: every chunk was read whole.
+  for (const std::string& bytes : {whole.substr(0, whole.size() - 20), whole + "trailing"}) {
+    TempDir dir;
+    WriteFile(dir / "in.cob", bytes);
+    const ProgramRun run = RunProgram({kProgram, "in.cob"}, dir.path());
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.out, kBanner);
+  }
+}
+
+TEST(RwxsmithOneShot, OutputThatWouldReplaceTheInputIsRefused) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    std::string output;  // as the message names it
+  };
+  const Case cases[] = {
+      {"an RWX file given as input", {"keep.rwx"}, "keep.rwx"},
+      {"a scene whose name ends in .rwx", {"scene.rwx", "Rwx"}, "scene.rwx"},
+      {"the same name spelt another way", {"./scene.rwx"}, "./scene.rwx"},
+      {"a symbolic link in the output's place", {"chair.cob"}, "chair.rwx"},
+      {"a hard link in the output's place", {"table.cob"}, "table.rwx"},
+      {"a sequence name in animation mode", {"walk.seq", "A"}, "walk.seq"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    WriteFile(dir / "keep.rwx", "modelbegin\nblock 1 1 1\nmodelend\n");
+    WriteFile(dir / "scene.rwx", SmallCob());
+    WriteFile(dir / "chair.cob", SmallCob());
+    ASSERT_EQ(symlink("chair.cob", (dir / "chair.rwx").c_str()), 0);
+    WriteFile(dir / "table.cob", SmallCob());
+    ASSERT_EQ(link((dir / "table.cob").c_str(), (dir / "table.rwx").c_str()), 0);
+    WriteFile(dir / "walk.seq", SmallCob());
+    const std::string input = dir / (c.args[0].starts_with("./") ? c.args[0].substr(2) : c.args[0]);
+    const std::string before = ReadFile(input);
+
+    std::vector<std::string> argv{kProgram};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const ProgramRun run = RunProgram(argv, dir.path());
+    EXPECT_EQ(run.exit_status, 2);
+    EXPECT_EQ(run.out, kBanner);
+    EXPECT_EQ(run.err, "Can not open output file '" + c.output + "': it is the input file\n");
+    EXPECT_EQ(ReadFile(input), before);
+  }
+  // The interactive loop says so and asks for the next file.
+  TempDir dir;
+  WriteFile(dir / "scene.rwx", SmallCob());
+  const ProgramRun run = RunProgram({kProgram}, dir.path(), "scene.rwx\nr\nq\n");
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, kBanner + kFilePrompt + kModePrompt + kFilePrompt);
+  EXPECT_EQ(run.err, "Can not open output file 'scene.rwx': it is the input file\n");
+  EXPECT_EQ(ReadFile(dir / "scene.rwx"), SmallCob());
 }
 
 TEST(RwxsmithOneShot, SourceDateEpochMakesRunsIdentical) {
@@ -189,6 +304,67 @@ TEST(RwxsmithOneShot, SourceDateEpochMakesRunsIdentical) {
             "#####  Rwxsmith:      V3.03.352 by the boxtally project (see README.md)\r\n"
             "#####  Source File:   model.cob\r\n"
             "#####  VRT Timestamp: Tue Nov 14 22:13:20 2023\r\n");
+}
+
+TEST(RwxsmithOneShot, SourceDateEpochThatDoesNotFitIsIgnoredWithAWarning) {
+  struct Case {
+    const char* value;
+    const char* stamp;  // the timestamp line's text, or nullptr for the clock's
+  };
+  // The bounds: 0 - 7200 s is 1969-12-31 22:00:00; 253402300799 is 9999-12-31 23:59:59 UTC, a
+  // Friday, shown two hours earlier.
+  const Case cases[] = {
+      {"0", "Wed Dec 31 22:00:00 1969"},
+      {"253402300799", "Fri Dec 31 21:59:59 9999"},
+      {"253402300800", nullptr},
+      {"67767976233316800", nullptr},  // near the year 2^31: tm_year + 1900 would overflow
+      {"99999999999999999999", nullptr},
+      {"-1", nullptr},
+      {"1700007200s", nullptr},
+      {"now", nullptr},
+  };
+  const std::string warning =
+      "Warning: SOURCE_DATE_EPOCH is not a number of seconds from 0 to 253402300799; the clock "
+      "is used\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    TempDir dir;
+    WriteFile(dir / "model.cob", SmallCob());
+    const SourceDateEpoch epoch(c.value);
+    const ProgramRun run = RunProgram({kProgram, "model.cob"}, dir.path());
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.err, c.stamp != nullptr ? "" : warning);
+    const std::string rwx = ReadFile(dir / "model.rwx");
+    const std::string label = "#####  VRT Timestamp: ";
+    const std::size_t at = rwx.find(label);
+    ASSERT_NE(at, std::string::npos);
+    const std::string stamp = rwx.substr(at + label.size(), 24);
+    if (c.stamp != nullptr) {
+      EXPECT_EQ(stamp, c.stamp);
+    } else {
+      // The clock's time: a year of this century, not the value given.
+      EXPECT_EQ(stamp.substr(20, 2), "20") << stamp;
+    }
+    EXPECT_TRUE(rwx.ends_with("ModelEnd\r\n"));
+  }
+}
+
+TEST(RwxsmithOneShot, HelpAndVersion) {
+  TempDir dir;
+  const ProgramRun version = RunProgram({kProgram, "--version"}, dir.path());
+  EXPECT_EQ(version.exit_status, 0);
+  EXPECT_EQ(version.out, "Rwxsmith build 3.3.352 - part of the boxtally project\n");
+  const ProgramRun help = RunProgram({kProgram, "--help"}, dir.path());
+  EXPECT_EQ(help.exit_status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: rwxsmith [FILENAME [OUTPUTMODE]]\n", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("7 FILE is damaged"), std::string::npos);
+  EXPECT_TRUE(help.out.ends_with(
+      "Please report problems as README.md describes under \"Reporting problems\"\n"));
+  EXPECT_EQ(help.err, "");
+  // A file of that name is still reachable by another spelling of its path.
+  WriteFile(dir / "--help", SmallCob());
+  EXPECT_EQ(RunProgram({kProgram, "./--help"}, dir.path()).exit_status, 0);
+  EXPECT_TRUE(Exists(dir / "--help.rwx"));
 }
 
 TEST(RwxsmithInteractive, PromptsUntilQ) {

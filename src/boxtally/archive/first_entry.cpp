@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "boxtally/archive/central_directory.h"
 #include "boxtally/archive/zip_crypto.h"
 #include "boxtally/archive/zip_format.h"
 
@@ -84,13 +85,14 @@ struct Extraction {
   std::string password;  // empty: none given
   bool gzip = false;
   bool encrypted = false;
-  // Local header fields (zip only).
+  // Local header fields (zip only); the sizes may come from the central directory instead.
+  std::uint64_t header_offset = 0;  // where the local header starts: after a marker, 4
   unsigned flags = 0;
   unsigned method = kMethodDeflated;
   unsigned mod_time = 0;
   std::uint32_t header_crc = 0;
-  std::uint32_t compressed_size = 0;
-  std::uint32_t uncompressed_size = 0;
+  std::uint64_t compressed_size = 0;
+  std::uint64_t uncompressed_size = 0;
   ZipKeys keys;
   std::uint32_t crc = 0;  // running CRC-32 of the bytes written
   std::vector<std::uint8_t> block = std::vector<std::uint8_t>(kOutputBlockSize);
@@ -129,6 +131,7 @@ int ReadZipHeader(Extraction& x) {
     ReadByte(in);
     b0 = ReadByte(in);
     b1 = ReadByte(in);
+    x.header_offset = 4;
   }
   std::uint8_t h[26];  // the local header after its four signature bytes
   if (ReadBytes(in, h, sizeof h) != sizeof h || b0 != 0x03 || b1 != 0x04) {
@@ -149,6 +152,21 @@ int ReadZipHeader(Extraction& x) {
   }
   x.encrypted = (x.flags & kZipFlagEncrypted) != 0;
   return kUnzipOk;
+}
+
+// A stored entry is copied by its size, which a writer that could not seek back leaves to the
+// data descriptor (zeros in the local header) or to a Zip64 field. The central directory holds
+// the sizes for both. Without a usable one the local header's values stand.
+void TakeStoredSizesFromCentralDirectory(Extraction& x) {
+  if (x.method != kMethodStored) return;
+  if ((x.flags & kZipFlagDescriptor) == 0 && x.compressed_size != kZip64SizeMarker &&
+      x.uncompressed_size != kZip64SizeMarker) {
+    return;
+  }
+  const std::optional<CentralEntry> entry = FindCentralEntry(x.archive.get(), x.header_offset);
+  if (!entry || entry->method != x.method) return;
+  x.compressed_size = entry->compressed_size;
+  x.uncompressed_size = entry->uncompressed_size;
 }
 
 int ReadGzipHeader(Extraction& x) {
@@ -239,7 +257,11 @@ int Inflate(Extraction& x) {
       case Z_OK:
         break;
       case Z_BUF_ERROR:  // no progress: the output block is full, or the input has run out
-        if (!have_input && produced == 0) return FailEndedEarly(x);
+        // Deflate data that stops before its final block is damaged data; "ended prematurely"
+        // is kept for the trailer and the descriptor that follow it.
+        if (!have_input && produced == 0) {
+          return Fail(x, kUnzipBadData, "invalid compressed data--format violated");
+        }
         break;
       case Z_MEM_ERROR:
         return Fail(x, kUnzipBadData, "out of memory");
@@ -250,23 +272,23 @@ int Inflate(Extraction& x) {
 }
 
 int CopyStored(Extraction& x) {
-  const std::int64_t expected =
-      std::int64_t{x.compressed_size} - (x.encrypted ? std::int64_t{kEncryptionHeaderSize} : 0);
-  if (expected != std::int64_t{x.uncompressed_size}) {
+  const std::uint64_t header = x.encrypted ? kEncryptionHeaderSize : 0;
+  if (x.compressed_size < header || x.compressed_size - header != x.uncompressed_size) {
     std::fprintf(x.err, "len %ld, siz %ld\n", static_cast<long>(x.uncompressed_size),
                  static_cast<long>(x.compressed_size));
     return Fail(x, kUnzipLengthMismatch, "invalid compressed data--length mismatch");
   }
   ArchiveInput& in = x.input;
-  std::uint32_t remaining = x.uncompressed_size;
+  std::uint64_t remaining = x.uncompressed_size;
   while (remaining > 0) {
     if (x.block_fill == kOutputBlockSize && !FlushBlock(x)) {
       return Fail(x, kUnzipOutOfSpace, "out of space on workfile");
     }
-    // The sizes come from the header; a file that ends sooner is damaged, not short data.
+    // The sizes come from the header (or the directory); a file that ends sooner is damaged,
+    // not short data.
     if (!Refill(in)) return FailEndedEarly(x);
-    const std::size_t take =
-        std::min({std::size_t{remaining}, in.len - in.pos, kOutputBlockSize - x.block_fill});
+    const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(
+        remaining, std::min(in.len - in.pos, kOutputBlockSize - x.block_fill)));
     std::uint8_t* out = x.block.data() + x.block_fill;
     if (x.encrypted) {
       DecryptBytes(x.keys, in.raw.data() + in.pos, out, take);
@@ -275,7 +297,7 @@ int CopyStored(Extraction& x) {
     }
     in.pos += take;
     x.block_fill += take;
-    remaining -= static_cast<std::uint32_t>(take);
+    remaining -= take;
   }
   return kUnzipOk;
 }
@@ -311,7 +333,7 @@ int Extract(Extraction& x) {
   const unsigned signature = b0 < 0 || b1 < 0 ? 0 : static_cast<unsigned>(b0 | b1 << 8);
   int result = kUnzipOk;
   if (signature == kZipSignatureLow) {
-    result = ReadZipHeader(x);
+    if ((result = ReadZipHeader(x)) == kUnzipOk) TakeStoredSizesFromCentralDirectory(x);
   } else if (signature == kGzipSignature) {
     result = ReadGzipHeader(x);
   } else {

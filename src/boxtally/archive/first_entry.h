@@ -1,6 +1,7 @@
 // Extraction of a zip archive's first entry (or of a one-member gzip stream) into a work file:
 // stored or deflated data, traditional decryption, data descriptor and CRC-32 check. The entry
-// is streamed, so memory use does not depend on its size.
+// is streamed, so memory use does not depend on its size. The central directory is read only
+// for a stored entry whose local header leaves its sizes to a descriptor or a Zip64 field.
 #pragma once
 
 #include <cstddef>

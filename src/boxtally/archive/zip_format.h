@@ -10,6 +10,11 @@ inline constexpr unsigned kZipSignatureLow = 0x4B50;  // "PK", read as a little-
 inline constexpr unsigned kGzipSignature = 0x8B1F;    // 0x1F 0x8B, likewise
 inline constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;
 inline constexpr std::uint32_t kDescriptorSignature = 0x08074B50;
+inline constexpr std::uint32_t kCentralHeaderSignature = 0x02014B50;
+inline constexpr std::uint32_t kEndRecordSignature = 0x06054B50;
+inline constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
+inline constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
+inline constexpr std::uint32_t kZip64SizeMarker = 0xFFFFFFFF;  // the size is in a Zip64 field
 
 inline constexpr unsigned kZipFlagEncrypted = 0x01;
 inline constexpr unsigned kZipFlagDescriptor = 0x08;  // sizes and CRC follow the data

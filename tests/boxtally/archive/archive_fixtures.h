@@ -102,6 +102,7 @@ struct EntrySpec {
   bool descriptor = false;        // flag bit 3: CRC and sizes after the data
   bool sizes_in_header = true;    // false: zeros in the local header (streamed writers)
   bool signed_descriptor = true;  // the descriptor's optional signature
+  bool zip64 = false;             // sizes in a Zip64 field: all ones in the header, 8-byte sizes
   std::uint16_t mod_time = 0x6B2C;
   std::string extra;
 };
@@ -123,35 +124,137 @@ inline std::string Encrypt(const std::string& password, std::uint8_t check,
   return out;
 }
 
+inline void PutU64(std::string& out, std::uint64_t value) {
+  PutU32(out, static_cast<std::uint32_t>(value));
+  PutU32(out, static_cast<std::uint32_t>(value >> 32));
+}
+
+inline unsigned EntryFlags(const EntrySpec& e) {
+  return (e.descriptor ? 0x08 : 0) | (e.password.empty() ? 0 : 0x01);
+}
+
+// The entry's data as stored: deflated or not, then encrypted.
+inline std::string EntryBody(const EntrySpec& e) {
+  std::string body = e.method == 8 ? RawDeflate(e.data) : e.data;
+  if (e.password.empty()) return body;
+  const std::uint32_t crc = Crc32(e.data);
+  const std::uint8_t check = e.descriptor ? static_cast<std::uint8_t>(e.mod_time >> 8)
+                                          : static_cast<std::uint8_t>(crc >> 24);
+  return Encrypt(e.password, check, body);
+}
+
+// A Zip64 extended information field holding `values`.
+inline std::string Zip64Field(const std::vector<std::uint64_t>& values) {
+  std::string out;
+  PutU16(out, 0x0001);
+  PutU16(out, static_cast<unsigned>(values.size() * 8));
+  for (const std::uint64_t v : values) PutU64(out, v);
+  return out;
+}
+
 inline std::string LocalEntry(const EntrySpec& e) {
   const std::uint32_t crc = Crc32(e.data);
-  std::string body = e.method == 8 ? RawDeflate(e.data) : e.data;
-  unsigned flags = e.descriptor ? 0x08 : 0;
-  if (!e.password.empty()) {
-    flags |= 0x01;
-    const std::uint8_t check = e.descriptor ? static_cast<std::uint8_t>(e.mod_time >> 8)
-                                            : static_cast<std::uint8_t>(crc >> 24);
-    body = Encrypt(e.password, check, body);
+  const std::string body = EntryBody(e);
+  std::string extra = e.extra;
+  if (e.zip64) {
+    extra += Zip64Field(e.sizes_in_header ? std::vector<std::uint64_t>{e.data.size(), body.size()}
+                                          : std::vector<std::uint64_t>{0, 0});
   }
   std::string out = "PK\x03\x04";
-  PutU16(out, 20);
-  PutU16(out, flags);
+  PutU16(out, e.zip64 ? 45 : 20);
+  PutU16(out, EntryFlags(e));
   PutU16(out, e.method);
   PutU16(out, e.mod_time);
   PutU16(out, 0x5A21);  // date
   PutU32(out, e.sizes_in_header ? crc : 0);
-  PutU32(out, e.sizes_in_header ? static_cast<std::uint32_t>(body.size()) : 0);
-  PutU32(out, e.sizes_in_header ? static_cast<std::uint32_t>(e.data.size()) : 0);
+  if (e.zip64) {
+    PutU32(out, 0xFFFFFFFF);
+    PutU32(out, 0xFFFFFFFF);
+  } else {
+    PutU32(out, e.sizes_in_header ? static_cast<std::uint32_t>(body.size()) : 0);
+    PutU32(out, e.sizes_in_header ? static_cast<std::uint32_t>(e.data.size()) : 0);
+  }
   PutU16(out, static_cast<unsigned>(e.name.size()));
-  PutU16(out, static_cast<unsigned>(e.extra.size()));
-  out += e.name + e.extra + body;
+  PutU16(out, static_cast<unsigned>(extra.size()));
+  out += e.name + extra + body;
   if (e.descriptor) {
     if (e.signed_descriptor) out += "PK\x07\x08";
     PutU32(out, crc);
-    PutU32(out, static_cast<std::uint32_t>(body.size()));
-    PutU32(out, static_cast<std::uint32_t>(e.data.size()));
+    if (e.zip64) {
+      PutU64(out, body.size());
+      PutU64(out, e.data.size());
+    } else {
+      PutU32(out, static_cast<std::uint32_t>(body.size()));
+      PutU32(out, static_cast<std::uint32_t>(e.data.size()));
+    }
   }
   return out;
+}
+
+// The central directory record of `e`, whose local header starts at `local_offset`; with
+// `zip64` its sizes and offset are all ones and follow in a Zip64 field.
+inline std::string CentralRecord(const EntrySpec& e, std::uint64_t local_offset, bool zip64) {
+  const std::string body = EntryBody(e);
+  const std::string extra = zip64 ? Zip64Field({e.data.size(), body.size(), local_offset}) : "";
+  std::string out = "PK\x01\x02";
+  PutU16(out, 0x031E);  // made by: Unix
+  PutU16(out, zip64 ? 45 : 20);
+  PutU16(out, EntryFlags(e));
+  PutU16(out, e.method);
+  PutU16(out, e.mod_time);
+  PutU16(out, 0x5A21);
+  PutU32(out, Crc32(e.data));
+  PutU32(out, zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(body.size()));
+  PutU32(out, zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(e.data.size()));
+  PutU16(out, static_cast<unsigned>(e.name.size()));
+  PutU16(out, static_cast<unsigned>(extra.size()));
+  PutU16(out, 0);  // comment
+  PutU16(out, 0);  // disk
+  PutU16(out, 0);  // internal attributes
+  PutU32(out, 0);  // external attributes
+  PutU32(out, zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(local_offset));
+  return out + e.name + extra;
+}
+
+// A whole archive as a zip writer lays it out: `marker` (such as "PK00", counted in the
+// offsets), the local entries, the central directory, with `zip64` the Zip64 end record and its
+// locator, and the end record with `comment`.
+inline std::string WholeArchive(const std::vector<EntrySpec>& entries, bool zip64 = false,
+                                const std::string& comment = "", const std::string& marker = "") {
+  std::string out = marker;
+  std::string directory;
+  for (const EntrySpec& e : entries) {
+    directory += CentralRecord(e, out.size(), zip64);
+    out += LocalEntry(e);
+  }
+  const std::uint64_t directory_offset = out.size();
+  out += directory;
+  if (zip64) {
+    const std::uint64_t record_offset = out.size();
+    out += "PK\x06\x06";
+    PutU64(out, 44);      // size of the rest of the record
+    PutU16(out, 0x031E);  // made by
+    PutU16(out, 45);      // needed
+    PutU32(out, 0);       // this disk
+    PutU32(out, 0);       // disk of the directory
+    PutU64(out, entries.size());
+    PutU64(out, entries.size());
+    PutU64(out, directory.size());
+    PutU64(out, directory_offset);
+    out += "PK\x06\x07";
+    PutU32(out, 0);  // disk of the Zip64 end record
+    PutU64(out, record_offset);
+    PutU32(out, 1);  // disks in all
+  }
+  out += "PK\x05\x06";
+  PutU16(out, 0);
+  PutU16(out, 0);
+  PutU16(out, zip64 ? 0xFFFF : static_cast<unsigned>(entries.size()));
+  PutU16(out, zip64 ? 0xFFFF : static_cast<unsigned>(entries.size()));
+  PutU32(out, zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(directory.size()));
+  PutU32(out, zip64 ? 0xFFFFFFFF : static_cast<std::uint32_t>(directory_offset));
+  PutU16(out, static_cast<unsigned>(comment.size()));
+  return out + comment;
 }
 
 // An end-of-central-directory record with no entries: something that is not a local header

@@ -132,6 +132,88 @@ TEST(UnzipFirst, ExtractsStoredDeflatedEncryptedAndStreamedEntries) {
   }
 }
 
+// Writers that cannot seek back leave a stored entry's sizes to the descriptor (zeros in the
+// local header) or put them in a Zip64 field (all ones in the header); the central directory
+// has them.
+TEST(UnzipFirst, TakesStoredSizesTheLocalHeaderLacksFromTheCentralDirectory) {
+  struct Case {
+    const char* what;
+    std::vector<EntrySpec> entries;
+    bool zip64_end;
+    std::string marker;
+    std::string password;
+  };
+  auto streamed = [](std::size_t size) {
+    EntrySpec e = Entry(ModelText(size, static_cast<std::uint32_t>(size)), 0);
+    e.descriptor = true;
+    e.sizes_in_header = false;
+    return e;
+  };
+  EntrySpec locked = streamed(5000);
+  locked.password = "secret";
+  EntrySpec unsigned_descriptor = streamed(300);
+  unsigned_descriptor.signed_descriptor = false;
+  EntrySpec zip64 = Entry(NoiseBytes(70000), 0);
+  zip64.zip64 = true;
+  EntrySpec zip64_streamed = streamed(40000);
+  zip64_streamed.zip64 = true;
+  EntrySpec second = Entry("second entry");
+  second.name = "other.rwx";
+  const Case cases[] = {
+      {"descriptor", {streamed(100)}, false, "", ""},
+      {"descriptor, empty entry", {streamed(0)}, false, "", ""},
+      {"descriptor, several output blocks", {streamed(100000)}, false, "", ""},
+      {"descriptor, encrypted", {locked}, false, "", "secret"},
+      {"descriptor without its signature", {unsigned_descriptor}, false, "", ""},
+      {"Zip64 sizes in the header's extra field", {zip64}, true, "", ""},
+      {"Zip64 with a descriptor", {zip64_streamed}, true, "", ""},
+      {"Zip64 fields in a directory without a Zip64 end", {zip64}, false, "", ""},
+      {"after a split-archive marker", {streamed(100)}, false, "PK00", ""},
+      {"more entries after it", {streamed(2000), second}, false, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string bytes = WholeArchive(c.entries, c.zip64_end, "", c.marker);
+    const Outcome run = UnzipBytes(bytes, c.password);
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.log, "");
+    EXPECT_TRUE(run.work == c.entries[0].data) << "work file of " << run.work.size() << " bytes";
+  }
+}
+
+// A directory that cannot be used (the ways are tested with the directory reader) leaves the
+// local header's sizes, and with them the failures such entries have always given.
+TEST(UnzipFirst, FallsBackToTheLocalHeaderWhenTheCentralDirectoryCannotBeUsed) {
+  EntrySpec e = Entry("modelbegin\nmodelend\n", 0);
+  e.descriptor = true;
+  e.sizes_in_header = false;
+  std::string other_offset = WholeArchive({e});
+  other_offset[LocalEntry(e).size() + 42] = 9;  // the only record is for an entry at offset 9
+  EntrySpec zip64 = Entry("modelbegin\nmodelend\n", 0);
+  zip64.zip64 = true;
+  zip64.sizes_in_header = false;
+  std::string locator_past_end = WholeArchive({zip64}, true);
+  locator_past_end[locator_past_end.size() - 22 - 20 + 14] = '\x7F';  // record offset, high bytes
+  struct Case {
+    const char* what;
+    std::string bytes;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"no central directory", LocalEntry(e), "invalid compressed data--crc error"},
+      {"record for another entry only", other_offset, "invalid compressed data--crc error"},
+      // All ones in the header and no Zip64 end record to say where the directory is: the copy
+      // runs into the end of the file.
+      {"Zip64 locator past the end", locator_past_end, "zipfile ended prematurely"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Outcome run = UnzipBytes(c.bytes);
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.log, ErrorLine(run, c.message));
+  }
+}
+
 TEST(UnzipFirst, ExtractsGzipMembersWithTheirOptionalFields) {
   const std::string data = ModelText(100000);
   struct Case {
@@ -246,7 +328,7 @@ TEST(UnzipFirst, ReportsEachFailureWithItsMessageAndCode) {
        "invalid compressed data--length mismatch", "len 40, siz 5\n"},
       {"stored sizes all ones", huge_stored, "", 1, "zipfile ended prematurely", ""},
       {"stored data cut", cut_stored, "", 1, "zipfile ended prematurely", ""},
-      {"deflate data cut", cut_deflate, "", 1, "zipfile ended prematurely", ""},
+      {"deflate data cut", cut_deflate, "", 1, "invalid compressed data--format violated", ""},
       {"deflate block type 3", bad_deflate, "", 1, "invalid compressed data--format violated", ""},
       {"header CRC off by one bit", bad_crc, "", 1, "invalid compressed data--crc error", ""},
       {"descriptor missing", no_descriptor, "", 1, "zipfile ended prematurely", ""},
@@ -339,15 +421,25 @@ TEST(UnzipFirst, FailsCleanlyAtEveryCutOfTheEntry) {
     std::string password;
   };
   const std::string gzip = GzipMember(data, 0x08, "tree.rwx");
+  EntrySpec stored_streamed = Entry(data, 0);
+  stored_streamed.descriptor = true;
+  stored_streamed.sizes_in_header = false;
+  stored_streamed.zip64 = true;
   const Case cases[] = {
       {"deflated", LocalEntry(Entry(data)), LocalEntry(Entry(data)).size(), ""},
       {"stored", LocalEntry(stored), LocalEntry(stored).size(), ""},
       {"encrypted with descriptor", LocalEntry(streamed), LocalEntry(streamed).size(), "pw"},
       {"gzip", gzip, gzip.size(), ""},
   };
-  for (const Case& c : cases) {
+  std::vector<std::pair<Case, std::string>> all;
+  for (const Case& c : cases) all.push_back({c, c.bytes + EndRecord()});
+  // Its sizes are in the central directory only: every cut of the archive fails.
+  const std::string with_directory = WholeArchive({stored_streamed}, true);
+  all.push_back(
+      {{"stored, sizes in the central directory", with_directory, with_directory.size(), ""},
+       with_directory});
+  for (const auto& [c, whole] : all) {
     SCOPED_TRACE(c.what);
-    const std::string whole = c.bytes + EndRecord();
     for (std::size_t n = 0; n <= whole.size(); ++n) {
       SCOPED_TRACE("prefix length " + std::to_string(n));
       const Outcome run = UnzipBytes(whole.substr(0, n), c.password);

@@ -232,3 +232,23 @@ TEST_F(CobRun, AConverterPastItsTimeLimitIsEndedAndTheRunGoesOn) {
   EXPECT_EQ(Log(), "Rwxsmith.exe was ended after 1 seconds for " + a + "\r\n"
                    "Rwxsmith.exe did not convert " + a + " (a.cob)\r\n");
 }
+
+TEST_F(CobRun, SceneTheConverterCannotReadGetsNoLineAndALogLine) {
+  WriteFile(dir_ / "objects/box.cob", CubeScene());
+  // Text in the place of a binary scene, a header whose format byte is neither 'A' nor 'B', and a
+  // scene cut short inside its polyhedron.
+  WriteFile(dir_ / "objects/ascii.cob", "Caligari V00.01ALH             \n(the rest as text)\n");
+  std::string corrupt = CubeScene();
+  corrupt[15] = 'X';
+  WriteFile(dir_ / "objects/corrupt.cob", corrupt);
+  WriteFile(dir_ / "objects/cut.cob", CubeScene().substr(0, 200));
+  // --keep-huge: a model measured without any point would still get a line.
+  const ProgramRun run = Run(kBin + "/boxtally-cli", {"--keep-huge", dir_ / "objects/*.cob"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, std::string("box.cob") + kCubeBox);
+  const std::string obj = dir_ / "objects/";
+  const std::string smith = "'" + kBin + "/rwxsmith' returned ";
+  EXPECT_EQ(Log(), smith + "6 for " + obj + "ascii.cob (ascii.cob)\r\n" + smith + "6 for " + obj +
+                       "corrupt.cob (corrupt.cob)\r\n" + smith + "7 for " + obj +
+                       "cut.cob (cut.cob)\r\n");
+}

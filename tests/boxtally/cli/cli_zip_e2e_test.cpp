@@ -122,3 +122,61 @@ TEST_F(ZipRun, GzipMemberUnderAZipName) {
   EXPECT_EQ(run.out, "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
   EXPECT_EQ(Log(), "File name within (" + (dir_ / "objects/tree.zip") + ") archive=tree.rwx\r\n");
 }
+
+// Stored entries whose local header leaves the sizes to the central directory: Info-ZIP's Zip64
+// fields (-fz, or reading the entry from standard input), and a data descriptor after zeros in
+// the header, as Python's zipfile writes to a pipe.
+TEST_F(ZipRun, StoredEntriesWithSizesOnlyInTheCentralDirectory) {
+  Zip("fz.zip", "fz.rwx", kBox, "-0 -fz");
+  WriteFile(dir_ / "src/piped.rwx", kBox);
+  ASSERT_EQ(RunProgram(
+                {"/bin/sh", "-c",
+                 "cd '" + (dir_ / "src") + "' && zip -q -0 - - < piped.rwx > ../objects/piped.zip"})
+                .exit_status,
+            0);
+  if (HaveTool("python3")) {
+    WriteFile(dir_ / "src/stream.py",
+              "import sys, zipfile\n"
+              "with zipfile.ZipFile(sys.stdout.buffer, 'w', zipfile.ZIP_STORED) as z:\n"
+              "    with z.open('streamed.rwx', 'w') as f:\n"
+              "        f.write(open('piped.rwx', 'rb').read())\n");
+    ASSERT_EQ(RunProgram({"/bin/sh", "-c",
+                          "cd '" + (dir_ / "src") +
+                              "' && python3 stream.py | cat > ../objects/streamed.zip"})
+                  .exit_status,
+              0);
+  }
+  const ProgramRun run = Run({dir_ / "objects/*.zip"});
+  EXPECT_EQ(run.exit_status, 0);
+  std::string expected =
+      "fz.rwx 1 -995 -995 -995 995 995 995\r\n"
+      "piped.rwx 1 -995 -995 -995 995 995 995\r\n";
+  if (HaveTool("python3")) expected += "streamed.rwx 1 -995 -995 -995 995 995 995\r\n";
+  EXPECT_EQ(run.out, expected);
+  EXPECT_EQ(Log(), "");
+}
+
+// Deflate data that stops before its last block is damaged data (code 1), not a file that ended
+// early.
+TEST_F(ZipRun, DeflateDataCutShortIsAFormatViolation) {
+  std::string text;
+  for (int i = 0; i < 2000; ++i) text += "vertex " + std::to_string(i * 7919 % 1000) + " 1 2\n";
+  const std::string archive = Zip("cut.zip", "cut.rwx", "modelbegin\n" + text + "modelend\n");
+  const std::string whole = ReadFile(archive);
+  // The data starts after the 30-byte header, the name and the extra field.
+  auto u16 = [&](std::size_t at) {
+    return static_cast<std::size_t>(static_cast<unsigned char>(whole[at]) |
+                                    static_cast<unsigned char>(whole[at + 1]) << 8);
+  };
+  const std::size_t data_start = 30 + u16(26) + u16(28);
+  ASSERT_LT(data_start + 100, whole.size() / 2);
+  WriteFile(archive, whole.substr(0, data_start + 100));
+  const ProgramRun run = Run({archive});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, "");
+  const std::string error = "funzip error in " + archive + ": ";
+  EXPECT_EQ(Log(), error + "invalid compressed data--format violated\r\n" +
+                       "error from unzip=1 for file:" + archive + "\r\n" + "Unable to unzip file " +
+                       archive + "\r\n");
+  EXPECT_FALSE(WorkFilesLeft());
+}
