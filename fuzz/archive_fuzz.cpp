@@ -1,5 +1,6 @@
-// ZipFirstName, FindCentralEntry and UnzipFirst over any bytes: each must answer with a name, a
-// record, a failure or a result code, never crash, hang or touch memory outside their buffers.
+// ZipFirstName, FindCentralEntry, UnzipFirst and ExtractFirstEntry over any bytes: each must answer
+// with a name, a record, a failure or a result code, never crash, hang or touch memory outside
+// their buffers.
 #include <unistd.h>
 
 #include <cstddef>
@@ -69,6 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::FILE* err = std::fopen("/dev/null", "w");
   if (log != nullptr && err != nullptr) {
     (void)archive::UnzipFirst({"funzip", "-pw", path, "/dev/null"}, *log, err);
+    // The memory road: the archive read whole, the entry inflated in one call where it can be.
+    bool in_memory = false;
+    (void)archive::ExtractFirstEntry(path, "pw", *log, "/dev/null",
+                                     archive::EntryDestination::kMemoryWhenItFits, &in_memory, err);
   }
   if (err != nullptr) std::fclose(err);
   return 0;

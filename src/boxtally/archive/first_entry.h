@@ -15,7 +15,10 @@
 namespace archive {
 
 inline constexpr std::size_t kOutputBlockSize = 32768;  // bytes written to the work file at once
-inline constexpr std::size_t kMaxPasswordLength = 62;   // characters ExtractToWorkFile accepts
+// Entries up to this size (and archives up to this size, read whole) are extracted in memory
+// when the caller does not need the file itself; bigger ones go through the work file.
+inline constexpr std::size_t kMaxMemoryEntry = std::size_t{64} << 20;  // bytes
+inline constexpr std::size_t kMaxPasswordLength = 62;  // characters ExtractToWorkFile accepts
 
 // Result codes of UnzipFirst. Callers and the log line "error from unzip=%d" show the numbers,
 // so they are fixed; several messages share one code.
@@ -38,6 +41,22 @@ enum UnzipResult : int {
 [[nodiscard]] int UnzipFirst(const std::vector<std::string>& args, platform::TextFile& log);
 [[nodiscard]] int UnzipFirst(const std::vector<std::string>& args, platform::TextFile& log,
                              std::FILE* err);
+
+enum class EntryDestination {
+  kWorkFile,          // the converter needs the file itself
+  kMemoryWhenItFits,  // in memory up to kMaxMemoryEntry bytes, else the work file
+};
+
+// Extracts the first entry of `archive_path` (password may be empty) and returns it opened for
+// reading in text mode, as ExtractToWorkFile does, with the same log lines and codes. With
+// kMemoryWhenItFits the entry is held in memory and the work file is not written unless the
+// entry is bigger than kMaxMemoryEntry; `*in_memory` (may be nullptr) tells which.
+std::unique_ptr<platform::InStream> ExtractFirstEntry(const std::string& archive_path,
+                                                      const std::string& password,
+                                                      platform::TextFile& log,
+                                                      const std::string& work_path,
+                                                      EntryDestination destination, bool* in_memory,
+                                                      std::FILE* err = stderr);
 
 // Extracts the first entry of `archive_path` into `work_path` (password may be empty) and
 // returns the work file opened for reading in text mode. nullptr after a failure, which is

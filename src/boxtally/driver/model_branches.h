@@ -26,6 +26,7 @@ struct ModelJob {
   std::string work_path;       // the file the measurement reads; named in its messages
   bool work_path_set = false;  // set by extraction or conversion: the clean-up removes it
   bool from_zip = false;
+  bool entry_in_memory = false;  // the extracted entry never became the work file
   bool cob_debug = false;
 };
 

@@ -20,7 +20,8 @@ const char* Outcome(bool ok) { return ok ? "success" : "failed"; }
 void CleanUp(RunHost& host, const ModelJob& job) {
   platform::RemoveFile(job.work_dir + kUnzipWorkFile);
   if ((job.suffix == "cob" || job.from_zip) && job.work_path_set) {
-    const bool removed = platform::RemoveFile(job.work_path);
+    // An entry measured from memory left no file: its clean-up has nothing left to do.
+    const bool removed = platform::RemoveFile(job.work_path) || job.entry_in_memory;
     if (job.cob_debug) {
       platform::LogF(host.Log(), "Debug - final remove %s  %s\n", job.work_path.c_str(),
                      Outcome(removed));

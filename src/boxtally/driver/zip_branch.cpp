@@ -31,7 +31,13 @@ std::unique_ptr<platform::InStream> OpenZipEntry(RunHost& host, const RunState& 
   }
   job.suffix = TypeSuffix(*entry);
   const std::string work = job.work_dir + kUnzipWorkFile;
-  auto stream = archive::ExtractToWorkFile(job.model_path, run.password, log, work);
+  // The converter needs a file; an RWX entry is measured straight from memory. Its messages
+  // still name the work file: they read the same either way.
+  const archive::EntryDestination destination = job.suffix == "cob"
+                                                    ? archive::EntryDestination::kWorkFile
+                                                    : archive::EntryDestination::kMemoryWhenItFits;
+  auto stream = archive::ExtractFirstEntry(job.model_path, run.password, log, work, destination,
+                                           &job.entry_in_memory);
   if (!stream) {
     platform::LogF(log, "Unable to unzip file %s\n", job.model_path.c_str());
     return nullptr;

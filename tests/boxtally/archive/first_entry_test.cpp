@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -548,3 +549,103 @@ TEST(ExtractToWorkFile, TakesAnArchivePathBeginningWithADashForAPath) {
 }
 
 }  // namespace
+
+// An entry measured from memory must read exactly as the work file would, and a failure must
+// give exactly the work file's lines and code: the memory road (one-call inflate, archive read
+// whole) falls back to the streaming one for everything it does not take.
+TEST(ExtractFirstEntry, MemoryGivesTheWorkFilesBytesLinesAndCodes) {
+  struct Case {
+    std::string what;
+    std::string bytes;
+    std::string password;
+  };
+  std::vector<Case> cases;
+  for (const std::size_t size : {1u, 32768u, 200003u}) {
+    const std::string data = ModelText(size, static_cast<std::uint32_t>(size) + 3);
+    for (const unsigned method : {0u, 8u}) {
+      for (const bool encrypted : {false, true}) {
+        EntrySpec e = Entry(data, method);
+        if (encrypted) e.password = "tree";
+        const std::string what = std::to_string(size) + (method == 0 ? " stored" : " deflated") +
+                                 (encrypted ? " encrypted" : "");
+        cases.push_back({what, LocalEntry(e) + EndRecord(), e.password});
+        e.descriptor = true;
+        e.sizes_in_header = method == 0;
+        cases.push_back({what + " descriptor", LocalEntry(e) + EndRecord(), e.password});
+      }
+    }
+  }
+  const std::string text = ModelText(50000);
+  const std::string good = LocalEntry(Entry(text)) + EndRecord();
+  // A header size below or above the real one: only a hint for the one-call inflate.
+  std::string small_hint = good;
+  small_hint[22] = '\x10';
+  small_hint[23] = small_hint[24] = small_hint[25] = '\0';
+  cases.push_back({"size hint too small", small_hint, ""});
+  std::string big_hint = good;
+  big_hint[25] = '\x01';
+  cases.push_back({"size hint too big", big_hint, ""});
+  std::string flipped = good;
+  flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x55);
+  cases.push_back({"damaged deflate data", flipped, ""});
+  std::string bad_crc = good;
+  bad_crc[14] = static_cast<char>(bad_crc[14] ^ 1);
+  cases.push_back({"crc error", bad_crc, ""});
+  for (const std::size_t cut : {20u, 40u, 500u, 2000u}) {
+    cases.push_back({"cut at " + std::to_string(cut), good.substr(0, cut), ""});
+  }
+  EntrySpec locked = Entry(text);
+  locked.password = "right";
+  cases.push_back({"wrong password", LocalEntry(locked) + EndRecord(), "wrong"});
+  cases.push_back({"no password", LocalEntry(locked) + EndRecord(), ""});
+  cases.push_back({"gzip", GzipMember(text, 0x08, "m.rwx"), ""});
+  cases.push_back({"gzip cut", GzipMember(text, 0).substr(0, 3000), ""});
+  cases.push_back({"not an archive", "hello", ""});
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string archive_path = dir / "a.zip";
+    WriteFile(archive_path, c.bytes);
+    std::string texts[2], logs[2], errs[2];
+    bool opened[2] = {false, false};
+    bool in_memory[2] = {true, false};
+    const archive::EntryDestination destinations[2] = {
+        archive::EntryDestination::kWorkFile, archive::EntryDestination::kMemoryWhenItFits};
+    for (int i = 0; i < 2; ++i) {
+      CapturedLog log(dir.path());
+      CapturedErr err;
+      auto stream = archive::ExtractFirstEntry(archive_path, c.password, *log.file, dir / "work",
+                                               destinations[i], &in_memory[i], err.file);
+      opened[i] = stream != nullptr;
+      for (int b = stream ? stream->Get() : -1; b >= 0; b = stream->Get()) {
+        texts[i].push_back(static_cast<char>(b));
+      }
+      logs[i] = log.Text();
+      errs[i] = err.Text();
+      unlink((dir / "work").c_str());
+    }
+    EXPECT_EQ(opened[1], opened[0]);
+    EXPECT_EQ(logs[1], logs[0]);
+    EXPECT_EQ(errs[1], errs[0]);
+    EXPECT_TRUE(texts[1] == texts[0]) << texts[1].size() << " bytes against " << texts[0].size();
+    EXPECT_FALSE(in_memory[0]);
+    EXPECT_EQ(in_memory[1], opened[1]);
+  }
+}
+
+TEST(ExtractFirstEntry, AnEntryBeyondTheMemoryBoundGoesThroughTheWorkFile) {
+  std::string data;
+  while (data.size() <= archive::kMaxMemoryEntry) data += "vertex 1 2 3\r\nvertex 4 5 6\r\n";
+  TempDir dir;
+  WriteFile(dir / "a.zip", LocalEntry(Entry(data, 0)) + EndRecord());  // stored: quick to make
+  CapturedLog log(dir.path());
+  bool in_memory = true;
+  auto stream =
+      archive::ExtractFirstEntry(dir / "a.zip", "", *log.file, dir / "work",
+                                 archive::EntryDestination::kMemoryWhenItFits, &in_memory);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_FALSE(in_memory);
+  EXPECT_EQ(std::filesystem::file_size(dir / "work"), data.size());
+  EXPECT_EQ(log.Text(), "");
+}

@@ -246,10 +246,14 @@ TEST_F(SafeRun, NoPrivateWorkFolderAnywhereRefusesTheRun) {
   }
   Model("a.rwx");
   WriteFile(dir_ / "unzipwk.$$$", "mine");
+  // The program and the test folder may both lie under /tmp: a copy in the test folder, reached
+  // through the working directory, stays within reach when /tmp is covered.
+  std::filesystem::copy_file(kCli, dir_ / "boxtally-cli");
   const ProgramRun run = RunProgram(
       {"/usr/bin/unshare", "-m", "/bin/sh", "-c",
-       "cd '" + dir_.path() + "' && mount -t tmpfs -o ro tmpfs /tmp && TMPDIR=/nonexistent '" +
-           kCli + "' objects/a.rwx"});  // the test folder under /tmp stays reachable as "."
+       "cd '" + dir_.path() +
+           "' && mount -t tmpfs -o ro tmpfs /tmp && TMPDIR=/nonexistent ./boxtally-cli "
+           "objects/a.rwx"});
   EXPECT_EQ(run.exit_status, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("cannot make a private work folder"), std::string::npos) << run.err;
