@@ -24,9 +24,12 @@ constexpr const char* kLockName = ".lock";
 constexpr std::time_t kUnlockedStaleSeconds = 3600;
 
 struct WorkState {
-  std::string dir;
+  std::string dir;                 // the first folder: WorkDirectory()
+  std::string base;                // where it was made
+  std::vector<std::string> extra;  // further folders of this process (one per worker)
+  std::vector<int> lock_fds;
   std::string error;
-  int lock_fd = -1;
+  bool cleanup_registered = false;
 };
 
 WorkState& State() {
@@ -48,12 +51,18 @@ void RemoveFolder(const std::string& dir) {
   rmdir(dir.c_str());
 }
 
-void RemoveWorkDirectory() {
+void RemoveWorkDirectories() {
   WorkState& state = State();
-  if (state.dir.empty()) return;
-  RemoveFolder(state.dir);
-  if (state.lock_fd >= 0) close(state.lock_fd);
-  state.lock_fd = -1;
+  if (!state.dir.empty()) RemoveFolder(state.dir);
+  for (const std::string& dir : state.extra) RemoveFolder(dir);
+  for (const int fd : state.lock_fds) close(fd);
+  state.lock_fds.clear();
+}
+
+void RegisterCleanup(WorkState& state) {
+  if (state.cleanup_registered) return;
+  state.cleanup_registered = true;
+  std::atexit(RemoveWorkDirectories);
 }
 
 bool IsStale(const std::string& dir, const struct stat& st) {
@@ -95,7 +104,7 @@ std::string MakeWorkFolder(const std::string& base, std::string& error) {
     RemoveFolder(dir);
     return {};
   }
-  State().lock_fd = fd;
+  State().lock_fds.push_back(fd);
   return dir;
 }
 
@@ -131,7 +140,8 @@ std::string WorkDirectory() {
     state.dir = MakeWorkFolder(base, error);
     if (!state.dir.empty()) {
       state.error.clear();
-      std::atexit(RemoveWorkDirectory);
+      state.base = base;
+      RegisterCleanup(state);
       return state.dir;
     }
     errors += (errors.empty() ? "" : "; ") + error;
@@ -141,6 +151,16 @@ std::string WorkDirectory() {
 }
 
 std::string WorkDirectoryError() { return State().error; }
+
+std::string NewWorkDirectory() {
+  if (WorkDirectory().empty()) return {};
+  WorkState& state = State();
+  std::string error;
+  std::string dir = MakeWorkFolder(state.base, error);
+  if (dir.empty()) return {};
+  state.extra.push_back(dir);
+  return dir;
+}
 
 std::optional<std::string> CurrentDirectory() {
   std::vector<char> buf(4096);

@@ -20,6 +20,11 @@ std::string WorkDirectory();
 // The reason the last WorkDirectory() call returned empty, for the user.
 std::string WorkDirectoryError();
 
+// Another private folder of this process, made and removed as WorkDirectory's is (one for each
+// worker that measures models beside the first). Empty when it cannot be made. Not to be called
+// from two threads at once.
+std::string NewWorkDirectory();
+
 std::optional<std::string> CurrentDirectory();
 
 bool FileExists(const std::string& path);

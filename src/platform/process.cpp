@@ -83,7 +83,7 @@ int Reap(pid_t pid) {
 
 // Waits for the child, ending its group when the time limit passes. The termination handler ends
 // the group on its own; the wait then simply sees the end.
-ProcessResult Await(pid_t pid, int time_limit_seconds) {
+ProcessResult Await(pid_t pid, int slot, int time_limit_seconds) {
 #ifdef SYS_pidfd_open
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
 #else
@@ -106,7 +106,7 @@ ProcessResult Await(pid_t pid, int time_limit_seconds) {
       break;
     }
   }
-  SetRunningChildGroup(0);  // before the reap: its number may be given to another process after
+  UnregisterChildGroup(slot);  // before the reap: its number may go to another process after
   r.status = Reap(pid);
   if (pidfd >= 0) close(pidfd);
   return r;
@@ -154,8 +154,7 @@ ProcessResult RunAndWait(const std::string& program, const std::vector<std::stri
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return Failed(rc);
-  SetRunningChildGroup(pid);
-  return Await(pid, options.time_limit_seconds);
+  return Await(pid, RegisterChildGroup(pid), options.time_limit_seconds);
 }
 
 }  // namespace platform

@@ -2,13 +2,16 @@
 
 #include <signal.h>
 
+#include <atomic>
 #include <csignal>
 
 namespace platform {
 
 namespace {
 volatile std::sig_atomic_t g_signal = 0;
-volatile std::sig_atomic_t g_child_group = 0;
+// Lock-free atomics may be read in a signal handler; 0 marks a free slot.
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+std::atomic<pid_t> g_child_groups[kMaxChildGroups];
 
 void OnTermination(int signal_number) {
   if (g_signal != 0) {
@@ -17,7 +20,10 @@ void OnTermination(int signal_number) {
     return;
   }
   g_signal = signal_number;
-  if (g_child_group > 0) kill(-static_cast<pid_t>(g_child_group), SIGKILL);
+  for (const std::atomic<pid_t>& group : g_child_groups) {
+    const pid_t g = group.load();
+    if (g > 0) kill(-g, SIGKILL);
+  }
 }
 }  // namespace
 
@@ -32,10 +38,20 @@ void InstallTerminationHandlers() {
 
 int TerminationSignal() { return g_signal; }
 
-void SetRunningChildGroup(pid_t group) {
-  g_child_group = group;
-  // A signal that came between the spawn and this line found no group to end.
-  if (group > 0 && g_signal != 0) kill(-group, SIGKILL);
+int RegisterChildGroup(pid_t group) {
+  for (int slot = 0; slot < kMaxChildGroups; ++slot) {
+    pid_t expected = 0;
+    if (g_child_groups[slot].compare_exchange_strong(expected, group)) {
+      // A signal that came before this line found no group to end.
+      if (g_signal != 0) kill(-group, SIGKILL);
+      return slot;
+    }
+  }
+  return -1;
+}
+
+void UnregisterChildGroup(int slot) {
+  if (slot >= 0 && slot < kMaxChildGroups) g_child_groups[slot].store(0);
 }
 
 }  // namespace platform

@@ -1,10 +1,12 @@
-// SIGTERM and SIGHUP as a stop request: the run ends after the model in progress, a converter
-// that is running is ended at once, and the process exits normally, so its work folder goes.
+// SIGTERM and SIGHUP as a stop request: the run ends after the model in progress, converters
+// that are running are ended at once, and the process exits normally, so its work folders go.
 #pragma once
 
 #include <sys/types.h>
 
 namespace platform {
+
+inline constexpr int kMaxChildGroups = 64;  // children waited for at the same time
 
 // Installs the handlers. A second termination signal ends the process at once.
 void InstallTerminationHandlers();
@@ -12,7 +14,10 @@ void InstallTerminationHandlers();
 // The termination signal received (SIGTERM or SIGHUP), or 0.
 int TerminationSignal();
 
-// The process group of the child we are waiting for (0: none). The handler ends that group.
-void SetRunningChildGroup(pid_t group);
+// Registers the process group of a child we wait for, so the handler can end it; returns the
+// slot to give back, or -1 when every slot is taken (the child is then not ended by a signal).
+// Ends the group at once when a termination signal has already come.
+int RegisterChildGroup(pid_t group);
+void UnregisterChildGroup(int slot);
 
 }  // namespace platform

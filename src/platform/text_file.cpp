@@ -37,6 +37,10 @@ void CloseTextFile(TextFile* file) {
 namespace {
 bool WriteRaw(TextFile& out, const char* data, std::size_t size) {
   if (size == 0) return true;
+  if (out.memory != nullptr) {
+    out.memory->append(data, size);
+    return true;
+  }
   if (std::fwrite(data, 1, size, out.file) == size) return true;
   out.failed = true;
   return false;
@@ -91,7 +95,7 @@ bool IsControl(char c) {
 }  // namespace
 
 void WriteText(TextFile& out, std::string_view text) {
-  if (out.file == nullptr) return;
+  if (out.file == nullptr && out.memory == nullptr) return;
   if (!out.crlf) {
     WriteRaw(out, text.data(), text.size());
     return;
@@ -110,6 +114,10 @@ void WriteText(TextFile& out, std::string_view text) {
 }
 
 void WriteWhole(TextFile& out, std::string_view text) {
+  if (out.memory != nullptr) {
+    WriteText(out, text);
+    return;
+  }
   if (out.file == nullptr || text.empty()) return;
   std::string converted;
   if (out.crlf) {

@@ -18,7 +18,13 @@ struct TextFile {
   bool crlf = true;
   bool owned = true;    // false for stdout/stderr: Close flushes but does not fclose them
   bool failed = false;  // a write or flush failed (full disk, closed pipe): bytes were lost
+  std::string* memory = nullptr;  // instead of a file: the text is appended here
 };
+
+// A TextFile that appends to `target` (which must outlive it); line ends converted per `crlf`.
+inline TextFile MemoryTextFile(std::string& target, bool crlf) {
+  return TextFile{nullptr, crlf, false, false, &target};
+}
 
 enum class OpenMode { kCreate, kAppend };
 
