@@ -10,7 +10,7 @@ tmp=$(mktemp -d "${TMPDIR:-/tmp}/archive-bench.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 
 c++ -std=c++20 -O2 -I"$src/src" "$src/bench/archive_bench.cpp" \
-  "$build/src/boxtally/archive/libboxtally_archive.a" "$build/src/platform/libplatform.a" -lz \
+  "$build/src/boxtally/archive/libboxtally_archive.a" "$build/src/platform/libplatform.a" -lz -ldeflate \
   -o "$tmp/archive_bench"
 
 # RWX-like text that compresses about as well as real models (4:1 to 5:1).

@@ -97,8 +97,12 @@ std::string MakeWorkFolder(const std::string& base, std::string& error) {
   }
   chmod(templ.c_str(), 0700);
   const std::string dir = templ + "/";
-  const int fd = open((dir + kLockName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // The lock is taken under another name and only then given its own: another process that
+  // looks for dead folders must never find the lock file of a live one unlocked.
+  const std::string unnamed = dir + kLockName + ".new";
+  const int fd = open(unnamed.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 ||
+      rename(unnamed.c_str(), (dir + kLockName).c_str()) != 0) {
     error = dir + kLockName + ": " + std::strerror(errno);
     if (fd >= 0) close(fd);
     RemoveFolder(dir);

@@ -178,15 +178,17 @@ TEST_F(CobRun, ConcurrentRunsOverOneFolderKeepEveryLine) {
     expected += std::string(1, c) + ".cob" + kCubeBox;
   }
   std::vector<BackgroundProgram> runs;
-  for (const char* reg : {"-oreg1.txt", "-oreg2.txt"}) {
+  // Four at once: each also looks for dead runs' work folders while the others make theirs.
+  for (const char* reg : {"-oreg1.txt", "-oreg2.txt", "-oreg3.txt", "-oreg4.txt"}) {
     std::vector<std::string> argv{"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"),
                                   kBin + "/boxtally-cli", "--quiet", "objects/*.cob", "-r", reg};
     std::filesystem::create_directories(dir_ / reg);  // each run's own standard streams
     runs.push_back(testing_support::StartProgram(argv, dir_.path(), dir_ / reg));
   }
   for (const BackgroundProgram& run : runs) EXPECT_EQ(WaitProgram(run).exit_status, 0);
-  EXPECT_EQ(ReadFile(dir_ / "reg1.txt"), expected);
-  EXPECT_EQ(ReadFile(dir_ / "reg2.txt"), expected);
+  for (const char* reg : {"reg1.txt", "reg2.txt", "reg3.txt", "reg4.txt"}) {
+    EXPECT_EQ(ReadFile(dir_ / reg), expected) << reg;
+  }
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
 }
 
