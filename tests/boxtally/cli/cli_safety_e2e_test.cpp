@@ -169,7 +169,9 @@ TEST_F(SafeRun, EarlyEndsAreExplainedOnStandardErrorWhenTheLogIsAFile) {
     args.insert(args.end(), c.args.begin(), c.args.end());
     const ProgramRun run = Run(args);
     EXPECT_EQ(run.exit_status, 1);
-    if (c.log != nullptr) EXPECT_EQ(ReadFile(dir_ / "log.txt"), c.log);
+    if (c.log != nullptr) {
+      EXPECT_EQ(ReadFile(dir_ / "log.txt"), c.log);
+    }
     EXPECT_TRUE(Says(run, c.says)) << run.err;
   }
   // With the log on standard error its own line says it once.
