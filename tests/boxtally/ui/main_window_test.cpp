@@ -258,14 +258,14 @@ TEST(MainWindow, WebModeSwitchesCaptionsAndControls) {
                                       "ConnectFix"};
   const char* const never_shown[] = {"UseReferer",    "Label11", "RefererWorldEdit", "Label3",
                                      "UserAgentEdit", "Label4",  "RefererEdit",      "CobDebug"};
-  w.GetFromWeb->click();
+  w.GetFromWeb_->click();
   EXPECT_EQ(Std(w.Button2->text()), "Liste de Fichier");
   EXPECT_EQ(Std(w.Label1->text()), "Liste de Fichier");
   EXPECT_FALSE(w.Label7->isVisible());
   for (const char* name : web_controls) EXPECT_TRUE(Control(w, name)->isVisible()) << name;
   for (const char* name : never_shown) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
 
-  w.GetFromWeb->click();
+  w.GetFromWeb_->click();
   EXPECT_EQ(Std(w.Button2->text()), "Dossier des objets");
   EXPECT_EQ(Std(w.Label1->text()), "Fichier(s) RW");
   EXPECT_TRUE(w.Label7->isVisible());
@@ -306,7 +306,7 @@ TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
     w.show();
     EXPECT_EQ(w.pos(), QPoint(15, 32));
     EXPECT_TRUE(w.CobDebug());
-    EXPECT_TRUE(w.GetFromWeb->isChecked());
+    EXPECT_TRUE(w.GetFromWeb_->isChecked());
     EXPECT_TRUE(w.UrlEdit->isVisible());
     EXPECT_TRUE(w.ReuseWeb->isVisible());
     EXPECT_EQ(Std(w.Label1->text()), "Liste de Fichier");
@@ -365,7 +365,7 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
   w.dialog_answer = QStringList{QString::fromStdString(dir / "list.txt")};
   for (const Step& s : steps) {
     SCOPED_TRACE(s.web ? "web" : "file");
-    w.GetFromWeb->setChecked(s.web);
+    w.GetFromWeb_->setChecked(s.web);
     w.Button2->click();
     EXPECT_EQ(models.selectedNameFilter(), QString::fromUtf8(s.filter));
     EXPECT_EQ(Std(models.property("fileName").toString()), s.name);
@@ -586,10 +586,6 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
        [&](TestForm& w) { w.PassEdit->setText(QString(510, QLatin1Char('p'))); },
        "Le champ « Mot de passe pour les fichiers Zip » dépasse 511 caractères : la génération "
        "n'est pas lancée."},
-      {"web mode, before the web fetch exists",
-       [&](TestForm& w) { w.GetFromWeb->setChecked(true); },
-       "Le chargement depuis le Web n'est pas encore disponible dans cette version : décochez « "
-       "Charger depuis le Web » pour traiter des fichiers locaux."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
