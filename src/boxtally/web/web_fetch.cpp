@@ -29,7 +29,7 @@ bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& pla
     return false;
   }
   http::TKestHTTP& http = host.Http();
-  http.TimeOut = kRequestTimeOutMs;
+  http.TimeOut = host.RequestTimeOutMs();
   http.Header = kHeaderPlaceholder;
   http.Body = partial;
   http.InputFileMode = true;
@@ -145,7 +145,7 @@ NextResult NextWebModel(WebHost& host, std::string& path) {
 
 bool CheckModelUrl(WebHost& host, const std::string& url) {
   http::TKestHTTP& http = host.Http();
-  http.TimeOut = kRequestTimeOutMs;
+  http.TimeOut = host.RequestTimeOutMs();
   http.InputFileMode = false;
   http.OutputFileMode = false;
   http.ReportLevel = kHeadReportLevel;

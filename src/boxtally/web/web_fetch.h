@@ -69,8 +69,9 @@ class WebHost {
   virtual bool StopRequested() const = 0;
   // A status panel text shown at once (the status bar repainted before the network waits).
   virtual void ShowStatusNow(int panel, const std::string& text) = 0;
-  // The size bound of one download, in bytes.
+  // The size bound of one download, in bytes, and the time-out of each request's steps.
   virtual std::int64_t MaxDownloadBytes() const { return kMaxDownloadBytes; }
+  virtual int RequestTimeOutMs() const { return kRequestTimeOutMs; }
 };
 
 // Opens the list file of Controls().list_file into List(): byte for byte for a propdump, as text
