@@ -30,7 +30,9 @@ void OnInterrupt(int) {
 // The log on standard error shares the terminal with the progress line: every log write first
 // erases that line, so the two never mix.
 ssize_t WriteLogToStderr(void* cookie, const char* data, std::size_t size) {
-  static_cast<CliHost*>(cookie)->ClearProgressLine();
+  auto* host = static_cast<CliHost*>(cookie);
+  host->ClearProgressLine();
+  host->NoteLogLineOpen(size > 0 && data[size - 1] != '\n');
   return static_cast<ssize_t>(std::fwrite(data, 1, size, stderr));
 }
 }  // namespace
@@ -86,9 +88,15 @@ void CliHost::SetStatusText(int panel, const std::string& text) {
   // In file mode the progress line says more than the status texts; in web mode it shows them,
   // as the window's status bar does.
   if (!settings_.web || panel < 0 || panel > 1) return;
-  panels_[panel] = text;
   if (panel == 1) panels_[0].clear();  // a new step: the last one's event is over
-  DrawWebLine(panel == 1);
+  panels_[panel] = text;
+  DrawWebLine(true);
+}
+
+void CliHost::ShowEvent(const std::string& text, bool force) {
+  if (!settings_.web) return;
+  panels_[0] = text;
+  DrawWebLine(force);
 }
 
 void CliHost::ShowStatusNow(int panel, const std::string& text) { SetStatusText(panel, text); }
@@ -103,6 +111,7 @@ void CliHost::DrawWebLine(bool force) {
   const auto now = std::chrono::steady_clock::now();
   if (!force && progress_shown_ && now - last_progress_ < std::chrono::milliseconds(100)) return;
   last_progress_ = now;
+  EndOpenLogLine();
   std::string line = std::to_string(web_done_) + " done  " + panels_[1];
   if (!panels_[0].empty()) line += "  " + panels_[0];
   line = platform::WithoutControls(line).substr(0, kWebLineWidth);
@@ -124,10 +133,17 @@ void CliHost::ShowProgress(std::size_t done, std::size_t total, const std::strin
   const bool last = done >= total;
   if (!last && progress_shown_ && now - last_progress_ < std::chrono::milliseconds(100)) return;
   last_progress_ = now;
+  EndOpenLogLine();
   const std::string shown = platform::WithoutControls(found_name);
   std::fprintf(stderr, "\r\033[K%zu of %zu done  %.60s", done, total, shown.c_str());
   std::fflush(stderr);
   progress_shown_ = true;
+}
+
+void CliHost::EndOpenLogLine() {
+  if (!log_line_open_) return;
+  std::fputc('\n', stderr);
+  log_line_open_ = false;
 }
 
 void CliHost::ClearProgressLine() {

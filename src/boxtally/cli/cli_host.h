@@ -78,8 +78,9 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   void OnDisconnect() override { ShowStatusNow(0, "Disconnected"); }
   void OnHostResolved() override { ShowStatusNow(0, "Host Resolved"); }
   void OnStatus(const std::string& status) override { ShowStatusNow(0, status); }
-  void OnPacketRecvd() override { ShowStatusNow(0, web::ReceivedText(http_)); }
-  void OnPacketSent() override { ShowStatusNow(0, web::SentText(http_)); }
+  // Counts come with every chunk: drawn at most every 100 ms.
+  void OnPacketRecvd() override { ShowEvent(web::ReceivedText(http_), false); }
+  void OnPacketSent() override { ShowEvent(web::SentText(http_), false); }
   void OnSuccess(http::CmdType cmd) override { ShowStatusNow(0, web::SuccessText(cmd)); }
   void OnFailure(http::CmdType cmd) override { ShowStatusNow(0, web::FailureText(cmd)); }
   void OnAboutToSend() override { web::ApplyReferer(http_, settings_.web_controls); }
@@ -87,6 +88,10 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
 
   // Erases the progress line, if one is shown, so other text starts on a clean line.
   void ClearProgressLine();
+  // A log text on standard error that ended without a line end ("File %s doesn't exist %s"):
+  // the progress line, or the end of the program, must not write over it.
+  void NoteLogLineOpen(bool open) { log_line_open_ = open; }
+  void EndOpenLogLine();
 
   // The termination signal that stopped the run (SIGTERM, SIGHUP), or 0.
   static int TerminationSignal();
@@ -96,6 +101,7 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   platform::TextFile* log_ = nullptr;
   bool progress_enabled_ = false;
   bool progress_shown_ = false;
+  bool log_line_open_ = false;
   std::chrono::steady_clock::time_point last_progress_{};
   // Web mode: the models done so far and the two status panels' texts.
   std::size_t web_done_ = 0;
@@ -105,6 +111,7 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   http::TKestHTTP http_{this};
 
   void DrawWebLine(bool force);
+  void ShowEvent(const std::string& text, bool force);
 };
 
 }  // namespace cli

@@ -152,6 +152,7 @@ int Run(const std::vector<std::string>& argv) {
   host.SetRegistryOnStandardOutput(cli::RegistryOnStandardOutput(args));
   const driver::RunOutcome outcome = driver::RunBatch(host, args);
   host.ClearProgressLine();
+  host.EndOpenLogLine();
   if (!temporary_format.empty()) platform::RemoveFile(temporary_format);
   ReportEnding(host, outcome);
   if (!host.LogIntact()) {

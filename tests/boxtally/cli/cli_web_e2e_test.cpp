@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -81,17 +82,18 @@ class PythonServer {
 };
 
 const char* const kModels[][2] = {
-    {"Chair.rwx", "modelbegin\nclumpbegin\nvertex -0.3 0 -0.3\nvertex 0.3 0.9 0.3\nclumpend\n"
-                  "modelend\n"},
+    {"Chair.rwx",
+     "modelbegin\nclumpbegin\nvertex -0.3 0 -0.3\nvertex 0.3 0.9 0.3\nclumpend\n"
+     "modelend\n"},
     {"my box.rwx", "modelbegin\nblock 2 2 2\nmodelend\n"},
-    {"tree.rwx", "modelbegin\nclumpbegin\ntranslate 0 1 0\nvertex -2 0 -2\nvertex 2 6 2\n"
-                 "clumpend\nmodelend\n"},
+    {"tree.rwx",
+     "modelbegin\nclumpbegin\ntranslate 0 1 0\nvertex -2 0 -2\nvertex 2 6 2\n"
+     "clumpend\nmodelend\n"},
 };
 
 // One propdump record of a world object naming `model`.
 std::string Record(const std::string& model) {
-  return "10 20 30 40 50 60 70 80 " + std::to_string(model.size()) + " 5 0 " + model +
-         "desc.\r\n";
+  return "10 20 30 40 50 60 70 80 " + std::to_string(model.size()) + " 5 0 " + model + "desc.\r\n";
 }
 
 class CliWeb : public ::testing::Test {
@@ -129,8 +131,9 @@ TEST_F(CliWeb, AWebRunGivesTheRegistryOfALocalRunFromAListAndFromAPropdump) {
 
   PythonServer server(dir_.path() + "/site");
   std::filesystem::create_directories(dir_ / "plain");
-  WriteFile(dir_ / "plain/models.txt", "# the object path\r\nChair.rwx\r\nmy box.rwx\tcrate\r\n"
-                                       "tree.rwx\r\n");
+  WriteFile(dir_ / "plain/models.txt",
+            "# the object path\r\nChair.rwx\r\nmy box.rwx\tcrate\r\n"
+            "tree.rwx\r\n");
   ProgramRun run = Cli({"--web", server.Url(), dir_ / "plain/models.txt", "-o" + (dir_ / "a.txt")});
   EXPECT_EQ(run.exit_status, 0) << run.err;
   EXPECT_EQ(ReadFile(dir_ / "a.txt"), expected);
@@ -162,8 +165,9 @@ TEST_F(CliWeb, ListsThatGiveNoModelEndWithOneAndSayWhy) {
   EXPECT_EQ(run.err,
             "boxtally-cli: no model of the list models.txt could be fetched (see the log)\n");
   EXPECT_EQ(ReadFile(dir_ / "log.txt"),
-            "File " + server.Url() + "/missing.zip doesn't exist missing.rwx"
-            "Refused model name ../site/objects/tree.rwx: not a plain file name\r\n");
+            "File " + server.Url() +
+                "/missing.zip doesn't exist missing.rwx"
+                "Refused model name ../site/objects/tree.rwx: not a plain file name\r\n");
   EXPECT_EQ(ReadFile(dir_ / "reg.txt"), "kept\r\n");
 
   run = Cli({"--web", server.Url(), "nolist.txt", "-oreg.txt"});
@@ -238,4 +242,52 @@ TEST(CliWebSignals, CtrlCDuringADownloadEndsTheRunAfterThatModel) {
     std::sort(left.begin(), left.end());
     for (const std::string& name : left) EXPECT_EQ(name.rfind(".download-", 0), std::string::npos);
   }
+}
+
+TEST(CliWebTerminal, TheProgressLineShowsTheStepsAndEventsAndKeepsOpenLogLines) {
+  TempDir dir;
+  if (!HaveTool("zip")) GTEST_SKIP() << "needs zip";
+  WriteFile(dir / "tree.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  ASSERT_EQ(std::system(("cd '" + dir.path() + "' && zip -q -X tree.zip tree.rwx").c_str()), 0);
+  const std::string zip = ReadFile(dir / "tree.zip");
+  testing_support::ScriptedServer server(
+      {{testing_support::SendBytes("HTTP/1.0 404 Not Found\r\n\r\n")},
+       {testing_support::SendBytes("HTTP/1.0 200 OK\r\n\r\n")},
+       {testing_support::SendBytes("HTTP/1.0 200 OK\r\nContent-Length: " +
+                                   std::to_string(zip.size()) + "\r\n\r\n" + zip)}});
+  WriteFile(dir / "models.txt", "missing.rwx\ntree.rwx\n");
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.port());
+  // The log on standard error and the progress line share the terminal.
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(126);
+    execl(kCli.c_str(), kCli.c_str(), "--web", url.c_str(), "models.txt", "-oreg.txt",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  std::string screen;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;  // EIO once the program has ended
+    screen.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  // The log text without a line end is ended before the progress line is drawn over it.
+  EXPECT_NE(screen.find("File " + url + "/missing.zip doesn't exist missing.rwx\r\n"),
+            std::string::npos)
+      << screen;
+  for (const std::string& shown :
+       {"0 done  Checking " + url + "/tree.zip", "0 done  Getting " + url + "/tree.zip",
+        "0 done  Checking " + url + "/tree.zip  Head Success",
+        "0 done  Getting " + url + "/tree.zip  Get Success",
+        std::string("1 done  Processing tree.zip")}) {
+    EXPECT_NE(screen.find(shown), std::string::npos) << shown << " in\n" << screen;
+  }
+  EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
+  EXPECT_EQ(ReadFile(dir / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
 }
