@@ -2,9 +2,8 @@
 // real runs started, stopped and closed from it.
 #include "boxtally/ui/main_window.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -691,9 +690,8 @@ void SetUpWebRun(TestForm& w, const TempDir& out, const std::string& url) {
 TEST(MainWindow, AWebRunChecksDownloadsAndMeasuresWithItsEventsInTheStatusBar) {
   WebObjects objects;
   TempDir out;
-  testing_support::ScriptedServer server(
-      {{testing_support::SendBytes("HTTP/1.0 200 OK\r\n\r\n")},
-       {testing_support::SendBytes(objects.zip_reply)}});
+  testing_support::ScriptedServer server({{testing_support::SendBytes("HTTP/1.0 200 OK\r\n\r\n")},
+                                          {testing_support::SendBytes(objects.zip_reply)}});
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/objects";
   TestForm w(out / "boxtally.INI");
   SetUpWebRun(w, out, url);
@@ -706,13 +704,12 @@ TEST(MainWindow, AWebRunChecksDownloadsAndMeasuresWithItsEventsInTheStatusBar) {
   const std::string model = url + "/tree.zip";
   const std::string bytes = std::to_string(objects.zip_size);
   EXPECT_EQ(w.status,
-            (std::vector<std::string>{"1:Checking " + model, "0:Connected", "0:Head Success",
-                                      "0:Transaction Completed", "0:Disconnected",
-                                      "1:Getting " + model, "0:Connected", "0:Sending Buffer",
-                                      "0:" + bytes + " bytes of " + bytes + " received",
-                                      "0:Get Success", "0:Transaction Completed",
-                                      "0:Request Close Socket", "0:Disconnected",
-                                      "1:Processing tree.zip", "1:Done!"}));
+            (std::vector<std::string>{
+                "1:Checking " + model, "0:Connected", "0:Head Success", "0:Transaction Completed",
+                "0:Disconnected", "1:Getting " + model, "0:Connected", "0:Sending Buffer",
+                "0:" + bytes + " bytes of " + bytes + " received", "0:Get Success",
+                "0:Transaction Completed", "0:Request Close Socket", "0:Disconnected",
+                "1:Processing tree.zip", "1:Done!"}));
   EXPECT_EQ(Std(w.PanelText(1)), "Done!");
   EXPECT_EQ(Std(w.Button1->text()), "Générer");
   EXPECT_TRUE(w.RwxFileEdit->isEnabled());

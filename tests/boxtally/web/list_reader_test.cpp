@@ -46,9 +46,8 @@ Entries ReadAll(const std::string& bytes, bool propdump) {
 // One propdump record: eight unused numbers, the three lengths, a blank, the texts, CR LF.
 std::string Record(const std::string& name, const std::string& second = "desc",
                    const std::string& third = "act") {
-  return "1 2 3 4 5 -6 7 8 " + std::to_string(name.size()) + " " +
-         std::to_string(second.size()) + " " + std::to_string(third.size()) + " " + name +
-         second + third + "\r\n";
+  return "1 2 3 4 5 -6 7 8 " + std::to_string(name.size()) + " " + std::to_string(second.size()) +
+         " " + std::to_string(third.size()) + " " + name + second + third + "\r\n";
 }
 
 std::string WithoutEnd(const std::string& bytes, std::size_t cut) {
@@ -114,18 +113,21 @@ TEST(Propdump, NumbersMaySpanLinesAndLengthsAreCheckedAgainstTheirRoom) {
     std::vector<std::string> names;
   };
   const Case cases[] = {
-      {"numbers over two lines", "1 2 3 4\r\n5 6 7 8 2 0 0 ab\r\n" + Record("c.rwx"),
+      {"numbers over two lines",
+       "1 2 3 4\r\n5 6 7 8 2 0 0 ab\r\n" + Record("c.rwx"),
        {"ab", "c.rwx"}},
       {"the longest texts", Record(name255, text256, text256), {name255}},
       {"a name over its room", Record(name255 + "n") + Record("next.rwx"), {"next.rwx"}},
-      {"a text over its room", Record("a.rwx", text256 + "t") + Record("next.rwx"),
-       {"next.rwx"}},
+      {"a text over its room", Record("a.rwx", text256 + "t") + Record("next.rwx"), {"next.rwx"}},
       {"a negative length", "1 2 3 4 5 6 7 8 -1 0 0 x\r\n" + Record("next.rwx"), {"next.rwx"}},
-      {"a huge length", "1 2 3 4 5 6 7 8 99999999999999999999 0 0 x\r\n" + Record("next.rwx"),
+      {"a huge length",
+       "1 2 3 4 5 6 7 8 99999999999999999999 0 0 x\r\n" + Record("next.rwx"),
        {"next.rwx"}},
-      {"the last record without its line end", Record("a.rwx") + WithoutEnd(Record("b.rwx"), 2),
+      {"the last record without its line end",
+       Record("a.rwx") + WithoutEnd(Record("b.rwx"), 2),
        {"a.rwx", "b.rwx"}},
-      {"texts cut by the end of the file", Record("a.rwx") + WithoutEnd(Record("b.rwx"), 3),
+      {"texts cut by the end of the file",
+       Record("a.rwx") + WithoutEnd(Record("b.rwx"), 3),
        {"a.rwx"}},
   };
   for (const Case& c : cases) {
@@ -164,8 +166,7 @@ TEST(ModelPlaces, ArchiveNameUrlAndLocalPath) {
       {".x", "http://h", "l.txt", ".x.zip", "http://h/.x.zip", ".x.zip"},
       {"tree.", "http://h", "l.txt", "tree.zip", "http://h/tree.zip", "tree.zip"},
       {"my box.rwx", "", "C:\\w\\list.txt", "my box.zip", "/my%20box.zip", "C:\\w\\my box.zip"},
-      {"a#b%20c.rwx", "http://h", "l.txt", "a#b%20c.zip", "http://h/a%23b%20c.zip",
-       "a#b%20c.zip"},
+      {"a#b%20c.rwx", "http://h", "l.txt", "a#b%20c.zip", "http://h/a%23b%20c.zip", "a#b%20c.zip"},
       {"caf\xC3\xA9\x7F.rwx", "http://h", "l.txt", "caf\xC3\xA9\x7F.zip",
        "http://h/caf%C3%A9%7F.zip", "caf\xC3\xA9\x7F.zip"},
   };

@@ -115,7 +115,7 @@ TEST_F(WebFetch, FailedDownloadsAreLoggedAndLeaveNothingOnDisk) {
   struct Case {
     const char* label;
     std::string reply;
-    std::string log;  // URL stands for the model's URL
+    std::string log;       // URL stands for the model's URL
     bool bounded = false;  // a size bound of 10 bytes
   };
   const Case cases[] = {
@@ -231,9 +231,10 @@ TEST_F(WebFetch, TheLastLineWithoutALineEndIsUsed) {
 TEST_F(WebFetch, APropdumpNameIsFetchedOnceInAnyLetterCaseForTheHostsLife) {
   Serve({{SendBytes(GetOk("tree"))}});
   host_.controls.connect_fix = true;
-  const std::string dump = "propdump version 4\r\n"
-                           "1 2 3 4 5 6 7 8 8 1 1 Tree.rwxda\r\n"
-                           "1 2 3 4 5 6 7 8 8 1 1 tree.RWXda\r\n";
+  const std::string dump =
+      "propdump version 4\r\n"
+      "1 2 3 4 5 6 7 8 8 1 1 Tree.rwxda\r\n"
+      "1 2 3 4 5 6 7 8 8 1 1 tree.RWXda\r\n";
   List(dump, true);
   ASSERT_EQ(Next(), NextResult::kModel);
   EXPECT_EQ(path_, dir_ / "lists/Tree.zip");
