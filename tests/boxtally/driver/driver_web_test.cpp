@@ -87,16 +87,6 @@ TEST_F(WebRun, AListThatYieldsNoModelLeavesTheRegistryAlone) {
   EXPECT_TRUE(host_.status.empty() || host_.status.back() != "1:Done!");
 }
 
-TEST_F(WebRun, ASecondRunOverTheSamePropdumpFetchesNothing) {
-  Serve({{SendBytes(ZipReply("tree.rwx"))}});
-  host_.controls.propdump = true;
-  WriteFile(dir_ / "models.txt", "1 2 3 4 5 6 7 8 8 0 0 tree.rwx\r\n");
-  EXPECT_EQ(Run().end, driver::RunEnd::kCompleted);
-  EXPECT_EQ(Registry(), std::string("tree.rwx") + kBoxLine);
-  EXPECT_EQ(Run().end, driver::RunEnd::kNoWebModel);
-  EXPECT_EQ(server_->connections(), 1);
-}
-
 TEST_F(WebRun, TheStopButtonDuringADownloadEndsTheRunAfterThatModel) {
   testing_support::ServerScript slow;
   testing_support::AppendDrip(slow, ZipReply("a.rwx"), 40, 20);

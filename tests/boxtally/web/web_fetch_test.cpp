@@ -306,15 +306,3 @@ TEST_F(WebFetch, AListFileThatCannotBeOpenedOrIsAFolder) {
   EXPECT_FALSE(web::OpenListFile(host_));
   EXPECT_EQ(Next(), NextResult::kListEnd);
 }
-
-TEST(WebStatusTexts, EventsAsThePanelShowsThem) {
-  http::TKestHTTP http;
-  http.BytesRecvd = 65536;
-  http.BytesTotal = 100000;
-  EXPECT_EQ(web::ReceivedText(http), "65536 bytes of 100000 received");
-  EXPECT_EQ(web::SentText(http), "0 bytes of 100000 sent");
-  EXPECT_EQ(web::SuccessText(http::kCmdGet), "Get Success");
-  EXPECT_EQ(web::SuccessText(http::kCmdHead), "Head Success");
-  EXPECT_EQ(web::FailureText(http::kCmdUnLink), "UnLink Failed");
-  EXPECT_EQ(web::FailureText(http::kCmdWrapped), "Wrapped Failed");
-}
