@@ -244,7 +244,7 @@ TEST_F(WebFetch, APropdumpNameIsFetchedOnceInAnyLetterCaseForTheHostsLife) {
   EXPECT_EQ(server_->connections(), 1);
 }
 
-TEST_F(WebFetch, UseRefererSendsTheRefererAndUserAgentInThePartsOrder) {
+TEST_F(WebFetch, UseRefererSendsTheRefererAndUserAgentLinesInTheirOrder) {
   Serve({{SendBytes(kHeadOk)}, {SendBytes(GetOk("m"))}, {SendBytes(GetOk("n"))}});
   host_.controls.use_referer = true;
   host_.controls.referer = "gm://w.example:1/";
