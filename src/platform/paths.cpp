@@ -193,6 +193,18 @@ bool RenameFile(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+std::string CreateUniqueFile(const std::string& prefix) {
+  std::string path = prefix + "XXXXXX";
+  const int fd = mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) return {};
+  // mkstemp gives 0600; a file the user keeps gets the permissions any other new file would.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  close(fd);
+  return path;
+}
+
 bool CopyFile(const std::string& from, const std::string& to) {
   const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;

@@ -30,8 +30,13 @@ std::optional<std::string> CurrentDirectory();
 bool FileExists(const std::string& path);
 bool IsRegularFile(const std::string& path);  // follows symlinks; false when missing
 bool IsDirectory(const std::string& path);
-bool RemoveFile(const std::string& path);  // true when the file was removed
-bool RenameFile(const std::string& from, const std::string& to);
+bool RemoveFile(const std::string& path);                         // true when the file was removed
+bool RenameFile(const std::string& from, const std::string& to);  // replaces `to`
+
+// Creates a new, empty file named `prefix` followed by six random characters, never an existing
+// file or a link (the mode 0666 less the umask, as fopen would give). Returns its path, or the
+// empty text when none could be made.
+std::string CreateUniqueFile(const std::string& prefix);
 
 // Copies the file's bytes to `to` (created or truncated, mode 0600). False when a byte could not
 // be read or written; a partial copy is removed again.

@@ -14,6 +14,8 @@ namespace cli {
 namespace {
 volatile std::sig_atomic_t g_stop_requested = 0;
 
+constexpr std::size_t kWebLineWidth = 79;  // bytes of the progress line in web mode
+
 // First Ctrl-C: finish the model in progress, then stop, as the window's stop button does.
 // A second one ends the program at once.
 void OnInterrupt(int) {
@@ -28,13 +30,16 @@ void OnInterrupt(int) {
 // The log on standard error shares the terminal with the progress line: every log write first
 // erases that line, so the two never mix.
 ssize_t WriteLogToStderr(void* cookie, const char* data, std::size_t size) {
-  static_cast<CliHost*>(cookie)->ClearProgressLine();
+  auto* host = static_cast<CliHost*>(cookie);
+  host->ClearProgressLine();
+  host->NoteLogLineOpen(size > 0 && data[size - 1] != '\n');
   return static_cast<ssize_t>(std::fwrite(data, 1, size, stderr));
 }
 }  // namespace
 
 CliHost::CliHost(const CliSettings& settings) : settings_(settings) {
   progress_enabled_ = !settings_.quiet && isatty(STDERR_FILENO) != 0;
+  http_.SetMessagePump([this] { ProcessMessages(); });
   std::signal(SIGINT, OnInterrupt);
   platform::InstallTerminationHandlers();
 }
@@ -75,23 +80,70 @@ void CliHost::ClearStopRequest() { g_stop_requested = 0; }
 std::string CliHost::ProgramDirectory() const { return platform::ProgramDirectory(); }
 std::string CliHost::WorkDirectory() const { return platform::WorkDirectory(); }
 
+void CliHost::ProcessMessages() {
+  if (platform::TerminationSignal() != 0) http_.Abort();
+}
+
 void CliHost::SetStatusText(int panel, const std::string& text) {
-  (void)panel;
-  (void)text;  // the progress line says more than the status texts
+  // In file mode the progress line says more than the status texts; in web mode it shows them,
+  // as the window's status bar does.
+  if (!settings_.web || panel < 0 || panel > 1) return;
+  if (panel == 1) panels_[0].clear();  // a new step: the last one's event is over
+  panels_[panel] = text;
+  DrawWebLine(true);
+}
+
+void CliHost::ShowEvent(const std::string& text, bool force) {
+  if (!settings_.web) return;
+  panels_[0] = text;
+  DrawWebLine(force);
+}
+
+void CliHost::ShowStatusNow(int panel, const std::string& text) { SetStatusText(panel, text); }
+
+void CliHost::OnRedirect(bool& handled) {
+  handled = false;  // follow it
+  ShowStatusNow(0, "Redirected");
+}
+
+void CliHost::DrawWebLine(bool force) {
+  if (!progress_enabled_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (!force && progress_shown_ && now - last_progress_ < std::chrono::milliseconds(100)) return;
+  last_progress_ = now;
+  EndOpenLogLine();
+  std::string line = std::to_string(web_done_) + " done  " + panels_[1];
+  if (!panels_[0].empty()) line += "  " + panels_[0];
+  line = platform::WithoutControls(line).substr(0, kWebLineWidth);
+  std::fprintf(stderr, "\r\033[K%s", line.c_str());
+  std::fflush(stderr);
+  progress_shown_ = true;
 }
 
 void CliHost::ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
   if (!progress_enabled_) return;
+  if (total == 0) {  // web mode: the list's length is not known
+    web_done_ = done;
+    DrawWebLine(true);
+    return;
+  }
   // A terminal redrawn for every model would cost more than small models take to measure; the
   // last count is always drawn, so the line ends at "N of N".
   const auto now = std::chrono::steady_clock::now();
   const bool last = done >= total;
   if (!last && progress_shown_ && now - last_progress_ < std::chrono::milliseconds(100)) return;
   last_progress_ = now;
+  EndOpenLogLine();
   const std::string shown = platform::WithoutControls(found_name);
   std::fprintf(stderr, "\r\033[K%zu of %zu done  %.60s", done, total, shown.c_str());
   std::fflush(stderr);
   progress_shown_ = true;
+}
+
+void CliHost::EndOpenLogLine() {
+  if (!log_line_open_) return;
+  std::fputc('\n', stderr);
+  log_line_open_ = false;
 }
 
 void CliHost::ClearProgressLine() {

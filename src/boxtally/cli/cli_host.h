@@ -7,6 +7,8 @@
 #include <string>
 
 #include "boxtally/driver/run_host.h"
+#include "boxtally/http/kest_http.h"
+#include "boxtally/web/web_fetch.h"
 #include "platform/text_file.h"
 
 namespace cli {
@@ -22,9 +24,14 @@ struct CliSettings {
   bool cob_debug = false;
   bool quiet = false;
   int converter_time_limit = driver::kDefaultConverterTimeLimit;  // seconds; 0: none
+  bool web = false;  // --web URL: the models come from the list file MODELS
+  web::WebControls web_controls;
 };
 
-class CliHost : public driver::RunHost {
+// Also the web fetch's host in web mode, and the receiver of its HTTP component's events: they
+// show on the progress line. There are no dialogs: a host name that cannot be found fails its
+// request, and a failed connection is logged by the web fetch's error line.
+class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEvents {
  public:
   explicit CliHost(const CliSettings& settings);
   ~CliHost() override;
@@ -52,11 +59,39 @@ class CliHost : public driver::RunHost {
   std::string WorkDirectory() const override;
   int ConverterTimeLimitSeconds() const override { return settings_.converter_time_limit; }
   void SetStatusText(int panel, const std::string& text) override;
-  void ProcessMessages() override {}
+  // Ctrl-C needs no polling (its handler sets the stop request); SIGTERM and SIGHUP also cut
+  // short a download in progress, as they end a running converter.
+  void ProcessMessages() override;
   void ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) override;
+  bool GetFromWeb() const override { return settings_.web; }
+  web::WebHost* WebFetch() override { return this; }
+
+  // WebHost.
+  web::WebControls Controls() const override { return settings_.web_controls; }
+  http::TKestHTTP& Http() override { return http_; }
+  web::SeenNames& Seen() override { return seen_; }
+  web::ListFile& List() override { return list_; }
+  void ShowStatusNow(int panel, const std::string& text) override;
+
+  // HttpEvents: status texts for the progress line.
+  void OnConnect() override { ShowStatusNow(0, "Connected"); }
+  void OnDisconnect() override { ShowStatusNow(0, "Disconnected"); }
+  void OnHostResolved() override { ShowStatusNow(0, "Host Resolved"); }
+  void OnStatus(const std::string& status) override { ShowStatusNow(0, status); }
+  // Counts come with every chunk: drawn at most every 100 ms.
+  void OnPacketRecvd() override { ShowEvent(web::ReceivedText(http_), false); }
+  void OnPacketSent() override { ShowEvent(web::SentText(http_), false); }
+  void OnSuccess(http::CmdType cmd) override { ShowStatusNow(0, web::SuccessText(cmd)); }
+  void OnFailure(http::CmdType cmd) override { ShowStatusNow(0, web::FailureText(cmd)); }
+  void OnAboutToSend() override { web::ApplyReferer(http_, settings_.web_controls); }
+  void OnRedirect(bool& handled) override;
 
   // Erases the progress line, if one is shown, so other text starts on a clean line.
   void ClearProgressLine();
+  // A log text on standard error that ended without a line end ("File %s doesn't exist %s"):
+  // the progress line, or the end of the program, must not write over it.
+  void NoteLogLineOpen(bool open) { log_line_open_ = open; }
+  void EndOpenLogLine();
 
   // The termination signal that stopped the run (SIGTERM, SIGHUP), or 0.
   static int TerminationSignal();
@@ -66,7 +101,17 @@ class CliHost : public driver::RunHost {
   platform::TextFile* log_ = nullptr;
   bool progress_enabled_ = false;
   bool progress_shown_ = false;
+  bool log_line_open_ = false;
   std::chrono::steady_clock::time_point last_progress_{};
+  // Web mode: the models done so far and the two status panels' texts.
+  std::size_t web_done_ = 0;
+  std::string panels_[2];
+  web::SeenNames seen_;  // for one run
+  web::ListFile list_;
+  http::TKestHTTP http_{this};
+
+  void DrawWebLine(bool force);
+  void ShowEvent(const std::string& text, bool force);
 };
 
 }  // namespace cli

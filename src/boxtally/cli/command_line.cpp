@@ -43,6 +43,42 @@ bool SetFlag(const std::string& arg, CliSettings& settings) {
   return false;
 }
 
+// The web mode switches, as the window's web controls.
+bool SetWebFlag(const std::string& arg, web::WebControls& controls) {
+  if (arg == "--propdump") {
+    controls.propdump = true;
+  } else if (arg == "--reuse-web") {
+    controls.reuse_web = true;
+  } else if (arg == "--connect-fix") {
+    controls.connect_fix = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+bool IsWebText(const std::string& arg) {
+  return arg == "--web" || arg == "--user-agent" || arg == "--referer" || arg == "--referer-world";
+}
+
+// Any of the referer's three texts turns UseReferer on; the others keep the settings' defaults.
+void SetWebText(const std::string& arg, const std::string& value, CliSettings& settings) {
+  web::WebControls& controls = settings.web_controls;
+  if (arg == "--web") {
+    settings.web = true;
+    controls.url = value;
+    return;
+  }
+  controls.use_referer = true;
+  if (arg == "--user-agent") {
+    controls.user_agent = value;
+  } else if (arg == "--referer") {
+    controls.referer = value;
+  } else {
+    controls.referer_world = value;
+  }
+}
+
 bool ParseSeconds(const std::string& text, int& seconds) {
   const char* end = text.data() + text.size();
   const auto [p, ec] = std::from_chars(text.data(), end, seconds);
@@ -85,6 +121,7 @@ std::string CheckOperands(const CommandLine& line) {
 CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
   CommandLine line;
   bool switches_done = false;
+  std::string web_switch;  // the first switch that needs --web
   for (std::size_t i = 1; i < argv.size(); ++i) {
     const std::string& arg = argv[i];
     if (switches_done || arg.rfind("--", 0) != 0) {
@@ -98,6 +135,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
     if (arg == "--help") return CommandLine{Action::kHelp, {}, {}, {}, {}};
     if (arg == "--version") return CommandLine{Action::kVersion, {}, {}, {}, {}};
     if (SetFlag(arg, line.settings)) continue;
+    if (SetWebFlag(arg, line.settings.web_controls)) {
+      if (web_switch.empty()) web_switch = arg;
+      continue;
+    }
+    if (IsWebText(arg)) {
+      if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
+      SetWebText(arg, argv[++i], line.settings);
+      if (web_switch.empty() && arg != "--web") web_switch = arg;
+      continue;
+    }
     if (arg == "--log" || arg == "--password" || arg == "--converter-time-limit") {
       if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
       const std::string& value = argv[++i];
@@ -112,7 +159,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
     }
     return UsageError("unknown switch " + arg);
   }
-  if (line.operands.empty()) return UsageError("no models named");
+  if (line.operands.empty()) {
+    return UsageError(line.settings.web ? "no list file named" : "no models named");
+  }
+  if (!line.settings.web && !web_switch.empty()) return UsageError(web_switch + " needs --web URL");
+  if (line.settings.web && line.settings.web_controls.url.empty()) {
+    return UsageError("--web needs the URL of the web object path");
+  }
+  line.settings.web_controls.list_file = line.operands[0];
   std::string bad = CheckOperands(line);
   if (!bad.empty()) return UsageError(std::move(bad));
   return line;

@@ -38,6 +38,16 @@ constexpr const char* kUsage =
     "  --converter-time-limit SECONDS\n"
     "                   end a COB conversion that takes longer (default 600; 0: no limit)\n"
     "  --help, --version\n"
+    "\n"
+    "Web mode: boxtally-cli --web URL [SWITCHES] LIST [FORMAT] [RUN-OPTIONS...]\n"
+    "  --web URL        each model that LIST names is fetched from the web object path URL\n"
+    "                   as NAME.zip, saved beside LIST and measured\n"
+    "  --propdump       the list file is a propdump (every distinct model name is fetched)\n"
+    "  --reuse-web      use a model already beside the list file instead of fetching it\n"
+    "  --connect-fix    no HEAD request before the download\n"
+    "  --user-agent TEXT, --referer TEXT, --referer-world TEXT\n"
+    "                   send a User-Agent line and the Referer TEXT followed by the world\n"
+    "                   (defaults \"Gridmere/3.60 (560)\" and \"gm://localhost:5670/\")\n"
     "Switches may stand anywhere on the line; after \"--\" everything is an operand.\n"
     "\n"
     "Exit status: 0 run finished, 1 run ended early or nothing matched, 2 usage or log error,\n"
@@ -65,6 +75,15 @@ void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
   const std::string about = platform::WithoutControls(outcome.about);
   if (outcome.end == driver::RunEnd::kNoMatch) {
     Say("no file matches %s\n", about.c_str());
+    return;
+  }
+  // Neither has a log line of its own.
+  if (outcome.end == driver::RunEnd::kListUnopenable) {
+    Say("cannot open the list file %s\n", about.c_str());
+    return;
+  }
+  if (outcome.end == driver::RunEnd::kNoWebModel) {
+    Say("no model of the list %s could be fetched (see the log)\n", about.c_str());
     return;
   }
   if (host.LogOnStandardError()) return;
@@ -133,6 +152,7 @@ int Run(const std::vector<std::string>& argv) {
   host.SetRegistryOnStandardOutput(cli::RegistryOnStandardOutput(args));
   const driver::RunOutcome outcome = driver::RunBatch(host, args);
   host.ClearProgressLine();
+  host.EndOpenLogLine();
   if (!temporary_format.empty()) platform::RemoveFile(temporary_format);
   ReportEnding(host, outcome);
   if (!host.LogIntact()) {

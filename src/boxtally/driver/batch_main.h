@@ -11,7 +11,7 @@ namespace driver {
 
 // How a run ended. Every ending but kCompleted and kStopped gives the result 1.
 enum class RunEnd {
-  kCompleted,         // the search ran out ("Done!")
+  kCompleted,         // the search ran out, or a web run its list ("Done!")
   kStopped,           // a stop request ended the run after a model ("Done!")
   kMissingArguments,  // fewer than three run arguments
   kNoWorkFolder,      // the host has no private work folder
@@ -22,20 +22,24 @@ enum class RunEnd {
   kRegistryUnopenable,   // "Unable to create/append output file %s"
   kMeasurementAbort,     // a stack or prototype limit of the measurement
   kRegistryWriteFailed,  // "Unable to write to output file %s"
+  kListUnopenable,       // web mode: the list file cannot be opened (no log line)
+  kNoWebModel,           // web mode: the list yields no model (its entries' own log lines)
 };
 
 struct RunOutcome {
   int result = 1;  // what BatchMain returns
   RunEnd end = RunEnd::kMissingArguments;
-  std::string about;  // the file the ending concerns (format file, pattern, registry), if any
+  std::string about;  // the file the ending concerns (format file, pattern, registry, list)
 };
 
 // args: program name, model pattern, format file, run options and registry name (at least 3).
 // Nothing is created or truncated before the arguments are checked and a first model is found.
+// In web mode (host.GetFromWeb()) the models come from the web fetch: the list file is the
+// host's, and the run goes through the whole list (kCompleted) unless it is stopped.
 RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args);
 
-// RunBatch's result: 0 when the search ran out or a stop request ended the run ("Done!" shown),
-// 1 otherwise.
+// RunBatch's result: 0 when the search or the list ran out or a stop request ended the run
+// ("Done!" shown), 1 otherwise.
 int BatchMain(RunHost& host, const std::vector<std::string>& args);
 
 // The name registry messages give the standard output.

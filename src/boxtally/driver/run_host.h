@@ -8,6 +8,10 @@
 #include "boxtally/rwx/measure.h"
 #include "platform/text_file.h"
 
+namespace web {
+class WebHost;
+}
+
 namespace driver {
 
 inline constexpr int kDefaultConverterTimeLimit = 600;  // seconds
@@ -38,7 +42,14 @@ class RunHost : public rwx::SwitchSource {
   virtual void SetStatusText(int panel, const std::string& text) = 0;
   virtual void ProcessMessages() = 0;
 
-  // Progress for hosts that show a count: `done` models finished of `total` found.
+  // Web mode (the GetFromWeb check box): the models come one by one from the web fetch, which
+  // reaches the host's list file, HTTP component and web controls through WebFetch(). Hosts
+  // without web mode keep both defaults.
+  virtual bool GetFromWeb() const { return false; }
+  virtual web::WebHost* WebFetch() { return nullptr; }
+
+  // Progress for hosts that show a count: `done` models finished of `total` found; a total of 0
+  // means not known yet (web mode).
   virtual void ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
     (void)done;
     (void)total;

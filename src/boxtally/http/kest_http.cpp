@@ -91,7 +91,8 @@ SockResult TKestHTTP::Exchange() {
   result = ReadReplyHeader();
   if (!result.ok) return result;
   // The body ends when the server closes the connection; Content-Length does not end it.
-  result = InputFileMode ? CaptureFile(Body) : CaptureString(Body, kMaxBodyTextBytes);
+  result =
+      InputFileMode ? CaptureFile(Body, MaxBodyFileBytes) : CaptureString(Body, kMaxBodyTextBytes);
   if (!result.ok) return result;
 
   if (ReplyNumber < 299) {

@@ -59,6 +59,9 @@ class TKestHTTP : public TPowersock {
   std::string Body = "Default.htm";  // InputFileMode: the reply body's file; else its text
   bool InputFileMode = false;
   bool OutputFileMode = false;
+  // InputFileMode: a body of more bytes fails the request ("Socket capture longer than N
+  // bytes"); negative: no bound.
+  std::int64_t MaxBodyFileBytes = -1;
   THeaderInfo HeaderInfo;
   std::vector<std::string> SendHeader;  // the request's header lines, in sending order
 

@@ -449,6 +449,10 @@ SockResult TPowersock::Capture(std::FILE* file, const std::string& path, std::st
     const ssize_t n = recv(fd_, buffer_.get(), want, 0);
     if (n > 0) {
       const std::size_t size = static_cast<std::size_t>(n);
+      if (file != nullptr && limit >= 0 && n > limit - BytesRecvd) {
+        StopTimer();
+        return Fail("Socket capture longer than " + std::to_string(limit) + " bytes");
+      }
       if (file != nullptr && std::fwrite(buffer_.get(), 1, size, file) != size) {
         StopTimer();
         return Fail("Cannot write " + path);
@@ -476,14 +480,14 @@ SockResult TPowersock::Capture(std::FILE* file, const std::string& path, std::st
   return {};
 }
 
-SockResult TPowersock::CaptureFile(const std::string& path) {
+SockResult TPowersock::CaptureFile(const std::string& path, std::int64_t limit) {
   Report(kStatusTrace, "CaptureFile");
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
     BytesRecvd = 0;
     return Fail("Cannot create " + path);
   }
-  SockResult result = Capture(file, path, nullptr, -1);
+  SockResult result = Capture(file, path, nullptr, limit);
   if (std::fclose(file) != 0 && result.ok) result = Fail("Cannot write " + path);
   return result;
 }

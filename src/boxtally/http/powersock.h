@@ -95,7 +95,9 @@ class TPowersock {
   // Receive everything until the server closes the connection, into a file created anew or
   // into `text` (at most `limit` bytes when limit >= 0). Error on time-out or Abort: "Socket
   // capture aborted". Every received chunk raises OnPacketRecvd and restarts the time-out.
-  SockResult CaptureFile(const std::string& path);
+  // A file capture with limit >= 0 fails ("Socket capture longer than N bytes") as soon as more
+  // than `limit` bytes arrive: a file cut short must not pass for a whole one.
+  SockResult CaptureFile(const std::string& path, std::int64_t limit = -1);
   SockResult CaptureString(std::string& text, std::int64_t limit);
 
   bool Connected() const { return connected_; }

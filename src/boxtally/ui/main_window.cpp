@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QIcon>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -100,6 +101,27 @@ QFrame* Framed(QLayout* layout, const char* name) {
 
 }  // namespace
 
+// The component's events, handed to the window's handlers of the same names.
+class TForm1::HttpHandlers : public http::HttpEvents {
+ public:
+  explicit HttpHandlers(TForm1& form) : form_(form) {}
+  void OnConnect() override { form_.HTTPConnect(); }
+  void OnConnectionFailed() override { form_.HTTPConnectionFailed(); }
+  void OnDisconnect() override { form_.HTTPDisconnect(); }
+  void OnFailure(http::CmdType cmd) override { form_.HTTPFailure(cmd); }
+  void OnHostResolved() override { form_.HTTPHostResolved(); }
+  void OnInvalidHost(bool& handled) override { form_.HTTPInvalidHost(handled); }
+  void OnPacketRecvd() override { form_.HTTPPacketRecvd(); }
+  void OnPacketSent() override { form_.HTTPPacketSent(); }
+  void OnStatus(const std::string& status) override { form_.HTTPStatus(status); }
+  void OnSuccess(http::CmdType cmd) override { form_.HTTPSuccess(cmd); }
+  void OnAboutToSend() override { form_.HTTPAboutToSend(); }
+  void OnRedirect(bool& handled) override { form_.HTTPRedirect(handled); }
+
+ private:
+  TForm1& form_;
+};
+
 void PrepareApplication(QApplication& app) {
   std::setlocale(LC_NUMERIC, "C");
   app.setApplicationName(QStringLiteral("boxtally"));
@@ -117,9 +139,14 @@ TForm1::TForm1(std::string settings_path, QWidget* parent)
   SetTabOrder();
   resize(minimumSizeHint().expandedTo(QSize(kDesignWidth, kDesignHeight)));
   ApplySettings(LoadSettings(settings_path_));
+  http_handlers_ = std::make_unique<HttpHandlers>(*this);
+  http_ = std::make_unique<http::TKestHTTP>(http_handlers_.get());
+  // While a request waits, the window repaints and the run button can ask for a stop.
+  http_->SetMessagePump([] { QCoreApplication::processEvents(); });
 }
 
-TForm1::~TForm1() = default;
+// The component goes first: its handlers write into the status bar.
+TForm1::~TForm1() { http_.reset(); }
 
 void TForm1::CreateControls() {
   auto* central = new QWidget(this);
@@ -138,7 +165,7 @@ void TForm1::CreateControls() {
     return Named(new QPushButton(Tr(caption), central), name, hint);
   };
 
-  GetFromWeb = check("GetFromWeb", texts::kGetFromWeb, texts::kHintGetFromWeb);
+  GetFromWeb_ = check("GetFromWeb", texts::kGetFromWeb, texts::kHintGetFromWeb);
   Label7 = label("Label7", texts::kLabel7);
   Label2 = label("Label2", texts::kLabel2);
   UrlEdit = edit("UrlEdit", "", texts::kHintUrlEdit);
@@ -228,7 +255,7 @@ void TForm1::CreateControls() {
   connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
   connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
   // Toggled, not clicked: a tick set from the settings switches the mode as a click does.
-  connect(GetFromWeb, &QCheckBox::toggled, this, &TForm1::GetFromWebClick);
+  connect(GetFromWeb_, &QCheckBox::toggled, this, &TForm1::GetFromWebClick);
   connect(UseReferer, &QCheckBox::clicked, this, &TForm1::UseRefererClick);
 }
 
@@ -261,7 +288,7 @@ void TForm1::CreateDialogs() {
 void TForm1::LayOutControls() {
   auto* top = new QVBoxLayout(centralWidget());
 
-  auto* web_row = Row({GetFromWeb, Label7, Label2, UrlEdit}, 3);
+  auto* web_row = Row({GetFromWeb_, Label7, Label2, UrlEdit}, 3);
   web_row->setStretch(1, 1);
   top->addLayout(web_row);
   auto* web_options = Row({ReuseWeb, ItIsThePropfile, ConnectFix}, -1);
@@ -312,7 +339,7 @@ void TForm1::SetTabOrder() {
   // The Part's order first, so a keyboard user types a pattern, tabs through the registry, log
   // and password boxes and presses the run button; the other controls follow top to bottom.
   const std::vector<QWidget*> order = {
-      RwxFileEdit, RegFileEdit,   LogFileEdit,     PassEdit,    Button1, GetFromWeb,
+      RwxFileEdit, RegFileEdit,   LogFileEdit,     PassEdit,    Button1, GetFromWeb_,
       UrlEdit,     ReuseWeb,      ItIsThePropfile, ConnectFix,  Button2, Button3,
       CheckBox1,   Button4,       CheckBox2,       ErrorsOnly_, Button5, FormatFile,
       CheckBox3,   HandleFacers_, NonCentered_,    OverSized_,  MyInput};
@@ -332,7 +359,7 @@ void TForm1::ApplySettings(const Settings& s) {
   HandleFacers_->setChecked(s.handle_facers);
   NonCentered_->setChecked(s.non_centered);
   OverSized_->setChecked(s.over_sized);
-  if (s.from_web) GetFromWeb->setChecked(true);  // false leaves the box and the mode alone
+  if (s.from_web) GetFromWeb_->setChecked(true);  // false leaves the box and the mode alone
   ReuseWeb->setChecked(s.reuse_web);
   ErrorsOnly_->setChecked(s.errors_only);
   ItIsThePropfile->setChecked(s.it_is_the_propfile);
@@ -359,7 +386,7 @@ Settings TForm1::CollectSettings() const {
   s.handle_facers = HandleFacers_->isChecked();
   s.non_centered = NonCentered_->isChecked();
   s.over_sized = OverSized_->isChecked();
-  s.from_web = GetFromWeb->isChecked();
+  s.from_web = GetFromWeb_->isChecked();
   s.reuse_web = ReuseWeb->isChecked();
   s.errors_only = ErrorsOnly_->isChecked();
   s.it_is_the_propfile = ItIsThePropfile->isChecked();
@@ -402,18 +429,23 @@ std::optional<QStringList> TForm1::ExecDialog(QFileDialog& dialog) {
   return dialog.selectedFiles();
 }
 
+std::optional<QString> TForm1::AskText(const QString& title, const QString& prompt) {
+  bool ok = false;
+  const QString text =
+      QInputDialog::getText(this, title, prompt, QLineEdit::Normal, QString(), &ok);
+  if (!ok) return std::nullopt;
+  return text;
+}
+
 // The controls a run locks, in the order they are disabled and enabled again. The run button,
 // ErrorsOnly (read at every model), ItIsThePropfile and ConnectFix stay usable.
 void TForm1::SetRunControlsEnabled(bool enabled) {
   const std::vector<QWidget*> locked = {
-      Button2,     Button3,       Button4,      Button5,    MyInput,    CheckBox1,   CheckBox2,
-      CheckBox3,   HandleFacers_, NonCentered_, OverSized_, GetFromWeb, RwxFileEdit, RegFileEdit,
+      Button2,     Button3,       Button4,      Button5,    MyInput,     CheckBox1,   CheckBox2,
+      CheckBox3,   HandleFacers_, NonCentered_, OverSized_, GetFromWeb_, RwxFileEdit, RegFileEdit,
       LogFileEdit, UrlEdit,       FormatFile,   ReuseWeb,   PassEdit};
   for (QWidget* w : locked) w->setEnabled(enabled);
 }
-
-// The web fetch comes with its own change: until then a web-mode run is refused with a message.
-bool TForm1::WebFetchAvailable() const { return false; }
 
 QString TForm1::FieldName(int field) const {
   switch (static_cast<RunField>(field)) {
@@ -438,10 +470,6 @@ void TForm1::Button1Click() {
     return;
   }
   stop_requested_ = false;
-  if (GetFromWeb->isChecked() && !WebFetchAvailable()) {
-    ShowMessage(Tr(texts::kWebNotAvailable));
-    return;
-  }
   RunBatch();
   if (close_pending_) close();
 }
@@ -502,12 +530,12 @@ void TForm1::RunBatch() {
 }
 
 void TForm1::Button2Click() {
-  if (!GetFromWeb->isChecked() && dialog_list_flag_) {
+  if (!GetFromWeb_->isChecked() && dialog_list_flag_) {
     OpenDialog1->setDefaultSuffix(QStringLiteral("zip"));
     SetDialogFileName(*OpenDialog1, QStringLiteral("*.zip"));
     SelectFilter(*OpenDialog1, kZipFilter);
     dialog_list_flag_ = false;
-  } else if (GetFromWeb->isChecked() && !dialog_list_flag_) {
+  } else if (GetFromWeb_->isChecked() && !dialog_list_flag_) {
     OpenDialog1->setDefaultSuffix(QStringLiteral("txt"));
     SetDialogFileName(*OpenDialog1, QStringLiteral("*.txt"));
     SelectFilter(*OpenDialog1, kListFilter);
@@ -548,7 +576,7 @@ void TForm1::Button5Click() {
 }
 
 void TForm1::GetFromWebClick() {
-  const bool web = GetFromWeb->isChecked();
+  const bool web = GetFromWeb_->isChecked();
   if (web) {
     Button2->setText(Tr(texts::kListeDeFichier));
     Label7->setVisible(false);
@@ -593,9 +621,60 @@ void TForm1::SetStatusText(int panel, const std::string& text) {
 
 void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
 
+bool TForm1::GetFromWeb() const { return GetFromWeb_->isChecked(); }
+
+web::WebControls TForm1::Controls() const {
+  web::WebControls c;
+  c.url = ToStd(UrlEdit->text());
+  c.list_file = ToStd(RwxFileEdit->text());
+  c.propdump = ItIsThePropfile->isChecked();
+  c.reuse_web = ReuseWeb->isChecked();
+  c.connect_fix = ConnectFix->isChecked();
+  c.use_referer = UseReferer->isChecked();
+  c.user_agent = ToStd(UserAgentEdit->text());
+  c.referer = ToStd(RefererEdit->text());
+  c.referer_world = ToStd(RefererWorldEdit->text());
+  return c;
+}
+
+void TForm1::ShowStatusNow(int panel, const std::string& text) {
+  SetStatusText(panel, text);
+  StatusBar1->repaint();
+}
+
+void TForm1::HTTPConnect() { SetStatusText(0, "Connected"); }
+
+void TForm1::HTTPConnectionFailed() {
+  // Modal: the run waits until the box is closed.
+  ShowMessage(Tr(texts::kConnectionFailed));
+}
+
+void TForm1::HTTPDisconnect() { SetStatusText(0, "Disconnected"); }
+void TForm1::HTTPFailure(http::CmdType cmd) { SetStatusText(0, web::FailureText(cmd)); }
+void TForm1::HTTPHostResolved() { SetStatusText(0, "Host Resolved"); }
+
+void TForm1::HTTPInvalidHost(bool& handled) {
+  const std::optional<QString> host =
+      AskText(Tr(texts::kInvalidHostTitle), Tr(texts::kInvalidHostPrompt));
+  if (!host) return;  // the request fails
+  http_->Host = ToStd(*host);
+  handled = true;
+}
+
+void TForm1::HTTPPacketRecvd() { SetStatusText(0, web::ReceivedText(*http_)); }
+void TForm1::HTTPPacketSent() { SetStatusText(0, web::SentText(*http_)); }
+void TForm1::HTTPStatus(const std::string& status) { SetStatusText(0, status); }
+void TForm1::HTTPSuccess(http::CmdType cmd) { SetStatusText(0, web::SuccessText(cmd)); }
+void TForm1::HTTPAboutToSend() { web::ApplyReferer(*http_, Controls()); }
+
+void TForm1::HTTPRedirect(bool& handled) {
+  handled = false;  // the component follows the redirection
+  SetStatusText(0, "Redirected");
+}
+
 void TForm1::ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
-  (void)found_name;                     // panel 1 names the model already
-  if (GetFromWeb->isChecked()) return;  // a list's length is unknown: the bar stays busy
+  (void)found_name;        // panel 1 names the model already
+  if (total == 0) return;  // web mode: a list's length is unknown, the bar stays busy
   const int maximum = static_cast<int>(std::min<std::size_t>(total, INT_MAX));
   run_progress_->setRange(0, maximum);
   run_progress_->setValue(static_cast<int>(std::min<std::size_t>(done, INT_MAX)));

@@ -1,15 +1,19 @@
 // TForm1, the one window of boxtally: the settings' controls, the run button that calls BatchMain
-// on the window's own thread, and the RunHost the run reads its switches from.
+// on the window's own thread, the RunHost the run reads its switches from, and in web mode the
+// web fetch's host with the HTTP component and its event handlers.
 #pragma once
 
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "boxtally/driver/run_host.h"
+#include "boxtally/http/kest_http.h"
 #include "boxtally/ui/settings.h"
+#include "boxtally/web/web_fetch.h"
 #include "platform/text_file.h"
 
 class QApplication;
@@ -30,7 +34,7 @@ inline constexpr int kHintShowMs = 6000;  // how long a hint stays visible
 // French one would make printf write "1,50"), and the program's name and icon.
 void PrepareApplication(QApplication& app);
 
-class TForm1 : public QMainWindow, public driver::RunHost {
+class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   Q_OBJECT
 
  public:
@@ -39,7 +43,7 @@ class TForm1 : public QMainWindow, public driver::RunHost {
   ~TForm1() override;
 
   // The controls, under the names the design gives them (also their object names).
-  QCheckBox* GetFromWeb;
+  QCheckBox* GetFromWeb_;
   QLabel* Label7;
   QLabel* Label2;
   QLineEdit* UrlEdit;
@@ -92,6 +96,21 @@ class TForm1 : public QMainWindow, public driver::RunHost {
   void UseRefererClick() {}
   void OpenDialog1TypeChange(const QString& filter);
 
+  // Handlers of the HTTP component's events: texts in panel 0 of the status bar, and the two
+  // dialogs of a connection that fails and of a host name that cannot be found.
+  void HTTPConnect();
+  void HTTPConnectionFailed();
+  void HTTPDisconnect();
+  void HTTPFailure(http::CmdType cmd);
+  void HTTPHostResolved();
+  void HTTPInvalidHost(bool& handled);
+  void HTTPPacketRecvd();
+  void HTTPPacketSent();
+  void HTTPStatus(const std::string& status);
+  void HTTPSuccess(http::CmdType cmd);
+  void HTTPAboutToSend();
+  void HTTPRedirect(bool& handled);
+
   bool Running() const { return running_; }
   QString PanelText(int panel) const;
   QProgressBar* RunProgress() const { return run_progress_; }
@@ -111,6 +130,16 @@ class TForm1 : public QMainWindow, public driver::RunHost {
   void SetStatusText(int panel, const std::string& text) override;
   void ProcessMessages() override;
   void ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) override;
+  bool GetFromWeb() const override;
+  web::WebHost* WebFetch() override { return this; }
+
+  // WebHost: the controls of web mode, the HTTP component, and the seen-name set, which lives
+  // as long as the window.
+  web::WebControls Controls() const override;
+  http::TKestHTTP& Http() override { return *http_; }
+  web::SeenNames& Seen() override { return seen_names_; }
+  web::ListFile& List() override { return list_file_; }
+  void ShowStatusNow(int panel, const std::string& text) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -120,6 +149,8 @@ class TForm1 : public QMainWindow, public driver::RunHost {
   virtual void ShowMessage(const QString& text);
   // The chosen file names, or nullopt when the dialog was cancelled.
   virtual std::optional<QStringList> ExecDialog(QFileDialog& dialog);
+  // An input box with one empty text field; nullopt when it was cancelled.
+  virtual std::optional<QString> AskText(const QString& title, const QString& prompt);
 
  private:
   void CreateControls();
@@ -130,7 +161,6 @@ class TForm1 : public QMainWindow, public driver::RunHost {
   Settings CollectSettings() const;
   void SetRunControlsEnabled(bool enabled);
   void RunBatch();
-  bool WebFetchAvailable() const;
   QString FieldName(int field) const;
 
   std::string settings_path_;
@@ -142,6 +172,11 @@ class TForm1 : public QMainWindow, public driver::RunHost {
   bool focus_set_ = false;
   QLabel* status_panels_[2] = {nullptr, nullptr};
   QProgressBar* run_progress_ = nullptr;
+  web::SeenNames seen_names_;
+  web::ListFile list_file_;
+  class HttpHandlers;
+  std::unique_ptr<HttpHandlers> http_handlers_;
+  std::unique_ptr<http::TKestHTTP> http_;  // the component the design calls HTTP
 };
 
 }  // namespace ui

@@ -4,14 +4,15 @@
 
 #include <string>
 
+#include "boxtally/web/web_fetch.h"
+
 namespace ui {
 
 inline constexpr const char* kSettingsFileName = "boxtally.INI";
 inline constexpr const char* kDefaultTemplate =
     "<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>";
-// Names no real service: world builders who need a referer set their own in the settings file.
-inline constexpr const char* kDefaultReferer = "gm://localhost:5670/";
-inline constexpr const char* kDefaultUserAgent = "Gridmere/3.60 (560)";
+inline constexpr const char* kDefaultReferer = web::kDefaultReferer;
+inline constexpr const char* kDefaultUserAgent = web::kDefaultUserAgent;
 
 // Every field feeds one control of the window; the comments give the settings keys.
 struct Settings {

@@ -100,9 +100,10 @@ const char* const kCannotWriteFormat =
     "Impossible d'écrire le fichier de format temporaire %1 : la génération n'est pas lancée.";
 const char* const kArgumentTooLong =
     "Le champ « %1 » dépasse 511 caractères : la génération n'est pas lancée.";
-const char* const kWebNotAvailable =
-    "Le chargement depuis le Web n'est pas encore disponible dans cette version : décochez "
-    "« Charger depuis le Web » pour traiter des fichiers locaux.";
+// The web fetch's dialogs keep the component's English texts.
+const char* const kConnectionFailed = "Connection Failed";
+const char* const kInvalidHostTitle = "Invalid Host";
+const char* const kInvalidHostPrompt = "Please Choose another host";
 const char* const kUnexpectedFailure = "Erreur inattendue pendant la génération : %1";
 
 }  // namespace texts

@@ -85,7 +85,9 @@ extern const char* const kUnableToWrite;
 extern const char* const kCannotOpenLog;
 extern const char* const kCannotWriteFormat;
 extern const char* const kArgumentTooLong;
-extern const char* const kWebNotAvailable;
+extern const char* const kConnectionFailed;
+extern const char* const kInvalidHostTitle;
+extern const char* const kInvalidHostPrompt;
 extern const char* const kUnexpectedFailure;
 
 }  // namespace texts

@@ -2,9 +2,8 @@
 // real runs started, stopped and closed from it.
 #include "boxtally/ui/main_window.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,6 +23,7 @@
 
 #include "platform/paths.h"
 #include "support/run_program.h"
+#include "support/scripted_server.h"
 #include "support/temp_dir.h"
 
 using testing_support::ReadFile;
@@ -64,14 +64,27 @@ class TestForm : public ui::TForm1 {
     if (on_round) on_round(rounds);
   }
 
+  // Every status text, as "panel:text", in the order shown.
+  void SetStatusText(int panel, const std::string& text) override {
+    TForm1::SetStatusText(panel, text);
+    status.push_back(std::to_string(panel) + ":" + text);
+  }
+
   std::vector<QString> messages;
   std::function<void(int)> on_round;  // at the driver's message round of each model
   int rounds = 0;
   std::optional<QStringList> dialog_answer;
   std::vector<QFileDialog*> dialogs_shown;
+  std::vector<std::string> status;
+  std::vector<QString> questions;  // "title|prompt" of each input box
+  std::optional<QString> answer;   // what the user types into it; nullopt: Cancel
 
  protected:
   void ShowMessage(const QString& text) override { messages.push_back(text); }
+  std::optional<QString> AskText(const QString& title, const QString& prompt) override {
+    questions.push_back(title + "|" + prompt);
+    return answer;
+  }
   std::optional<QStringList> ExecDialog(QFileDialog& dialog) override {
     dialogs_shown.push_back(&dialog);
     return dialog_answer;
@@ -258,14 +271,14 @@ TEST(MainWindow, WebModeSwitchesCaptionsAndControls) {
                                       "ConnectFix"};
   const char* const never_shown[] = {"UseReferer",    "Label11", "RefererWorldEdit", "Label3",
                                      "UserAgentEdit", "Label4",  "RefererEdit",      "CobDebug"};
-  w.GetFromWeb->click();
+  w.GetFromWeb_->click();
   EXPECT_EQ(Std(w.Button2->text()), "Liste de Fichier");
   EXPECT_EQ(Std(w.Label1->text()), "Liste de Fichier");
   EXPECT_FALSE(w.Label7->isVisible());
   for (const char* name : web_controls) EXPECT_TRUE(Control(w, name)->isVisible()) << name;
   for (const char* name : never_shown) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
 
-  w.GetFromWeb->click();
+  w.GetFromWeb_->click();
   EXPECT_EQ(Std(w.Button2->text()), "Dossier des objets");
   EXPECT_EQ(Std(w.Label1->text()), "Fichier(s) RW");
   EXPECT_TRUE(w.Label7->isVisible());
@@ -306,7 +319,7 @@ TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
     w.show();
     EXPECT_EQ(w.pos(), QPoint(15, 32));
     EXPECT_TRUE(w.CobDebug());
-    EXPECT_TRUE(w.GetFromWeb->isChecked());
+    EXPECT_TRUE(w.GetFromWeb_->isChecked());
     EXPECT_TRUE(w.UrlEdit->isVisible());
     EXPECT_TRUE(w.ReuseWeb->isVisible());
     EXPECT_EQ(Std(w.Label1->text()), "Liste de Fichier");
@@ -365,7 +378,7 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
   w.dialog_answer = QStringList{QString::fromStdString(dir / "list.txt")};
   for (const Step& s : steps) {
     SCOPED_TRACE(s.web ? "web" : "file");
-    w.GetFromWeb->setChecked(s.web);
+    w.GetFromWeb_->setChecked(s.web);
     w.Button2->click();
     EXPECT_EQ(models.selectedNameFilter(), QString::fromUtf8(s.filter));
     EXPECT_EQ(Std(models.property("fileName").toString()), s.name);
@@ -586,10 +599,6 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
        [&](TestForm& w) { w.PassEdit->setText(QString(510, QLatin1Char('p'))); },
        "Le champ « Mot de passe pour les fichiers Zip » dépasse 511 caractères : la génération "
        "n'est pas lancée."},
-      {"web mode, before the web fetch exists",
-       [&](TestForm& w) { w.GetFromWeb->setChecked(true); },
-       "Le chargement depuis le Web n'est pas encore disponible dans cette version : décochez « "
-       "Charger depuis le Web » pour traiter des fichiers locaux."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -645,4 +654,109 @@ TEST(MainWindow, NumbersStayLocaleFreeUnderAFrenchDesktop) {
   // Red 1 gives "1", green 0 gives "0", blue 127/255 = "0.50" gives ".5", written back to back;
   // the x size 1.5 is 1500 thousandths.
   EXPECT_EQ(ReadFile(out / "reg.txt"), "colour.rwx 10.5 1500\r\n");
+}
+
+namespace {
+
+// A web object path played by a scripted server: a HEAD reply, then the zip of one model.
+struct WebObjects {
+  TempDir dir;
+  std::string zip_reply;
+  std::size_t zip_size = 0;
+  WebObjects() {
+    WriteFile(dir / "tree.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+    EXPECT_EQ(std::system(("cd '" + dir.path() + "' && zip -q -X tree.zip tree.rwx").c_str()), 0);
+    const std::string zip = ReadFile(dir / "tree.zip");
+    std::filesystem::remove(dir / "tree.zip");
+    zip_size = zip.size();
+    zip_reply =
+        "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(zip.size()) + "\r\n\r\n" + zip;
+  }
+};
+
+void SetUpWebRun(TestForm& w, const TempDir& out, const std::string& url) {
+  w.show();
+  w.GetFromWeb_->setChecked(true);
+  w.UrlEdit->setText(QString::fromStdString(url));
+  w.RwxFileEdit->setText(QString::fromStdString(out / "list.txt"));
+  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+  w.CheckBox1->setChecked(false);
+  w.CheckBox2->setChecked(false);
+}
+
+}  // namespace
+
+TEST(MainWindow, AWebRunChecksDownloadsAndMeasuresWithItsEventsInTheStatusBar) {
+  WebObjects objects;
+  TempDir out;
+  testing_support::ScriptedServer server({{testing_support::SendBytes("HTTP/1.0 200 OK\r\n\r\n")},
+                                          {testing_support::SendBytes(objects.zip_reply)}});
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/objects";
+  TestForm w(out / "boxtally.INI");
+  SetUpWebRun(w, out, url);
+  w.ItIsThePropfile->setChecked(true);
+  WriteFile(out / "list.txt", "propdump version 4\r\n1 2 3 4 5 6 7 8 8 0 0 tree.rwx\r\n");
+  w.Button1->click();
+  EXPECT_TRUE(w.messages.empty());
+  EXPECT_EQ(ReadFile(out / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
+  EXPECT_EQ(ReadFile(out / "run.log"), "");
+  const std::string model = url + "/tree.zip";
+  const std::string bytes = std::to_string(objects.zip_size);
+  EXPECT_EQ(w.status,
+            (std::vector<std::string>{
+                "1:Checking " + model, "0:Connected", "0:Head Success", "0:Transaction Completed",
+                "0:Disconnected", "1:Getting " + model, "0:Connected", "0:Sending Buffer",
+                "0:" + bytes + " bytes of " + bytes + " received", "0:Get Success",
+                "0:Transaction Completed", "0:Request Close Socket", "0:Disconnected",
+                "1:Processing tree.zip", "1:Done!"}));
+  EXPECT_EQ(Std(w.PanelText(1)), "Done!");
+  EXPECT_EQ(Std(w.Button1->text()), "Générer");
+  EXPECT_TRUE(w.RwxFileEdit->isEnabled());
+
+  // The seen-name set lives as long as the window: the same propdump again fetches nothing,
+  // and a run that yields no model leaves the registry as it was.
+  w.Button1->click();
+  EXPECT_EQ(server.connections(), 2);
+  EXPECT_EQ(ReadFile(out / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
+  EXPECT_TRUE(w.messages.empty());
+}
+
+TEST(MainWindow, WebDialogsForAFailedConnectionAndAHostThatCannotBeFound) {
+  WebObjects objects;
+  TempDir out;
+  WriteFile(out / "list.txt", "tree.rwx\n");
+  const int refused = testing_support::FreeLoopbackPort();
+  {
+    TestForm w(out / "boxtally.INI");
+    SetUpWebRun(w, out, "http://127.0.0.1:" + std::to_string(refused));
+    w.ConnectFix->setChecked(true);
+    w.Button1->click();
+    EXPECT_EQ(w.messages, std::vector<QString>{QStringLiteral("Connection Failed")});
+    EXPECT_EQ(ReadFile(out / "run.log"),
+              "Error exception in getting http://127.0.0.1:" + std::to_string(refused) +
+                  "/tree.zip  hdr=syntax$$$.hdr Rep=0   errno=10061 sent=0 recvd=0\r\n");
+  }
+  testing_support::ScriptedServer server({{testing_support::SendBytes(objects.zip_reply)}});
+  const std::string port = std::to_string(server.port());
+  for (const bool answered : {false, true}) {
+    SCOPED_TRACE(answered);
+    TestForm w(out / "boxtally.INI");
+    SetUpWebRun(w, out, "http://objects.invalid:" + port);
+    w.ConnectFix->setChecked(true);
+    if (answered) w.answer = QStringLiteral("127.0.0.1");
+    w.Button1->click();
+    EXPECT_EQ(w.questions,
+              std::vector<QString>{QStringLiteral("Invalid Host|Please Choose another host")});
+    EXPECT_TRUE(w.messages.empty());
+    if (answered) {
+      EXPECT_EQ(ReadFile(out / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
+      EXPECT_EQ(server.connections(), 1);
+    } else {
+      EXPECT_EQ(server.connections(), 0);
+      EXPECT_EQ(ReadFile(out / "run.log"),
+                "Error exception in getting http://objects.invalid:" + port +
+                    "/tree.zip  hdr=syntax$$$.hdr Rep=0   errno=11001 sent=0 recvd=0\r\n");
+    }
+  }
 }

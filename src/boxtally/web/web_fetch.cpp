@@ -1,0 +1,186 @@
+#include "boxtally/web/web_fetch.h"
+
+#include <cctype>
+
+#include "boxtally/web/list_reader.h"
+#include "boxtally/web/model_names.h"
+#include "platform/file_search.h"
+#include "platform/paths.h"
+
+namespace web {
+
+namespace {
+// Hidden, and without the ".zip" of a model: a wildcard search never measures a download that
+// is still coming in or was cut off by a killed program.
+constexpr const char* kPartialPrefix = ".download-";
+
+long long AsLong(std::int64_t value) { return static_cast<long long>(value); }
+
+// The GET of one model into a fresh file beside the list, renamed into place only when the
+// reply was 200 and the body is whole. Logs every failure; a failure leaves no file behind.
+bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& places) {
+  platform::TextFile& log = host.Log();
+  const std::string& url = places.url;
+  const std::string partial = platform::CreateUniqueFile(
+      places.local_path.substr(0, platform::DirectoryPrefixLength(places.local_path)) +
+      kPartialPrefix);
+  if (partial.empty()) {
+    platform::LogF(log, "Unable to create a download file for %s\n", places.local_path.c_str());
+    return false;
+  }
+  http::TKestHTTP& http = host.Http();
+  http.TimeOut = host.RequestTimeOutMs();
+  http.Header = kHeaderPlaceholder;
+  http.Body = partial;
+  http.InputFileMode = true;
+  http.OutputFileMode = false;
+  http.ReportLevel = kGetReportLevel;
+  http.MaxBodyFileBytes = host.MaxDownloadBytes();
+  // The referer goes with this GET too, not only from the next request on (with ConnectFix no
+  // HEAD would have set it before the first one).
+  ApplyReferer(http, controls);
+  const http::SockResult got = http.Get(url);
+  const int result = got.ok ? http.ReplyNumber - 200 : kGetException;
+  bool kept = false;
+  if (result == kGetException) {
+    platform::LogF(log,
+                   "Error exception in getting %s  hdr=%s Rep=%d %s errno=%d sent=%lld "
+                   "recvd=%lld\n",
+                   url.c_str(), http.Header.c_str(), http.ReplyNumber,
+                   http.TimedOut ? "timeout" : " ", http.LastErrorNo, AsLong(http.BytesSent),
+                   AsLong(http.BytesRecvd));
+  } else if (result != 0) {
+    platform::LogF(log, "Error (%d) in getting %s\n", result, url.c_str());
+  } else if (http.BytesTotal > 0 && http.BytesRecvd != http.BytesTotal) {
+    // The server closed the connection before (or after) the length it announced.
+    platform::LogF(log, "Incomplete download of %s: %lld of %lld bytes\n", url.c_str(),
+                   AsLong(http.BytesRecvd), AsLong(http.BytesTotal));
+  } else if (!platform::RenameFile(partial, places.local_path)) {
+    platform::LogF(log, "Unable to rename %s to %s\n", partial.c_str(), places.local_path.c_str());
+  } else {
+    kept = true;
+  }
+  if (!kept) platform::RemoveFile(partial);
+  return kept;
+}
+
+bool Readable(const std::string& path) {
+  return platform::IsRegularFile(path) && platform::OpenInStream(path, false) != nullptr;
+}
+
+// Steps 4 to 10 for one entry: true when the model is ready at its local path.
+bool FetchModel(WebHost& host, const WebControls& controls, const ModelPlaces& places,
+                const std::string& list_line) {
+  if (controls.reuse_web && Readable(places.local_path)) return true;
+  host.ShowStatusNow(1, "Checking " + places.url);
+  if (!controls.connect_fix && !CheckModelUrl(host, places.url)) {
+    // Ends without a line end: the next log text follows on the same line.
+    platform::LogF(host.Log(), "File %s doesn't exist %s", places.url.c_str(), list_line.c_str());
+    return false;
+  }
+  host.ShowStatusNow(1, "Getting " + places.url);
+  return Download(host, controls, places);
+}
+}  // namespace
+
+bool AddSeenName(SeenNames& seen, const std::string& name) {
+  std::string lowered = name;
+  for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return seen.lowered.insert(std::move(lowered)).second;
+}
+
+bool OpenListFile(WebHost& host) {
+  const WebControls controls = host.Controls();
+  ListFile& list = host.List();
+  list.stream.reset();
+  if (!platform::IsRegularFile(controls.list_file)) return false;
+  list.stream = platform::OpenInStream(controls.list_file, /*text_mode=*/!controls.propdump);
+  list.propdump = controls.propdump;
+  return list.stream != nullptr;
+}
+
+void CloseListFile(WebHost& host) { host.List().stream.reset(); }
+
+NextResult NextWebModel(WebHost& host, std::string& path) {
+  ListFile& list = host.List();
+  platform::TextFile& log = host.Log();
+  while (list.stream) {
+    if (host.StopRequested()) return NextResult::kStopped;
+    std::string text;
+    const EntryRead read =
+        list.propdump ? ReadPropdumpRecord(*list.stream, text) : ReadListLine(*list.stream, text);
+    if (read == EntryRead::kEnd) break;
+    if (read == EntryRead::kDropped) continue;
+    if (read == EntryRead::kTooLong) {
+      platform::LogF(log, "Refused list line longer than %zu characters: %.40s...\n", kMaxListLine,
+                     text.c_str());
+      continue;
+    }
+    if (list.propdump && !AddSeenName(host.Seen(), text)) continue;
+    const std::string line = TrimListLine(text);
+    const std::string name = ModelNameOfLine(line);
+    if (name.empty()) continue;
+
+    const WebControls controls = host.Controls();
+    ModelPlaces places;
+    const PlacesResult formed = FormModelPlaces(name, controls.url, controls.list_file, places);
+    if (formed == PlacesResult::kNotPlain) {
+      platform::LogF(log, "Refused model name %s: not a plain file name\n", name.c_str());
+      continue;
+    }
+    if (formed == PlacesResult::kTooLong) {
+      platform::LogF(log, "Refused model name %s: its URL or local path is too long\n",
+                     name.c_str());
+      continue;
+    }
+    // A last entry without a line end is used like any other: the list ends after it.
+    if (FetchModel(host, controls, places, line)) {
+      path = places.local_path;
+      return NextResult::kModel;
+    }
+  }
+  CloseListFile(host);
+  return NextResult::kListEnd;
+}
+
+bool CheckModelUrl(WebHost& host, const std::string& url) {
+  http::TKestHTTP& http = host.Http();
+  http.TimeOut = host.RequestTimeOutMs();
+  http.InputFileMode = false;
+  http.OutputFileMode = false;
+  http.ReportLevel = kHeadReportLevel;
+  ApplyReferer(http, host.Controls());
+  // A HEAD that fails before any reply would otherwise be judged by the previous reply.
+  http.ReplyNumber = 0;
+  (void)http.Head(url);
+  return http.ReplyNumber == 200;
+}
+
+void ApplyReferer(http::TKestHTTP& http, const WebControls& controls) {
+  if (!controls.use_referer) return;
+  http.HeaderInfo.Referer = controls.referer + controls.referer_world;
+  http.SetHeaderValue("User-Agent", controls.user_agent);
+}
+
+namespace {
+const char* const kCommandNames[] = {"Get",  "Options", "Head", "Post",   "Put",   "Patch",  "Copy",
+                                     "Move", "Delete",  "Link", "UnLink", "Trace", "Wrapped"};
+std::string CommandName(http::CmdType cmd) {
+  const int i = static_cast<int>(cmd);
+  return i >= 0 && i <= http::kCmdWrapped ? kCommandNames[i] : "Unknown";
+}
+}  // namespace
+
+std::string SuccessText(http::CmdType cmd) { return CommandName(cmd) + " Success"; }
+std::string FailureText(http::CmdType cmd) { return CommandName(cmd) + " Failed"; }
+
+std::string ReceivedText(const http::TKestHTTP& http) {
+  return std::to_string(http.BytesRecvd) + " bytes of " + std::to_string(http.BytesTotal) +
+         " received";
+}
+
+std::string SentText(const http::TKestHTTP& http) {
+  return std::to_string(http.BytesSent) + " bytes of " + std::to_string(http.BytesTotal) + " sent";
+}
+
+}  // namespace web

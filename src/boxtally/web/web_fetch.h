@@ -1,0 +1,107 @@
+// The web fetch: in web mode the models of a run come one by one from a list file. Each name
+// gives an archive on the web object path, which is checked with a HEAD request, downloaded
+// with a GET request beside the list file, and handed to the driver as a local path. It runs on
+// the host's thread, between models, through the host's one HTTP component.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_set>
+
+#include "boxtally/http/kest_http.h"
+#include "platform/text_file.h"
+
+namespace web {
+
+inline constexpr int kRequestTimeOutMs = 30000;
+inline constexpr int kGetReportLevel = 4;
+inline constexpr int kHeadReportLevel = 2;
+inline constexpr const char* kHeaderPlaceholder = "syntax$$$.hdr";  // Header until a reply comes
+// A download that passes this many bytes is stopped and dropped: a server must not be able to
+// fill the disk. Far above any model archive.
+inline constexpr std::int64_t kMaxDownloadBytes = std::int64_t{1} << 30;
+inline constexpr int kGetException = -1111;  // the GET raised an error: no reply to judge
+
+// The settings' defaults for the user agent and the referer a world's object server may ask for.
+// The referer names no real service: world builders who need one set their own.
+inline constexpr const char* kDefaultUserAgent = "Gridmere/3.60 (560)";
+inline constexpr const char* kDefaultReferer = "gm://localhost:5670/";
+
+// The controls the web fetch reads, at the moment it needs them.
+struct WebControls {
+  std::string url;           // UrlEdit: the web object path
+  std::string list_file;     // RwxFileEdit: the list file
+  bool propdump = false;     // ItIsThePropfile: the list file is a propdump
+  bool reuse_web = false;    // ReuseWeb: a model already beside the list is used as it is
+  bool connect_fix = false;  // ConnectFix: no HEAD request before the GET
+  bool use_referer = false;  // UseReferer
+  std::string user_agent = kDefaultUserAgent;  // UserAgentEdit
+  std::string referer = kDefaultReferer;       // RefererEdit
+  std::string referer_world;                   // RefererWorldEdit
+};
+
+// The list stream slot: the open list file of a web run, and how it was opened.
+struct ListFile {
+  std::unique_ptr<platform::InStream> stream;
+  bool propdump = false;
+};
+
+// The model names already taken from propdump files, compared without regard to case. It lives
+// as long as its owner (the window: across runs), so a name is fetched once.
+struct SeenNames {
+  std::unordered_set<std::string> lowered;
+};
+
+// Adds `name`; false when it was there already (in any letter case).
+bool AddSeenName(SeenNames& seen, const std::string& name);
+
+// What the web fetch reads from, and reports to, its host (the window or the terminal).
+class WebHost {
+ public:
+  virtual ~WebHost() = default;
+  virtual platform::TextFile& Log() = 0;  // the run's open log
+  virtual WebControls Controls() const = 0;
+  virtual http::TKestHTTP& Http() = 0;  // the host's one HTTP component, events bound
+  virtual SeenNames& Seen() = 0;
+  virtual ListFile& List() = 0;
+  // The stop request of the run: between entries the fetch gives up the search for a model.
+  virtual bool StopRequested() const = 0;
+  // A status panel text shown at once (the status bar repainted before the network waits).
+  virtual void ShowStatusNow(int panel, const std::string& text) = 0;
+  // The size bound of one download, in bytes, and the time-out of each request's steps.
+  virtual std::int64_t MaxDownloadBytes() const { return kMaxDownloadBytes; }
+  virtual int RequestTimeOutMs() const { return kRequestTimeOutMs; }
+};
+
+// Opens the list file of Controls().list_file into List(): byte for byte for a propdump, as text
+// otherwise. False when it cannot be opened (or is no regular file).
+bool OpenListFile(WebHost& host);
+void CloseListFile(WebHost& host);  // accepts a closed slot
+
+enum class NextResult : int {
+  kModel = 0,     // `path` holds the local path of a model, checked and downloaded (or reused)
+  kListEnd = -1,  // the list is exhausted; the list file is closed
+  kStopped = 1,   // the stop request came before another model was found; the list stays open
+};
+
+// Reads list entries until one gives a model; every entry that does not is logged as the web
+// fetch's log lines say (or skipped silently: comments, short lines, names seen before).
+NextResult NextWebModel(WebHost& host, std::string& path);
+
+// Whether the object path holds `url`: a HEAD request answered with 200. A request that fails
+// before any reply answers false.
+bool CheckModelUrl(WebHost& host, const std::string& url);
+
+// With UseReferer: the referer (RefererEdit followed by RefererWorldEdit) for the requests to
+// come, and the "User-Agent" line of the request being composed. Nothing without it. Hosts call
+// it from their OnAboutToSend handler.
+void ApplyReferer(http::TKestHTTP& http, const WebControls& controls);
+
+// The texts the HTTP component's events show in status panel 0.
+std::string SuccessText(http::CmdType cmd);             // "Get Success", "Head Success", ...
+std::string FailureText(http::CmdType cmd);             // "Get Failed", ...
+std::string ReceivedText(const http::TKestHTTP& http);  // "N bytes of M received"
+std::string SentText(const http::TKestHTTP& http);      // "N bytes of M sent"
+
+}  // namespace web
