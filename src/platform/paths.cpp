@@ -27,7 +27,7 @@ struct WorkState {
   std::string dir;                 // the first folder: WorkDirectory()
   std::string base;                // where it was made
   std::vector<std::string> extra;  // further folders of this process (one per worker)
-  std::vector<int> lock_fds;
+  std::vector<int> lock_fds;       // [0] the first folder's, then one per `extra`, in order
   std::string error;
   bool cleanup_registered = false;
 };
@@ -164,6 +164,20 @@ std::string NewWorkDirectory() {
   if (dir.empty()) return {};
   state.extra.push_back(dir);
   return dir;
+}
+
+void FreeWorkDirectory(const std::string& dir) {
+  WorkState& state = State();
+  for (std::size_t i = 0; i < state.extra.size(); ++i) {
+    if (state.extra[i] != dir) continue;
+    RemoveFolder(dir);
+    if (i + 1 < state.lock_fds.size()) {
+      close(state.lock_fds[i + 1]);
+      state.lock_fds.erase(state.lock_fds.begin() + static_cast<std::ptrdiff_t>(i + 1));
+    }
+    state.extra.erase(state.extra.begin() + static_cast<std::ptrdiff_t>(i));
+    return;
+  }
 }
 
 std::optional<std::string> CurrentDirectory() {

@@ -24,6 +24,8 @@ std::string WorkDirectoryError();
 // worker that measures models beside the first). Empty when it cannot be made. Not to be called
 // from two threads at once.
 std::string NewWorkDirectory();
+// Removes a folder NewWorkDirectory made, with its files, before the process ends.
+void FreeWorkDirectory(const std::string& dir);
 
 std::optional<std::string> CurrentDirectory();
 

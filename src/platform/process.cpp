@@ -83,7 +83,9 @@ int Reap(pid_t pid) {
 
 // Waits for the child, ending its group when the time limit passes. The termination handler ends
 // the group on its own; the wait then simply sees the end.
-ProcessResult Await(pid_t pid, int slot, int time_limit_seconds) {
+ProcessResult Await(pid_t pid, int slot, const SpawnOptions& options) {
+  const int time_limit_seconds = options.time_limit_seconds;
+  constexpr int kCancelCheckMs = 50;  // how soon a cancel request is seen
 #ifdef SYS_pidfd_open
   const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
 #else
@@ -99,7 +101,12 @@ ProcessResult Await(pid_t pid, int slot, int time_limit_seconds) {
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       ms = static_cast<int>(std::max<long long>(0, std::min<long long>(left.count(), 60000)));
     }
+    if (options.cancel != nullptr && (ms < 0 || ms > kCancelCheckMs)) ms = kCancelCheckMs;
     if (WaitForEnd(pid, pidfd, ms)) break;
+    if (options.cancel != nullptr && options.cancel->load()) {
+      kill(-pid, SIGKILL);
+      break;
+    }
     if (limited && Clock::now() >= deadline) {
       kill(-pid, SIGKILL);
       r.timed_out = true;
@@ -154,7 +161,7 @@ ProcessResult RunAndWait(const std::string& program, const std::vector<std::stri
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return Failed(rc);
-  return Await(pid, RegisterChildGroup(pid), options.time_limit_seconds);
+  return Await(pid, RegisterChildGroup(pid), options);
 }
 
 }  // namespace platform

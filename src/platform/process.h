@@ -1,6 +1,7 @@
 // Starting a program and waiting for its end.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ struct ProcessResult {
 struct SpawnOptions {
   std::string directory;       // the child's working directory; empty: ours
   int time_limit_seconds = 0;  // 0: wait as long as it takes
+  // When set while the child runs, its group is ended (the result is then that of a kill).
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // Runs `program` with `args` (args[0] is the program's own name) and waits for its end. Our own

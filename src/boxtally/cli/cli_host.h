@@ -24,6 +24,7 @@ struct CliSettings {
   bool cob_debug = false;
   bool quiet = false;
   int converter_time_limit = driver::kDefaultConverterTimeLimit;  // seconds; 0: none
+  int jobs = 0;      // models measured at once; 0: one per core
   bool web = false;  // --web URL: the models come from the list file MODELS
   web::WebControls web_controls;
 };
@@ -58,6 +59,9 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   std::string ProgramDirectory() const override;
   std::string WorkDirectory() const override;
   int ConverterTimeLimitSeconds() const override { return settings_.converter_time_limit; }
+  std::size_t Jobs() const override {
+    return settings_.jobs > 0 ? static_cast<std::size_t>(settings_.jobs) : driver::DefaultJobs();
+  }
   void SetStatusText(int panel, const std::string& text) override;
   // Ctrl-C needs no polling (its handler sets the stop request); SIGTERM and SIGHUP also cut
   // short a download in progress, as they end a running converter.

@@ -3,6 +3,9 @@
 #include <strings.h>
 
 #include <charconv>
+#include <string>
+
+#include "boxtally/driver/model_pool.h"
 
 namespace cli {
 
@@ -79,10 +82,10 @@ void SetWebText(const std::string& arg, const std::string& value, CliSettings& s
   }
 }
 
-bool ParseSeconds(const std::string& text, int& seconds) {
+bool ParseWhole(const std::string& text, int low, int high, int& value) {
   const char* end = text.data() + text.size();
-  const auto [p, ec] = std::from_chars(text.data(), end, seconds);
-  return ec == std::errc{} && p == end && seconds >= 0 && seconds <= kMaxConverterTimeLimit;
+  const auto [p, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc{} && p == end && value >= low && value <= high;
 }
 
 // A name ending like a model file: what the shell makes of an unquoted pattern.
@@ -145,14 +148,21 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
       if (web_switch.empty() && arg != "--web") web_switch = arg;
       continue;
     }
-    if (arg == "--log" || arg == "--password" || arg == "--converter-time-limit") {
+    if (arg == "--log" || arg == "--password" || arg == "--converter-time-limit" ||
+        arg == "--jobs") {
       if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
       const std::string& value = argv[++i];
       if (arg == "--log") {
         line.settings.log_path = value;
       } else if (arg == "--password") {
         line.password = value;
-      } else if (!ParseSeconds(value, line.settings.converter_time_limit)) {
+      } else if (arg == "--jobs") {
+        if (!ParseWhole(value, 1, static_cast<int>(driver::kMaxWorkers), line.settings.jobs)) {
+          return UsageError("--jobs needs a number from 1 to " +
+                            std::to_string(driver::kMaxWorkers) + ", not '" + value + "'");
+        }
+      } else if (!ParseWhole(value, 0, kMaxConverterTimeLimit,
+                             line.settings.converter_time_limit)) {
         return UsageError("--converter-time-limit needs a number of seconds, not '" + value + "'");
       }
       continue;

@@ -35,6 +35,7 @@ constexpr const char* kUsage =
     "  --cob-debug      log the work-file and converter steps of COB models\n"
     "  --password PW    zip password (same as the run option -sPW)\n"
     "  --quiet          no progress line\n"
+    "  --jobs N         measure N models at once (default: one per core; 1: one after another)\n"
     "  --converter-time-limit SECONDS\n"
     "                   end a COB conversion that takes longer (default 600; 0: no limit)\n"
     "  --help, --version\n"

@@ -1,8 +1,15 @@
 #include "boxtally/driver/batch_main.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <deque>
 #include <optional>
+#include <thread>
+#include <utility>
 
 #include "boxtally/driver/model_branches.h"
+#include "boxtally/driver/model_pool.h"
+#include "boxtally/driver/model_source.h"
 #include "boxtally/driver/process_model.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/web/web_fetch.h"
@@ -43,18 +50,22 @@ bool OpenRunRegistry(const RunOptions& options, platform::TextFile& log, Registr
   return registry.file != nullptr;
 }
 
-// One model through the pipeline. An ending when the run cannot go on after it.
-std::optional<RunOutcome> MeasureOne(RunHost& host, const std::string& path,
-                                     const std::string& found_name, RunState& run,
-                                     const Registry& registry) {
-  const ModelResult model = ProcessModel(host, path, found_name, run);
-  // A registry that lost bytes would go on losing them, and a partial registry looks complete.
+// After a model: an ending when the run cannot go on. A registry that lost bytes would go on
+// losing them, and a partial registry looks complete.
+std::optional<RunOutcome> AfterModel(RunHost& host, ModelResult model, const Registry& registry) {
   if (!platform::FlushTextFile(*registry.file)) {
     platform::LogF(host.Log(), "Unable to write to output file %s\n", registry.name.c_str());
     return Ended(RunEnd::kRegistryWriteFailed, registry.name);
   }
   if (model == ModelResult::kAbort) return Ended(RunEnd::kMeasurementAbort);
   return std::nullopt;
+}
+
+// One model through the pipeline, on this thread.
+std::optional<RunOutcome> MeasureOne(RunHost& host, const std::string& path,
+                                     const std::string& found_name, RunState& run,
+                                     const Registry& registry) {
+  return AfterModel(host, ProcessModel(host, path, found_name, run), registry);
 }
 
 RunOutcome MeasureAll(RunHost& host, const std::vector<std::string>& found,
@@ -68,27 +79,88 @@ RunOutcome MeasureAll(RunHost& host, const std::vector<std::string>& found,
   return Ended(RunEnd::kCompleted);
 }
 
-struct WebModel {
-  std::string path;        // the local path, as the search found it
-  std::string found_name;  // its last component
-};
+// ---- Several models at once ------------------------------------------------------------------
+// Workers measure models while this thread alone talks to the host: it finds the models, shows
+// their progress, and commits each model's log and registry text in the order of the search, so
+// the registry and the log read the same for any number of workers.
 
-// The next model of the list that the search finds. The search only confirms the file: a path
-// of the web fetch names one file, dot-files included.
-web::NextResult NextFoundWebModel(web::WebHost& web, platform::TextFile& log, WebModel& model) {
-  for (;;) {
-    std::string path;
-    const web::NextResult next = web::NextWebModel(web, path);
-    if (next != web::NextResult::kModel) return next;
-    const std::vector<std::string> found = platform::FindFiles(path);
-    if (found.empty()) {
-      platform::LogF(log, "Unable to open file %s\n", path.c_str());
-      continue;
-    }
-    model.found_name = found.front();
-    model.path = path.substr(0, platform::DirectoryPrefixLength(path)) + model.found_name;
-    return next;
+constexpr std::size_t kAheadPerWorker = 2;  // models handed out beyond the one committed next
+
+void CommitText(platform::TextFile& log, const std::string& text) {
+  if (text.empty()) return;
+  platform::WriteText(log, text);
+  platform::FlushTextFile(log);
+}
+
+// One finished model into the log, the registry and standard error. An ending when the run
+// cannot go on after it.
+std::optional<RunOutcome> Commit(RunHost& host, FinishedModel& model, const Registry& registry) {
+  if (model.failure) std::rethrow_exception(model.failure);
+  CommitText(host.Log(), model.log);
+  platform::WriteWhole(*registry.file, model.registry);
+  if (!model.notes.empty()) std::fwrite(model.notes.data(), 1, model.notes.size(), stderr);
+  return AfterModel(host, model.result, registry);
+}
+
+// Measures what `source` gives (after `first`, already found) on `jobs` workers. `total` is the
+// number of models for the progress, 0 when not known.
+RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<NextModel> first,
+                             std::size_t total, const RunState& run, const Registry& registry,
+                             std::size_t jobs) {
+  ModelPool pool(run, jobs);
+  if (!pool.Ready()) {
+    platform::LogF(host.Log(), "Unable to make a private work folder\n");
+    return Ended(RunEnd::kNoWorkFolder);
   }
+  struct Waiting {
+    std::string log;  // what finding the model wrote, committed before it
+    bool model = false;
+    std::string found_name;
+  };
+  std::deque<Waiting> waiting;
+  bool source_done = false;
+  bool source_stopped = false;
+  auto hand_out = [&](NextModel next) {
+    if (next.kind != NextModel::Kind::kModel) {
+      source_done = true;
+      source_stopped = next.kind == NextModel::Kind::kStopped;
+      waiting.push_back({std::move(next.log), false, {}});
+      return;
+    }
+    waiting.push_back({std::move(next.log), true, next.model.found_name});
+    pool.Submit(
+        {std::move(next.model.path), std::move(next.model.found_name), TakeSwitchSnapshot(host)});
+  };
+  auto fill = [&] {
+    // A stop request ends the finding: the models handed out so far are committed or dropped.
+    while (!source_done && pool.Pending() < pool.Workers() * kAheadPerWorker &&
+           !host.StopRequested()) {
+      hand_out(source.Next());
+    }
+  };
+  if (first) hand_out(std::move(*first));
+  fill();
+  std::size_t done = 0;
+  while (!waiting.empty()) {
+    Waiting next = std::move(waiting.front());
+    waiting.pop_front();
+    CommitText(host.Log(), next.log);
+    if (!next.model) continue;
+    host.ShowProgress(done, total, next.found_name);
+    host.SetStatusText(1, "Processing " + next.found_name);
+    host.ProcessMessages();
+    FinishedModel model = pool.TakeOldest([&host] { host.ProcessMessagesWhileWaiting(); });
+    if (auto ending = Commit(host, model, registry)) return *ending;
+    host.ShowProgress(++done, total, next.found_name);
+    if (host.StopRequested()) {
+      const bool more = !source_done || std::any_of(waiting.begin(), waiting.end(),
+                                                    [](const Waiting& w) { return w.model; });
+      pool.DiscardPending();
+      return Ended(more ? RunEnd::kStopped : RunEnd::kCompleted);
+    }
+    fill();
+  }
+  return Ended(source_stopped ? RunEnd::kStopped : RunEnd::kCompleted);
 }
 
 // Web mode: the first model is fetched before the registry is opened, so a list that yields
@@ -105,7 +177,7 @@ RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run) {
     ~ListCloser() { web::CloseListFile(web); }
   } closer{*web};
 
-  WebModel model;
+  FoundModel model;
   web::NextResult next = NextFoundWebModel(*web, log, model);
   if (next == web::NextResult::kStopped) return Ended(RunEnd::kStopped);
   if (next == web::NextResult::kListEnd) return Ended(RunEnd::kNoWebModel, list_file);
@@ -114,6 +186,13 @@ RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run) {
     return Ended(RunEnd::kRegistryUnopenable, registry.name);
   }
   run.registry = registry.file.get();
+  if (host.Jobs() > 1) {
+    WebSource source(*web);
+    NextModel first;
+    first.kind = NextModel::Kind::kModel;
+    first.model = model;
+    return MeasureInParallel(host, source, std::move(first), 0, run, registry, host.Jobs());
+  }
   for (std::size_t done = 0;; ++done) {
     host.ShowProgress(done, 0, model.found_name);
     if (auto ending = MeasureOne(host, model.path, model.found_name, run, registry)) {
@@ -138,7 +217,10 @@ RunOutcome RunFiles(RunHost& host, const std::string& pattern, const RunOptions&
   }
   run.registry = registry.file.get();
   const std::string prefix = pattern.substr(0, platform::DirectoryPrefixLength(pattern));
-  return MeasureAll(host, found, prefix, run, registry);
+  const std::size_t jobs = std::min(host.Jobs(), found.size());
+  if (jobs <= 1) return MeasureAll(host, found, prefix, run, registry);
+  FileSource source(found, prefix);
+  return MeasureInParallel(host, source, std::nullopt, found.size(), run, registry, jobs);
 }
 }  // namespace
 
@@ -182,6 +264,8 @@ RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args) {
   host.SetStatusText(1, "Done!");
   return outcome;
 }
+
+std::size_t DefaultJobs() { return std::max(1u, std::thread::hardware_concurrency()); }
 
 int BatchMain(RunHost& host, const std::vector<std::string>& args) {
   return RunBatch(host, args).result;

@@ -95,6 +95,7 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
   platform::SpawnOptions spawn;
   spawn.directory = job.work_dir;
   spawn.time_limit_seconds = host.ConverterTimeLimitSeconds();
+  spawn.cancel = job.cancel;
   const platform::ProcessResult r =
       platform::RunAndWait(converter, {converter, file_arg, "Rwx"}, spawn);
   if (job.cob_debug) {

@@ -2,6 +2,7 @@
 // conversion of a COB model by the converter program.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,7 @@ struct ModelJob {
   bool from_zip = false;
   bool entry_in_memory = false;  // the extracted entry never became the work file
   bool cob_debug = false;
+  const std::atomic<bool>* cancel = nullptr;  // the run no longer wants this model
 };
 
 // Reduces the zip archive at job.model_path to its first entry in the work file. Returns the

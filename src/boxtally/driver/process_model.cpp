@@ -49,6 +49,7 @@ ModelResult ProcessModel(RunHost& host, const std::string& model_path,
   job.work_path = model_path;
   job.work_dir = run.work_dir.empty() ? host.WorkDirectory() : run.work_dir;
   job.cob_debug = host.CobDebug();
+  job.cancel = run.cancel;
 
   host.SetStatusText(1, "Processing " + found_name);
   host.ProcessMessages();

@@ -3,6 +3,8 @@
 // removes the work files again.
 #pragma once
 
+#include <atomic>
+#include <cstdio>
 #include <string>
 
 #include "boxtally/driver/run_host.h"
@@ -20,6 +22,8 @@ struct RunState {
   std::string password;
   std::string work_dir;  // the private folder of the work files, ending with '/'
   rwx::WorkspacePtr workspace = rwx::CreateWorkspace();
+  std::FILE* notes = stderr;                  // the extraction's two notes that never reach the log
+  const std::atomic<bool>* cancel = nullptr;  // set: a converter still running is ended
 };
 
 enum class ModelResult { kDone, kAbort };  // kAbort: the measurement hit a stack limit

@@ -16,6 +16,9 @@ namespace driver {
 
 inline constexpr int kDefaultConverterTimeLimit = 600;  // seconds
 
+// One job per processor core.
+std::size_t DefaultJobs();
+
 class RunHost : public rwx::SwitchSource {
  public:
   // The open log stream, owned by the host for the whole run.
@@ -41,6 +44,12 @@ class RunHost : public rwx::SwitchSource {
   // processing: the moment a stop request can arrive.
   virtual void SetStatusText(int panel, const std::string& text) = 0;
   virtual void ProcessMessages() = 0;
+  // The rounds while the run waits for a model measured on another thread, about every 20 ms.
+  virtual void ProcessMessagesWhileWaiting() { ProcessMessages(); }
+
+  // How many models may be measured at once: 1 measures them one after another on this thread,
+  // more measure them on worker threads with the same registry and log.
+  virtual std::size_t Jobs() const { return DefaultJobs(); }
 
   // Web mode (the GetFromWeb check box): the models come one by one from the web fetch, which
   // reaches the host's list file, HTTP component and web controls through WebFetch(). Hosts

@@ -1,4 +1,5 @@
 // boxtally-cli over COB models, plain and zipped, converted by the real rwxsmith.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -7,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "rwxsmith/cob_test_builder.h"
+#include "boxtally/cli/cube_scene.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
 
 using testing_support::BackgroundProgram;
+using testing_support::CubeScene;
+using testing_support::kCubeBox;
 using testing_support::ProgramRun;
 using testing_support::ReadFile;
 using testing_support::RunProgram;
@@ -25,30 +26,6 @@ namespace {
 
 const std::string kBin = BOXTALLY_BIN_DIR;
 
-// A unit cube from (0,0,0) to (1,1,1), placed by its polyhedron matrix at (1,2,3).
-std::string CubeScene(const std::string& texture = "") {
-  cobtest::PolyDef cube;
-  cube.name = "Cube";
-  cube.translation = {1, 2, 3};
-  cube.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
-                   {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
-  cube.faces = {cobtest::Face({0, 1, 2, 3}), cobtest::Face({4, 5, 6, 7}),
-                cobtest::Face({0, 1, 5, 4}), cobtest::Face({1, 2, 6, 5}),
-                cobtest::Face({2, 3, 7, 6}), cobtest::Face({3, 0, 4, 7})};
-  cobtest::MatDef paint;
-  paint.shader = 'f';
-  paint.texture = texture;
-  cobtest::CobFile file;
-  file.Group(10, 0, "Box").Poly(20, 10, cube).Mat(30, 20, paint).End();
-  return std::string(file.bytes().begin(), file.bytes().end());
-}
-
-// The converter stores the cube (moved to x 1..2, y 2..3, z 3..4) as a prototype and places it
-// in a frame that scales by 0.1, turns -90 degrees about x and 180 about y: (x, y, z) becomes
-// (-0.1 x, 0.1 z, 0.1 y). So the box is x -0.2..-0.1, y 0.3..0.4, z 0.2..0.3, and in integer
-// mode lo = trunc(min * 1000) + 5 and hi = trunc(max * 1000) - 5.
-const char* const kCubeBox = " 1 -195 305 205 -105 395 295\r\n";
-
 class CobRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -59,13 +36,13 @@ class CobRun : public ::testing::Test {
   }
   void ZipCob(const std::string& archive, const std::string& entry) {
     WriteFile(dir_ / ("src/" + entry), CubeScene());
-    const std::string cmd = "cd '" + (dir_ / "src") + "' && zip -q -X '../objects/" + archive +
-                            "' '" + entry + "'";
+    const std::string cmd =
+        "cd '" + (dir_ / "src") + "' && zip -q -X '../objects/" + archive + "' '" + entry + "'";
     ASSERT_EQ(RunProgram({"/bin/sh", "-c", cmd}).exit_status, 0);
   }
   ProgramRun Run(const std::string& cli, const std::vector<std::string>& args) {
-    std::vector<std::string> argv{"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), cli, "--quiet",
-                                  "--log", dir_ / "log.txt"};
+    std::vector<std::string> argv{
+        "/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), cli, "--quiet", "--log", dir_ / "log.txt"};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv, dir_.path());
   }
@@ -79,8 +56,8 @@ class CobRun : public ::testing::Test {
     return dir_ / "bin/boxtally-cli";
   }
   BackgroundProgram Start(const std::string& cli, const std::vector<std::string>& args) {
-    std::vector<std::string> argv{"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), cli, "--quiet",
-                                  "--log", dir_ / "log.txt"};
+    std::vector<std::string> argv{
+        "/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), cli, "--quiet", "--log", dir_ / "log.txt"};
     argv.insert(argv.end(), args.begin(), args.end());
     return testing_support::StartProgram(argv, dir_.path(), dir_.path());
   }
@@ -107,26 +84,32 @@ TEST_F(CobRun, PlainAndZippedCobModelsAreConvertedMeasuredAndCleanedUp) {
   const ProgramRun run =
       Run(kBin + "/boxtally-cli", {"--all-messages", "--cob-debug", dir_ / "objects/*.*"});
   EXPECT_EQ(run.exit_status, 0);
-  EXPECT_EQ(run.out, std::string("box.cob") + kCubeBox + "tree.cob" + kCubeBox + "zbox.cob" +
-                         kCubeBox);
+  EXPECT_EQ(run.out,
+            std::string("box.cob") + kCubeBox + "tree.cob" + kCubeBox + "zbox.cob" + kCubeBox);
 
   const std::string obj = dir_ / "objects/";
   const std::string smith = kBin + "/rwxsmith";
   auto zipped = [&](const std::string& archive, const std::string& entry) {
-    return "File name within (" + obj + archive + ") archive=" + entry + "\r\n"
+    return "File name within (" + obj + archive + ") archive=" + entry +
+           "\r\n"
            "Debug - rename unzipwk.$$$ unzipwk.cob  success\r\n"
-           "Debug - invoke -" + smith + " unzipwk.cob Rwx-   0\r\n"
+           "Debug - invoke -" +
+           smith +
+           " unzipwk.cob Rwx-   0\r\n"
            "Debug - remove unzipwk.cob   success\r\n"
            "Debug - open WORK/unzipwk.rwx   success\r\n"
            "Debug - final remove WORK/unzipwk.rwx  success\r\n";
   };
   // A plain model is converted from a copy in the work folder: the object path is never written.
-  EXPECT_EQ(Log(), "Processing file " + obj + "box.cob\r\n"
-                   "Debug - invoke -" + smith + " box.cob Rwx-   0\r\n"
-                   "Debug - remove box.cob   success\r\n"
-                   "Debug - open WORK/box.rwx   success\r\n"
-                   "Debug - final remove WORK/box.rwx  success\r\n" +
-                   zipped("tree.zip", "Tree.COB") + zipped("zbox.zip", "box.cob"));
+  EXPECT_EQ(Log(), "Processing file " + obj +
+                       "box.cob\r\n"
+                       "Debug - invoke -" +
+                       smith +
+                       " box.cob Rwx-   0\r\n"
+                       "Debug - remove box.cob   success\r\n"
+                       "Debug - open WORK/box.rwx   success\r\n"
+                       "Debug - final remove WORK/box.rwx  success\r\n" +
+                       zipped("tree.zip", "Tree.COB") + zipped("zbox.zip", "box.cob"));
   EXPECT_FALSE(std::filesystem::exists(obj + "box.rwx"));
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
 }
@@ -141,8 +124,10 @@ TEST_F(CobRun, MissingConverterIsLoggedForEveryCobModelAndTheRunGoesOn) {
   const ProgramRun run = Run(dir_ / "bin/boxtally-cli", {dir_ / "objects/*.*"});
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, "c.rwx 1 -995 -995 -995 995 995 995\r\n");
-  EXPECT_EQ(Log(), "Rwxsmith.exe not found for " + (dir_ / "objects/a.cob") + "\r\n"
-                   "Rwxsmith.exe not found for " + (dir_ / "objects/b.zip") + "\r\n");
+  EXPECT_EQ(Log(), "Rwxsmith.exe not found for " + (dir_ / "objects/a.cob") +
+                       "\r\n"
+                       "Rwxsmith.exe not found for " +
+                       (dir_ / "objects/b.zip") + "\r\n");
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
 }
 
@@ -180,8 +165,13 @@ TEST_F(CobRun, ConcurrentRunsOverOneFolderKeepEveryLine) {
   std::vector<BackgroundProgram> runs;
   // Four at once: each also looks for dead runs' work folders while the others make theirs.
   for (const char* reg : {"-oreg1.txt", "-oreg2.txt", "-oreg3.txt", "-oreg4.txt"}) {
-    std::vector<std::string> argv{"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"),
-                                  kBin + "/boxtally-cli", "--quiet", "objects/*.cob", "-r", reg};
+    std::vector<std::string> argv{"/usr/bin/env",
+                                  "TMPDIR=" + (dir_ / "tmp"),
+                                  kBin + "/boxtally-cli",
+                                  "--quiet",
+                                  "objects/*.cob",
+                                  "-r",
+                                  reg};
     std::filesystem::create_directories(dir_ / reg);  // each run's own standard streams
     runs.push_back(testing_support::StartProgram(argv, dir_.path(), dir_ / reg));
   }
@@ -194,7 +184,8 @@ TEST_F(CobRun, ConcurrentRunsOverOneFolderKeepEveryLine) {
 
 TEST_F(CobRun, CtrlCFinishesTheConversionInProgress) {
   const std::string cli = CliWithConverter(
-      "touch \"$0.started\"\nsleep 1\nprintf 'modelbegin\\nblock 2 2 2\\nmodelend\\n' > \"${1%.*}.rwx\"\n");
+      "touch \"$0.started\"\nsleep 1\nprintf 'modelbegin\\nblock 2 2 2\\nmodelend\\n' > "
+      "\"${1%.*}.rwx\"\n");
   WriteFile(dir_ / "objects/a.cob", "scene");
   WriteFile(dir_ / "objects/b.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
   const BackgroundProgram run = Start(cli, {"objects/*.*"});
@@ -231,8 +222,10 @@ TEST_F(CobRun, AConverterPastItsTimeLimitIsEndedAndTheRunGoesOn) {
   const ProgramRun run = Run(cli, {"--converter-time-limit", "1", dir_ / "objects/*.*"});
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, "b.rwx 1 -995 -995 -995 995 995 995\r\n");
-  EXPECT_EQ(Log(), "Rwxsmith.exe was ended after 1 seconds for " + a + "\r\n"
-                   "Rwxsmith.exe did not convert " + a + " (a.cob)\r\n");
+  EXPECT_EQ(Log(), "Rwxsmith.exe was ended after 1 seconds for " + a +
+                       "\r\n"
+                       "Rwxsmith.exe did not convert " +
+                       a + " (a.cob)\r\n");
 }
 
 TEST_F(CobRun, SceneTheConverterCannotReadGetsNoLineAndALogLine) {

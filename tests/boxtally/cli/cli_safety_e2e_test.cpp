@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -205,14 +206,51 @@ TEST_F(SafeRun, AModelThatTransformsTooManyPointsIsSkipped) {
             "(file:objects/heavy.rwx)\r\n");
 }
 
-TEST_F(SafeRun, AKilledRunKeepsWholeModelsOnly) {
+// Each model's lines reach the registry with one write once they are all complete: a kill
+// between two writes can no longer tear a line. (Within the one write the kernel may still stop
+// at a page boundary when SIGKILL comes during the copy; that window is microseconds wide.)
+TEST_F(SafeRun, EachModelsLinesGoOutInOneWrite) {
+  if (RunProgram({"/bin/sh", "-c", "strace -o /dev/null true"}).exit_status != 0) {
+    GTEST_SKIP() << "needs strace, allowed to trace";
+  }
   // A template of 200 long lines: one model's lines are far more than a stream buffer holds.
   std::string format;
   for (int i = 0; i < 200; ++i) format += std::string(100, 'x') + " <ffile>\n";
   WriteFile(dir_ / "fmt.txt", format);
-  for (int i = 0; i < 400; ++i) Model("m" + std::to_string(1000 + i) + ".rwx");
-  const std::size_t model_bytes = 200 * (100 + 1 + 9 + 2);  // "x..x m1000.rwx\r\n"
-  for (int delay_ms : {20, 40, 60, 80, 100}) {
+  for (int i = 0; i < 3; ++i) Model("m" + std::to_string(1000 + i) + ".rwx");
+  const std::string model_bytes = std::to_string(200 * (100 + 1 + 9 + 2));  // "x..x m1000.rwx\r\n"
+  for (const char* jobs : {"1", "3"}) {
+    SCOPED_TRACE(jobs);
+    const ProgramRun run =
+        RunProgram({"/usr/bin/strace", "-f", "-qq", "-e", "trace=write", "-o", dir_ / "trace.txt",
+                    "/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kCli, "--quiet", "--jobs", jobs,
+                    "objects/*.rwx", "fmt.txt", "-oreg.txt"},
+                   dir_.path());
+    ASSERT_EQ(run.exit_status, 0);
+    // Every write of registry text, and how many bytes each one carried.
+    std::vector<std::string> sizes;
+    std::istringstream trace(ReadFile(dir_ / "trace.txt"));
+    for (std::string line; std::getline(trace, line);) {
+      if (line.find("write(") == std::string::npos || line.find("\"xxx") == std::string::npos) {
+        continue;
+      }
+      sizes.push_back(line.substr(line.rfind("= ") + 2));
+    }
+    EXPECT_EQ(sizes, std::vector<std::string>(3, model_bytes));
+  }
+}
+
+TEST_F(SafeRun, AKilledRunKeepsTheModelsBeforeInOrder) {
+  std::string format;
+  for (int i = 0; i < 200; ++i) format += std::string(100, 'x') + " <ffile>\n";
+  WriteFile(dir_ / "fmt.txt", format);
+  std::string all;
+  for (int i = 0; i < 400; ++i) {
+    const std::string name = "m" + std::to_string(1000 + i) + ".rwx";
+    Model(name);
+    for (int k = 0; k < 200; ++k) all += std::string(100, 'x') + " " + name + "\r\n";
+  }
+  for (int delay_ms : {20, 60, 100}) {
     SCOPED_TRACE(delay_ms);
     const std::vector<std::string> argv{
         "/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kCli, "--quiet", "objects/*.rwx", "fmt.txt",
@@ -221,7 +259,8 @@ TEST_F(SafeRun, AKilledRunKeepsWholeModelsOnly) {
     usleep(delay_ms * 1000);
     kill(run.pid, SIGKILL);
     testing_support::WaitProgram(run);
-    EXPECT_EQ(ReadFile(dir_ / "reg.txt").size() % model_bytes, 0u);
+    const std::string registry = ReadFile(dir_ / "reg.txt");
+    EXPECT_TRUE(all.compare(0, registry.size(), registry) == 0) << "not the models in order";
   }
 }
 
@@ -251,11 +290,11 @@ TEST_F(SafeRun, NoPrivateWorkFolderAnywhereRefusesTheRun) {
   // The program and the test folder may both lie under /tmp: a copy in the test folder, reached
   // through the working directory, stays within reach when /tmp is covered.
   std::filesystem::copy_file(kCli, dir_ / "boxtally-cli");
-  const ProgramRun run = RunProgram(
-      {"/usr/bin/unshare", "-m", "/bin/sh", "-c",
-       "cd '" + dir_.path() +
-           "' && mount -t tmpfs -o ro tmpfs /tmp && TMPDIR=/nonexistent ./boxtally-cli "
-           "objects/a.rwx"});
+  const ProgramRun run =
+      RunProgram({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                  "cd '" + dir_.path() +
+                      "' && mount -t tmpfs -o ro tmpfs /tmp && TMPDIR=/nonexistent ./boxtally-cli "
+                      "objects/a.rwx"});
   EXPECT_EQ(run.exit_status, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("cannot make a private work folder"), std::string::npos) << run.err;

@@ -1,0 +1,182 @@
+// boxtally-cli measuring on several workers: the registry, the log, standard error and the exit
+// status are the same for every job count, also for runs that end early.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "boxtally/cli/cube_scene.h"
+#include "support/run_program.h"
+#include "support/temp_dir.h"
+
+using testing_support::CubeScene;
+using testing_support::ProgramRun;
+using testing_support::ReadFile;
+using testing_support::RunProgram;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+
+const std::string kBin = BOXTALLY_BIN_DIR;
+const char* const kBox = "modelbegin\nblock 2 2 2\nmodelend\n";
+
+class JobsRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (RunProgram({"/bin/sh", "-c", "command -v zip && command -v gzip"}).exit_status != 0) {
+      GTEST_SKIP() << "needs Info-ZIP zip and gzip";
+    }
+    for (const char* d : {"objects", "src", "tmp"}) std::filesystem::create_directory(dir_ / d);
+  }
+  void Shell(const std::string& command) {
+    ASSERT_EQ(RunProgram({"/bin/sh", "-c", command}, dir_ / "src").exit_status, 0) << command;
+  }
+  // Every kind of model, in an order the search sorts them into.
+  void MakeObjectPath() {
+    for (int i = 0; i < 12; ++i) {
+      const std::string n = std::to_string(10 + i);
+      WriteFile(dir_ / ("objects/a" + n + ".rwx"),
+                "modelbegin\nvertex " + n + " 0 0\nvertex 0 " + n + " 1\nmodelend\n");
+      WriteFile(dir_ / ("src/b" + n + ".rwx"), "modelbegin\nblock 1 " + n + " 2\nmodelend\n");
+      Shell("zip -q -X ../objects/b" + n + ".zip b" + n + ".rwx");
+    }
+    WriteFile(dir_ / "src/c.rwx", "modelbegin\ncone 1 2 8\nmodelend\n");
+    Shell("gzip -c c.rwx > ../objects/c.zip");
+    Shell("zip -q -X -P secret ../objects/d1.zip c.rwx");  // the run's password
+    Shell("zip -q -X -P other ../objects/d2.zip c.rwx");   // refused
+    WriteFile(dir_ / "src/two.rwx", kBox);
+    Shell("zip -q -X ../objects/d3.zip c.rwx two.rwx");         // a note on standard error
+    Shell("head -c 60 ../objects/b10.zip > ../objects/e.zip");  // damaged
+    WriteFile(dir_ / "objects/f.cob", CubeScene());
+    WriteFile(dir_ / "src/g.cob", CubeScene());
+    Shell("zip -q -X ../objects/g.zip g.cob");
+    WriteFile(dir_ / "objects/h.rwx", "modelbegin\ntransformend\nvertex 1 1 1\nmodelend\nbad\n");
+    WriteFile(dir_ / "objects/i.cob", "not a scene");  // the converter refuses it
+    WriteFile(dir_ / "fmt.txt", "<ffile> <fx> <fvert> <fpoly>\n<ffname> <fleft> <ftop>\n");
+  }
+  // One run; the log with the work folders' random names replaced by WORK/.
+  struct Result {
+    int exit_status = -1;
+    std::string registry, log, err;
+  };
+  Result Run(int jobs, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> argv{"/usr/bin/env",
+                                  "TMPDIR=" + (dir_ / "tmp"),
+                                  kBin + "/boxtally-cli",
+                                  "--quiet",
+                                  "--all-messages",
+                                  "--cob-debug",
+                                  "--new-log",
+                                  "--log",
+                                  "log.txt",
+                                  "--jobs",
+                                  std::to_string(jobs)};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    for (const char* operand : {"objects/*.*", "fmt.txt", "-r", "-ssecret", "-oreg.txt"}) {
+      argv.push_back(operand);
+    }
+    const ProgramRun run = RunProgram(argv, dir_.path());
+    const std::regex work(dir_.path() + "/tmp/boxtally\\.[A-Za-z0-9]{6}/");
+    return {run.exit_status, ReadFile(dir_ / "reg.txt"),
+            std::regex_replace(ReadFile(dir_ / "log.txt"), work, "WORK/"), run.err};
+  }
+  void ExpectSameForEveryJobCount() {
+    const Result one = Run(1);
+    for (const int jobs : {2, 8}) {
+      SCOPED_TRACE(jobs);
+      const Result many = Run(jobs);
+      EXPECT_EQ(many.exit_status, one.exit_status);
+      EXPECT_EQ(many.registry, one.registry);
+      EXPECT_EQ(many.log, one.log);
+      EXPECT_EQ(many.err, one.err);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
+  }
+
+  TempDir dir_;
+};
+
+}  // namespace
+
+TEST_F(JobsRun, EveryKindOfModelGivesTheSameFilesForEveryJobCount) {
+  MakeObjectPath();
+  ExpectSameForEveryJobCount();
+  const Result one = Run(1);
+  EXPECT_EQ(one.exit_status, 0);
+  EXPECT_NE(one.registry.find("g.cob"), std::string::npos);  // the path did what it should
+  EXPECT_NE(one.log.find("incorrect password"), std::string::npos);
+  EXPECT_NE(one.err.find("more than one entry"), std::string::npos);
+}
+
+TEST_F(JobsRun, AMeasurementAbortEndsTheRunAfterTheSameModels) {
+  MakeObjectPath();
+  std::string deep = "modelbegin\n";
+  for (int i = 0; i < 257; ++i) deep += "transformbegin\n";
+  WriteFile(dir_ / "objects/b15.rwx", deep + "modelend\n");  // sorted before b15.zip
+  ExpectSameForEveryJobCount();
+  const Result one = Run(1);
+  EXPECT_EQ(one.exit_status, 1);
+  EXPECT_EQ(one.registry.find("b16"), std::string::npos);
+}
+
+TEST_F(JobsRun, AStopCommitsTheModelInProgressAndDropsTheWorkDoneAhead) {
+  // A converter that takes its time for b.cob: Ctrl-C comes while b.cob is being converted.
+  std::filesystem::create_directory(dir_ / "bin");
+  std::filesystem::copy_file(kBin + "/boxtally-cli", dir_ / "bin/boxtally-cli");
+  WriteFile(dir_ / "bin/rwxsmith",
+            "#!/bin/sh\ntouch \"$0.started\"\nsleep 1\n"
+            "printf 'modelbegin\\nblock 2 2 2\\nmodelend\\n' > \"${1%.*}.rwx\"\n");
+  std::filesystem::permissions(dir_ / "bin/rwxsmith", std::filesystem::perms::owner_all);
+  std::string all;
+  for (const char* name : {"a", "b", "c", "d", "e", "f", "g", "h"}) {
+    const std::string file = std::string(name) + (name[0] == 'b' ? ".cob" : ".rwx");
+    WriteFile(dir_ / ("objects/" + file), kBox);
+    all += file + " 1 -995 -995 -995 995 995 995\r\n";
+  }
+  const auto run = testing_support::StartProgram(
+      {"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), dir_ / "bin/boxtally-cli", "--quiet", "--jobs",
+       "4", "objects/*.*", "-oreg.txt"},
+      dir_.path(), dir_.path());
+  for (int i = 0; i < 1000 && !std::filesystem::exists(dir_ / "bin/rwxsmith.started"); ++i) {
+    usleep(10000);
+  }
+  kill(-run.pid, SIGINT);
+  EXPECT_EQ(testing_support::WaitProgram(run).exit_status, 0);
+  // The model in progress was a.rwx or b.cob; nothing after it reached the registry, though the
+  // workers had measured c.rwx and more by then.
+  const std::string registry = ReadFile(dir_ / "reg.txt");
+  const std::size_t line = all.find('\n') + 1;
+  EXPECT_TRUE(registry == all.substr(0, line) || registry == all.substr(0, 2 * line)) << registry;
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
+}
+
+TEST_F(JobsRun, AKilledParallelRunKeepsCompleteLinesInOrder) {
+  std::string format;
+  for (int i = 0; i < 100; ++i) format += std::string(80, 'x') + " <ffile>\n";
+  WriteFile(dir_ / "fmt.txt", format);
+  std::string all;
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "m" + std::to_string(1000 + i) + ".rwx";
+    WriteFile(dir_ / ("objects/" + name), kBox);
+    for (int k = 0; k < 100; ++k) all += std::string(80, 'x') + " " + name + "\r\n";
+  }
+  for (const int delay_ms : {30, 60, 90}) {
+    SCOPED_TRACE(delay_ms);
+    const auto run = testing_support::StartProgram(
+        {"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kBin + "/boxtally-cli", "--quiet", "--jobs",
+         "4", "objects/*.rwx", "fmt.txt", "-oreg.txt"},
+        dir_.path(), dir_.path());
+    usleep(delay_ms * 1000);
+    kill(run.pid, SIGKILL);
+    testing_support::WaitProgram(run);
+    // The models committed before the kill, in the order of the search; the workers' models
+    // measured ahead never appear out of turn.
+    const std::string registry = ReadFile(dir_ / "reg.txt");
+    EXPECT_TRUE(all.compare(0, registry.size(), registry) == 0) << "not the models in order";
+  }
+}
