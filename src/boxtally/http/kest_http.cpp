@@ -71,8 +71,15 @@ SockResult TKestHTTP::RequestLoop(std::string_view method_word) {
       // A bare name is a file at the root of the current server, not a host name; the port
       // is written out unless it is the one "http:" stands for.
       if (Url.find('/') == std::string::npos) {
-        const std::string port = Port == kDefaultPort ? "" : ":" + std::to_string(Port);
-        Url = "http://" + Host + port + "/" + Url;
+        std::string rebuilt = "http://";
+        rebuilt += Host;
+        if (Port != kDefaultPort) {
+          rebuilt += ':';
+          rebuilt += std::to_string(Port);
+        }
+        rebuilt += '/';
+        rebuilt += Url;
+        Url = std::move(rebuilt);
       }
     }
     if (reply == 401) http_events_->OnAuthenticationNeeded();
