@@ -111,14 +111,15 @@ constexpr std::size_t kMaxAccumulatedDigits =
 // exponent: their digits make an integer below 2^24 and the divisor is an exact power of ten, so
 // one single-precision division rounds the decimal value correctly (Clinger's fast path). Every
 // other number goes through from_chars.
-const char* SkipDigitRun(const char* p, const char* end) {
-  while (p < end && static_cast<unsigned char>(*p - '0') < 10) ++p;
+// Takes the run of digits at `p` into `mantissa` (which wraps when the run is too long for it:
+// callers count the digits first) and returns where the run ends.
+const char* TakeDigits(const char* p, const char* end, std::uint64_t& mantissa) {
+  for (; p < end; ++p) {
+    const unsigned digit = static_cast<unsigned char>(*p - '0');
+    if (digit >= 10) break;
+    mantissa = mantissa * 10 + digit;
+  }
   return p;
-}
-
-std::uint64_t AccumulateDigits(std::uint64_t mantissa, const char* p, const char* end) {
-  for (; p < end; ++p) mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
-  return mantissa;
 }
 
 std::size_t ReadRealPrefix(std::string_view text, float& value) {
@@ -127,13 +128,14 @@ std::size_t ReadRealPrefix(std::string_view text, float& value) {
   const char* p = begin;
   const bool negative = p < end && *p == '-';
   if (p < end && (*p == '+' || *p == '-')) ++p;
+  std::uint64_t mantissa = 0;
   const char* const int_start = p;
-  const char* const int_end = SkipDigitRun(int_start, end);
+  const char* const int_end = TakeDigits(int_start, end, mantissa);
   const char* frac_start = int_end;
   const char* frac_end = int_end;
   if (int_end < end && *int_end == '.') {
     frac_start = int_end + 1;
-    frac_end = SkipDigitRun(frac_start, end);
+    frac_end = TakeDigits(frac_start, end, mantissa);
   }
   const std::size_t int_digits = static_cast<std::size_t>(int_end - int_start);
   const std::size_t frac_digits = static_cast<std::size_t>(frac_end - frac_start);
@@ -147,14 +149,10 @@ std::size_t ReadRealPrefix(std::string_view text, float& value) {
     exponent = e < end && IsDigit(*e);
   }
   if (!exponent && int_digits + frac_digits <= kMaxAccumulatedDigits &&
-      frac_digits < std::size(kExactPowersOfTen)) {
-    const std::uint64_t mantissa =
-        AccumulateDigits(AccumulateDigits(0, int_start, int_end), frac_start, frac_end);
-    if (mantissa <= kExactMantissaLimit) {
-      const float magnitude = static_cast<float>(mantissa) / kExactPowersOfTen[frac_digits];
-      value = negative ? -magnitude : magnitude;
-      return static_cast<std::size_t>(number_end - begin);
-    }
+      frac_digits < std::size(kExactPowersOfTen) && mantissa <= kExactMantissaLimit) {
+    const float magnitude = static_cast<float>(mantissa) / kExactPowersOfTen[frac_digits];
+    value = negative ? -magnitude : magnitude;
+    return static_cast<std::size_t>(number_end - begin);
   }
   const std::size_t length = DecimalRealLength(text);
   return ParseRealExactly(text, length, value) ? length : 0;
@@ -200,11 +198,18 @@ constexpr std::array<char, 256> kNormalised = [] {
 
 // The index of the first CR or LF among the `size` bytes at `text`, or `size` when there is none.
 std::size_t LineEndIn(const char* text, std::size_t size) {
-  const void* lf = std::memchr(text, '\n', size);
-  const std::size_t limit =
-      lf == nullptr ? size : static_cast<std::size_t>(static_cast<const char*>(lf) - text);
-  const void* cr = std::memchr(text, '\r', limit);
-  return cr == nullptr ? limit : static_cast<std::size_t>(static_cast<const char*>(cr) - text);
+  std::size_t i = 0;
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi8('\n');
+  const __m128i cr = _mm_set1_epi8('\r');
+  for (; i + 16 <= size; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const int ends = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, lf), _mm_cmpeq_epi8(x, cr)));
+    if (ends != 0) return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(ends)));
+  }
+#endif
+  while (i < size && text[i] != '\n' && text[i] != '\r') ++i;
+  return i;
 }
 
 // Lowers ASCII letters and turns tabs into blanks in place, in the first `n` of the `capacity`
@@ -315,10 +320,11 @@ CommandCode ClassifyLine(std::string_view line) {
   const KeywordRange range = kKeywordIndex.ranges[static_cast<unsigned char>(line[0])];
   for (std::size_t k = range.begin; k < range.end; ++k) {
     const CommandEntry& entry = kCommandTable[kKeywordIndex.order[k]];
-    if (line.size() >= entry.keyword.size() &&
-        std::equal(entry.keyword.begin(), entry.keyword.end(), line.begin())) {
-      return entry.code;
-    }
+    const std::string_view keyword = entry.keyword;
+    if (line.size() < keyword.size()) continue;
+    std::size_t i = 1;  // the first byte chose the group
+    while (i < keyword.size() && line[i] == keyword[i]) ++i;
+    if (i == keyword.size()) return entry.code;
   }
   return kCmdUnknown;
 }
@@ -354,9 +360,13 @@ bool ParseInteger(std::string_view text, int& value) {
 }
 
 void ReadRealArguments(std::string_view line, float* values, int count) {
+  // Argument k + 1 starts after the first blank from the start of argument k; a number holds no
+  // blank, so that blank is looked for from where the number ended.
+  std::size_t scanned = 0;  // bytes of `line` known to hold no blank of the current argument
   for (int k = 0; k < count; ++k) {
-    line.remove_prefix(NextArgument(line));
-    ParseReal(line, values[k]);
+    while (scanned < line.size() && line[scanned] != ' ') ++scanned;  // mostly at once
+    line.remove_prefix(std::min(scanned + 1, line.size()));
+    scanned = ReadRealPrefix(line, values[k]);
   }
 }
 
