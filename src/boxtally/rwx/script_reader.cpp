@@ -212,6 +212,26 @@ std::size_t LineEndIn(const char* text, std::size_t size) {
   return i;
 }
 
+// How many blanks and tabs `text` starts with, among its first `n` of `capacity` bytes (script
+// lines are often indented by several).
+std::size_t LeadingBlanks(const char* text, std::size_t n, std::size_t capacity) {
+  std::size_t i = 0;
+#ifdef __SSE2__
+  const __m128i blank = _mm_set1_epi8(' ');
+  const __m128i tab = _mm_set1_epi8('\t');
+  for (; i < n && i + 16 <= capacity; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const unsigned blanks = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(x, blank), _mm_cmpeq_epi8(x, tab))));
+    if (blanks != 0xFFFF) {
+      return std::min(n, i + static_cast<std::size_t>(__builtin_ctz(~blanks)));
+    }
+  }
+#endif
+  while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+  return std::min(i, n);
+}
+
 // Lowers ASCII letters and turns tabs into blanks in place, in the first `n` of the `capacity`
 // bytes at `text`; true when the result holds two blanks in a row. Sixteen bytes at a time where
 // the processor allows: the last block may reach past `n` (never past `capacity`), and what it
@@ -291,8 +311,7 @@ void ReadScriptLine(platform::InStream& in, ScriptLine& line) {
 void NormaliseLine(ScriptLine& line) {
   char* text = line.bytes.data();
   std::size_t n = line.length;
-  std::size_t start = 0;
-  while (start < n && (text[start] == ' ' || text[start] == '\t')) ++start;
+  const std::size_t start = LeadingBlanks(text, n, line.bytes.size());
   if (start > 0) {
     std::memmove(text, text + start, n - start);
     n -= start;
