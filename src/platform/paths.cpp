@@ -126,12 +126,16 @@ std::vector<std::string> WorkBases() {
 }  // namespace
 
 std::string ProgramDirectory() {
-  std::vector<char> buf(4096);
-  const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-  if (n <= 0) return {};
-  std::string path(buf.data(), static_cast<std::size_t>(n));
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  // Asked for every model a worker is given: found once, as the program does not move.
+  static const std::string directory = [] {
+    std::vector<char> buf(4096);
+    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) return std::string();
+    std::string path(buf.data(), static_cast<std::size_t>(n));
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  }();
+  return directory;
 }
 
 std::string WorkDirectory() {

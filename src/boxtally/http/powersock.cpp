@@ -393,6 +393,19 @@ SockResult TPowersock::SendFile(const std::string& path) {
   return result;
 }
 
+TPowersock::Idle TPowersock::AfterEmptyReceive(ssize_t received) {
+  if (received == 0) return Idle::kEnd;
+  if (errno == EINTR) return Idle::kRetry;
+  if (errno == EAGAIN || errno == EWOULDBLOCK) {
+    if (WaitFor(POLLIN) == Wait::kCanceled) return Idle::kCanceled;
+    Report(kStatusTrace, "Data Available");
+    return Idle::kRetry;
+  }
+  if (errno == ENOTCONN) return Idle::kEnd;  // no longer connected: the read ends
+  receive_error_ = errno;
+  return Idle::kFailed;
+}
+
 SockResult TPowersock::ReadLn(std::string& line) {
   Report(kStatusTrace, "ReadLn");
   line.clear();
@@ -417,17 +430,13 @@ SockResult TPowersock::ReadLn(std::string& line) {
       if (feed != nullptr && taken == static_cast<ssize_t>(take)) break;
       continue;
     }
-    if (seen == 0) break;  // closed by the server: the read ends with what it has
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (WaitFor(POLLIN) == Wait::kCanceled) return Canceled("Socket readln aborted");
-      Report(kStatusTrace, "Data Available");
-      continue;
-    }
-    if (errno == ENOTCONN) break;
-    const int error = errno;
+    // Closed by the server: the read ends with what it has.
+    const Idle idle = AfterEmptyReceive(seen);
+    if (idle == Idle::kRetry) continue;
+    if (idle == Idle::kEnd) break;
+    if (idle == Idle::kCanceled) return Canceled("Socket readln aborted");
     StopTimer();
-    return SocketError(error);
+    return SocketError(receive_error_);
   }
   StopTimer();
   return {};
@@ -464,17 +473,13 @@ SockResult TPowersock::Capture(std::FILE* file, const std::string& path, std::st
       PumpIfDue();
       continue;
     }
-    if (n == 0) break;  // the server closed the connection: the capture is complete
-    if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      if (WaitFor(POLLIN) == Wait::kCanceled) return Canceled("Socket capture aborted");
-      Report(kStatusTrace, "Data Available");
-      continue;
-    }
-    if (errno == ENOTCONN) break;
-    const int error = errno;
+    // The server closed the connection: the capture is complete.
+    const Idle idle = AfterEmptyReceive(n);
+    if (idle == Idle::kRetry) continue;
+    if (idle == Idle::kEnd) break;
+    if (idle == Idle::kCanceled) return Canceled("Socket capture aborted");
     StopTimer();
-    return SocketError(error);
+    return SocketError(receive_error_);
   }
   StopTimer();
   return {};

@@ -6,6 +6,8 @@
 // event handler (or the host's message processing) may call Abort.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -109,6 +111,8 @@ class TPowersock {
 
  private:
   enum class Wait { kReady, kCanceled };
+  // What a receive that took no bytes means for the read around it.
+  enum class Idle { kEnd, kRetry, kCanceled, kFailed };
   struct Lookup;
 
   static void StartLookupThread(const std::shared_ptr<Lookup>& job, const std::string& name);
@@ -116,6 +120,9 @@ class TPowersock {
   SockResult ConnectTo(const std::shared_ptr<Lookup>& addresses, int port);
   SockResult SocketError(int errno_value);  // stores LastErrorNo, returns the error text
   SockResult Canceled(const char* text);    // clears the canceled flag, returns the error
+  // After recv returned `received` (0 or less): the server closed (kEnd), more may come after a
+  // wait (kRetry), the wait was canceled, or a socket error, kept in `receive_error_`.
+  Idle AfterEmptyReceive(ssize_t received);
   SockResult SendAll(std::string_view bytes, bool timed, bool counts_as_file);
   SockResult Capture(std::FILE* file, const std::string& path, std::string* text,
                      std::int64_t limit);
@@ -131,6 +138,7 @@ class TPowersock {
   SocketEvents* events_;
   std::function<void()> process_messages_;
   int fd_ = -1;
+  int receive_error_ = 0;  // errno of the last failed receive
   bool connected_ = false;
   bool canceled_ = false;
   bool timer_on_ = false;

@@ -2,7 +2,6 @@
 // or overwritten, and no failure is reported as success.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -324,27 +323,9 @@ TEST_F(SafeRun, TheProgressLineNeverMixesWithRegistryLinesOnATerminal) {
   Model("b.rwx");
   // Both standard streams on one terminal, as in an interactive shell.
   auto on_terminal = [&](const std::vector<std::string>& args) {
-    int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-      if (chdir(dir_.path().c_str()) != 0) _exit(126);
-      setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
-      std::vector<char*> argv{const_cast<char*>(kCli.c_str())};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = read(master, buffer, sizeof buffer);
-      if (n <= 0) break;  // EIO once the program has ended
-      text.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(master);
-    waitpid(pid, nullptr, 0);
-    return text;
+    std::vector<std::string> argv{"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kCli};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testing_support::RunOnTerminal(argv, dir_.path()).out;
   };
   // Registry lines on the terminal: no progress line at all.
   std::string screen = on_terminal({"objects/*.rwx"});

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -258,25 +257,10 @@ TEST(CliWebTerminal, TheProgressLineShowsTheStepsAndEventsAndKeepsOpenLogLines) 
   WriteFile(dir / "models.txt", "missing.rwx\ntree.rwx\n");
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port());
   // The log on standard error and the progress line share the terminal.
-  int master = -1;
-  const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-  if (pid == 0) {
-    if (chdir(dir.path().c_str()) != 0) _exit(126);
-    execl(kCli.c_str(), kCli.c_str(), "--web", url.c_str(), "models.txt", "-oreg.txt",
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  std::string screen;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(master, buffer, sizeof buffer);
-    if (n <= 0) break;  // EIO once the program has ended
-    screen.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(master);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const ProgramRun run =
+      testing_support::RunOnTerminal({kCli, "--web", url, "models.txt", "-oreg.txt"}, dir.path());
+  const std::string& screen = run.out;
+  EXPECT_EQ(run.exit_status, 0);
   // The log text without a line end is ended before the progress line is drawn over it.
   EXPECT_NE(screen.find("File " + url + "/missing.zip doesn't exist missing.rwx\r\n"),
             std::string::npos)
