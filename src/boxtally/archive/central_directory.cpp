@@ -17,10 +17,6 @@ constexpr unsigned k16BitMarker = 0xFFFF;  // "see the Zip64 field" in a 16-bit 
 constexpr std::uint32_t k32BitMarker = 0xFFFFFFFF;
 constexpr unsigned kZip64ExtraId = 0x0001;  // the extra field that holds the 64-bit values
 
-std::uint32_t U16(const std::uint8_t* p) { return p[0] | static_cast<std::uint32_t>(p[1]) << 8; }
-std::uint32_t U32(const std::uint8_t* p) { return U16(p) | U16(p + 2) << 16; }
-std::uint64_t U64(const std::uint8_t* p) { return U32(p) | std::uint64_t{U32(p + 4)} << 32; }
-
 struct Directory {
   std::uint64_t offset = 0;
   std::uint64_t size = 0;
@@ -40,20 +36,20 @@ std::optional<Directory> ReadEndRecord(const ReadAt& read_at, std::uint64_t arch
   if (!read_at(tail_start, tail.data(), tail.size())) return std::nullopt;
   for (std::size_t at = tail.size() - kEndRecordSize + 1; at-- > 0;) {
     const std::uint8_t* r = tail.data() + at;
-    if (U32(r) != kEndRecordSignature) continue;
-    if (at + kEndRecordSize + U16(r + 20) > tail.size()) continue;  // the comment runs past
+    if (LoadU32(r) != kEndRecordSignature) continue;
+    if (at + kEndRecordSize + LoadU16(r + 20) > tail.size()) continue;  // the comment runs past
     end_offset = tail_start + at;
     // Disk numbers other than 0 belong to an archive spread over several files.
-    const unsigned disk = U16(r + 4);
-    const unsigned directory_disk = U16(r + 6);
+    const unsigned disk = LoadU16(r + 4);
+    const unsigned directory_disk = LoadU16(r + 6);
     if ((disk != 0 && disk != k16BitMarker) ||
         (directory_disk != 0 && directory_disk != k16BitMarker)) {
       return std::nullopt;
     }
-    Directory d{U32(r + 16), U32(r + 12), U16(r + 10)};
+    Directory d{LoadU32(r + 16), LoadU32(r + 12), LoadU16(r + 10)};
     d.zip64 = disk == k16BitMarker || directory_disk == k16BitMarker ||
-              U16(r + 8) == k16BitMarker || d.entries == k16BitMarker || d.size == k32BitMarker ||
-              d.offset == k32BitMarker;
+              LoadU16(r + 8) == k16BitMarker || d.entries == k16BitMarker ||
+              d.size == k32BitMarker || d.offset == k32BitMarker;
     return d;
   }
   return std::nullopt;
@@ -67,17 +63,19 @@ std::optional<Directory> ReadZip64EndRecord(const ReadAt& read_at, std::uint64_t
   const std::uint64_t locator_offset = end_offset - kZip64LocatorSize;
   std::uint8_t locator[kZip64LocatorSize];
   if (!read_at(locator_offset, locator, sizeof locator)) return std::nullopt;
-  if (U32(locator) != kZip64LocatorSignature || U32(locator + 4) != 0 || U32(locator + 16) > 1) {
+  if (LoadU32(locator) != kZip64LocatorSignature || LoadU32(locator + 4) != 0 ||
+      LoadU32(locator + 16) > 1) {
     return std::nullopt;
   }
-  record_offset = U64(locator + 8);
+  record_offset = LoadU64(locator + 8);
   if (record_offset > locator_offset || locator_offset - record_offset < kZip64EndRecordSize) {
     return std::nullopt;
   }
   std::uint8_t r[kZip64EndRecordSize];
   if (!read_at(record_offset, r, sizeof r)) return std::nullopt;
-  if (U32(r) != kZip64EndSignature || U32(r + 16) != 0 || U32(r + 20) != 0) return std::nullopt;
-  return Directory{U64(r + 48), U64(r + 40), U64(r + 32)};
+  if (LoadU32(r) != kZip64EndSignature || LoadU32(r + 16) != 0 || LoadU32(r + 20) != 0)
+    return std::nullopt;
+  return Directory{LoadU64(r + 48), LoadU64(r + 40), LoadU64(r + 32)};
 }
 
 // Replaces the fields a central header marks as "in the Zip64 field" by that field's values,
@@ -86,8 +84,8 @@ bool ApplyZip64Field(const std::vector<std::uint8_t>& extra, CentralEntry& entry
                      bool disk_marked) {
   std::size_t at = 0;
   while (extra.size() - at >= 4) {
-    const unsigned id = U16(extra.data() + at);
-    const std::size_t size = U16(extra.data() + at + 2);
+    const unsigned id = LoadU16(extra.data() + at);
+    const std::size_t size = LoadU16(extra.data() + at + 2);
     at += 4;
     if (size > extra.size() - at) return false;
     if (id == kZip64ExtraId) {
@@ -97,7 +95,7 @@ bool ApplyZip64Field(const std::vector<std::uint8_t>& extra, CentralEntry& entry
            {&entry.uncompressed_size, &entry.compressed_size, &entry.local_header_offset}) {
         if (*field != k32BitMarker) continue;
         if (left < 8) return false;
-        *field = U64(p);
+        *field = LoadU64(p);
         p += 8;
         left -= 8;
       }
@@ -129,19 +127,19 @@ std::optional<CentralEntry> FindCentralEntry(const ReadAt& read_at, std::uint64_
   // Each record takes at least kCentralHeaderSize bytes, so the walk ends within the directory.
   for (std::uint64_t n = 0; n < directory->entries && end - at >= kCentralHeaderSize; ++n) {
     std::uint8_t h[kCentralHeaderSize];
-    if (!read_at(at, h, sizeof h) || U32(h) != kCentralHeaderSignature) return std::nullopt;
-    const std::uint64_t name_size = U16(h + 28);
-    const std::uint64_t extra_size = U16(h + 30);
-    const std::uint64_t record_size = kCentralHeaderSize + name_size + extra_size + U16(h + 32);
+    if (!read_at(at, h, sizeof h) || LoadU32(h) != kCentralHeaderSignature) return std::nullopt;
+    const std::uint64_t name_size = LoadU16(h + 28);
+    const std::uint64_t extra_size = LoadU16(h + 30);
+    const std::uint64_t record_size = kCentralHeaderSize + name_size + extra_size + LoadU16(h + 32);
     if (record_size > end - at) return std::nullopt;
     CentralEntry entry;
-    entry.flags = U16(h + 8);
-    entry.method = U16(h + 10);
-    entry.crc = U32(h + 16);
-    entry.compressed_size = U32(h + 20);
-    entry.uncompressed_size = U32(h + 24);
-    entry.local_header_offset = U32(h + 42);
-    const bool disk_marked = U16(h + 34) == k16BitMarker;
+    entry.flags = LoadU16(h + 8);
+    entry.method = LoadU16(h + 10);
+    entry.crc = LoadU32(h + 16);
+    entry.compressed_size = LoadU32(h + 20);
+    entry.uncompressed_size = LoadU32(h + 24);
+    entry.local_header_offset = LoadU32(h + 42);
+    const bool disk_marked = LoadU16(h + 34) == k16BitMarker;
     if (entry.compressed_size == k32BitMarker || entry.uncompressed_size == k32BitMarker ||
         entry.local_header_offset == k32BitMarker || disk_marked) {
       // A marked field needs the Zip64 field, so a record without an extra field is damaged.

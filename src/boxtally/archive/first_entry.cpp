@@ -94,11 +94,6 @@ void SkipZeroTerminated(ArchiveInput& in) {
   }
 }
 
-std::uint32_t LoadU16(const std::uint8_t* p) {
-  return p[0] | static_cast<std::uint32_t>(p[1]) << 8;
-}
-std::uint32_t LoadU32(const std::uint8_t* p) { return LoadU16(p) | LoadU16(p + 2) << 16; }
-
 struct Extraction {
   std::string archive_path;  // for messages
   platform::TextFile* log = nullptr;

@@ -6,6 +6,15 @@
 
 namespace archive {
 
+// Little-endian fields, as zip and gzip store every number.
+inline std::uint32_t LoadU16(const std::uint8_t* p) {
+  return p[0] | static_cast<std::uint32_t>(p[1]) << 8;
+}
+inline std::uint32_t LoadU32(const std::uint8_t* p) { return LoadU16(p) | LoadU16(p + 2) << 16; }
+inline std::uint64_t LoadU64(const std::uint8_t* p) {
+  return LoadU32(p) | std::uint64_t{LoadU32(p + 4)} << 32;
+}
+
 inline constexpr unsigned kZipSignatureLow = 0x4B50;  // "PK", read as a little-endian 16-bit value
 inline constexpr unsigned kGzipSignature = 0x8B1F;    // 0x1F 0x8B, likewise
 inline constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;
