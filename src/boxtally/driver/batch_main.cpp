@@ -12,6 +12,7 @@
 #include "boxtally/driver/model_source.h"
 #include "boxtally/driver/process_model.h"
 #include "boxtally/driver/run_arguments.h"
+#include "boxtally/rwx/workspace.h"
 #include "boxtally/web/web_fetch.h"
 #include "platform/file_search.h"
 #include "platform/paths.h"
@@ -94,9 +95,10 @@ void CommitText(platform::TextFile& log, const std::string& text) {
 
 // One finished model into the log, the registry and standard error. An ending when the run
 // cannot go on after it.
-std::optional<RunOutcome> Commit(RunHost& host, FinishedModel& model, const Registry& registry) {
+std::optional<RunOutcome> Commit(RunHost& host, FinishedModel& model, RunState& run,
+                                 const Registry& registry) {
   if (model.failure) std::rethrow_exception(model.failure);
-  CommitText(host.Log(), model.log);
+  CommitText(host.Log(), LogToCommit(model, run.workspace->warned_template_lines));
   platform::WriteWhole(*registry.file, model.registry);
   if (!model.notes.empty()) std::fwrite(model.notes.data(), 1, model.notes.size(), stderr);
   return AfterModel(host, model.result, registry);
@@ -105,7 +107,7 @@ std::optional<RunOutcome> Commit(RunHost& host, FinishedModel& model, const Regi
 // Measures what `source` gives (after `first`, already found) on `jobs` workers. `total` is the
 // number of models for the progress, 0 when not known.
 RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<NextModel> first,
-                             std::size_t total, const RunState& run, const Registry& registry,
+                             std::size_t total, RunState& run, const Registry& registry,
                              std::size_t jobs) {
   ModelPool pool(run, jobs);
   if (!pool.Ready()) {
@@ -150,7 +152,7 @@ RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<N
     host.SetStatusText(1, "Processing " + next.found_name);
     host.ProcessMessages();
     FinishedModel model = pool.TakeOldest([&host] { host.ProcessMessagesWhileWaiting(); });
-    if (auto ending = Commit(host, model, registry)) return *ending;
+    if (auto ending = Commit(host, model, run, registry)) return *ending;
     host.ShowProgress(++done, total, next.found_name);
     if (host.StopRequested()) {
       const bool more = !source_done || std::any_of(waiting.begin(), waiting.end(),
