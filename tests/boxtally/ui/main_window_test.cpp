@@ -314,6 +314,12 @@ TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
             "[Form]\r\nTop=0x20\r\nLeft=15\r\n[Debug]\r\nCobDebug=1\r\n"
             "[Parameters]\r\nFromWeb=1\r\nErrorsOnly=2\r\nURL=http://example.invalid/obj\r\n"
             "[Mine]\r\nKeep=me\r\n");
+  // Longer than a settings value may be (2,047 characters), and kept whole all the same.
+  std::string long_template = "<ffile> 1";
+  for (int i = 0; i < 30; ++i) {
+    long_template += "\n<ffname> <fleft> <fbottom> <fback> <fright> <ftop> <ffront> <fx> " +
+                     std::to_string(i);
+  }
   {
     TestForm w(ini);
     w.show();
@@ -325,7 +331,7 @@ TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
     EXPECT_EQ(Std(w.Label1->text()), "Liste de Fichier");
     EXPECT_EQ(Std(w.UrlEdit->text()), "http://example.invalid/obj");
     EXPECT_TRUE(w.ErrorsOnly());
-    w.MyInput->setPlainText(QStringLiteral("<ffile> 1\n<fx> <fy>"));
+    w.MyInput->setPlainText(QString::fromStdString(long_template));
     w.PassEdit->setText(QStringLiteral("never saved"));
     EXPECT_TRUE(w.close());
     EXPECT_TRUE(w.messages.empty());
@@ -339,7 +345,7 @@ TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
   EXPECT_EQ(saved.find("never saved"), std::string::npos);
   TestForm again(ini);
   EXPECT_FALSE(again.CobDebug());
-  EXPECT_EQ(Std(again.MyInput->toPlainText()), "<ffile> 1\n<fx> <fy>");
+  EXPECT_EQ(Std(again.MyInput->toPlainText()), long_template);
 }
 
 TEST(MainWindow, ASettingsFileThatCannotBeWrittenIsNamedInAMessage) {
