@@ -41,14 +41,18 @@ struct Registry {
   std::string name = kStandardOutputName;
 };
 
-bool OpenRunRegistry(const RunOptions& options, platform::TextFile& log, Registry& registry) {
+// The registry of the run, held locked until the run ends; an ending when it cannot be opened.
+std::optional<RunOutcome> OpenRunRegistry(const RunOptions& options, platform::TextFile& log,
+                                          Registry& registry) {
   if (!options.registry_named) {
     registry.file.reset(platform::WrapStream(stdout, /*crlf=*/true));
-    return true;
+    return std::nullopt;
   }
   registry.name = options.registry_name;
-  registry.file = OpenRegistry(options, log);
-  return registry.file != nullptr;
+  bool locked = false;
+  registry.file = OpenRegistry(options, log, &locked);
+  if (registry.file != nullptr) return std::nullopt;
+  return Ended(locked ? RunEnd::kRegistryLocked : RunEnd::kRegistryUnopenable, registry.name);
 }
 
 // After a model: an ending when the run cannot go on. A registry that lost bytes would go on
@@ -184,9 +188,7 @@ RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run) {
   if (next == web::NextResult::kStopped) return Ended(RunEnd::kStopped);
   if (next == web::NextResult::kListEnd) return Ended(RunEnd::kNoWebModel, list_file);
   Registry registry;
-  if (!OpenRunRegistry(options, log, registry)) {
-    return Ended(RunEnd::kRegistryUnopenable, registry.name);
-  }
+  if (auto ending = OpenRunRegistry(options, log, registry)) return *ending;
   run.registry = registry.file.get();
   if (host.Jobs() > 1) {
     WebSource source(*web);
@@ -214,9 +216,7 @@ RunOutcome RunFiles(RunHost& host, const std::string& pattern, const RunOptions&
   const std::vector<std::string> found = platform::FindFiles(pattern);
   if (found.empty()) return Ended(RunEnd::kNoMatch, pattern);
   Registry registry;
-  if (!OpenRunRegistry(options, host.Log(), registry)) {
-    return Ended(RunEnd::kRegistryUnopenable, registry.name);
-  }
+  if (auto ending = OpenRunRegistry(options, host.Log(), registry)) return *ending;
   run.registry = registry.file.get();
   const std::string prefix = pattern.substr(0, platform::DirectoryPrefixLength(pattern));
   const std::size_t jobs = std::min(host.Jobs(), found.size());

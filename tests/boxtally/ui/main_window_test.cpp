@@ -2,7 +2,9 @@
 // real runs started, stopped and closed from it.
 #include "boxtally/ui/main_window.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -625,6 +627,29 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
     std::filesystem::remove(temporary);
     std::filesystem::remove(log);
   }
+}
+
+TEST(MainWindow, ARegistryAnotherRunIsWritingIsNamedAndLeftAlone) {
+  ObjectPath objects;
+  TempDir out;
+  const std::string registry = out / "reg.txt";
+  WriteFile(registry, "earlier\r\n");
+  // What another window or terminal run holds while it writes the registry.
+  const int holder = open(registry.c_str(), O_WRONLY);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  TestForm w(out / "boxtally.INI");
+  w.RwxFileEdit->setText(QString::fromStdString(objects.models));
+  w.RegFileEdit->setText(QString::fromStdString(registry));
+  w.CheckBox1->setChecked(false);  // even a registry to be made anew keeps its lines
+  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+  w.Button1->click();
+  close(holder);
+  ASSERT_EQ(w.messages.size(), 1u);
+  EXPECT_EQ(Std(w.messages[0]), "Le fichier Registry " + registry +
+                                    " est en cours d'écriture par une autre génération : rien "
+                                    "n'a été généré.");
+  EXPECT_EQ(ReadFile(registry), "earlier\r\n");
+  EXPECT_EQ(ReadFile(out / "run.log"), "Output file " + registry + " is in use by another run\r\n");
 }
 
 TEST(MainWindow, ARegistryNameWithADashStaysAFileName) {
