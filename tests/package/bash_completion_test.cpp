@@ -102,6 +102,7 @@ TEST_F(BashCompletion, CompletesFileNamesWhereAFileIsExpected) {
       {"boxtally-cli -- --l", {"--lines.txt"}},  // after "--" everything is an operand
       {"boxtally-cli --jobs ", {}},
       {"boxtally-cli --downloads ", {}},
+      {"boxtally-cli --max-entry-size ", {}},
       {"boxtally-cli --password ", {}},
       {"boxtally-cli --web ", {}},
       {"boxtally-cli --lo", {"--log"}},
