@@ -19,21 +19,23 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "measures the 3D models of a world's object path and writes its registry")
 if(TARGET boxtally)
-  set(programs "the desktop window boxtally and the terminal program boxtally-cli")
+  set(programs "This package holds the desktop window boxtally, the terminal program
+boxtally-cli")
 else()
-  set(programs "the terminal program boxtally-cli (this build has no desktop window)")
+  set(programs "This package holds the terminal program boxtally-cli (built without the
+desktop window)")
 endif()
 # CPack puts the summary above it.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "For people who build 3D worlds: boxtally measures every model of an object
-path, a folder of zip archives that each hold one RWX script or one binary
-COB scene, and writes a registry file with one line per model, laid out by a
-format template: by default the model's name and its bounding box after all
-of its own transformations. It reads local folders, or fetches the models
-that a list file or a world's property dump names from a web object path.
-Every problem becomes a line in a log; a bad model never stops the run.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "For people who build 3D worlds:
+boxtally measures every model of an object path, a folder of zip archives
+that each hold one RWX script or one binary COB scene, and writes a
+registry file with one line per model, laid out by a format template: by
+default the model's name and its bounding box after all of its own
+transformations. It reads local folders, or fetches the models that a list
+file or a world's property dump names from a web object path. Every
+problem becomes a line in a log; a bad model never stops the run.
 
-This package holds ${programs},
-and rwxsmith, which converts COB and SCN scenes to RWX models and avatar
-animations to sequence files.")
+${programs} and rwxsmith, which converts COB and SCN scenes to RWX models
+and avatar animations to sequence files.")
 
 include(CPack)
