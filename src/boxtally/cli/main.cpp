@@ -103,6 +103,10 @@ void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
     case driver::RunEnd::kRegistryUnopenable:
       Say("cannot create or append to the registry file %s\n", about.c_str());
       break;
+    case driver::RunEnd::kRegistryLocked:
+      Say("the registry file %s is being written by another run; nothing was measured\n",
+          about.c_str());
+      break;
     case driver::RunEnd::kMeasurementAbort:
       Say("a model passed a limit of the measurement; the run ended there (see the log)\n");
       break;

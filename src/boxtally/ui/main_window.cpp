@@ -523,7 +523,12 @@ void TForm1::RunBatch() {
   }
   if (failure.isEmpty()) {
     try {
-      (void)driver::BatchMain(*this, run.args);  // the result is in the log and the status bar
+      // The result is in the log and the status bar; a registry another run is writing is
+      // worth a message, since nothing at all was measured.
+      const driver::RunOutcome outcome = driver::RunBatch(*this, run.args);
+      if (outcome.end == driver::RunEnd::kRegistryLocked) {
+        failure = Tr(texts::kRegistryLocked).arg(FromStd(outcome.about));
+      }
     } catch (const std::exception& e) {
       failure = Tr(texts::kUnexpectedFailure).arg(QString::fromLocal8Bit(e.what()));
     } catch (...) {

@@ -107,5 +107,8 @@ const char* const kConnectionFailed = "Connection Failed";
 const char* const kInvalidHostTitle = "Invalid Host";
 const char* const kInvalidHostPrompt = "Please Choose another host";
 const char* const kUnexpectedFailure = "Erreur inattendue pendant la génération : %1";
+const char* const kRegistryLocked =
+    "Le fichier Registry %1 est en cours d'écriture par une autre génération : rien n'a été "
+    "généré.";
 
 }  // namespace texts

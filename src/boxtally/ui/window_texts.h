@@ -90,5 +90,6 @@ extern const char* const kConnectionFailed;
 extern const char* const kInvalidHostTitle;
 extern const char* const kInvalidHostPrompt;
 extern const char* const kUnexpectedFailure;
+extern const char* const kRegistryLocked;
 
 }  // namespace texts

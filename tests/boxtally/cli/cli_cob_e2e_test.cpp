@@ -247,3 +247,34 @@ TEST_F(CobRun, SceneTheConverterCannotReadGetsNoLineAndALogLine) {
                        "corrupt.cob (corrupt.cob)\r\n" + smith + "7 for " + obj +
                        "cut.cob (cut.cob)\r\n");
 }
+
+TEST_F(CobRun, ASecondRunOnARegistryInUseDoesNotStartAndLeavesItAlone) {
+  const std::string cli = CliWithConverter(
+      "touch \"$0.started\"\nsleep 1\nprintf 'modelbegin\\nblock 2 2 2\\nmodelend\\n' > "
+      "\"${1%.*}.rwx\"\n");
+  WriteFile(dir_ / "objects/a.cob", "scene");
+  WriteFile(dir_ / "objects/b.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(dir_ / "reg.txt", "earlier\r\n");
+  const BackgroundProgram first = Start(cli, {"objects/*.*", "-r", "reg.txt"});
+  AwaitFile(dir_ / "bin/rwxsmith.started");
+  // Appending or creating anew, with the log on standard error or in a file: one line, exit 1.
+  for (const char* registry : {"reg.txt", "-oreg.txt"}) {
+    SCOPED_TRACE(registry);
+    const ProgramRun second = RunProgram(
+        {"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kBin + "/boxtally-cli", "--quiet",
+         "objects/*.rwx", "-r", registry},
+        dir_.path());
+    EXPECT_EQ(second.exit_status, 1);
+    EXPECT_EQ(second.err, "Output file reg.txt is in use by another run\n");
+  }
+  const ProgramRun logged = Run(kBin + "/boxtally-cli", {"objects/*.rwx", "-r", "-oreg.txt"});
+  EXPECT_EQ(logged.exit_status, 1);
+  EXPECT_EQ(logged.err,
+            "boxtally-cli: the registry file reg.txt is being written by another run; nothing "
+            "was measured\n");
+  EXPECT_EQ(WaitProgram(first).exit_status, 0);
+  // The first run's lines, once each, after what was there; its lock went with it.
+  const std::string box = " 1 -995 -995 -995 995 995 995\r\n";
+  EXPECT_EQ(ReadFile(dir_ / "reg.txt"), "earlier\r\na.cob" + box + "b.rwx" + box);
+  EXPECT_EQ(Run(kBin + "/boxtally-cli", {"objects/b.rwx", "-r", "reg.txt"}).exit_status, 0);
+}
