@@ -28,7 +28,8 @@ inline bool Shell(const std::string& command) {
 
 // `dir`/NAME.pem and `dir`/NAME.key: an authority that signs certificates.
 inline bool MakeAuthority(const std::string& dir, const std::string& name) {
-  return Shell("cd '" + dir + "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 " +
+  return Shell("cd '" + dir +
+               "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 " +
                "-nodes -keyout " + name + ".key -out " + name + ".pem -days 2 -subj /CN=" + name +
                " -addext basicConstraints=critical,CA:TRUE" +
                " -addext keyUsage=critical,keyCertSign,cRLSign");
@@ -38,9 +39,9 @@ inline bool MakeAuthority(const std::string& dir, const std::string& name) {
 // them: "IP:127.0.0.1,DNS:localhost") signed by the authority `authority` in the same folder.
 inline bool MakeServerCertificate(const std::string& dir, const std::string& name,
                                   const std::string& authority, const std::string& names) {
-  WriteFile(dir + "/" + name + ".ext",
-            "subjectAltName=" + names +
-                "\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
+  WriteFile(
+      dir + "/" + name + ".ext",
+      "subjectAltName=" + names + "\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
   return Shell("cd '" + dir + "' && openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 " +
                "-nodes -keyout " + name + ".key -out " + name + ".csr -subj /CN=" + name +
                " && openssl x509 -req -in " + name + ".csr -CA " + authority + ".pem -CAkey " +

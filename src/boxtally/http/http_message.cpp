@@ -56,8 +56,8 @@ ParsedUrl ParseUrl(std::string_view url, std::string_view current_host, int curr
   parsed.url = std::string(url);
   parsed.host = std::string(current_host);
   parsed.secure = current_secure;
-  parsed.port = current_port == 0 ? (current_secure ? kDefaultSecurePort : kDefaultPort)
-                                  : current_port;
+  parsed.port =
+      current_port == 0 ? (current_secure ? kDefaultSecurePort : kDefaultPort) : current_port;
 
   const bool has_double_slash = url.find("//") != std::string_view::npos;
   std::size_t path_start = std::string_view::npos;
@@ -347,7 +347,9 @@ bool IsStatusLine(std::string_view line) {
   line = WithoutLineEnd(line);
   if (line.substr(0, 5) != "HTTP/") return false;
   std::size_t pos = 5;
-  const auto digit = [&](std::size_t at) { return at < line.size() && line[at] >= '0' && line[at] <= '9'; };
+  const auto digit = [&](std::size_t at) {
+    return at < line.size() && line[at] >= '0' && line[at] <= '9';
+  };
   if (!digit(pos)) return false;
   while (digit(pos) || (pos < line.size() && line[pos] == '.')) ++pos;
   if (pos >= line.size() || line[pos] != ' ') return false;
@@ -401,11 +403,13 @@ void TakeReplyHeaderLine(ReplyHeaderFacts& facts, std::string_view line) {
 
   if (EqualsIgnoringCase(name, "Content-Length")) {
     std::int64_t number = -1;
-    const bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos;
+    const bool digits =
+        !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos;
     const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
     if (!digits || ec != std::errc{} || end != value.data() + value.size()) {
       if (facts.length_error.empty()) {
-        facts.length_error = "Content-Length \"" + Shown(value) + "\" is not a plain decimal number";
+        facts.length_error =
+            "Content-Length \"" + Shown(value) + "\" is not a plain decimal number";
       }
     } else if (facts.has_length && number != facts.length) {
       if (facts.length_error.empty()) facts.length_error = "two Content-Length values differ";

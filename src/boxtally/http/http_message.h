@@ -13,10 +13,10 @@ namespace http {
 
 // A URL, a request path or a Location longer than this is refused, never cut: a cut one names
 // another resource.
-inline constexpr std::size_t kMaxUrl = 2047;       // characters
-inline constexpr std::size_t kMaxCookie = 4096;    // bytes of a Set-Cookie value; longer: not kept
-inline constexpr int kDefaultPort = 80;            // of "http:"
-inline constexpr int kDefaultSecurePort = 443;     // of "https:"
+inline constexpr std::size_t kMaxUrl = 2047;     // characters
+inline constexpr std::size_t kMaxCookie = 4096;  // bytes of a Set-Cookie value; longer: not kept
+inline constexpr int kDefaultPort = 80;          // of "http:"
+inline constexpr int kDefaultSecurePort = 443;   // of "https:"
 
 // The request header fields that the owner sets before a request (or in OnAboutToSend, for the
 // next one). Names follow the component's properties.
@@ -34,10 +34,10 @@ struct THeaderInfo {
 struct ParsedUrl {
   bool ok = true;
   std::string error;
-  std::string url;   // the URL, with "/" appended when it had no request path
-  std::string path;  // the request path, "/" at least, whole
-  std::string host;  // the new Host: the URL's host name, or the previous Host when it has none
-  int port = 0;      // the new Port: from the scheme or the host part, else the previous Port
+  std::string url;      // the URL, with "/" appended when it had no request path
+  std::string path;     // the request path, "/" at least, whole
+  std::string host;     // the new Host: the URL's host name, or the previous Host when it has none
+  int port = 0;         // the new Port: from the scheme or the host part, else the previous Port
   bool secure = false;  // "https:", or the previous connection's kind for a URL without a scheme
 };
 
@@ -100,10 +100,10 @@ bool EndsReplyHeader(std::string_view line);
 // the value are dropped, and lines of another form are ignored.
 struct ReplyHeaderFacts {
   bool has_length = false;
-  std::int64_t length = 0;  // Content-Length
-  std::string length_error;  // why the Content-Length cannot frame the body: not a plain decimal
-                             // number, or two that differ
-  std::string location;      // the last Location, whole
+  std::int64_t length = 0;     // Content-Length
+  std::string length_error;    // why the Content-Length cannot frame the body: not a plain decimal
+                               // number, or two that differ
+  std::string location;        // the last Location, whole
   std::string location_error;  // why that Location cannot be followed
   std::string cookie;          // the last Set-Cookie value kept (see kMaxCookie)
   // The first Content-Encoding or Transfer-Encoding other than identity, as "Name: value" (at

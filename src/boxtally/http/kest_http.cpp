@@ -159,8 +159,8 @@ SockResult TKestHTTP::ReadBody() {
     return Refuse("Refused the reply of " + Host + ": " + facts_.length_error);
   }
   // A HEAD reply, 1xx, 204 and 304 have no body, whatever their header says.
-  const bool has_body = Command != kCmdHead && ReplyNumber >= 200 && ReplyNumber != 204 &&
-                        ReplyNumber != 304;
+  const bool has_body =
+      Command != kCmdHead && ReplyNumber >= 200 && ReplyNumber != 204 && ReplyNumber != 304;
   const bool whole = ReplyNumber >= 200 && ReplyNumber <= 299;
   if (has_body && whole && !facts_.coding.empty()) {
     return Refuse("Refused the reply of " + Host + ": " + facts_.coding +

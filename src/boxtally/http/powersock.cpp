@@ -623,8 +623,8 @@ SockResult TPowersock::Capture(std::FILE* file, const std::string& path, std::st
       return io_failure_;
     }
     const std::string_view chunk =
-        Pending().substr(0, static_cast<std::size_t>(
-                                std::min<std::int64_t>(want, static_cast<std::int64_t>(PendingSize()))));
+        Pending().substr(0, static_cast<std::size_t>(std::min<std::int64_t>(
+                                want, static_cast<std::int64_t>(PendingSize()))));
     const auto size = static_cast<std::int64_t>(chunk.size());
     if (file != nullptr && limit >= 0 && size > limit - BytesRecvd) {
       StopTimer();
@@ -658,8 +658,7 @@ SockResult TPowersock::CaptureFile(const std::string& path, std::int64_t limit,
   return result;
 }
 
-SockResult TPowersock::CaptureString(std::string& text, std::int64_t limit,
-                                     std::int64_t expected) {
+SockResult TPowersock::CaptureString(std::string& text, std::int64_t limit, std::int64_t expected) {
   Report(kStatusTrace, "Capture String");
   text.clear();
   return Capture(nullptr, std::string(), &text, limit, expected);

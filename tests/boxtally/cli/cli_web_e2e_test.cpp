@@ -221,14 +221,14 @@ TEST_F(CliWeb, HttpsAndARedirectionUpToItGiveTheRegistryOfALocalRun) {
   {
     // The private authority through OpenSSL's own variable.
     ScopedEnvironment trusted("SSL_CERT_FILE", dir_ / "authority.pem");
-    const ProgramRun run = Cli({"--web", "https://127.0.0.1:" + std::to_string(server.port()) +
-                                             "/objects",
-                                "models.txt", "-o" + (dir_ / "a.txt")});
+    const ProgramRun run =
+        Cli({"--web", "https://127.0.0.1:" + std::to_string(server.port()) + "/objects",
+             "models.txt", "-o" + (dir_ / "a.txt")});
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(ReadFile(dir_ / "a.txt"), ReadFile(dir_ / "local.txt"));
-    const ProgramRun by_name = Cli({"--web", "https://localhost:" + std::to_string(server.port()) +
-                                                 "/objects/",
-                                    "models.txt", "-o" + (dir_ / "b.txt")});
+    const ProgramRun by_name =
+        Cli({"--web", "https://localhost:" + std::to_string(server.port()) + "/objects/",
+             "models.txt", "-o" + (dir_ / "b.txt")});
     EXPECT_EQ(by_name.exit_status, 0) << by_name.err;
     EXPECT_EQ(ReadFile(dir_ / "b.txt"), ReadFile(dir_ / "local.txt"));
   }
@@ -249,10 +249,10 @@ TEST_F(CliWeb, CertificatesThatFailAndRedirectionsDownToHttpKeepNothing) {
                                                      "DNS:other.example"));
   ASSERT_TRUE(testing_support::MakeServerCertificate(dir_.path(), "unknown", "stranger",
                                                      "IP:127.0.0.1,DNS:localhost"));
-  ASSERT_TRUE(testing_support::MakeServerCertificate(dir_.path(), "good", "authority",
-                                                     "IP:127.0.0.1"));
-  testing_support::HttpsServer other(dir_.path() + "/site", dir_ / "other.pem",
-                                     dir_ / "other.key", false);
+  ASSERT_TRUE(
+      testing_support::MakeServerCertificate(dir_.path(), "good", "authority", "IP:127.0.0.1"));
+  testing_support::HttpsServer other(dir_.path() + "/site", dir_ / "other.pem", dir_ / "other.key",
+                                     false);
   testing_support::HttpsServer unknown(dir_.path() + "/site", dir_ / "unknown.pem",
                                        dir_ / "unknown.key", false);
   testing_support::HttpsServer good(dir_.path() + "/site", dir_ / "good.pem", dir_ / "good.key",
@@ -263,13 +263,15 @@ TEST_F(CliWeb, CertificatesThatFailAndRedirectionsDownToHttpKeepNothing) {
     std::string refusal;
   };
   const std::string other_url = "https://localhost:" + std::to_string(other.port()) + "/objects";
-  const std::string unknown_url = "https://127.0.0.1:" + std::to_string(unknown.port()) + "/objects";
+  const std::string unknown_url =
+      "https://127.0.0.1:" + std::to_string(unknown.port()) + "/objects";
   const std::string down_url = "https://127.0.0.1:" + std::to_string(good.port()) + "/down/objects";
   const Case cases[] = {
       {other_url, "Refused the certificate of localhost: hostname mismatch"},
       {unknown_url, "Refused the certificate of 127.0.0.1: unable to get local issuer certificate"},
-      {down_url, "Refused the redirection from " + down_url + "/tree.zip to http://127.0.0.1:" +
-                     std::to_string(good.plain_port()) + "/objects/tree.zip: from https down to http"},
+      {down_url, "Refused the redirection from " + down_url +
+                     "/tree.zip to http://127.0.0.1:" + std::to_string(good.plain_port()) +
+                     "/objects/tree.zip: from https down to http"},
   };
   std::filesystem::create_directories(dir_ / "list");
   WriteFile(dir_ / "list/models.txt", "tree.rwx\n");
@@ -279,8 +281,9 @@ TEST_F(CliWeb, CertificatesThatFailAndRedirectionsDownToHttpKeepNothing) {
     const ProgramRun run =
         Cli({"--web", c.url, "--connect-fix", "list/models.txt", "-o" + (dir_ / "reg.txt")});
     EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.err,
-              "boxtally-cli: no model of the list list/models.txt could be fetched (see the log)\n");
+    EXPECT_EQ(
+        run.err,
+        "boxtally-cli: no model of the list list/models.txt could be fetched (see the log)\n");
     const std::string log = ReadFile(dir_ / "log.txt");
     EXPECT_EQ(log.substr(0, c.refusal.size() + 2), c.refusal + "\r\n");
     EXPECT_NE(log.find("\r\nError exception in getting " + c.url + "/tree.zip  hdr="),

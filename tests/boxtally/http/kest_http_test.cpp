@@ -130,9 +130,9 @@ TEST_F(KestHttp, ThroughAProxySendsTheWholeUrl) {
 TEST_F(KestHttp, AUrlWithoutPathRequestsTheRootAndKeepsItsPort) {
   ScriptedServer server({{SendBytes(kOkReply)}});
   ASSERT_TRUE(http_.Get("127.0.0.1:" + std::to_string(server.port())).ok);
-  EXPECT_EQ(server.requests()[0], "GET / HTTP/1.0\r\nHost: 127.0.0.1:" +
-                                      std::to_string(server.port()) + "\r\n" + kAccept +
-                                      kContentType + "\r\n");
+  EXPECT_EQ(server.requests()[0],
+            "GET / HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n" +
+                kAccept + kContentType + "\r\n");
   EXPECT_EQ(http_.Url, "127.0.0.1:" + std::to_string(server.port()) + "/");
   EXPECT_EQ(http_.RequestPath, "/");
   EXPECT_EQ(http_.Port, server.port());
@@ -196,9 +196,9 @@ TEST_F(KestHttp, FollowsRedirectionsToAnotherPortAndToARelativeName) {
   EXPECT_EQ(first.connections(), 1);
   ASSERT_EQ(second.requests().size(), 2u);
   // The cookie of the first server's port is not sent to another port.
-  EXPECT_EQ(second.requests()[0], "GET /y HTTP/1.0\r\nHost: 127.0.0.1:" +
-                                      std::to_string(second.port()) + "\r\n" + kAccept +
-                                      kContentType + "\r\n");
+  EXPECT_EQ(second.requests()[0],
+            "GET /y HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(second.port()) + "\r\n" +
+                kAccept + kContentType + "\r\n");
   // A relative Location names a file beside the current one.
   EXPECT_EQ(second.requests()[1].substr(0, 24), "GET /z.zip HTTP/1.0\r\nHos");
   EXPECT_EQ(http_.Url, LocalUrl(second.port(), "/z.zip"));
@@ -385,8 +385,8 @@ TEST_F(KestHttp, AnUnknownHostCanBeReplacedOnce) {
   EXPECT_EQ(events_.Count("InvalidHost"), 1);
   EXPECT_EQ(events_.Count("HostResolved"), 0);
   // The Host line was composed before the handler ran.
-  const std::string start = "GET /a.zip HTTP/1.0\r\nHost: models.invalid:" +
-                            std::to_string(server.port()) + "\r\n";
+  const std::string start =
+      "GET /a.zip HTTP/1.0\r\nHost: models.invalid:" + std::to_string(server.port()) + "\r\n";
   EXPECT_EQ(server.requests()[0].substr(0, start.size()), start);
 }
 

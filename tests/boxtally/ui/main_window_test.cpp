@@ -320,8 +320,8 @@ TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
   // Longer than a settings value may be (2,047 characters), and kept whole all the same.
   std::string long_template = "<ffile> 1";
   for (int i = 0; i < 30; ++i) {
-    long_template += "\n<ffname> <fleft> <fbottom> <fback> <fright> <ftop> <ffront> <fx> " +
-                     std::to_string(i);
+    long_template +=
+        "\n<ffname> <fleft> <fbottom> <fback> <fright> <ftop> <ffront> <fx> " + std::to_string(i);
   }
   {
     TestForm w(ini);

@@ -254,8 +254,8 @@ TEST_F(WebFetch, UseRefererSendsTheRefererAndUserAgentLinesInTheirOrder) {
   ASSERT_EQ(Next(), NextResult::kModel);
   host_.controls.connect_fix = true;
   ASSERT_EQ(Next(), NextResult::kModel);
-  const std::string lines = "Host: 127.0.0.1:" + std::to_string(server_->port()) + "\r\n" + kAccept +
-                            "Referer: gm://w.example:1/MyWorld\r\n" + kContentType +
+  const std::string lines = "Host: 127.0.0.1:" + std::to_string(server_->port()) + "\r\n" +
+                            kAccept + "Referer: gm://w.example:1/MyWorld\r\n" + kContentType +
                             "User-Agent: Agent 1\r\n\r\n";
   ASSERT_EQ(server_->requests().size(), 3u);
   EXPECT_EQ(server_->requests()[0], "HEAD /objects/m.zip HTTP/1.0\r\n" + lines);
@@ -329,10 +329,10 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
     std::vector<std::string> requests;  // request lines
     std::string kept;                   // bytes of a.zip beside the list; empty: no file
     std::string log;
-    bool head = false;                  // a HEAD before the GET (ConnectFix off)
-    std::string in_last_request;        // a header line the last request must hold
+    bool head = false;                 // a HEAD before the GET (ConnectFix off)
+    std::string in_last_request = {};  // a header line the last request must hold
     std::string list_name = "list.txt";
-    std::string registry;               // the run's registry, in the list's folder
+    std::string registry = {};  // the run's registry, in the list's folder
   };
   const std::string get_a = "GET /objects/a.zip HTTP/1.0";
   const std::string exception = "Error exception in getting {url}/a.zip  hdr=";
@@ -363,7 +363,8 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
        {get_a},
        "",
        "Refused the reply of 127.0.0.1: Content-Length \"5x\" is not a plain decimal number\r\n" +
-           exception + "HTTP/1.0 200 OK__Content-Length: 5x____ Rep=200   errno=0 sent=0 recvd=0\r\n"},
+           exception +
+           "HTTP/1.0 200 OK__Content-Length: 5x____ Rep=200   errno=0 sent=0 recvd=0\r\n"},
       {"two lengths that differ",
        "a.rwx\n",
        {{SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\nhello!")}},
@@ -374,11 +375,13 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
            "recvd=0\r\n"},
       {"a chunked body",
        "a.rwx\n",
-       {{SendBytes("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n")}},
+       {{SendBytes(
+           "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n")}},
        {get_a},
        "",
        "Refused the reply of 127.0.0.1: Transfer-Encoding: chunked (only identity is read)\r\n" +
-           exception + "HTTP/1.0 200 OK__Transfer-Encoding: chunked____ Rep=200   errno=0 sent=0 "
+           exception +
+           "HTTP/1.0 200 OK__Transfer-Encoding: chunked____ Rep=200   errno=0 sent=0 "
            "recvd=0\r\n"},
       {"a gzip body",
        "a.rwx\n",
@@ -386,7 +389,8 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
        {get_a},
        "",
        "Refused the reply of 127.0.0.1: Content-Encoding: gzip (only identity is read)\r\n" +
-           exception + "HTTP/1.0 200 OK__Content-Encoding: gzip__Content-Length: 3____ Rep=200   "
+           exception +
+           "HTTP/1.0 200 OK__Content-Encoding: gzip__Content-Length: 3____ Rep=200   "
            "errno=0 sent=0 recvd=0\r\n"},
       // Relative Locations keep scheme, host and port, and resolve against the request's path.
       {"a Location beside the model",
@@ -530,8 +534,12 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
     } else if (!c.kept.empty()) {
       EXPECT_EQ(ReadFile(dir / "a.zip"), c.kept);
     }
-    if (!c.registry.empty()) EXPECT_EQ(ReadFile(dir / c.registry), "registry\r\n");
-    if (c.list_name != "list.txt") EXPECT_EQ(ReadFile(dir / c.list_name), c.list);
+    if (!c.registry.empty()) {
+      EXPECT_EQ(ReadFile(dir / c.registry), "registry\r\n");
+    }
+    if (c.list_name != "list.txt") {
+      EXPECT_EQ(ReadFile(dir / c.list_name), c.list);
+    }
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
       EXPECT_NE(e.path().filename().string().rfind(".download-", 0), 0u) << e.path();
     }
