@@ -30,6 +30,7 @@ class WorkerHost : public RunHost {
   std::string ProgramDirectory() const override { return switches_.program_dir; }
   std::string WorkDirectory() const override { return work_dir_; }
   int ConverterTimeLimitSeconds() const override { return switches_.converter_time_limit; }
+  std::uint64_t MaxEntryBytes() const override { return switches_.max_entry_bytes; }
   void SetStatusText(int, const std::string&) override {}
   void ProcessMessages() override {}
 
@@ -83,6 +84,7 @@ SwitchSnapshot TakeSwitchSnapshot(const RunHost& host) {
   s.over_sized = host.OverSized();
   s.program_dir = host.ProgramDirectory();
   s.converter_time_limit = host.ConverterTimeLimitSeconds();
+  s.max_entry_bytes = host.MaxEntryBytes();
   return s;
 }
 

@@ -34,6 +34,7 @@ struct SwitchSnapshot {
   bool over_sized = false;
   std::string program_dir;
   int converter_time_limit = kDefaultConverterTimeLimit;
+  std::uint64_t max_entry_bytes = kDefaultMaxEntryBytes;
 };
 SwitchSnapshot TakeSwitchSnapshot(const RunHost& host);
 

@@ -95,7 +95,7 @@ class TPowersock {
   // "TLS Handshake Failed" (SecureFailure says why), "TLS Handshake Timed out", "TLS Handshake
   // Canceled". OnConnect fires once the connection can be used, after the handshake.
   virtual SockResult Connect();
-  // Closes the connection; OnDisconnect fires when one was open. Never fails.
+  // Closes the connection, if one is open, and raises OnDisconnect. Never fails.
   virtual void Disconnect();
   // Cancels the waiting step in progress (or the next one): it ends with its error.
   virtual void Abort();

@@ -76,11 +76,18 @@ void MakeParentFolders(const std::string& path) {
   }
 }
 
+// Folders whose files belong to installed packages: root may write there, but a settings file
+// left in /usr/bin would belong to no package and outlive the program's removal.
+bool IsSystemProgramFolder(const std::string& dir) {
+  const auto starts = [&dir](const char* prefix) { return dir.rfind(prefix, 0) == 0; };
+  return (starts("/usr/") && !starts("/usr/local/")) || starts("/bin/") || starts("/sbin/");
+}
 }  // namespace
 
 std::string SettingsFilePath(const std::string& program_dir, const char* xdg_config_home,
                              const char* home) {
-  if (!program_dir.empty() && access(program_dir.c_str(), W_OK) == 0) {
+  if (!program_dir.empty() && !IsSystemProgramFolder(program_dir) &&
+      access(program_dir.c_str(), W_OK) == 0) {
     return program_dir + kSettingsFileName;
   }
   std::string config;

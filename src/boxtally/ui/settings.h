@@ -51,7 +51,9 @@ enum [[nodiscard]] SettingsResult : int{
 };
 
 // Beside the program when its folder may be written, else $XDG_CONFIG_HOME/boxtally/ (by default
-// ~/.config/boxtally/). `program_dir` ends with '/'; the two variables may be null.
+// ~/.config/boxtally/). A program in a folder of the package manager (under /usr but not
+// /usr/local, or /bin, /sbin) keeps its settings in the config folder even when run by root.
+// `program_dir` ends with '/'; the two variables may be null.
 std::string SettingsFilePath(const std::string& program_dir, const char* xdg_config_home,
                              const char* home);
 // The same for this process and its environment.

@@ -2,7 +2,7 @@
 
 namespace texts {
 
-const char* const kWindowCaption = "boxtally V4.07";
+const char* const kWindowCaption = "boxtally V" BOXTALLY_VERSION;
 
 const char* const kGetFromWeb = "Charger depuis le Web";
 const char* const kLabel7 = "Cela doit être des fichiers cob, rwx ou bien des zip";

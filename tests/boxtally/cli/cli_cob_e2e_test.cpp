@@ -228,6 +228,21 @@ TEST_F(CobRun, AConverterPastItsTimeLimitIsEndedAndTheRunGoesOn) {
                        a + " (a.cob)\r\n");
 }
 
+// The converter's own files are held to the size bound too: a converter that writes without end
+// is stopped at the bound (SIGXFSZ, 153) instead of filling the work folder.
+TEST_F(CobRun, AConverterThatWritesPastTheSizeBoundIsStopped) {
+  const std::string cli = CliWithConverter("exec head -c 3000000 /dev/zero > \"${1%.*}.rwx\"\n");
+  const std::string a = dir_ / "objects/a.cob";
+  WriteFile(a, "scene");
+  WriteFile(dir_ / "objects/b.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  const ProgramRun run = Run(cli, {"--max-entry-size", "1", dir_ / "objects/*.*"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, "b.rwx 1 -995 -995 -995 995 995 995\r\n");
+  EXPECT_EQ(Log(), "'" + (dir_ / "bin/rwxsmith") + "' returned 153 for " + a +
+                       " (a.cob)\r\n");
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
+}
+
 TEST_F(CobRun, SceneTheConverterCannotReadGetsNoLineAndALogLine) {
   WriteFile(dir_ / "objects/box.cob", CubeScene());
   // Text in the place of a binary scene, a header whose format byte is neither 'A' nor 'B', and a

@@ -163,7 +163,7 @@ TEST(MainWindow, ShowsEveryControlWithItsCaptionHintAndVisibility) {
   TempDir dir;
   TestForm w(dir / "boxtally.INI");
   w.show();
-  EXPECT_EQ(Std(w.windowTitle()), "boxtally V4.07");
+  EXPECT_EQ(Std(w.windowTitle()), "boxtally V" BOXTALLY_VERSION);
   struct Case {
     const char* name;
     const char* caption;
