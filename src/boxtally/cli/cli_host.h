@@ -47,6 +47,8 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
 
   // No progress line when the registry lines go to the same terminal: the two would mix.
   void SetRegistryOnStandardOutput(bool on_stdout);
+  // The registry file of the run (empty: standard output), which no download may replace.
+  void SetRegistryFile(const std::string& path) { settings_.web_controls.registry_file = path; }
 
   platform::TextFile& Log() override { return *log_; }
   bool ErrorsOnly() const override { return settings_.errors_only; }
@@ -67,8 +69,8 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
     return settings_.jobs > 0 ? static_cast<std::size_t>(settings_.jobs) : driver::DefaultJobs();
   }
   void SetStatusText(int panel, const std::string& text) override;
-  // Ctrl-C needs no polling (its handler sets the stop request); SIGTERM and SIGHUP also cut
-  // short a download in progress, as they end a running converter.
+  // Ctrl-C, SIGTERM and SIGHUP set the stop request from their handlers; here a request in
+  // flight is abandoned for it, so no network wait outlasts a poll step.
   void ProcessMessages() override;
   void ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) override;
   bool GetFromWeb() const override { return settings_.web; }

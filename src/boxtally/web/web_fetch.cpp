@@ -6,6 +6,7 @@
 #include "boxtally/web/model_names.h"
 #include "platform/file_search.h"
 #include "platform/paths.h"
+#include "platform/termination.h"
 
 namespace web {
 
@@ -15,6 +16,19 @@ namespace {
 constexpr const char* kPartialPrefix = ".download-";
 
 long long AsLong(std::int64_t value) { return static_cast<long long>(value); }
+
+// Why the client refused a request, when it did: the line before the request's own failure line.
+void LogRefusal(platform::TextFile& log, const http::TKestHTTP& http) {
+  if (!http.Refusal.empty()) platform::LogF(log, "%s\n", http.Refusal.c_str());
+}
+
+// Which of the run's own files `path` would replace, or nullptr.
+const char* OwnFileAt(const WebControls& controls, const std::string& path) {
+  if (platform::SameFile(path, controls.list_file)) return "list file";
+  if (platform::SameFile(path, controls.log_file)) return "log";
+  if (platform::SameFile(path, controls.registry_file)) return "registry";
+  return nullptr;
+}
 
 // The GET of one model into a fresh file beside the list, renamed into place only when the
 // reply was 200 and the body is whole. Logs every failure; a failure leaves no file behind.
@@ -28,6 +42,11 @@ bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& pla
     platform::LogF(log, "Unable to create a download file for %s\n", places.local_path.c_str());
     return false;
   }
+  // A signal that ends the program at once still takes the file along.
+  struct RemovedOnSignal {
+    int slot;
+    ~RemovedOnSignal() { platform::UnregisterRemoveOnSignal(slot); }
+  } on_signal{platform::RegisterRemoveOnSignal(partial)};
   http::TKestHTTP& http = host.Http();
   http.TimeOut = host.RequestTimeOutMs();
   http.Header = kHeaderPlaceholder;
@@ -36,6 +55,7 @@ bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& pla
   http.OutputFileMode = false;
   http.ReportLevel = kGetReportLevel;
   http.MaxBodyFileBytes = host.MaxDownloadBytes();
+  http.CaFile = controls.ca_file;
   // The referer goes with this GET too, not only from the next request on (with ConnectFix no
   // HEAD would have set it before the first one).
   ApplyReferer(http, controls);
@@ -43,10 +63,11 @@ bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& pla
   const int result = got.ok ? http.ReplyNumber - 200 : kGetException;
   bool kept = false;
   if (result == kGetException) {
+    LogRefusal(log, http);
     platform::LogF(log,
                    "Error exception in getting %s  hdr=%s Rep=%d %s errno=%d sent=%lld "
                    "recvd=%lld\n",
-                   url.c_str(), http.Header.c_str(), http.ReplyNumber,
+                   url.c_str(), http.Header.substr(0, kMaxQuotedHeader).c_str(), http.ReplyNumber,
                    http.TimedOut ? "timeout" : " ", http.LastErrorNo, AsLong(http.BytesSent),
                    AsLong(http.BytesRecvd));
   } else if (result != 0) {
@@ -74,6 +95,9 @@ bool FetchModel(WebHost& host, const WebControls& controls, const ModelPlaces& p
   if (controls.reuse_web && Readable(places.local_path)) return true;
   host.ShowStatusNow(1, "Checking " + places.url);
   if (!controls.connect_fix && !CheckModelUrl(host, places.url)) {
+    LogRefusal(host.Log(), host.Http());
+    // A HEAD cut short by the stop request found nothing missing.
+    if (host.StopRequested()) return false;
     // Ends without a line end: the next log text follows on the same line.
     platform::LogF(host.Log(), "File %s doesn't exist %s", places.url.c_str(), list_line.c_str());
     return false;
@@ -133,6 +157,16 @@ NextResult NextWebModel(WebHost& host, std::string& path) {
                      name.c_str());
       continue;
     }
+    if (formed == PlacesResult::kFileNameTooLong) {
+      platform::LogF(log, "Refused model name %s: its file name is longer than %zu bytes\n",
+                     name.c_str(), kMaxFileName);
+      continue;
+    }
+    if (const char* own = OwnFileAt(controls, places.local_path)) {
+      platform::LogF(log, "Refused model name %s: %s would replace the run's %s\n", name.c_str(),
+                     places.local_path.c_str(), own);
+      continue;
+    }
     // A last entry without a line end is used like any other: the list ends after it.
     if (FetchModel(host, controls, places, line)) {
       path = places.local_path;
@@ -149,11 +183,20 @@ bool CheckModelUrl(WebHost& host, const std::string& url) {
   http.InputFileMode = false;
   http.OutputFileMode = false;
   http.ReportLevel = kHeadReportLevel;
-  ApplyReferer(http, host.Controls());
+  const WebControls controls = host.Controls();
+  http.CaFile = controls.ca_file;
+  ApplyReferer(http, controls);
   // A HEAD that fails before any reply would otherwise be judged by the previous reply.
   http.ReplyNumber = 0;
   (void)http.Head(url);
   return http.ReplyNumber == 200;
+}
+
+std::string RefererTextWithControl(const WebControls& controls) {
+  if (http::HoldsControlByte(controls.user_agent)) return "UserAgent";
+  if (http::HoldsControlByte(controls.referer)) return "Referer";
+  if (http::HoldsControlByte(controls.referer_world)) return "RefererWorld";
+  return {};
 }
 
 void ApplyReferer(http::TKestHTTP& http, const WebControls& controls) {

@@ -22,6 +22,9 @@ inline constexpr const char* kHeaderPlaceholder = "syntax$$$.hdr";  // Header un
 // fill the disk. Far above any model archive.
 inline constexpr std::int64_t kMaxDownloadBytes = std::int64_t{1} << 30;
 inline constexpr int kGetException = -1111;  // the GET raised an error: no reply to judge
+// The failed-request log line quotes at most this much of the reply header: a server must not be
+// able to fill the log.
+inline constexpr std::size_t kMaxQuotedHeader = 1024;  // bytes
 
 // The settings' defaults for the user agent and the referer a world's object server may ask for.
 // The referer names no real service: world builders who need one set their own.
@@ -39,7 +42,15 @@ struct WebControls {
   std::string user_agent = kDefaultUserAgent;  // UserAgentEdit
   std::string referer = kDefaultReferer;       // RefererEdit
   std::string referer_world;                   // RefererWorldEdit
+  std::string ca_file;  // one more file of trusted authorities for https (CaFile, --ca-file)
+  // The run's own files, which no download may replace; empty: none (standard error or output).
+  std::string log_file;
+  std::string registry_file;
 };
+
+// The first of the referer's three texts that holds a control byte (a line break would start
+// another request line), as "UserAgent", "Referer" or "RefererWorld"; empty when none does.
+std::string RefererTextWithControl(const WebControls& controls);
 
 // The list stream slot: the open list file of a web run, and how it was opened.
 struct ListFile {

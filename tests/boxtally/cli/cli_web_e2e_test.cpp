@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/https_server.h"
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -175,6 +176,124 @@ TEST_F(CliWeb, ListsThatGiveNoModelEndWithOneAndSayWhy) {
   EXPECT_EQ(ReadFile(dir_ / "reg.txt"), "kept\r\n");
 }
 
+// The names in a folder that start with `prefix`.
+std::vector<std::string> NamesStartingWith(const std::string& dir, const std::string& prefix) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind(prefix, 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+// Sets an environment variable for the programs a test starts, and puts it back.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    had_ = std::getenv(name) != nullptr;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    if (had_) {
+      setenv(name_, old_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+TEST_F(CliWeb, HttpsAndARedirectionUpToItGiveTheRegistryOfALocalRun) {
+  if (!HaveTool("openssl")) GTEST_SKIP() << "needs openssl";
+  const ProgramRun local = Cli({dir_ / "site/objects/*.zip", "-o" + (dir_ / "local.txt")});
+  ASSERT_EQ(local.exit_status, 0) << local.err;
+  ASSERT_TRUE(testing_support::MakeAuthority(dir_.path(), "authority"));
+  ASSERT_TRUE(testing_support::MakeServerCertificate(dir_.path(), "server", "authority",
+                                                     "IP:127.0.0.1,DNS:localhost"));
+  testing_support::HttpsServer server(dir_.path() + "/site", dir_ / "server.pem",
+                                      dir_ / "server.key", /*with_plain_port=*/true);
+  WriteFile(dir_ / "models.txt", "Chair.rwx\nmy box.rwx\ntree.rwx\n");
+  {
+    // The private authority through OpenSSL's own variable.
+    ScopedEnvironment trusted("SSL_CERT_FILE", dir_ / "authority.pem");
+    const ProgramRun run =
+        Cli({"--web", "https://127.0.0.1:" + std::to_string(server.port()) + "/objects",
+             "models.txt", "-o" + (dir_ / "a.txt")});
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(ReadFile(dir_ / "a.txt"), ReadFile(dir_ / "local.txt"));
+    const ProgramRun by_name =
+        Cli({"--web", "https://localhost:" + std::to_string(server.port()) + "/objects/",
+             "models.txt", "-o" + (dir_ / "b.txt")});
+    EXPECT_EQ(by_name.exit_status, 0) << by_name.err;
+    EXPECT_EQ(ReadFile(dir_ / "b.txt"), ReadFile(dir_ / "local.txt"));
+  }
+  // Through --ca-file, from a plain object path that redirects every request to https.
+  const ProgramRun run =
+      Cli({"--web", "http://127.0.0.1:" + std::to_string(server.plain_port()) + "/objects",
+           "--ca-file", dir_ / "authority.pem", "models.txt", "-o" + (dir_ / "c.txt")});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(ReadFile(dir_ / "c.txt"), ReadFile(dir_ / "local.txt"));
+  EXPECT_EQ(ReadFile(dir_ / "log.txt"), "");
+}
+
+TEST_F(CliWeb, CertificatesThatFailAndRedirectionsDownToHttpKeepNothing) {
+  if (!HaveTool("openssl")) GTEST_SKIP() << "needs openssl";
+  ASSERT_TRUE(testing_support::MakeAuthority(dir_.path(), "authority"));
+  ASSERT_TRUE(testing_support::MakeAuthority(dir_.path(), "stranger"));
+  ASSERT_TRUE(testing_support::MakeServerCertificate(dir_.path(), "other", "authority",
+                                                     "DNS:other.example"));
+  ASSERT_TRUE(testing_support::MakeServerCertificate(dir_.path(), "unknown", "stranger",
+                                                     "IP:127.0.0.1,DNS:localhost"));
+  ASSERT_TRUE(
+      testing_support::MakeServerCertificate(dir_.path(), "good", "authority", "IP:127.0.0.1"));
+  testing_support::HttpsServer other(dir_.path() + "/site", dir_ / "other.pem", dir_ / "other.key",
+                                     false);
+  testing_support::HttpsServer unknown(dir_.path() + "/site", dir_ / "unknown.pem",
+                                       dir_ / "unknown.key", false);
+  testing_support::HttpsServer good(dir_.path() + "/site", dir_ / "good.pem", dir_ / "good.key",
+                                    true);
+  ScopedEnvironment trusted("SSL_CERT_FILE", dir_ / "authority.pem");
+  struct Case {
+    std::string url;
+    std::string refusal;
+  };
+  const std::string other_url = "https://localhost:" + std::to_string(other.port()) + "/objects";
+  const std::string unknown_url =
+      "https://127.0.0.1:" + std::to_string(unknown.port()) + "/objects";
+  const std::string down_url = "https://127.0.0.1:" + std::to_string(good.port()) + "/down/objects";
+  const Case cases[] = {
+      {other_url, "Refused the certificate of localhost: hostname mismatch"},
+      {unknown_url, "Refused the certificate of 127.0.0.1: unable to get local issuer certificate"},
+      {down_url, "Refused the redirection from " + down_url +
+                     "/tree.zip to http://127.0.0.1:" + std::to_string(good.plain_port()) +
+                     "/objects/tree.zip: from https down to http"},
+  };
+  std::filesystem::create_directories(dir_ / "list");
+  WriteFile(dir_ / "list/models.txt", "tree.rwx\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    std::filesystem::remove(dir_ / "log.txt");
+    const ProgramRun run =
+        Cli({"--web", c.url, "--connect-fix", "list/models.txt", "-o" + (dir_ / "reg.txt")});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(
+        run.err,
+        "boxtally-cli: no model of the list list/models.txt could be fetched (see the log)\n");
+    const std::string log = ReadFile(dir_ / "log.txt");
+    EXPECT_EQ(log.substr(0, c.refusal.size() + 2), c.refusal + "\r\n");
+    EXPECT_NE(log.find("\r\nError exception in getting " + c.url + "/tree.zip  hdr="),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(NamesStartingWith(dir_ / "list", ""), std::vector<std::string>{"models.txt"});
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "reg.txt"));
+  }
+}
+
 TEST(CliWebSwitches, WebSwitchesNeedWebAndWebNeedsAUrl) {
   struct Case {
     std::vector<std::string> args;
@@ -186,6 +305,13 @@ TEST(CliWebSwitches, WebSwitchesNeedWebAndWebNeedsAUrl) {
       {{"--web", "", "list.txt"}, "boxtally-cli: --web needs the URL of the web object path\n"},
       {{"--web", "http://h/o"}, "boxtally-cli: no list file named\n"},
       {{"list.txt", "--web"}, "boxtally-cli: --web needs a value\n"},
+      {{"--web", "http://h/o", "--user-agent", "A\r\nX-Evil: 1", "list.txt"},
+       "boxtally-cli: --user-agent must not hold a control character\n"},
+      {{"--web", "http://h/o", "--referer-world", "W\n", "list.txt"},
+       "boxtally-cli: --referer-world must not hold a control character\n"},
+      {{"--ca-file", "authority.pem", "list.txt"}, "boxtally-cli: --ca-file needs --web URL\n"},
+      {{"--web", "http://h/o", "--ca-file", "/no/such/authority.pem", "list.txt"},
+       "boxtally-cli: cannot read the certificate file /no/such/authority.pem\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
@@ -197,20 +323,35 @@ TEST(CliWebSwitches, WebSwitchesNeedWebAndWebNeedsAUrl) {
   }
 }
 
-TEST(CliWebSignals, CtrlCDuringADownloadEndsTheRunAfterThatModel) {
+TEST(CliWebSignals, AStopDuringADripOrAStallAbandonsTheRequestAndLeavesNoDownload) {
   TempDir dir;
-  // A zip of one model, sent slowly enough for the signal to come in the middle.
+  // A zip of one model, dripped a byte every 100 ms: whole only after many seconds.
   WriteFile(dir / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
   if (!HaveTool("zip")) GTEST_SKIP() << "needs zip";
   ASSERT_EQ(std::system(("cd '" + dir.path() + "' && zip -q -X a.zip a.rwx").c_str()), 0);
   const std::string zip = ReadFile(dir / "a.zip");
+  std::filesystem::remove(dir / "a.zip");
   const std::string reply =
       "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(zip.size()) + "\r\n\r\n" + zip;
-  for (const int signal_number : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(signal_number);
-    testing_support::ServerScript slow;
-    testing_support::AppendDrip(slow, reply, 20, 50);
-    testing_support::ScriptedServer server({slow, {testing_support::SendBytes(reply)}});
+  testing_support::ServerScript drip;
+  testing_support::AppendDrip(drip, reply, 1, 100);
+  const testing_support::ServerScript stall = {
+      testing_support::SendBytes("HTTP/1.0 200 OK\r\nContent-Len"),
+      testing_support::PauseFor(60000)};
+  struct Case {
+    const char* label;
+    testing_support::ServerScript script;
+    int signal_number;
+  };
+  const Case cases[] = {
+      {"Ctrl-C in a dripping body", drip, SIGINT},
+      {"Ctrl-C in a stalled header", stall, SIGINT},
+      {"SIGTERM in a dripping body", drip, SIGTERM},
+      {"SIGHUP in a stalled header", stall, SIGHUP},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    testing_support::ScriptedServer server({c.script, {testing_support::SendBytes(reply)}});
     WriteFile(dir / "models.txt", "a.rwx\nb.rwx\n");
     std::filesystem::remove(dir / "reg.txt");
     const testing_support::BackgroundProgram program = testing_support::StartProgram(
@@ -220,26 +361,16 @@ TEST(CliWebSignals, CtrlCDuringADownloadEndsTheRunAfterThatModel) {
     for (int i = 0; i < 500 && server.connections() == 0; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // into the body
-    kill(-program.pid, signal_number);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the reply
+    kill(-program.pid, c.signal_number);
     const ProgramRun run = testing_support::WaitProgram(program);
     EXPECT_EQ(server.connections(), 1);  // b.rwx was never asked for
-    if (signal_number == SIGINT) {
-      // The stop button: the download goes on, the model is measured, then the run ends.
-      EXPECT_EQ(run.exit_status, 0) << run.err;
-      EXPECT_EQ(ReadFile(dir / "reg.txt"), "a.rwx 1 -995 -995 -995 995 995 995\r\n");
-    } else {
-      // Termination cuts the download short; nothing of it is left.
-      EXPECT_EQ(run.exit_status, 128 + SIGTERM);
-      EXPECT_FALSE(std::filesystem::exists(dir / "reg.txt"));
-      EXPECT_NE(run.err.find("Error exception in getting"), std::string::npos) << run.err;
-    }
-    std::vector<std::string> left;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-      left.push_back(e.path().filename().string());
-    }
-    std::sort(left.begin(), left.end());
-    for (const std::string& name : left) EXPECT_EQ(name.rfind(".download-", 0), std::string::npos);
+    // The request was abandoned: a.rwx never came whole, so there is no registry either.
+    EXPECT_EQ(run.exit_status, c.signal_number == SIGINT ? 0 : 128 + c.signal_number) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "reg.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "a.zip"));
+    EXPECT_NE(run.err.find("Error exception in getting"), std::string::npos) << run.err;
+    EXPECT_EQ(NamesStartingWith(dir.path(), ".download-"), std::vector<std::string>{});
   }
 }
 

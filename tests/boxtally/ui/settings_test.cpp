@@ -13,7 +13,7 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
-// The 23 keys of a first start, in the order of the settings table, each with its default.
+// The 24 keys of a first start, in the order of the settings table, each with its default.
 const std::string kFirstStartFile =
     "[Form]\r\n"
     "Top=70\r\n"
@@ -42,6 +42,7 @@ const std::string kFirstStartFile =
     "UserAgent=Gridmere/3.60 (560)\r\n"
     "Referer=gm://localhost:5670/\r\n"
     "RefererWorld=\r\n"
+    "CaFile=\r\n"
     "DefaultFormat=<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>\r\n";
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
