@@ -20,7 +20,7 @@ for i in $(seq 1 "$models"); do
   (cd "$tmp/src" && zip -q -X "../objects/m$i.zip" "m$i.rwx")
   echo "m$i.rwx" >> "$tmp/list.txt"
 done
-python3 "$src/bench/slow_server.py" "$tmp/objects" "$delay_ms" "$tmp/port" &
+python3 "$src/tests/support/slow_http_server.py" "$tmp/objects" "$delay_ms" "$tmp/port" &
 server=$!
 for _ in $(seq 1 100); do [ -s "$tmp/port" ] && break; sleep 0.05; done
 url="http://127.0.0.1:$(cat "$tmp/port")"

@@ -8,6 +8,7 @@
 
 #include "boxtally/driver/run_host.h"
 #include "boxtally/http/kest_http.h"
+#include "boxtally/web/download_pool.h"
 #include "boxtally/web/web_fetch.h"
 #include "platform/text_file.h"
 
@@ -27,6 +28,7 @@ struct CliSettings {
   int max_entry_mib = static_cast<int>(driver::kDefaultMaxEntryBytes >> 20);  // --max-entry-size
   int jobs = 0;      // models measured at once; 0: one per core
   bool web = false;  // --web URL: the models come from the list file MODELS
+  int downloads = static_cast<int>(web::kDefaultDownloads);  // --downloads N
   web::WebControls web_controls;
 };
 
@@ -81,6 +83,7 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   http::TKestHTTP& Http() override { return http_; }
   web::SeenNames& Seen() override { return seen_; }
   web::ListFile& List() override { return list_; }
+  std::size_t Downloads() const override { return static_cast<std::size_t>(settings_.downloads); }
   void ShowStatusNow(int panel, const std::string& text) override;
 
   // HttpEvents: status texts for the progress line.

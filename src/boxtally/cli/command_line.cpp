@@ -161,10 +161,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
       continue;
     }
     if (arg == "--log" || arg == "--password" || arg == "--converter-time-limit" ||
-        arg == "--jobs" || arg == "--max-entry-size") {
+        arg == "--jobs" || arg == "--max-entry-size" || arg == "--downloads") {
       if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
       const std::string& value = argv[++i];
-      if (arg == "--log") {
+      if (arg == "--downloads") {
+        if (!ParseWhole(value, 1, static_cast<int>(web::kMaxDownloads), line.settings.downloads)) {
+          return UsageError("--downloads needs a number from 1 to " +
+                            std::to_string(web::kMaxDownloads) + ", not '" + value + "'");
+        }
+        if (web_switch.empty()) web_switch = arg;
+      } else if (arg == "--log") {
         line.settings.log_path = value;
       } else if (arg == "--password") {
         line.password = value;

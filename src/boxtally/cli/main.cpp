@@ -49,6 +49,8 @@ constexpr const char* kUsage =
     "  --propdump       the list file is a propdump (every distinct model name is fetched)\n"
     "  --reuse-web      use a model already beside the list file instead of fetching it\n"
     "  --connect-fix    no HEAD request before the download\n"
+    "  --downloads N    fetch N models at once (1 to 32, default 6); the files are the same\n"
+    "                   for any N\n"
     "  --user-agent TEXT, --referer TEXT, --referer-world TEXT\n"
     "                   send a User-Agent line and the Referer TEXT followed by the world\n"
     "                   (defaults \"Gridmere/3.60 (560)\" and \"gm://localhost:5670/\")\n"

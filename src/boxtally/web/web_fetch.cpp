@@ -89,9 +89,11 @@ bool Readable(const std::string& path) {
   return platform::IsRegularFile(path) && platform::OpenInStream(path, false) != nullptr;
 }
 
-// Steps 4 to 10 for one entry: true when the model is ready at its local path.
-bool FetchModel(WebHost& host, const WebControls& controls, const ModelPlaces& places,
-                const std::string& list_line) {
+}  // namespace
+
+bool FetchWebModel(WebHost& host, const WebEntry& entry) {
+  const WebControls& controls = entry.controls;
+  const ModelPlaces& places = entry.places;
   if (controls.reuse_web && Readable(places.local_path)) return true;
   host.ShowStatusNow(1, "Checking " + places.url);
   if (!controls.connect_fix && !CheckModelUrl(host, places.url)) {
@@ -99,13 +101,12 @@ bool FetchModel(WebHost& host, const WebControls& controls, const ModelPlaces& p
     // A HEAD cut short by the stop request found nothing missing.
     if (host.StopRequested()) return false;
     // Ends without a line end: the next log text follows on the same line.
-    platform::LogF(host.Log(), "File %s doesn't exist %s", places.url.c_str(), list_line.c_str());
+    platform::LogF(host.Log(), "File %s doesn't exist %s", places.url.c_str(), entry.line.c_str());
     return false;
   }
   host.ShowStatusNow(1, "Getting " + places.url);
   return Download(host, controls, places);
 }
-}  // namespace
 
 bool AddSeenName(SeenNames& seen, const std::string& name) {
   std::string lowered = name;
@@ -125,11 +126,11 @@ bool OpenListFile(WebHost& host) {
 
 void CloseListFile(WebHost& host) { host.List().stream.reset(); }
 
-NextResult NextWebModel(WebHost& host, std::string& path) {
+EntryResult ReadWebEntry(WebHost& host, WebEntry& entry) {
   ListFile& list = host.List();
   platform::TextFile& log = host.Log();
   while (list.stream) {
-    if (host.StopRequested()) return NextResult::kStopped;
+    if (host.StopRequested()) return EntryResult::kStopped;
     std::string text;
     const EntryRead read =
         list.propdump ? ReadPropdumpRecord(*list.stream, text) : ReadListLine(*list.stream, text);
@@ -168,13 +169,26 @@ NextResult NextWebModel(WebHost& host, std::string& path) {
       continue;
     }
     // A last entry without a line end is used like any other: the list ends after it.
-    if (FetchModel(host, controls, places, line)) {
-      path = places.local_path;
+    entry.places = std::move(places);
+    entry.line = line;
+    entry.controls = controls;
+    return EntryResult::kEntry;
+  }
+  CloseListFile(host);
+  return EntryResult::kListEnd;
+}
+
+NextResult NextWebModel(WebHost& host, std::string& path) {
+  for (;;) {
+    WebEntry entry;
+    const EntryResult read = ReadWebEntry(host, entry);
+    if (read == EntryResult::kStopped) return NextResult::kStopped;
+    if (read == EntryResult::kListEnd) return NextResult::kListEnd;
+    if (FetchWebModel(host, entry)) {
+      path = entry.places.local_path;
       return NextResult::kModel;
     }
   }
-  CloseListFile(host);
-  return NextResult::kListEnd;
 }
 
 bool CheckModelUrl(WebHost& host, const std::string& url) {

@@ -349,28 +349,36 @@ TEST(CliWebSignals, AStopDuringADripOrAStallAbandonsTheRequestAndLeavesNoDownloa
       {"SIGTERM in a dripping body", drip, SIGTERM},
       {"SIGHUP in a stalled header", stall, SIGHUP},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.label);
-    testing_support::ScriptedServer server({c.script, {testing_support::SendBytes(reply)}});
-    WriteFile(dir / "models.txt", "a.rwx\nb.rwx\n");
-    std::filesystem::remove(dir / "reg.txt");
-    const testing_support::BackgroundProgram program = testing_support::StartProgram(
-        {kCli, "--quiet", "--connect-fix", "--web",
-         "http://127.0.0.1:" + std::to_string(server.port()), "models.txt", "-oreg.txt"},
-        dir.path(), dir.path());
-    for (int i = 0; i < 500 && server.connections() == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (const char* downloads : {"1", "6"}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.label + std::string(", downloads ") + downloads);
+      const bool one = downloads[0] == '1';
+      // With several downloads at once, b.rwx is asked for at once too, and gets nothing.
+      testing_support::ScriptedServer server(
+          {c.script, one ? testing_support::ServerScript{testing_support::SendBytes(reply)}
+                         : testing_support::ServerScript{testing_support::PauseFor(60000)}});
+      WriteFile(dir / "models.txt", "a.rwx\nb.rwx\n");
+      std::filesystem::remove(dir / "reg.txt");
+      const testing_support::BackgroundProgram program = testing_support::StartProgram(
+          {kCli, "--quiet", "--connect-fix", "--downloads", downloads, "--web",
+           "http://127.0.0.1:" + std::to_string(server.port()), "models.txt", "-oreg.txt"},
+          dir.path(), dir.path());
+      for (int i = 0; i < 500 && server.connections() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the reply
+      kill(-program.pid, c.signal_number);
+      const ProgramRun run = testing_support::WaitProgram(program);
+      if (one) {
+        EXPECT_EQ(server.connections(), 1);  // b.rwx was never asked for
+      }
+      // The request was abandoned: a.rwx never came whole, so there is no registry either.
+      EXPECT_EQ(run.exit_status, c.signal_number == SIGINT ? 0 : 128 + c.signal_number) << run.err;
+      EXPECT_FALSE(std::filesystem::exists(dir / "reg.txt"));
+      EXPECT_FALSE(std::filesystem::exists(dir / "a.zip"));
+      EXPECT_NE(run.err.find("Error exception in getting"), std::string::npos) << run.err;
+      EXPECT_EQ(NamesStartingWith(dir.path(), ".download-"), std::vector<std::string>{});
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the reply
-    kill(-program.pid, c.signal_number);
-    const ProgramRun run = testing_support::WaitProgram(program);
-    EXPECT_EQ(server.connections(), 1);  // b.rwx was never asked for
-    // The request was abandoned: a.rwx never came whole, so there is no registry either.
-    EXPECT_EQ(run.exit_status, c.signal_number == SIGINT ? 0 : 128 + c.signal_number) << run.err;
-    EXPECT_FALSE(std::filesystem::exists(dir / "reg.txt"));
-    EXPECT_FALSE(std::filesystem::exists(dir / "a.zip"));
-    EXPECT_NE(run.err.find("Error exception in getting"), std::string::npos) << run.err;
-    EXPECT_EQ(NamesStartingWith(dir.path(), ".download-"), std::vector<std::string>{});
   }
 }
 
@@ -388,8 +396,8 @@ TEST(CliWebTerminal, TheProgressLineShowsTheStepsAndEventsAndKeepsOpenLogLines) 
   WriteFile(dir / "models.txt", "missing.rwx\ntree.rwx\n");
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port());
   // The log on standard error and the progress line share the terminal.
-  const ProgramRun run =
-      testing_support::RunOnTerminal({kCli, "--web", url, "models.txt", "-oreg.txt"}, dir.path());
+  const ProgramRun run = testing_support::RunOnTerminal(
+      {kCli, "--downloads", "1", "--web", url, "models.txt", "-oreg.txt"}, dir.path());
   const std::string& screen = run.out;
   EXPECT_EQ(run.exit_status, 0);
   // The log text without a line end is ended before the progress line is drawn over it.
@@ -405,4 +413,64 @@ TEST(CliWebTerminal, TheProgressLineShowsTheStepsAndEventsAndKeepsOpenLogLines) 
   }
   EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
   EXPECT_EQ(ReadFile(dir / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
+}
+
+// A server some way off (every reply after 20 ms): any number of downloads at once gives the
+// files one download at a time gives, with a missing model, a download that fails after its check
+// passed, and a name the list repeats (fetched twice, never two downloads of it at once).
+TEST_F(CliWeb, SeveralDownloadsAtOnceGiveTheFilesOfOneAtATime) {
+  const std::string site = dir_ / "site/objects";
+  for (const char* name : {"Chair", "tree"}) {
+    std::filesystem::copy_file(site + "/" + name + ".zip", site + "/" + name + "2.zip");
+  }
+  std::filesystem::copy_file(site + "/tree.zip", site + "/broken.zip");
+  WriteFile(site + "/broken.zip.status", "500");
+  const std::string port_file = dir_ / "port";
+  const testing_support::BackgroundProgram server = testing_support::StartProgram(
+      {"/usr/bin/env", "python3", std::string(BOXTALLY_TEST_SUPPORT_DIR) + "/slow_http_server.py",
+       dir_ / "site", "20", port_file},
+      dir_.path(), dir_.path());
+  for (int i = 0; i < 250 && !std::filesystem::exists(port_file); ++i) usleep(20000);
+  const std::string url = "http://127.0.0.1:" + ReadFile(port_file) + "/objects";
+  struct Result {
+    int exit_status;
+    std::string registry, log, err;
+  };
+  auto run = [&](const std::string& downloads, const std::vector<std::string>& extra) {
+    std::filesystem::remove_all(dir_ / "list");
+    std::filesystem::create_directories(dir_ / "list");
+    WriteFile(dir_ / "list/models.txt",
+              "Chair.rwx\nmissing.rwx\ntree.rwx\nbroken.rwx\nmy box.rwx\nChair.rwx\n"
+              "Chair2.rwx\ntree2.rwx\n# end\ntree.rwx\n");
+    std::vector<std::string> args{"--new-log", "--web", url, "--downloads", downloads};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.insert(args.end(), {dir_ / "list/models.txt", "-o" + (dir_ / "reg.txt")});
+    const ProgramRun done = Cli(args);
+    return Result{done.exit_status, ReadFile(dir_ / "reg.txt"), ReadFile(dir_ / "log.txt"),
+                  done.err};
+  };
+  const std::string chair = " 1 -295 5 -295 295 895 295\r\n";
+  const std::string tree = " 1 -1995 1005 -1995 1995 6995 1995\r\n";
+  const std::string registry = "chair.rwx" + chair + "tree.rwx" + tree + "my box.rwx" +
+                               " 1 -995 -995 -995 995 995 995\r\n" + "chair.rwx" + chair +
+                               "chair2.rwx" + chair + "tree2.rwx" + tree + "tree.rwx" + tree;
+  for (const std::vector<std::string>& extra :
+       std::vector<std::vector<std::string>>{{}, {"--connect-fix"}, {"--jobs", "1"}}) {
+    SCOPED_TRACE(extra.empty() ? "HEAD and GET" : extra[0]);
+    const Result one = run("1", extra);
+    const Result many = run("16", extra);
+    EXPECT_EQ(one.exit_status, 0);
+    EXPECT_EQ(one.registry, registry);
+    EXPECT_EQ(many.exit_status, one.exit_status);
+    EXPECT_EQ(many.registry, one.registry);
+    EXPECT_EQ(many.log, one.log);
+    EXPECT_EQ(many.err, one.err);
+    // The missing model's line ends without a line end: the failed download's follows on it.
+    const std::string missing = extra.empty() || extra[0] == "--jobs"
+                                    ? "File " + url + "/missing.zip doesn't exist missing.rwx"
+                                    : "Error (204) in getting " + url + "/missing.zip\r\n";
+    EXPECT_EQ(many.log, missing + "Error (300) in getting " + url + "/broken.zip\r\n");
+  }
+  kill(server.pid, SIGTERM);
+  testing_support::WaitProgram(server);
 }

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """A web object path that answers every request after a delay, as a server some way off does.
 
-usage: slow_server.py FOLDER DELAY_MS PORT_FILE
-Serves FOLDER on 127.0.0.1 (a free port, written to PORT_FILE) until it is killed; every HEAD and
-GET waits DELAY_MS before its reply. One thread per connection, so requests overlap as they would
-on a real server.
+usage: slow_http_server.py FOLDER DELAY_MS PORT_FILE
+Serves FOLDER on 127.0.0.1 (a free port, written to PORT_FILE once it listens) until it is
+killed; every HEAD and GET waits DELAY_MS before its reply. One thread per connection, so requests
+overlap as they would on a real server. A GET of PATH for which a file PATH.status exists is
+answered with the status code that file holds (a download that fails where the check passed).
 """
 import functools
 import http.server
+import os
 import sys
 import time
 
@@ -24,6 +26,11 @@ class SlowHandler(http.server.SimpleHTTPRequestHandler):
 
     def do_GET(self):
         time.sleep(self.delay)
+        status = self.translate_path(self.path) + ".status"
+        if os.path.isfile(status):
+            with open(status) as f:
+                self.send_error(int(f.read().strip()))
+            return
         super().do_GET()
 
 
@@ -35,7 +42,6 @@ def main():
     server.request_queue_size = 64
     with open(port_file + ".tmp", "w") as f:
         f.write(str(server.server_address[1]))
-    import os
     os.replace(port_file + ".tmp", port_file)
     server.serve_forever()
 
