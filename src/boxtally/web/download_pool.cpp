@@ -1,7 +1,6 @@
 #include "boxtally/web/download_pool.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <utility>
 
@@ -9,11 +8,6 @@ namespace web {
 
 namespace {
 constexpr std::chrono::milliseconds kPumpInterval(20);
-
-std::string Lowered(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // "3 downloads, 1234567 bytes received": what status panel 1 shows while several run.
 std::string DownloadsText(std::size_t running, std::int64_t received) {
@@ -238,24 +232,12 @@ std::optional<std::string> DownloadPool::Ask(bool invalid_host, const std::strin
 }
 
 void DownloadPool::AnswerQuestion(Question& question) {
-  const std::string name = Lowered(question.host_name);
-  if (!question.invalid_host) {
-    const bool shown =
-        std::find(failures_shown_.begin(), failures_shown_.end(), name) != failures_shown_.end();
-    if (!shown) {
-      failures_shown_.push_back(name);
-      host_.ShowConnectionFailed();
-    }
-    question.answer.set_value(std::nullopt);
+  if (question.invalid_host) {
+    question.answer.set_value(prompts_.OtherHost(host_, question.host_name));
     return;
   }
-  auto known = std::find_if(other_hosts_.begin(), other_hosts_.end(),
-                            [&](const auto& entry) { return entry.first == name; });
-  if (known == other_hosts_.end()) {
-    other_hosts_.emplace_back(name, host_.AskForOtherHost());
-    known = other_hosts_.end() - 1;
-  }
-  question.answer.set_value(known->second);
+  prompts_.ConnectionFailed(host_, question.host_name);
+  question.answer.set_value(std::nullopt);
 }
 
 void DownloadPool::RunPosted() {

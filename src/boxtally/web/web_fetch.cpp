@@ -1,5 +1,6 @@
 #include "boxtally/web/web_fetch.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "boxtally/web/list_reader.h"
@@ -108,10 +109,33 @@ bool FetchWebModel(WebHost& host, const WebEntry& entry) {
   return Download(host, controls, places);
 }
 
+namespace {
+std::string Lowered(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+}  // namespace
+
+void HostPrompts::ConnectionFailed(WebHost& host, const std::string& host_name) {
+  const std::string name = Lowered(host_name);
+  if (std::find(failures_shown_.begin(), failures_shown_.end(), name) != failures_shown_.end()) {
+    return;
+  }
+  failures_shown_.push_back(name);
+  host.ShowConnectionFailed();
+}
+
+std::optional<std::string> HostPrompts::OtherHost(WebHost& host, const std::string& host_name) {
+  const std::string name = Lowered(host_name);
+  for (const auto& [asked, answer] : other_hosts_) {
+    if (asked == name) return answer;
+  }
+  other_hosts_.emplace_back(name, host.AskForOtherHost());
+  return other_hosts_.back().second;
+}
+
 bool AddSeenName(SeenNames& seen, const std::string& name) {
-  std::string lowered = name;
-  for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return seen.lowered.insert(std::move(lowered)).second;
+  return seen.lowered.insert(Lowered(name)).second;
 }
 
 bool OpenListFile(WebHost& host) {

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "boxtally/http/kest_http.h"
 #include "boxtally/web/model_names.h"
@@ -92,6 +94,21 @@ class WebHost {
   // another name, or nullopt for Cancel). A host without dialogs shows and answers nothing.
   virtual void ShowConnectionFailed() {}
   virtual std::optional<std::string> AskForOtherHost() { return std::nullopt; }
+};
+
+// The dialogs of failed requests come once per run and host name (compared without regard to
+// case): the first failed connection to a host is shown, and the first answer about a host name
+// that cannot be found holds for every later request to it. One per run, on the host's thread.
+class HostPrompts {
+ public:
+  // Shows host.ShowConnectionFailed() unless this run has shown it for `host_name`.
+  void ConnectionFailed(WebHost& host, const std::string& host_name);
+  // The other host name for `host_name` (nullopt: Cancel), asked of the host the first time.
+  std::optional<std::string> OtherHost(WebHost& host, const std::string& host_name);
+
+ private:
+  std::vector<std::string> failures_shown_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> other_hosts_;
 };
 
 // Opens the list file of Controls().list_file into List(): byte for byte for a propdump, as text
