@@ -9,6 +9,7 @@
 #include "boxtally/cli/command_line.h"
 #include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/run_arguments.h"
+#include "boxtally/driver/run_report.h"
 #include "platform/paths.h"
 #include "platform/text_file.h"
 
@@ -70,27 +71,25 @@ bool WriteTemporaryFormat(const std::string& path) {
   va_end(args);
 }
 
-// Why a run ended early, in one line on standard error. The log's own line is enough when the log
-// is standard error; a pattern that matches nothing has no log line at all.
+// Why a run ended early, in one line on standard error. When the log is standard error, the
+// endings it already names are not said twice.
 void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
+  if (!driver::EndedEarly(outcome.end)) return;
+  if (host.LogOnStandardError() && driver::EndingLogged(outcome.end)) return;
   const std::string about = platform::WithoutControls(outcome.about);
-  if (outcome.end == driver::RunEnd::kNoMatch) {
-    Say("no file matches %s\n", about.c_str());
-    return;
-  }
-  // Neither has a log line of its own.
-  if (outcome.end == driver::RunEnd::kListUnopenable) {
-    Say("cannot open the list file %s\n", about.c_str());
-    return;
-  }
-  if (outcome.end == driver::RunEnd::kNoWebModel) {
-    Say("no model of the list %s could be fetched (see the log)\n", about.c_str());
-    return;
-  }
-  if (host.LogOnStandardError()) return;
+  const char* name = about.c_str();
   switch (outcome.end) {
+    case driver::RunEnd::kNoMatch:
+      Say("no file matches %s\n", name);
+      break;
+    case driver::RunEnd::kListUnopenable:
+      Say("cannot open the list file %s\n", name);
+      break;
+    case driver::RunEnd::kNoWebModel:
+      Say("no model of the list %s could be fetched (see the log)\n", name);
+      break;
     case driver::RunEnd::kFormatUnreadable:
-      Say("cannot open the format file %s\n", about.c_str());
+      Say("cannot open the format file %s\n", name);
       break;
     case driver::RunEnd::kPatternTooLong:
       Say("the model pattern is longer than %zu characters\n", driver::kMaxModelPattern);
@@ -99,18 +98,22 @@ void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
       Say("two registry files named; nothing was measured\n");
       break;
     case driver::RunEnd::kRegistryUnopenable:
-      Say("cannot create or append to the registry file %s\n", about.c_str());
+      Say("cannot create or append to the registry file %s\n", name);
       break;
     case driver::RunEnd::kMeasurementAbort:
       Say("a model passed a limit of the measurement; the run ended there (see the log)\n");
       break;
     case driver::RunEnd::kRegistryWriteFailed:
-      Say("cannot write to the registry (%s); the run ended there\n", about.c_str());
+      Say("cannot write to the registry (%s); the run ended there\n", name);
       break;
     case driver::RunEnd::kNoWorkFolder:
       Say("cannot make a private work folder\n");
       break;
-    default:
+    case driver::RunEnd::kMissingArguments:
+      Say("too few run arguments\n");
+      break;
+    case driver::RunEnd::kCompleted:
+    case driver::RunEnd::kStopped:
       break;
   }
 }

@@ -1,5 +1,7 @@
 #include "boxtally/ui/window_texts.h"
 
+#include "boxtally/driver/run_arguments.h"
+
 namespace texts {
 
 const char* const kWindowCaption = "boxtally V4.07";
@@ -105,5 +107,77 @@ const char* const kConnectionFailed = "Connection Failed";
 const char* const kInvalidHostTitle = "Invalid Host";
 const char* const kInvalidHostPrompt = "Please Choose another host";
 const char* const kUnexpectedFailure = "Erreur inattendue pendant la génération : %1";
+const char* const kNoWorkFolder =
+    "Impossible de créer un dossier de travail privé (%1) : la génération n'est pas lancée.";
+const char* const kCannotOpenDocument = "Aucun programme du bureau n'a pu ouvrir %1.";
+
+const char* const kOpenRegistry = "Ouvrir la registry";
+const char* const kOpenLog = "Ouvrir le log";
+const char* const kHintOpenRegistry =
+    "Ouvrir le fichier registry avec le programme choisi par le bureau";
+const char* const kHintOpenLog = "Ouvrir le fichier log avec le programme choisi par le bureau";
+
+namespace {
+const char* const kNothingMeasured = " : rien n'a été mesuré.";
+const char* const kStoppedThere = " : la génération s'est arrêtée là.";
+
+QString Named(const char* text, const std::string& about) {
+  return QString::fromUtf8(text).arg(QString::fromStdString(about));
+}
+}  // namespace
+
+QString EndingMessage(const driver::RunOutcome& outcome) {
+  const std::string& about = outcome.about;
+  QString why;
+  QString then = QString::fromUtf8(kNothingMeasured);
+  switch (outcome.end) {
+    case driver::RunEnd::kCompleted:
+    case driver::RunEnd::kStopped:
+      return {};
+    case driver::RunEnd::kNoMatch:
+      why = Named("Aucun fichier ne correspond à « %1 »", about);
+      break;
+    case driver::RunEnd::kRegistryUnopenable:
+      why = Named("Impossible de créer ou d'ouvrir le fichier registry « %1 »", about);
+      break;
+    case driver::RunEnd::kRegistryWriteFailed:
+      why = Named("Impossible d'écrire dans le fichier registry « %1 »", about);
+      then = QString::fromUtf8(kStoppedThere);
+      break;
+    case driver::RunEnd::kFormatUnreadable:
+      why = Named("Impossible de lire le fichier de format « %1 » (absent, illisible ou dossier)",
+                  about);
+      break;
+    case driver::RunEnd::kNoWorkFolder:
+      why = about.empty() ? QString::fromUtf8("Impossible de créer un dossier de travail privé")
+                          : Named("Impossible de créer un dossier de travail privé (%1)", about);
+      break;
+    case driver::RunEnd::kListUnopenable:
+      why = Named("Impossible d'ouvrir la liste de fichiers « %1 »", about);
+      break;
+    case driver::RunEnd::kNoWebModel:
+      why = Named("La liste « %1 » n'a donné aucun modèle (voir le fichier log)", about);
+      break;
+    case driver::RunEnd::kMeasurementAbort:
+      why = about.empty()
+                ? QString::fromUtf8("Un modèle a dépassé une limite de la mesure (voir le log)")
+                : Named("La mesure de « %1 » a dépassé une limite de la pile des transformations "
+                        "ou des prototypes (voir le fichier log)",
+                        about);
+      then = QString::fromUtf8(kStoppedThere);
+      break;
+    case driver::RunEnd::kPatternTooLong:
+      why = QString::fromUtf8("Le chemin des modèles dépasse %1 caractères")
+                .arg(driver::kMaxModelPattern);
+      break;
+    case driver::RunEnd::kRegistryTwice:
+      why = QString::fromUtf8("Deux fichiers registry sont indiqués");
+      break;
+    case driver::RunEnd::kMissingArguments:
+      why = QString::fromUtf8("Les arguments de la génération sont incomplets");
+      break;
+  }
+  return why + then;
+}
 
 }  // namespace texts
