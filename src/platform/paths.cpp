@@ -223,16 +223,18 @@ std::string CreateUniqueFile(const std::string& prefix) {
   return path;
 }
 
-bool CopyFile(const std::string& from, const std::string& to) {
+CopyResult CopyFile(const std::string& from, const std::string& to, std::uint64_t max_bytes) {
   const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return false;
+  if (in < 0) return CopyResult::kFailed;
   const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (out < 0) {
     close(in);
-    return false;
+    return CopyResult::kFailed;
   }
   std::vector<char> buffer(1 << 16);
   bool ok = true;
+  bool too_large = false;
+  std::uint64_t copied = 0;
   for (;;) {
     const ssize_t n = read(in, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
@@ -240,6 +242,12 @@ bool CopyFile(const std::string& from, const std::string& to) {
       ok = n == 0;
       break;
     }
+    if (static_cast<std::uint64_t>(n) > max_bytes - copied) {
+      ok = false;
+      too_large = true;
+      break;
+    }
+    copied += static_cast<std::uint64_t>(n);
     const char* p = buffer.data();
     std::size_t left = static_cast<std::size_t>(n);
     while (ok && left > 0) {
@@ -257,7 +265,8 @@ bool CopyFile(const std::string& from, const std::string& to) {
   close(in);
   if (close(out) != 0) ok = false;
   if (!ok) unlink(to.c_str());
-  return ok;
+  if (too_large) return CopyResult::kTooLarge;
+  return ok ? CopyResult::kCopied : CopyResult::kFailed;
 }
 
 }  // namespace platform

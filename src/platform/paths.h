@@ -1,6 +1,7 @@
 // Program directory, private work directory, current directory and small file operations.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -40,8 +41,10 @@ bool RenameFile(const std::string& from, const std::string& to);  // replaces `t
 // empty text when none could be made.
 std::string CreateUniqueFile(const std::string& prefix);
 
-// Copies the file's bytes to `to` (created or truncated, mode 0600). False when a byte could not
-// be read or written; a partial copy is removed again.
-bool CopyFile(const std::string& from, const std::string& to);
+enum class CopyResult { kCopied, kFailed, kTooLarge };
+// Copies the file's bytes to `to` (created or truncated, mode 0600). kFailed when a byte could
+// not be read or written, kTooLarge when there are more than `max_bytes` (a device or a file
+// that keeps growing ends there too); a partial copy is removed again.
+CopyResult CopyFile(const std::string& from, const std::string& to, std::uint64_t max_bytes);
 
 }  // namespace platform

@@ -155,7 +155,7 @@ ProfileResult ReplaceFile(const std::string& path, const std::vector<std::string
 }  // namespace
 
 std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section,
-                                             std::string_view key) {
+                                             std::string_view key, std::size_t limit) {
   const std::vector<std::string> lines = ReadLines(path);
   const auto span = FindSection(lines, section);
   if (!span) return std::nullopt;
@@ -167,7 +167,7 @@ std::optional<std::string> ReadProfileString(const std::string& path, std::strin
       value.back() == value.front()) {
     value = value.substr(1, value.size() - 2);
   }
-  return std::string(value.substr(0, kMaxProfileValue));
+  return std::string(value.substr(0, limit));
 }
 
 int ReadProfileInt(const std::string& path, std::string_view section, std::string_view key,

@@ -21,9 +21,11 @@ enum [[nodiscard]] ProfileResult : int{
 
 // The value of `key` in `section`, or nullopt when the file, the section or the key is missing.
 // Blanks around the value are dropped, then one pair of matching quotes (' or ") around it; the
-// result is cut to kMaxProfileValue characters. The first matching section and key count.
+// result is cut to `limit` characters (kMaxProfileValue, as the Windows function does; npos for a
+// key of our own that must come back whole). The first matching section and key count.
 std::optional<std::string> ReadProfileString(const std::string& path, std::string_view section,
-                                             std::string_view key);
+                                             std::string_view key,
+                                             std::size_t limit = kMaxProfileValue);
 
 // Integers: optional sign and decimal digits, or "0x"/"0X" and hexadecimal digits. `fallback`
 // when the key is missing, the value is not such a number or it does not fit an int.

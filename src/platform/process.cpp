@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -161,6 +162,12 @@ ProcessResult RunAndWait(const std::string& program, const std::vector<std::stri
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return Failed(rc);
+  if (options.max_file_bytes > 0) {
+    // Set from here, as posix_spawn has no attribute for it: the child has had microseconds to
+    // write, and every later write is checked against the file's whole size.
+    const rlimit limit{options.max_file_bytes, options.max_file_bytes};
+    prlimit(pid, RLIMIT_FSIZE, &limit, nullptr);
+  }
   return Await(pid, RegisterChildGroup(pid), options);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,9 @@ struct ProcessResult {
 struct SpawnOptions {
   std::string directory;       // the child's working directory; empty: ours
   int time_limit_seconds = 0;  // 0: wait as long as it takes
+  // The size no file the child writes may pass (RLIMIT_FSIZE; a write past it ends the child
+  // with SIGXFSZ); 0: none.
+  std::uint64_t max_file_bytes = 0;
   // When set while the child runs, its group is ended (the result is then that of a kill).
   const std::atomic<bool>* cancel = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "platform/text_file.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +19,31 @@ constexpr std::size_t kInBufferSize = 1 << 16;  // bytes
 TextFile* OpenTextFile(const std::string& path, OpenMode mode) {
   std::FILE* f = std::fopen(path.c_str(), mode == OpenMode::kCreate ? "wb" : "ab");
   if (f == nullptr) return nullptr;
+  return new TextFile{f, true, true};
+}
+
+TextFile* OpenLockedTextFile(const std::string& path, OpenMode mode, bool* locked) {
+  *locked = false;
+  // Opened without truncation: a file another run is writing must keep its bytes.
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == OpenMode::kAppend ? O_APPEND : 0);
+  const int fd = open(path.c_str(), flags, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    *locked = errno == EWOULDBLOCK;
+    close(fd);
+    return nullptr;
+  }
+  if (mode == OpenMode::kCreate && regular && ftruncate(fd, 0) != 0) {
+    close(fd);
+    return nullptr;
+  }
+  std::FILE* f = fdopen(fd, mode == OpenMode::kCreate ? "wb" : "ab");
+  if (f == nullptr) {
+    close(fd);
+    return nullptr;
+  }
   return new TextFile{f, true, true};
 }
 

@@ -31,6 +31,11 @@ enum class OpenMode { kCreate, kAppend };
 // Opens `path` for writing (created or truncated, or appended to). nullptr when it cannot be
 // opened.
 TextFile* OpenTextFile(const std::string& path, OpenMode mode);
+// Opens `path` for writing as OpenTextFile does, holding an advisory lock (flock) on it until it is
+// closed, so two runs never write one file at once. A regular file that another process holds
+// locked is left untouched, neither created nor truncated: nullptr with `*locked` true. Files
+// that are no regular files (a device, a pipe) are not locked.
+TextFile* OpenLockedTextFile(const std::string& path, OpenMode mode, bool* locked);
 // Wraps a standard stream; `crlf` as for files.
 TextFile* WrapStream(std::FILE* stream, bool crlf);
 void CloseTextFile(TextFile* file);  // accepts nullptr

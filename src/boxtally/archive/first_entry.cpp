@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "boxtally/archive/central_directory.h"
 #include "boxtally/archive/zip_crypto.h"
@@ -121,11 +122,22 @@ struct Extraction {
   std::uint32_t crc = 0;  // running CRC-32 of the bytes written
   std::vector<std::uint8_t> block = std::vector<std::uint8_t>(kOutputBlockSize);
   std::size_t block_fill = 0;
+  std::uint64_t max_bytes = kMaxEntryBytes;  // the entry's bound
+  std::uint64_t produced = 0;                // bytes of the entry taken so far
+  bool too_large = false;                    // the bound was passed: nothing more was taken
 };
 
 int Fail(Extraction& x, int code, const char* message) {
   platform::LogF(*x.log, "funzip error in %s: %s\n", x.archive_path.c_str(), message);
   return code;
+}
+
+// A block that could not be kept: the bound was passed, or the work file is full.
+int FailFlush(Extraction& x) {
+  if (!x.too_large) return Fail(x, kUnzipOutOfSpace, "out of space on workfile");
+  const std::string message =
+      "first entry larger than " + std::to_string(x.max_bytes) + " bytes--not extracted";
+  return Fail(x, kUnzipTooLarge, message.c_str());
 }
 
 int FailEndedEarly(Extraction& x) {
@@ -148,9 +160,14 @@ bool SpillToWorkFile(Extraction& x) {
 }
 
 // Adds the filled part of the output block to the CRC and keeps it; false when the work file
-// did not take all of it.
+// did not take all of it, or the entry passed its bound (`too_large`).
 bool FlushBlock(Extraction& x) {
   if (x.block_fill == 0) return true;
+  if (x.block_fill > x.max_bytes - x.produced) {
+    x.too_large = true;
+    return false;
+  }
+  x.produced += x.block_fill;
   x.crc = static_cast<std::uint32_t>(crc32(x.crc, x.block.data(), static_cast<uInt>(x.block_fill)));
   const std::size_t fill = x.block_fill;
   x.block_fill = 0;
@@ -274,7 +291,9 @@ std::uint64_t SizeHint(const Extraction& x) {
 bool InflateAtOnce(Extraction& x) {
   ArchiveInput& in = x.input;
   const std::uint64_t hint = SizeHint(x);
-  if (!x.to_memory || !in.whole || hint == 0 || hint > kMaxMemoryEntry) return false;
+  if (!x.to_memory || !in.whole || hint == 0 || hint > kMaxMemoryEntry || hint > x.max_bytes) {
+    return false;
+  }
   thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor(
       libdeflate_alloc_decompressor());
   if (decompressor == nullptr) return false;
@@ -295,6 +314,7 @@ bool InflateAtOnce(Extraction& x) {
   }
   out.resize(produced);
   in.pos += used;
+  x.produced = produced;
   x.crc = static_cast<std::uint32_t>(libdeflate_crc32(x.crc, out.data(), out.size()));
   x.memory = std::move(out);
   return true;
@@ -314,9 +334,7 @@ int Inflate(Extraction& x) {
   std::vector<std::uint8_t> plain(x.encrypted ? kReadBufferSize : 0);
   std::size_t plain_end = 0;  // plain[0, plain_end) holds the decrypted in.raw[0, plain_end)
   for (;;) {
-    if (x.block_fill == kOutputBlockSize && !FlushBlock(x)) {
-      return Fail(x, kUnzipOutOfSpace, "out of space on workfile");
-    }
+    if (x.block_fill == kOutputBlockSize && !FlushBlock(x)) return FailFlush(x);
     bool have_input = in.pos < in.len;
     if (!have_input) {
       have_input = Refill(in);
@@ -369,9 +387,7 @@ int CopyStored(Extraction& x) {
   ArchiveInput& in = x.input;
   std::uint64_t remaining = x.uncompressed_size;
   while (remaining > 0) {
-    if (x.block_fill == kOutputBlockSize && !FlushBlock(x)) {
-      return Fail(x, kUnzipOutOfSpace, "out of space on workfile");
-    }
+    if (x.block_fill == kOutputBlockSize && !FlushBlock(x)) return FailFlush(x);
     // The sizes come from the header (or the directory); a file that ends sooner is damaged,
     // not short data.
     if (!Refill(in)) return FailEndedEarly(x);
@@ -431,9 +447,16 @@ int Extract(Extraction& x) {
   // A password given for an entry that is not encrypted is ignored.
   if (x.encrypted && (result = ReadEncryptionHeader(x)) != kUnzipOk) return result;
 
+  // A zip entry whose header says it passes the bound is refused before a byte of it is written
+  // (a gzip member tells its size only at its end, which a damaged file may not have).
+  if (!x.gzip && SizeHint(x) > x.max_bytes) {
+    x.too_large = true;
+    return FailFlush(x);
+  }
   result = x.gzip || x.method == kMethodDeflated ? Inflate(x) : CopyStored(x);
   if (result != kUnzipOk) return result;
-  if (!FlushBlock(x) || (!x.to_memory && std::fflush(x.work.get()) != 0)) {
+  if (!FlushBlock(x)) return FailFlush(x);
+  if (!x.to_memory && std::fflush(x.work.get()) != 0) {
     return Fail(x, kUnzipOutOfSpace, "out of space on workfile");
   }
 
@@ -490,7 +513,8 @@ int UnzipFirst(const std::vector<std::string>& args, platform::TextFile& log, st
 
 std::unique_ptr<platform::InStream> ExtractFirstEntry(
     const std::string& archive_path, const std::string& password, platform::TextFile& log,
-    const std::string& work_path, EntryDestination destination, bool* in_memory, std::FILE* err) {
+    const std::string& work_path, EntryDestination destination, bool* in_memory, std::FILE* err,
+    std::uint64_t max_bytes) {
   if (in_memory != nullptr) *in_memory = false;
   // Cutting a long password would only turn into a puzzling "incorrect password" later.
   if (password.size() > kMaxPasswordLength) {
@@ -505,6 +529,7 @@ std::unique_ptr<platform::InStream> ExtractFirstEntry(
   x.archive_path = archive_path;
   x.work_path = work_path;
   x.to_memory = destination == EntryDestination::kMemoryWhenItFits;
+  x.max_bytes = max_bytes;
   const int result = ExtractFrom(x);
   if (result != kUnzipOk) {
     platform::LogF(log, "error from unzip=%d for file:%s\n", result, archive_path.c_str());

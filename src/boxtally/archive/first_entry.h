@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -19,6 +20,10 @@ inline constexpr std::size_t kOutputBlockSize = 32768;  // bytes written to the 
 // when the caller does not need the file itself; bigger ones go through the work file.
 inline constexpr std::size_t kMaxMemoryEntry = std::size_t{64} << 20;  // bytes
 inline constexpr std::size_t kMaxPasswordLength = 62;  // characters ExtractToWorkFile accepts
+// An entry that inflates past this many bytes is refused, and no more than this is ever written
+// to the work file: deflate shrinks a run of text a thousandfold, so a few megabytes of archive
+// could otherwise fill the disk. No real model comes near it.
+inline constexpr std::uint64_t kMaxEntryBytes = std::uint64_t{256} << 20;
 
 // Result codes of UnzipFirst. Callers and the log line "error from unzip=%d" show the numbers,
 // so they are fixed; several messages share one code.
@@ -28,6 +33,7 @@ enum UnzipResult : int {
   kUnzipCannotOpen = 2,      // the archive or the work file cannot be opened
   kUnzipBadHeader = 3,       // not zip or gzip, damaged header, other method, wrong password
   kUnzipLengthMismatch = 4,  // stored entry whose two sizes disagree
+  kUnzipTooLarge = 5,        // the entry passes the size bound: "first entry larger than N bytes"
   kUnzipOutOfSpace = 9,      // the work file could not be written completely
 };
 
@@ -50,13 +56,12 @@ enum class EntryDestination {
 // Extracts the first entry of `archive_path` (password may be empty) and returns it opened for
 // reading in text mode, as ExtractToWorkFile does, with the same log lines and codes. With
 // kMemoryWhenItFits the entry is held in memory and the work file is not written unless the
-// entry is bigger than kMaxMemoryEntry; `*in_memory` (may be nullptr) tells which.
-std::unique_ptr<platform::InStream> ExtractFirstEntry(const std::string& archive_path,
-                                                      const std::string& password,
-                                                      platform::TextFile& log,
-                                                      const std::string& work_path,
-                                                      EntryDestination destination, bool* in_memory,
-                                                      std::FILE* err = stderr);
+// entry is bigger than kMaxMemoryEntry; `*in_memory` (may be nullptr) tells which. An entry of
+// more than `max_bytes` is refused (kUnzipTooLarge) once that many bytes have come out.
+std::unique_ptr<platform::InStream> ExtractFirstEntry(
+    const std::string& archive_path, const std::string& password, platform::TextFile& log,
+    const std::string& work_path, EntryDestination destination, bool* in_memory,
+    std::FILE* err = stderr, std::uint64_t max_bytes = kMaxEntryBytes);
 
 // Extracts the first entry of `archive_path` into `work_path` (password may be empty) and
 // returns the work file opened for reading in text mode. nullptr after a failure, which is

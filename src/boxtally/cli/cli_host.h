@@ -24,6 +24,7 @@ struct CliSettings {
   bool cob_debug = false;
   bool quiet = false;
   int converter_time_limit = driver::kDefaultConverterTimeLimit;  // seconds; 0: none
+  int max_entry_mib = static_cast<int>(driver::kDefaultMaxEntryBytes >> 20);  // --max-entry-size
   int jobs = 0;      // models measured at once; 0: one per core
   bool web = false;  // --web URL: the models come from the list file MODELS
   web::WebControls web_controls;
@@ -59,6 +60,9 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   std::string ProgramDirectory() const override;
   std::string WorkDirectory() const override;
   int ConverterTimeLimitSeconds() const override { return settings_.converter_time_limit; }
+  std::uint64_t MaxEntryBytes() const override {
+    return static_cast<std::uint64_t>(settings_.max_entry_mib) << 20;
+  }
   std::size_t Jobs() const override {
     return settings_.jobs > 0 ? static_cast<std::size_t>(settings_.jobs) : driver::DefaultJobs();
   }

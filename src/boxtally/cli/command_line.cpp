@@ -28,6 +28,7 @@ constexpr FlagSwitch kFlags[] = {
 };
 
 constexpr int kMaxConverterTimeLimit = 7 * 24 * 3600;  // seconds
+constexpr int kMaxEntryMib = 1 << 20;                    // MiB: one tebibyte
 
 CommandLine UsageError(std::string message) {
   CommandLine line;
@@ -149,7 +150,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
       continue;
     }
     if (arg == "--log" || arg == "--password" || arg == "--converter-time-limit" ||
-        arg == "--jobs") {
+        arg == "--jobs" || arg == "--max-entry-size") {
       if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
       const std::string& value = argv[++i];
       if (arg == "--log") {
@@ -160,6 +161,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
         if (!ParseWhole(value, 1, static_cast<int>(driver::kMaxWorkers), line.settings.jobs)) {
           return UsageError("--jobs needs a number from 1 to " +
                             std::to_string(driver::kMaxWorkers) + ", not '" + value + "'");
+        }
+      } else if (arg == "--max-entry-size") {
+        if (!ParseWhole(value, 1, kMaxEntryMib, line.settings.max_entry_mib)) {
+          return UsageError("--max-entry-size needs a number of MiB from 1 to " +
+                            std::to_string(kMaxEntryMib) + ", not '" + value + "'");
         }
       } else if (!ParseWhole(value, 0, kMaxConverterTimeLimit,
                              line.settings.converter_time_limit)) {

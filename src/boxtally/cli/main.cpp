@@ -39,6 +39,9 @@ constexpr const char* kUsage =
     "  --jobs N         measure N models at once (default: one per core; 1: one after another)\n"
     "  --converter-time-limit SECONDS\n"
     "                   end a COB conversion that takes longer (default 600; 0: no limit)\n"
+    "  --max-entry-size MIB\n"
+    "                   refuse archive entries and COB models larger than MIB mebibytes\n"
+    "                   (default 256): nothing bigger is written into the work folder\n"
     "  --help, --version\n"
     "\n"
     "Web mode: boxtally-cli --web URL [SWITCHES] LIST [FORMAT] [RUN-OPTIONS...]\n"
@@ -99,6 +102,9 @@ void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
       break;
     case driver::RunEnd::kRegistryUnopenable:
       Say("cannot create or append to the registry file %s\n", name);
+      break;
+    case driver::RunEnd::kRegistryLocked:
+      Say("the registry file %s is being written by another run; nothing was measured\n", name);
       break;
     case driver::RunEnd::kMeasurementAbort:
       Say("a model passed a limit of the measurement; the run ended there (see the log)\n");

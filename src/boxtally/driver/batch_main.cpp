@@ -12,6 +12,7 @@
 #include "boxtally/driver/model_source.h"
 #include "boxtally/driver/process_model.h"
 #include "boxtally/driver/run_arguments.h"
+#include "boxtally/rwx/workspace.h"
 #include "boxtally/web/web_fetch.h"
 #include "platform/file_search.h"
 #include "platform/paths.h"
@@ -40,14 +41,18 @@ struct Registry {
   std::string name = kStandardOutputName;
 };
 
-bool OpenRunRegistry(const RunOptions& options, platform::TextFile& log, Registry& registry) {
+// The registry of the run, held locked until the run ends; an ending when it cannot be opened.
+std::optional<RunOutcome> OpenRunRegistry(const RunOptions& options, platform::TextFile& log,
+                                          Registry& registry) {
   if (!options.registry_named) {
     registry.file.reset(platform::WrapStream(stdout, /*crlf=*/true));
-    return true;
+    return std::nullopt;
   }
   registry.name = options.registry_name;
-  registry.file = OpenRegistry(options, log);
-  return registry.file != nullptr;
+  bool locked = false;
+  registry.file = OpenRegistry(options, log, &locked);
+  if (registry.file != nullptr) return std::nullopt;
+  return Ended(locked ? RunEnd::kRegistryLocked : RunEnd::kRegistryUnopenable, registry.name);
 }
 
 // After a model: an ending when the run cannot go on. A registry that lost bytes would go on
@@ -94,9 +99,10 @@ void CommitText(platform::TextFile& log, const std::string& text) {
 
 // One finished model into the log, the registry and standard error. An ending when the run
 // cannot go on after it.
-std::optional<RunOutcome> Commit(RunHost& host, FinishedModel& model, const Registry& registry) {
+std::optional<RunOutcome> Commit(RunHost& host, FinishedModel& model, RunState& run,
+                                 const Registry& registry) {
   if (model.failure) std::rethrow_exception(model.failure);
-  CommitText(host.Log(), model.log);
+  CommitText(host.Log(), LogToCommit(model, run.workspace->warned_template_lines));
   platform::WriteWhole(*registry.file, model.registry);
   if (!model.notes.empty()) std::fwrite(model.notes.data(), 1, model.notes.size(), stderr);
   return AfterModel(host, model.result, registry);
@@ -105,7 +111,7 @@ std::optional<RunOutcome> Commit(RunHost& host, FinishedModel& model, const Regi
 // Measures what `source` gives (after `first`, already found) on `jobs` workers. `total` is the
 // number of models for the progress, 0 when not known.
 RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<NextModel> first,
-                             std::size_t total, const RunState& run, const Registry& registry,
+                             std::size_t total, RunState& run, const Registry& registry,
                              std::size_t jobs) {
   ModelPool pool(run, jobs);
   if (!pool.Ready()) {
@@ -150,7 +156,7 @@ RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<N
     host.SetStatusText(1, "Processing " + next.found_name);
     host.ProcessMessages();
     FinishedModel model = pool.TakeOldest([&host] { host.ProcessMessagesWhileWaiting(); });
-    if (auto ending = Commit(host, model, registry)) return *ending;
+    if (auto ending = Commit(host, model, run, registry)) return *ending;
     host.ShowProgress(++done, total, next.found_name);
     if (host.StopRequested()) {
       const bool more = !source_done || std::any_of(waiting.begin(), waiting.end(),
@@ -182,9 +188,7 @@ RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run) {
   if (next == web::NextResult::kStopped) return Ended(RunEnd::kStopped);
   if (next == web::NextResult::kListEnd) return Ended(RunEnd::kNoWebModel, list_file);
   Registry registry;
-  if (!OpenRunRegistry(options, log, registry)) {
-    return Ended(RunEnd::kRegistryUnopenable, registry.name);
-  }
+  if (auto ending = OpenRunRegistry(options, log, registry)) return *ending;
   run.registry = registry.file.get();
   if (host.Jobs() > 1) {
     WebSource source(*web);
@@ -212,9 +216,7 @@ RunOutcome RunFiles(RunHost& host, const std::string& pattern, const RunOptions&
   const std::vector<std::string> found = platform::FindFiles(pattern);
   if (found.empty()) return Ended(RunEnd::kNoMatch, pattern);
   Registry registry;
-  if (!OpenRunRegistry(options, host.Log(), registry)) {
-    return Ended(RunEnd::kRegistryUnopenable, registry.name);
-  }
+  if (auto ending = OpenRunRegistry(options, host.Log(), registry)) return *ending;
   run.registry = registry.file.get();
   const std::string prefix = pattern.substr(0, platform::DirectoryPrefixLength(pattern));
   const std::size_t jobs = std::min(host.Jobs(), found.size());

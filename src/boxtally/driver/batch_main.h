@@ -20,6 +20,7 @@ enum class RunEnd {
   kRegistryTwice,        // "Output file already defined"
   kNoMatch,              // no file matches the pattern (no log line)
   kRegistryUnopenable,   // "Unable to create/append output file %s"
+  kRegistryLocked,       // "Output file %s is in use by another run"
   kMeasurementAbort,     // a stack or prototype limit of the measurement
   kRegistryWriteFailed,  // "Unable to write to output file %s"
   kListUnopenable,       // web mode: the list file cannot be opened (no log line)

@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cstdint>
 
 #include "boxtally/driver/model_branches.h"
 #include "platform/paths.h"
@@ -29,9 +30,16 @@ void PrepareZippedCob(RunHost& host, const ModelJob& job) {
 // file beside its input, and the object path is not ours to write into.
 bool CopyPlainCob(RunHost& host, const ModelJob& job) {
   const std::string copy = job.work_dir + job.found_name;
-  if (platform::CopyFile(job.model_path, copy)) return true;
-  platform::LogF(host.Log(), "Unable to copy %s to %s for converting\n", job.model_path.c_str(),
-                 copy.c_str());
+  const std::uint64_t bound = host.MaxEntryBytes();
+  const platform::CopyResult copied = platform::CopyFile(job.model_path, copy, bound);
+  if (copied == platform::CopyResult::kCopied) return true;
+  if (copied == platform::CopyResult::kTooLarge) {
+    platform::LogF(host.Log(), "Unable to convert %s: larger than %llu bytes\n",
+                   job.model_path.c_str(), static_cast<unsigned long long>(bound));
+  } else {
+    platform::LogF(host.Log(), "Unable to copy %s to %s for converting\n", job.model_path.c_str(),
+                   copy.c_str());
+  }
   return false;
 }
 
@@ -95,6 +103,7 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
   platform::SpawnOptions spawn;
   spawn.directory = job.work_dir;
   spawn.time_limit_seconds = host.ConverterTimeLimitSeconds();
+  spawn.max_file_bytes = host.MaxEntryBytes();
   spawn.cancel = job.cancel;
   const platform::ProcessResult r =
       platform::RunAndWait(converter, {converter, file_arg, "Rwx"}, spawn);

@@ -30,6 +30,7 @@ class WorkerHost : public RunHost {
   std::string ProgramDirectory() const override { return switches_.program_dir; }
   std::string WorkDirectory() const override { return work_dir_; }
   int ConverterTimeLimitSeconds() const override { return switches_.converter_time_limit; }
+  std::uint64_t MaxEntryBytes() const override { return switches_.max_entry_bytes; }
   void SetStatusText(int, const std::string&) override {}
   void ProcessMessages() override {}
 
@@ -60,6 +61,19 @@ struct ModelPool::Worker {
   RunState run;
 };
 
+std::string LogToCommit(const FinishedModel& model, std::vector<std::string>& warned) {
+  if (model.once_notices.empty()) return model.log;
+  std::string kept;
+  std::size_t from = 0;
+  for (const rwx::OnceNotice& notice : model.once_notices) {
+    if (rwx::RememberWarnedLine(warned, notice.key)) continue;
+    kept.append(model.log, from, notice.offset - from);
+    from = notice.offset + notice.length;
+  }
+  kept.append(model.log, from, std::string::npos);
+  return kept;
+}
+
 SwitchSnapshot TakeSwitchSnapshot(const RunHost& host) {
   SwitchSnapshot s;
   s.errors_only = host.ErrorsOnly();
@@ -70,6 +84,7 @@ SwitchSnapshot TakeSwitchSnapshot(const RunHost& host) {
   s.over_sized = host.OverSized();
   s.program_dir = host.ProgramDirectory();
   s.converter_time_limit = host.ConverterTimeLimitSeconds();
+  s.max_entry_bytes = host.MaxEntryBytes();
   return s;
 }
 
@@ -83,6 +98,7 @@ ModelPool::ModelPool(const RunState& shape, std::size_t workers) {
     worker->run.debug_trace = shape.debug_trace;
     worker->run.password = shape.password;
     worker->run.cancel = &cancel_;
+    worker->run.workspace->defer_once_notices = true;
     // The first worker shares the run's own folder; the others get folders of their own.
     worker->run.work_dir = i == 0 ? shape.work_dir : platform::NewWorkDirectory();
     const bool made = !worker->run.work_dir.empty();
@@ -161,12 +177,14 @@ void ModelPool::WorkerLoop(Worker& worker) {
     worker.run.registry = &registry;
     worker.run.notes = notes.file != nullptr ? notes.file : stderr;
     WorkerHost host(task.switches, worker.run.work_dir, log);
+    worker.run.workspace->once_notices.clear();
     try {
       finished.result = ProcessModel(host, task.path, task.found_name, worker.run);
     } catch (...) {
       finished.failure = std::current_exception();
     }
     finished.notes = notes.Take();
+    finished.once_notices = std::move(worker.run.workspace->once_notices);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (number >= taken_) {

@@ -18,6 +18,7 @@
 
 #include "boxtally/driver/process_model.h"
 #include "boxtally/driver/run_host.h"
+#include "boxtally/rwx/workspace.h"
 
 namespace driver {
 
@@ -33,6 +34,7 @@ struct SwitchSnapshot {
   bool over_sized = false;
   std::string program_dir;
   int converter_time_limit = kDefaultConverterTimeLimit;
+  std::uint64_t max_entry_bytes = kDefaultMaxEntryBytes;
 };
 SwitchSnapshot TakeSwitchSnapshot(const RunHost& host);
 
@@ -48,8 +50,13 @@ struct FinishedModel {
   std::string log;             // log text, control characters already replaced, "\n" line ends
   std::string registry;        // registry text, "\n" line ends
   std::string notes;           // what the extraction wrote to standard error
+  std::vector<rwx::OnceNotice> once_notices;  // in `log`: kept only the first time in the run
   std::exception_ptr failure;  // thrown while the model was measured: rethrown when committed
 };
+
+// The model's log text without the once-per-run warnings the run has given already; the others
+// are remembered in `warned` (the run's own list, as a run on one thread keeps it).
+std::string LogToCommit(const FinishedModel& model, std::vector<std::string>& warned);
 
 class ModelPool {
  public:

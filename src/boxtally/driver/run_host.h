@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
+#include "boxtally/archive/first_entry.h"
 #include "boxtally/rwx/measure.h"
 #include "platform/text_file.h"
 
@@ -15,6 +17,9 @@ class WebHost;
 namespace driver {
 
 inline constexpr int kDefaultConverterTimeLimit = 600;  // seconds
+// The size bound of an archive entry and of a COB model to convert: nothing bigger is extracted,
+// copied or written into a work folder.
+inline constexpr std::uint64_t kDefaultMaxEntryBytes = archive::kMaxEntryBytes;
 
 // One job per processor core.
 std::size_t DefaultJobs();
@@ -39,6 +44,8 @@ class RunHost : public rwx::SwitchSource {
 
   // How long one conversion may take before the converter is ended (0: no limit).
   virtual int ConverterTimeLimitSeconds() const { return kDefaultConverterTimeLimit; }
+  // The size bound of an archive entry, of a COB model and of the converter's files, in bytes.
+  virtual std::uint64_t MaxEntryBytes() const { return kDefaultMaxEntryBytes; }
 
   // Status bar panel texts (panel 1 shows the run's progress), and one round of message
   // processing: the moment a stop request can arrive.

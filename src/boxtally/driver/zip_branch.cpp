@@ -37,7 +37,7 @@ std::unique_ptr<platform::InStream> OpenZipEntry(RunHost& host, const RunState& 
                                                     ? archive::EntryDestination::kWorkFile
                                                     : archive::EntryDestination::kMemoryWhenItFits;
   auto stream = archive::ExtractFirstEntry(job.model_path, run.password, log, work, destination,
-                                           &job.entry_in_memory, run.notes);
+                                           &job.entry_in_memory, run.notes, host.MaxEntryBytes());
   if (!stream) {
     platform::LogF(log, "Unable to unzip file %s\n", job.model_path.c_str());
     return nullptr;

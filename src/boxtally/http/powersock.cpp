@@ -325,9 +325,10 @@ SockResult TPowersock::ConnectTo(const std::shared_ptr<Lookup>& addresses, int p
 void TPowersock::Disconnect() {
   Report(kStatusTrace, "Disconnecting");
   Report(kStatusInfo, "Request Close Socket");
-  const bool was_connected = connected_;
   CloseSocket();
-  if (was_connected) events_->OnDisconnect();
+  // Raised on every call, also when nothing was open (after a failed connection): the owner's
+  // status shows the request's end either way.
+  events_->OnDisconnect();
 }
 
 SockResult TPowersock::SendAll(std::string_view bytes, bool timed, bool counts_as_file) {

@@ -80,7 +80,7 @@ class TPowersock {
   // "Already connected", "Null Remote Address", "Host Lookup Timed Out", "Host Lookup
   // Canceled", "Connection Timed out", "Connection Canceled", "Connection Failed".
   virtual SockResult Connect();
-  // Closes the connection; OnDisconnect fires when one was open. Never fails.
+  // Closes the connection, if one is open, and raises OnDisconnect. Never fails.
   virtual void Disconnect();
   // Cancels the waiting step in progress (or the next one): it ends with its error.
   virtual void Abort();

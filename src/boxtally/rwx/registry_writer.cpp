@@ -242,15 +242,24 @@ bool EntryMatches(const TagEntry& entry, std::string_view rest) {
 
 void WarnOnce(Workspace& workspace, const MeasureInput& input, std::string_view line,
               int line_number) {
-  std::vector<std::string>& warned = workspace.warned_template_lines;
-  if (std::find(warned.begin(), warned.end(), line) != warned.end()) return;
-  if (warned.size() < kMaxWarnedTemplateLines) warned.emplace_back(line);
+  std::string* log_text = workspace.defer_once_notices ? input.log->memory : nullptr;
+  if (log_text == nullptr && !RememberWarnedLine(workspace.warned_template_lines, line)) return;
+  const std::size_t offset = log_text != nullptr ? log_text->size() : 0;
   const std::string shown(WithoutLineEnd(line));
   platform::LogF(*input.log, "Warning: Unusable tag format in template line %d: %s\n", line_number,
                  shown.c_str());
+  if (log_text != nullptr) {
+    workspace.once_notices.push_back({offset, log_text->size() - offset, std::string(line)});
+  }
 }
 
 }  // namespace
+
+bool RememberWarnedLine(std::vector<std::string>& warned, std::string_view line) {
+  if (std::find(warned.begin(), warned.end(), line) != warned.end()) return false;
+  if (warned.size() < kMaxWarnedTemplateLines) warned.emplace_back(line);
+  return true;
+}
 
 IntegerSide IntegerBoxSide(float min, float max) {
   std::int64_t a = std::llabs(TruncToInt(static_cast<double>(min) * 10000.0));

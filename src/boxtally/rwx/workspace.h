@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "boxtally/rwx/matrix.h"
@@ -22,6 +23,15 @@ inline constexpr std::size_t kMaxWarnedTemplateLines = 64;  // template lines re
 // otherwise keep a run busy for minutes.
 inline constexpr std::uint64_t kMaxTransformedPoints = std::uint64_t{1} << 28;
 
+// A warning a run gives only once (a template line with an unusable tag format), as a worker
+// wrote it into its model's log text: the thread that commits the models keeps it the first time
+// in the run and drops it after, so the log reads the same for any number of workers.
+struct OnceNotice {
+  std::size_t offset = 0;  // where the line starts in the model's log text
+  std::size_t length = 0;  // its bytes, line end included
+  std::string key;         // what makes two notices the same (the template line)
+};
+
 struct Workspace {
   MatrixStack stack;
   PrototypeTable prototypes;
@@ -35,7 +45,15 @@ struct Workspace {
   std::string template_line;                       // the template line being expanded
   std::string registry_lines;                      // the model's registry lines, written at once
   std::vector<std::string> warned_template_lines;  // each bad template line is warned about once
+  // A worker's workspace: every once-per-run warning is written into the log (which must be a
+  // memory text) and noted here, for the committing thread to keep or drop.
+  bool defer_once_notices = false;
+  std::vector<OnceNotice> once_notices;
 };
+
+// Remembers `line` as warned about; false when it was already (a run remembers at most
+// kMaxWarnedTemplateLines lines: later ones are warned about every time).
+bool RememberWarnedLine(std::vector<std::string>& warned, std::string_view line);
 
 // Everything a measurement starts from: level 0 with the identity, an empty prototype table, an
 // empty model record (colour sums and facer flag included), definition mode off, clump depth 0,

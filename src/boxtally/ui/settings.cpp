@@ -126,8 +126,10 @@ Settings LoadSettings(const std::string& path) {
   s.referer_world = ReadString(path, "RefererWorld", s.referer_world);
   s.default_format = ReadString(path, "DefaultFormat", s.default_format);
   // The whole template counts only while it starts with DefaultFormat: a file saved since by the
-  // older program, or edited by hand, holds a newer first line and the rest is stale.
-  const auto lines = platform::ReadProfileString(path, kParameters, kTemplateLinesKey);
+  // older program, or edited by hand, holds a newer first line and the rest is stale. The key is
+  // ours: read whole, since a template cut anywhere would be written into every registry line.
+  const auto lines =
+      platform::ReadProfileString(path, kParameters, kTemplateLinesKey, std::string::npos);
   if (lines) {
     const std::string whole = UnescapedLines(*lines);
     if (FirstLine(whole) == s.default_format) s.default_format = whole;

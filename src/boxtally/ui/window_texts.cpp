@@ -107,6 +107,9 @@ const char* const kConnectionFailed = "Connection Failed";
 const char* const kInvalidHostTitle = "Invalid Host";
 const char* const kInvalidHostPrompt = "Please Choose another host";
 const char* const kUnexpectedFailure = "Erreur inattendue pendant la génération : %1";
+const char* const kRegistryLocked =
+    "Le fichier Registry %1 est en cours d'écriture par une autre génération : rien n'a été "
+    "généré.";
 const char* const kNoWorkFolder =
     "Impossible de créer un dossier de travail privé (%1) : la génération n'est pas lancée.";
 const char* const kCannotOpenDocument = "Aucun programme du bureau n'a pu ouvrir %1.";
@@ -140,6 +143,8 @@ QString EndingMessage(const driver::RunOutcome& outcome) {
     case driver::RunEnd::kRegistryUnopenable:
       why = Named("Impossible de créer ou d'ouvrir le fichier registry « %1 »", about);
       break;
+    case driver::RunEnd::kRegistryLocked:
+      return Named(kRegistryLocked, about);
     case driver::RunEnd::kRegistryWriteFailed:
       why = Named("Impossible d'écrire dans le fichier registry « %1 »", about);
       then = QString::fromUtf8(kStoppedThere);

@@ -93,6 +93,7 @@ extern const char* const kConnectionFailed;
 extern const char* const kInvalidHostTitle;
 extern const char* const kInvalidHostPrompt;
 extern const char* const kUnexpectedFailure;
+extern const char* const kRegistryLocked;
 extern const char* const kNoWorkFolder;
 extern const char* const kCannotOpenDocument;
 

@@ -66,6 +66,7 @@ const std::map<std::string, int>& MessageCodes() {
       {"invalid compressed data--crc error", 1},
       {"invalid compressed data--length mismatch", 4},
       {"out of space on workfile", 9},
+      {"first entry larger than 268435456 bytes--not extracted", 5},
   };
   return table;
 }

@@ -228,6 +228,21 @@ TEST_F(CobRun, AConverterPastItsTimeLimitIsEndedAndTheRunGoesOn) {
                        a + " (a.cob)\r\n");
 }
 
+// The converter's own files are held to the size bound too: a converter that writes without end
+// is stopped at the bound (SIGXFSZ, 153) instead of filling the work folder.
+TEST_F(CobRun, AConverterThatWritesPastTheSizeBoundIsStopped) {
+  const std::string cli = CliWithConverter("exec head -c 3000000 /dev/zero > \"${1%.*}.rwx\"\n");
+  const std::string a = dir_ / "objects/a.cob";
+  WriteFile(a, "scene");
+  WriteFile(dir_ / "objects/b.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  const ProgramRun run = Run(cli, {"--max-entry-size", "1", dir_ / "objects/*.*"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, "b.rwx 1 -995 -995 -995 995 995 995\r\n");
+  EXPECT_EQ(Log(), "'" + (dir_ / "bin/rwxsmith") + "' returned 153 for " + a +
+                       " (a.cob)\r\n");
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
+}
+
 TEST_F(CobRun, SceneTheConverterCannotReadGetsNoLineAndALogLine) {
   WriteFile(dir_ / "objects/box.cob", CubeScene());
   // Text in the place of a binary scene, a header whose format byte is neither 'A' nor 'B', and a
@@ -246,4 +261,35 @@ TEST_F(CobRun, SceneTheConverterCannotReadGetsNoLineAndALogLine) {
   EXPECT_EQ(Log(), smith + "6 for " + obj + "ascii.cob (ascii.cob)\r\n" + smith + "6 for " + obj +
                        "corrupt.cob (corrupt.cob)\r\n" + smith + "7 for " + obj +
                        "cut.cob (cut.cob)\r\n");
+}
+
+TEST_F(CobRun, ASecondRunOnARegistryInUseDoesNotStartAndLeavesItAlone) {
+  const std::string cli = CliWithConverter(
+      "touch \"$0.started\"\nsleep 1\nprintf 'modelbegin\\nblock 2 2 2\\nmodelend\\n' > "
+      "\"${1%.*}.rwx\"\n");
+  WriteFile(dir_ / "objects/a.cob", "scene");
+  WriteFile(dir_ / "objects/b.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(dir_ / "reg.txt", "earlier\r\n");
+  const BackgroundProgram first = Start(cli, {"objects/*.*", "-r", "reg.txt"});
+  AwaitFile(dir_ / "bin/rwxsmith.started");
+  // Appending or creating anew, with the log on standard error or in a file: one line, exit 1.
+  for (const char* registry : {"reg.txt", "-oreg.txt"}) {
+    SCOPED_TRACE(registry);
+    const ProgramRun second = RunProgram(
+        {"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kBin + "/boxtally-cli", "--quiet",
+         "objects/*.rwx", "-r", registry},
+        dir_.path());
+    EXPECT_EQ(second.exit_status, 1);
+    EXPECT_EQ(second.err, "Output file reg.txt is in use by another run\n");
+  }
+  const ProgramRun logged = Run(kBin + "/boxtally-cli", {"objects/*.rwx", "-r", "-oreg.txt"});
+  EXPECT_EQ(logged.exit_status, 1);
+  EXPECT_EQ(logged.err,
+            "boxtally-cli: the registry file reg.txt is being written by another run; nothing "
+            "was measured\n");
+  EXPECT_EQ(WaitProgram(first).exit_status, 0);
+  // The first run's lines, once each, after what was there; its lock went with it.
+  const std::string box = " 1 -995 -995 -995 995 995 995\r\n";
+  EXPECT_EQ(ReadFile(dir_ / "reg.txt"), "earlier\r\na.cob" + box + "b.rwx" + box);
+  EXPECT_EQ(Run(kBin + "/boxtally-cli", {"objects/b.rwx", "-r", "reg.txt"}).exit_status, 0);
 }

@@ -180,3 +180,35 @@ TEST_F(ZipRun, DeflateDataCutShortIsAFormatViolation) {
                        archive + "\r\n");
   EXPECT_FALSE(WorkFilesLeft());
 }
+
+// A small archive that inflates to much more than the bound (here 1 MiB) is refused however its
+// sizes are told: in the local header, only after the data (a streamed zip), in a gzip trailer.
+// The COB models go the same way, and a plain COB is not copied to be converted.
+TEST_F(ZipRun, EntriesAndCobModelsOverTheSizeBoundAreRefusedAndTheRunGoesOn) {
+  std::string big;
+  while (big.size() < (3u << 20)) big += "# a comment line that deflate shrinks to almost nothing\n";
+  big += kBox;
+  Zip("a.zip", "a.rwx", big);
+  Zip("d.zip", "d.cob", big);
+  WriteFile(dir_ / "objects/f.cob", big);
+  WriteFile(dir_ / "src/big.rwx", big);
+  const std::string src = dir_ / "src";
+  for (const std::string cmd : {"zip -q - - < big.rwx > ../objects/b.zip",
+                                "gzip -c big.rwx > ../objects/c.zip"}) {
+    ASSERT_EQ(RunProgram({"/bin/sh", "-c", "cd '" + src + "' && " + cmd}).exit_status, 0) << cmd;
+  }
+  Zip("g.zip", "g.rwx", kBox);
+  const ProgramRun run = Run({"--max-entry-size", "1", dir_ / "objects/*.*"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, "g.rwx 1 -995 -995 -995 995 995 995\r\n");
+  std::string expected;
+  for (const char* name : {"a.zip", "b.zip", "c.zip", "d.zip"}) {
+    const std::string path = dir_ / (std::string("objects/") + name);
+    expected += "funzip error in " + path +
+                ": first entry larger than 1048576 bytes--not extracted\r\n"
+                "error from unzip=5 for file:" + path + "\r\nUnable to unzip file " + path + "\r\n";
+  }
+  expected += "Unable to convert " + (dir_ / "objects/f.cob") + ": larger than 1048576 bytes\r\n";
+  EXPECT_EQ(Log(), expected);
+  EXPECT_FALSE(WorkFilesLeft());
+}

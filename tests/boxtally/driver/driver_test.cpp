@@ -66,7 +66,9 @@ TEST(RunOptions, ReadsEveryArgumentInOrderAndOpensNothing) {
   EXPECT_TRUE(options.registry_named);
   EXPECT_EQ(options.registry_name, reg);
   EXPECT_EQ(ReadFile(dir / "log.txt"), "Unknown option: q\r\nUnknown option: -\r\n");
-  EXPECT_EQ(driver::OpenRegistry(options, *log), nullptr);
+  bool locked = true;
+  EXPECT_EQ(driver::OpenRegistry(options, *log, &locked), nullptr);
+  EXPECT_FALSE(locked);
   EXPECT_EQ(ReadFile(dir / "log.txt"), "Unknown option: q\r\nUnknown option: -\r\n"
                                        "Unable to create/append output file " + reg + "\r\n");
 

@@ -272,7 +272,9 @@ TEST_F(KestHttp, ARefusedConnectionRaisesConnectionFailed) {
   EXPECT_FALSE(http_.TimedOut);
   EXPECT_EQ(http_.ReplyNumber, 200);  // no request was sent
   EXPECT_EQ(http_.Header, "syntax$$$.hdr");
-  EXPECT_EQ(events_.events, (std::vector<std::string>{"AboutToSend", "ConnectionFailed"}));
+  // The status bar's "Disconnected" follows a failed connection too.
+  EXPECT_EQ(events_.events,
+            (std::vector<std::string>{"AboutToSend", "ConnectionFailed", "Disconnect"}));
 }
 
 TEST_F(KestHttp, AServerThatStopsSendingTimesOutButOneThatDripsDoesNot) {

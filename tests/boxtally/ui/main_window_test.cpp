@@ -2,7 +2,9 @@
 // real runs started, stopped and closed from it.
 #include "boxtally/ui/main_window.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -336,6 +338,12 @@ TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
             "[Form]\r\nTop=0x20\r\nLeft=15\r\n[Debug]\r\nCobDebug=1\r\n"
             "[Parameters]\r\nFromWeb=1\r\nErrorsOnly=2\r\nURL=http://example.invalid/obj\r\n"
             "[Mine]\r\nKeep=me\r\n");
+  // Longer than a settings value may be (2,047 characters), and kept whole all the same.
+  std::string long_template = "<ffile> 1";
+  for (int i = 0; i < 30; ++i) {
+    long_template += "\n<ffname> <fleft> <fbottom> <fback> <fright> <ftop> <ffront> <fx> " +
+                     std::to_string(i);
+  }
   {
     TestForm w(ini);
     w.show();
@@ -347,7 +355,7 @@ TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
     EXPECT_EQ(Std(w.Label1->text()), "Liste de Fichier");
     EXPECT_EQ(Std(w.UrlEdit->text()), "http://example.invalid/obj");
     EXPECT_TRUE(w.ErrorsOnly());
-    w.MyInput->setPlainText(QStringLiteral("<ffile> 1\n<fx> <fy>"));
+    w.MyInput->setPlainText(QString::fromStdString(long_template));
     w.PassEdit->setText(QStringLiteral("never saved"));
     EXPECT_TRUE(w.close());
     EXPECT_TRUE(w.messages.empty());
@@ -361,7 +369,7 @@ TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
   EXPECT_EQ(saved.find("never saved"), std::string::npos);
   TestForm again(ini);
   EXPECT_FALSE(again.CobDebug());
-  EXPECT_EQ(Std(again.MyInput->toPlainText()), "<ffile> 1\n<fx> <fy>");
+  EXPECT_EQ(Std(again.MyInput->toPlainText()), long_template);
 }
 
 TEST(MainWindow, ASettingsFileThatCannotBeWrittenIsNamedInAMessage) {
@@ -926,6 +934,29 @@ TEST(MainWindow, TheRegistryAndTheLogOpenOnceARunHasWrittenThem) {
   EXPECT_EQ(w.opened.size(), 2u);
   EXPECT_FALSE(open_registry->isEnabled());
   EXPECT_TRUE(w.messages.empty());
+}
+
+TEST(MainWindow, ARegistryAnotherRunIsWritingIsNamedAndLeftAlone) {
+  ObjectPath objects;
+  TempDir out;
+  const std::string registry = out / "reg.txt";
+  WriteFile(registry, "earlier\r\n");
+  // What another window or terminal run holds while it writes the registry.
+  const int holder = open(registry.c_str(), O_WRONLY);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  TestForm w(out / "boxtally.INI");
+  w.RwxFileEdit->setText(QString::fromStdString(objects.models));
+  w.RegFileEdit->setText(QString::fromStdString(registry));
+  w.CheckBox1->setChecked(false);  // even a registry to be made anew keeps its lines
+  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+  w.Button1->click();
+  close(holder);
+  ASSERT_EQ(w.messages.size(), 1u);
+  EXPECT_EQ(Std(w.messages[0]), "Le fichier Registry " + registry +
+                                    " est en cours d'écriture par une autre génération : rien "
+                                    "n'a été généré.");
+  EXPECT_EQ(ReadFile(registry), "earlier\r\n");
+  EXPECT_EQ(ReadFile(out / "run.log"), "Output file " + registry + " is in use by another run\r\n");
 }
 
 TEST(MainWindow, ARegistryNameWithADashStaysAFileName) {
