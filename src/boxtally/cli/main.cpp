@@ -124,6 +124,39 @@ void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
   }
 }
 
+// "1 model measured", "0 models measured".
+std::string Counted(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The run in one line at its end: how it ended, what became of its models (kinds with none are
+// left out, the measured ones never) and the time it took. Nothing for a run that ended before
+// any model: its reason says it all.
+void ReportSummary(const driver::RunOutcome& outcome) {
+  const driver::RunCounts& counts = outcome.counts;
+  if (driver::EndedEarly(outcome.end) && counts.Done() == 0) return;
+  std::string line;
+  if (outcome.end == driver::RunEnd::kCompleted) {
+    line = "done";
+  } else {
+    line = outcome.end == driver::RunEnd::kStopped ? "stopped" : "ended early";
+    if (counts.Done() > 0) {
+      line += " after " + std::to_string(counts.Done());
+      if (counts.found > 0) line += " of " + std::to_string(counts.found);
+    }
+  }
+  line += ": " + Counted(counts.measured, "model measured", "models measured");
+  if (counts.failed > 0) line += ", " + Counted(counts.failed, "failed", "failed");
+  if (counts.skipped_huge > 0) {
+    line += ", " + Counted(counts.skipped_huge, "skipped as too large", "skipped as too large");
+  }
+  if (counts.without_model > 0) {
+    line += ", " + Counted(counts.without_model, "file without a model", "files without a model");
+  }
+  line += " (" + driver::DurationText(outcome.seconds, '.') + ")";
+  Say("%s\n", line.c_str());
+}
+
 int Run(const std::vector<std::string>& argv) {
   const cli::CommandLine line = cli::ParseCommandLine(argv);
   switch (line.action) {
@@ -165,6 +198,7 @@ int Run(const std::vector<std::string>& argv) {
   host.EndOpenLogLine();
   if (!temporary_format.empty()) platform::RemoveFile(temporary_format);
   ReportEnding(host, outcome);
+  if (!line.settings.quiet) ReportSummary(outcome);
   if (!host.LogIntact()) {
     Say("cannot write the log%s%s; messages were lost\n", host.LogOnStandardError() ? "" : " file ",
         line.settings.log_path.c_str());

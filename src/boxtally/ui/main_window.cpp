@@ -673,13 +673,16 @@ void TForm1::RunBatch() {
   run_progress_->setVisible(false);
   running_ = false;
   UpdateOpenButtons();
-  if (outcome) ShowRunEnding(*outcome);
+  if (outcome) ShowRunOutcome(*outcome);
   if (!failure.isEmpty()) ShowMessage(failure);
 }
 
-// A run that ended early says why in a message box, and the status text it left (the last
-// "Processing" or "Checking") goes: it would read as the run's state.
-void TForm1::ShowRunEnding(const driver::RunOutcome& outcome) {
+// The summary takes the progress bar's place. A run that ended early says why in a message box,
+// and the status text it left (the last "Processing" or "Checking") goes: it would read as the
+// run's state.
+void TForm1::ShowRunOutcome(const driver::RunOutcome& outcome) {
+  run_summary_->SetText(texts::RunSummary(outcome));
+  run_summary_->setVisible(true);
   if (!driver::EndedEarly(outcome.end)) return;
   SetStatusText(1, std::string());
   ShowMessage(texts::EndingMessage(outcome));

@@ -182,7 +182,7 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   Settings CollectSettings() const;
   void SetRunControlsEnabled(bool enabled);
   void RunBatch();
-  void ShowRunEnding(const driver::RunOutcome& outcome);
+  void ShowRunOutcome(const driver::RunOutcome& outcome);
   QString FieldName(int field) const;
   void FitOnScreen();
   void StartDialogAt(QFileDialog& dialog, const QLineEdit& box, bool take_name);

@@ -1,6 +1,9 @@
 #include "boxtally/ui/window_texts.h"
 
+#include <QLocale>
+
 #include "boxtally/driver/run_arguments.h"
+#include "boxtally/driver/run_report.h"
 
 namespace texts {
 
@@ -183,6 +186,45 @@ QString EndingMessage(const driver::RunOutcome& outcome) {
       break;
   }
   return why + then;
+}
+
+namespace {
+// French whatever the desktop's language, as the rest of the window: "1 998", "3,4".
+QString Number(std::size_t n) {
+  return QLocale(QLocale::French, QLocale::France).toString(static_cast<qulonglong>(n));
+}
+
+// "1 modèle mesuré", "2 modèles mesurés": French takes the singular for 0 and 1.
+QString Counted(std::size_t n, const char* one, const char* many) {
+  return Number(n) + QLatin1Char(' ') + QString::fromUtf8(n >= 2 ? many : one);
+}
+}  // namespace
+
+QString RunSummary(const driver::RunOutcome& outcome) {
+  const driver::RunCounts& counts = outcome.counts;
+  QString ended;
+  if (outcome.end == driver::RunEnd::kCompleted) {
+    ended = QString::fromUtf8("Terminé");
+  } else {
+    ended = QString::fromUtf8(outcome.end == driver::RunEnd::kStopped ? "Arrêté" : "Interrompu");
+    if (counts.Done() > 0) {
+      ended += QString::fromUtf8(" après ") + Number(counts.Done());
+      if (counts.found > 0) ended += QString::fromUtf8(" sur ") + Number(counts.found);
+    }
+  }
+  QStringList kinds;
+  kinds << (counts.measured == 0 ? QString::fromUtf8("aucun modèle mesuré")
+                                 : Counted(counts.measured, "modèle mesuré", "modèles mesurés"));
+  if (counts.failed > 0) kinds << Counted(counts.failed, "en échec", "en échec");
+  if (counts.skipped_huge > 0) {
+    kinds << Counted(counts.skipped_huge, "ignoré (trop grand)", "ignorés (trop grands)");
+  }
+  if (counts.without_model > 0) {
+    kinds << Counted(counts.without_model, "fichier sans modèle", "fichiers sans modèle");
+  }
+  return ended + QString::fromUtf8(" : ") + kinds.join(QStringLiteral(", ")) +
+         QString::fromUtf8(" (") + QString::fromStdString(driver::DurationText(outcome.seconds, ',')) +
+         QLatin1Char(')');
 }
 
 }  // namespace texts

@@ -107,4 +107,9 @@ extern const char* const kHintOpenLog;
 // named. Empty for the endings of a run that went through (completed or stopped).
 QString EndingMessage(const driver::RunOutcome& outcome);
 
+// The run in one line for the status bar: how it ended, what became of its models (kinds with
+// none are left out, the measured ones never), and the time it took, with French numbers:
+// "Terminé : 1 998 modèles mesurés, 2 en échec (3,4 s)".
+QString RunSummary(const driver::RunOutcome& outcome);
+
 }  // namespace texts

@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -74,6 +75,8 @@ class TestForm : public ui::TForm1 {
     if (on_round) on_round(rounds);
   }
 
+  std::size_t Jobs() const override { return jobs > 0 ? jobs : TForm1::Jobs(); }
+
   // Every status text, as "panel:text", in the order shown.
   void SetStatusText(int panel, const std::string& text) override {
     TForm1::SetStatusText(panel, text);
@@ -89,6 +92,7 @@ class TestForm : public ui::TForm1 {
   std::vector<QString> questions;  // "title|prompt" of each input box
   std::optional<QString> answer;   // what the user types into it; nullopt: Cancel
   bool real_dialogs = false;       // the file dialogs really shown (the test plays the user)
+  std::size_t jobs = 0;            // models measured at once; 0: the window's own choice
   std::vector<QString> opened;     // files handed to the desktop's programs
 
  protected:
@@ -124,6 +128,14 @@ QString CaptionOf(QWidget* w) {
 }
 
 std::string Std(const QString& s) { return s.toStdString(); }
+
+// A run's summary without its time, which varies; empty when the time is not there in French
+// form (tenths after a comma).
+std::string SummaryWithoutTime(const QString& summary) {
+  static const QRegularExpression time(QStringLiteral(" \\(\\d+,\\d s\\)$"));
+  const QRegularExpressionMatch found = time.match(summary);
+  return found.hasMatch() ? Std(summary.left(found.capturedStart())) : std::string();
+}
 
 // A small object path: three RWX models, a zip, an encrypted zip and a broken zip.
 const char* const kPassword = "tree-pw";
@@ -579,6 +591,7 @@ TEST(MainWindow, TheStopButtonEndsTheRunAfterTheModelInProgress) {
   EXPECT_EQ(Lines(ReadFile(out / "reg.txt")).size(), 1u);
   EXPECT_EQ(Std(w.Button1->text()), "Générer");
   EXPECT_EQ(Std(w.PanelText(1)), "Done!");
+  EXPECT_EQ(SummaryWithoutTime(w.SummaryText()), "Arrêté après 2 sur 6 : 1 modèle mesuré, 1 en échec");
   for (const char* name : kRunLocked) EXPECT_TRUE(Control(w, name)->isEnabled()) << name;
   EXPECT_FALSE(w.Running());
 }
@@ -695,6 +708,7 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
     w.Button1->click();
     EXPECT_EQ(w.messages, std::vector<QString>{QString::fromStdString(c.message)});
     EXPECT_EQ(Std(w.PanelText(1)), "");
+    EXPECT_EQ(SummaryWithoutTime(w.SummaryText()), "Interrompu : aucun modèle mesuré");
     EXPECT_EQ(Std(w.Button1->text()), "Générer");
   }
 }
@@ -957,6 +971,101 @@ TEST(MainWindow, ARegistryAnotherRunIsWritingIsNamedAndLeftAlone) {
                                     "n'a été généré.");
   EXPECT_EQ(ReadFile(registry), "earlier\r\n");
   EXPECT_EQ(ReadFile(out / "run.log"), "Output file " + registry + " is in use by another run\r\n");
+}
+
+TEST(MainWindow, TheSummaryCountsEveryKindOfModelForOneWorkerOrFour) {
+  TempDir objects;
+  TempDir out;
+  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(objects / "b.rwx", "modelbegin\nblock 1 1 1\nmodelend\n");
+  WriteFile(objects / "readme.txt", "a text, no model\n");
+  const std::string zip = "cd '" + objects.path() +
+                          "' && zip -q -X b.zip b.rwx && zip -q -X f.zip readme.txt && "
+                          "head -c 60 b.zip > d.zip && rm b.rwx readme.txt";
+  ASSERT_EQ(std::system(zip.c_str()), 0);
+  WriteFile(objects / "c.cob", "Caligari garbage");  // no converter beside the tests: it fails
+  WriteFile(objects / "e.rwx", "modelbegin\nblock 50 1 1\nmodelend\n");  // huge
+  struct Case {
+    bool skip_huge;
+    std::string summary;
+  };
+  const Case cases[] = {
+      {true, "Terminé : 2 modèles mesurés, 2 en échec, 1 ignoré (trop grand), 1 fichier sans "
+             "modèle"},
+      {false, "Terminé : 3 modèles mesurés, 2 en échec, 1 fichier sans modèle"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.summary);
+    for (const std::size_t jobs : {1u, 4u}) {
+      SCOPED_TRACE(jobs);
+      TestForm w(out / "boxtally.INI");
+      w.show();
+      w.jobs = jobs;
+      w.CheckBox3->setChecked(c.skip_huge);
+      w.RwxFileEdit->setText(QString::fromStdString(objects / "*.*"));
+      w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+      w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+      w.Button1->click();
+      EXPECT_EQ(Std(w.PanelText(1)), "Done!");
+      EXPECT_EQ(SummaryWithoutTime(w.SummaryText()), c.summary) << Std(w.SummaryText());
+      EXPECT_TRUE(w.messages.empty());
+    }
+  }
+}
+
+TEST(MainWindow, AMeasurementAbortNamesItsModelAndCountsTheModelsBefore) {
+  TempDir objects;
+  TempDir out;
+  std::string deep = "modelbegin\n";
+  for (int i = 0; i < 257; ++i) deep += "transformbegin\n";  // one past the stack's limit
+  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(objects / "b.rwx", deep);
+  WriteFile(objects / "c.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  for (const std::size_t jobs : {1u, 4u}) {
+    SCOPED_TRACE(jobs);
+    TestForm w(out / "boxtally.INI");
+    w.show();
+    w.jobs = jobs;
+    w.RwxFileEdit->setText(QString::fromStdString(objects / "*.rwx"));
+    w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+    w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+    w.Button1->click();
+    EXPECT_EQ(w.messages, std::vector<QString>{QString::fromStdString(
+                              "La mesure de « " + (objects / "b.rwx") +
+                              " » a dépassé une limite de la pile des transformations ou des "
+                              "prototypes (voir le fichier log) : la génération s'est arrêtée "
+                              "là.")});
+    EXPECT_EQ(Std(w.PanelText(1)), "");
+    EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
+              "Interrompu après 2 sur 3 : 1 modèle mesuré, 1 en échec");
+  }
+}
+
+TEST(MainWindow, TheSummaryReadsAsFrench) {
+  struct Case {
+    driver::RunEnd end;
+    driver::RunCounts counts;
+    double seconds;
+    std::string summary;
+  };
+  // French groups thousands with a narrow no-break space and writes tenths after a comma.
+  const Case cases[] = {
+      {driver::RunEnd::kCompleted, {2000, 1998, 2, 0, 0}, 3.44,
+       "Terminé : 1\u202f998 modèles mesurés, 2 en échec (3,4 s)"},
+      {driver::RunEnd::kCompleted, {5, 1, 0, 2, 2}, 75.0,
+       "Terminé : 1 modèle mesuré, 2 ignorés (trop grands), 2 fichiers sans modèle (1 min 15 s)"},
+      {driver::RunEnd::kStopped, {0, 3, 0, 0, 0}, 0.5,  // web mode: the list's length unknown
+       "Arrêté après 3 : 3 modèles mesurés (0,5 s)"},
+      {driver::RunEnd::kNoMatch, {}, 0.0, "Interrompu : aucun modèle mesuré (0,0 s)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.summary);
+    driver::RunOutcome outcome;
+    outcome.end = c.end;
+    outcome.counts = c.counts;
+    outcome.seconds = c.seconds;
+    EXPECT_EQ(Std(texts::RunSummary(outcome)), c.summary);
+  }
 }
 
 TEST(MainWindow, ARegistryNameWithADashStaysAFileName) {
