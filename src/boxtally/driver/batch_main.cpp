@@ -220,8 +220,7 @@ RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run, RunCo
     NextModel first;
     first.kind = NextModel::Kind::kModel;
     first.model = model;
-    return MeasureInParallel(host, source, std::move(first), 0, run, registry, host.Jobs(),
-                             counts);
+    return MeasureInParallel(host, source, std::move(first), 0, run, registry, host.Jobs(), counts);
   }
   for (std::size_t done = 0;; ++done) {
     host.ShowProgress(done, 0, model.found_name);
@@ -286,7 +285,7 @@ RunOutcome RunCounted(RunHost& host, const std::vector<std::string>& args, RunCo
   run.password = options.password;
   run.work_dir = work_dir;
   const RunOutcome outcome = host.GetFromWeb() ? RunWeb(host, options, run, counts)
-                                                : RunFiles(host, pattern, options, run, counts);
+                                               : RunFiles(host, pattern, options, run, counts);
   if (outcome.result != 0) return outcome;
   platform::RemoveFile(work_dir + kUnzipWorkFile);
   host.SetStatusText(1, "Done!");
@@ -300,8 +299,7 @@ RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args) {
   RunCounts counts;
   RunOutcome outcome = RunCounted(host, args, counts);
   outcome.counts = counts;
-  outcome.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return outcome;
 }
 

@@ -8,14 +8,14 @@ bool EndedEarly(RunEnd end) { return end != RunEnd::kCompleted && end != RunEnd:
 
 bool EndingLogged(RunEnd end) {
   switch (end) {
-    case RunEnd::kNoWorkFolder:          // "Unable to make a private work folder"
-    case RunEnd::kFormatUnreadable:      // "Unable to open format file %s"
-    case RunEnd::kPatternTooLong:        // "Model pattern longer than ..."
-    case RunEnd::kRegistryTwice:         // "Output file already defined"
-    case RunEnd::kRegistryUnopenable:    // "Unable to create/append output file %s"
-    case RunEnd::kRegistryLocked:        // "Output file %s is in use by another run"
-    case RunEnd::kMeasurementAbort:      // the measurement's own error line
-    case RunEnd::kRegistryWriteFailed:   // "Unable to write to output file %s"
+    case RunEnd::kNoWorkFolder:         // "Unable to make a private work folder"
+    case RunEnd::kFormatUnreadable:     // "Unable to open format file %s"
+    case RunEnd::kPatternTooLong:       // "Model pattern longer than ..."
+    case RunEnd::kRegistryTwice:        // "Output file already defined"
+    case RunEnd::kRegistryUnopenable:   // "Unable to create/append output file %s"
+    case RunEnd::kRegistryLocked:       // "Output file %s is in use by another run"
+    case RunEnd::kMeasurementAbort:     // the measurement's own error line
+    case RunEnd::kRegistryWriteFailed:  // "Unable to write to output file %s"
       return true;
     case RunEnd::kCompleted:
     case RunEnd::kStopped:

@@ -44,11 +44,11 @@ namespace ui {
 
 namespace {
 
-constexpr int kStatusPanel0Width = 150;  // pixels: the HTTP events
-constexpr int kStatusPanel1Width = 50;   // pixels at least: the run's progress, stretched
-constexpr int kRunButtonWidth = 129;     // pixels at least
-constexpr int kTemplateBoxHeight = 69;   // pixels: the template box's first height
-constexpr int kTemplateBoxSlack = 24;    // pixels: frame, margins and the text cursor
+constexpr int kStatusPanel0Width = 150;   // pixels: the HTTP events
+constexpr int kStatusPanel1Width = 50;    // pixels at least: the run's progress, stretched
+constexpr int kRunButtonWidth = 129;      // pixels at least
+constexpr int kTemplateBoxHeight = 69;    // pixels: the template box's first height
+constexpr int kTemplateBoxSlack = 24;     // pixels: frame, margins and the text cursor
 constexpr int kTemplateBoxMinChars = 16;  // average characters: the narrowest template box
 constexpr int kTemplateBoxMinLines = 2;   // lines: the lowest template box
 constexpr int kRunButtonHeight = 73;
@@ -57,14 +57,10 @@ constexpr int kDesignWidth = 598;            // pixels: the window's first size 
 constexpr int kDesignHeight = 388;
 constexpr int kFrameMarginX = 6;  // pixels around the registry and log rows in their frames
 constexpr int kFrameMarginY = 2;
-constexpr int kRowSpacing = 4;    // pixels between the window's rows
-constexpr int kWindowMargin = 6;  // pixels around them
+constexpr int kRowSpacing = 4;      // pixels between the window's rows
+constexpr int kWindowMargin = 6;    // pixels around them
 constexpr int kPanelPadding = 4;    // pixels between a status panel's frame and its text
 constexpr int kProgressSlack = 24;  // pixels of the progress bar beside its text
-// A window is reachable when this much of its top strip (where the title bar is) shows.
-constexpr int kTitleStripHeight = 24;  // pixels
-constexpr int kMinShownWidth = 64;
-constexpr int kMinShownHeight = 8;
 // The models dialog's filters, counted from 1 as the handlers do.
 constexpr int kZipFilter = 3;
 constexpr int kListFilter = 5;
@@ -147,6 +143,8 @@ long long SquaredGap(const QRect& a, const QRect& b) {
 
 int Clamped(int value, int low, int high) { return std::max(low, std::min(value, high)); }
 
+long long Area(const QRect& r) { return r.isEmpty() ? 0 : 1LL * r.width() * r.height(); }
+
 }  // namespace
 
 // A status bar panel whose text, when too long for its width, is shown elided with "…" in the
@@ -156,13 +154,14 @@ class StatusPanel : public QFrame {
  public:
   explicit StatusPanel(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   }
+  // The panels share the status bar by their stretch, not by their texts: a new text repaints
+  // the panel and never moves the others.
   void SetText(const QString& text) {
     if (text == text_) return;
     text_ = text;
     setToolTip(text);
-    updateGeometry();
     update();
   }
   const QString& Text() const { return text_; }
@@ -413,8 +412,8 @@ void TForm1::LayOutControls() {
   // Each row ends with the button that opens its file once a run has written it.
   top->addWidget(
       Framed(Row({Button3, RegFileEdit, CheckBox1, open_registry_button_}, 1), "RegistryFrame"));
-  top->addWidget(Framed(Row({Button4, LogFileEdit, CheckBox2, ErrorsOnly_, open_log_button_}, 1),
-                        "LogFrame"));
+  top->addWidget(
+      Framed(Row({Button4, LogFileEdit, CheckBox2, ErrorsOnly_, open_log_button_}, 1), "LogFrame"));
 
   auto* format_grid = new QGridLayout;
   auto* format_row = Row({Button5, FormatFile}, 1);
@@ -457,13 +456,19 @@ void TForm1::LayOutControls() {
 void TForm1::SetTabOrder() {
   // The Part's order first, so a keyboard user types a pattern, tabs through the registry, log
   // and password boxes and presses the run button; the other controls follow top to bottom.
-  const std::vector<QWidget*> order = {
-      RwxFileEdit,  RegFileEdit,           LogFileEdit,   PassEdit,        Button1,
-      GetFromWeb_,  UrlEdit,               ReuseWeb,      ItIsThePropfile, ConnectFix,
-      Button2,      Button3,               CheckBox1,     open_registry_button_,
-      Button4,      CheckBox2,             ErrorsOnly_,   open_log_button_, Button5,
-      FormatFile,   CheckBox3,             HandleFacers_, NonCentered_,    OverSized_,
-      MyInput};
+  const std::vector<QWidget*> order = {RwxFileEdit,     RegFileEdit,
+                                       LogFileEdit,     PassEdit,
+                                       Button1,         GetFromWeb_,
+                                       UrlEdit,         ReuseWeb,
+                                       ItIsThePropfile, ConnectFix,
+                                       Button2,         Button3,
+                                       CheckBox1,       open_registry_button_,
+                                       Button4,         CheckBox2,
+                                       ErrorsOnly_,     open_log_button_,
+                                       Button5,         FormatFile,
+                                       CheckBox3,       HandleFacers_,
+                                       NonCentered_,    OverSized_,
+                                       MyInput};
   for (std::size_t i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
@@ -813,35 +818,38 @@ void TForm1::OpenResult(const QLineEdit& box) {
   if (!OpenDocument(box.text())) ShowMessage(Tr(texts::kCannotOpenDocument).arg(box.text()));
 }
 
-QPoint PlaceOnScreens(const QRect& window, const QList<QRect>& screens) {
-  if (screens.isEmpty()) return window.topLeft();
-  const QRect title(window.topLeft(), QSize(window.width(), kTitleStripHeight));
+QRect FitOnScreens(const QRect& window, const QList<QRect>& screens, const QSize& minimum) {
+  if (screens.isEmpty()) return window;
+  long long shown = 0;
+  const QRect* home = nullptr;
   for (const QRect& screen : screens) {
-    const QRect shown = title.intersected(screen);
-    if (shown.width() >= kMinShownWidth && shown.height() >= kMinShownHeight) {
-      return window.topLeft();
+    const long long area = Area(window.intersected(screen));
+    shown += area;
+    if (area > 0 && (home == nullptr || area > Area(window.intersected(*home)))) home = &screen;
+  }
+  if (shown >= Area(window)) return window;
+  if (home == nullptr) {
+    home = &screens.front();
+    for (const QRect& screen : screens) {
+      if (SquaredGap(window, screen) < SquaredGap(window, *home)) home = &screen;
     }
   }
-  const QRect* nearest = &screens.front();
-  for (const QRect& screen : screens) {
-    if (SquaredGap(window, screen) < SquaredGap(window, *nearest)) nearest = &screen;
-  }
-  // Clamped to the right or bottom edge first, then to the left or top: a window larger than the
-  // screen keeps its title bar and left edge on it.
-  return {Clamped(window.x(), nearest->left(), nearest->right() + 1 - window.width()),
-          Clamped(window.y(), nearest->top(), nearest->bottom() + 1 - window.height())};
+  const QSize size = window.size().boundedTo(home->size()).expandedTo(minimum);
+  // Clamped to the right or bottom edge first, then to the left or top: a window still larger
+  // than the screen keeps its title bar and left edge on it.
+  return {QPoint(Clamped(window.x(), home->left(), home->right() + 1 - size.width()),
+                 Clamped(window.y(), home->top(), home->bottom() + 1 - size.height())),
+          size};
 }
 
-// At start-up: no larger than the screen it is on (the template box gives way first), and where
-// the user can reach it, also when the screen it was saved on is gone.
+// At start-up: on a screen, also when the one it was saved on is gone, and no larger than it (the
+// template box gives way first).
 void TForm1::FitOnScreen() {
   QList<QRect> screens;
   for (const QScreen* screen : QGuiApplication::screens()) screens << screen->availableGeometry();
-  if (screens.isEmpty()) return;
-  const QPoint place = PlaceOnScreens(QRect(pos(), size()), screens);
-  const QScreen* home = QGuiApplication::screenAt(place);
-  if (home != nullptr) resize(size().boundedTo(home->availableGeometry().size()));
-  move(PlaceOnScreens(QRect(place, size()), screens));
+  const QRect place = FitOnScreens(QRect(pos(), size()), screens, minimumSizeHint());
+  resize(place.size());
+  move(place.topLeft());
 }
 
 platform::TextFile& TForm1::Log() { return *log_; }

@@ -40,10 +40,11 @@ inline constexpr int kHintShowMs = 6000;  // how long a hint stays visible
 // and icon.
 void PrepareApplication(QApplication& app);
 
-// Where a window at `window` goes so the user can reach it: where it is when enough of its title
-// strip shows on one of `screens` (their available areas), else inside the nearest of them (its
-// top left corner first when it is larger). No screens: where it is.
-QPoint PlaceOnScreens(const QRect& window, const QList<QRect>& screens);
+// Where a window at `window` goes at start-up so the user can see and reach it: where it is when
+// the screens show all of it (across two of them, say); else on the screen that shows most of it,
+// or the nearest one when none does, no larger than that screen (but not below `minimum`) and
+// moved inside it (its top left corner first when it is still larger). No screens: unchanged.
+QRect FitOnScreens(const QRect& window, const QList<QRect>& screens, const QSize& minimum);
 
 class StatusPanel;
 

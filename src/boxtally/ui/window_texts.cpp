@@ -169,9 +169,10 @@ QString EndingMessage(const driver::RunOutcome& outcome) {
     case driver::RunEnd::kMeasurementAbort:
       why = about.empty()
                 ? QString::fromUtf8("Un modèle a dépassé une limite de la mesure (voir le log)")
-                : Named("La mesure de « %1 » a dépassé une limite de la pile des transformations "
-                        "ou des prototypes (voir le fichier log)",
-                        about);
+                : Named(
+                      "La mesure de « %1 » a dépassé une limite de la pile des transformations "
+                      "ou des prototypes (voir le fichier log)",
+                      about);
       then = QString::fromUtf8(kStoppedThere);
       break;
     case driver::RunEnd::kPatternTooLong:
@@ -223,8 +224,8 @@ QString RunSummary(const driver::RunOutcome& outcome) {
     kinds << Counted(counts.without_model, "fichier sans modèle", "fichiers sans modèle");
   }
   return ended + QString::fromUtf8(" : ") + kinds.join(QStringLiteral(", ")) +
-         QString::fromUtf8(" (") + QString::fromStdString(driver::DurationText(outcome.seconds, ',')) +
-         QLatin1Char(')');
+         QString::fromUtf8(" (") +
+         QString::fromStdString(driver::DurationText(outcome.seconds, ',')) + QLatin1Char(')');
 }
 
 }  // namespace texts

@@ -135,8 +135,8 @@ TEST_F(JobsRun, TheSummaryLineCountsEveryKindOfModelForEveryJobCount) {
   WriteFile(dir_ / "objects/a.rwx", kBox);
   WriteFile(dir_ / "src/b.rwx", kBox);
   Shell("zip -q -X ../objects/b.zip b.rwx");
-  WriteFile(dir_ / "objects/c.cob", "Caligari garbage");           // the converter refuses it
-  Shell("head -c 60 ../objects/b.zip > ../objects/d.zip");          // damaged
+  WriteFile(dir_ / "objects/c.cob", "Caligari garbage");    // the converter refuses it
+  Shell("head -c 60 ../objects/b.zip > ../objects/d.zip");  // damaged
   WriteFile(dir_ / "objects/e.rwx", "modelbegin\nblock 50 1 1\nmodelend\n");  // huge
   WriteFile(dir_ / "src/readme.txt", "a text, no model\n");
   Shell("zip -q -X ../objects/f.zip readme.txt");
@@ -145,8 +145,9 @@ TEST_F(JobsRun, TheSummaryLineCountsEveryKindOfModelForEveryJobCount) {
     std::string summary;  // the time left out
   };
   const Case cases[] = {
-      {{}, "boxtally-cli: done: 2 models measured, 2 failed, 1 skipped as too large, "
-           "1 file without a model"},
+      {{},
+       "boxtally-cli: done: 2 models measured, 2 failed, 1 skipped as too large, "
+       "1 file without a model"},
       {{"--keep-huge"}, "boxtally-cli: done: 3 models measured, 2 failed, 1 file without a model"},
       // Neither the log nor the registry gets the line; --quiet leaves it out.
       {{"--quiet"}, ""},
@@ -156,10 +157,14 @@ TEST_F(JobsRun, TheSummaryLineCountsEveryKindOfModelForEveryJobCount) {
     SCOPED_TRACE(c.summary);
     for (const int jobs : {1, 4}) {
       SCOPED_TRACE(jobs);
-      std::vector<std::string> argv{"/usr/bin/env",   "TMPDIR=" + (dir_ / "tmp"),
-                                    kBin + "/boxtally-cli", "--jobs",
-                                    std::to_string(jobs),   "--log",
-                                    "log.txt",              "--new-log"};
+      std::vector<std::string> argv{"/usr/bin/env",
+                                    "TMPDIR=" + (dir_ / "tmp"),
+                                    kBin + "/boxtally-cli",
+                                    "--jobs",
+                                    std::to_string(jobs),
+                                    "--log",
+                                    "log.txt",
+                                    "--new-log"};
       argv.insert(argv.end(), c.switches.begin(), c.switches.end());
       argv.insert(argv.end(), {"objects/*.*", "-oreg.txt"});
       const ProgramRun run = RunProgram(argv, dir_.path());

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <sstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 

@@ -131,7 +131,9 @@ TEST_F(DriverRun, UnopenableModelIsLoggedAndSkipped) {
   platform::TextFilePtr reg(platform::OpenTextFile(dir_ / "reg.txt", platform::OpenMode::kCreate));
   run.registry = reg.get();
   const std::string missing = dir_ / "objects/missing.rwx";
-  EXPECT_EQ(driver::ProcessModel(host_, missing, "missing.rwx", run).result, driver::ModelResult::kDone);
+  const driver::ProcessedModel processed = driver::ProcessModel(host_, missing, "missing.rwx", run);
+  EXPECT_EQ(processed.result, driver::ModelResult::kDone);
+  EXPECT_EQ(processed.fate, driver::ModelFate::kFailed);
   EXPECT_EQ(Log(), "Unable to open file " + missing + "\r\n");
 }
 

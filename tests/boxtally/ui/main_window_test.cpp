@@ -353,8 +353,8 @@ TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
   // Longer than a settings value may be (2,047 characters), and kept whole all the same.
   std::string long_template = "<ffile> 1";
   for (int i = 0; i < 30; ++i) {
-    long_template += "\n<ffname> <fleft> <fbottom> <fback> <fright> <ftop> <ffront> <fx> " +
-                     std::to_string(i);
+    long_template +=
+        "\n<ffname> <fleft> <fbottom> <fback> <fright> <ftop> <ffront> <fx> " + std::to_string(i);
   }
   {
     TestForm w(ini);
@@ -591,7 +591,8 @@ TEST(MainWindow, TheStopButtonEndsTheRunAfterTheModelInProgress) {
   EXPECT_EQ(Lines(ReadFile(out / "reg.txt")).size(), 1u);
   EXPECT_EQ(Std(w.Button1->text()), "Générer");
   EXPECT_EQ(Std(w.PanelText(1)), "Done!");
-  EXPECT_EQ(SummaryWithoutTime(w.SummaryText()), "Arrêté après 2 sur 6 : 1 modèle mesuré, 1 en échec");
+  EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
+            "Arrêté après 2 sur 6 : 1 modèle mesuré, 1 en échec");
   for (const char* name : kRunLocked) EXPECT_TRUE(Control(w, name)->isEnabled()) << name;
   EXPECT_FALSE(w.Running());
 }
@@ -770,8 +771,8 @@ TEST(MainWindow, BrowseDialogsStartInTheFolderOfTheirBox) {
        dir / "results", "reg.txt"},
       {"a log in a folder that is gone: the last folder", w.Button4, w.LogFileEdit, w.SaveDialog2,
        dir / "gone/run.log", dir / "elsewhere", "run.log"},
-      {"no format file: the last folder and the first name", w.Button5, w.FormatFile,
-       w.OpenDialog2, "", dir / "elsewhere", "myformat.txt"},
+      {"no format file: the last folder and the first name", w.Button5, w.FormatFile, w.OpenDialog2,
+       "", dir / "elsewhere", "myformat.txt"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -841,27 +842,33 @@ TEST(MainWindow, QtsOwnDialogTextsAreFrench) {
 TEST(MainWindow, APositionOffEveryScreenComesBackOnTheNearestOne) {
   const QRect left(0, 0, 1920, 1080);
   const QRect right(1920, 0, 1280, 1024);
+  const QSize minimum(560, 310);
   struct Case {
     const char* name;
     QRect window;
     QList<QRect> screens;
-    QPoint place;
+    QRect place;
   };
   const Case cases[] = {
-      {"on the first screen", {60, 70, 600, 400}, {left, right}, {60, 70}},
-      {"on the second screen", {2000, 100, 600, 400}, {left, right}, {2000, 100}},
-      {"across both", {1700, 100, 600, 400}, {left, right}, {1700, 100}},
-      {"the second screen unplugged", {2000, 100, 600, 400}, {left}, {1320, 100}},
-      {"its title bar above the screen", {100, -300, 600, 400}, {left}, {100, 0}},
-      {"its title bar just showing at the bottom", {100, 1070, 600, 400}, {left}, {100, 1070}},
-      {"far left", {-5000, 200, 600, 400}, {left, right}, {0, 200}},
-      {"far right of both", {9000, 200, 600, 400}, {left, right}, {2600, 200}},
-      {"larger than its screen", {5000, 5000, 2000, 1200}, {left}, {0, 0}},
-      {"no screen known", {5000, 5000, 10, 10}, {}, {5000, 5000}},
+      {"on the first screen", {60, 70, 600, 400}, {left, right}, {60, 70, 600, 400}},
+      {"on the second screen", {2000, 100, 600, 400}, {left, right}, {2000, 100, 600, 400}},
+      {"across both", {1700, 100, 600, 400}, {left, right}, {1700, 100, 600, 400}},
+      {"the second screen unplugged", {2000, 100, 600, 400}, {left}, {1320, 100, 600, 400}},
+      {"its title bar above the screen", {100, -300, 600, 400}, {left}, {100, 0, 600, 400}},
+      {"partly below the screen", {100, 1070, 600, 400}, {left}, {100, 680, 600, 400}},
+      {"mostly on the second screen", {3000, 900, 600, 400}, {left, right}, {2600, 624, 600, 400}},
+      {"far left", {-5000, 200, 600, 400}, {left, right}, {0, 200, 600, 400}},
+      {"far right of both", {9000, 200, 600, 400}, {left, right}, {2600, 200, 600, 400}},
+      {"larger than its screen", {5000, 5000, 2000, 1200}, {left}, {0, 0, 1920, 1080}},
+      {"a screen smaller than the window can be",
+       {60, 70, 600, 400},
+       {{0, 0, 500, 300}},
+       {0, 0, 560, 310}},
+      {"no screen known", {5000, 5000, 10, 10}, {}, {5000, 5000, 10, 10}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(ui::PlaceOnScreens(c.window, c.screens), c.place);
+    EXPECT_EQ(ui::FitOnScreens(c.window, c.screens, minimum), c.place);
   }
 
   // A position saved on a screen that is gone: the window starts on the one there is.
@@ -937,8 +944,8 @@ TEST(MainWindow, TheRegistryAndTheLogOpenOnceARunHasWrittenThem) {
   EXPECT_TRUE(open_log->isEnabled());
   open_registry->click();
   open_log->click();
-  EXPECT_EQ(w.opened, (std::vector<QString>{QString::fromStdString(registry),
-                                            QString::fromStdString(log)}));
+  EXPECT_EQ(w.opened,
+            (std::vector<QString>{QString::fromStdString(registry), QString::fromStdString(log)}));
   // Another name has nothing to open yet; a file removed since opens nothing either.
   w.RegFileEdit->setText(QString::fromStdString(out / "other.txt"));
   EXPECT_FALSE(open_registry->isEnabled());
@@ -990,8 +997,9 @@ TEST(MainWindow, TheSummaryCountsEveryKindOfModelForOneWorkerOrFour) {
     std::string summary;
   };
   const Case cases[] = {
-      {true, "Terminé : 2 modèles mesurés, 2 en échec, 1 ignoré (trop grand), 1 fichier sans "
-             "modèle"},
+      {true,
+       "Terminé : 2 modèles mesurés, 2 en échec, 1 ignoré (trop grand), 1 fichier sans "
+       "modèle"},
       {false, "Terminé : 3 modèles mesurés, 2 en échec, 1 fichier sans modèle"},
   };
   for (const Case& c : cases) {
@@ -1009,6 +1017,13 @@ TEST(MainWindow, TheSummaryCountsEveryKindOfModelForOneWorkerOrFour) {
       EXPECT_EQ(Std(w.PanelText(1)), "Done!");
       EXPECT_EQ(SummaryWithoutTime(w.SummaryText()), c.summary) << Std(w.SummaryText());
       EXPECT_TRUE(w.messages.empty());
+      // Side by side in the status bar: "Done!", then the summary.
+      QCoreApplication::processEvents();
+      const QRect done = Control(w, "StatusPanel1")->geometry();
+      const QRect summary = Control(w, "RunSummary")->geometry();
+      EXPECT_GT(done.left(), Control(w, "StatusPanel0")->geometry().right());
+      EXPECT_GT(summary.left(), done.right());
+      EXPECT_TRUE(Control(w, "RunSummary")->isVisible());
     }
   }
 }
@@ -1050,11 +1065,17 @@ TEST(MainWindow, TheSummaryReadsAsFrench) {
   };
   // French groups thousands with a narrow no-break space and writes tenths after a comma.
   const Case cases[] = {
-      {driver::RunEnd::kCompleted, {2000, 1998, 2, 0, 0}, 3.44,
+      {driver::RunEnd::kCompleted,
+       {2000, 1998, 2, 0, 0},
+       3.44,
        "Terminé : 1\u202f998 modèles mesurés, 2 en échec (3,4 s)"},
-      {driver::RunEnd::kCompleted, {5, 1, 0, 2, 2}, 75.0,
+      {driver::RunEnd::kCompleted,
+       {5, 1, 0, 2, 2},
+       75.0,
        "Terminé : 1 modèle mesuré, 2 ignorés (trop grands), 2 fichiers sans modèle (1 min 15 s)"},
-      {driver::RunEnd::kStopped, {0, 3, 0, 0, 0}, 0.5,  // web mode: the list's length unknown
+      {driver::RunEnd::kStopped,
+       {0, 3, 0, 0, 0},
+       0.5,  // web mode: the list's length unknown
        "Arrêté après 3 : 3 modèles mesurés (0,5 s)"},
       {driver::RunEnd::kNoMatch, {}, 0.0, "Interrompu : aucun modèle mesuré (0,0 s)"},
   };

@@ -152,8 +152,8 @@ TEST(DialogStart, IsTheBoxsFolderWhenItExistsWithTheBoxsName) {
       {"myreg.txt", work + "/", "myreg.txt"},  // a bare name is in the working folder
       {"objects/*.zip", objects, "*.zip"},     // relative to the working folder
       {objects + "tree.rwx", objects, "tree.rwx"},
-      {objects, objects, ""},                  // a folder with no name after it
-      {"missing/reg.txt", "", "reg.txt"},      // no such folder: the last one shown
+      {objects, objects, ""},              // a folder with no name after it
+      {"missing/reg.txt", "", "reg.txt"},  // no such folder: the last one shown
       {dir / "objects/tree.rwx/x.log", "", "x.log"},
       {"/reg.txt", "/", "reg.txt"},
   };
