@@ -1028,34 +1028,6 @@ TEST(MainWindow, TheSummaryCountsEveryKindOfModelForOneWorkerOrFour) {
   }
 }
 
-TEST(MainWindow, AMeasurementAbortNamesItsModelAndCountsTheModelsBefore) {
-  TempDir objects;
-  TempDir out;
-  std::string deep = "modelbegin\n";
-  for (int i = 0; i < 257; ++i) deep += "transformbegin\n";  // one past the stack's limit
-  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
-  WriteFile(objects / "b.rwx", deep);
-  WriteFile(objects / "c.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
-  for (const std::size_t jobs : {1u, 4u}) {
-    SCOPED_TRACE(jobs);
-    TestForm w(out / "boxtally.INI");
-    w.show();
-    w.jobs = jobs;
-    w.RwxFileEdit->setText(QString::fromStdString(objects / "*.rwx"));
-    w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
-    w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
-    w.Button1->click();
-    EXPECT_EQ(w.messages, std::vector<QString>{QString::fromStdString(
-                              "La mesure de « " + (objects / "b.rwx") +
-                              " » a dépassé une limite de la pile des transformations ou des "
-                              "prototypes (voir le fichier log) : la génération s'est arrêtée "
-                              "là.")});
-    EXPECT_EQ(Std(w.PanelText(1)), "");
-    EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
-              "Interrompu après 2 sur 3 : 1 modèle mesuré, 1 en échec");
-  }
-}
-
 TEST(MainWindow, TheSummaryReadsAsFrench) {
   struct Case {
     driver::RunEnd end;
@@ -1077,6 +1049,8 @@ TEST(MainWindow, TheSummaryReadsAsFrench) {
        {0, 3, 0, 0, 0},
        0.5,  // web mode: the list's length unknown
        "Arrêté après 3 : 3 modèles mesurés (0,5 s)"},
+      {driver::RunEnd::kMeasurementAbort, {3, 1, 1, 0, 0}, 0.0,
+       "Interrompu après 2 sur 3 : 1 modèle mesuré, 1 en échec (0,0 s)"},
       {driver::RunEnd::kNoMatch, {}, 0.0, "Interrompu : aucun modèle mesuré (0,0 s)"},
   };
   for (const Case& c : cases) {
