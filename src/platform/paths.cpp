@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 namespace platform {
@@ -198,6 +200,25 @@ bool FileExists(const std::string& path) {
 bool IsRegularFile(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+namespace {
+std::string NormalPath(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path normal = std::filesystem::weakly_canonical(path, error);
+  if (error) normal = std::filesystem::absolute(path, error).lexically_normal();
+  return normal.string();
+}
+}  // namespace
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  struct stat sa {};
+  struct stat sb {};
+  if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  }
+  return NormalPath(a) == NormalPath(b);
 }
 
 bool IsDirectory(const std::string& path) {

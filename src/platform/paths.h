@@ -35,6 +35,9 @@ bool IsRegularFile(const std::string& path);  // follows symlinks; false when mi
 bool IsDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);                         // true when the file was removed
 bool RenameFile(const std::string& from, const std::string& to);  // replaces `to`
+// Whether two names name one file: the same device and inode when both exist, else the same
+// path once made absolute and normalised (links of the folders that exist followed).
+bool SameFile(const std::string& a, const std::string& b);
 
 // Creates a new, empty file named `prefix` followed by six random characters, never an existing
 // file or a link (the mode 0666 less the umask, as fopen would give). Returns its path, or the

@@ -1,9 +1,11 @@
 #include "platform/termination.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
+#include <cstring>
 
 namespace platform {
 
@@ -13,8 +15,15 @@ volatile std::sig_atomic_t g_signal = 0;
 static_assert(std::atomic<pid_t>::is_always_lock_free);
 std::atomic<pid_t> g_child_groups[kMaxChildGroups];
 
+// A slot is free (0), being filled or emptied (1), or names a file (2).
+static_assert(std::atomic<int>::is_always_lock_free);
+constexpr std::size_t kMaxRemovedPath = 4096;  // bytes, the terminating NUL included
+std::atomic<int> g_removed_state[kMaxRemovedFiles];
+char g_removed_paths[kMaxRemovedFiles][kMaxRemovedPath];
+
 void OnTermination(int signal_number) {
   if (g_signal != 0) {
+    RemoveRegisteredFiles();
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
     return;
@@ -52,6 +61,30 @@ int RegisterChildGroup(pid_t group) {
 
 void UnregisterChildGroup(int slot) {
   if (slot >= 0 && slot < kMaxChildGroups) g_child_groups[slot].store(0);
+}
+
+int RegisterRemoveOnSignal(const std::string& path) {
+  if (path.empty() || path.size() >= kMaxRemovedPath) return -1;
+  for (int slot = 0; slot < kMaxRemovedFiles; ++slot) {
+    int expected = 0;
+    if (!g_removed_state[slot].compare_exchange_strong(expected, 1)) continue;
+    std::memcpy(g_removed_paths[slot], path.c_str(), path.size() + 1);
+    g_removed_state[slot].store(2);
+    return slot;
+  }
+  return -1;
+}
+
+void UnregisterRemoveOnSignal(int slot) {
+  if (slot < 0 || slot >= kMaxRemovedFiles) return;
+  g_removed_state[slot].store(1);
+  g_removed_state[slot].store(0);
+}
+
+void RemoveRegisteredFiles() {
+  for (int slot = 0; slot < kMaxRemovedFiles; ++slot) {
+    if (g_removed_state[slot].load() == 2) unlink(g_removed_paths[slot]);
+  }
 }
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <string>
+
 namespace platform {
 
 inline constexpr int kMaxChildGroups = 64;  // children waited for at the same time
@@ -19,5 +21,14 @@ int TerminationSignal();
 // Ends the group at once when a termination signal has already come.
 int RegisterChildGroup(pid_t group);
 void UnregisterChildGroup(int slot);
+
+// Files that a signal which ends the process at once (a second termination signal, a second
+// Ctrl-C) removes first: downloads still coming in. Returns the slot to give back, or -1 when
+// every slot is taken or the path is too long (the file then stays).
+inline constexpr int kMaxRemovedFiles = 64;
+int RegisterRemoveOnSignal(const std::string& path);
+void UnregisterRemoveOnSignal(int slot);
+// Removes the registered files; safe in a signal handler.
+void RemoveRegisteredFiles();
 
 }  // namespace platform

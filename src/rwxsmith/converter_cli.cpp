@@ -63,7 +63,9 @@ const char* const kReportLine =
     "Please report problems as README.md describes under \"Reporting problems\"\n";
 
 void PrintVersionLine() {
-  std::printf("Rwxsmith build %d.%d.%d - part of the boxtally project\n", kVersionMajor,
+  // The converter's own build number (the one its RWX headers record), then the release it
+  // ships with, which boxtally-cli --version and the window's title show too.
+  std::printf("Rwxsmith build %d.%d.%d - part of boxtally " BOXTALLY_VERSION "\n", kVersionMajor,
               kVersionMinor, kVersionBuild);
 }
 

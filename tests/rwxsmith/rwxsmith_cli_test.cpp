@@ -23,7 +23,7 @@ using testing_support::WriteFile;
 const std::string kProgram = std::string(BOXTALLY_BIN_DIR) + "/rwxsmith";
 
 const std::string kBanner =
-    "Rwxsmith build 3.3.352 - part of the boxtally project\n"
+    "Rwxsmith build 3.3.352 - part of boxtally " BOXTALLY_VERSION "\n"
     "You may optionally specify command line parameters FILENAME and OUTPUTMODE\n"
     "Please report problems as README.md describes under \"Reporting problems\"\n"
     "\n";
@@ -353,7 +353,7 @@ TEST(RwxsmithOneShot, HelpAndVersion) {
   TempDir dir;
   const ProgramRun version = RunProgram({kProgram, "--version"}, dir.path());
   EXPECT_EQ(version.exit_status, 0);
-  EXPECT_EQ(version.out, "Rwxsmith build 3.3.352 - part of the boxtally project\n");
+  EXPECT_EQ(version.out, "Rwxsmith build 3.3.352 - part of boxtally " BOXTALLY_VERSION "\n");
   const ProgramRun help = RunProgram({kProgram, "--help"}, dir.path());
   EXPECT_EQ(help.exit_status, 0);
   EXPECT_EQ(help.out.rfind("Usage: rwxsmith [FILENAME [OUTPUTMODE]]\n", 0), 0u) << help.out;

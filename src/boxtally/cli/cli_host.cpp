@@ -20,6 +20,7 @@ constexpr std::size_t kWebLineWidth = 79;  // bytes of the progress line in web 
 // A second one ends the program at once.
 void OnInterrupt(int) {
   if (g_stop_requested) {
+    platform::RemoveRegisteredFiles();
     std::signal(SIGINT, SIG_DFL);
     std::raise(SIGINT);
     return;
@@ -38,6 +39,7 @@ ssize_t WriteLogToStderr(void* cookie, const char* data, std::size_t size) {
 }  // namespace
 
 CliHost::CliHost(const CliSettings& settings) : settings_(settings) {
+  settings_.web_controls.log_file = settings_.log_path;
   progress_enabled_ = !settings_.quiet && isatty(STDERR_FILENO) != 0;
   http_.SetMessagePump([this] { ProcessMessages(); });
   std::signal(SIGINT, OnInterrupt);
@@ -81,7 +83,7 @@ std::string CliHost::ProgramDirectory() const { return platform::ProgramDirector
 std::string CliHost::WorkDirectory() const { return platform::WorkDirectory(); }
 
 void CliHost::ProcessMessages() {
-  if (platform::TerminationSignal() != 0) http_.Abort();
+  if (StopRequested()) http_.Abort();
 }
 
 void CliHost::SetStatusText(int panel, const std::string& text) {

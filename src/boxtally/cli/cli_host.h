@@ -8,6 +8,7 @@
 
 #include "boxtally/driver/run_host.h"
 #include "boxtally/http/kest_http.h"
+#include "boxtally/web/download_pool.h"
 #include "boxtally/web/web_fetch.h"
 #include "platform/text_file.h"
 
@@ -27,6 +28,7 @@ struct CliSettings {
   int max_entry_mib = static_cast<int>(driver::kDefaultMaxEntryBytes >> 20);  // --max-entry-size
   int jobs = 0;      // models measured at once; 0: one per core
   bool web = false;  // --web URL: the models come from the list file MODELS
+  int downloads = static_cast<int>(web::kDefaultDownloads);  // --downloads N
   web::WebControls web_controls;
 };
 
@@ -47,6 +49,8 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
 
   // No progress line when the registry lines go to the same terminal: the two would mix.
   void SetRegistryOnStandardOutput(bool on_stdout);
+  // The registry file of the run (empty: standard output), which no download may replace.
+  void SetRegistryFile(const std::string& path) { settings_.web_controls.registry_file = path; }
 
   platform::TextFile& Log() override { return *log_; }
   bool ErrorsOnly() const override { return settings_.errors_only; }
@@ -67,8 +71,8 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
     return settings_.jobs > 0 ? static_cast<std::size_t>(settings_.jobs) : driver::DefaultJobs();
   }
   void SetStatusText(int panel, const std::string& text) override;
-  // Ctrl-C needs no polling (its handler sets the stop request); SIGTERM and SIGHUP also cut
-  // short a download in progress, as they end a running converter.
+  // Ctrl-C, SIGTERM and SIGHUP set the stop request from their handlers; here a request in
+  // flight is abandoned for it, so no network wait outlasts a poll step.
   void ProcessMessages() override;
   void ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) override;
   bool GetFromWeb() const override { return settings_.web; }
@@ -79,6 +83,7 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   http::TKestHTTP& Http() override { return http_; }
   web::SeenNames& Seen() override { return seen_; }
   web::ListFile& List() override { return list_; }
+  std::size_t Downloads() const override { return static_cast<std::size_t>(settings_.downloads); }
   void ShowStatusNow(int panel, const std::string& text) override;
 
   // HttpEvents: status texts for the progress line.

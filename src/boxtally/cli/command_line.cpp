@@ -6,6 +6,8 @@
 #include <string>
 
 #include "boxtally/driver/model_pool.h"
+#include "boxtally/driver/run_arguments.h"
+#include "boxtally/http/http_message.h"
 
 namespace cli {
 
@@ -62,7 +64,8 @@ bool SetWebFlag(const std::string& arg, web::WebControls& controls) {
 }
 
 bool IsWebText(const std::string& arg) {
-  return arg == "--web" || arg == "--user-agent" || arg == "--referer" || arg == "--referer-world";
+  return arg == "--web" || arg == "--user-agent" || arg == "--referer" ||
+         arg == "--referer-world" || arg == "--ca-file";
 }
 
 // Any of the referer's three texts turns UseReferer on; the others keep the settings' defaults.
@@ -71,6 +74,10 @@ void SetWebText(const std::string& arg, const std::string& value, CliSettings& s
   if (arg == "--web") {
     settings.web = true;
     controls.url = value;
+    return;
+  }
+  if (arg == "--ca-file") {
+    controls.ca_file = value;
     return;
   }
   controls.use_referer = true;
@@ -145,15 +152,25 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
     }
     if (IsWebText(arg)) {
       if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
+      // These go into request lines, where a line break would start a line of its own.
+      if (arg != "--web" && arg != "--ca-file" && http::HoldsControlByte(argv[i + 1])) {
+        return UsageError(arg + " must not hold a control character");
+      }
       SetWebText(arg, argv[++i], line.settings);
       if (web_switch.empty() && arg != "--web") web_switch = arg;
       continue;
     }
     if (arg == "--log" || arg == "--password" || arg == "--converter-time-limit" ||
-        arg == "--jobs" || arg == "--max-entry-size") {
+        arg == "--jobs" || arg == "--max-entry-size" || arg == "--downloads") {
       if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
       const std::string& value = argv[++i];
-      if (arg == "--log") {
+      if (arg == "--downloads") {
+        if (!ParseWhole(value, 1, static_cast<int>(web::kMaxDownloads), line.settings.downloads)) {
+          return UsageError("--downloads needs a number from 1 to " +
+                            std::to_string(web::kMaxDownloads) + ", not '" + value + "'");
+        }
+        if (web_switch.empty()) web_switch = arg;
+      } else if (arg == "--log") {
         line.settings.log_path = value;
       } else if (arg == "--password") {
         line.password = value;
@@ -207,6 +224,14 @@ std::vector<std::string> BuildRunArguments(const CommandLine& line,
   if (!line.password.empty()) args.push_back("-s" + line.password);
   for (std::size_t i = rest; i < line.operands.size(); ++i) args.push_back(line.operands[i]);
   return args;
+}
+
+std::string RegistryFileOf(const std::vector<std::string>& run_arguments) {
+  std::string ignored;
+  platform::TextFile sink = platform::MemoryTextFile(ignored, /*crlf=*/false);
+  driver::RunOptions options;
+  (void)driver::ReadRunOptions(run_arguments, sink, options);
+  return options.registry_named ? options.registry_name : std::string();
 }
 
 bool RegistryOnStandardOutput(const std::vector<std::string>& run_arguments) {

@@ -34,6 +34,9 @@ bool UsesDefaultFormat(const CommandLine& line);
 std::vector<std::string> BuildRunArguments(const CommandLine& line,
                                            const std::string& temporary_format);
 
+// The registry file the run arguments name (the first one), or the empty text.
+std::string RegistryFileOf(const std::vector<std::string>& run_arguments);
+
 // True when the run arguments name no registry file: the lines go to standard output.
 bool RegistryOnStandardOutput(const std::vector<std::string>& run_arguments);
 

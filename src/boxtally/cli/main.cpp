@@ -50,9 +50,13 @@ constexpr const char* kUsage =
     "  --propdump       the list file is a propdump (every distinct model name is fetched)\n"
     "  --reuse-web      use a model already beside the list file instead of fetching it\n"
     "  --connect-fix    no HEAD request before the download\n"
+    "  --downloads N    fetch N models at once (1 to 32, default 6); the files are the same\n"
+    "                   for any N\n"
     "  --user-agent TEXT, --referer TEXT, --referer-world TEXT\n"
     "                   send a User-Agent line and the Referer TEXT followed by the world\n"
     "                   (defaults \"Gridmere/3.60 (560)\" and \"gm://localhost:5670/\")\n"
+    "  --ca-file FILE   also trust the certificate authorities in FILE (PEM) for https URLs,\n"
+    "                   besides the system's (and those SSL_CERT_FILE, SSL_CERT_DIR name)\n"
     "Switches may stand anywhere on the line; after \"--\" everything is an operand.\n"
     "\n"
     "Exit status: 0 run finished, 1 run ended early or nothing matched, 2 usage or log error,\n"
@@ -172,6 +176,11 @@ int Run(const std::vector<std::string>& argv) {
     case cli::Action::kRun:
       break;
   }
+  const std::string& ca_file = line.settings.web_controls.ca_file;
+  if (!ca_file.empty() && !platform::IsRegularFile(ca_file)) {
+    Say("cannot read the certificate file %s\n", platform::WithoutControls(ca_file).c_str());
+    return 2;
+  }
   // Work files never go anywhere but a private folder: no folder, no run.
   const std::string work_dir = platform::WorkDirectory();
   if (work_dir.empty()) {
@@ -193,6 +202,7 @@ int Run(const std::vector<std::string>& argv) {
   }
   const std::vector<std::string> args = cli::BuildRunArguments(line, temporary_format);
   host.SetRegistryOnStandardOutput(cli::RegistryOnStandardOutput(args));
+  host.SetRegistryFile(cli::RegistryFileOf(args));
   const driver::RunOutcome outcome = driver::RunBatch(host, args);
   host.ClearProgressLine();
   host.EndOpenLogLine();

@@ -180,7 +180,10 @@ RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<N
     host.ShowProgress(done, total, next.found_name);
     host.SetStatusText(1, "Processing " + next.found_name);
     host.ProcessMessages();
-    FinishedModel model = pool.TakeOldest([&host] { host.ProcessMessagesWhileWaiting(); });
+    FinishedModel model = pool.TakeOldest([&host, &source] {
+      host.ProcessMessagesWhileWaiting();
+      source.Pump();
+    });
     if (auto ending = Commit(host, model, next.path, run, registry, counts)) return *ending;
     host.ShowProgress(++done, total, next.found_name);
     if (host.StopRequested()) {
@@ -192,6 +195,21 @@ RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<N
     fill();
   }
   return Ended(source_stopped ? RunEnd::kStopped : RunEnd::kCompleted);
+}
+
+// Web mode with several downloads at once: every model, the first too, comes through the
+// download pool, and is measured on the workers.
+RunOutcome RunWebDownloads(RunHost& host, const RunOptions& options, RunState& run,
+                           web::WebHost& web, const std::string& list_file, RunCounts& counts) {
+  DownloadSource source(web, web.Downloads(), [&host] { host.ProcessMessagesWhileWaiting(); });
+  NextModel first = source.Next();
+  CommitText(host.Log(), std::exchange(first.log, std::string()));
+  if (first.kind == NextModel::Kind::kStopped) return Ended(RunEnd::kStopped);
+  if (first.kind == NextModel::Kind::kEnd) return Ended(RunEnd::kNoWebModel, list_file);
+  Registry registry;
+  if (auto ending = OpenRunRegistry(options, host.Log(), registry)) return *ending;
+  run.registry = registry.file.get();
+  return MeasureInParallel(host, source, std::move(first), 0, run, registry, host.Jobs(), counts);
 }
 
 // Web mode: the first model is fetched before the registry is opened, so a list that yields
@@ -208,6 +226,7 @@ RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run, RunCo
     ~ListCloser() { web::CloseListFile(web); }
   } closer{*web};
 
+  if (web->Downloads() > 1) return RunWebDownloads(host, options, run, *web, list_file, counts);
   FoundModel model;
   web::NextResult next = NextFoundWebModel(*web, log, model);
   if (next == web::NextResult::kStopped) return Ended(RunEnd::kStopped);

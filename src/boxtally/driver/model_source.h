@@ -2,10 +2,13 @@
 // matches of the file search, or the models the web fetch downloads from its list.
 #pragma once
 
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "boxtally/web/download_pool.h"
 #include "boxtally/web/web_fetch.h"
 #include "platform/text_file.h"
 
@@ -33,6 +36,9 @@ class ModelSource {
  public:
   virtual ~ModelSource() = default;
   virtual NextModel Next() = 0;
+  // Called about every 20 ms while the run waits for a model measured on another thread: work the
+  // source does in the background may need the host's thread meanwhile.
+  virtual void Pump() {}
 };
 
 // The matches of a search, in order; `prefix` is the pattern's directory part.
@@ -56,8 +62,32 @@ class WebSource : public ModelSource {
   NextModel Next() override;
 
  private:
+  friend class DownloadSource;
   class BufferedWebHost;
   std::unique_ptr<BufferedWebHost> buffered_;
+};
+
+// The web fetch with several downloads at once: list entries are read here, on the host's thread,
+// and checked and fetched on the pool's connections; each model comes back with what reading and
+// fetching it logged, in list order, so the log reads as with one download at a time.
+class DownloadSource : public ModelSource {
+ public:
+  // `pump` is the host's round of message processing, run while a download is waited for.
+  DownloadSource(web::WebHost& web, std::size_t connections, std::function<void()> pump);
+  ~DownloadSource() override;
+  NextModel Next() override;
+  void Pump() override;
+
+ private:
+  void ReadAhead();
+
+  std::function<void()> pump_;
+  std::unique_ptr<WebSource> reader_;  // for its host: the list read with the log in memory
+  std::unique_ptr<web::DownloadPool> pool_;
+  std::deque<std::string> read_logs_;  // per entry handed out: what reading up to it logged
+  bool list_done_ = false;
+  NextModel::Kind end_ = NextModel::Kind::kEnd;
+  std::string end_log_;  // what reading after the last entry logged
 };
 
 }  // namespace driver

@@ -11,9 +11,12 @@
 
 namespace http {
 
-inline constexpr std::size_t kMaxRequestPath = 256;  // characters of the request path kept
-inline constexpr std::size_t kMaxReplyField = 256;   // characters kept of Location, Set-Cookie
-inline constexpr int kDefaultPort = 80;
+// A URL, a request path or a Location longer than this is refused, never cut: a cut one names
+// another resource.
+inline constexpr std::size_t kMaxUrl = 2047;     // characters
+inline constexpr std::size_t kMaxCookie = 4096;  // bytes of a Set-Cookie value; longer: not kept
+inline constexpr int kDefaultPort = 80;          // of "http:"
+inline constexpr int kDefaultSecurePort = 443;   // of "https:"
 
 // The request header fields that the owner sets before a request (or in OnAboutToSend, for the
 // next one). Names follow the component's properties.
@@ -31,16 +34,36 @@ struct THeaderInfo {
 struct ParsedUrl {
   bool ok = true;
   std::string error;
-  std::string url;   // the URL, with "/" appended when it had no request path
-  std::string path;  // the request path, "/" at least, at most kMaxRequestPath characters
-  std::string host;  // the new Host: the URL's host name, or the previous Host when it has none
-  int port = 0;      // the new Port: from the scheme or the host part, else the previous Port
+  std::string url;      // the URL, with "/" appended when it had no request path
+  std::string path;     // the request path, "/" at least, whole
+  std::string host;     // the new Host: the URL's host name, or the previous Host when it has none
+  int port = 0;         // the new Port: from the scheme or the host part, else the previous Port
+  bool secure = false;  // "https:", or the previous connection's kind for a URL without a scheme
 };
 
-// Parses `url` against the component's current Host and Port: "Empty URL" for an empty URL,
-// "HTTP Secure Socket is not supported" for https, "Invalid port in URL" for a port in the host
-// part that is not a number from 1 to 65535.
-ParsedUrl ParseUrl(std::string_view url, std::string_view current_host, int current_port);
+// Parses `url` against the component's current Host, Port and kind of connection: "Empty URL"
+// for an empty URL, "URL longer than 2047 characters", "URL holding a blank or a control byte",
+// "Invalid port in URL" for a port in the host part that is not a number from 1 to 65535.
+// "https:" gives port 443 and a secure connection.
+ParsedUrl ParseUrl(std::string_view url, std::string_view current_host, int current_port,
+                   bool current_secure = false);
+
+// The value of the Host line: the host, and ":" and the port when it is not the default port of
+// the scheme (80, or 443 when secure).
+std::string HostField(std::string_view host, int port, bool secure);
+
+// `reference` (a Location) resolved against the absolute URL `base` as RFC 3986, section 5.2
+// says: a relative reference keeps the base's scheme, host and port, dot segments are removed, a
+// fragment is dropped. "x.zip", "../objs/x.zip", "/objs/x.zip", "//host/x.zip" are relative;
+// "host:8080/x" has the scheme "host" (a host and port are read only after "//").
+std::string ResolveReference(std::string_view base, std::string_view reference);
+
+// The scheme of a URL in lower case ("http", "https"), empty when it has none.
+std::string UrlScheme(std::string_view url);
+
+// Whether the text holds a byte that must not reach a request: below 0x20 other than the tab,
+// or 0x7F.
+bool HoldsControlByte(std::string_view text);
 
 // The request header lines of one request, in sending order (without line ends).
 // `method_word` is "GET ", "HEAD ", ...; `target` the request path, or the whole URL through a
@@ -60,6 +83,10 @@ void SetHeaderValue(std::vector<std::string>& lines, std::string_view name, std:
 // Base64 with the RFC 2045 alphabet and '=' padding, on one line whatever the length.
 std::string Base64Encode(std::string_view bytes);
 
+// Whether a reply's first line is a status line: "HTTP/", a version of digits and dots, a blank,
+// and three digits (then the end of the line or a blank and the reason).
+bool IsStatusLine(std::string_view line);
+
 // The status code of a reply's first line: its second space-separated field as a decimal
 // number; 0 when that field is missing, is not a number or does not fit in 16 bits.
 std::int16_t ReplyStatusNumber(std::string_view line);
@@ -68,13 +95,23 @@ std::int16_t ReplyStatusNumber(std::string_view line);
 // the connection closed.
 bool EndsReplyHeader(std::string_view line);
 
-// What one further reply header line sets, if anything.
-enum class ReplyField { kNone, kSetCookie, kLocation, kContentLength };
-struct ReplyFieldValue {
-  ReplyField field = ReplyField::kNone;
-  std::string text;         // Set-Cookie and Location: the value, without the line end
-  std::int64_t number = 0;  // Content-Length: the length, 0 when it is no number
+// What the lines of a reply header after the status line say, gathered line by line. A field
+// line is a name, ":" and a value; names are compared in any letter case, blanks and tabs around
+// the value are dropped, and lines of another form are ignored.
+struct ReplyHeaderFacts {
+  bool has_length = false;
+  std::int64_t length = 0;     // Content-Length
+  std::string length_error;    // why the Content-Length cannot frame the body: not a plain decimal
+                               // number, or two that differ
+  std::string location;        // the last Location, whole
+  std::string location_error;  // why that Location cannot be followed
+  std::string cookie;          // the last Set-Cookie value kept (see kMaxCookie)
+  // The first Content-Encoding or Transfer-Encoding other than identity, as "Name: value" (at
+  // most kMaxQuotedValue characters of the value): the body is not the resource's bytes.
+  std::string coding;
 };
-ReplyFieldValue ReadReplyField(std::string_view line);
+inline constexpr std::size_t kMaxQuotedValue = 64;  // characters of a value quoted in an error
+
+void TakeReplyHeaderLine(ReplyHeaderFacts& facts, std::string_view line);
 
 }  // namespace http

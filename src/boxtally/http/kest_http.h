@@ -1,7 +1,9 @@
-// TKestHTTP: the HTTP/1.0 client on the socket base. One request per connection: parse the URL,
-// compose the header lines, connect, send, read the reply header and the body until the server
-// closes, judge the reply, disconnect; redirections are followed up to a bound. Get and Head are
-// the requests this system needs.
+// TKestHTTP: the HTTP/1.0 client on the socket base, over plain connections (http:) and TLS
+// (https:). One request per connection: parse the URL, compose the header lines, connect, send,
+// read the reply header and the body (Content-Length bytes, else until the server closes), judge
+// the reply, disconnect; redirections are followed up to a bound. Get and Head are the requests
+// this system needs. A reply that could be taken for something it is not (a body in a coding
+// other than identity, a length that is not a plain number) fails the request instead.
 #pragma once
 
 #include <cstddef>
@@ -68,18 +70,22 @@ class TKestHTTP : public TPowersock {
   // Results of the last request.
   std::int16_t ReplyNumber = 0;  // 0 once a request is sent, then the reply's status code
   std::int64_t BytesTotal = 0;   // the reply's Content-Length, 0 when absent
-  std::string Location;          // the reply's Location value, at most kMaxReplyField characters
-  std::string ReceivedCookie;    // the reply's Set-Cookie value, at most kMaxReplyField characters
+  std::string Location;          // the reply's Location value, whole
+  std::string ReceivedCookie;    // the reply's Set-Cookie value (see kMaxCookie)
   CmdType Command = kCmdGet;     // the kind of the current request
   std::string Url;               // the current URL; a redirection replaces it
   std::string RequestPath;
+  // Why the client itself refused or failed the last request, in one line naming the host or
+  // URL: a certificate or a handshake, a reply or a redirection it would not take, a request line
+  // it would not send. Empty otherwise (a socket error, a time-out, an Abort).
+  std::string Refusal;
 
   // SetHeaderValue on SendHeader (see http_message.h).
   void SetHeaderValue(std::string_view name, std::string_view value);
 
   // The requests. On return either an error was raised (ok false, with its text: "Empty URL",
-  // "HTTP Secure Socket is not supported", "Too many redirections", an error of the socket base
-  // or of the reply header), or a reply was read: ReplyNumber, Header and Body tell which.
+  // "Too many redirections", an error of the socket base or of the reply header, or the text of
+  // Refusal), or a reply was read: ReplyNumber, Header and Body tell which.
   SockResult Get(const std::string& url);
   SockResult Head(const std::string& url);
 
@@ -90,9 +96,19 @@ class TKestHTTP : public TPowersock {
   SockResult RequestLoop(std::string_view method_word);
   SockResult Exchange();
   SockResult ReadReplyHeader();
+  SockResult ReadBody();
+  SockResult FollowLocation();
+  SockResult Refuse(std::string why);  // sets Refusal, and fails with it
+  std::string CurrentUrl() const;      // absolute: scheme, host, port, request path
+  THeaderInfo InfoToSend() const;
 
   HttpEvents* http_events_;
   bool abort_request_ = false;
+  ReplyHeaderFacts facts_;  // of the last reply header
+  // A cookie taken from a redirection goes back only to the host and port that set it.
+  std::string cookie_from_reply_;
+  std::string cookie_host_;
+  int cookie_port_ = 0;
 };
 
 }  // namespace http

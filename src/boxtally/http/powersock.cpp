@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <string_view>
 #include <system_error>
@@ -137,6 +138,12 @@ void TPowersock::StartTimer() {
   Report(kStatusTrace, "Timer On");
 }
 
+void TPowersock::ResumeTimer() {
+  if (TimeOut <= 0 || timer_on_) return;
+  timer_on_ = true;
+  Report(kStatusTrace, "Timer On");
+}
+
 void TPowersock::RestartTimer() {
   if (timer_on_) deadline_ms_ = NowMs() + TimeOut;
 }
@@ -183,6 +190,16 @@ SockResult TPowersock::Canceled(const char* text) {
 }
 
 void TPowersock::CloseSocket() {
+  if (tls_ && fd_ >= 0) {
+    // The closing alert, if the socket takes it at once: nobody waits for its answer.
+    TlsClose(*tls_);
+    const std::string alert = TlsTakeOutput(*tls_);
+    if (!alert.empty()) (void)send(fd_, alert.data(), alert.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  }
+  tls_.reset();
+  tls_input_ended_ = false;
+  pending_.clear();
+  pending_at_ = 0;
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   connected_ = false;
@@ -309,6 +326,13 @@ SockResult TPowersock::ConnectTo(const std::shared_ptr<Lookup>& addresses, int p
   }
   if (connected_) {
     StopTimer();
+    if (Secure) {
+      SockResult shaken = Handshake();
+      if (!shaken.ok) {
+        CloseSocket();
+        return shaken;
+      }
+    }
     events_->OnConnect();
     return {};
   }
@@ -331,12 +355,10 @@ void TPowersock::Disconnect() {
   events_->OnDisconnect();
 }
 
-SockResult TPowersock::SendAll(std::string_view bytes, bool timed, bool counts_as_file) {
-  if (fd_ < 0 || !connected_) return SocketError(ENOTCONN);
-  if (timed) StartTimer();
+TPowersock::Io TPowersock::SendRaw(std::string_view bytes, bool counts_as_file) {
   std::size_t sent = 0;
   while (sent < bytes.size()) {
-    if (canceled_) return Canceled("Socket send aborted");
+    if (canceled_) return Io::kCanceled;
     const ssize_t n = send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
@@ -349,14 +371,159 @@ SockResult TPowersock::SendAll(std::string_view bytes, bool timed, bool counts_a
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (WaitFor(POLLOUT) == Wait::kCanceled) return Canceled("Socket send aborted");
+      if (WaitFor(POLLOUT) == Wait::kCanceled) return Io::kCanceled;
       continue;
     }
-    const int error = errno;
-    StopTimer();
-    return SocketError(error);
+    io_failure_ = SocketError(errno);
+    return Io::kFailed;
   }
-  if (timed) StopTimer();
+  return Io::kDone;
+}
+
+TPowersock::Io TPowersock::FlushTls() {
+  if (!tls_) return Io::kDone;
+  const std::string cipher = TlsTakeOutput(*tls_);
+  return SendRaw(cipher, false);
+}
+
+TPowersock::Io TPowersock::ReceiveRaw(char* into, std::size_t size, std::size_t& got) {
+  got = 0;
+  for (;;) {
+    if (canceled_) return Io::kCanceled;
+    const ssize_t n = recv(fd_, into, size, 0);
+    if (n > 0) {
+      got = static_cast<std::size_t>(n);
+      return Io::kDone;
+    }
+    if (n == 0) return Io::kEnd;  // closed by the server
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (WaitFor(POLLIN) == Wait::kCanceled) return Io::kCanceled;
+      Report(kStatusTrace, "Data Available");
+      continue;
+    }
+    if (errno == ENOTCONN) return Io::kEnd;  // no longer connected: the read ends
+    io_failure_ = SocketError(errno);
+    return Io::kFailed;
+  }
+}
+
+TPowersock::Io TPowersock::ReceiveMore() {
+  // What was taken goes once it is the larger part, so the buffer never grows without bound
+  // and a header of many short lines is not moved once per line.
+  if (pending_at_ > 0 && pending_at_ >= pending_.size() / 2) {
+    pending_.erase(0, pending_at_);
+    pending_at_ = 0;
+  }
+  std::size_t got = 0;
+  if (!tls_) {
+    const Io io = ReceiveRaw(buffer_.get(), kReceiveBufferSize, got);
+    if (io == Io::kDone) pending_.append(buffer_.get(), got);
+    return io;
+  }
+  for (;;) {
+    const TlsStep step = TlsRead(*tls_, buffer_.get(), kReceiveBufferSize, got);
+    if (step == TlsStep::kDone) pending_.append(buffer_.get(), got);
+    // Reading may make TLS answer the server (a key update, the closing alert).
+    const Io flushed = FlushTls();
+    if (flushed != Io::kDone) return flushed;
+    if (step == TlsStep::kDone) return Io::kDone;
+    if (step == TlsStep::kClosed) return Io::kEnd;
+    if (step == TlsStep::kFailed) {
+      SecureFailure = TlsFailureReason(*tls_);
+      io_failure_ = Fail("Secure connection failed: " + SecureFailure);
+      return Io::kFailed;
+    }
+    if (tls_input_ended_) return Io::kEnd;
+    const Io io = ReceiveRaw(buffer_.get(), kReceiveBufferSize, got);
+    if (io == Io::kDone) {
+      TlsFeed(*tls_, buffer_.get(), got);
+    } else if (io == Io::kEnd) {
+      TlsFeedEnd(*tls_);
+      tls_input_ended_ = true;
+    } else {
+      return io;
+    }
+  }
+}
+
+SockResult TPowersock::HandshakeFailed(std::string why, bool certificate) {
+  StopTimer();
+  SecureFailure = std::move(why);
+  CertificateRefused = certificate;
+  return Fail("TLS Handshake Failed");
+}
+
+SockResult TPowersock::Handshake() {
+  SecureFailure.clear();
+  CertificateRefused = false;
+  std::string error;
+  const TlsContext* context = nullptr;
+  if (CaFile.empty()) {
+    context = SharedTlsContext(error);
+  } else {
+    if (!own_context_ || own_context_file_ != CaFile) {
+      own_context_.reset(CreateTlsContext(CaFile, error));
+      own_context_file_ = CaFile;
+    }
+    context = own_context_.get();
+  }
+  if (context == nullptr) return HandshakeFailed(error, false);
+  tls_.reset(CreateTlsSession(*context, Host, error));
+  if (!tls_) return HandshakeFailed(error, false);
+
+  StartTimer();
+  for (;;) {
+    const TlsStep step = TlsHandshake(*tls_);
+    const Io flushed = FlushTls();
+    if (flushed == Io::kCanceled) break;
+    if (flushed == Io::kFailed) return HandshakeFailed(io_failure_.error, false);
+    if (step == TlsStep::kDone) {
+      StopTimer();
+      return {};
+    }
+    if (step != TlsStep::kWantInput) {
+      return HandshakeFailed(TlsFailureReason(*tls_), TlsCertificateRefused(*tls_));
+    }
+    std::size_t got = 0;
+    const Io io = tls_input_ended_ ? Io::kEnd : ReceiveRaw(buffer_.get(), kReceiveBufferSize, got);
+    if (io == Io::kDone) {
+      TlsFeed(*tls_, buffer_.get(), got);
+    } else if (io == Io::kEnd) {
+      if (tls_input_ended_) return HandshakeFailed("the server closed the connection", false);
+      TlsFeedEnd(*tls_);
+      tls_input_ended_ = true;
+    } else if (io == Io::kCanceled) {
+      break;
+    } else {
+      return HandshakeFailed(io_failure_.error, false);
+    }
+  }
+  const bool timed_out = TimedOut;
+  if (timed_out) SecureFailure = "no answer within the time-out";
+  return Canceled(timed_out ? "TLS Handshake Timed out" : "TLS Handshake Canceled");
+}
+
+SockResult TPowersock::SendAll(std::string_view bytes, bool timed, bool counts_as_file) {
+  if (fd_ < 0 || !connected_) return SocketError(ENOTCONN);
+  if (timed) StartTimer();
+  Io io = Io::kDone;
+  if (!tls_) {
+    io = SendRaw(bytes, counts_as_file);
+  } else if (TlsWrite(*tls_, bytes) != TlsStep::kDone) {
+    SecureFailure = TlsFailureReason(*tls_);
+    io_failure_ = Fail("Secure connection failed: " + SecureFailure);
+    io = Io::kFailed;
+  } else {
+    io = FlushTls();
+    if (io == Io::kDone && counts_as_file) {
+      BytesSent += static_cast<std::int64_t>(bytes.size());
+      events_->OnPacketSent();
+    }
+  }
+  if (io == Io::kCanceled) return Canceled("Socket send aborted");
+  StopTimer();
+  if (io == Io::kFailed) return io_failure_;
   return {};
 }
 
@@ -394,114 +561,108 @@ SockResult TPowersock::SendFile(const std::string& path) {
   return result;
 }
 
-TPowersock::Idle TPowersock::AfterEmptyReceive(ssize_t received) {
-  if (received == 0) return Idle::kEnd;
-  if (errno == EINTR) return Idle::kRetry;
-  if (errno == EAGAIN || errno == EWOULDBLOCK) {
-    if (WaitFor(POLLIN) == Wait::kCanceled) return Idle::kCanceled;
-    Report(kStatusTrace, "Data Available");
-    return Idle::kRetry;
-  }
-  if (errno == ENOTCONN) return Idle::kEnd;  // no longer connected: the read ends
-  receive_error_ = errno;
-  return Idle::kFailed;
-}
-
-SockResult TPowersock::ReadLn(std::string& line) {
+SockResult TPowersock::ReadLn(std::string& line, bool restart_countdown) {
   Report(kStatusTrace, "ReadLn");
   line.clear();
-  if (fd_ < 0) return {};
-  StartTimer();
+  if (fd_ < 0 && PendingSize() == 0) return {};
+  if (restart_countdown) {
+    StartTimer();
+  } else {
+    ResumeTimer();
+  }
+  std::size_t scanned = 0;  // bytes of Pending() known to hold no line feed
   for (;;) {
     if (canceled_) return Canceled("Socket readln aborted");
-    const std::size_t room = kMaxLineBytes - line.size();
-    if (room == 0) {
+    const std::string_view pending = Pending();
+    const std::size_t feed = pending.find('\n', scanned);
+    if (feed != std::string_view::npos && feed < kMaxLineBytes) {
+      line.assign(pending.substr(0, feed + 1));
+      pending_at_ += feed + 1;
+      break;
+    }
+    if (pending.size() >= kMaxLineBytes) {
       StopTimer();
       return Fail("Socket readln line longer than 65536 bytes");
     }
-    // Look without taking, then take exactly the bytes up to the line feed: what follows stays
-    // in the socket for the next read.
-    const ssize_t seen = recv(fd_, buffer_.get(), std::min(room, kReceiveBufferSize), MSG_PEEK);
-    if (seen > 0) {
-      const char* feed = static_cast<const char*>(std::memchr(buffer_.get(), '\n', seen));
-      const std::size_t take =
-          feed != nullptr ? static_cast<std::size_t>(feed - buffer_.get()) + 1 : seen;
-      const ssize_t taken = recv(fd_, buffer_.get(), take, 0);
-      if (taken > 0) line.append(buffer_.get(), static_cast<std::size_t>(taken));
-      if (feed != nullptr && taken == static_cast<ssize_t>(take)) break;
-      continue;
-    }
+    scanned = pending.size();
     // Closed by the server: the read ends with what it has.
-    const Idle idle = AfterEmptyReceive(seen);
-    if (idle == Idle::kRetry) continue;
-    if (idle == Idle::kEnd) break;
-    if (idle == Idle::kCanceled) return Canceled("Socket readln aborted");
+    const Io io = fd_ < 0 ? Io::kEnd : ReceiveMore();
+    if (io == Io::kDone) continue;
+    if (io == Io::kEnd) {
+      line.assign(Pending());
+      pending_at_ = pending_.size();
+      break;
+    }
+    if (io == Io::kCanceled) return Canceled("Socket readln aborted");
     StopTimer();
-    return SocketError(receive_error_);
+    return io_failure_;
   }
   StopTimer();
   return {};
 }
 
 SockResult TPowersock::Capture(std::FILE* file, const std::string& path, std::string* text,
-                               std::int64_t limit) {
+                               std::int64_t limit, std::int64_t expected) {
   BytesRecvd = 0;
-  if (fd_ < 0) return {};
+  if (fd_ < 0 && PendingSize() == 0) return {};
   StartTimer();
   for (;;) {
     if (canceled_) return Canceled("Socket capture aborted");
-    std::size_t want = kReceiveBufferSize;
+    std::int64_t want = std::numeric_limits<std::int64_t>::max();
+    if (expected >= 0) want = expected - BytesRecvd;
     if (text != nullptr && limit >= 0) {
-      const std::int64_t room = limit - static_cast<std::int64_t>(text->size());
-      if (room <= 0) break;
-      want = static_cast<std::size_t>(std::min<std::int64_t>(room, kReceiveBufferSize));
+      want = std::min(want, limit - static_cast<std::int64_t>(text->size()));
     }
-    const ssize_t n = recv(fd_, buffer_.get(), want, 0);
-    if (n > 0) {
-      const std::size_t size = static_cast<std::size_t>(n);
-      if (file != nullptr && limit >= 0 && n > limit - BytesRecvd) {
-        StopTimer();
-        return Fail("Socket capture longer than " + std::to_string(limit) + " bytes");
-      }
-      if (file != nullptr && std::fwrite(buffer_.get(), 1, size, file) != size) {
-        StopTimer();
-        return Fail("Cannot write " + path);
-      }
-      if (text != nullptr) text->append(buffer_.get(), size);
-      BytesRecvd += n;
-      RestartTimer();
-      events_->OnPacketRecvd();
-      PumpIfDue();
-      continue;
+    if (want <= 0) break;
+    if (PendingSize() == 0) {
+      // The server closed the connection: the capture is complete.
+      const Io io = fd_ < 0 ? Io::kEnd : ReceiveMore();
+      if (io == Io::kDone) continue;
+      if (io == Io::kEnd) break;
+      if (io == Io::kCanceled) return Canceled("Socket capture aborted");
+      StopTimer();
+      return io_failure_;
     }
-    // The server closed the connection: the capture is complete.
-    const Idle idle = AfterEmptyReceive(n);
-    if (idle == Idle::kRetry) continue;
-    if (idle == Idle::kEnd) break;
-    if (idle == Idle::kCanceled) return Canceled("Socket capture aborted");
-    StopTimer();
-    return SocketError(receive_error_);
+    const std::string_view chunk =
+        Pending().substr(0, static_cast<std::size_t>(std::min<std::int64_t>(
+                                want, static_cast<std::int64_t>(PendingSize()))));
+    const auto size = static_cast<std::int64_t>(chunk.size());
+    if (file != nullptr && limit >= 0 && size > limit - BytesRecvd) {
+      StopTimer();
+      return Fail("Socket capture longer than " + std::to_string(limit) + " bytes");
+    }
+    if (file != nullptr && std::fwrite(chunk.data(), 1, chunk.size(), file) != chunk.size()) {
+      StopTimer();
+      return Fail("Cannot write " + path);
+    }
+    if (text != nullptr) text->append(chunk);
+    pending_at_ += chunk.size();
+    BytesRecvd += size;
+    RestartTimer();
+    events_->OnPacketRecvd();
+    PumpIfDue();
   }
   StopTimer();
   return {};
 }
 
-SockResult TPowersock::CaptureFile(const std::string& path, std::int64_t limit) {
+SockResult TPowersock::CaptureFile(const std::string& path, std::int64_t limit,
+                                   std::int64_t expected) {
   Report(kStatusTrace, "CaptureFile");
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
     BytesRecvd = 0;
     return Fail("Cannot create " + path);
   }
-  SockResult result = Capture(file, path, nullptr, limit);
+  SockResult result = Capture(file, path, nullptr, limit, expected);
   if (std::fclose(file) != 0 && result.ok) result = Fail("Cannot write " + path);
   return result;
 }
 
-SockResult TPowersock::CaptureString(std::string& text, std::int64_t limit) {
+SockResult TPowersock::CaptureString(std::string& text, std::int64_t limit, std::int64_t expected) {
   Report(kStatusTrace, "Capture String");
   text.clear();
-  return Capture(nullptr, std::string(), &text, limit);
+  return Capture(nullptr, std::string(), &text, limit, expected);
 }
 
 }  // namespace http

@@ -1,9 +1,11 @@
 // TPowersock: the socket base of the HTTP client. Host lookup, connection, sending, reading of
 // lines and of everything up to the end of a connection, time-outs, cancellation and status
-// reports. Every operation is synchronous: it returns when its step is done or has failed. While
-// it waits it polls the socket in short steps and lets the host process its pending messages in
-// between, so a window stays responsive; events are delivered on the calling thread, and an
-// event handler (or the host's message processing) may call Abort.
+// reports, over a plain connection or over TLS. Every operation is synchronous: it returns when its
+// step is done or has failed. While it waits it polls the socket in short steps and lets the host
+// process its pending messages in between, so a window stays responsive; events are delivered on
+// the calling thread, and an event handler (or the host's message processing) may call Abort.
+// An instance keeps all its state to itself (the TLS context it shares with the others is made
+// once and never changes), so instances may work on several threads at once, one thread each.
 #pragma once
 
 #include <sys/types.h>
@@ -15,6 +17,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "boxtally/http/tls_session.h"
 
 namespace http {
 
@@ -68,17 +72,28 @@ class TPowersock {
   int ReportLevel = 0;
   std::string Proxy;  // when set, the connection goes to Proxy and ProxyPort instead
   int ProxyPort = 0;
+  // TLS over the connection: Connect shakes hands after connecting, and the server's certificate
+  // must chain to a trusted authority and name Host (a host name or an IP address).
+  bool Secure = false;
+  // One more PEM file of trusted authorities, besides the system's; empty: none.
+  std::string CaFile;
 
   // Results.
   int LastErrorNo = 0;          // the last socket error, Windows Sockets numbering
   bool TimedOut = false;        // the time-out expired in the current (or last) waiting step
   std::int64_t BytesRecvd = 0;  // bytes received by the last capture
   std::int64_t BytesSent = 0;   // bytes sent from files since the component was made
+  // Why the last secure connection failed (empty when it did not), and whether the server's
+  // certificate was the reason.
+  std::string SecureFailure;
+  bool CertificateRefused = false;
 
   // Looks up the server (Proxy when set, else Host) and connects to it. A dotted IPv4 address
   // is used as it is; a name is looked up on another thread while this one waits. Errors:
   // "Already connected", "Null Remote Address", "Host Lookup Timed Out", "Host Lookup
-  // Canceled", "Connection Timed out", "Connection Canceled", "Connection Failed".
+  // Canceled", "Connection Timed out", "Connection Canceled", "Connection Failed"; with Secure,
+  // "TLS Handshake Failed" (SecureFailure says why), "TLS Handshake Timed out", "TLS Handshake
+  // Canceled". OnConnect fires once the connection can be used, after the handshake.
   virtual SockResult Connect();
   // Closes the connection, if one is open, and raises OnDisconnect. Never fails.
   virtual void Disconnect();
@@ -90,17 +105,22 @@ class TPowersock {
   SockResult Writeln(std::string_view text);
   // The next line received, up to and including its line feed; what is left of the last line
   // (or the empty text) once the server has closed the connection. A line that has no line feed
-  // within kMaxLineBytes fails with "Socket readln line longer than 65536 bytes".
-  SockResult ReadLn(std::string& line);
+  // within kMaxLineBytes fails with "Socket readln line longer than 65536 bytes". With
+  // `restart_countdown` false the time-out of the previous ReadLn goes on running, so several
+  // lines can share one deadline.
+  SockResult ReadLn(std::string& line, bool restart_countdown = true);
   // Sends a file's content; raises OnPacketSent and grows BytesSent per piece sent.
   SockResult SendFile(const std::string& path);
   // Receive everything until the server closes the connection, into a file created anew or
   // into `text` (at most `limit` bytes when limit >= 0). Error on time-out or Abort: "Socket
   // capture aborted". Every received chunk raises OnPacketRecvd and restarts the time-out.
   // A file capture with limit >= 0 fails ("Socket capture longer than N bytes") as soon as more
-  // than `limit` bytes arrive: a file cut short must not pass for a whole one.
-  SockResult CaptureFile(const std::string& path, std::int64_t limit = -1);
-  SockResult CaptureString(std::string& text, std::int64_t limit);
+  // than `limit` bytes arrive: a file cut short must not pass for a whole one. With `expected`
+  // >= 0 the capture is complete once that many bytes have come (a reply's Content-Length),
+  // without waiting for the server to close.
+  SockResult CaptureFile(const std::string& path, std::int64_t limit = -1,
+                         std::int64_t expected = -1);
+  SockResult CaptureString(std::string& text, std::int64_t limit, std::int64_t expected = -1);
 
   bool Connected() const { return connected_; }
 
@@ -111,8 +131,9 @@ class TPowersock {
 
  private:
   enum class Wait { kReady, kCanceled };
-  // What a receive that took no bytes means for the read around it.
-  enum class Idle { kEnd, kRetry, kCanceled, kFailed };
+  // How a transfer of bytes ended: done, the server closed (receiving), the wait was canceled, or
+  // an error, kept in io_failure_.
+  enum class Io { kDone, kEnd, kCanceled, kFailed };
   struct Lookup;
 
   static void StartLookupThread(const std::shared_ptr<Lookup>& job, const std::string& name);
@@ -120,16 +141,24 @@ class TPowersock {
   SockResult ConnectTo(const std::shared_ptr<Lookup>& addresses, int port);
   SockResult SocketError(int errno_value);  // stores LastErrorNo, returns the error text
   SockResult Canceled(const char* text);    // clears the canceled flag, returns the error
-  // After recv returned `received` (0 or less): the server closed (kEnd), more may come after a
-  // wait (kRetry), the wait was canceled, or a socket error, kept in `receive_error_`.
-  Idle AfterEmptyReceive(ssize_t received);
+  // The bytes on the wire: received into `into` (waiting until some come), or sent whole.
+  Io ReceiveRaw(char* into, std::size_t size, std::size_t& got);
+  Io SendRaw(std::string_view bytes, bool counts_as_file);
+  Io FlushTls();  // sends the cipher text the TLS session has made
+  // Appends the next bytes received (decrypted under TLS) to the receive buffer.
+  Io ReceiveMore();
+  std::size_t PendingSize() const { return pending_.size() - pending_at_; }
+  std::string_view Pending() const { return std::string_view(pending_).substr(pending_at_); }
+  SockResult Handshake();
+  SockResult HandshakeFailed(std::string why, bool certificate);
   SockResult SendAll(std::string_view bytes, bool timed, bool counts_as_file);
   SockResult Capture(std::FILE* file, const std::string& path, std::string* text,
-                     std::int64_t limit);
+                     std::int64_t limit, std::int64_t expected);
   Wait WaitFor(short poll_events);
   void PumpMessages();
   void PumpIfDue();  // pumps when the last round is kPollStepMs or more ago
   void StartTimer();
+  void ResumeTimer();  // runs on towards the deadline the last StartTimer set
   void RestartTimer();
   void StopTimer();
   void CheckTimer();  // on expiry: "Timer Triggered", TimedOut, and the step is canceled
@@ -138,13 +167,20 @@ class TPowersock {
   SocketEvents* events_;
   std::function<void()> process_messages_;
   int fd_ = -1;
-  int receive_error_ = 0;  // errno of the last failed receive
+  SockResult io_failure_;  // the error of the last Io::kFailed
   bool connected_ = false;
   bool canceled_ = false;
   bool timer_on_ = false;
   std::int64_t deadline_ms_ = 0;    // steady clock, milliseconds
   std::int64_t last_pump_ms_ = 0;   // steady clock, milliseconds
   std::unique_ptr<char[]> buffer_;  // the kReceiveBufferSize receive buffer
+  // Bytes received (and decrypted) but not yet taken by ReadLn or a capture: from pending_at_ on.
+  std::string pending_;
+  std::size_t pending_at_ = 0;
+  TlsContextPtr own_context_;  // for CaFile
+  std::string own_context_file_;
+  TlsSessionPtr tls_;  // the connection's TLS state while Secure and connected
+  bool tls_input_ended_ = false;
 };
 
 }  // namespace http

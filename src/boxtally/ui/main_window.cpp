@@ -235,8 +235,12 @@ TForm1::TForm1(std::string settings_path, QWidget* parent)
   UpdateOpenButtons();
   http_handlers_ = std::make_unique<HttpHandlers>(*this);
   http_ = std::make_unique<http::TKestHTTP>(http_handlers_.get());
-  // While a request waits, the window repaints and the run button can ask for a stop.
-  http_->SetMessagePump([] { QCoreApplication::processEvents(); });
+  // While a request waits, the window repaints and the run button can ask for a stop, which
+  // abandons the request at once.
+  http_->SetMessagePump([this] {
+    QCoreApplication::processEvents();
+    if (stop_requested_) http_->Abort();
+  });
 }
 
 // The component goes first: its handlers write into the status bar.
@@ -494,6 +498,7 @@ void TForm1::ApplySettings(const Settings& s) {
   UserAgentEdit->setText(FromStd(s.user_agent));
   RefererEdit->setText(FromStd(s.referer));
   RefererWorldEdit->setText(FromStd(s.referer_world));
+  ca_file_ = s.ca_file;
   MyInput->setPlainText(FromStd(s.default_format));
 }
 
@@ -521,6 +526,7 @@ Settings TForm1::CollectSettings() const {
   s.user_agent = ToStd(UserAgentEdit->text());
   s.referer = ToStd(RefererEdit->text());
   s.referer_world = ToStd(RefererWorldEdit->text());
+  s.ca_file = ca_file_;
   s.default_format = ToStd(MyInput->toPlainText());
   return s;
 }
@@ -633,6 +639,12 @@ void TForm1::RunBatch() {
   const RunArguments run = BuildRunArguments(in);
   if (run.too_long != RunField::kNone) {
     ShowMessage(Tr(texts::kArgumentTooLong).arg(FieldName(static_cast<int>(run.too_long))));
+    return;
+  }
+  const web::WebControls web_controls = Controls();
+  const std::string with_control = web::RefererTextWithControl(web_controls);
+  if (GetFromWeb() && web_controls.use_referer && !with_control.empty()) {
+    ShowMessage(Tr(texts::kControlInRefererText).arg(FromStd(with_control)));
     return;
   }
 
@@ -881,6 +893,9 @@ web::WebControls TForm1::Controls() const {
   c.user_agent = ToStd(UserAgentEdit->text());
   c.referer = ToStd(RefererEdit->text());
   c.referer_world = ToStd(RefererWorldEdit->text());
+  c.ca_file = ca_file_;
+  c.log_file = ToStd(LogFileEdit->text());
+  c.registry_file = ToStd(RegFileEdit->text());
   return c;
 }
 

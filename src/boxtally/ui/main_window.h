@@ -192,6 +192,7 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   void OpenResult(const QLineEdit& box);
 
   std::string settings_path_;
+  std::string ca_file_;  // the setting CaFile, which has no control
   platform::TextFilePtr log_;
   bool running_ = false;
   bool stop_requested_ = false;

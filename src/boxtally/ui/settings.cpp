@@ -76,11 +76,18 @@ void MakeParentFolders(const std::string& path) {
   }
 }
 
+// Folders whose files belong to installed packages: root may write there, but a settings file
+// left in /usr/bin would belong to no package and outlive the program's removal.
+bool IsSystemProgramFolder(const std::string& dir) {
+  const auto starts = [&dir](const char* prefix) { return dir.rfind(prefix, 0) == 0; };
+  return (starts("/usr/") && !starts("/usr/local/")) || starts("/bin/") || starts("/sbin/");
+}
 }  // namespace
 
 std::string SettingsFilePath(const std::string& program_dir, const char* xdg_config_home,
                              const char* home) {
-  if (!program_dir.empty() && access(program_dir.c_str(), W_OK) == 0) {
+  if (!program_dir.empty() && !IsSystemProgramFolder(program_dir) &&
+      access(program_dir.c_str(), W_OK) == 0) {
     return program_dir + kSettingsFileName;
   }
   std::string config;
@@ -124,6 +131,7 @@ Settings LoadSettings(const std::string& path) {
   s.user_agent = ReadString(path, "UserAgent", s.user_agent);
   s.referer = ReadString(path, "Referer", s.referer);
   s.referer_world = ReadString(path, "RefererWorld", s.referer_world);
+  s.ca_file = ReadString(path, "CaFile", s.ca_file);
   s.default_format = ReadString(path, "DefaultFormat", s.default_format);
   // The whole template counts only while it starts with DefaultFormat: a file saved since by the
   // older program, or edited by hand, holds a newer first line and the rest is stale. The key is
@@ -169,6 +177,7 @@ SettingsResult SaveSettings(const std::string& path, const Settings& s) {
       {kParameters, "UserAgent", Quoted(s.user_agent)},
       {kParameters, "Referer", Quoted(s.referer)},
       {kParameters, "RefererWorld", Quoted(s.referer_world)},
+      {kParameters, "CaFile", Quoted(s.ca_file)},
       {kParameters, "DefaultFormat", Quoted(first_line)},
   };
   // One write per key, in the table's order; the first that fails ends the save.

@@ -1,4 +1,4 @@
-// The window's settings file: the 23 keys of its three sections, their defaults, and where the
+// The window's settings file: the 24 keys of its three sections, their defaults, and where the
 // file lives. Qt-free, so it is read and written the same way by the window and by the tests.
 #pragma once
 
@@ -38,6 +38,7 @@ struct Settings {
   std::string user_agent = kDefaultUserAgent;  // UserAgent
   std::string referer = kDefaultReferer;       // Referer
   std::string referer_world;                   // RefererWorld
+  std::string ca_file;  // CaFile: one more file of trusted authorities for https; no control
   // The format template, its lines separated by "\n". DefaultFormat holds its first line, so a
   // file written by the older program reads the same; a template of several lines is kept whole
   // in DefaultFormatLines, used only while its first line still equals DefaultFormat.
@@ -50,7 +51,9 @@ enum [[nodiscard]] SettingsResult : int{
 };
 
 // Beside the program when its folder may be written, else $XDG_CONFIG_HOME/boxtally/ (by default
-// ~/.config/boxtally/). `program_dir` ends with '/'; the two variables may be null.
+// ~/.config/boxtally/). A program in a folder of the package manager (under /usr but not
+// /usr/local, or /bin, /sbin) keeps its settings in the config folder even when run by root.
+// `program_dir` ends with '/'; the two variables may be null.
 std::string SettingsFilePath(const std::string& program_dir, const char* xdg_config_home,
                              const char* home);
 // The same for this process and its environment.

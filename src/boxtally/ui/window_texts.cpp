@@ -7,7 +7,7 @@
 
 namespace texts {
 
-const char* const kWindowCaption = "boxtally V4.07";
+const char* const kWindowCaption = "boxtally V" BOXTALLY_VERSION;
 
 const char* const kGetFromWeb = "Charger depuis le Web";
 const char* const kLabel7 = "Cela doit être des fichiers cob, rwx ou bien des zip";
@@ -105,6 +105,8 @@ const char* const kCannotWriteFormat =
     "Impossible d'écrire le fichier de format temporaire %1 : la génération n'est pas lancée.";
 const char* const kArgumentTooLong =
     "Le champ « %1 » dépasse 511 caractères : la génération n'est pas lancée.";
+const char* const kControlInRefererText =
+    "Le réglage %1 contient un caractère de contrôle : la génération n'est pas lancée.";
 // The web fetch's dialogs keep the component's English texts.
 const char* const kConnectionFailed = "Connection Failed";
 const char* const kInvalidHostTitle = "Invalid Host";

@@ -89,6 +89,7 @@ extern const char* const kUnableToWrite;
 extern const char* const kCannotOpenLog;
 extern const char* const kCannotWriteFormat;
 extern const char* const kArgumentTooLong;
+extern const char* const kControlInRefererText;  // %1: UserAgent, Referer or RefererWorld
 extern const char* const kConnectionFailed;
 extern const char* const kInvalidHostTitle;
 extern const char* const kInvalidHostPrompt;

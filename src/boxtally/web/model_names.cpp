@@ -61,6 +61,7 @@ PlacesResult FormModelPlaces(std::string_view model_name, std::string_view url_t
                              std::string_view list_file, ModelPlaces& places) {
   if (!IsPlainModelName(model_name)) return PlacesResult::kNotPlain;
   places.file_name = ModelFileName(model_name);
+  if (places.file_name.size() > kMaxFileName) return PlacesResult::kFileNameTooLong;
   const std::string encoded = EncodeForUrl(places.file_name);
   if (encoded.size() > kMaxEncodedFileName) return PlacesResult::kTooLong;
   places.url = std::string(url_text);

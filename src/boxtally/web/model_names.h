@@ -10,6 +10,7 @@ namespace web {
 inline constexpr std::size_t kMaxEncodedFileName = 511;  // characters of the URL's file name part
 inline constexpr std::size_t kMaxModelUrl = 2047;        // characters
 inline constexpr std::size_t kMaxLocalPath = 1023;       // characters
+inline constexpr std::size_t kMaxFileName = 255;         // bytes of the archive's file name
 
 // The line without the bytes up to 0x20 (blanks, tabs, line ends) at either end.
 std::string TrimListLine(std::string_view line);
@@ -37,11 +38,13 @@ struct ModelPlaces {
   std::string local_path;  // the list file's folder and the file name, spaces kept
 };
 
-enum class PlacesResult { kOk, kNotPlain, kTooLong };
+enum class PlacesResult { kOk, kNotPlain, kTooLong, kFileNameTooLong };
 
 // Forms the three names of `model_name` for the object path `url_text` (UrlEdit) and the list
-// file `list_file` (RwxFileEdit). kNotPlain: see IsPlainModelName. kTooLong: the encoded file
-// name, the URL or the local path passes its room. `places` is meaningful only with kOk.
+// file `list_file` (RwxFileEdit). kNotPlain: see IsPlainModelName. kFileNameTooLong: the file
+// name passes kMaxFileName (no file system would take it). kTooLong: the encoded file name, the
+// URL or the local path passes its room. Nothing is ever cut. `places` is meaningful only with
+// kOk.
 PlacesResult FormModelPlaces(std::string_view model_name, std::string_view url_text,
                              std::string_view list_file, ModelPlaces& places);
 

@@ -6,6 +6,7 @@
 #include "boxtally/web/model_names.h"
 #include "platform/file_search.h"
 #include "platform/paths.h"
+#include "platform/termination.h"
 
 namespace web {
 
@@ -15,6 +16,19 @@ namespace {
 constexpr const char* kPartialPrefix = ".download-";
 
 long long AsLong(std::int64_t value) { return static_cast<long long>(value); }
+
+// Why the client refused a request, when it did: the line before the request's own failure line.
+void LogRefusal(platform::TextFile& log, const http::TKestHTTP& http) {
+  if (!http.Refusal.empty()) platform::LogF(log, "%s\n", http.Refusal.c_str());
+}
+
+// Which of the run's own files `path` would replace, or nullptr.
+const char* OwnFileAt(const WebControls& controls, const std::string& path) {
+  if (platform::SameFile(path, controls.list_file)) return "list file";
+  if (platform::SameFile(path, controls.log_file)) return "log";
+  if (platform::SameFile(path, controls.registry_file)) return "registry";
+  return nullptr;
+}
 
 // The GET of one model into a fresh file beside the list, renamed into place only when the
 // reply was 200 and the body is whole. Logs every failure; a failure leaves no file behind.
@@ -28,6 +42,11 @@ bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& pla
     platform::LogF(log, "Unable to create a download file for %s\n", places.local_path.c_str());
     return false;
   }
+  // A signal that ends the program at once still takes the file along.
+  struct RemovedOnSignal {
+    int slot;
+    ~RemovedOnSignal() { platform::UnregisterRemoveOnSignal(slot); }
+  } on_signal{platform::RegisterRemoveOnSignal(partial)};
   http::TKestHTTP& http = host.Http();
   http.TimeOut = host.RequestTimeOutMs();
   http.Header = kHeaderPlaceholder;
@@ -36,6 +55,7 @@ bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& pla
   http.OutputFileMode = false;
   http.ReportLevel = kGetReportLevel;
   http.MaxBodyFileBytes = host.MaxDownloadBytes();
+  http.CaFile = controls.ca_file;
   // The referer goes with this GET too, not only from the next request on (with ConnectFix no
   // HEAD would have set it before the first one).
   ApplyReferer(http, controls);
@@ -43,10 +63,11 @@ bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& pla
   const int result = got.ok ? http.ReplyNumber - 200 : kGetException;
   bool kept = false;
   if (result == kGetException) {
+    LogRefusal(log, http);
     platform::LogF(log,
                    "Error exception in getting %s  hdr=%s Rep=%d %s errno=%d sent=%lld "
                    "recvd=%lld\n",
-                   url.c_str(), http.Header.c_str(), http.ReplyNumber,
+                   url.c_str(), http.Header.substr(0, kMaxQuotedHeader).c_str(), http.ReplyNumber,
                    http.TimedOut ? "timeout" : " ", http.LastErrorNo, AsLong(http.BytesSent),
                    AsLong(http.BytesRecvd));
   } else if (result != 0) {
@@ -68,20 +89,24 @@ bool Readable(const std::string& path) {
   return platform::IsRegularFile(path) && platform::OpenInStream(path, false) != nullptr;
 }
 
-// Steps 4 to 10 for one entry: true when the model is ready at its local path.
-bool FetchModel(WebHost& host, const WebControls& controls, const ModelPlaces& places,
-                const std::string& list_line) {
+}  // namespace
+
+bool FetchWebModel(WebHost& host, const WebEntry& entry) {
+  const WebControls& controls = entry.controls;
+  const ModelPlaces& places = entry.places;
   if (controls.reuse_web && Readable(places.local_path)) return true;
   host.ShowStatusNow(1, "Checking " + places.url);
   if (!controls.connect_fix && !CheckModelUrl(host, places.url)) {
+    LogRefusal(host.Log(), host.Http());
+    // A HEAD cut short by the stop request found nothing missing.
+    if (host.StopRequested()) return false;
     // Ends without a line end: the next log text follows on the same line.
-    platform::LogF(host.Log(), "File %s doesn't exist %s", places.url.c_str(), list_line.c_str());
+    platform::LogF(host.Log(), "File %s doesn't exist %s", places.url.c_str(), entry.line.c_str());
     return false;
   }
   host.ShowStatusNow(1, "Getting " + places.url);
   return Download(host, controls, places);
 }
-}  // namespace
 
 bool AddSeenName(SeenNames& seen, const std::string& name) {
   std::string lowered = name;
@@ -101,11 +126,11 @@ bool OpenListFile(WebHost& host) {
 
 void CloseListFile(WebHost& host) { host.List().stream.reset(); }
 
-NextResult NextWebModel(WebHost& host, std::string& path) {
+EntryResult ReadWebEntry(WebHost& host, WebEntry& entry) {
   ListFile& list = host.List();
   platform::TextFile& log = host.Log();
   while (list.stream) {
-    if (host.StopRequested()) return NextResult::kStopped;
+    if (host.StopRequested()) return EntryResult::kStopped;
     std::string text;
     const EntryRead read =
         list.propdump ? ReadPropdumpRecord(*list.stream, text) : ReadListLine(*list.stream, text);
@@ -133,14 +158,37 @@ NextResult NextWebModel(WebHost& host, std::string& path) {
                      name.c_str());
       continue;
     }
+    if (formed == PlacesResult::kFileNameTooLong) {
+      platform::LogF(log, "Refused model name %s: its file name is longer than %zu bytes\n",
+                     name.c_str(), kMaxFileName);
+      continue;
+    }
+    if (const char* own = OwnFileAt(controls, places.local_path)) {
+      platform::LogF(log, "Refused model name %s: %s would replace the run's %s\n", name.c_str(),
+                     places.local_path.c_str(), own);
+      continue;
+    }
     // A last entry without a line end is used like any other: the list ends after it.
-    if (FetchModel(host, controls, places, line)) {
-      path = places.local_path;
+    entry.places = std::move(places);
+    entry.line = line;
+    entry.controls = controls;
+    return EntryResult::kEntry;
+  }
+  CloseListFile(host);
+  return EntryResult::kListEnd;
+}
+
+NextResult NextWebModel(WebHost& host, std::string& path) {
+  for (;;) {
+    WebEntry entry;
+    const EntryResult read = ReadWebEntry(host, entry);
+    if (read == EntryResult::kStopped) return NextResult::kStopped;
+    if (read == EntryResult::kListEnd) return NextResult::kListEnd;
+    if (FetchWebModel(host, entry)) {
+      path = entry.places.local_path;
       return NextResult::kModel;
     }
   }
-  CloseListFile(host);
-  return NextResult::kListEnd;
 }
 
 bool CheckModelUrl(WebHost& host, const std::string& url) {
@@ -149,11 +197,20 @@ bool CheckModelUrl(WebHost& host, const std::string& url) {
   http.InputFileMode = false;
   http.OutputFileMode = false;
   http.ReportLevel = kHeadReportLevel;
-  ApplyReferer(http, host.Controls());
+  const WebControls controls = host.Controls();
+  http.CaFile = controls.ca_file;
+  ApplyReferer(http, controls);
   // A HEAD that fails before any reply would otherwise be judged by the previous reply.
   http.ReplyNumber = 0;
   (void)http.Head(url);
   return http.ReplyNumber == 200;
+}
+
+std::string RefererTextWithControl(const WebControls& controls) {
+  if (http::HoldsControlByte(controls.user_agent)) return "UserAgent";
+  if (http::HoldsControlByte(controls.referer)) return "Referer";
+  if (http::HoldsControlByte(controls.referer_world)) return "RefererWorld";
+  return {};
 }
 
 void ApplyReferer(http::TKestHTTP& http, const WebControls& controls) {

@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
 
 #include "boxtally/http/kest_http.h"
+#include "boxtally/web/model_names.h"
 #include "platform/text_file.h"
 
 namespace web {
@@ -22,6 +24,9 @@ inline constexpr const char* kHeaderPlaceholder = "syntax$$$.hdr";  // Header un
 // fill the disk. Far above any model archive.
 inline constexpr std::int64_t kMaxDownloadBytes = std::int64_t{1} << 30;
 inline constexpr int kGetException = -1111;  // the GET raised an error: no reply to judge
+// The failed-request log line quotes at most this much of the reply header: a server must not be
+// able to fill the log.
+inline constexpr std::size_t kMaxQuotedHeader = 1024;  // bytes
 
 // The settings' defaults for the user agent and the referer a world's object server may ask for.
 // The referer names no real service: world builders who need one set their own.
@@ -39,7 +44,15 @@ struct WebControls {
   std::string user_agent = kDefaultUserAgent;  // UserAgentEdit
   std::string referer = kDefaultReferer;       // RefererEdit
   std::string referer_world;                   // RefererWorldEdit
+  std::string ca_file;  // one more file of trusted authorities for https (CaFile, --ca-file)
+  // The run's own files, which no download may replace; empty: none (standard error or output).
+  std::string log_file;
+  std::string registry_file;
 };
+
+// The first of the referer's three texts that holds a control byte (a line break would start
+// another request line), as "UserAgent", "Referer" or "RefererWorld"; empty when none does.
+std::string RefererTextWithControl(const WebControls& controls);
 
 // The list stream slot: the open list file of a web run, and how it was opened.
 struct ListFile {
@@ -72,6 +85,13 @@ class WebHost {
   // The size bound of one download, in bytes, and the time-out of each request's steps.
   virtual std::int64_t MaxDownloadBytes() const { return kMaxDownloadBytes; }
   virtual int RequestTimeOutMs() const { return kRequestTimeOutMs; }
+  // How many downloads may run at once; 1: one after another through Http().
+  virtual std::size_t Downloads() const { return 1; }
+  // The dialogs of requests that run on other threads, asked on the host's thread: a connection
+  // that failed (the window's message box), and a host name that cannot be found (its input box:
+  // another name, or nullopt for Cancel). A host without dialogs shows and answers nothing.
+  virtual void ShowConnectionFailed() {}
+  virtual std::optional<std::string> AskForOtherHost() { return std::nullopt; }
 };
 
 // Opens the list file of Controls().list_file into List(): byte for byte for a propdump, as text
@@ -85,8 +105,26 @@ enum class NextResult : int {
   kStopped = 1,   // the stop request came before another model was found; the list stays open
 };
 
-// Reads list entries until one gives a model; every entry that does not is logged as the web
-// fetch's log lines say (or skipped silently: comments, short lines, names seen before).
+// One list entry that passed the checks, with the controls as they were when it was read.
+struct WebEntry {
+  ModelPlaces places;
+  std::string line;  // the trimmed list line, for "File %s doesn't exist %s"
+  WebControls controls;
+};
+
+enum class EntryResult { kEntry, kListEnd, kStopped };
+
+// Reads list entries until one names a model that may be fetched. Entries refused on the way are
+// logged (a line too long, a name that is no plain file name, too long, or one of the run's own
+// files) or skipped silently (comments, short lines, names seen before). kListEnd closes the
+// list; kStopped: the stop request came first.
+EntryResult ReadWebEntry(WebHost& host, WebEntry& entry);
+
+// Checks (HEAD, unless ConnectFix) and downloads (GET) the entry's model, or finds it beside the
+// list (ReuseWeb). True when the model is ready at its local path; every failure is logged.
+bool FetchWebModel(WebHost& host, const WebEntry& entry);
+
+// ReadWebEntry and FetchWebModel until an entry gives a model.
 NextResult NextWebModel(WebHost& host, std::string& path);
 
 // Whether the object path holds `url`: a HEAD request answered with 200. A request that fails

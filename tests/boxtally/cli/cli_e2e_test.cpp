@@ -103,6 +103,10 @@ TEST_F(CliRun, UsageErrorsAndAnUnopenableLogExitWithTwo) {
   EXPECT_EQ(run.exit_status, 2);
   EXPECT_NE(run.err.find("log"), std::string::npos);
   EXPECT_EQ(RunProgram({kCli, "--help"}).exit_status, 0);
+  // The version the top CMakeLists.txt sets, which rwxsmith and the window's title show too.
+  const ProgramRun version = RunProgram({kCli, "--version"});
+  EXPECT_EQ(version.exit_status, 0);
+  EXPECT_EQ(version.out, "boxtally-cli " BOXTALLY_VERSION "\n");
 }
 
 TEST_F(CliRun, ProgressLinesOnlyWithAllMessages) {

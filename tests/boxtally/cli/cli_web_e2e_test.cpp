@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/https_server.h"
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -176,6 +177,124 @@ TEST_F(CliWeb, ListsThatGiveNoModelEndWithOneAndSayWhy) {
   EXPECT_EQ(ReadFile(dir_ / "reg.txt"), "kept\r\n");
 }
 
+// The names in a folder that start with `prefix`.
+std::vector<std::string> NamesStartingWith(const std::string& dir, const std::string& prefix) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind(prefix, 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+
+// Sets an environment variable for the programs a test starts, and puts it back.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    had_ = std::getenv(name) != nullptr;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnvironment() {
+    if (had_) {
+      setenv(name_, old_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+TEST_F(CliWeb, HttpsAndARedirectionUpToItGiveTheRegistryOfALocalRun) {
+  if (!HaveTool("openssl")) GTEST_SKIP() << "needs openssl";
+  const ProgramRun local = Cli({dir_ / "site/objects/*.zip", "-o" + (dir_ / "local.txt")});
+  ASSERT_EQ(local.exit_status, 0) << local.err;
+  ASSERT_TRUE(testing_support::MakeAuthority(dir_.path(), "authority"));
+  ASSERT_TRUE(testing_support::MakeServerCertificate(dir_.path(), "server", "authority",
+                                                     "IP:127.0.0.1,DNS:localhost"));
+  testing_support::HttpsServer server(dir_.path() + "/site", dir_ / "server.pem",
+                                      dir_ / "server.key", /*with_plain_port=*/true);
+  WriteFile(dir_ / "models.txt", "Chair.rwx\nmy box.rwx\ntree.rwx\n");
+  {
+    // The private authority through OpenSSL's own variable.
+    ScopedEnvironment trusted("SSL_CERT_FILE", dir_ / "authority.pem");
+    const ProgramRun run =
+        Cli({"--web", "https://127.0.0.1:" + std::to_string(server.port()) + "/objects",
+             "models.txt", "-o" + (dir_ / "a.txt")});
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(ReadFile(dir_ / "a.txt"), ReadFile(dir_ / "local.txt"));
+    const ProgramRun by_name =
+        Cli({"--web", "https://localhost:" + std::to_string(server.port()) + "/objects/",
+             "models.txt", "-o" + (dir_ / "b.txt")});
+    EXPECT_EQ(by_name.exit_status, 0) << by_name.err;
+    EXPECT_EQ(ReadFile(dir_ / "b.txt"), ReadFile(dir_ / "local.txt"));
+  }
+  // Through --ca-file, from a plain object path that redirects every request to https.
+  const ProgramRun run =
+      Cli({"--web", "http://127.0.0.1:" + std::to_string(server.plain_port()) + "/objects",
+           "--ca-file", dir_ / "authority.pem", "models.txt", "-o" + (dir_ / "c.txt")});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(ReadFile(dir_ / "c.txt"), ReadFile(dir_ / "local.txt"));
+  EXPECT_EQ(ReadFile(dir_ / "log.txt"), "");
+}
+
+TEST_F(CliWeb, CertificatesThatFailAndRedirectionsDownToHttpKeepNothing) {
+  if (!HaveTool("openssl")) GTEST_SKIP() << "needs openssl";
+  ASSERT_TRUE(testing_support::MakeAuthority(dir_.path(), "authority"));
+  ASSERT_TRUE(testing_support::MakeAuthority(dir_.path(), "stranger"));
+  ASSERT_TRUE(testing_support::MakeServerCertificate(dir_.path(), "other", "authority",
+                                                     "DNS:other.example"));
+  ASSERT_TRUE(testing_support::MakeServerCertificate(dir_.path(), "unknown", "stranger",
+                                                     "IP:127.0.0.1,DNS:localhost"));
+  ASSERT_TRUE(
+      testing_support::MakeServerCertificate(dir_.path(), "good", "authority", "IP:127.0.0.1"));
+  testing_support::HttpsServer other(dir_.path() + "/site", dir_ / "other.pem", dir_ / "other.key",
+                                     false);
+  testing_support::HttpsServer unknown(dir_.path() + "/site", dir_ / "unknown.pem",
+                                       dir_ / "unknown.key", false);
+  testing_support::HttpsServer good(dir_.path() + "/site", dir_ / "good.pem", dir_ / "good.key",
+                                    true);
+  ScopedEnvironment trusted("SSL_CERT_FILE", dir_ / "authority.pem");
+  struct Case {
+    std::string url;
+    std::string refusal;
+  };
+  const std::string other_url = "https://localhost:" + std::to_string(other.port()) + "/objects";
+  const std::string unknown_url =
+      "https://127.0.0.1:" + std::to_string(unknown.port()) + "/objects";
+  const std::string down_url = "https://127.0.0.1:" + std::to_string(good.port()) + "/down/objects";
+  const Case cases[] = {
+      {other_url, "Refused the certificate of localhost: hostname mismatch"},
+      {unknown_url, "Refused the certificate of 127.0.0.1: unable to get local issuer certificate"},
+      {down_url, "Refused the redirection from " + down_url +
+                     "/tree.zip to http://127.0.0.1:" + std::to_string(good.plain_port()) +
+                     "/objects/tree.zip: from https down to http"},
+  };
+  std::filesystem::create_directories(dir_ / "list");
+  WriteFile(dir_ / "list/models.txt", "tree.rwx\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.url);
+    std::filesystem::remove(dir_ / "log.txt");
+    const ProgramRun run =
+        Cli({"--web", c.url, "--connect-fix", "list/models.txt", "-o" + (dir_ / "reg.txt")});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(
+        run.err,
+        "boxtally-cli: no model of the list list/models.txt could be fetched (see the log)\n");
+    const std::string log = ReadFile(dir_ / "log.txt");
+    EXPECT_EQ(log.substr(0, c.refusal.size() + 2), c.refusal + "\r\n");
+    EXPECT_NE(log.find("\r\nError exception in getting " + c.url + "/tree.zip  hdr="),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(NamesStartingWith(dir_ / "list", ""), std::vector<std::string>{"models.txt"});
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "reg.txt"));
+  }
+}
+
 TEST(CliWebSwitches, WebSwitchesNeedWebAndWebNeedsAUrl) {
   struct Case {
     std::vector<std::string> args;
@@ -187,6 +306,13 @@ TEST(CliWebSwitches, WebSwitchesNeedWebAndWebNeedsAUrl) {
       {{"--web", "", "list.txt"}, "boxtally-cli: --web needs the URL of the web object path\n"},
       {{"--web", "http://h/o"}, "boxtally-cli: no list file named\n"},
       {{"list.txt", "--web"}, "boxtally-cli: --web needs a value\n"},
+      {{"--web", "http://h/o", "--user-agent", "A\r\nX-Evil: 1", "list.txt"},
+       "boxtally-cli: --user-agent must not hold a control character\n"},
+      {{"--web", "http://h/o", "--referer-world", "W\n", "list.txt"},
+       "boxtally-cli: --referer-world must not hold a control character\n"},
+      {{"--ca-file", "authority.pem", "list.txt"}, "boxtally-cli: --ca-file needs --web URL\n"},
+      {{"--web", "http://h/o", "--ca-file", "/no/such/authority.pem", "list.txt"},
+       "boxtally-cli: cannot read the certificate file /no/such/authority.pem\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
@@ -198,49 +324,62 @@ TEST(CliWebSwitches, WebSwitchesNeedWebAndWebNeedsAUrl) {
   }
 }
 
-TEST(CliWebSignals, CtrlCDuringADownloadEndsTheRunAfterThatModel) {
+TEST(CliWebSignals, AStopDuringADripOrAStallAbandonsTheRequestAndLeavesNoDownload) {
   TempDir dir;
-  // A zip of one model, sent slowly enough for the signal to come in the middle.
+  // A zip of one model, dripped a byte every 100 ms: whole only after many seconds.
   WriteFile(dir / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
   if (!HaveTool("zip")) GTEST_SKIP() << "needs zip";
   ASSERT_EQ(std::system(("cd '" + dir.path() + "' && zip -q -X a.zip a.rwx").c_str()), 0);
   const std::string zip = ReadFile(dir / "a.zip");
+  std::filesystem::remove(dir / "a.zip");
   const std::string reply =
       "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(zip.size()) + "\r\n\r\n" + zip;
-  for (const int signal_number : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(signal_number);
-    testing_support::ServerScript slow;
-    testing_support::AppendDrip(slow, reply, 20, 50);
-    testing_support::ScriptedServer server({slow, {testing_support::SendBytes(reply)}});
-    WriteFile(dir / "models.txt", "a.rwx\nb.rwx\n");
-    std::filesystem::remove(dir / "reg.txt");
-    const testing_support::BackgroundProgram program = testing_support::StartProgram(
-        {kCli, "--quiet", "--connect-fix", "--web",
-         "http://127.0.0.1:" + std::to_string(server.port()), "models.txt", "-oreg.txt"},
-        dir.path(), dir.path());
-    for (int i = 0; i < 500 && server.connections() == 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // into the body
-    kill(-program.pid, signal_number);
-    const ProgramRun run = testing_support::WaitProgram(program);
-    EXPECT_EQ(server.connections(), 1);  // b.rwx was never asked for
-    if (signal_number == SIGINT) {
-      // The stop button: the download goes on, the model is measured, then the run ends.
-      EXPECT_EQ(run.exit_status, 0) << run.err;
-      EXPECT_EQ(ReadFile(dir / "reg.txt"), "a.rwx 1 -995 -995 -995 995 995 995\r\n");
-    } else {
-      // Termination cuts the download short; nothing of it is left.
-      EXPECT_EQ(run.exit_status, 128 + SIGTERM);
+  testing_support::ServerScript drip;
+  testing_support::AppendDrip(drip, reply, 1, 100);
+  const testing_support::ServerScript stall = {
+      testing_support::SendBytes("HTTP/1.0 200 OK\r\nContent-Len"),
+      testing_support::PauseFor(60000)};
+  struct Case {
+    const char* label;
+    testing_support::ServerScript script;
+    int signal_number;
+  };
+  const Case cases[] = {
+      {"Ctrl-C in a dripping body", drip, SIGINT},
+      {"Ctrl-C in a stalled header", stall, SIGINT},
+      {"SIGTERM in a dripping body", drip, SIGTERM},
+      {"SIGHUP in a stalled header", stall, SIGHUP},
+  };
+  for (const char* downloads : {"1", "6"}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.label + std::string(", downloads ") + downloads);
+      const bool one = downloads[0] == '1';
+      // With several downloads at once, b.rwx is asked for at once too, and gets nothing.
+      testing_support::ScriptedServer server(
+          {c.script, one ? testing_support::ServerScript{testing_support::SendBytes(reply)}
+                         : testing_support::ServerScript{testing_support::PauseFor(60000)}});
+      WriteFile(dir / "models.txt", "a.rwx\nb.rwx\n");
+      std::filesystem::remove(dir / "reg.txt");
+      const testing_support::BackgroundProgram program = testing_support::StartProgram(
+          {kCli, "--quiet", "--connect-fix", "--downloads", downloads, "--web",
+           "http://127.0.0.1:" + std::to_string(server.port()), "models.txt", "-oreg.txt"},
+          dir.path(), dir.path());
+      for (int i = 0; i < 500 && server.connections() == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the reply
+      kill(-program.pid, c.signal_number);
+      const ProgramRun run = testing_support::WaitProgram(program);
+      if (one) {
+        EXPECT_EQ(server.connections(), 1);  // b.rwx was never asked for
+      }
+      // The request was abandoned: a.rwx never came whole, so there is no registry either.
+      EXPECT_EQ(run.exit_status, c.signal_number == SIGINT ? 0 : 128 + c.signal_number) << run.err;
       EXPECT_FALSE(std::filesystem::exists(dir / "reg.txt"));
+      EXPECT_FALSE(std::filesystem::exists(dir / "a.zip"));
       EXPECT_NE(run.err.find("Error exception in getting"), std::string::npos) << run.err;
+      EXPECT_EQ(NamesStartingWith(dir.path(), ".download-"), std::vector<std::string>{});
     }
-    std::vector<std::string> left;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-      left.push_back(e.path().filename().string());
-    }
-    std::sort(left.begin(), left.end());
-    for (const std::string& name : left) EXPECT_EQ(name.rfind(".download-", 0), std::string::npos);
   }
 }
 
@@ -258,8 +397,8 @@ TEST(CliWebTerminal, TheProgressLineShowsTheStepsAndEventsAndKeepsOpenLogLines) 
   WriteFile(dir / "models.txt", "missing.rwx\ntree.rwx\n");
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port());
   // The log on standard error and the progress line share the terminal.
-  const ProgramRun run =
-      testing_support::RunOnTerminal({kCli, "--web", url, "models.txt", "-oreg.txt"}, dir.path());
+  const ProgramRun run = testing_support::RunOnTerminal(
+      {kCli, "--downloads", "1", "--web", url, "models.txt", "-oreg.txt"}, dir.path());
   const std::string& screen = run.out;
   EXPECT_EQ(run.exit_status, 0);
   // The log text without a line end is ended before the progress line is drawn over it.
@@ -281,4 +420,64 @@ TEST(CliWebTerminal, TheProgressLineShowsTheStepsAndEventsAndKeepsOpenLogLines) 
       std::regex("boxtally-cli: done: 1 model measured \\([0-9]+\\.[0-9] s\\)\r\n")))
       << screen;
   EXPECT_EQ(ReadFile(dir / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
+}
+
+// A server some way off (every reply after 20 ms): any number of downloads at once gives the
+// files one download at a time gives, with a missing model, a download that fails after its check
+// passed, and a name the list repeats (fetched twice, never two downloads of it at once).
+TEST_F(CliWeb, SeveralDownloadsAtOnceGiveTheFilesOfOneAtATime) {
+  const std::string site = dir_ / "site/objects";
+  for (const char* name : {"Chair", "tree"}) {
+    std::filesystem::copy_file(site + "/" + name + ".zip", site + "/" + name + "2.zip");
+  }
+  std::filesystem::copy_file(site + "/tree.zip", site + "/broken.zip");
+  WriteFile(site + "/broken.zip.status", "500");
+  const std::string port_file = dir_ / "port";
+  const testing_support::BackgroundProgram server = testing_support::StartProgram(
+      {"/usr/bin/env", "python3", std::string(BOXTALLY_TEST_SUPPORT_DIR) + "/slow_http_server.py",
+       dir_ / "site", "20", port_file},
+      dir_.path(), dir_.path());
+  for (int i = 0; i < 250 && !std::filesystem::exists(port_file); ++i) usleep(20000);
+  const std::string url = "http://127.0.0.1:" + ReadFile(port_file) + "/objects";
+  struct Result {
+    int exit_status;
+    std::string registry, log, err;
+  };
+  auto run = [&](const std::string& downloads, const std::vector<std::string>& extra) {
+    std::filesystem::remove_all(dir_ / "list");
+    std::filesystem::create_directories(dir_ / "list");
+    WriteFile(dir_ / "list/models.txt",
+              "Chair.rwx\nmissing.rwx\ntree.rwx\nbroken.rwx\nmy box.rwx\nChair.rwx\n"
+              "Chair2.rwx\ntree2.rwx\n# end\ntree.rwx\n");
+    std::vector<std::string> args{"--new-log", "--web", url, "--downloads", downloads};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.insert(args.end(), {dir_ / "list/models.txt", "-o" + (dir_ / "reg.txt")});
+    const ProgramRun done = Cli(args);
+    return Result{done.exit_status, ReadFile(dir_ / "reg.txt"), ReadFile(dir_ / "log.txt"),
+                  done.err};
+  };
+  const std::string chair = " 1 -295 5 -295 295 895 295\r\n";
+  const std::string tree = " 1 -1995 1005 -1995 1995 6995 1995\r\n";
+  const std::string registry = "chair.rwx" + chair + "tree.rwx" + tree + "my box.rwx" +
+                               " 1 -995 -995 -995 995 995 995\r\n" + "chair.rwx" + chair +
+                               "chair2.rwx" + chair + "tree2.rwx" + tree + "tree.rwx" + tree;
+  for (const std::vector<std::string>& extra :
+       std::vector<std::vector<std::string>>{{}, {"--connect-fix"}, {"--jobs", "1"}}) {
+    SCOPED_TRACE(extra.empty() ? "HEAD and GET" : extra[0]);
+    const Result one = run("1", extra);
+    const Result many = run("16", extra);
+    EXPECT_EQ(one.exit_status, 0);
+    EXPECT_EQ(one.registry, registry);
+    EXPECT_EQ(many.exit_status, one.exit_status);
+    EXPECT_EQ(many.registry, one.registry);
+    EXPECT_EQ(many.log, one.log);
+    EXPECT_EQ(many.err, one.err);
+    // The missing model's line ends without a line end: the failed download's follows on it.
+    const std::string missing = extra.empty() || extra[0] == "--jobs"
+                                    ? "File " + url + "/missing.zip doesn't exist missing.rwx"
+                                    : "Error (204) in getting " + url + "/missing.zip\r\n";
+    EXPECT_EQ(many.log, missing + "Error (300) in getting " + url + "/broken.zip\r\n");
+  }
+  kill(server.pid, SIGTERM);
+  testing_support::WaitProgram(server);
 }

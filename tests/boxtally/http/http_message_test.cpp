@@ -41,6 +41,8 @@ TEST(ParseUrl, SplitsPathHostAndPort) {
       {"http://h.example:/x", "", 0, "http://h.example:/x", "/x", "h.example", 80},
       // An empty host name keeps the old Host.
       {"http:///x", "old", 0, "http:///x", "/x", "old", 80},
+      {"https://h.example/a.zip", "", 0, "https://h.example/a.zip", "/a.zip", "h.example", 443},
+      {"HTTPS://h.example:8443", "", 0, "HTTPS://h.example:8443/", "/", "h.example", 8443},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
@@ -50,18 +52,24 @@ TEST(ParseUrl, SplitsPathHostAndPort) {
     EXPECT_EQ(parsed.path, c.path);
     EXPECT_EQ(parsed.host, c.host);
     EXPECT_EQ(parsed.port, c.port);
+    EXPECT_EQ(parsed.secure, std::string(c.url).substr(0, 6) == "https:" ||
+                                 std::string(c.url).substr(0, 6) == "HTTPS:");
   }
+  // A URL without a scheme keeps the kind of the previous connection.
+  EXPECT_TRUE(ParseUrl("/y.zip", "h", 0, true).secure);
+  EXPECT_EQ(ParseUrl("/y.zip", "h", 0, true).port, 443);
 }
 
-TEST(ParseUrl, RefusesEmptyHttpsAndBadPorts) {
+TEST(ParseUrl, RefusesEmptyLongBlankAndBadPorts) {
   struct Case {
     const char* url;
     const char* error;
   };
   const Case cases[] = {
       {"", "Empty URL"},
-      {"https://h.example/a.zip", "HTTP Secure Socket is not supported"},
-      {"HTTPS://h.example/", "HTTP Secure Socket is not supported"},
+      {"http://h/a b.zip", "URL holding a blank or a control byte"},
+      {"http://h/a.zip\r\nX: y", "URL holding a blank or a control byte"},
+      {"http://h/a\x7f", "URL holding a blank or a control byte"},
       {"http://h.example:80x/", "Invalid port in URL"},
       {"http://h.example:0/", "Invalid port in URL"},
       {"http://h.example:65536/", "Invalid port in URL"},
@@ -76,11 +84,64 @@ TEST(ParseUrl, RefusesEmptyHttpsAndBadPorts) {
   EXPECT_TRUE(ParseUrl("http://h.example:65535/", "", 0).ok);
 }
 
-TEST(ParseUrl, KeepsAtMost256CharactersOfThePath) {
-  const std::string tail(300, 'p');
-  const ParsedUrl parsed = ParseUrl("http://h/" + tail, "", 0);
+TEST(ParseUrl, KeepsThePathWholeUpToTheBoundAndRefusesPastIt) {
+  const std::string start = "http://h/";
+  const std::string longest = start + std::string(http::kMaxUrl - start.size(), 'p');
+  const ParsedUrl parsed = ParseUrl(longest, "", 0);
   ASSERT_TRUE(parsed.ok);
-  EXPECT_EQ(parsed.path, "/" + tail.substr(0, 255));
+  EXPECT_EQ(parsed.path, longest.substr(start.size() - 1));
+  const ParsedUrl refused = ParseUrl(longest + "p", "", 0);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_EQ(refused.error, "URL longer than 2047 characters");
+}
+
+TEST(HostField, CarriesThePortOnlyWhenItIsNotTheSchemesOwn) {
+  EXPECT_EQ(http::HostField("h", 80, false), "h");
+  EXPECT_EQ(http::HostField("h", 8080, false), "h:8080");
+  EXPECT_EQ(http::HostField("h", 443, true), "h");
+  EXPECT_EQ(http::HostField("h", 443, false), "h:443");
+  EXPECT_EQ(http::HostField("h", 80, true), "h:80");
+}
+
+TEST(ResolveReference, ResolvesRelativeLocationsAsTheUriStandardDoes) {
+  const std::string base = "http://a.example:8080/b/c/d;p?q";
+  const std::pair<const char*, const char*> cases[] = {
+      // The standard's own examples (RFC 3986, section 5.4), on a base with a port.
+      {"g", "http://a.example:8080/b/c/g"},
+      {"./g", "http://a.example:8080/b/c/g"},
+      {"g/", "http://a.example:8080/b/c/g/"},
+      {"/g", "http://a.example:8080/g"},
+      {"//g", "http://g"},
+      {"?y", "http://a.example:8080/b/c/d;p?y"},
+      {"g?y", "http://a.example:8080/b/c/g?y"},
+      {"#s", "http://a.example:8080/b/c/d;p?q"},  // the fragment is never sent
+      {"", "http://a.example:8080/b/c/d;p?q"},
+      {".", "http://a.example:8080/b/c/"},
+      {"..", "http://a.example:8080/b/"},
+      {"../g", "http://a.example:8080/b/g"},
+      {"../..", "http://a.example:8080/"},
+      {"../../../g", "http://a.example:8080/g"},
+      {"/./g", "http://a.example:8080/g"},
+      {"g.", "http://a.example:8080/b/c/g."},
+      {"./../g", "http://a.example:8080/b/g"},
+      {"g;x=1/../y", "http://a.example:8080/b/c/y"},
+      // What servers send for a model archive.
+      {"x.zip", "http://a.example:8080/b/c/x.zip"},
+      {"../objs/x.zip", "http://a.example:8080/b/objs/x.zip"},
+      {"/objs/x.zip", "http://a.example:8080/objs/x.zip"},
+      {"https://s.example/x.zip", "https://s.example/x.zip"},
+      {"HTTPS://S.example:444/./x.zip", "HTTPS://S.example:444/x.zip"},
+      // A host and port are read only after "//": this has the scheme "host".
+      {"host:8080/x", "host:8080/x"},
+  };
+  for (const auto& [reference, target] : cases) {
+    SCOPED_TRACE(reference);
+    EXPECT_EQ(http::ResolveReference(base, reference), target);
+  }
+  EXPECT_EQ(http::ResolveReference("https://h", "x.zip"), "https://h/x.zip");
+  EXPECT_EQ(http::UrlScheme("HTTPS://S.example/"), "https");
+  EXPECT_EQ(http::UrlScheme("host:8080/x"), "host");
+  EXPECT_EQ(http::UrlScheme("/objs/x:y"), "");
 }
 
 TEST(ComposeRequestHeader, WritesEveryLineInItsOrder) {
@@ -163,65 +224,143 @@ TEST(Base64Encode, FollowsTheStandardAlphabetAndPadding) {
   EXPECT_EQ(encoded.substr(0, 4), "YWFh");
 }
 
-TEST(ReplyHeader, ReadsTheStatusNumber) {
+TEST(ReplyHeader, ReadsTheStatusNumberOfAStatusLine) {
   struct Case {
     const char* line;
+    bool status_line;
     int number;
   };
   const Case cases[] = {
-      {"HTTP/1.0 200 OK\r\n", 200},
-      {"HTTP/1.0 404 Not Found\r\n", 404},
-      {"HTTP/1.1 302\r\n", 302},
-      {"HTTP/1.0 301 Moved\n", 301},
-      {"HTTP/1.0  200 OK\r\n", 0},  // two spaces: the second field is empty
-      {"HTTP/1.0 2OO OK\r\n", 0},
-      {"HTTP/1.0 -200 OK\r\n", 0},
-      {"HTTP/1.0 99999 OK\r\n", 0},  // does not fit the 16-bit reply number
-      {"HTTP/1.0 32767 OK\r\n", 32767},
-      {"garbage\r\n", 0},
-      {"", 0},
+      {"HTTP/1.0 200 OK\r\n", true, 200},
+      {"HTTP/1.0 404 Not Found\r\n", true, 404},
+      {"HTTP/1.1 302\r\n", true, 302},
+      {"HTTP/1.0 301 Moved\n", true, 301},
+      {"HTTP/2 200 \r\n", true, 200},
+      {"HTTP/1.0  200 OK\r\n", false, 0},  // two spaces: the second field is empty
+      {"HTTP/1.0 2OO OK\r\n", false, 0},
+      {"HTTP/1.0 -200 OK\r\n", false, 0},
+      {"HTTP/1.0 20 OK\r\n", false, 20},
+      {"HTTP/1.0 2000 OK\r\n", false, 2000},
+      {"HTTP/ 200 OK\r\n", false, 200},
+      {"http/1.0 200 OK\r\n", false, 200},
+      {"ICY 200 OK\r\n", false, 200},
+      {"garbage\r\n", false, 0},
+      {"", false, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
+    EXPECT_EQ(http::IsStatusLine(c.line), c.status_line);
     EXPECT_EQ(http::ReplyStatusNumber(c.line), c.number);
-  }
-}
-
-TEST(ReplyHeader, ReadsCookieLocationAndLength) {
-  using http::ReplyField;
-  struct Case {
-    std::string line;
-    ReplyField field;
-    std::string text;
-    long long number;
-  };
-  const Case cases[] = {
-      {"Set-Cookie: id=7; path=/\r\n", ReplyField::kSetCookie, "id=7; path=/", 0},
-      {"set-cookie: a\r\n", ReplyField::kSetCookie, "a", 0},
-      {"Set-Cookie:a\r\n", ReplyField::kNone, "", 0},  // the name is the text before a space
-      {"Location: http://h/y\r\n", ReplyField::kLocation, "http://h/y", 0},
-      {"LOCATION: y.zip\n", ReplyField::kLocation, "y.zip", 0},
-      {"Location: " + std::string(300, 'l') + "\r\n", ReplyField::kLocation, std::string(256, 'l'),
-       0},
-      {"Content-Length: 100000\r\n", ReplyField::kContentLength, "", 100000},
-      {"content-length: 12abc\r\n", ReplyField::kContentLength, "", 12},
-      {"Content-Length:  12\r\n", ReplyField::kContentLength, "", 0},  // one space only
-      {"Content-Length: x\r\n", ReplyField::kContentLength, "", 0},
-      {"Content-Length: 99999999999999999999\r\n", ReplyField::kContentLength, "", 0},
-      {"Content-Type: text/html\r\n", ReplyField::kNone, "", 0},
-      {"\r\n", ReplyField::kNone, "", 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    const http::ReplyFieldValue value = http::ReadReplyField(c.line);
-    EXPECT_EQ(value.field, c.field);
-    EXPECT_EQ(value.text, c.text);
-    EXPECT_EQ(value.number, c.number);
   }
   EXPECT_TRUE(http::EndsReplyHeader("\r\n"));
   EXPECT_TRUE(http::EndsReplyHeader("\n"));
   EXPECT_TRUE(http::EndsReplyHeader(""));
   EXPECT_FALSE(http::EndsReplyHeader(" \r\n"));
+}
+
+TEST(ReplyHeader, ReadsFieldsAsTheHttpStandardWritesThem) {
+  struct Case {
+    std::vector<std::string> lines;
+    long long length;  // -1: none
+    std::string length_error;
+    std::string location;
+    std::string location_error;
+    std::string cookie;
+    std::string coding;
+  };
+  const std::string long_location(http::kMaxUrl + 1, 'l');
+  const Case cases[] = {
+      {{"Content-Length: 293\r\n"}, 293, "", "", "", "", ""},
+      {{"Content-Length:293\r\n"}, 293, "", "", "", "", ""},
+      {{"content-length:  293\r\n"}, 293, "", "", "", "", ""},
+      {{"CONTENT-LENGTH:\t293 \t\r\n"}, 293, "", "", "", "", ""},
+      {{"Content-Length: 0\n"}, 0, "", "", "", "", ""},
+      {{"Content-Length: 5\r\n", "Content-Length: 5\r\n"}, 5, "", "", "", "", ""},
+      {{"Content-Length: 5\r\n", "Content-Length: 6\r\n"},
+       5,
+       "two Content-Length values differ",
+       "",
+       "",
+       "",
+       ""},
+      {{"Content-Length: 12abc\r\n"},
+       -1,
+       "Content-Length \"12abc\" is not a plain decimal number",
+       "",
+       "",
+       "",
+       ""},
+      {{"Content-Length: +12\r\n"},
+       -1,
+       "Content-Length \"+12\" is not a plain decimal number",
+       "",
+       "",
+       "",
+       ""},
+      {{"Content-Length: 5, 5\r\n"},
+       -1,
+       "Content-Length \"5, 5\" is not a plain decimal number",
+       "",
+       "",
+       "",
+       ""},
+      {{"Content-Length:\r\n"},
+       -1,
+       "Content-Length \"\" is not a plain decimal number",
+       "",
+       "",
+       "",
+       ""},
+      {{"Content-Length: 99999999999999999999\r\n"},
+       -1,
+       "Content-Length \"99999999999999999999\" is not a plain decimal number",
+       "",
+       "",
+       "",
+       ""},
+      {{"Content-Length : 5\r\n", "Content Length: 5\r\n"}, -1, "", "", "", "", ""},  // no field
+      {{"Location:http://h/y\r\n"}, -1, "", "http://h/y", "", "", ""},
+      {{"LOCATION: y.zip \n"}, -1, "", "y.zip", "", "", ""},
+      {{"Location: " + long_location + "\r\n"},
+       -1,
+       "",
+       long_location,
+       "Location longer than 2047 characters",
+       "",
+       ""},
+      {{"Location: /a\rb\r\n"}, -1, "", "/a\rb", "Location holding a control byte", "", ""},
+      {{"Location: /a\tb\r\n"}, -1, "", "/a\tb", "Location holding a control byte", "", ""},
+      {{"Set-Cookie:id=7; path=/\r\n"}, -1, "", "", "", "id=7; path=/", ""},
+      {{"Set-Cookie: a=\x01\r\n"}, -1, "", "", "", "", ""},  // would carry a control byte back
+      {{"Set-Cookie: " + std::string(http::kMaxCookie + 1, 'c') + "\r\n"}, -1, "", "", "", "", ""},
+      {{"Transfer-Encoding: chunked\r\n"}, -1, "", "", "", "", "Transfer-Encoding: chunked"},
+      {{"content-encoding:gzip\r\n"}, -1, "", "", "", "", "content-encoding: gzip"},
+      {{"Content-Encoding: identity\r\n", "Content-Type: application/zip\r\n"},
+       -1,
+       "",
+       "",
+       "",
+       "",
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines.front());
+    http::ReplyHeaderFacts facts;
+    for (const std::string& line : c.lines) http::TakeReplyHeaderLine(facts, line);
+    EXPECT_EQ(facts.has_length ? facts.length : -1, c.length);
+    EXPECT_EQ(facts.length_error, c.length_error);
+    EXPECT_EQ(facts.location, c.location);
+    EXPECT_EQ(facts.location_error, c.location_error);
+    EXPECT_EQ(facts.cookie, c.cookie);
+    EXPECT_EQ(facts.coding, c.coding);
+  }
+}
+
+TEST(HoldsControlByte, AllowsTheTabOnly) {
+  EXPECT_FALSE(http::HoldsControlByte("Agent 1\t(x)"));
+  EXPECT_TRUE(http::HoldsControlByte("Agent\r\nX-Evil: 1"));
+  EXPECT_TRUE(http::HoldsControlByte(std::string("a\0b", 3)));
+  EXPECT_TRUE(http::HoldsControlByte("a\x7f"));
 }
 
 }  // namespace

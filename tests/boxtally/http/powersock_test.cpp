@@ -162,7 +162,7 @@ TEST_F(PowersockRead, ReadLnTimesOutAndTheComponentStaysUsable) {
 
   sock_.TimeOut = 5000;
   ASSERT_TRUE(sock_.ReadLn(line).ok);
-  EXPECT_EQ(line, " yet\n");  // "no feed" was taken by the read that failed
+  EXPECT_EQ(line, "no feed yet\n");  // what the failed read had seen waits for the next
   EXPECT_FALSE(sock_.TimedOut);
   EXPECT_EQ(events_.statuses.back(), "Timer Off");
 }

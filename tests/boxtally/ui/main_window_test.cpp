@@ -30,6 +30,7 @@
 #include "boxtally/driver/run_report.h"
 #include "boxtally/ui/window_texts.h"
 #include "platform/paths.h"
+#include "support/https_server.h"
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
@@ -189,7 +190,7 @@ TEST(MainWindow, ShowsEveryControlWithItsCaptionHintAndVisibility) {
   TempDir dir;
   TestForm w(dir / "boxtally.INI");
   w.show();
-  EXPECT_EQ(Std(w.windowTitle()), "boxtally V4.07");
+  EXPECT_EQ(Std(w.windowTitle()), "boxtally V" BOXTALLY_VERSION);
   struct Case {
     const char* name;
     const char* caption;
@@ -640,6 +641,13 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
       {"a models text over 511 bytes",
        [&](TestForm& w) { w.RwxFileEdit->setText(QString(512, QLatin1Char('m'))); },
        "Le champ « Fichier(s) RWX » dépasse 511 caractères : la génération n'est pas lancée."},
+      {"a user agent holding a line break, in web mode",
+       [&](TestForm& w) {
+         w.GetFromWeb_->setChecked(true);
+         w.UseReferer->setChecked(true);
+         w.UserAgentEdit->setText(QStringLiteral("Agent\r\nX-Evil: 1"));
+       },
+       "Le réglage UserAgent contient un caractère de contrôle : la génération n'est pas lancée."},
       {"a password over 511 bytes with its -s",
        [&](TestForm& w) { w.PassEdit->setText(QString(510, QLatin1Char('p'))); },
        "Le champ « Mot de passe pour les fichiers Zip » dépasse 511 caractères : la génération "
@@ -1209,5 +1217,55 @@ TEST(MainWindow, WebDialogsForAFailedConnectionAndAHostThatCannotBeFound) {
                 "Error exception in getting http://objects.invalid:" + port +
                     "/tree.zip  hdr=syntax$$$.hdr Rep=0   errno=11001 sent=0 recvd=0\r\n");
     }
+  }
+}
+
+TEST(MainWindow, AWebRunOverHttpsTrustsTheSettingsCaFileAndKeepsIt) {
+  if (!testing_support::HaveProgram("openssl")) GTEST_SKIP() << "needs openssl";
+  WebObjects objects;
+  TempDir out;
+  std::filesystem::create_directories(out / "site/objects");
+  ASSERT_EQ(std::system(("cd '" + objects.dir.path() + "' && zip -q -X '" + (out / "site/objects") +
+                         "/tree.zip' tree.rwx")
+                            .c_str()),
+            0);
+  ASSERT_TRUE(testing_support::MakeAuthority(out.path(), "authority"));
+  ASSERT_TRUE(
+      testing_support::MakeServerCertificate(out.path(), "server", "authority", "IP:127.0.0.1"));
+  testing_support::HttpsServer server(out / "site", out / "server.pem", out / "server.key", false);
+  const std::string ini = out / "boxtally.INI";
+  const std::string ca_line = "CaFile=" + (out / "authority.pem");
+  WriteFile(ini, "[Parameters]\r\n" + ca_line + "\r\n");
+  WriteFile(out / "list.txt", "tree.rwx\n");
+  TestForm w(ini);
+  SetUpWebRun(w, out, "https://127.0.0.1:" + std::to_string(server.port()) + "/objects");
+  w.Button1->click();
+  EXPECT_TRUE(w.messages.empty());
+  EXPECT_EQ(ReadFile(out / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
+  EXPECT_EQ(ReadFile(out / "run.log"), "");
+  w.close();
+  EXPECT_NE(ReadFile(ini).find("\r\n" + ca_line + "\r\n"), std::string::npos);
+}
+
+TEST(MainWindow, TheStopButtonAbandonsADownloadInProgress) {
+  WebObjects objects;
+  TempDir out;
+  // A byte every 100 ms: the archive would be whole only after many seconds.
+  testing_support::ServerScript drip;
+  testing_support::AppendDrip(drip, objects.zip_reply, 1, 100);
+  testing_support::ScriptedServer server({drip});
+  WriteFile(out / "list.txt", "tree.rwx\nother.rwx\n");
+  TestForm w(out / "boxtally.INI");
+  SetUpWebRun(w, out, "http://127.0.0.1:" + std::to_string(server.port()));
+  w.ConnectFix->setChecked(true);
+  QTimer::singleShot(400, w.Button1, &QPushButton::click);  // pressed while the body drips in
+  w.Button1->click();
+  EXPECT_FALSE(w.Running());
+  EXPECT_EQ(server.connections(), 1);
+  EXPECT_FALSE(platform::FileExists(out / "reg.txt"));
+  EXPECT_FALSE(platform::FileExists(out / "tree.zip"));
+  EXPECT_NE(ReadFile(out / "run.log").find("Error exception in getting"), std::string::npos);
+  for (const auto& e : std::filesystem::directory_iterator(out.path())) {
+    EXPECT_NE(e.path().filename().string().rfind(".download-", 0), 0u) << e.path();
   }
 }

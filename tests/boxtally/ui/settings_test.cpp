@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -12,7 +13,7 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
-// The 23 keys of a first start, in the order of the settings table, each with its default.
+// The 24 keys of a first start, in the order of the settings table, each with its default.
 const std::string kFirstStartFile =
     "[Form]\r\n"
     "Top=70\r\n"
@@ -41,6 +42,7 @@ const std::string kFirstStartFile =
     "UserAgent=Gridmere/3.60 (560)\r\n"
     "Referer=gm://localhost:5670/\r\n"
     "RefererWorld=\r\n"
+    "CaFile=\r\n"
     "DefaultFormat=<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>\r\n";
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
@@ -184,6 +186,16 @@ TEST(Settings, LivesBesideTheProgramOrInTheConfigFolder) {
   EXPECT_EQ(ui::SettingsFilePath(missing, "/cfg", "/home/me"), "/cfg/boxtally/boxtally.INI");
   EXPECT_EQ(ui::SettingsFilePath(missing, nullptr, "/home/me"),
             "/home/me/.config/boxtally/boxtally.INI");
+  // Folders of installed packages, writable or not (root may run the window): the config folder.
+  // /usr/local belongs to the machine's own installs, which keep the settings beside the program
+  // when they may be written.
+  for (const char* system_dir : {"/usr/bin/", "/usr/games/", "/bin/", "/sbin/"}) {
+    SCOPED_TRACE(system_dir);
+    EXPECT_EQ(ui::SettingsFilePath(system_dir, "/cfg", "/root"), "/cfg/boxtally/boxtally.INI");
+  }
+  EXPECT_EQ(ui::SettingsFilePath("/usr/local/bin/", "/cfg", "/root"),
+            access("/usr/local/bin/", W_OK) == 0 ? "/usr/local/bin/boxtally.INI"
+                                                 : "/cfg/boxtally/boxtally.INI");
   // A relative XDG_CONFIG_HOME is to be ignored.
   EXPECT_EQ(ui::SettingsFilePath(missing, "cfg", "/home/me"),
             "/home/me/.config/boxtally/boxtally.INI");

@@ -197,9 +197,11 @@ TEST(ModelPlaces, NamesThatAreNoPlainFileNamesOrTooLongAreRefused) {
       {"*.rwx", "http://h", "l.txt", web::PlacesResult::kNotPlain},
       {"tr?e.rwx", "http://h", "l.txt", web::PlacesResult::kNotPlain},
       {"..x", "http://h", "l.txt", web::PlacesResult::kOk},  // "..zip" is a plain name
-      // 507 characters and ".zip" fill the encoded name's 511; one more passes it.
-      {std::string(507, 'n'), "", "l.txt", web::PlacesResult::kOk},
-      {std::string(508, 'n'), "", "l.txt", web::PlacesResult::kTooLong},
+      // 251 bytes and ".zip" fill the file name's 255; one more passes it.
+      {std::string(251, 'n'), "", "l.txt", web::PlacesResult::kOk},
+      {std::string(252, 'n'), "", "l.txt", web::PlacesResult::kFileNameTooLong},
+      {std::string(250, 'n') + ".rwx", "", "l.txt", web::PlacesResult::kOk},
+      {std::string(252, 'n') + ".rwx", "", "l.txt", web::PlacesResult::kFileNameTooLong},
       {std::string(169, ' '), "", "l.txt", web::PlacesResult::kOk},  // 169 x "%20" + ".zip"
       {std::string(170, ' '), "", "l.txt", web::PlacesResult::kTooLong},
       {"t", std::string(2041, 'u'), "l.txt", web::PlacesResult::kOk},  // 2041 + "/t.zip"

@@ -254,8 +254,8 @@ TEST_F(WebFetch, UseRefererSendsTheRefererAndUserAgentLinesInTheirOrder) {
   ASSERT_EQ(Next(), NextResult::kModel);
   host_.controls.connect_fix = true;
   ASSERT_EQ(Next(), NextResult::kModel);
-  const std::string lines = "Host: 127.0.0.1\r\n" + kAccept +
-                            "Referer: gm://w.example:1/MyWorld\r\n" + kContentType +
+  const std::string lines = "Host: 127.0.0.1:" + std::to_string(server_->port()) + "\r\n" +
+                            kAccept + "Referer: gm://w.example:1/MyWorld\r\n" + kContentType +
                             "User-Agent: Agent 1\r\n\r\n";
   ASSERT_EQ(server_->requests().size(), 3u);
   EXPECT_EQ(server_->requests()[0], "HEAD /objects/m.zip HTTP/1.0\r\n" + lines);
@@ -305,4 +305,252 @@ TEST_F(WebFetch, AListFileThatCannotBeOpenedOrIsAFolder) {
   host_.controls.list_file = dir_ / "lists";
   EXPECT_FALSE(web::OpenListFile(host_));
   EXPECT_EQ(Next(), NextResult::kListEnd);
+}
+
+// Replies and names that must never become a wrong model. Each row: what the list names, what
+// the server answers, the requests expected, what is kept beside the list and what is logged.
+// In the texts, {url} stands for the object path and {dir} for the list's folder.
+TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
+  const std::string long_location = "/" + std::string(2100, 'l');
+  const std::string name250(250, 'n');
+  // The header as the failed-request line quotes it: 1 KiB at most, control bytes as "_".
+  const auto quoted = [](const std::string& header) {
+    std::string text = header.substr(0, 1024);
+    for (char& c : text) {
+      if (c == '\r' || c == '\n') c = '_';
+    }
+    return text;
+  };
+  const std::string moved_far = "HTTP/1.0 302 Found\r\nLocation: " + long_location + "\r\n\r\n";
+  struct Case {
+    const char* label;
+    std::string list;
+    std::vector<ServerScript> replies;
+    std::vector<std::string> requests;  // request lines
+    std::string kept;                   // bytes of a.zip beside the list; empty: no file
+    std::string log;
+    bool head = false;                 // a HEAD before the GET (ConnectFix off)
+    std::string in_last_request = {};  // a header line the last request must hold
+    std::string list_name = "list.txt";
+    std::string registry = {};  // the run's registry, in the list's folder
+  };
+  const std::string get_a = "GET /objects/a.zip HTTP/1.0";
+  const std::string exception = "Error exception in getting {url}/a.zip  hdr=";
+  const Case cases[] = {
+      // Content-Length as the standard writes it: the body is whole at that length, and the
+      // server holding the connection open does not matter.
+      {"a length without a blank",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 200 OK\r\nContent-Length:5\r\n\r\nhello"), PauseFor(5000)}},
+       {get_a},
+       "hello",
+       ""},
+      {"a length after two blanks",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 200 OK\r\nContent-Length:  5\r\n\r\nhello"), PauseFor(5000)}},
+       {get_a},
+       "hello",
+       ""},
+      {"a length after a tab, the name in lower case",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 200 OK\r\ncontent-length:\t5 \r\n\r\nhello!"), PauseFor(5000)}},
+       {get_a},
+       "hello",
+       ""},
+      {"a length that is no plain number",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 5x\r\n\r\nhello")}},
+       {get_a},
+       "",
+       "Refused the reply of 127.0.0.1: Content-Length \"5x\" is not a plain decimal number\r\n" +
+           exception +
+           "HTTP/1.0 200 OK__Content-Length: 5x____ Rep=200   errno=0 sent=0 recvd=0\r\n"},
+      {"two lengths that differ",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\nhello!")}},
+       {get_a},
+       "",
+       "Refused the reply of 127.0.0.1: two Content-Length values differ\r\n" + exception +
+           "HTTP/1.0 200 OK__Content-Length: 5__Content-Length: 6____ Rep=200   errno=0 sent=0 "
+           "recvd=0\r\n"},
+      {"a chunked body",
+       "a.rwx\n",
+       {{SendBytes(
+           "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n")}},
+       {get_a},
+       "",
+       "Refused the reply of 127.0.0.1: Transfer-Encoding: chunked (only identity is read)\r\n" +
+           exception +
+           "HTTP/1.0 200 OK__Transfer-Encoding: chunked____ Rep=200   errno=0 sent=0 "
+           "recvd=0\r\n"},
+      {"a gzip body",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 3\r\n\r\nxyz")}},
+       {get_a},
+       "",
+       "Refused the reply of 127.0.0.1: Content-Encoding: gzip (only identity is read)\r\n" +
+           exception +
+           "HTTP/1.0 200 OK__Content-Encoding: gzip__Content-Length: 3____ Rep=200   "
+           "errno=0 sent=0 recvd=0\r\n"},
+      // Relative Locations keep scheme, host and port, and resolve against the request's path.
+      {"a Location beside the model",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 302 Found\r\nLocation: b.zip\r\n\r\n")}, {SendBytes(GetOk("moved"))}},
+       {get_a, "GET /objects/b.zip HTTP/1.0"},
+       "moved",
+       ""},
+      {"a Location with a dot",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 301 Moved\r\nLocation: ./b.zip\r\n\r\n")}, {SendBytes(GetOk("m"))}},
+       {get_a, "GET /objects/b.zip HTTP/1.0"},
+       "m",
+       ""},
+      {"a Location up a folder",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 302 Found\r\nLocation: ../objs/x.zip\r\n\r\n")},
+        {SendBytes(GetOk("up"))}},
+       {get_a, "GET /objs/x.zip HTTP/1.0"},
+       "up",
+       ""},
+      {"a Location from the root, by 307",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 307 Temporary\r\nLocation: /objs/x.zip\r\n\r\n")},
+        {SendBytes(GetOk("root"))}},
+       {get_a, "GET /objs/x.zip HTTP/1.0"},
+       "root",
+       ""},
+      {"a Location holding a control byte",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 302 Found\r\nLocation: /x\x01.zip\r\n\r\n")}},
+       {get_a},
+       "",
+       "Refused the redirection from {url}/a.zip: Location holding a control byte\r\n" + exception +
+           "HTTP/1.0 302 Found__Location: /x_.zip____ Rep=302   errno=0 sent=0 recvd=0\r\n"},
+      {"a Location past its bound",
+       "a.rwx\n",
+       {{SendBytes(moved_far)}},
+       {get_a},
+       "",
+       "Refused the redirection from {url}/a.zip: Location longer than 2047 characters\r\n" +
+           exception + quoted(moved_far) + " Rep=302   errno=0 sent=0 recvd=0\r\n"},
+      {"a cookie back to the host and port that set it",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 302 Found\r\nSet-Cookie: id=9\r\nLocation: b.zip\r\n\r\n")},
+        {SendBytes(GetOk("c"))}},
+       {get_a, "GET /objects/b.zip HTTP/1.0"},
+       "c",
+       "",
+       false,
+       "\r\nCookie: id=9\r\n"},
+      {"closed before the status line",
+       "a.rwx\n",
+       {ServerScript{}},
+       {get_a},
+       "",
+       exception + " Rep=0   errno=0 sent=0 recvd=0\r\n"},
+      {"no HTTP status line",
+       "a.rwx\n",
+       {{SendBytes("ICY 200 OK\r\n\r\nhello")}},
+       {get_a},
+       "",
+       "Refused the reply of 127.0.0.1: no HTTP status line\r\n" + exception +
+           "ICY 200 OK__ Rep=0   errno=0 sent=0 recvd=0\r\n"},
+      {"closed within the header",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 200 OK\r\nContent-Len")}},
+       {get_a},
+       "",
+       exception + "HTTP/1.0 200 OK__Content-Len Rep=200   errno=0 sent=0 recvd=0\r\n"},
+      // A HEAD reply's length is the GET's: no body follows it.
+      {"a HEAD reply with a length",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n"), PauseFor(5000)},
+        {SendBytes(GetOk("hello"))}},
+       {"HEAD /objects/a.zip HTTP/1.0", get_a},
+       "hello",
+       "",
+       true},
+      // Names: requested whole, or refused before any request.
+      {"a name of 250 characters",
+       name250 + ".rwx\n",
+       {{SendBytes(GetOk("long"))}},
+       {"GET /objects/" + name250 + ".zip HTTP/1.0"},
+       "",
+       ""},
+      {"a file name past 255 bytes",
+       name250 + "nn\n",
+       {},
+       {},
+       "",
+       "Refused model name " + name250 + "nn: its file name is longer than 255 bytes\r\n"},
+      {"the list file itself",
+       "a.rwx\n",
+       {},
+       {},
+       "",
+       "Refused model name a.rwx: {dir}/a.zip would replace the run's list file\r\n",
+       false,
+       "",
+       "a.zip"},
+      {"the registry",
+       "a.rwx\nb.rwx\n",
+       {{SendBytes(GetOk("b"))}},
+       {"GET /objects/b.zip HTTP/1.0"},
+       "",
+       "Refused model name a.rwx: {dir}/a.zip would replace the run's registry\r\n",
+       false,
+       "",
+       "list.txt",
+       "a.zip"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempDir dir;
+    FakeWebHost host(dir / "log.txt", dir.path() + "/");
+    std::vector<ServerScript> replies = c.replies;
+    if (replies.empty()) replies.push_back({});
+    ScriptedServer server(replies);
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/objects";
+    host.controls.url = url;
+    host.controls.list_file = dir / c.list_name;
+    host.controls.connect_fix = !c.head;
+    if (!c.registry.empty()) {
+      host.controls.registry_file = dir / c.registry;
+      WriteFile(dir / c.registry, "registry\r\n");
+    }
+    WriteFile(dir / c.list_name, c.list);
+    ASSERT_TRUE(web::OpenListFile(host));
+    std::string path;
+    while (web::NextWebModel(host, path) == NextResult::kModel) {
+    }
+    std::vector<std::string> lines;
+    for (const std::string& r : server.requests()) lines.push_back(r.substr(0, r.find('\r')));
+    EXPECT_EQ(lines, c.requests);
+    if (!c.in_last_request.empty() && !server.requests().empty()) {
+      EXPECT_NE(server.requests().back().find(c.in_last_request), std::string::npos);
+    }
+    if (c.kept.empty() && c.registry.empty() && c.list_name == "list.txt") {
+      EXPECT_FALSE(platform::FileExists(dir / "a.zip"));
+    } else if (!c.kept.empty()) {
+      EXPECT_EQ(ReadFile(dir / "a.zip"), c.kept);
+    }
+    if (!c.registry.empty()) {
+      EXPECT_EQ(ReadFile(dir / c.registry), "registry\r\n");
+    }
+    if (c.list_name != "list.txt") {
+      EXPECT_EQ(ReadFile(dir / c.list_name), c.list);
+    }
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+      EXPECT_NE(e.path().filename().string().rfind(".download-", 0), 0u) << e.path();
+    }
+    std::string log = c.log;
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{url}", url},
+                                      std::pair<std::string, std::string>{"{dir}", dir.path()}}) {
+      for (std::size_t at = log.find(mark); at != std::string::npos; at = log.find(mark, at)) {
+        log.replace(at, mark.size(), value);
+        at += value.size();
+      }
+    }
+    EXPECT_EQ(ReadFile(dir / "log.txt"), log);
+  }
 }
