@@ -15,6 +15,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
+# Qt's own French texts for the window's dialogs; without them they stay English.
+if(TARGET boxtally)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-translations-l10n)
+endif()
 
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "measures the 3D models of a world's object path and writes its registry")

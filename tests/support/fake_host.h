@@ -34,11 +34,13 @@ class FakeHost : public driver::RunHost {
     status.push_back(std::to_string(panel) + ":" + text);
   }
   void ProcessMessages() override { ++processed; }
+  std::size_t Jobs() const override { return jobs > 0 ? jobs : RunHost::Jobs(); }
 
   bool errors_only = true, cob_debug = false, skip_huge = true, handle_facers = false,
        non_centered = false, over_sized = false;
   int stop_after_models = -1;  // the stop request is seen once this many models have started
   int processed = 0;
+  std::size_t jobs = 0;  // models measured at once; 0: the default
   std::string program_dir;
   std::vector<std::string> status;
 

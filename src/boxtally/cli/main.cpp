@@ -9,6 +9,7 @@
 #include "boxtally/cli/command_line.h"
 #include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/run_arguments.h"
+#include "boxtally/driver/run_report.h"
 #include "platform/paths.h"
 #include "platform/text_file.h"
 
@@ -77,27 +78,25 @@ bool WriteTemporaryFormat(const std::string& path) {
   va_end(args);
 }
 
-// Why a run ended early, in one line on standard error. The log's own line is enough when the log
-// is standard error; a pattern that matches nothing has no log line at all.
+// Why a run ended early, in one line on standard error. When the log is standard error, the
+// endings it already names are not said twice.
 void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
+  if (!driver::EndedEarly(outcome.end)) return;
+  if (host.LogOnStandardError() && driver::EndingLogged(outcome.end)) return;
   const std::string about = platform::WithoutControls(outcome.about);
-  if (outcome.end == driver::RunEnd::kNoMatch) {
-    Say("no file matches %s\n", about.c_str());
-    return;
-  }
-  // Neither has a log line of its own.
-  if (outcome.end == driver::RunEnd::kListUnopenable) {
-    Say("cannot open the list file %s\n", about.c_str());
-    return;
-  }
-  if (outcome.end == driver::RunEnd::kNoWebModel) {
-    Say("no model of the list %s could be fetched (see the log)\n", about.c_str());
-    return;
-  }
-  if (host.LogOnStandardError()) return;
+  const char* name = about.c_str();
   switch (outcome.end) {
+    case driver::RunEnd::kNoMatch:
+      Say("no file matches %s\n", name);
+      break;
+    case driver::RunEnd::kListUnopenable:
+      Say("cannot open the list file %s\n", name);
+      break;
+    case driver::RunEnd::kNoWebModel:
+      Say("no model of the list %s could be fetched (see the log)\n", name);
+      break;
     case driver::RunEnd::kFormatUnreadable:
-      Say("cannot open the format file %s\n", about.c_str());
+      Say("cannot open the format file %s\n", name);
       break;
     case driver::RunEnd::kPatternTooLong:
       Say("the model pattern is longer than %zu characters\n", driver::kMaxModelPattern);
@@ -106,24 +105,60 @@ void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
       Say("two registry files named; nothing was measured\n");
       break;
     case driver::RunEnd::kRegistryUnopenable:
-      Say("cannot create or append to the registry file %s\n", about.c_str());
+      Say("cannot create or append to the registry file %s\n", name);
       break;
     case driver::RunEnd::kRegistryLocked:
-      Say("the registry file %s is being written by another run; nothing was measured\n",
-          about.c_str());
+      Say("the registry file %s is being written by another run; nothing was measured\n", name);
       break;
     case driver::RunEnd::kMeasurementAbort:
       Say("a model passed a limit of the measurement; the run ended there (see the log)\n");
       break;
     case driver::RunEnd::kRegistryWriteFailed:
-      Say("cannot write to the registry (%s); the run ended there\n", about.c_str());
+      Say("cannot write to the registry (%s); the run ended there\n", name);
       break;
     case driver::RunEnd::kNoWorkFolder:
       Say("cannot make a private work folder\n");
       break;
-    default:
+    case driver::RunEnd::kMissingArguments:
+      Say("too few run arguments\n");
+      break;
+    case driver::RunEnd::kCompleted:
+    case driver::RunEnd::kStopped:
       break;
   }
+}
+
+// "1 model measured", "0 models measured".
+std::string Counted(std::size_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The run in one line at its end: how it ended, what became of its models (kinds with none are
+// left out, the measured ones never) and the time it took. Nothing for a run that ended before
+// any model: its reason says it all.
+void ReportSummary(const driver::RunOutcome& outcome) {
+  const driver::RunCounts& counts = outcome.counts;
+  if (driver::EndedEarly(outcome.end) && counts.Done() == 0) return;
+  std::string line;
+  if (outcome.end == driver::RunEnd::kCompleted) {
+    line = "done";
+  } else {
+    line = outcome.end == driver::RunEnd::kStopped ? "stopped" : "ended early";
+    if (counts.Done() > 0) {
+      line += " after " + std::to_string(counts.Done());
+      if (counts.found > 0) line += " of " + std::to_string(counts.found);
+    }
+  }
+  line += ": " + Counted(counts.measured, "model measured", "models measured");
+  if (counts.failed > 0) line += ", " + Counted(counts.failed, "failed", "failed");
+  if (counts.skipped_huge > 0) {
+    line += ", " + Counted(counts.skipped_huge, "skipped as too large", "skipped as too large");
+  }
+  if (counts.without_model > 0) {
+    line += ", " + Counted(counts.without_model, "file without a model", "files without a model");
+  }
+  line += " (" + driver::DurationText(outcome.seconds, '.') + ")";
+  Say("%s\n", line.c_str());
 }
 
 int Run(const std::vector<std::string>& argv) {
@@ -173,6 +208,7 @@ int Run(const std::vector<std::string>& argv) {
   host.EndOpenLogLine();
   if (!temporary_format.empty()) platform::RemoveFile(temporary_format);
   ReportEnding(host, outcome);
+  if (!line.settings.quiet) ReportSummary(outcome);
   if (!host.LogIntact()) {
     Say("cannot write the log%s%s; messages were lost\n", host.LogOnStandardError() ? "" : " file ",
         line.settings.log_path.c_str());

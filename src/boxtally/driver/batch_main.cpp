@@ -1,6 +1,7 @@
 #include "boxtally/driver/batch_main.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <deque>
 #include <optional>
@@ -55,29 +56,52 @@ std::optional<RunOutcome> OpenRunRegistry(const RunOptions& options, platform::T
   return Ended(locked ? RunEnd::kRegistryLocked : RunEnd::kRegistryUnopenable, registry.name);
 }
 
-// After a model: an ending when the run cannot go on. A registry that lost bytes would go on
-// losing them, and a partial registry looks complete.
-std::optional<RunOutcome> AfterModel(RunHost& host, ModelResult model, const Registry& registry) {
+void Count(ModelFate fate, RunCounts& counts) {
+  switch (fate) {
+    case ModelFate::kMeasured:
+      ++counts.measured;
+      break;
+    case ModelFate::kFailed:
+      ++counts.failed;
+      break;
+    case ModelFate::kSkippedHuge:
+      ++counts.skipped_huge;
+      break;
+    case ModelFate::kNoModel:
+      ++counts.without_model;
+      break;
+  }
+}
+
+// After a model: counted, and an ending when the run cannot go on. A registry that lost bytes
+// would go on losing them, and a partial registry looks complete.
+std::optional<RunOutcome> AfterModel(RunHost& host, const ProcessedModel& model,
+                                     const std::string& path, const Registry& registry,
+                                     RunCounts& counts) {
+  Count(model.fate, counts);
   if (!platform::FlushTextFile(*registry.file)) {
     platform::LogF(host.Log(), "Unable to write to output file %s\n", registry.name.c_str());
     return Ended(RunEnd::kRegistryWriteFailed, registry.name);
   }
-  if (model == ModelResult::kAbort) return Ended(RunEnd::kMeasurementAbort);
+  if (model.result == ModelResult::kAbort) return Ended(RunEnd::kMeasurementAbort, path);
   return std::nullopt;
 }
 
 // One model through the pipeline, on this thread.
 std::optional<RunOutcome> MeasureOne(RunHost& host, const std::string& path,
                                      const std::string& found_name, RunState& run,
-                                     const Registry& registry) {
-  return AfterModel(host, ProcessModel(host, path, found_name, run), registry);
+                                     const Registry& registry, RunCounts& counts) {
+  return AfterModel(host, ProcessModel(host, path, found_name, run), path, registry, counts);
 }
 
 RunOutcome MeasureAll(RunHost& host, const std::vector<std::string>& found,
-                      const std::string& prefix, RunState& run, const Registry& registry) {
+                      const std::string& prefix, RunState& run, const Registry& registry,
+                      RunCounts& counts) {
   for (std::size_t i = 0; i < found.size(); ++i) {
     host.ShowProgress(i, found.size(), found[i]);
-    if (auto ending = MeasureOne(host, prefix + found[i], found[i], run, registry)) return *ending;
+    if (auto ending = MeasureOne(host, prefix + found[i], found[i], run, registry, counts)) {
+      return *ending;
+    }
     host.ShowProgress(i + 1, found.size(), found[i]);
     if (host.StopRequested() && i + 1 < found.size()) return Ended(RunEnd::kStopped);
   }
@@ -99,20 +123,20 @@ void CommitText(platform::TextFile& log, const std::string& text) {
 
 // One finished model into the log, the registry and standard error. An ending when the run
 // cannot go on after it.
-std::optional<RunOutcome> Commit(RunHost& host, FinishedModel& model, RunState& run,
-                                 const Registry& registry) {
+std::optional<RunOutcome> Commit(RunHost& host, FinishedModel& model, const std::string& path,
+                                 RunState& run, const Registry& registry, RunCounts& counts) {
   if (model.failure) std::rethrow_exception(model.failure);
   CommitText(host.Log(), LogToCommit(model, run.workspace->warned_template_lines));
   platform::WriteWhole(*registry.file, model.registry);
   if (!model.notes.empty()) std::fwrite(model.notes.data(), 1, model.notes.size(), stderr);
-  return AfterModel(host, model.result, registry);
+  return AfterModel(host, model.processed, path, registry, counts);
 }
 
 // Measures what `source` gives (after `first`, already found) on `jobs` workers. `total` is the
 // number of models for the progress, 0 when not known.
 RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<NextModel> first,
                              std::size_t total, RunState& run, const Registry& registry,
-                             std::size_t jobs) {
+                             std::size_t jobs, RunCounts& counts) {
   ModelPool pool(run, jobs);
   if (!pool.Ready()) {
     platform::LogF(host.Log(), "Unable to make a private work folder\n");
@@ -122,6 +146,7 @@ RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<N
     std::string log;  // what finding the model wrote, committed before it
     bool model = false;
     std::string found_name;
+    std::string path;
   };
   std::deque<Waiting> waiting;
   bool source_done = false;
@@ -130,10 +155,10 @@ RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<N
     if (next.kind != NextModel::Kind::kModel) {
       source_done = true;
       source_stopped = next.kind == NextModel::Kind::kStopped;
-      waiting.push_back({std::move(next.log), false, {}});
+      waiting.push_back({std::move(next.log), false, {}, {}});
       return;
     }
-    waiting.push_back({std::move(next.log), true, next.model.found_name});
+    waiting.push_back({std::move(next.log), true, next.model.found_name, next.model.path});
     pool.Submit(
         {std::move(next.model.path), std::move(next.model.found_name), TakeSwitchSnapshot(host)});
   };
@@ -159,7 +184,7 @@ RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<N
       host.ProcessMessagesWhileWaiting();
       source.Pump();
     });
-    if (auto ending = Commit(host, model, run, registry)) return *ending;
+    if (auto ending = Commit(host, model, next.path, run, registry, counts)) return *ending;
     host.ShowProgress(++done, total, next.found_name);
     if (host.StopRequested()) {
       const bool more = !source_done || std::any_of(waiting.begin(), waiting.end(),
@@ -175,7 +200,7 @@ RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<N
 // Web mode with several downloads at once: every model, the first too, comes through the
 // download pool, and is measured on the workers.
 RunOutcome RunWebDownloads(RunHost& host, const RunOptions& options, RunState& run,
-                           web::WebHost& web, const std::string& list_file) {
+                           web::WebHost& web, const std::string& list_file, RunCounts& counts) {
   DownloadSource source(web, web.Downloads(), [&host] { host.ProcessMessagesWhileWaiting(); });
   NextModel first = source.Next();
   CommitText(host.Log(), std::exchange(first.log, std::string()));
@@ -184,13 +209,13 @@ RunOutcome RunWebDownloads(RunHost& host, const RunOptions& options, RunState& r
   Registry registry;
   if (auto ending = OpenRunRegistry(options, host.Log(), registry)) return *ending;
   run.registry = registry.file.get();
-  return MeasureInParallel(host, source, std::move(first), 0, run, registry, host.Jobs());
+  return MeasureInParallel(host, source, std::move(first), 0, run, registry, host.Jobs(), counts);
 }
 
 // Web mode: the first model is fetched before the registry is opened, so a list that yields
 // nothing (a wrong URL, say) leaves an existing registry alone. The list is closed on every
 // ending.
-RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run) {
+RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run, RunCounts& counts) {
   platform::TextFile& log = host.Log();
   web::WebHost* web = host.WebFetch();
   if (web == nullptr) return Ended(RunEnd::kListUnopenable);
@@ -201,7 +226,7 @@ RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run) {
     ~ListCloser() { web::CloseListFile(web); }
   } closer{*web};
 
-  if (web->Downloads() > 1) return RunWebDownloads(host, options, run, *web, list_file);
+  if (web->Downloads() > 1) return RunWebDownloads(host, options, run, *web, list_file, counts);
   FoundModel model;
   web::NextResult next = NextFoundWebModel(*web, log, model);
   if (next == web::NextResult::kStopped) return Ended(RunEnd::kStopped);
@@ -214,11 +239,11 @@ RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run) {
     NextModel first;
     first.kind = NextModel::Kind::kModel;
     first.model = model;
-    return MeasureInParallel(host, source, std::move(first), 0, run, registry, host.Jobs());
+    return MeasureInParallel(host, source, std::move(first), 0, run, registry, host.Jobs(), counts);
   }
   for (std::size_t done = 0;; ++done) {
     host.ShowProgress(done, 0, model.found_name);
-    if (auto ending = MeasureOne(host, model.path, model.found_name, run, registry)) {
+    if (auto ending = MeasureOne(host, model.path, model.found_name, run, registry, counts)) {
       return *ending;
     }
     host.ShowProgress(done + 1, 0, model.found_name);
@@ -231,21 +256,21 @@ RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run) {
 }
 
 RunOutcome RunFiles(RunHost& host, const std::string& pattern, const RunOptions& options,
-                    RunState& run) {
+                    RunState& run, RunCounts& counts) {
   const std::vector<std::string> found = platform::FindFiles(pattern);
   if (found.empty()) return Ended(RunEnd::kNoMatch, pattern);
+  counts.found = found.size();
   Registry registry;
   if (auto ending = OpenRunRegistry(options, host.Log(), registry)) return *ending;
   run.registry = registry.file.get();
   const std::string prefix = pattern.substr(0, platform::DirectoryPrefixLength(pattern));
   const std::size_t jobs = std::min(host.Jobs(), found.size());
-  if (jobs <= 1) return MeasureAll(host, found, prefix, run, registry);
+  if (jobs <= 1) return MeasureAll(host, found, prefix, run, registry, counts);
   FileSource source(found, prefix);
-  return MeasureInParallel(host, source, std::nullopt, found.size(), run, registry, jobs);
+  return MeasureInParallel(host, source, std::nullopt, found.size(), run, registry, jobs, counts);
 }
-}  // namespace
 
-RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args) {
+RunOutcome RunCounted(RunHost& host, const std::vector<std::string>& args, RunCounts& counts) {
   platform::TextFile& log = host.Log();
   host.ClearStopRequest();
   if (args.size() < 3) return Ended(RunEnd::kMissingArguments);
@@ -278,11 +303,22 @@ RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args) {
   run.debug_trace = options.debug_trace;
   run.password = options.password;
   run.work_dir = work_dir;
-  const RunOutcome outcome =
-      host.GetFromWeb() ? RunWeb(host, options, run) : RunFiles(host, pattern, options, run);
+  const RunOutcome outcome = host.GetFromWeb() ? RunWeb(host, options, run, counts)
+                                               : RunFiles(host, pattern, options, run, counts);
   if (outcome.result != 0) return outcome;
   platform::RemoveFile(work_dir + kUnzipWorkFile);
   host.SetStatusText(1, "Done!");
+  return outcome;
+}
+
+}  // namespace
+
+RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args) {
+  const auto start = std::chrono::steady_clock::now();
+  RunCounts counts;
+  RunOutcome outcome = RunCounted(host, args, counts);
+  outcome.counts = counts;
+  outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return outcome;
 }
 

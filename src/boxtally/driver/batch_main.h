@@ -2,6 +2,7 @@
 // registry and hands each model to the per-model pipeline.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -27,10 +28,25 @@ enum class RunEnd {
   kNoWebModel,           // web mode: the list yields no model (its entries' own log lines)
 };
 
+// What a run did with its models, counted as each model is committed (so the same for any
+// number of workers). Every model committed is in exactly one of the four kinds.
+struct RunCounts {
+  std::size_t found = 0;          // models the search found; 0 in web mode (not known ahead)
+  std::size_t measured = 0;       // registry lines written, no error line
+  std::size_t failed = 0;         // an error line of the file, archive, conversion or measurement
+  std::size_t skipped_huge = 0;   // huge, left out with SkipHugeObjects on
+  std::size_t without_model = 0;  // no line and no error: the file held no model
+  std::size_t Done() const { return measured + failed + skipped_huge + without_model; }
+};
+
 struct RunOutcome {
   int result = 1;  // what BatchMain returns
   RunEnd end = RunEnd::kMissingArguments;
-  std::string about;  // the file the ending concerns (format file, pattern, registry, list)
+  // The file the ending concerns: format file, pattern, registry, list, or the model whose
+  // measurement hit a limit.
+  std::string about;
+  RunCounts counts;
+  double seconds = 0.0;  // from the start of the run to its end
 };
 
 // args: program name, model pattern, format file, run options and registry name (at least 3).

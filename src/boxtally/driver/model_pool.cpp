@@ -179,7 +179,7 @@ void ModelPool::WorkerLoop(Worker& worker) {
     WorkerHost host(task.switches, worker.run.work_dir, log);
     worker.run.workspace->once_notices.clear();
     try {
-      finished.result = ProcessModel(host, task.path, task.found_name, worker.run);
+      finished.processed = ProcessModel(host, task.path, task.found_name, worker.run);
     } catch (...) {
       finished.failure = std::current_exception();
     }

@@ -46,7 +46,7 @@ struct ModelTask {
 
 // One model, measured: what it wrote, to be committed in order.
 struct FinishedModel {
-  ModelResult result = ModelResult::kDone;
+  ProcessedModel processed;
   std::string log;             // log text, control characters already replaced, "\n" line ends
   std::string registry;        // registry text, "\n" line ends
   std::string notes;           // what the extraction wrote to standard error

@@ -17,6 +17,14 @@ std::string Lowered(std::string text) {
 
 const char* Outcome(bool ok) { return ok ? "success" : "failed"; }
 
+// An error line makes the model a failure, even when some of its models were written.
+ModelFate FateOf(const rwx::MeasureTally& tally) {
+  if (tally.error_lines > 0) return ModelFate::kFailed;
+  if (tally.models_written > 0) return ModelFate::kMeasured;
+  if (tally.models_huge > 0) return ModelFate::kSkippedHuge;
+  return ModelFate::kNoModel;
+}
+
 void CleanUp(RunHost& host, const ModelJob& job) {
   platform::RemoveFile(job.work_dir + kUnzipWorkFile);
   if ((job.suffix == "cob" || job.from_zip) && job.work_path_set) {
@@ -40,8 +48,8 @@ std::string TypeSuffix(const std::string& name) {
   return Lowered(name.size() <= 3 ? name : name.substr(name.size() - 3));
 }
 
-ModelResult ProcessModel(RunHost& host, const std::string& model_path,
-                         const std::string& found_name, RunState& run) {
+ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
+                            const std::string& found_name, RunState& run) {
   platform::TextFile& log = host.Log();
   ModelJob job;
   job.model_path = model_path;
@@ -59,7 +67,7 @@ ModelResult ProcessModel(RunHost& host, const std::string& model_path,
   if (!stream) {
     platform::LogF(log, "Unable to open file %s\n", model_path.c_str());
     CleanUp(host, job);
-    return ModelResult::kDone;
+    return {ModelResult::kDone, ModelFate::kFailed};
   }
   job.suffix = TypeSuffix(found_name);
   if (job.suffix == "zip") {
@@ -68,9 +76,9 @@ ModelResult ProcessModel(RunHost& host, const std::string& model_path,
     platform::LogF(log, "Processing file %s\n", model_path.c_str());
   }
   if (stream && job.suffix == "cob") stream = ConvertCobModel(host, job, std::move(stream));
-  if (!stream) {
+  if (!stream) {  // the branch logged why
     CleanUp(host, job);
-    return ModelResult::kDone;
+    return {ModelResult::kDone, ModelFate::kFailed};
   }
 
   rwx::MeasureInput input;
@@ -88,7 +96,8 @@ ModelResult ProcessModel(RunHost& host, const std::string& model_path,
   input.switches = &host;
   const rwx::MeasureResult result = rwx::MeasureModelFile(std::move(stream), input, *run.workspace);
   CleanUp(host, job);
-  return result == rwx::MeasureResult::kAbort ? ModelResult::kAbort : ModelResult::kDone;
+  return {result == rwx::MeasureResult::kAbort ? ModelResult::kAbort : ModelResult::kDone,
+          FateOf(rwx::LastTally(*run.workspace))};
 }
 
 }  // namespace driver

@@ -28,6 +28,19 @@ struct RunState {
 
 enum class ModelResult { kDone, kAbort };  // kAbort: the measurement hit a stack limit
 
+// What became of one model, for the run's counts.
+enum class ModelFate {
+  kMeasured,     // registry lines written, no error line
+  kFailed,       // an error line: the file, its archive or entry, its conversion or measurement
+  kSkippedHuge,  // no line and no error: huge, with SkipHugeObjects on
+  kNoModel,      // no line and no error: the file held no model (a text file in an archive)
+};
+
+struct ProcessedModel {
+  ModelResult result = ModelResult::kDone;
+  ModelFate fate = ModelFate::kNoModel;
+};
+
 // The registry name of a found file: lower-cased, its last three characters replaced by `suffix`
 // ("rwx", or "cob" after a conversion); names of three characters or fewer only lower-cased.
 std::string ModelName(const std::string& found_name, const char* suffix);
@@ -35,7 +48,7 @@ std::string ModelName(const std::string& found_name, const char* suffix);
 // The last three characters of `name`, lower-cased (the whole name when it is shorter).
 std::string TypeSuffix(const std::string& name);
 
-ModelResult ProcessModel(RunHost& host, const std::string& model_path,
-                         const std::string& found_name, RunState& run);
+ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
+                            const std::string& found_name, RunState& run);
 
 }  // namespace driver

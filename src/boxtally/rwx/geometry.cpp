@@ -45,6 +45,7 @@ void ResetWorkspace(Workspace& workspace) {
   workspace.clump_depth = 0;
   workspace.transformed_points = 0;
   workspace.points_exhausted = false;
+  workspace.tally = MeasureTally{};
 }
 
 void AddPoint(Workspace& workspace, float x, float y, float z) {

@@ -29,10 +29,12 @@ StepResult HandleModelEnd(Workspace& workspace, const MeasureInput& input) {
   if (!record.model_open) record.model_state = kModelWritten;
   if (record.model_state < 0) return StepResult::kContinue;
   record.model_open = false;
+  record.huge = false;  // a template without lines never asks
   const bool written = WriteRegistryLines(workspace, input);
   // A killed run keeps the complete lines of every model measured so far.
   platform::FlushTextFile(*input.registry);
   if (!written) return StepResult::kFailed;
+  ++(record.huge ? workspace.tally.models_huge : workspace.tally.models_written);
   --record.model_state;
   return StepResult::kContinue;
 }
@@ -171,15 +173,20 @@ MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
                      "Error: More than %llu points in one model, the model is skipped (file:%s)\n",
                      static_cast<unsigned long long>(kMaxTransformedPoints),
                      input.model_path.c_str());
+      ++workspace.tally.error_lines;
       return MeasureResult::kDone;
     }
     if (workspace.line_failed && step == StepResult::kContinue) step = StepResult::kFailed;
-    if (step == StepResult::kAbort) return MeasureResult::kAbort;
+    if (step == StepResult::kAbort) {
+      ++workspace.tally.error_lines;  // the limit's own "Error:" line
+      return MeasureResult::kAbort;
+    }
     if (step == StepResult::kFailed) {
       const std::string_view text = line.View();
       const std::string shown(text.substr(0, text.find('\n')));
       platform::LogF(*input.log, "Application error in %s line=%s\n", input.work_path.c_str(),
                      shown.c_str());
+      ++workspace.tally.error_lines;
     }
   }
   return MeasureResult::kDone;
@@ -188,6 +195,8 @@ MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
 }  // namespace
 
 void WorkspaceDeleter::operator()(Workspace* w) const { delete w; }
+
+const MeasureTally& LastTally(const Workspace& workspace) { return workspace.tally; }
 
 WorkspacePtr CreateWorkspace() {
   WorkspacePtr workspace(new Workspace);

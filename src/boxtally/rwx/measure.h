@@ -34,6 +34,13 @@ struct MeasureInput {
 
 enum class MeasureResult { kDone, kAbort };  // kAbort: a stack or prototype limit ends the run
 
+// What the measurement of one file came to, for the run's counts.
+struct MeasureTally {
+  int models_written = 0;  // model ends whose registry lines were written
+  int models_huge = 0;     // model ends that wrote nothing: huge, with SkipHugeObjects on
+  int error_lines = 0;     // error lines: a line that failed, the point limit, a stack limit
+};
+
 struct Workspace;  // the matrix stack and the prototype table, made once and reused
 struct WorkspaceDeleter {
   void operator()(Workspace* w) const;
@@ -45,5 +52,8 @@ WorkspacePtr CreateWorkspace();
 // and the facer widening switch are cleared at the start, as for every model of a run.
 MeasureResult MeasureModelFile(std::unique_ptr<platform::InStream> stream, const MeasureInput& input,
                                Workspace& workspace);
+
+// The tally of the last MeasureModelFile on `workspace`.
+const MeasureTally& LastTally(const Workspace& workspace);
 
 }  // namespace rwx

@@ -49,6 +49,7 @@ struct Workspace {
   // memory text) and noted here, for the committing thread to keep or drop.
   bool defer_once_notices = false;
   std::vector<OnceNotice> once_notices;
+  MeasureTally tally;  // of the file being measured
 };
 
 // Remembers `line` as warned about; false when it was already (a run remembers at most
@@ -57,7 +58,7 @@ bool RememberWarnedLine(std::vector<std::string>& warned, std::string_view line)
 
 // Everything a measurement starts from: level 0 with the identity, an empty prototype table, an
 // empty model record (colour sums and facer flag included), definition mode off, clump depth 0,
-// no points transformed.
+// no points transformed, an empty tally.
 void ResetWorkspace(Workspace& workspace);
 
 // The point (x, y, z, 1) through the current matrix: into the open prototype definition in

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -11,13 +13,19 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
+#include <QTranslator>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
@@ -27,6 +35,7 @@
 #include <vector>
 
 #include "boxtally/driver/batch_main.h"
+#include "boxtally/driver/run_report.h"
 #include "boxtally/ui/run_launch.h"
 #include "boxtally/ui/window_texts.h"
 #include "platform/paths.h"
@@ -35,15 +44,23 @@ namespace ui {
 
 namespace {
 
-constexpr int kStatusPanel0Width = 150;  // pixels: the HTTP events
-constexpr int kStatusPanel1Width = 50;   // pixels at least: the run's progress, stretched
-constexpr int kRunButtonWidth = 129;     // pixels at least
-constexpr int kTemplateBoxHeight = 69;   // pixels at least
-constexpr int kTemplateBoxSlack = 24;    // pixels: frame, margins and the text cursor
+constexpr int kStatusPanel0Width = 150;   // pixels: the HTTP events
+constexpr int kStatusPanel1Width = 50;    // pixels at least: the run's progress, stretched
+constexpr int kRunButtonWidth = 129;      // pixels at least
+constexpr int kTemplateBoxHeight = 69;    // pixels: the template box's first height
+constexpr int kTemplateBoxSlack = 24;     // pixels: frame, margins and the text cursor
+constexpr int kTemplateBoxMinChars = 16;  // average characters: the narrowest template box
+constexpr int kTemplateBoxMinLines = 2;   // lines: the lowest template box
 constexpr int kRunButtonHeight = 73;
 constexpr double kRunButtonFontScale = 1.6;  // the run button's font against the window's
 constexpr int kDesignWidth = 598;            // pixels: the window's first size at least
 constexpr int kDesignHeight = 388;
+constexpr int kFrameMarginX = 6;  // pixels around the registry and log rows in their frames
+constexpr int kFrameMarginY = 2;
+constexpr int kRowSpacing = 4;      // pixels between the window's rows
+constexpr int kWindowMargin = 6;    // pixels around them
+constexpr int kPanelPadding = 4;    // pixels between a status panel's frame and its text
+constexpr int kProgressSlack = 24;  // pixels of the progress bar beside its text
 // The models dialog's filters, counted from 1 as the handlers do.
 constexpr int kZipFilter = 3;
 constexpr int kListFilter = 5;
@@ -95,11 +112,80 @@ QFrame* Framed(QLayout* layout, const char* name) {
   auto* frame = new QFrame;
   frame->setObjectName(QString::fromLatin1(name));
   frame->setFrameShape(QFrame::StyledPanel);
+  // Thin margins: on a small screen every pixel of height counts.
+  layout->setContentsMargins(kFrameMarginX, kFrameMarginY, kFrameMarginX, kFrameMarginY);
   frame->setLayout(layout);
   return frame;
 }
 
+// The template box: first shown as wide as the default template and the design's height, it is
+// the first thing to shrink when the screen is small (it scrolls).
+class TemplateBox : public QPlainTextEdit {
+ public:
+  TemplateBox(const QString& text, QWidget* parent) : QPlainTextEdit(text, parent) {}
+  QSize sizeHint() const override {
+    return {fontMetrics().horizontalAdvance(Tr(kDefaultTemplate)) + kTemplateBoxSlack,
+            kTemplateBoxHeight};
+  }
+  QSize minimumSizeHint() const override {
+    const int frame = 2 * frameWidth() + 2 * static_cast<int>(document()->documentMargin());
+    return {fontMetrics().averageCharWidth() * kTemplateBoxMinChars + frame,
+            fontMetrics().lineSpacing() * kTemplateBoxMinLines + frame};
+  }
+};
+
+// Distance between two rectangles (0 when they meet), squared.
+long long SquaredGap(const QRect& a, const QRect& b) {
+  const long long dx = std::max({0, b.left() - a.right(), a.left() - b.right()});
+  const long long dy = std::max({0, b.top() - a.bottom(), a.top() - b.bottom()});
+  return dx * dx + dy * dy;
+}
+
+int Clamped(int value, int low, int high) { return std::max(low, std::min(value, high)); }
+
+long long Area(const QRect& r) { return r.isEmpty() ? 0 : 1LL * r.width() * r.height(); }
+
 }  // namespace
+
+// A status bar panel whose text, when too long for its width, is shown elided with "…" in the
+// middle (the end of a model name or URL tells more than its middle). Its minimum width is small,
+// so a long text never widens the window; the whole text is its hint.
+class StatusPanel : public QFrame {
+ public:
+  explicit StatusPanel(QWidget* parent) : QFrame(parent) {
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  }
+  // The panels share the status bar by their stretch, not by their texts: a new text repaints
+  // the panel and never moves the others.
+  void SetText(const QString& text) {
+    if (text == text_) return;
+    text_ = text;
+    setToolTip(text);
+    update();
+  }
+  const QString& Text() const { return text_; }
+  QString Shown() const {
+    const int room = contentsRect().width() - 2 * kPanelPadding;
+    return fontMetrics().elidedText(text_, Qt::ElideMiddle, std::max(room, 0));
+  }
+  QSize sizeHint() const override {
+    return {fontMetrics().horizontalAdvance(text_) + 2 * (kPanelPadding + frameWidth()),
+            fontMetrics().height() + 2 * frameWidth() + 2};
+  }
+  QSize minimumSizeHint() const override { return {minimumWidth(), sizeHint().height()}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    painter.drawText(contentsRect().adjusted(kPanelPadding, 0, -kPanelPadding, 0),
+                     Qt::AlignLeft | Qt::AlignVCenter, Shown());
+  }
+
+ private:
+  QString text_;
+};
 
 // The component's events, handed to the window's handlers of the same names.
 class TForm1::HttpHandlers : public http::HttpEvents {
@@ -124,6 +210,12 @@ class TForm1::HttpHandlers : public http::HttpEvents {
 
 void PrepareApplication(QApplication& app) {
   std::setlocale(LC_NUMERIC, "C");
+  // Without the translations (not installed) Qt's dialogs stay English; nothing else changes.
+  auto* qt_texts = new QTranslator(&app);
+  if (qt_texts->load(QStringLiteral("qtbase_fr"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QApplication::installTranslator(qt_texts);
+  }
   app.setApplicationName(QStringLiteral("boxtally"));
   app.setDesktopFileName(QStringLiteral("boxtally"));
   app.setWindowIcon(QIcon::fromTheme(QStringLiteral("boxtally")));
@@ -137,8 +229,10 @@ TForm1::TForm1(std::string settings_path, QWidget* parent)
   CreateDialogs();
   LayOutControls();
   SetTabOrder();
-  resize(minimumSizeHint().expandedTo(QSize(kDesignWidth, kDesignHeight)));
+  resize(sizeHint().expandedTo(QSize(kDesignWidth, kDesignHeight)));
   ApplySettings(LoadSettings(settings_path_));
+  FitOnScreen();
+  UpdateOpenButtons();
   http_handlers_ = std::make_unique<HttpHandlers>(*this);
   http_ = std::make_unique<http::TKestHTTP>(http_handlers_.get());
   // While a request waits, the window repaints and the run button can ask for a stop, which
@@ -203,15 +297,12 @@ void TForm1::CreateControls() {
   CobDebug_ = check("CobDebug", texts::kCobDebug, nullptr);
   Label8 = label("Label8", texts::kLabel8);
   Label6 = label("Label6", texts::kLabel6);
-  MyInput =
-      Named(new QPlainTextEdit(Tr(kDefaultTemplate), central), "MyInput", texts::kHintMyInput);
+  MyInput = Named(new TemplateBox(Tr(kDefaultTemplate), central), "MyInput", texts::kHintMyInput);
   MyInput->setTabChangesFocus(false);  // a tab is part of a template
   MyInput->setLineWrapMode(QPlainTextEdit::NoWrap);
-  MyInput->setMinimumHeight(kTemplateBoxHeight);
-  // Wide enough for the default template, so a first start shows it whole.
-  MyInput->setMinimumWidth(MyInput->fontMetrics().horizontalAdvance(Tr(kDefaultTemplate)) +
-                           kTemplateBoxSlack);
+  MyInput->installEventFilter(this);
   Label5 = label("Label5", texts::kLabel5);
+  Label5->setWordWrap(true);  // two lines above the password rather than a wider window
   PassEdit = edit("PassEdit", "", texts::kHintPassEdit);
   PassEdit->setEchoMode(QLineEdit::Password);
   Button1 = button("Button1", texts::kGenerer, nullptr);
@@ -220,6 +311,10 @@ void TForm1::CreateControls() {
   Button1->setFont(big);
   Button1->setMinimumSize(kRunButtonWidth, kRunButtonHeight);
   Button1->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+  Button1->setDefault(true);
+  open_registry_button_ =
+      button("OpenRegistryButton", texts::kOpenRegistry, texts::kHintOpenRegistry);
+  open_log_button_ = button("OpenLogButton", texts::kOpenLog, texts::kHintOpenLog);
 
   CheckBox1->setChecked(true);
   CheckBox2->setChecked(true);
@@ -236,17 +331,23 @@ void TForm1::CreateControls() {
     w->setVisible(false);
   }
 
+  // Panel 0 (the HTTP events), panel 1 (the run's progress), then the last run's summary, which
+  // takes the room the progress bar has during a run.
   StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
   setStatusBar(StatusBar1);
   for (int i = 0; i < 2; ++i) {
-    status_panels_[i] = new QLabel(StatusBar1);
+    status_panels_[i] = new StatusPanel(StatusBar1);
     status_panels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-    status_panels_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   }
   status_panels_[0]->setFixedWidth(kStatusPanel0Width);
   status_panels_[1]->setMinimumWidth(kStatusPanel1Width);
+  run_summary_ = new StatusPanel(StatusBar1);
+  run_summary_->setObjectName(QStringLiteral("RunSummary"));
+  run_summary_->setMinimumWidth(kStatusPanel1Width);
+  run_summary_->setVisible(false);
   StatusBar1->addWidget(status_panels_[0]);
   StatusBar1->addWidget(status_panels_[1], 1);
+  StatusBar1->addWidget(run_summary_, 3);
   run_progress_ = new QProgressBar(StatusBar1);
   run_progress_->setObjectName(QStringLiteral("RunProgress"));
   run_progress_->setFormat(QStringLiteral("%v / %m"));
@@ -261,6 +362,15 @@ void TForm1::CreateControls() {
   // Toggled, not clicked: a tick set from the settings switches the mode as a click does.
   connect(GetFromWeb_, &QCheckBox::toggled, this, &TForm1::GetFromWebClick);
   connect(UseReferer, &QCheckBox::clicked, this, &TForm1::UseRefererClick);
+  // Générer is the window's default button: Return in a box presses it. The boxes are locked
+  // during a run, so Return never stops one.
+  for (QLineEdit* box : {RwxFileEdit, RegFileEdit, LogFileEdit, FormatFile, PassEdit, UrlEdit}) {
+    connect(box, &QLineEdit::returnPressed, Button1, &QPushButton::click);
+  }
+  connect(open_registry_button_, &QPushButton::clicked, this, [this] { OpenResult(*RegFileEdit); });
+  connect(open_log_button_, &QPushButton::clicked, this, [this] { OpenResult(*LogFileEdit); });
+  connect(RegFileEdit, &QLineEdit::textChanged, this, &TForm1::UpdateOpenButtons);
+  connect(LogFileEdit, &QLineEdit::textChanged, this, &TForm1::UpdateOpenButtons);
 }
 
 void TForm1::CreateDialogs() {
@@ -290,17 +400,24 @@ void TForm1::CreateDialogs() {
 }
 
 void TForm1::LayOutControls() {
+  // Tight rows: the window fits a 1280x800 screen at twice the scale, web rows included.
   auto* top = new QVBoxLayout(centralWidget());
+  top->setSpacing(kRowSpacing);
+  top->setContentsMargins(kWindowMargin, kWindowMargin, kWindowMargin, kWindowMargin);
 
   auto* web_row = Row({GetFromWeb_, Label7, Label2, UrlEdit}, 3);
   web_row->setStretch(1, 1);
   top->addLayout(web_row);
+  // Left-aligned without a stretch item: in file mode the row is empty and takes no height.
   auto* web_options = Row({ReuseWeb, ItIsThePropfile, ConnectFix}, -1);
-  web_options->addStretch(1);
   top->addLayout(web_options);
+  top->setAlignment(web_options, Qt::AlignLeft);
   top->addLayout(Row({Button2, Label1, RwxFileEdit}, 2));
-  top->addWidget(Framed(Row({Button3, RegFileEdit, CheckBox1}, 1), "RegistryFrame"));
-  top->addWidget(Framed(Row({Button4, LogFileEdit, CheckBox2, ErrorsOnly_}, 1), "LogFrame"));
+  // Each row ends with the button that opens its file once a run has written it.
+  top->addWidget(
+      Framed(Row({Button3, RegFileEdit, CheckBox1, open_registry_button_}, 1), "RegistryFrame"));
+  top->addWidget(
+      Framed(Row({Button4, LogFileEdit, CheckBox2, ErrorsOnly_, open_log_button_}, 1), "LogFrame"));
 
   auto* format_grid = new QGridLayout;
   auto* format_row = Row({Button5, FormatFile}, 1);
@@ -316,6 +433,7 @@ void TForm1::LayOutControls() {
   format_grid->addWidget(MyInput, 4, 0, 1, 2);
   format_grid->setRowStretch(4, 1);
   format_grid->setColumnStretch(1, 1);
+  format_grid->setContentsMargins(kFrameMarginX, kFrameMarginX, kFrameMarginX, kFrameMarginX);
   auto* format_box = Named(new QGroupBox, "FormatFrame");
   format_box->setLayout(format_grid);
 
@@ -342,11 +460,19 @@ void TForm1::LayOutControls() {
 void TForm1::SetTabOrder() {
   // The Part's order first, so a keyboard user types a pattern, tabs through the registry, log
   // and password boxes and presses the run button; the other controls follow top to bottom.
-  const std::vector<QWidget*> order = {
-      RwxFileEdit, RegFileEdit,   LogFileEdit,     PassEdit,    Button1, GetFromWeb_,
-      UrlEdit,     ReuseWeb,      ItIsThePropfile, ConnectFix,  Button2, Button3,
-      CheckBox1,   Button4,       CheckBox2,       ErrorsOnly_, Button5, FormatFile,
-      CheckBox3,   HandleFacers_, NonCentered_,    OverSized_,  MyInput};
+  const std::vector<QWidget*> order = {RwxFileEdit,     RegFileEdit,
+                                       LogFileEdit,     PassEdit,
+                                       Button1,         GetFromWeb_,
+                                       UrlEdit,         ReuseWeb,
+                                       ItIsThePropfile, ConnectFix,
+                                       Button2,         Button3,
+                                       CheckBox1,       open_registry_button_,
+                                       Button4,         CheckBox2,
+                                       ErrorsOnly_,     open_log_button_,
+                                       Button5,         FormatFile,
+                                       CheckBox3,       HandleFacers_,
+                                       NonCentered_,    OverSized_,
+                                       MyInput};
   for (std::size_t i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
@@ -426,6 +552,19 @@ void TForm1::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == MyInput && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const bool tab = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab;
+    if (tab && (key->modifiers() & Qt::ControlModifier)) {
+      const bool back = key->key() == Qt::Key_Backtab || (key->modifiers() & Qt::ShiftModifier);
+      focusNextPrevChild(!back);
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
 void TForm1::ShowMessage(const QString& text) {
   QMessageBox::warning(this, Tr(texts::kMessageTitle), text);
 }
@@ -433,6 +572,10 @@ void TForm1::ShowMessage(const QString& text) {
 std::optional<QStringList> TForm1::ExecDialog(QFileDialog& dialog) {
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.selectedFiles();
+}
+
+bool TForm1::OpenDocument(const QString& path) {
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
 }
 
 std::optional<QString> TForm1::AskText(const QString& title, const QString& prompt) {
@@ -482,10 +625,14 @@ void TForm1::Button1Click() {
 
 void TForm1::RunBatch() {
   const std::string work_dir = platform::WorkDirectory();
+  if (work_dir.empty()) {
+    ShowMessage(Tr(texts::kNoWorkFolder).arg(FromStd(platform::WorkDirectoryError())));
+    return;
+  }
   RunInputs in;
   in.models = ToStd(RwxFileEdit->text());
   in.format_file = ToStd(FormatFile->text());
-  in.temporary_format = work_dir.empty() ? std::string() : work_dir + kTemporaryFormatFile;
+  in.temporary_format = work_dir + kTemporaryFormatFile;
   in.password = ToStd(PassEdit->text());
   in.registry = ToStd(RegFileEdit->text());
   in.append_registry = CheckBox1->isChecked();
@@ -505,15 +652,19 @@ void TForm1::RunBatch() {
   SetRunControlsEnabled(false);
   QGuiApplication::setOverrideCursor(Qt::WaitCursor);
   Button1->setText(Tr(texts::kStop));
+  // Nothing of an earlier run may stand for this one ("Done!" above all).
+  SetStatusText(0, std::string());
+  SetStatusText(1, std::string());
+  run_summary_->SetText(QString());
+  run_summary_->setVisible(false);
   run_progress_->setRange(0, 0);  // busy until the search has counted the models
   run_progress_->setVisible(true);
 
   QString failure;
+  std::optional<driver::RunOutcome> outcome;
   const bool temporary = in.format_file.empty();
   if (temporary && !WriteTemporaryFormat(in.temporary_format, ToStd(MyInput->toPlainText()))) {
-    failure = Tr(texts::kCannotWriteFormat)
-                  .arg(in.temporary_format.empty() ? QString::fromLatin1(kTemporaryFormatFile)
-                                                   : FromStd(in.temporary_format));
+    failure = Tr(texts::kCannotWriteFormat).arg(FromStd(in.temporary_format));
   }
   if (failure.isEmpty()) {
     log_.reset(platform::OpenTextFile(
@@ -523,12 +674,7 @@ void TForm1::RunBatch() {
   }
   if (failure.isEmpty()) {
     try {
-      // The result is in the log and the status bar; a registry another run is writing is
-      // worth a message, since nothing at all was measured.
-      const driver::RunOutcome outcome = driver::RunBatch(*this, run.args);
-      if (outcome.end == driver::RunEnd::kRegistryLocked) {
-        failure = Tr(texts::kRegistryLocked).arg(FromStd(outcome.about));
-      }
+      outcome = driver::RunBatch(*this, run.args);
     } catch (const std::exception& e) {
       failure = Tr(texts::kUnexpectedFailure).arg(QString::fromLocal8Bit(e.what()));
     } catch (...) {
@@ -538,31 +684,72 @@ void TForm1::RunBatch() {
 
   Button1->setText(Tr(texts::kGenerer));
   log_.reset();
-  if (temporary && !in.temporary_format.empty()) platform::RemoveFile(in.temporary_format);
+  if (temporary) platform::RemoveFile(in.temporary_format);
   QGuiApplication::restoreOverrideCursor();
   SetRunControlsEnabled(true);
   run_progress_->setVisible(false);
   running_ = false;
+  UpdateOpenButtons();
+  if (outcome) ShowRunOutcome(*outcome);
   if (!failure.isEmpty()) ShowMessage(failure);
 }
 
+// The summary takes the progress bar's place. A run that ended early says why in a message box,
+// and the status text it left (the last "Processing" or "Checking") goes: it would read as the
+// run's state.
+void TForm1::ShowRunOutcome(const driver::RunOutcome& outcome) {
+  run_summary_->SetText(texts::RunSummary(outcome));
+  run_summary_->setVisible(true);
+  if (!driver::EndedEarly(outcome.end)) return;
+  SetStatusText(1, std::string());
+  ShowMessage(texts::EndingMessage(outcome));
+}
+
 void TForm1::Button2Click() {
+  bool switched = false;
   if (!GetFromWeb_->isChecked() && dialog_list_flag_) {
     OpenDialog1->setDefaultSuffix(QStringLiteral("zip"));
     SetDialogFileName(*OpenDialog1, QStringLiteral("*.zip"));
     SelectFilter(*OpenDialog1, kZipFilter);
     dialog_list_flag_ = false;
+    switched = true;
   } else if (GetFromWeb_->isChecked() && !dialog_list_flag_) {
     OpenDialog1->setDefaultSuffix(QStringLiteral("txt"));
     SetDialogFileName(*OpenDialog1, QStringLiteral("*.txt"));
     SelectFilter(*OpenDialog1, kListFilter);
     dialog_list_flag_ = true;
+    switched = true;
   }
+  // After a switch of mode the box still holds the other mode's name: only its folder is used.
+  StartDialogAt(*OpenDialog1, *RwxFileEdit, !switched);
+  AcceptTypedModelNames();
   const std::optional<QStringList> chosen = ExecDialog(*OpenDialog1);
   if (!chosen || chosen->isEmpty()) return;
   std::vector<std::string> names;
   for (const QString& name : *chosen) names.push_back(ToStd(name));
   RwxFileEdit->setText(FromStd(ModelsTextForChoice(names)));
+}
+
+void TForm1::StartDialogAt(QFileDialog& dialog, const QLineEdit& box, bool take_name) {
+  const DialogStart start =
+      DialogStartFor(ToStd(box.text()), platform::CurrentDirectory().value_or(std::string()));
+  if (!start.folder.empty()) dialog.setDirectory(FromStd(start.folder));
+  if (take_name && !start.name.empty()) SetDialogFileName(dialog, FromStd(start.name));
+}
+
+// The models dialog takes any typed text, as the models box does (a pattern such as "*.zip", a
+// name still to come), and still lets several listed files be chosen: it asks for existing files
+// only while the typed text names one. Qt's own dialog only; a desktop's dialog keeps its rules.
+void TForm1::AcceptTypedModelNames() {
+  if (typed_names_watched_) return;
+  auto* typed = OpenDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  if (typed == nullptr) return;
+  typed_names_watched_ = true;
+  connect(typed, &QLineEdit::textChanged, this, [this](const QString& text) {
+    const bool exist = TypedNamesExist(ToStd(OpenDialog1->directory().absolutePath()), ToStd(text));
+    const QFileDialog::FileMode mode = exist ? QFileDialog::ExistingFiles : QFileDialog::AnyFile;
+    if (OpenDialog1->fileMode() != mode) OpenDialog1->setFileMode(mode);
+  });
 }
 
 void TForm1::OpenDialog1TypeChange(const QString& filter) {
@@ -577,17 +764,20 @@ void TForm1::OpenDialog1TypeChange(const QString& filter) {
 void TForm1::Button3Click() {
   // Appending never destroys the old registry, so only a new one asks before overwriting.
   SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite, CheckBox1->isChecked());
+  StartDialogAt(*SaveDialog1, *RegFileEdit, true);
   const std::optional<QStringList> chosen = ExecDialog(*SaveDialog1);
   if (chosen && !chosen->isEmpty()) RegFileEdit->setText(chosen->front());
 }
 
 void TForm1::Button4Click() {
   SaveDialog2->setOption(QFileDialog::DontConfirmOverwrite, CheckBox2->isChecked());
+  StartDialogAt(*SaveDialog2, *LogFileEdit, true);
   const std::optional<QStringList> chosen = ExecDialog(*SaveDialog2);
   if (chosen && !chosen->isEmpty()) LogFileEdit->setText(chosen->front());
 }
 
 void TForm1::Button5Click() {
+  StartDialogAt(*OpenDialog2, *FormatFile, true);
   const std::optional<QStringList> chosen = ExecDialog(*OpenDialog2);
   if (chosen && !chosen->isEmpty()) FormatFile->setText(chosen->front());
 }
@@ -619,7 +809,59 @@ void TForm1::GetFromWebClick() {
 }
 
 QString TForm1::PanelText(int panel) const {
-  return panel == 0 || panel == 1 ? status_panels_[panel]->text() : QString();
+  return panel == 0 || panel == 1 ? status_panels_[panel]->Text() : QString();
+}
+
+QString TForm1::PanelShownText(int panel) const {
+  return panel == 0 || panel == 1 ? status_panels_[panel]->Shown() : QString();
+}
+
+QString TForm1::SummaryText() const { return run_summary_->Text(); }
+
+// The two buttons open what a run wrote; a file that is not there (yet) has nothing to open.
+void TForm1::UpdateOpenButtons() {
+  open_registry_button_->setEnabled(platform::IsRegularFile(ToStd(RegFileEdit->text())));
+  open_log_button_->setEnabled(platform::IsRegularFile(ToStd(LogFileEdit->text())));
+}
+
+void TForm1::OpenResult(const QLineEdit& box) {
+  UpdateOpenButtons();  // the file may have gone since
+  if (!platform::IsRegularFile(ToStd(box.text()))) return;
+  if (!OpenDocument(box.text())) ShowMessage(Tr(texts::kCannotOpenDocument).arg(box.text()));
+}
+
+QRect FitOnScreens(const QRect& window, const QList<QRect>& screens, const QSize& minimum) {
+  if (screens.isEmpty()) return window;
+  long long shown = 0;
+  const QRect* home = nullptr;
+  for (const QRect& screen : screens) {
+    const long long area = Area(window.intersected(screen));
+    shown += area;
+    if (area > 0 && (home == nullptr || area > Area(window.intersected(*home)))) home = &screen;
+  }
+  if (shown >= Area(window)) return window;
+  if (home == nullptr) {
+    home = &screens.front();
+    for (const QRect& screen : screens) {
+      if (SquaredGap(window, screen) < SquaredGap(window, *home)) home = &screen;
+    }
+  }
+  const QSize size = window.size().boundedTo(home->size()).expandedTo(minimum);
+  // Clamped to the right or bottom edge first, then to the left or top: a window still larger
+  // than the screen keeps its title bar and left edge on it.
+  return {QPoint(Clamped(window.x(), home->left(), home->right() + 1 - size.width()),
+                 Clamped(window.y(), home->top(), home->bottom() + 1 - size.height())),
+          size};
+}
+
+// At start-up: on a screen, also when the one it was saved on is gone, and no larger than it (the
+// template box gives way first).
+void TForm1::FitOnScreen() {
+  QList<QRect> screens;
+  for (const QScreen* screen : QGuiApplication::screens()) screens << screen->availableGeometry();
+  const QRect place = FitOnScreens(QRect(pos(), size()), screens, minimumSizeHint());
+  resize(place.size());
+  move(place.topLeft());
 }
 
 platform::TextFile& TForm1::Log() { return *log_; }
@@ -633,7 +875,7 @@ std::string TForm1::ProgramDirectory() const { return platform::ProgramDirectory
 std::string TForm1::WorkDirectory() const { return platform::WorkDirectory(); }
 
 void TForm1::SetStatusText(int panel, const std::string& text) {
-  if (panel == 0 || panel == 1) status_panels_[panel]->setText(FromStd(text));
+  if (panel == 0 || panel == 1) status_panels_[panel]->SetText(FromStd(text));
 }
 
 void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
@@ -696,7 +938,13 @@ void TForm1::ShowProgress(std::size_t done, std::size_t total, const std::string
   (void)found_name;        // panel 1 names the model already
   if (total == 0) return;  // web mode: a list's length is unknown, the bar stays busy
   const int maximum = static_cast<int>(std::min<std::size_t>(total, INT_MAX));
-  run_progress_->setRange(0, maximum);
+  if (run_progress_->maximum() != maximum) {
+    run_progress_->setRange(0, maximum);
+    // Wide enough for "found / found", so the figures are never cut by a crowded status bar.
+    const QString widest = QStringLiteral("%1 / %1").arg(maximum);
+    run_progress_->setMinimumWidth(run_progress_->fontMetrics().horizontalAdvance(widest) +
+                                   kProgressSlack);
+  }
   run_progress_->setValue(static_cast<int>(std::min<std::size_t>(done, INT_MAX)));
 }
 

@@ -3,13 +3,17 @@
 // web fetch's host with the HTTP component and its event handlers.
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
+#include <QPoint>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/run_host.h"
 #include "boxtally/http/kest_http.h"
 #include "boxtally/ui/settings.h"
@@ -31,8 +35,18 @@ namespace ui {
 inline constexpr int kHintShowMs = 6000;  // how long a hint stays visible
 
 // After the QApplication exists: locale-free numbers (Qt took LC_NUMERIC from the desktop, and a
-// French one would make printf write "1,50"), and the program's name and icon.
+// French one would make printf write "1,50"), Qt's own French texts for its dialogs ("Annuler",
+// "Enregistrer"; the window is French whatever the desktop's language), and the program's name
+// and icon.
 void PrepareApplication(QApplication& app);
+
+// Where a window at `window` goes at start-up so the user can see and reach it: where it is when
+// the screens show all of it (across two of them, say); else on the screen that shows most of it,
+// or the nearest one when none does, no larger than that screen (but not below `minimum`) and
+// moved inside it (its top left corner first when it is still larger). No screens: unchanged.
+QRect FitOnScreens(const QRect& window, const QList<QRect>& screens, const QSize& minimum);
+
+class StatusPanel;
 
 class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   Q_OBJECT
@@ -113,6 +127,10 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
 
   bool Running() const { return running_; }
   QString PanelText(int panel) const;
+  // What the panel shows of its text in its width: the text, or the text elided with "…".
+  QString PanelShownText(int panel) const;
+  // The summary of the last run beside the status panels (empty before the first run).
+  QString SummaryText() const;
   QProgressBar* RunProgress() const { return run_progress_; }
 
   // RunHost.
@@ -144,6 +162,8 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  // Ctrl+Tab and Ctrl+Shift+Tab leave the template box, where Tab types a tab.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
   // The modal parts, one place each, so the tests can stand in for the user.
   virtual void ShowMessage(const QString& text);
@@ -151,6 +171,8 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   virtual std::optional<QStringList> ExecDialog(QFileDialog& dialog);
   // An input box with one empty text field; nullopt when it was cancelled.
   virtual std::optional<QString> AskText(const QString& title, const QString& prompt);
+  // Opens a file in the desktop's program for it; false when none could be started.
+  virtual bool OpenDocument(const QString& path);
 
  private:
   void CreateControls();
@@ -161,7 +183,13 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   Settings CollectSettings() const;
   void SetRunControlsEnabled(bool enabled);
   void RunBatch();
+  void ShowRunOutcome(const driver::RunOutcome& outcome);
   QString FieldName(int field) const;
+  void FitOnScreen();
+  void StartDialogAt(QFileDialog& dialog, const QLineEdit& box, bool take_name);
+  void AcceptTypedModelNames();
+  void UpdateOpenButtons();
+  void OpenResult(const QLineEdit& box);
 
   std::string settings_path_;
   std::string ca_file_;  // the setting CaFile, which has no control
@@ -171,8 +199,12 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   bool close_pending_ = false;  // closed during a run: close once the run has returned
   bool dialog_list_flag_ = false;
   bool focus_set_ = false;
-  QLabel* status_panels_[2] = {nullptr, nullptr};
+  bool typed_names_watched_ = false;
+  StatusPanel* status_panels_[2] = {nullptr, nullptr};
+  StatusPanel* run_summary_ = nullptr;
   QProgressBar* run_progress_ = nullptr;
+  QPushButton* open_registry_button_ = nullptr;
+  QPushButton* open_log_button_ = nullptr;
   web::SeenNames seen_names_;
   web::ListFile list_file_;
   class HttpHandlers;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/file_search.h"
+#include "platform/paths.h"
 #include "platform/text_file.h"
 
 namespace ui {
@@ -14,6 +15,11 @@ namespace {
 std::string Lowered(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
+}
+
+std::string InFolder(const std::string& folder, const std::string& path) {
+  if (path.empty() || path.front() == '/' || folder.empty()) return path;
+  return folder.back() == '/' ? folder + path : folder + "/" + path;
 }
 
 }  // namespace
@@ -83,6 +89,24 @@ std::string ModelsTextForChoice(const std::vector<std::string>& chosen) {
   std::sort(names.begin(), names.end());
   std::sort(matched.begin(), matched.end());
   return names == matched ? pattern : chosen.front();
+}
+
+DialogStart DialogStartFor(const std::string& box_text, const std::string& working_folder) {
+  DialogStart start;
+  if (box_text.empty()) return start;
+  const std::size_t prefix_length = platform::DirectoryPrefixLength(box_text);
+  start.name = box_text.substr(prefix_length);
+  std::string folder = InFolder(working_folder, box_text.substr(0, prefix_length));
+  if (folder.empty()) folder = working_folder;
+  if (folder.empty() || !platform::IsDirectory(folder)) return start;
+  if (folder.back() != '/') folder += '/';
+  start.folder = folder;
+  return start;
+}
+
+bool TypedNamesExist(const std::string& folder, const std::string& typed) {
+  if (typed.empty() || typed.front() == '"') return true;
+  return platform::FileExists(InFolder(folder, typed));
 }
 
 }  // namespace ui

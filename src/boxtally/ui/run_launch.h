@@ -1,5 +1,5 @@
-// What the run button hands to BatchMain, and what the models dialog puts into the models box.
-// Qt-free: the window reads its controls into RunInputs and calls these.
+// What the run button hands to BatchMain, what the models dialog puts into the models box, and
+// where the browse dialogs start. Qt-free: the window reads its controls and calls these.
 #pragma once
 
 #include <string>
@@ -42,5 +42,20 @@ bool WriteTemporaryFormat(const std::string& path, const std::string& template_t
 // One name: that name. Several: "folder/*.ext" when they are exactly the files that pattern
 // matches, so the run measures what was chosen and nothing more; otherwise the first name.
 std::string ModelsTextForChoice(const std::vector<std::string>& chosen);
+
+// Where a browse dialog starts for the text of its box. `folder` is the box's folder, ending with
+// '/' (a bare name or a relative path counts from `working_folder`, as the run reads it), or empty
+// when the box names no folder that exists: the dialog then stays in the last folder it showed.
+// `name` is the box's last part (a file name or a pattern), empty for an empty box.
+struct DialogStart {
+  std::string folder;
+  std::string name;
+};
+DialogStart DialogStartFor(const std::string& box_text, const std::string& working_folder);
+
+// Whether the text typed into the models dialog's name box names what already exists in `folder`
+// (an empty text, and names chosen from the list in double quotes, count as existing). A pattern
+// such as "*.zip" or a name still to come does not: the dialog then takes the text as it is.
+bool TypedNamesExist(const std::string& folder, const std::string& typed);
 
 }  // namespace ui

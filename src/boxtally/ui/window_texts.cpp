@@ -1,5 +1,10 @@
 #include "boxtally/ui/window_texts.h"
 
+#include <QLocale>
+
+#include "boxtally/driver/run_arguments.h"
+#include "boxtally/driver/run_report.h"
+
 namespace texts {
 
 const char* const kWindowCaption = "boxtally V" BOXTALLY_VERSION;
@@ -110,5 +115,119 @@ const char* const kUnexpectedFailure = "Erreur inattendue pendant la génératio
 const char* const kRegistryLocked =
     "Le fichier Registry %1 est en cours d'écriture par une autre génération : rien n'a été "
     "généré.";
+const char* const kNoWorkFolder =
+    "Impossible de créer un dossier de travail privé (%1) : la génération n'est pas lancée.";
+const char* const kCannotOpenDocument = "Aucun programme du bureau n'a pu ouvrir %1.";
+
+const char* const kOpenRegistry = "Ouvrir la registry";
+const char* const kOpenLog = "Ouvrir le log";
+const char* const kHintOpenRegistry =
+    "Ouvrir le fichier registry avec le programme choisi par le bureau";
+const char* const kHintOpenLog = "Ouvrir le fichier log avec le programme choisi par le bureau";
+
+namespace {
+const char* const kNothingMeasured = " : rien n'a été mesuré.";
+const char* const kStoppedThere = " : la génération s'est arrêtée là.";
+
+QString Named(const char* text, const std::string& about) {
+  return QString::fromUtf8(text).arg(QString::fromStdString(about));
+}
+}  // namespace
+
+QString EndingMessage(const driver::RunOutcome& outcome) {
+  const std::string& about = outcome.about;
+  QString why;
+  QString then = QString::fromUtf8(kNothingMeasured);
+  switch (outcome.end) {
+    case driver::RunEnd::kCompleted:
+    case driver::RunEnd::kStopped:
+      return {};
+    case driver::RunEnd::kNoMatch:
+      why = Named("Aucun fichier ne correspond à « %1 »", about);
+      break;
+    case driver::RunEnd::kRegistryUnopenable:
+      why = Named("Impossible de créer ou d'ouvrir le fichier registry « %1 »", about);
+      break;
+    case driver::RunEnd::kRegistryLocked:
+      return Named(kRegistryLocked, about);
+    case driver::RunEnd::kRegistryWriteFailed:
+      why = Named("Impossible d'écrire dans le fichier registry « %1 »", about);
+      then = QString::fromUtf8(kStoppedThere);
+      break;
+    case driver::RunEnd::kFormatUnreadable:
+      why = Named("Impossible de lire le fichier de format « %1 » (absent, illisible ou dossier)",
+                  about);
+      break;
+    case driver::RunEnd::kNoWorkFolder:
+      why = about.empty() ? QString::fromUtf8("Impossible de créer un dossier de travail privé")
+                          : Named("Impossible de créer un dossier de travail privé (%1)", about);
+      break;
+    case driver::RunEnd::kListUnopenable:
+      why = Named("Impossible d'ouvrir la liste de fichiers « %1 »", about);
+      break;
+    case driver::RunEnd::kNoWebModel:
+      why = Named("La liste « %1 » n'a donné aucun modèle (voir le fichier log)", about);
+      break;
+    case driver::RunEnd::kMeasurementAbort:
+      why = about.empty()
+                ? QString::fromUtf8("Un modèle a dépassé une limite de la mesure (voir le log)")
+                : Named(
+                      "La mesure de « %1 » a dépassé une limite de la pile des transformations "
+                      "ou des prototypes (voir le fichier log)",
+                      about);
+      then = QString::fromUtf8(kStoppedThere);
+      break;
+    case driver::RunEnd::kPatternTooLong:
+      why = QString::fromUtf8("Le chemin des modèles dépasse %1 caractères")
+                .arg(driver::kMaxModelPattern);
+      break;
+    case driver::RunEnd::kRegistryTwice:
+      why = QString::fromUtf8("Deux fichiers registry sont indiqués");
+      break;
+    case driver::RunEnd::kMissingArguments:
+      why = QString::fromUtf8("Les arguments de la génération sont incomplets");
+      break;
+  }
+  return why + then;
+}
+
+namespace {
+// French whatever the desktop's language, as the rest of the window: "1 998", "3,4".
+QString Number(std::size_t n) {
+  return QLocale(QLocale::French, QLocale::France).toString(static_cast<qulonglong>(n));
+}
+
+// "1 modèle mesuré", "2 modèles mesurés": French takes the singular for 0 and 1.
+QString Counted(std::size_t n, const char* one, const char* many) {
+  return Number(n) + QLatin1Char(' ') + QString::fromUtf8(n >= 2 ? many : one);
+}
+}  // namespace
+
+QString RunSummary(const driver::RunOutcome& outcome) {
+  const driver::RunCounts& counts = outcome.counts;
+  QString ended;
+  if (outcome.end == driver::RunEnd::kCompleted) {
+    ended = QString::fromUtf8("Terminé");
+  } else {
+    ended = QString::fromUtf8(outcome.end == driver::RunEnd::kStopped ? "Arrêté" : "Interrompu");
+    if (counts.Done() > 0) {
+      ended += QString::fromUtf8(" après ") + Number(counts.Done());
+      if (counts.found > 0) ended += QString::fromUtf8(" sur ") + Number(counts.found);
+    }
+  }
+  QStringList kinds;
+  kinds << (counts.measured == 0 ? QString::fromUtf8("aucun modèle mesuré")
+                                 : Counted(counts.measured, "modèle mesuré", "modèles mesurés"));
+  if (counts.failed > 0) kinds << Counted(counts.failed, "en échec", "en échec");
+  if (counts.skipped_huge > 0) {
+    kinds << Counted(counts.skipped_huge, "ignoré (trop grand)", "ignorés (trop grands)");
+  }
+  if (counts.without_model > 0) {
+    kinds << Counted(counts.without_model, "fichier sans modèle", "fichiers sans modèle");
+  }
+  return ended + QString::fromUtf8(" : ") + kinds.join(QStringLiteral(", ")) +
+         QString::fromUtf8(" (") +
+         QString::fromStdString(driver::DurationText(outcome.seconds, ',')) + QLatin1Char(')');
+}
 
 }  // namespace texts

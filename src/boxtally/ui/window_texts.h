@@ -2,6 +2,10 @@
 // the window has always been; UTF-8.
 #pragma once
 
+#include <QString>
+
+#include "boxtally/driver/batch_main.h"
+
 namespace texts {
 
 extern const char* const kWindowCaption;
@@ -91,5 +95,22 @@ extern const char* const kInvalidHostTitle;
 extern const char* const kInvalidHostPrompt;
 extern const char* const kUnexpectedFailure;
 extern const char* const kRegistryLocked;
+extern const char* const kNoWorkFolder;
+extern const char* const kCannotOpenDocument;
+
+// The buttons that open the run's results in the desktop's programs.
+extern const char* const kOpenRegistry;
+extern const char* const kOpenLog;
+extern const char* const kHintOpenRegistry;
+extern const char* const kHintOpenLog;
+
+// Why a run ended early, for its message box: the file, pattern or folder the ending concerns is
+// named. Empty for the endings of a run that went through (completed or stopped).
+QString EndingMessage(const driver::RunOutcome& outcome);
+
+// The run in one line for the status bar: how it ended, what became of its models (kinds with
+// none are left out, the measured ones never), and the time it took, with French numbers:
+// "Terminé : 1 998 modèles mesurés, 2 en échec (3,4 s)".
+QString RunSummary(const driver::RunOutcome& outcome);
 
 }  // namespace texts

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -327,12 +328,18 @@ TEST_F(SafeRun, TheProgressLineNeverMixesWithRegistryLinesOnATerminal) {
     argv.insert(argv.end(), args.begin(), args.end());
     return testing_support::RunOnTerminal(argv, dir_.path()).out;
   };
+  // The run's summary is the last line; the time it shows varies.
+  const std::regex summary("boxtally-cli: done: 2 models measured \\([0-9]+\\.[0-9] s\\)\r\n$");
   // Registry lines on the terminal: no progress line at all.
   std::string screen = on_terminal({"objects/*.rwx"});
-  EXPECT_EQ(screen, std::string("a.rwx") + kBoxLine.substr(0, 29) + "\r\r\n" + "b.rwx" +
-                        kBoxLine.substr(0, 29) + "\r\r\n");  // the terminal adds a CR
-  // Registry in a file: the count reaches the end, and the line is erased at the end.
+  const std::string lines = std::string("a.rwx") + kBoxLine.substr(0, 29) + "\r\r\n" + "b.rwx" +
+                            kBoxLine.substr(0, 29) + "\r\r\n";  // the terminal adds a CR
+  EXPECT_EQ(screen.substr(0, lines.size()), lines);
+  EXPECT_TRUE(std::regex_match(screen.substr(lines.size()), summary)) << screen;
+  // Registry in a file: the count reaches the end, and the line is erased before the summary.
   screen = on_terminal({"objects/*.rwx", "-oreg.txt"});
   EXPECT_NE(screen.find("2 of 2 done"), std::string::npos) << screen;
-  EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
+  const std::size_t erased = screen.rfind("\r\033[K");
+  ASSERT_NE(erased, std::string::npos) << screen;
+  EXPECT_TRUE(std::regex_match(screen.substr(erased + 4), summary)) << screen;
 }

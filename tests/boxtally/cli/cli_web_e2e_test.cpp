@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -411,7 +412,13 @@ TEST(CliWebTerminal, TheProgressLineShowsTheStepsAndEventsAndKeepsOpenLogLines) 
         std::string("1 done  Processing tree.zip")}) {
     EXPECT_NE(screen.find(shown), std::string::npos) << shown << " in\n" << screen;
   }
-  EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
+  // The progress line is erased before the run's summary, the last line.
+  const std::size_t erased = screen.rfind("\r\033[K");
+  ASSERT_NE(erased, std::string::npos) << screen;
+  EXPECT_TRUE(std::regex_match(
+      screen.substr(erased + 4),
+      std::regex("boxtally-cli: done: 1 model measured \\([0-9]+\\.[0-9] s\\)\r\n")))
+      << screen;
   EXPECT_EQ(ReadFile(dir / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
 }
 

@@ -1,7 +1,9 @@
 #include <sys/stat.h>
 
+#include <cmath>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/process_model.h"
 #include "boxtally/driver/run_arguments.h"
+#include "boxtally/driver/run_report.h"
 #include "platform/paths.h"
 #include "support/fake_host.h"
 #include "support/temp_dir.h"
@@ -33,9 +36,10 @@ class DriverRun : public ::testing::Test {
     WriteFile(dir_ / ("objects/" + name), text);
     return dir_ / ("objects/" + name);
   }
-  int Batch(const std::string& pattern) {
-    return driver::BatchMain(host_, {"boxtally.exe", pattern, dir_ / "fmt.txt", "-r",
-                                     "-o" + (dir_ / "reg.txt")});
+  int Batch(const std::string& pattern) { return Outcome(pattern).result; }
+  driver::RunOutcome Outcome(const std::string& pattern) {
+    return driver::RunBatch(host_, {"boxtally.exe", pattern, dir_ / "fmt.txt", "-r",
+                                    "-o" + (dir_ / "reg.txt")});
   }
   // A stand-in converter: a shell script under the converter's name in the program folder.
   void Converter(const std::string& script) {
@@ -127,7 +131,9 @@ TEST_F(DriverRun, UnopenableModelIsLoggedAndSkipped) {
   platform::TextFilePtr reg(platform::OpenTextFile(dir_ / "reg.txt", platform::OpenMode::kCreate));
   run.registry = reg.get();
   const std::string missing = dir_ / "objects/missing.rwx";
-  EXPECT_EQ(driver::ProcessModel(host_, missing, "missing.rwx", run), driver::ModelResult::kDone);
+  const driver::ProcessedModel processed = driver::ProcessModel(host_, missing, "missing.rwx", run);
+  EXPECT_EQ(processed.result, driver::ModelResult::kDone);
+  EXPECT_EQ(processed.fate, driver::ModelFate::kFailed);
   EXPECT_EQ(Log(), "Unable to open file " + missing + "\r\n");
 }
 
@@ -177,4 +183,71 @@ TEST_F(DriverRun, ConverterFailuresAreLoggedAndTheRunGoesOn) {
   host_.ResetLog();
   EXPECT_EQ(Batch(dir_ / "objects/a.cob"), 0);
   EXPECT_EQ(Log(), "Rwxsmith.exe exec format error for " + a + "\r\n");
+}
+
+TEST_F(DriverRun, CountsEachModelOnceWhateverTheNumberOfWorkers) {
+  Converter("exit 3\n");  // every COB model fails to convert
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> models;
+    driver::RunEnd end;
+    std::string about;  // under objects/
+    driver::RunCounts counts;
+  };
+  std::string nested = "modelbegin\n";
+  for (int i = 0; i < 257; ++i) nested += "transformbegin\n";  // one past the stack's limit
+  const Case cases[] = {
+      {"one of every kind",
+       {{"a.rwx", kBox},
+        {"b.cob", "scene"},                                  // failed: not converted
+        {"c.rwx", "modelbegin\nblock 50 50 50\nmodelend\n"},  // huge: left out
+        {"d.zip", "PK\x03\x04 not really a zip"},            // failed: no entry name
+        {"e.rwx", "just a text\n"},                          // no model in it
+        {"f.rwx", kBox}},
+       driver::RunEnd::kCompleted,
+       "",
+       {6, 2, 2, 1, 1}},
+      {"a measurement abort: the models after it are not counted",
+       {{"a.rwx", kBox}, {"b.rwx", nested}, {"c.rwx", kBox}, {"d.rwx", kBox}},
+       driver::RunEnd::kMeasurementAbort,
+       "b.rwx",
+       {4, 1, 1, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(dir_ / "objects");
+    std::filesystem::create_directory(dir_ / "objects");
+    for (const auto& [name, text] : c.models) Model(name, text);
+    for (const std::size_t jobs : {1u, 4u}) {
+      SCOPED_TRACE(jobs);
+      host_.jobs = jobs;
+      const driver::RunOutcome outcome = Outcome(dir_ / "objects/*.*");
+      EXPECT_EQ(outcome.end, c.end);
+      EXPECT_EQ(outcome.about, c.about.empty() ? "" : dir_ / ("objects/" + c.about));
+      EXPECT_EQ(outcome.counts.found, c.counts.found);
+      EXPECT_EQ(outcome.counts.measured, c.counts.measured);
+      EXPECT_EQ(outcome.counts.failed, c.counts.failed);
+      EXPECT_EQ(outcome.counts.skipped_huge, c.counts.skipped_huge);
+      EXPECT_EQ(outcome.counts.without_model, c.counts.without_model);
+      EXPECT_GE(outcome.seconds, 0.0);
+    }
+  }
+}
+
+TEST(RunReport, DurationInTenthsThenMinutesThenHours) {
+  struct Case {
+    double seconds;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0.0, "0.0 s"},          {0.04, "0.0 s"},         {3.44, "3.4 s"},
+      {59.94, "59.9 s"},       {59.96, "1 min 00 s"},   {75.0, "1 min 15 s"},
+      {3599.4, "59 min 59 s"}, {3599.6, "1 h 00 min"},  {7380.0, "2 h 03 min"},
+      {-1.0, "0.0 s"},         {std::nan(""), "0.0 s"}, {1e300, "8784 h 00 min"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.seconds);
+    EXPECT_EQ(driver::DurationText(c.seconds, '.'), c.text);
+  }
+  EXPECT_EQ(driver::DurationText(3.44, ','), "3,4 s");
 }

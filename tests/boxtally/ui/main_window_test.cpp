@@ -9,12 +9,16 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <clocale>
@@ -23,11 +27,16 @@
 #include <string>
 #include <vector>
 
+#include "boxtally/driver/run_report.h"
+#include "boxtally/ui/window_texts.h"
 #include "platform/paths.h"
 #include "support/https_server.h"
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
+
+// QStrings in failure messages as text, not as arrays of code units.
+void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 using testing_support::ReadFile;
 using testing_support::RunProgram;
@@ -67,6 +76,8 @@ class TestForm : public ui::TForm1 {
     if (on_round) on_round(rounds);
   }
 
+  std::size_t Jobs() const override { return jobs > 0 ? jobs : TForm1::Jobs(); }
+
   // Every status text, as "panel:text", in the order shown.
   void SetStatusText(int panel, const std::string& text) override {
     TForm1::SetStatusText(panel, text);
@@ -81,15 +92,23 @@ class TestForm : public ui::TForm1 {
   std::vector<std::string> status;
   std::vector<QString> questions;  // "title|prompt" of each input box
   std::optional<QString> answer;   // what the user types into it; nullopt: Cancel
+  bool real_dialogs = false;       // the file dialogs really shown (the test plays the user)
+  std::size_t jobs = 0;            // models measured at once; 0: the window's own choice
+  std::vector<QString> opened;     // files handed to the desktop's programs
 
  protected:
   void ShowMessage(const QString& text) override { messages.push_back(text); }
+  bool OpenDocument(const QString& path) override {
+    opened.push_back(path);
+    return true;
+  }
   std::optional<QString> AskText(const QString& title, const QString& prompt) override {
     questions.push_back(title + "|" + prompt);
     return answer;
   }
   std::optional<QStringList> ExecDialog(QFileDialog& dialog) override {
     dialogs_shown.push_back(&dialog);
+    if (real_dialogs) return TForm1::ExecDialog(dialog);
     return dialog_answer;
   }
 };
@@ -110,6 +129,14 @@ QString CaptionOf(QWidget* w) {
 }
 
 std::string Std(const QString& s) { return s.toStdString(); }
+
+// A run's summary without its time, which varies; empty when the time is not there in French
+// form (tenths after a comma).
+std::string SummaryWithoutTime(const QString& summary) {
+  static const QRegularExpression time(QStringLiteral(" \\(\\d+,\\d s\\)$"));
+  const QRegularExpressionMatch found = time.match(summary);
+  return found.hasMatch() ? Std(summary.left(found.capturedStart())) : std::string();
+}
 
 // A small object path: three RWX models, a zip, an encrypted zip and a broken zip.
 const char* const kPassword = "tree-pw";
@@ -308,6 +335,13 @@ TEST(MainWindow, TabOrderStartsInTheModelsBoxAndReachesTheRunButton) {
   QTest::keyClick(w.MyInput, Qt::Key_Tab);
   EXPECT_EQ(Std(w.MyInput->toPlainText()), "\t");
   EXPECT_EQ(QApplication::focusWidget(), w.MyInput);
+  // Ctrl+Tab leaves it without typing; Ctrl+Shift+Tab goes back to the box before it.
+  QTest::keyClick(w.MyInput, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(Std(w.MyInput->toPlainText()), "\t");
+  EXPECT_NE(QApplication::focusWidget(), w.MyInput);
+  w.MyInput->setFocus();
+  QTest::keyClick(w.MyInput, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), w.OverSized_);
 }
 
 TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
@@ -380,9 +414,10 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
     const char* name;
     const char* suffix;
   };
+  // Without a switch of mode the name comes from the box: the list chosen just before.
   const Step steps[] = {{false, "Fichiers Zipper(*.zip)", "*.zip", "zip"},
                         {true, "Liste de Fichiers(*.txt)", "*.txt", "txt"},
-                        {true, "Liste de Fichiers(*.txt)", "*.txt", "txt"},
+                        {true, "Liste de Fichiers(*.txt)", "list.txt", "txt"},
                         {false, "Fichiers Zipper(*.zip)", "*.zip", "zip"}};
   w.dialog_answer = QStringList{QString::fromStdString(dir / "list.txt")};
   for (const Step& s : steps) {
@@ -557,6 +592,8 @@ TEST(MainWindow, TheStopButtonEndsTheRunAfterTheModelInProgress) {
   EXPECT_EQ(Lines(ReadFile(out / "reg.txt")).size(), 1u);
   EXPECT_EQ(Std(w.Button1->text()), "Générer");
   EXPECT_EQ(Std(w.PanelText(1)), "Done!");
+  EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
+            "Arrêté après 2 sur 6 : 1 modèle mesuré, 1 en échec");
   for (const char* name : kRunLocked) EXPECT_TRUE(Control(w, name)->isEnabled()) << name;
   EXPECT_FALSE(w.Running());
 }
@@ -637,6 +674,297 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
   }
 }
 
+TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
+  ObjectPath objects;
+  TempDir out;
+  std::filesystem::create_directory(out / "folder");
+  const std::string no_match = objects.dir / "*.none";
+  struct Case {
+    const char* name;
+    std::function<void(TestForm&)> set_up;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"no file matches the models box",
+       [&](TestForm& w) { w.RwxFileEdit->setText(QString::fromStdString(no_match)); },
+       "Aucun fichier ne correspond à « " + no_match + " » : rien n'a été mesuré."},
+      {"a registry in a folder that does not exist",
+       [&](TestForm& w) { w.RegFileEdit->setText(QString::fromStdString(out / "no/reg.txt")); },
+       "Impossible de créer ou d'ouvrir le fichier registry « " + (out / "no/reg.txt") +
+           " » : rien n'a été mesuré."},
+      {"a format file that is a folder",
+       [&](TestForm& w) { w.FormatFile->setText(QString::fromStdString(out / "folder")); },
+       "Impossible de lire le fichier de format « " + (out / "folder") +
+           " » (absent, illisible ou dossier) : rien n'a été mesuré."},
+      {"a list file that cannot be opened",
+       [&](TestForm& w) {
+         w.GetFromWeb_->setChecked(true);
+         w.RwxFileEdit->setText(QString::fromStdString(out / "nolist.txt"));
+       },
+       "Impossible d'ouvrir la liste de fichiers « " + (out / "nolist.txt") +
+           " » : rien n'a été mesuré."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TestForm w(out / "boxtally.INI");
+    w.show();
+    w.RwxFileEdit->setText(QString::fromStdString(objects.dir / "*.rwx"));
+    w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+    w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+    w.Button1->click();  // a run that went through: its "Done!" must not stand for the next one
+    ASSERT_EQ(Std(w.PanelText(1)), "Done!");
+    c.set_up(w);
+    w.Button1->click();
+    EXPECT_EQ(w.messages, std::vector<QString>{QString::fromStdString(c.message)});
+    EXPECT_EQ(Std(w.PanelText(1)), "");
+    EXPECT_EQ(SummaryWithoutTime(w.SummaryText()), "Interrompu : aucun modèle mesuré");
+    EXPECT_EQ(Std(w.Button1->text()), "Générer");
+  }
+}
+
+TEST(MainWindow, EveryEarlyEndingHasItsMessage) {
+  for (const driver::RunEnd end : driver::kRunEnds) {
+    SCOPED_TRACE(static_cast<int>(end));
+    driver::RunOutcome outcome;
+    outcome.end = end;
+    outcome.about = "objects/x.txt";
+    EXPECT_EQ(texts::EndingMessage(outcome).isEmpty(), !driver::EndedEarly(end));
+  }
+}
+
+TEST(MainWindow, ReturnInABoxPressesTheRunButton) {
+  ObjectPath objects;
+  TempDir out;
+  TestForm w(out / "boxtally.INI");
+  w.show();
+  EXPECT_TRUE(w.Button1->isDefault());
+  w.RwxFileEdit->setText(QString::fromStdString(objects.dir / "*.rwx"));
+  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+  for (QLineEdit* box : {w.RwxFileEdit, w.RegFileEdit, w.LogFileEdit, w.FormatFile, w.PassEdit}) {
+    SCOPED_TRACE(Std(box->objectName()));
+    std::filesystem::remove(out / "reg.txt");
+    QTest::keyClick(box, Qt::Key_Return);
+    EXPECT_EQ(Lines(ReadFile(out / "reg.txt")).size(), 3u);  // the three RWX models
+    EXPECT_EQ(Std(w.PanelText(1)), "Done!");
+  }
+  // In the template box Return starts a new line of the template.
+  std::filesystem::remove(out / "reg.txt");
+  w.MyInput->setPlainText(QStringLiteral("<ffile>"));
+  w.MyInput->moveCursor(QTextCursor::End);
+  QTest::keyClick(w.MyInput, Qt::Key_Return);
+  EXPECT_EQ(Std(w.MyInput->toPlainText()), "<ffile>\n");
+  EXPECT_FALSE(platform::FileExists(out / "reg.txt"));
+}
+
+TEST(MainWindow, BrowseDialogsStartInTheFolderOfTheirBox) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "objects");
+  std::filesystem::create_directory(dir / "results");
+  std::filesystem::create_directory(dir / "elsewhere");
+  TestForm w(dir / "boxtally.INI");
+  struct Case {
+    const char* name;
+    QPushButton* button;
+    QLineEdit* box;
+    QFileDialog* dialog;
+    std::string text;
+    std::string folder;
+    std::string file_name;
+  };
+  const Case cases[] = {
+      {"a models pattern", w.Button2, w.RwxFileEdit, w.OpenDialog1, dir / "objects/*.rwx",
+       dir / "objects", "*.rwx"},
+      {"a registry", w.Button3, w.RegFileEdit, w.SaveDialog1, dir / "results/reg.txt",
+       dir / "results", "reg.txt"},
+      {"a log in a folder that is gone: the last folder", w.Button4, w.LogFileEdit, w.SaveDialog2,
+       dir / "gone/run.log", dir / "elsewhere", "run.log"},
+      {"no format file: the last folder and the first name", w.Button5, w.FormatFile, w.OpenDialog2,
+       "", dir / "elsewhere", "myformat.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.dialog->setDirectory(QString::fromStdString(dir / "elsewhere"));  // where the user went last
+    c.box->setText(QString::fromStdString(c.text));
+    w.dialog_answer = std::nullopt;
+    c.button->click();
+    ASSERT_EQ(w.dialogs_shown.back(), c.dialog);
+    EXPECT_EQ(Std(c.dialog->directory().absolutePath()), c.folder);
+    EXPECT_EQ(Std(c.dialog->property("fileName").toString()), c.file_name);
+  }
+}
+
+TEST(MainWindow, TheModelsDialogTakesTypedNamesAsTheyAre) {
+  ObjectPath objects;
+  TempDir out;
+  struct Case {
+    std::string typed;
+    std::string box;
+  };
+  const Case cases[] = {
+      {"*.zip", objects.dir / "*.zip"},      // a pattern names no file
+      {"new.rwx", objects.dir / "new.rwx"},  // nor does a model still to come
+      {"pole.rwx", objects.dir / "pole.rwx"},
+      // Several chosen: *.rwx would also take Flat.RWX, so the first of them.
+      {"\"box.rwx\" \"pole.rwx\"", objects.dir / "box.rwx"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    TestForm w(out / "boxtally.INI");
+    w.real_dialogs = true;
+    w.RwxFileEdit->setText(QString::fromStdString(objects.dir / "tree.zip"));
+    bool typed_in = false;
+    // A refused name leaves the dialog open, or opens Qt's "file not found" box over it: both
+    // are closed, and the models box keeps its text.
+    const auto close_what_stays = [&w] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal != nullptr && modal != w.OpenDialog1) modal->close();
+      if (w.OpenDialog1->isVisible()) w.OpenDialog1->reject();
+    };
+    QTimer::singleShot(0, &w, [&] {
+      auto* typed = w.OpenDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      if (typed != nullptr) {
+        typed_in = true;
+        typed->clear();
+        QTest::keyClicks(typed, QString::fromStdString(c.typed));
+        QTimer::singleShot(0, &w, close_what_stays);
+        QTest::keyClick(typed, Qt::Key_Return);
+      }
+      close_what_stays();
+    });
+    w.Button2->click();
+    EXPECT_TRUE(typed_in);
+    EXPECT_EQ(Std(w.RwxFileEdit->text()), c.box);
+  }
+}
+
+TEST(MainWindow, QtsOwnDialogTextsAreFrench) {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("boxtally"), QStringLiteral("?"),
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel | QMessageBox::Save);
+  std::vector<std::string> captions;
+  for (const QAbstractButton* b : box.buttons()) captions.push_back(Std(b->text()));
+  std::sort(captions.begin(), captions.end());
+  EXPECT_EQ(captions, (std::vector<std::string>{"&Non", "&Oui", "Annuler", "Enregistrer"}));
+}
+
+TEST(MainWindow, APositionOffEveryScreenComesBackOnTheNearestOne) {
+  const QRect left(0, 0, 1920, 1080);
+  const QRect right(1920, 0, 1280, 1024);
+  const QSize minimum(560, 310);
+  struct Case {
+    const char* name;
+    QRect window;
+    QList<QRect> screens;
+    QRect place;
+  };
+  const Case cases[] = {
+      {"on the first screen", {60, 70, 600, 400}, {left, right}, {60, 70, 600, 400}},
+      {"on the second screen", {2000, 100, 600, 400}, {left, right}, {2000, 100, 600, 400}},
+      {"across both", {1700, 100, 600, 400}, {left, right}, {1700, 100, 600, 400}},
+      {"the second screen unplugged", {2000, 100, 600, 400}, {left}, {1320, 100, 600, 400}},
+      {"its title bar above the screen", {100, -300, 600, 400}, {left}, {100, 0, 600, 400}},
+      {"partly below the screen", {100, 1070, 600, 400}, {left}, {100, 680, 600, 400}},
+      {"mostly on the second screen", {3000, 900, 600, 400}, {left, right}, {2600, 624, 600, 400}},
+      {"far left", {-5000, 200, 600, 400}, {left, right}, {0, 200, 600, 400}},
+      {"far right of both", {9000, 200, 600, 400}, {left, right}, {2600, 200, 600, 400}},
+      {"larger than its screen", {5000, 5000, 2000, 1200}, {left}, {0, 0, 1920, 1080}},
+      {"a screen smaller than the window can be",
+       {60, 70, 600, 400},
+       {{0, 0, 500, 300}},
+       {0, 0, 560, 310}},
+      {"no screen known", {5000, 5000, 10, 10}, {}, {5000, 5000, 10, 10}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ui::FitOnScreens(c.window, c.screens, minimum), c.place);
+  }
+
+  // A position saved on a screen that is gone: the window starts on the one there is.
+  TempDir dir;
+  WriteFile(dir / "boxtally.INI", "[Form]\r\nTop=4000\r\nLeft=-6000\r\n");
+  TestForm w(dir / "boxtally.INI");
+  w.show();
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_EQ(w.pos(), QPoint(screen.left(), screen.bottom() + 1 - w.height()));
+}
+
+TEST(MainWindow, FitsALaptopScreenAtTwiceTheScale) {
+  // 1280x800 at a scale factor of 2: 640x400 device-independent pixels, less a desktop panel
+  // and a title bar.
+  const QSize room(640, 400 - 2 * 28);
+  TempDir dir;
+  TestForm w(dir / "boxtally.INI");
+  w.show();
+  // Where there is room, the template box shows the default template whole.
+  EXPECT_GE(w.MyInput->viewport()->width(),
+            w.MyInput->fontMetrics().horizontalAdvance(QString::fromLatin1(ui::kDefaultTemplate)));
+  for (const bool web : {false, true}) {
+    SCOPED_TRACE(web);
+    w.GetFromWeb_->setChecked(web);
+    QCoreApplication::processEvents();
+    EXPECT_LE(w.minimumSizeHint().width(), room.width());
+    EXPECT_LE(w.minimumSizeHint().height(), room.height());
+  }
+}
+
+TEST(MainWindow, StatusTextsStayReadableAndNeverWidenTheWindow) {
+  TempDir dir;
+  TestForm w(dir / "boxtally.INI");
+  w.show();
+  const QSize minimum = w.minimumSizeHint();
+  const std::string long_name = "Processing " + std::string(300, 'x') + ".zip";
+  w.SetStatusText(1, long_name);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Std(w.PanelText(1)), long_name);
+  const std::string shown = Std(w.PanelShownText(1));
+  EXPECT_NE(shown.find("…"), std::string::npos) << shown;
+  EXPECT_EQ(shown.rfind("Processing x", 0), 0u) << shown;
+  EXPECT_EQ(shown.substr(shown.size() - 4), ".zip") << shown;
+  EXPECT_EQ(w.minimumSizeHint(), minimum);
+  w.SetStatusText(1, "Processing tree.zip");
+  EXPECT_EQ(Std(w.PanelShownText(1)), "Processing tree.zip");
+  // The progress bar keeps room for its figures.
+  w.ShowProgress(5, 123456, "tree.zip");
+  EXPECT_GE(w.RunProgress()->minimumWidth(),
+            w.RunProgress()->fontMetrics().horizontalAdvance(QStringLiteral("123456 / 123456")));
+}
+
+TEST(MainWindow, TheRegistryAndTheLogOpenOnceARunHasWrittenThem) {
+  ObjectPath objects;
+  TempDir out;
+  TestForm w(out / "boxtally.INI");
+  w.show();
+  auto* open_registry = Control<QPushButton>(w, "OpenRegistryButton");
+  auto* open_log = Control<QPushButton>(w, "OpenLogButton");
+  ASSERT_NE(open_registry, nullptr);
+  ASSERT_NE(open_log, nullptr);
+  EXPECT_EQ(Std(open_registry->text()), "Ouvrir la registry");
+  EXPECT_EQ(Std(open_log->text()), "Ouvrir le log");
+  const std::string registry = out / "reg.txt";
+  const std::string log = out / "run.log";
+  w.RwxFileEdit->setText(QString::fromStdString(objects.dir / "*.rwx"));
+  w.RegFileEdit->setText(QString::fromStdString(registry));
+  w.LogFileEdit->setText(QString::fromStdString(log));
+  EXPECT_FALSE(open_registry->isEnabled());
+  EXPECT_FALSE(open_log->isEnabled());
+  w.Button1->click();
+  EXPECT_TRUE(open_registry->isEnabled());
+  EXPECT_TRUE(open_log->isEnabled());
+  open_registry->click();
+  open_log->click();
+  EXPECT_EQ(w.opened,
+            (std::vector<QString>{QString::fromStdString(registry), QString::fromStdString(log)}));
+  // Another name has nothing to open yet; a file removed since opens nothing either.
+  w.RegFileEdit->setText(QString::fromStdString(out / "other.txt"));
+  EXPECT_FALSE(open_registry->isEnabled());
+  w.RegFileEdit->setText(QString::fromStdString(registry));
+  std::filesystem::remove(registry);
+  open_registry->click();
+  EXPECT_EQ(w.opened.size(), 2u);
+  EXPECT_FALSE(open_registry->isEnabled());
+  EXPECT_TRUE(w.messages.empty());
+}
+
 TEST(MainWindow, ARegistryAnotherRunIsWritingIsNamedAndLeftAlone) {
   ObjectPath objects;
   TempDir out;
@@ -658,6 +986,89 @@ TEST(MainWindow, ARegistryAnotherRunIsWritingIsNamedAndLeftAlone) {
                                     "n'a été généré.");
   EXPECT_EQ(ReadFile(registry), "earlier\r\n");
   EXPECT_EQ(ReadFile(out / "run.log"), "Output file " + registry + " is in use by another run\r\n");
+}
+
+TEST(MainWindow, TheSummaryCountsEveryKindOfModelForOneWorkerOrFour) {
+  TempDir objects;
+  TempDir out;
+  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(objects / "b.rwx", "modelbegin\nblock 1 1 1\nmodelend\n");
+  WriteFile(objects / "readme.txt", "a text, no model\n");
+  const std::string zip = "cd '" + objects.path() +
+                          "' && zip -q -X b.zip b.rwx && zip -q -X f.zip readme.txt && "
+                          "head -c 60 b.zip > d.zip && rm b.rwx readme.txt";
+  ASSERT_EQ(std::system(zip.c_str()), 0);
+  WriteFile(objects / "c.cob", "Caligari garbage");  // no converter beside the tests: it fails
+  WriteFile(objects / "e.rwx", "modelbegin\nblock 50 1 1\nmodelend\n");  // huge
+  struct Case {
+    bool skip_huge;
+    std::string summary;
+  };
+  const Case cases[] = {
+      {true,
+       "Terminé : 2 modèles mesurés, 2 en échec, 1 ignoré (trop grand), 1 fichier sans "
+       "modèle"},
+      {false, "Terminé : 3 modèles mesurés, 2 en échec, 1 fichier sans modèle"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.summary);
+    for (const std::size_t jobs : {1u, 4u}) {
+      SCOPED_TRACE(jobs);
+      TestForm w(out / "boxtally.INI");
+      w.show();
+      w.jobs = jobs;
+      w.CheckBox3->setChecked(c.skip_huge);
+      w.RwxFileEdit->setText(QString::fromStdString(objects / "*.*"));
+      w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+      w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+      w.Button1->click();
+      EXPECT_EQ(Std(w.PanelText(1)), "Done!");
+      EXPECT_EQ(SummaryWithoutTime(w.SummaryText()), c.summary) << Std(w.SummaryText());
+      EXPECT_TRUE(w.messages.empty());
+      // Side by side in the status bar: "Done!", then the summary.
+      QCoreApplication::processEvents();
+      const QRect done = Control(w, "StatusPanel1")->geometry();
+      const QRect summary = Control(w, "RunSummary")->geometry();
+      EXPECT_GT(done.left(), Control(w, "StatusPanel0")->geometry().right());
+      EXPECT_GT(summary.left(), done.right());
+      EXPECT_TRUE(Control(w, "RunSummary")->isVisible());
+    }
+  }
+}
+
+TEST(MainWindow, TheSummaryReadsAsFrench) {
+  struct Case {
+    driver::RunEnd end;
+    driver::RunCounts counts;
+    double seconds;
+    std::string summary;
+  };
+  // French groups thousands with a narrow no-break space and writes tenths after a comma.
+  const Case cases[] = {
+      {driver::RunEnd::kCompleted,
+       {2000, 1998, 2, 0, 0},
+       3.44,
+       "Terminé : 1\u202f998 modèles mesurés, 2 en échec (3,4 s)"},
+      {driver::RunEnd::kCompleted,
+       {5, 1, 0, 2, 2},
+       75.0,
+       "Terminé : 1 modèle mesuré, 2 ignorés (trop grands), 2 fichiers sans modèle (1 min 15 s)"},
+      {driver::RunEnd::kStopped,
+       {0, 3, 0, 0, 0},
+       0.5,  // web mode: the list's length unknown
+       "Arrêté après 3 : 3 modèles mesurés (0,5 s)"},
+      {driver::RunEnd::kMeasurementAbort, {3, 1, 1, 0, 0}, 0.0,
+       "Interrompu après 2 sur 3 : 1 modèle mesuré, 1 en échec (0,0 s)"},
+      {driver::RunEnd::kNoMatch, {}, 0.0, "Interrompu : aucun modèle mesuré (0,0 s)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.summary);
+    driver::RunOutcome outcome;
+    outcome.end = c.end;
+    outcome.counts = c.counts;
+    outcome.seconds = c.seconds;
+    EXPECT_EQ(Std(texts::RunSummary(outcome)), c.summary);
+  }
 }
 
 TEST(MainWindow, ARegistryNameWithADashStaysAFileName) {
@@ -713,6 +1124,12 @@ struct WebObjects {
   }
 };
 
+QString NoModelMessage(const std::string& list) {
+  return QString::fromStdString("La liste « " + list +
+                                " » n'a donné aucun modèle (voir le fichier log) : rien n'a été "
+                                "mesuré.");
+}
+
 void SetUpWebRun(TestForm& w, const TempDir& out, const std::string& url) {
   w.show();
   w.GetFromWeb_->setChecked(true);
@@ -744,6 +1161,7 @@ TEST(MainWindow, AWebRunChecksDownloadsAndMeasuresWithItsEventsInTheStatusBar) {
   const std::string bytes = std::to_string(objects.zip_size);
   EXPECT_EQ(w.status,
             (std::vector<std::string>{
+                "0:", "1:",  // nothing of an earlier run stays
                 "1:Checking " + model, "0:Connected", "0:Head Success", "0:Transaction Completed",
                 "0:Disconnected", "1:Getting " + model, "0:Connected", "0:Sending Buffer",
                 "0:" + bytes + " bytes of " + bytes + " received", "0:Get Success",
@@ -754,11 +1172,12 @@ TEST(MainWindow, AWebRunChecksDownloadsAndMeasuresWithItsEventsInTheStatusBar) {
   EXPECT_TRUE(w.RwxFileEdit->isEnabled());
 
   // The seen-name set lives as long as the window: the same propdump again fetches nothing,
-  // and a run that yields no model leaves the registry as it was.
+  // and a run that yields no model leaves the registry as it was, and says so.
   w.Button1->click();
   EXPECT_EQ(server.connections(), 2);
   EXPECT_EQ(ReadFile(out / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
-  EXPECT_TRUE(w.messages.empty());
+  EXPECT_EQ(w.messages, std::vector<QString>{NoModelMessage(out / "list.txt")});
+  EXPECT_EQ(Std(w.PanelText(1)), "");
 }
 
 TEST(MainWindow, WebDialogsForAFailedConnectionAndAHostThatCannotBeFound) {
@@ -771,7 +1190,8 @@ TEST(MainWindow, WebDialogsForAFailedConnectionAndAHostThatCannotBeFound) {
     SetUpWebRun(w, out, "http://127.0.0.1:" + std::to_string(refused));
     w.ConnectFix->setChecked(true);
     w.Button1->click();
-    EXPECT_EQ(w.messages, std::vector<QString>{QStringLiteral("Connection Failed")});
+    EXPECT_EQ(w.messages, (std::vector<QString>{QStringLiteral("Connection Failed"),
+                                                NoModelMessage(out / "list.txt")}));
     EXPECT_EQ(ReadFile(out / "run.log"),
               "Error exception in getting http://127.0.0.1:" + std::to_string(refused) +
                   "/tree.zip  hdr=syntax$$$.hdr Rep=0   errno=10061 sent=0 recvd=0\r\n");
@@ -787,7 +1207,7 @@ TEST(MainWindow, WebDialogsForAFailedConnectionAndAHostThatCannotBeFound) {
     w.Button1->click();
     EXPECT_EQ(w.questions,
               std::vector<QString>{QStringLiteral("Invalid Host|Please Choose another host")});
-    EXPECT_TRUE(w.messages.empty());
+    EXPECT_EQ(w.messages.empty(), answered);
     if (answered) {
       EXPECT_EQ(ReadFile(out / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
       EXPECT_EQ(server.connections(), 1);

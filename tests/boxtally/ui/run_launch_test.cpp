@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -134,4 +135,56 @@ TEST(ModelsChoice, GivesAPatternOnlyWhenItMatchesExactlyTheChosenFiles) {
   EXPECT_EQ(ui::ModelsTextForChoice({a, c}), a);  // two kinds: no one pattern
   WriteFile(dir / "d.zip", "x");
   EXPECT_EQ(ui::ModelsTextForChoice({a, b}), a);  // *.zip would measure d.zip too
+}
+
+TEST(DialogStart, IsTheBoxsFolderWhenItExistsWithTheBoxsName) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "objects");
+  const std::string work = dir.path();  // the run's working folder
+  const std::string objects = dir / "objects/";
+  struct Case {
+    std::string box;
+    std::string folder;  // empty: the dialog keeps its last folder
+    std::string name;
+  };
+  const Case cases[] = {
+      {"", "", ""},
+      {"myreg.txt", work + "/", "myreg.txt"},  // a bare name is in the working folder
+      {"objects/*.zip", objects, "*.zip"},     // relative to the working folder
+      {objects + "tree.rwx", objects, "tree.rwx"},
+      {objects, objects, ""},              // a folder with no name after it
+      {"missing/reg.txt", "", "reg.txt"},  // no such folder: the last one shown
+      {dir / "objects/tree.rwx/x.log", "", "x.log"},
+      {"/reg.txt", "/", "reg.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.box);
+    const ui::DialogStart start = ui::DialogStartFor(c.box, work);
+    EXPECT_EQ(start.folder, c.folder);
+    EXPECT_EQ(start.name, c.name);
+  }
+}
+
+TEST(ModelsDialog, TakesATypedNameAsItIsUnlessItNamesAFile) {
+  TempDir dir;
+  WriteFile(dir / "tree.zip", "x");
+  std::filesystem::create_directory(dir / "sub");
+  struct Case {
+    std::string typed;
+    bool exists;
+  };
+  const Case cases[] = {
+      {"", true},
+      {"tree.zip", true},
+      {"sub", true},  // a folder: the dialog goes into it
+      {dir / "tree.zip", true},
+      {"\"tree.zip\" \"rock.zip\"", true},  // several chosen from the list
+      {"*.zip", false},
+      {"rock.zip", false},
+      {dir / "rock.zip", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    EXPECT_EQ(ui::TypedNamesExist(dir.path(), c.typed), c.exists);
+  }
 }
