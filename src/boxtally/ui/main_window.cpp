@@ -499,6 +499,7 @@ void TForm1::ApplySettings(const Settings& s) {
   RefererEdit->setText(FromStd(s.referer));
   RefererWorldEdit->setText(FromStd(s.referer_world));
   ca_file_ = s.ca_file;
+  downloads_ = s.downloads;
   MyInput->setPlainText(FromStd(s.default_format));
 }
 
@@ -527,6 +528,7 @@ Settings TForm1::CollectSettings() const {
   s.referer = ToStd(RefererEdit->text());
   s.referer_world = ToStd(RefererWorldEdit->text());
   s.ca_file = ca_file_;
+  s.downloads = downloads_;
   s.default_format = ToStd(MyInput->toPlainText());
   return s;
 }
@@ -649,6 +651,7 @@ void TForm1::RunBatch() {
   }
 
   running_ = true;
+  prompts_ = web::HostPrompts();
   SetRunControlsEnabled(false);
   QGuiApplication::setOverrideCursor(Qt::WaitCursor);
   Button1->setText(Tr(texts::kStop));
@@ -906,9 +909,16 @@ void TForm1::ShowStatusNow(int panel, const std::string& text) {
 
 void TForm1::HTTPConnect() { SetStatusText(0, "Connected"); }
 
-void TForm1::HTTPConnectionFailed() {
-  // Modal: the run waits until the box is closed.
-  ShowMessage(Tr(texts::kConnectionFailed));
+void TForm1::HTTPConnectionFailed() { prompts_.ConnectionFailed(*this, http_->Host); }
+
+// Modal: the run waits until the box is closed.
+void TForm1::ShowConnectionFailed() { ShowMessage(Tr(texts::kConnectionFailed)); }
+
+std::optional<std::string> TForm1::AskForOtherHost() {
+  const std::optional<QString> host =
+      AskText(Tr(texts::kInvalidHostTitle), Tr(texts::kInvalidHostPrompt));
+  if (!host) return std::nullopt;
+  return ToStd(*host);
 }
 
 void TForm1::HTTPDisconnect() { SetStatusText(0, "Disconnected"); }
@@ -916,10 +926,9 @@ void TForm1::HTTPFailure(http::CmdType cmd) { SetStatusText(0, web::FailureText(
 void TForm1::HTTPHostResolved() { SetStatusText(0, "Host Resolved"); }
 
 void TForm1::HTTPInvalidHost(bool& handled) {
-  const std::optional<QString> host =
-      AskText(Tr(texts::kInvalidHostTitle), Tr(texts::kInvalidHostPrompt));
+  const std::optional<std::string> host = prompts_.OtherHost(*this, http_->Host);
   if (!host) return;  // the request fails
-  http_->Host = ToStd(*host);
+  http_->Host = *host;
   handled = true;
 }
 

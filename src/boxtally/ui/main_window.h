@@ -157,6 +157,9 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   http::TKestHTTP& Http() override { return *http_; }
   web::SeenNames& Seen() override { return seen_names_; }
   web::ListFile& List() override { return list_file_; }
+  std::size_t Downloads() const override { return static_cast<std::size_t>(downloads_); }
+  void ShowConnectionFailed() override;
+  std::optional<std::string> AskForOtherHost() override;
   void ShowStatusNow(int panel, const std::string& text) override;
 
  protected:
@@ -192,7 +195,9 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   void OpenResult(const QLineEdit& box);
 
   std::string settings_path_;
-  std::string ca_file_;  // the setting CaFile, which has no control
+  std::string ca_file_;       // the setting CaFile, which has no control
+  int downloads_ = 1;         // the setting Downloads, which has no control
+  web::HostPrompts prompts_;  // the failed requests' dialogs of the run in progress
   platform::TextFilePtr log_;
   bool running_ = false;
   bool stop_requested_ = false;

@@ -132,6 +132,8 @@ Settings LoadSettings(const std::string& path) {
   s.referer = ReadString(path, "Referer", s.referer);
   s.referer_world = ReadString(path, "RefererWorld", s.referer_world);
   s.ca_file = ReadString(path, "CaFile", s.ca_file);
+  const int downloads = platform::ReadProfileInt(path, kParameters, "Downloads", s.downloads);
+  if (downloads >= 1 && downloads <= static_cast<int>(web::kMaxDownloads)) s.downloads = downloads;
   s.default_format = ReadString(path, "DefaultFormat", s.default_format);
   // The whole template counts only while it starts with DefaultFormat: a file saved since by the
   // older program, or edited by hand, holds a newer first line and the rest is stale. The key is
@@ -178,6 +180,7 @@ SettingsResult SaveSettings(const std::string& path, const Settings& s) {
       {kParameters, "Referer", Quoted(s.referer)},
       {kParameters, "RefererWorld", Quoted(s.referer_world)},
       {kParameters, "CaFile", Quoted(s.ca_file)},
+      {kParameters, "Downloads", std::to_string(s.downloads)},
       {kParameters, "DefaultFormat", Quoted(first_line)},
   };
   // One write per key, in the table's order; the first that fails ends the save.

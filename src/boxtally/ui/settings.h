@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "boxtally/web/download_pool.h"
 #include "boxtally/web/web_fetch.h"
 
 namespace ui {
@@ -39,6 +40,7 @@ struct Settings {
   std::string referer = kDefaultReferer;       // Referer
   std::string referer_world;                   // RefererWorld
   std::string ca_file;  // CaFile: one more file of trusted authorities for https; no control
+  int downloads = static_cast<int>(web::kDefaultDownloads);  // Downloads: at once; no control
   // The format template, its lines separated by "\n". DefaultFormat holds its first line, so a
   // file written by the older program reads the same; a template of several lines is kept whole
   // in DefaultFormatLines, used only while its first line still equals DefaultFormat.

@@ -1149,6 +1149,8 @@ TEST(MainWindow, AWebRunChecksDownloadsAndMeasuresWithItsEventsInTheStatusBar) {
   testing_support::ScriptedServer server({{testing_support::SendBytes("HTTP/1.0 200 OK\r\n\r\n")},
                                           {testing_support::SendBytes(objects.zip_reply)}});
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/objects";
+  // One download at a time: the one component's events, in the order they come.
+  WriteFile(out / "boxtally.INI", "[Parameters]\r\nDownloads=1\r\n");
   TestForm w(out / "boxtally.INI");
   SetUpWebRun(w, out, url);
   w.ItIsThePropfile->setChecked(true);
@@ -1247,25 +1249,69 @@ TEST(MainWindow, AWebRunOverHttpsTrustsTheSettingsCaFileAndKeepsIt) {
   EXPECT_NE(ReadFile(ini).find("\r\n" + ca_line + "\r\n"), std::string::npos);
 }
 
-TEST(MainWindow, TheStopButtonAbandonsADownloadInProgress) {
+TEST(MainWindow, TheStopButtonAbandonsTheDownloadsInProgress) {
   WebObjects objects;
-  TempDir out;
-  // A byte every 100 ms: the archive would be whole only after many seconds.
+  // A byte every 100 ms: the archive would be whole only after many seconds. With several
+  // downloads the second model is asked for at once, and gets no answer.
   testing_support::ServerScript drip;
   testing_support::AppendDrip(drip, objects.zip_reply, 1, 100);
-  testing_support::ScriptedServer server({drip});
-  WriteFile(out / "list.txt", "tree.rwx\nother.rwx\n");
-  TestForm w(out / "boxtally.INI");
-  SetUpWebRun(w, out, "http://127.0.0.1:" + std::to_string(server.port()));
-  w.ConnectFix->setChecked(true);
-  QTimer::singleShot(400, w.Button1, &QPushButton::click);  // pressed while the body drips in
-  w.Button1->click();
-  EXPECT_FALSE(w.Running());
-  EXPECT_EQ(server.connections(), 1);
-  EXPECT_FALSE(platform::FileExists(out / "reg.txt"));
-  EXPECT_FALSE(platform::FileExists(out / "tree.zip"));
-  EXPECT_NE(ReadFile(out / "run.log").find("Error exception in getting"), std::string::npos);
-  for (const auto& e : std::filesystem::directory_iterator(out.path())) {
-    EXPECT_NE(e.path().filename().string().rfind(".download-", 0), 0u) << e.path();
+  for (const int downloads : {1, 6}) {
+    SCOPED_TRACE(downloads);
+    TempDir out;
+    testing_support::ScriptedServer server({drip, {testing_support::PauseFor(60000)}});
+    WriteFile(out / "list.txt", "tree.rwx\nother.rwx\n");
+    WriteFile(out / "boxtally.INI",
+              "[Parameters]\r\nDownloads=" + std::to_string(downloads) + "\r\n");
+    TestForm w(out / "boxtally.INI");
+    SetUpWebRun(w, out, "http://127.0.0.1:" + std::to_string(server.port()));
+    w.ConnectFix->setChecked(true);
+    QTimer::singleShot(400, w.Button1, &QPushButton::click);  // pressed while the body drips in
+    w.Button1->click();
+    EXPECT_FALSE(w.Running());
+    EXPECT_EQ(server.connections(), downloads == 1 ? 1 : 2);
+    EXPECT_FALSE(platform::FileExists(out / "reg.txt"));
+    EXPECT_FALSE(platform::FileExists(out / "tree.zip"));
+    // The model in progress says how it ended, as with one download at a time.
+    EXPECT_EQ(ReadFile(out / "run.log").rfind("Error exception in getting http", 0), 0u);
+    for (const auto& e : std::filesystem::directory_iterator(out.path())) {
+      EXPECT_NE(e.path().filename().string().rfind(".download-", 0), 0u) << e.path();
+    }
   }
+}
+
+// However many requests meet a server that refuses them, or a host name that cannot be found,
+// the run shows one box per host name, and every request takes the answer.
+TEST(MainWindow, SeveralDownloadsAskOncePerRunAndHost) {
+  WebObjects objects;
+  TempDir out;
+  WriteFile(out / "list.txt", "a.rwx\nb.rwx\nc.rwx\nd.rwx\n");
+  WriteFile(out / "boxtally.INI", "[Parameters]\r\nDownloads=4\r\n");
+  const std::string refused = std::to_string(testing_support::FreeLoopbackPort());
+  TestForm w(out / "boxtally.INI");
+  SetUpWebRun(w, out, "http://127.0.0.1:" + refused);
+  w.Button1->click();
+  EXPECT_EQ(w.messages, (std::vector<QString>{QStringLiteral("Connection Failed"),
+                                              NoModelMessage(out / "list.txt")}));
+  const std::string log = ReadFile(out / "run.log");
+  for (const char* name : {"a", "b", "c", "d"}) {
+    EXPECT_NE(log.find("File http://127.0.0.1:" + refused + "/" + name + ".zip doesn't exist"),
+              std::string::npos)
+        << name;
+  }
+
+  testing_support::ScriptedServer server(
+      {{testing_support::SendBytes(objects.zip_reply)},
+       {testing_support::SendBytes(objects.zip_reply)}});
+  WriteFile(out / "list.txt", "tree.rwx\ntree.rwx\n");
+  w.messages.clear();
+  w.answer = QStringLiteral("127.0.0.1");
+  w.ConnectFix->setChecked(true);
+  w.UrlEdit->setText(QString::fromStdString("http://objects.invalid:" +
+                                            std::to_string(server.port())));
+  w.Button1->click();
+  EXPECT_EQ(w.questions,
+            std::vector<QString>{QStringLiteral("Invalid Host|Please Choose another host")});
+  EXPECT_TRUE(w.messages.empty());
+  EXPECT_EQ(ReadFile(out / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n"
+                                       "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
 }

@@ -43,6 +43,7 @@ const std::string kFirstStartFile =
     "Referer=gm://localhost:5670/\r\n"
     "RefererWorld=\r\n"
     "CaFile=\r\n"
+    "Downloads=6\r\n"
     "DefaultFormat=<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>\r\n";
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
@@ -86,6 +87,10 @@ TEST(Settings, ReadsTheEdgeCasesOfTheFileAndWritesThemBackNormalised) {
       {"CobDebug=0", "CobDebug=1", "CobDebug=0", [](const ui::Settings& s) { return s.cob_debug; }},
       {"FromWeb=0", "FromWeb=1", "FromWeb=1", [](const ui::Settings& s) { return s.from_web; }},
       {"Left=60", "Left=abc", "Left=60", [](const ui::Settings& s) { return s.left == 60; }},
+      {"Downloads=6", "Downloads=32", "Downloads=32",
+       [](const ui::Settings& s) { return s.downloads == 32; }},
+      {"Downloads=6", "Downloads=0", "Downloads=6",  // 1 to 32, else the default
+       [](const ui::Settings& s) { return s.downloads == 6; }},
       {"URL=", "url = http://example.invalid/objects ", "URL=http://example.invalid/objects",
        [](const ui::Settings& s) { return s.url == "http://example.invalid/objects"; }},
   };
