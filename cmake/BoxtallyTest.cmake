@@ -7,8 +7,7 @@ function(boxtally_add_test name)
   target_compile_definitions(${name} PRIVATE
     BOXTALLY_CORPUS="${CMAKE_SOURCE_DIR}/../shared/corpus"
     BOXTALLY_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
-    BOXTALLY_TEST_SUPPORT_DIR="${CMAKE_SOURCE_DIR}/tests/support"
-    BOXTALLY_VERSION="${PROJECT_VERSION}")
+    BOXTALLY_TEST_SUPPORT_DIR="${CMAKE_SOURCE_DIR}/tests/support")
   if(ARG_ENVIRONMENT)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                          PROPERTIES ENVIRONMENT "${ARG_ENVIRONMENT}")
