@@ -106,7 +106,8 @@ class HttpsServer {
              port.c_str(), plain.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    for (int i = 0; i < 200 && !(Accepts(port_) && (plain_port_ == 0 || Accepts(plain_port_)));
+    for (int i = 0; i < 200 && !(AcceptsConnections(port_) &&
+                                 (plain_port_ == 0 || AcceptsConnections(plain_port_)));
          ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -122,17 +123,6 @@ class HttpsServer {
   int plain_port() const { return plain_port_; }
 
  private:
-  static bool Accepts(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-  }
-
   TempDir script_;
   int port_;
   int plain_port_;

@@ -57,6 +57,18 @@ inline int FreeLoopbackPort() {
   return ntohs(address.sin_port);
 }
 
+// Whether a server listens on the loopback port: a server started as a process is ready.
+inline bool AcceptsConnections(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return ok;
+}
+
 class ScriptedServer {
  public:
   explicit ScriptedServer(std::vector<ServerScript> scripts) : scripts_(std::move(scripts)) {

@@ -39,17 +39,6 @@ bool HaveTool(const std::string& name) {
   return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-bool Accepts(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return ok;
-}
-
 // python3 -m http.server serving `dir` on a free loopback port, for the test's life.
 class PythonServer {
  public:
@@ -64,7 +53,7 @@ class PythonServer {
              "--directory", dir.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
-    for (int i = 0; i < 200 && !Accepts(port_); ++i) {
+    for (int i = 0; i < 200 && !testing_support::AcceptsConnections(port_); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   }
