@@ -13,6 +13,7 @@
 #include "boxtally/driver/model_source.h"
 #include "boxtally/driver/process_model.h"
 #include "boxtally/driver/run_arguments.h"
+#include "boxtally/driver/run_report.h"
 #include "boxtally/rwx/workspace.h"
 #include "boxtally/web/web_fetch.h"
 #include "platform/file_search.h"
@@ -23,7 +24,7 @@ namespace driver {
 namespace {
 RunOutcome Ended(RunEnd end, std::string about = {}) {
   RunOutcome outcome;
-  outcome.result = (end == RunEnd::kCompleted || end == RunEnd::kStopped) ? 0 : 1;
+  outcome.result = EndedEarly(end) ? 1 : 0;
   outcome.end = end;
   outcome.about = std::move(about);
   return outcome;

@@ -9,17 +9,8 @@
 
 namespace driver {
 
-// Every way a run can end, so each front end's tests can check that every ending has its words.
-inline constexpr RunEnd kRunEnds[] = {
-    RunEnd::kCompleted,      RunEnd::kStopped,          RunEnd::kMissingArguments,
-    RunEnd::kNoWorkFolder,   RunEnd::kFormatUnreadable, RunEnd::kPatternTooLong,
-    RunEnd::kRegistryTwice,  RunEnd::kNoMatch,          RunEnd::kRegistryUnopenable,
-    RunEnd::kRegistryLocked, RunEnd::kMeasurementAbort, RunEnd::kRegistryWriteFailed,
-    RunEnd::kListUnopenable, RunEnd::kNoWebModel,
-};
-
-// True for every ending but kCompleted and kStopped: the run did not go through its models, and
-// the front end says why, naming RunOutcome::about.
+// True for every ending but kCompleted and kStopped: the run did not go through its models, its
+// result is 1, and the front end says why, naming RunOutcome::about.
 bool EndedEarly(RunEnd end);
 
 // True when the driver wrote a log line of its own about the ending, so a front end that shows

@@ -11,13 +11,6 @@ namespace {
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
-}
 
 // Position of the n-th '/' (1-based), or npos.
 std::size_t NthSlash(std::string_view text, int n) {
@@ -42,6 +35,14 @@ ParsedUrl Refuse(const char* text) {
 }
 
 }  // namespace
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
+}
 
 ParsedUrl ParseUrl(std::string_view url, std::string_view current_host, int current_port,
                    bool current_secure) {

@@ -80,6 +80,10 @@ std::string JoinRequestHeader(const std::vector<std::string>& lines);
 // an empty value deletes the line when there is one.
 void SetHeaderValue(std::vector<std::string>& lines, std::string_view name, std::string_view value);
 
+// Whether two texts are equal, ASCII letters compared without regard to case (header names, host
+// names).
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
 // Base64 with the RFC 2045 alphabet and '=' padding, on one line whatever the length.
 std::string Base64Encode(std::string_view bytes);
 

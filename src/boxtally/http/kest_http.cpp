@@ -1,6 +1,5 @@
 #include "boxtally/http/kest_http.h"
 
-#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -14,16 +13,6 @@ HttpEvents& NoHttpEvents() {
 
 SockResult Fail(std::string text) { return SockResult{false, std::move(text)}; }
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 

@@ -722,16 +722,6 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
   }
 }
 
-TEST(MainWindow, EveryEarlyEndingHasItsMessage) {
-  for (const driver::RunEnd end : driver::kRunEnds) {
-    SCOPED_TRACE(static_cast<int>(end));
-    driver::RunOutcome outcome;
-    outcome.end = end;
-    outcome.about = "objects/x.txt";
-    EXPECT_EQ(texts::EndingMessage(outcome).isEmpty(), !driver::EndedEarly(end));
-  }
-}
-
 TEST(MainWindow, ReturnInABoxPressesTheRunButton) {
   ObjectPath objects;
   TempDir out;
