@@ -94,7 +94,7 @@ class DebianPackage : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(DebianPackage, HoldsTheProgramsPagesCompletionsAndDesktopFilesOwnedByRoot) {
+TEST_F(DebianPackage, HoldsItsFilesOwnedByRootAndDependsOnWhatTheProgramsLink) {
   EXPECT_EQ(Run({"dpkg-deb", "--field", deb_, "Package", "Version"}),
             "Package: boxtally\nVersion: " BOXTALLY_VERSION "\n");
 
@@ -137,15 +137,14 @@ TEST_F(DebianPackage, HoldsTheProgramsPagesCompletionsAndDesktopFilesOwnedByRoot
   }
   // Folders are open to everyone, as dpkg expects of /usr.
   EXPECT_EQ(entries["./usr/share/man/man1/"], "drwxr-xr-x");
-}
 
-TEST_F(DebianPackage, DependsOnThePackagesOfTheLibrariesTheProgramsLink) {
+  // Depends names the packages of the libraries the programs link, and nothing else.
   const std::string root = dir_ / "root";
   Run({"dpkg-deb", "-x", deb_, root});
   std::set<std::string> needed;
-  for (const char* program : {"boxtally-cli", "rwxsmith", "boxtally"}) {
-    const std::string path = root + "/usr/bin/" + program;
-    if (std::string(program) == "boxtally" && !kHasWindow) continue;
+  for (const char* name : {"boxtally-cli", "rwxsmith", "boxtally"}) {
+    const std::string path = root + "/usr/bin/" + name;
+    if (std::string(name) == "boxtally" && !kHasWindow) continue;
     for (const std::string& line : Lines(Run({"objdump", "-p", path}))) {
       std::istringstream fields(line);
       std::string tag, soname;

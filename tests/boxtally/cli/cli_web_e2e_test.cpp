@@ -99,8 +99,10 @@ class CliWeb : public ::testing::Test {
       ASSERT_EQ(std::system(command.c_str()), 0);
     }
   }
-  ProgramRun Cli(const std::vector<std::string>& args) {
+  // `environment`: one VAR=value more for the program, such as SSL_CERT_FILE.
+  ProgramRun Cli(const std::vector<std::string>& args, const std::string& environment = "") {
     std::vector<std::string> argv{kCli, "--quiet", "--log", dir_ / "log.txt"};
+    if (!environment.empty()) argv.insert(argv.begin(), {"/usr/bin/env", environment});
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv, dir_.path());
   }
@@ -176,28 +178,6 @@ std::vector<std::string> NamesStartingWith(const std::string& dir, const std::st
   return names;
 }
 
-// Sets an environment variable for the programs a test starts, and puts it back.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    had_ = std::getenv(name) != nullptr;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnvironment() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
-
 TEST_F(CliWeb, HttpsAndARedirectionUpToItGiveTheRegistryOfALocalRun) {
   if (!HaveTool("openssl")) GTEST_SKIP() << "needs openssl";
   const ProgramRun local = Cli({dir_ / "site/objects/*.zip", "-o" + (dir_ / "local.txt")});
@@ -208,20 +188,20 @@ TEST_F(CliWeb, HttpsAndARedirectionUpToItGiveTheRegistryOfALocalRun) {
   testing_support::HttpsServer server(dir_.path() + "/site", dir_ / "server.pem",
                                       dir_ / "server.key", /*with_plain_port=*/true);
   WriteFile(dir_ / "models.txt", "Chair.rwx\nmy box.rwx\ntree.rwx\n");
-  {
-    // The private authority through OpenSSL's own variable.
-    ScopedEnvironment trusted("SSL_CERT_FILE", dir_ / "authority.pem");
-    const ProgramRun run =
-        Cli({"--web", "https://127.0.0.1:" + std::to_string(server.port()) + "/objects",
-             "models.txt", "-o" + (dir_ / "a.txt")});
-    EXPECT_EQ(run.exit_status, 0) << run.err;
-    EXPECT_EQ(ReadFile(dir_ / "a.txt"), ReadFile(dir_ / "local.txt"));
-    const ProgramRun by_name =
-        Cli({"--web", "https://localhost:" + std::to_string(server.port()) + "/objects/",
-             "models.txt", "-o" + (dir_ / "b.txt")});
-    EXPECT_EQ(by_name.exit_status, 0) << by_name.err;
-    EXPECT_EQ(ReadFile(dir_ / "b.txt"), ReadFile(dir_ / "local.txt"));
-  }
+  // The private authority through OpenSSL's own variable.
+  const std::string trusted = "SSL_CERT_FILE=" + (dir_ / "authority.pem");
+  const ProgramRun run_ip =
+      Cli({"--web", "https://127.0.0.1:" + std::to_string(server.port()) + "/objects", "models.txt",
+           "-o" + (dir_ / "a.txt")},
+          trusted);
+  EXPECT_EQ(run_ip.exit_status, 0) << run_ip.err;
+  EXPECT_EQ(ReadFile(dir_ / "a.txt"), ReadFile(dir_ / "local.txt"));
+  const ProgramRun by_name =
+      Cli({"--web", "https://localhost:" + std::to_string(server.port()) + "/objects/",
+           "models.txt", "-o" + (dir_ / "b.txt")},
+          trusted);
+  EXPECT_EQ(by_name.exit_status, 0) << by_name.err;
+  EXPECT_EQ(ReadFile(dir_ / "b.txt"), ReadFile(dir_ / "local.txt"));
   // Through --ca-file, from a plain object path that redirects every request to https.
   const ProgramRun run =
       Cli({"--web", "http://127.0.0.1:" + std::to_string(server.plain_port()) + "/objects",
@@ -247,7 +227,7 @@ TEST_F(CliWeb, CertificatesThatFailAndRedirectionsDownToHttpKeepNothing) {
                                        dir_ / "unknown.key", false);
   testing_support::HttpsServer good(dir_.path() + "/site", dir_ / "good.pem", dir_ / "good.key",
                                     true);
-  ScopedEnvironment trusted("SSL_CERT_FILE", dir_ / "authority.pem");
+  const std::string trusted = "SSL_CERT_FILE=" + (dir_ / "authority.pem");
   struct Case {
     std::string url;
     std::string refusal;
@@ -268,8 +248,8 @@ TEST_F(CliWeb, CertificatesThatFailAndRedirectionsDownToHttpKeepNothing) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.url);
     std::filesystem::remove(dir_ / "log.txt");
-    const ProgramRun run =
-        Cli({"--web", c.url, "--connect-fix", "list/models.txt", "-o" + (dir_ / "reg.txt")});
+    const ProgramRun run = Cli(
+        {"--web", c.url, "--connect-fix", "list/models.txt", "-o" + (dir_ / "reg.txt")}, trusted);
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(
         run.err,
