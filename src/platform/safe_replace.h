@@ -1,0 +1,48 @@
+// Result files that change only when the work that makes them is complete: the new content goes
+// into a hidden file beside the final one, which is flushed to the disk and renamed over it in one
+// step, so the file always holds either its old content or the new one, never a mix, whatever
+// happens to the process or the machine meanwhile.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The hidden file of a replacement in progress: "." + the file's name + this + six random
+// characters, in the file's folder. Locked (flock) by its writer for as long as it is written.
+inline constexpr const char* kReplacementInfix = ".boxtally-";
+
+struct Replacement {
+  std::string target;  // the file replaced: the path given, with every symbolic link followed
+  std::string temp;    // the new file beside it; empty when no replacement is in progress
+  int fd = -1;         // the new file, open for writing and locked
+};
+
+// Starts replacing `path`: makes the new file in the folder of its final target, with the mode
+// (and, where the user may set it, the owner) of the file it replaces; a new file gets 0666 less
+// the umask. With `keep_content` the old bytes are copied in first (cloned where the file system
+// can), and the new file is positioned at their end. False, with errno set and nothing made,
+// when the new file cannot be made or the old bytes cannot be copied.
+bool BeginReplacement(const std::string& path, bool keep_content, Replacement& out);
+
+// Makes the new file the target: its bytes and the rename reach the disk before this returns
+// (fsync of the file, then of the folder). False, with errno set, when any step failed: the new
+// file is removed and the target left as it was. The descriptor is closed either way.
+bool CommitReplacement(Replacement& replacement);
+
+// Removes the new file and closes it; the target stays as it was. Accepts an empty record.
+void AbandonReplacement(Replacement& replacement);
+
+// Replaces the content of `path` with `bytes` in one step, as the three calls above do.
+bool ReplaceFileContents(const std::string& path, std::string_view bytes);
+
+// Removes what killed writers left beside `path`: files named exactly as a replacement of it
+// ("." NAME kReplacementInfix + six characters), owned by this user and locked by no one.
+void RemoveReplacementLeftovers(const std::string& path);
+
+// The file `path` names once every symbolic link on it is followed (at most 40 links; the last
+// path reached when a link points nowhere or the bound is passed).
+std::string FollowLinks(const std::string& path);
+
+}  // namespace platform
