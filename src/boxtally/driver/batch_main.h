@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "boxtally/driver/model_results.h"
 #include "boxtally/driver/run_host.h"
 
 namespace driver {
@@ -46,6 +47,8 @@ struct RunOutcome {
   // measurement hit a limit.
   std::string about;
   RunCounts counts;
+  // One record per model the run met, in the order of the registry (see model_results.h).
+  std::vector<ModelOutcome> results;
   double seconds = 0.0;  // from the start of the run to its end
 };
 

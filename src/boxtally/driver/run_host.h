@@ -7,6 +7,7 @@
 #include <string>
 
 #include "boxtally/archive/first_entry.h"
+#include "boxtally/driver/model_results.h"
 #include "boxtally/rwx/measure.h"
 #include "platform/text_file.h"
 
@@ -71,6 +72,10 @@ class RunHost : public rwx::SwitchSource {
     (void)total;
     (void)found_name;
   }
+
+  // A model's outcome, as soon as it is committed (in the order of the registry); models not
+  // reached come at the end of the run.
+  virtual void ModelCommitted(const ModelOutcome& outcome) { (void)outcome; }
 };
 
 }  // namespace driver
