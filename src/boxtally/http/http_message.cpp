@@ -1,7 +1,12 @@
 #include "boxtally/http/http_message.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 #include <cstddef>
 #include <string>
 #include <system_error>
@@ -34,6 +39,48 @@ ParsedUrl Refuse(const char* text) {
   return parsed;
 }
 
+// The IPv4 address of a host written in one of the forms the resolver reads as an address
+// ("127.1", "0x7f000001", "017700000001"), in dotted form; nullopt for a host name.
+std::optional<std::string> DottedIpv4(std::string_view host) {
+  if (host.empty() || host.find_first_not_of("0123456789abcdefABCDEFxX.") != std::string_view::npos)
+    return std::nullopt;
+  in_addr address{};
+  if (inet_aton(std::string(host).c_str(), &address) == 0) return std::nullopt;
+  char text[INET_ADDRSTRLEN];
+  if (inet_ntop(AF_INET, &address, text, sizeof text) == nullptr) return std::nullopt;
+  return std::string(text);
+}
+
+// The host part without its "user:password@", split into the host and the port text (empty when
+// there is none). False for a bracketed host that is no IPv6 address, or text after its "]" that
+// is no port.
+bool SplitHostPart(std::string_view host_part, std::string_view& host, std::string_view& port,
+                   bool& has_port) {
+  const std::size_t at = host_part.rfind('@');
+  if (at != std::string_view::npos) host_part.remove_prefix(at + 1);
+  has_port = false;
+  if (!host_part.empty() && host_part.front() == '[') {
+    const std::size_t close = host_part.find(']');
+    if (close == std::string_view::npos) return false;
+    host = host_part.substr(1, close - 1);
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, std::string(host).c_str(), &v6) != 1) return false;
+    const std::string_view rest = host_part.substr(close + 1);
+    if (rest.empty()) return true;
+    if (rest.front() != ':') return false;
+    has_port = true;
+    port = rest.substr(1);
+    return true;
+  }
+  const std::size_t colon = host_part.find(':');
+  host = host_part.substr(0, colon);
+  if (colon != std::string_view::npos) {
+    has_port = true;
+    port = host_part.substr(colon + 1);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -53,6 +100,8 @@ ParsedUrl ParseUrl(std::string_view url, std::string_view current_host, int curr
       return Refuse("URL holding a blank or a control byte");
     }
   }
+  // Read as "/" by browsers and as a name byte by others: a URL that means two things is refused.
+  if (url.find('\\') != std::string_view::npos) return Refuse("URL holding a backslash");
   ParsedUrl parsed;
   parsed.url = std::string(url);
   parsed.host = std::string(current_host);
@@ -98,11 +147,11 @@ ParsedUrl ParseUrl(std::string_view url, std::string_view current_host, int curr
     host_part = url.substr(0, url.find('/'));
   }
   if (has_host_part) {
-    std::string_view host_name = host_part;
-    const std::size_t port_colon = host_part.find(':');
-    if (port_colon != std::string_view::npos) {
-      host_name = host_part.substr(0, port_colon);
-      const std::string_view digits = host_part.substr(port_colon + 1);
+    std::string_view host_name;
+    std::string_view digits;
+    bool has_port = false;
+    if (!SplitHostPart(host_part, host_name, digits, has_port)) return Refuse("Invalid host in URL");
+    if (has_port) {
       if (!digits.empty()) {
         int port = 0;
         const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
@@ -113,7 +162,7 @@ ParsedUrl ParseUrl(std::string_view url, std::string_view current_host, int curr
         parsed.port = port;
       }
     }
-    if (!host_name.empty()) parsed.host = std::string(host_name);
+    if (!host_name.empty()) parsed.host = DottedIpv4(host_name).value_or(std::string(host_name));
   }
 
   if (parsed.path.empty()) {
@@ -123,8 +172,16 @@ ParsedUrl ParseUrl(std::string_view url, std::string_view current_host, int curr
   return parsed;
 }
 
+bool IsIpAddress(std::string_view host) {
+  const std::string text(host);
+  in_addr v4{};
+  in6_addr v6{};
+  return inet_pton(AF_INET, text.c_str(), &v4) == 1 || inet_pton(AF_INET6, text.c_str(), &v6) == 1;
+}
+
 std::string HostField(std::string_view host, int port, bool secure) {
-  std::string field(host);
+  std::string field = host.find(':') != std::string_view::npos ? "[" + std::string(host) + "]"
+                                                                 : std::string(host);
   if (port != (secure ? kDefaultSecurePort : kDefaultPort)) field += ":" + std::to_string(port);
   return field;
 }
@@ -272,7 +329,7 @@ std::vector<std::string> ComposeRequestHeader(std::string_view method_word, std:
                                               std::string_view host, bool through_proxy,
                                               const THeaderInfo& info) {
   std::vector<std::string> lines;
-  lines.push_back(std::string(method_word) + std::string(target) + " HTTP/1.0");
+  lines.push_back(std::string(method_word) + std::string(target) + " HTTP/1.1");
   if (through_proxy) {
     lines.push_back("Proxy-Connection: Keep-Alive");
     lines.push_back("Host: " + std::string(host));
@@ -288,6 +345,10 @@ std::vector<std::string> ComposeRequestHeader(std::string_view method_word, std:
     SetHeaderValue(lines, "Authorization",
                    "Basic " + Base64Encode(info.UserId + ":" + info.Password));
   }
+  if (!info.IfModifiedSince.empty()) {
+    SetHeaderValue(lines, "If-Modified-Since", info.IfModifiedSince);
+  }
+  if (!info.IfNoneMatch.empty()) SetHeaderValue(lines, "If-None-Match", info.IfNoneMatch);
   lines.push_back("Content-type: application/x-www-form-urlencoded");
   return lines;
 }
@@ -390,11 +451,68 @@ std::string Shown(std::string_view value) {
 
 }  // namespace
 
-void TakeReplyHeaderLine(ReplyHeaderFacts& facts, std::string_view line) {
-  line = WithoutLineEnd(line);
+namespace {
+
+// Calls `take` with every comma-separated element of a field value, blanks trimmed.
+template <typename Take>
+void ForEachElement(std::string_view value, Take take) {
+  while (!value.empty()) {
+    const std::size_t comma = value.find(',');
+    std::string_view element = value.substr(0, comma);
+    while (!element.empty() && IsBlank(element.front())) element.remove_prefix(1);
+    while (!element.empty() && IsBlank(element.back())) element.remove_suffix(1);
+    if (!element.empty()) take(element);
+    if (comma == std::string_view::npos) break;
+    value.remove_prefix(comma + 1);
+  }
+}
+
+void TakeContentLength(ReplyHeaderFacts& facts, std::string_view value) {
+  std::int64_t number = -1;
+  const bool digits =
+      !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos;
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (digits && ec == std::errc::result_out_of_range) {
+    if (facts.length_error.empty()) {
+      facts.length_error = "Content-Length \"" + Shown(value) + "\" is too large";
+    }
+  } else if (!digits || ec != std::errc{} || end != value.data() + value.size()) {
+    if (facts.length_error.empty()) {
+      facts.length_error = "Content-Length \"" + Shown(value) + "\" is not a plain decimal number";
+    }
+  } else if (facts.has_length && number != facts.length) {
+    if (facts.length_error.empty()) facts.length_error = "two Content-Length values differ";
+  } else {
+    facts.has_length = true;
+    facts.length = number;
+  }
+}
+
+// Transfer codings apply in order: the body is chunked only when chunked comes last, and any
+// other coding but identity makes it something else than the resource's bytes.
+void TakeTransferEncoding(ReplyHeaderFacts& facts, std::string_view name, std::string_view value) {
+  ForEachElement(value, [&](std::string_view coding) {
+    if (EqualsIgnoringCase(coding, "chunked")) {
+      facts.chunked = true;
+      return;
+    }
+    if (EqualsIgnoringCase(coding, "identity")) return;
+    facts.chunked = false;
+    if (facts.coding.empty()) facts.coding = std::string(name) + ": " + Shown(value);
+  });
+}
+
+void TakeField(ReplyHeaderFacts& facts, std::string_view line) {
   const std::size_t colon = line.find(':');
   if (colon == std::string_view::npos || colon == 0) return;
   const std::string_view name = line.substr(0, colon);
+  if (IsBlank(name.back())) {
+    // Read by some as the field and by others as another one (RFC 9112, section 5.1).
+    if (facts.field_error.empty()) {
+      facts.field_error = "a blank between the field name \"" + Shown(name) + "\" and its colon";
+    }
+    return;
+  }
   for (const char c : name) {
     if (IsBlank(c)) return;  // not a field line
   }
@@ -403,21 +521,7 @@ void TakeReplyHeaderLine(ReplyHeaderFacts& facts, std::string_view line) {
   while (!value.empty() && IsBlank(value.back())) value.remove_suffix(1);
 
   if (EqualsIgnoringCase(name, "Content-Length")) {
-    std::int64_t number = -1;
-    const bool digits =
-        !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos;
-    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
-    if (!digits || ec != std::errc{} || end != value.data() + value.size()) {
-      if (facts.length_error.empty()) {
-        facts.length_error =
-            "Content-Length \"" + Shown(value) + "\" is not a plain decimal number";
-      }
-    } else if (facts.has_length && number != facts.length) {
-      if (facts.length_error.empty()) facts.length_error = "two Content-Length values differ";
-    } else {
-      facts.has_length = true;
-      facts.length = number;
-    }
+    TakeContentLength(facts, value);
   } else if (EqualsIgnoringCase(name, "Location")) {
     facts.location = std::string(value);
     facts.location_error.clear();
@@ -429,12 +533,274 @@ void TakeReplyHeaderLine(ReplyHeaderFacts& facts, std::string_view line) {
   } else if (EqualsIgnoringCase(name, "Set-Cookie")) {
     // A cookie cut short, or one that would carry a line break into a request, is not kept.
     if (value.size() <= kMaxCookie && !HoldsControlByte(value)) facts.cookie = std::string(value);
-  } else if (EqualsIgnoringCase(name, "Content-Encoding") ||
-             EqualsIgnoringCase(name, "Transfer-Encoding")) {
+  } else if (EqualsIgnoringCase(name, "Content-Encoding")) {
     if (!value.empty() && !EqualsIgnoringCase(value, "identity") && facts.coding.empty()) {
       facts.coding = std::string(name) + ": " + Shown(value);
     }
+  } else if (EqualsIgnoringCase(name, "Transfer-Encoding")) {
+    TakeTransferEncoding(facts, name, value);
+  } else if (EqualsIgnoringCase(name, "Connection")) {
+    ForEachElement(value, [&](std::string_view option) {
+      if (EqualsIgnoringCase(option, "close")) facts.close = true;
+      if (EqualsIgnoringCase(option, "keep-alive")) facts.keep_alive = true;
+    });
+  } else if (EqualsIgnoringCase(name, "ETag")) {
+    // It goes back to the server in If-None-Match: nothing that could break that line.
+    const bool sendable = value.size() <= kMaxEtag && !HoldsControlByte(value) &&
+                          value.find('\t') == std::string_view::npos;
+    facts.etag = sendable ? std::string(value) : std::string();
+  } else if (EqualsIgnoringCase(name, "Last-Modified")) {
+    facts.last_modified = ParseHttpDate(value).value_or(-1);
   }
+}
+
+}  // namespace
+
+void TakeReplyHeaderLine(ReplyHeaderFacts& facts, std::string_view line) {
+  line = WithoutLineEnd(line);
+  if (!line.empty() && IsBlank(line.front())) {
+    // Folded onto the field before it (RFC 9112, section 5.2); with none, it is dropped.
+    if (facts.pending.empty()) return;
+    while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
+    facts.pending += ' ';
+    facts.pending.append(line);
+    return;
+  }
+  EndReplyHeaderFacts(facts);
+  facts.pending.assign(line);
+}
+
+void EndReplyHeaderFacts(ReplyHeaderFacts& facts) {
+  if (facts.pending.empty()) return;
+  const std::string field = std::move(facts.pending);
+  facts.pending.clear();
+  TakeField(facts, field);
+}
+
+int ReplyVersion(std::string_view line) {
+  if (!IsStatusLine(line)) return 0;
+  const std::string_view version = line.substr(5, line.find(' ') - 5);
+  int major = 0;
+  int minor = 0;
+  const std::size_t dot = version.find('.');
+  const std::string_view major_text = version.substr(0, dot);
+  std::from_chars(major_text.data(), major_text.data() + major_text.size(), major);
+  if (dot != std::string_view::npos) {
+    const std::string_view minor_text = version.substr(dot + 1);
+    std::from_chars(minor_text.data(), minor_text.data() + minor_text.size(), minor);
+  }
+  if (major > 9 || minor > 9) return 99;
+  return major * 10 + minor;
+}
+
+std::string ReplyReason(std::string_view line) {
+  line = WithoutLineEnd(line);
+  const std::size_t first = line.find(' ');
+  if (first == std::string_view::npos) return {};
+  const std::size_t second = line.find(' ', first + 1);
+  if (second == std::string_view::npos) return {};
+  return Shown(line.substr(second + 1));
+}
+
+namespace {
+
+bool FailChunked(ChunkedBody& body, const char* why) {
+  body.stage = ChunkedBody::Stage::kFailed;
+  body.error = why;
+  return false;
+}
+
+// A chunk-size line: hexadecimal digits, then optionally blanks and ";" with extensions, which
+// are ignored.
+bool TakeChunkSize(ChunkedBody& body, std::string_view line) {
+  std::size_t digits = 0;
+  std::uint64_t size = 0;
+  while (digits < line.size() && std::isxdigit(static_cast<unsigned char>(line[digits]))) {
+    if (digits == 15) return FailChunked(body, "a chunk size too large");
+    const char c = LowerAscii(line[digits]);
+    size = size * 16 + static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    ++digits;
+  }
+  std::string_view rest = line.substr(digits);
+  while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+  if (digits == 0 || (!rest.empty() && rest.front() != ';')) {
+    return FailChunked(body, "a chunk size that is no hexadecimal number");
+  }
+  body.left = size;
+  body.stage = size == 0 ? ChunkedBody::Stage::kTrailer : ChunkedBody::Stage::kData;
+  return true;
+}
+
+bool TakeChunkLine(ChunkedBody& body) {
+  std::string_view line = body.line;
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  bool ok = true;
+  switch (body.stage) {
+    case ChunkedBody::Stage::kSize:
+      ok = TakeChunkSize(body, line);
+      break;
+    case ChunkedBody::Stage::kDataEnd:
+      if (!line.empty()) ok = FailChunked(body, "a chunk longer than its size");
+      body.stage = ok ? ChunkedBody::Stage::kSize : body.stage;
+      break;
+    case ChunkedBody::Stage::kTrailer:
+      body.trailer_bytes += body.line.size() + 1;
+      if (body.trailer_bytes > kMaxTrailerBytes) {
+        ok = FailChunked(body, "trailer fields longer than 65536 bytes");
+      } else if (line.empty()) {
+        body.stage = ChunkedBody::Stage::kDone;
+      }
+      break;
+    default:
+      break;
+  }
+  body.line.clear();
+  return ok;
+}
+
+}  // namespace
+
+std::size_t TakeChunked(ChunkedBody& body, std::string_view in, std::string& out) {
+  using Stage = ChunkedBody::Stage;
+  std::size_t at = 0;
+  while (at < in.size() && body.stage != Stage::kDone && body.stage != Stage::kFailed) {
+    if (body.stage == Stage::kData) {
+      const std::size_t take =
+          static_cast<std::size_t>(std::min<std::uint64_t>(body.left, in.size() - at));
+      out.append(in.substr(at, take));
+      at += take;
+      body.left -= take;
+      if (body.left == 0) body.stage = Stage::kDataEnd;
+      continue;
+    }
+    const std::size_t feed = in.find('\n', at);
+    const std::size_t end = feed == std::string_view::npos ? in.size() : feed;
+    if (body.line.size() + (end - at) > kMaxChunkLine) {
+      FailChunked(body, "a chunk line longer than 4096 bytes");
+      break;
+    }
+    body.line.append(in.substr(at, end - at));
+    at = end;
+    if (feed == std::string_view::npos) break;
+    ++at;
+    if (!TakeChunkLine(body)) break;
+  }
+  return at;
+}
+
+namespace {
+
+constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back (H. Hinnant's
+// algorithms): no time zone, no locale.
+std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+void CivilFromDays(std::int64_t z, std::int64_t& y, int& m, int& d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+}
+
+// Reads exactly `count` digits (a leading blank counts as a 0 where `blank_pad`).
+bool ReadNumber(std::string_view& text, std::size_t count, int& value, bool blank_pad = false) {
+  if (text.size() < count) return false;
+  value = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const char c = text[i];
+    if (blank_pad && i == 0 && c == ' ') continue;
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  text.remove_prefix(count);
+  return true;
+}
+
+bool ReadLiteral(std::string_view& text, std::string_view literal) {
+  if (text.substr(0, literal.size()) != literal) return false;
+  text.remove_prefix(literal.size());
+  return true;
+}
+
+bool ReadMonth(std::string_view& text, int& month) {
+  for (int i = 0; i < 12; ++i) {
+    if (ReadLiteral(text, kMonthNames[i])) {
+      month = i + 1;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ReadTime(std::string_view& text, int& hour, int& minute, int& second) {
+  return ReadNumber(text, 2, hour) && ReadLiteral(text, ":") && ReadNumber(text, 2, minute) &&
+         ReadLiteral(text, ":") && ReadNumber(text, 2, second);
+}
+
+}  // namespace
+
+std::string FormatHttpDate(std::int64_t seconds) {
+  if (seconds < 0) seconds = 0;
+  const std::int64_t days = seconds / 86400;
+  const std::int64_t rest = seconds % 86400;
+  std::int64_t year = 0;
+  int month = 0;
+  int day = 0;
+  CivilFromDays(days, year, month, day);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %02d %s %04lld %02d:%02d:%02d GMT",
+                kDayNames[(days + 4) % 7], day, kMonthNames[month - 1],
+                static_cast<long long>(year), static_cast<int>(rest / 3600),
+                static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+  return text;
+}
+
+std::optional<std::int64_t> ParseHttpDate(std::string_view text) {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  const std::size_t comma = text.find(',');
+  bool ok = false;
+  if (comma != std::string_view::npos) {
+    std::string_view rest = text.substr(comma + 1);
+    if (ReadLiteral(rest, " ") && ReadNumber(rest, 2, day)) {
+      if (ReadLiteral(rest, " ")) {  // IMF-fixdate
+        ok = ReadMonth(rest, month) && ReadLiteral(rest, " ") && ReadNumber(rest, 4, year) &&
+             ReadLiteral(rest, " ") && ReadTime(rest, hour, minute, second) && rest == " GMT";
+      } else if (ReadLiteral(rest, "-")) {  // RFC 850: a two-digit year, taken within 1970-2069
+        ok = ReadMonth(rest, month) && ReadLiteral(rest, "-") && ReadNumber(rest, 2, year) &&
+             ReadLiteral(rest, " ") && ReadTime(rest, hour, minute, second) && rest == " GMT";
+        year += year < 70 ? 2000 : 1900;
+      }
+    }
+  } else if (text.size() > 4) {  // asctime: "Sun Nov  6 08:49:37 1994"
+    std::string_view rest = text.substr(4);
+    ok = ReadMonth(rest, month) && ReadLiteral(rest, " ") && ReadNumber(rest, 2, day, true) &&
+         ReadLiteral(rest, " ") && ReadTime(rest, hour, minute, second) &&
+         ReadLiteral(rest, " ") && ReadNumber(rest, 4, year) && rest.empty();
+  }
+  if (!ok || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60 || year < 1970) {
+    return std::nullopt;
+  }
+  return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
 }
 
 }  // namespace http

@@ -198,6 +198,8 @@ void TPowersock::CloseSocket() {
   }
   tls_.reset();
   tls_input_ended_ = false;
+  tls_cut_off_ = false;
+  received_on_connection_ = 0;
   pending_.clear();
   pending_at_ = 0;
   if (fd_ >= 0) close(fd_);
@@ -217,6 +219,14 @@ SockResult TPowersock::LookUp(const std::string& name, std::shared_ptr<Lookup>& 
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr = dotted;
+    job->Add(reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    return {};
+  }
+  in6_addr v6{};
+  if (inet_pton(AF_INET6, name.c_str(), &v6) == 1) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = v6;
     job->Add(reinterpret_cast<const sockaddr*>(&address), sizeof address);
     return {};
   }
@@ -263,21 +273,37 @@ SockResult TPowersock::LookUp(const std::string& name, std::shared_ptr<Lookup>& 
 SockResult TPowersock::Connect() {
   Report(kStatusTrace, "Connecting");
   if (connected_) return Fail("Already connected");
+  SockResult result = ConnectTcp(Proxy, ProxyPort);
+  if (!result.ok) return result;
+  if (Secure) {
+    result = StartTls();
+    if (!result.ok) {
+      CloseSocket();
+      return result;
+    }
+  }
+  events_->OnConnect();
+  return {};
+}
+
+SockResult TPowersock::ConnectTcp(const std::string& via, int via_port) {
+  if (connected_) return Fail("Already connected");
   canceled_ = false;
-  const bool through_proxy = !Proxy.empty();
+  const bool through_proxy = !via.empty();
   std::shared_ptr<Lookup> job;
   bool asked_for_host = false;
   for (;;) {
-    SockResult looked_up = LookUp(through_proxy ? Proxy : Host, job);
+    SockResult looked_up = LookUp(through_proxy ? via : Host, job);
     if (looked_up.ok) break;
     if (looked_up.error != kLookupFailed) return looked_up;
-    if (asked_for_host) return Fail("Null Remote Address");
+    // Another name for a proxy is no answer the user could give: only Host is asked about.
+    if (asked_for_host || through_proxy) return Fail("Null Remote Address");
     asked_for_host = true;
     bool handled = false;
     events_->OnInvalidHost(handled);
     if (!handled) return Fail("Null Remote Address");
   }
-  return ConnectTo(job, through_proxy ? ProxyPort : Port);
+  return ConnectTo(job, through_proxy ? via_port : Port);
 }
 
 SockResult TPowersock::ConnectTo(const std::shared_ptr<Lookup>& addresses, int port) {
@@ -326,14 +352,6 @@ SockResult TPowersock::ConnectTo(const std::shared_ptr<Lookup>& addresses, int p
   }
   if (connected_) {
     StopTimer();
-    if (Secure) {
-      SockResult shaken = Handshake();
-      if (!shaken.ok) {
-        CloseSocket();
-        return shaken;
-      }
-    }
-    events_->OnConnect();
     return {};
   }
   StopTimer();
@@ -409,6 +427,13 @@ TPowersock::Io TPowersock::ReceiveRaw(char* into, std::size_t size, std::size_t&
 }
 
 TPowersock::Io TPowersock::ReceiveMore() {
+  const std::size_t before = pending_.size() - pending_at_;
+  const Io io = ReceiveMoreBytes();
+  received_on_connection_ += static_cast<std::int64_t>(pending_.size() - pending_at_ - before);
+  return io;
+}
+
+TPowersock::Io TPowersock::ReceiveMoreBytes() {
   // What was taken goes once it is the larger part, so the buffer never grows without bound
   // and a header of many short lines is not moved once per line.
   if (pending_at_ > 0 && pending_at_ >= pending_.size() / 2) {
@@ -429,8 +454,13 @@ TPowersock::Io TPowersock::ReceiveMore() {
     if (flushed != Io::kDone) return flushed;
     if (step == TlsStep::kDone) return Io::kDone;
     if (step == TlsStep::kClosed) return Io::kEnd;
+    if (step == TlsStep::kCutOff) {
+      tls_cut_off_ = true;
+      return Io::kEnd;
+    }
     if (step == TlsStep::kFailed) {
       SecureFailure = TlsFailureReason(*tls_);
+      CertificateRefused = TlsCertificateRefused(*tls_);
       io_failure_ = Fail("Secure connection failed: " + SecureFailure);
       return Io::kFailed;
     }
@@ -454,22 +484,13 @@ SockResult TPowersock::HandshakeFailed(std::string why, bool certificate) {
   return Fail("TLS Handshake Failed");
 }
 
-SockResult TPowersock::Handshake() {
+SockResult TPowersock::StartTls() {
   SecureFailure.clear();
   CertificateRefused = false;
   std::string error;
-  const TlsContext* context = nullptr;
-  if (CaFile.empty()) {
-    context = SharedTlsContext(error);
-  } else {
-    if (!own_context_ || own_context_file_ != CaFile) {
-      own_context_.reset(CreateTlsContext(CaFile, error));
-      own_context_file_ = CaFile;
-    }
-    context = own_context_.get();
-  }
+  const TlsContext* context = SharedTlsContext(CaFile, error);
   if (context == nullptr) return HandshakeFailed(error, false);
-  tls_.reset(CreateTlsSession(*context, Host, error));
+  tls_.reset(CreateTlsSession(*context, Host, Port, error));
   if (!tls_) return HandshakeFailed(error, false);
 
   StartTimer();
@@ -601,68 +622,136 @@ SockResult TPowersock::ReadLn(std::string& line, bool restart_countdown) {
   return {};
 }
 
+std::size_t LengthFraming::Take(std::string_view received, std::string& body, bool& complete) {
+  if (left_ < 0) {
+    body.append(received);
+    return received.size();
+  }
+  const std::size_t take = static_cast<std::size_t>(
+      std::min<std::int64_t>(left_, static_cast<std::int64_t>(received.size())));
+  body.append(received.substr(0, take));
+  left_ -= static_cast<std::int64_t>(take);
+  complete = left_ == 0;
+  return take;
+}
+
 SockResult TPowersock::Capture(std::FILE* file, const std::string& path, std::string* text,
-                               std::int64_t limit, std::int64_t expected) {
+                               std::int64_t limit, BodyFraming& framing) {
   BytesRecvd = 0;
-  if (fd_ < 0 && PendingSize() == 0) return {};
+  capture_end_ = CaptureEnd::kComplete;
   StartTimer();
   for (;;) {
     if (canceled_) return Canceled("Socket capture aborted");
-    std::int64_t want = std::numeric_limits<std::int64_t>::max();
-    if (expected >= 0) want = expected - BytesRecvd;
+    // A text with a limit takes no more bytes than it has room for: the rest stays unread.
+    std::string_view received = Pending();
     if (text != nullptr && limit >= 0) {
-      want = std::min(want, limit - static_cast<std::int64_t>(text->size()));
+      const std::int64_t room = limit - static_cast<std::int64_t>(text->size());
+      if (room <= 0) {
+        capture_end_ = CaptureEnd::kLimit;
+        break;
+      }
+      received = received.substr(0, static_cast<std::size_t>(
+                                         std::min<std::int64_t>(room, received.size())));
     }
-    if (want <= 0) break;
-    if (PendingSize() == 0) {
-      // The server closed the connection: the capture is complete.
-      const Io io = fd_ < 0 ? Io::kEnd : ReceiveMore();
-      if (io == Io::kDone) continue;
-      if (io == Io::kEnd) break;
-      if (io == Io::kCanceled) return Canceled("Socket capture aborted");
+    body_piece_.clear();
+    bool complete = false;
+    pending_at_ += framing.Take(received, body_piece_, complete);
+    if (const std::string failure = framing.Failure(); !failure.empty()) {
       StopTimer();
-      return io_failure_;
+      return Fail(failure);
     }
-    const std::string_view chunk =
-        Pending().substr(0, static_cast<std::size_t>(std::min<std::int64_t>(
-                                want, static_cast<std::int64_t>(PendingSize()))));
-    const auto size = static_cast<std::int64_t>(chunk.size());
-    if (file != nullptr && limit >= 0 && size > limit - BytesRecvd) {
-      StopTimer();
-      return Fail("Socket capture longer than " + std::to_string(limit) + " bytes");
+    if (!body_piece_.empty()) {
+      const auto size = static_cast<std::int64_t>(body_piece_.size());
+      if (file != nullptr && limit >= 0 && size > limit - BytesRecvd) {
+        StopTimer();
+        return Fail("Socket capture longer than " + std::to_string(limit) + " bytes");
+      }
+      if (file != nullptr &&
+          std::fwrite(body_piece_.data(), 1, body_piece_.size(), file) != body_piece_.size()) {
+        StopTimer();
+        return Fail("Cannot write " + path);
+      }
+      if (text != nullptr) text->append(body_piece_);
+      BytesRecvd += size;
+      RestartTimer();
+      events_->OnPacketRecvd();
+      PumpIfDue();
     }
-    if (file != nullptr && std::fwrite(chunk.data(), 1, chunk.size(), file) != chunk.size()) {
-      StopTimer();
-      return Fail("Cannot write " + path);
+    if (complete) break;
+    // Bytes left over that the framing did not take can only be those past a text's room.
+    if (PendingSize() > 0) continue;
+    const Io io = fd_ < 0 ? Io::kEnd : ReceiveMore();
+    if (io == Io::kDone) continue;
+    if (io == Io::kEnd) {
+      // The server closed the connection: where nothing else ends the body, that ends it.
+      capture_end_ = tls_cut_off_ ? CaptureEnd::kCutOff : CaptureEnd::kClosed;
+      break;
     }
-    if (text != nullptr) text->append(chunk);
-    pending_at_ += chunk.size();
-    BytesRecvd += size;
-    RestartTimer();
-    events_->OnPacketRecvd();
-    PumpIfDue();
+    if (io == Io::kCanceled) return Canceled("Socket capture aborted");
+    StopTimer();
+    return io_failure_;
   }
   StopTimer();
   return {};
 }
 
-SockResult TPowersock::CaptureFile(const std::string& path, std::int64_t limit,
-                                   std::int64_t expected) {
+SockResult TPowersock::CaptureInto(const std::string& path, std::int64_t limit,
+                                   BodyFraming& framing) {
   Report(kStatusTrace, "CaptureFile");
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
     BytesRecvd = 0;
     return Fail("Cannot create " + path);
   }
-  SockResult result = Capture(file, path, nullptr, limit, expected);
+  SockResult result = Capture(file, path, nullptr, limit, framing);
   if (std::fclose(file) != 0 && result.ok) result = Fail("Cannot write " + path);
   return result;
 }
 
+SockResult TPowersock::CaptureFile(const std::string& path, std::int64_t limit,
+                                   std::int64_t expected) {
+  LengthFraming framing(expected);
+  return CaptureInto(path, limit, framing);
+}
+
+SockResult TPowersock::CaptureFile(const std::string& path, std::int64_t limit,
+                                   BodyFraming& framing) {
+  return CaptureInto(path, limit, framing);
+}
+
 SockResult TPowersock::CaptureString(std::string& text, std::int64_t limit, std::int64_t expected) {
+  LengthFraming framing(expected);
+  return CaptureString(text, limit, framing);
+}
+
+SockResult TPowersock::CaptureString(std::string& text, std::int64_t limit, BodyFraming& framing) {
   Report(kStatusTrace, "Capture String");
   text.clear();
-  return Capture(nullptr, std::string(), &text, limit, expected);
+  return Capture(nullptr, std::string(), &text, limit, framing);
+}
+
+bool TPowersock::KeptConnectionUsable() {
+  if (fd_ < 0 || !connected_ || PendingSize() > 0 || tls_input_ended_) return false;
+  pollfd entry{fd_, POLLIN, 0};
+  const int n = poll(&entry, 1, 0);
+  if (n == 0) return true;  // idle and open
+  if (n < 0 || !tls_) return false;  // closed, reset, or bytes nobody asked for
+  // Under TLS the server may send messages of its own (session tickets): they are taken, and only
+  // data, an alert or the end make the connection unusable.
+  for (;;) {
+    const ssize_t got = recv(fd_, buffer_.get(), kReceiveBufferSize, MSG_DONTWAIT);
+    if (got == 0) return false;
+    if (got < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+      if (errno == EINTR) continue;
+      return false;
+    }
+    TlsFeed(*tls_, buffer_.get(), static_cast<std::size_t>(got));
+  }
+  std::size_t got = 0;
+  const TlsStep step = TlsRead(*tls_, buffer_.get(), kReceiveBufferSize, got);
+  if (step == TlsStep::kDone) pending_.append(buffer_.get(), got);
+  return step == TlsStep::kWantInput && FlushTls() == Io::kDone;
 }
 
 }  // namespace http

@@ -37,6 +37,35 @@ struct [[nodiscard]] SockResult {
   std::string error;  // the raised error's text when !ok
 };
 
+// How a capture tells where a body ends from its bytes. Take gets the bytes received and not
+// yet taken, appends the body bytes among them to `body`, and returns how many it took: all of
+// them, unless the body has ended (`complete` set; the rest belongs to what follows) or cannot be
+// read (Failure() says why).
+class BodyFraming {
+ public:
+  virtual ~BodyFraming() = default;
+  virtual std::size_t Take(std::string_view received, std::string& body, bool& complete) = 0;
+  virtual std::string Failure() const { return {}; }
+};
+
+// A body of `expected` bytes, or (-1) of everything until the server closes the connection.
+class LengthFraming : public BodyFraming {
+ public:
+  explicit LengthFraming(std::int64_t expected) : left_(expected) {}
+  std::size_t Take(std::string_view received, std::string& body, bool& complete) override;
+
+ private:
+  std::int64_t left_;
+};
+
+// How the last capture ended.
+enum class CaptureEnd {
+  kComplete,  // the framing found the body's end
+  kClosed,    // the server closed the connection (with TLS's closing alert, under TLS)
+  kCutOff,    // under TLS, the connection ended without the closing alert
+  kLimit,     // a text capture reached its limit: the rest of the body is unread
+};
+
 // The component's events. Every handler does nothing unless overridden.
 class SocketEvents {
  public:
@@ -88,9 +117,9 @@ class TPowersock {
   std::string SecureFailure;
   bool CertificateRefused = false;
 
-  // Looks up the server (Proxy when set, else Host) and connects to it. A dotted IPv4 address
-  // is used as it is; a name is looked up on another thread while this one waits. Errors:
-  // "Already connected", "Null Remote Address", "Host Lookup Timed Out", "Host Lookup
+  // Looks up the server (Proxy when set, else Host) and connects to it. An IP address (IPv4
+  // dotted, IPv6) is used as it is; a name is looked up on another thread while this one waits.
+  // Errors: "Already connected", "Null Remote Address", "Host Lookup Timed Out", "Host Lookup
   // Canceled", "Connection Timed out", "Connection Canceled", "Connection Failed"; with Secure,
   // "TLS Handshake Failed" (SecureFailure says why), "TLS Handshake Timed out", "TLS Handshake
   // Canceled". OnConnect fires once the connection can be used, after the handshake.
@@ -121,13 +150,34 @@ class TPowersock {
   SockResult CaptureFile(const std::string& path, std::int64_t limit = -1,
                          std::int64_t expected = -1);
   SockResult CaptureString(std::string& text, std::int64_t limit, std::int64_t expected = -1);
+  // The same with a framing of the caller's (a chunked body, say) instead of a length.
+  SockResult CaptureFile(const std::string& path, std::int64_t limit, BodyFraming& framing);
+  SockResult CaptureString(std::string& text, std::int64_t limit, BodyFraming& framing);
 
   bool Connected() const { return connected_; }
+  CaptureEnd LastCaptureEnd() const { return capture_end_; }
 
  protected:
   // Passes `text` to OnStatus when `level` is not above ReportLevel.
   void Report(int level, const std::string& text);
   SocketEvents& Events() { return *events_; }
+
+  // The steps of Connect, for a client that goes through a proxy's tunnel first: a connection to
+  // `via`:`via_port` (a proxy), or to Host:Port when `via` is empty; nothing else, no OnConnect.
+  // OnInvalidHost is asked only about Host.
+  SockResult ConnectTcp(const std::string& via, int via_port);
+  // TLS over the connection made, checking the certificate against Host (errors as Connect's).
+  SockResult StartTls();
+  void RaiseConnect() { events_->OnConnect(); }
+  // Closes the connection without OnDisconnect (one that could not be used).
+  void DropConnection() { CloseSocket(); }
+  // Whether the open connection can take another request: nothing unread is waiting and the
+  // server has not closed it (what TLS sends on its own, such as session tickets, is taken).
+  bool KeptConnectionUsable();
+  // Bytes received on the connection so far (after TLS), and those not yet taken.
+  std::int64_t ReceivedOnConnection() const { return received_on_connection_; }
+  std::size_t UnreadBytes() const { return PendingSize(); }
+  bool CanceledFlag() const { return canceled_; }
 
  private:
   enum class Wait { kReady, kCanceled };
@@ -147,13 +197,14 @@ class TPowersock {
   Io FlushTls();  // sends the cipher text the TLS session has made
   // Appends the next bytes received (decrypted under TLS) to the receive buffer.
   Io ReceiveMore();
+  Io ReceiveMoreBytes();
   std::size_t PendingSize() const { return pending_.size() - pending_at_; }
   std::string_view Pending() const { return std::string_view(pending_).substr(pending_at_); }
-  SockResult Handshake();
   SockResult HandshakeFailed(std::string why, bool certificate);
   SockResult SendAll(std::string_view bytes, bool timed, bool counts_as_file);
   SockResult Capture(std::FILE* file, const std::string& path, std::string* text,
-                     std::int64_t limit, std::int64_t expected);
+                     std::int64_t limit, BodyFraming& framing);
+  SockResult CaptureInto(const std::string& path, std::int64_t limit, BodyFraming& framing);
   Wait WaitFor(short poll_events);
   void PumpMessages();
   void PumpIfDue();  // pumps when the last round is kPollStepMs or more ago
@@ -177,10 +228,12 @@ class TPowersock {
   // Bytes received (and decrypted) but not yet taken by ReadLn or a capture: from pending_at_ on.
   std::string pending_;
   std::size_t pending_at_ = 0;
-  TlsContextPtr own_context_;  // for CaFile
-  std::string own_context_file_;
   TlsSessionPtr tls_;  // the connection's TLS state while Secure and connected
   bool tls_input_ended_ = false;
+  bool tls_cut_off_ = false;  // the server ended the connection without TLS's closing alert
+  std::int64_t received_on_connection_ = 0;
+  CaptureEnd capture_end_ = CaptureEnd::kComplete;
+  std::string body_piece_;  // a capture's body bytes of one receive
 };
 
 }  // namespace http

@@ -7,8 +7,14 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
+#include <map>
+#include <mutex>
+#include <tuple>
+#include <utility>
 
 namespace http {
 
@@ -20,11 +26,44 @@ struct TlsSession {
   SSL* ssl = nullptr;
   BIO* in = nullptr;   // cipher text from the server, owned by `ssl`
   BIO* out = nullptr;  // cipher text for the server, owned by `ssl`
+  const SSL_CTX* ctx = nullptr;
+  std::string key;  // "host:port": whose sessions it keeps and resumes
   std::string failure;
   bool certificate = false;
 };
 
 namespace {
+
+// The last session each server gave, per context (its trust decides what was checked) and
+// "host:port", for every thread.
+struct SessionCache {
+  std::mutex mutex;
+  std::map<std::pair<const SSL_CTX*, std::string>, SSL_SESSION*> sessions;
+};
+
+SessionCache& Sessions() {
+  static SessionCache* cache = new SessionCache;  // lives as long as the process
+  return *cache;
+}
+
+// OpenSSL's call for every session a server gives (after the handshake, or later in TLS 1.3).
+int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
+  const auto* owner = static_cast<const TlsSession*>(SSL_get_app_data(ssl));
+  if (owner == nullptr || SSL_SESSION_is_resumable(session) != 1) return 0;
+  SessionCache& cache = Sessions();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  SSL_SESSION*& kept = cache.sessions[{owner->ctx, owner->key}];
+  if (kept != nullptr) SSL_SESSION_free(kept);
+  kept = session;
+  return 1;  // the reference is ours now
+}
+
+void ResumeKeptSession(TlsSession& session) {
+  SessionCache& cache = Sessions();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  const auto found = cache.sessions.find({session.ctx, session.key});
+  if (found != cache.sessions.end()) SSL_set_session(session.ssl, found->second);
+}
 
 // The reason of the first error OpenSSL queued on this thread, and the queue emptied: errors are
 // read on the thread that met them, so sessions on other threads never see them.
@@ -49,6 +88,12 @@ TlsStep Judge(TlsSession& session, int rc, const char* fallback) {
   const int error = SSL_get_error(session.ssl, rc);
   if (error == SSL_ERROR_WANT_READ) return TlsStep::kWantInput;
   if (error == SSL_ERROR_ZERO_RETURN) return TlsStep::kClosed;
+  if (error == SSL_ERROR_SSL &&
+      ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+    ERR_clear_error();
+    session.failure = "the server closed the connection without TLS's closing alert";
+    return TlsStep::kCutOff;
+  }
   const long verified = SSL_get_verify_result(session.ssl);
   if (verified != X509_V_OK) {
     session.certificate = true;
@@ -71,9 +116,12 @@ TlsContext* CreateTlsContext(const std::string& ca_file, std::string& error) {
   }
   SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
   SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-  // A server that closes without the closing alert ends the reply, as a closed plain connection
-  // does; where the reply gives its length, the body is judged by that length.
-  SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  // A connection that ends without the closing alert is told apart (kCutOff): a body that only
+  // the end of the connection ends may then be cut short by whoever closed it.
+  SSL_CTX_clear_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+  // Sessions are kept by the cache above, not inside the context.
+  SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+  SSL_CTX_sess_set_new_cb(ctx, KeepNewSession);
   // The system's authorities, or those SSL_CERT_FILE and SSL_CERT_DIR name.
   SSL_CTX_set_default_verify_paths(ctx);
   ERR_clear_error();
@@ -92,23 +140,30 @@ void FreeTlsContext(TlsContext* context) {
   delete context;
 }
 
-const TlsContext* SharedTlsContext(std::string& error) {
+const TlsContext* SharedTlsContext(const std::string& ca_file, std::string& error) {
   struct Shared {
     TlsContext* context = nullptr;
     std::string error;
   };
-  // Made once, by whichever thread comes first; read-only afterwards. It lives as long as the
-  // process.
-  static const Shared shared = [] {
-    Shared made;
-    made.context = CreateTlsContext(std::string(), made.error);
-    return made;
-  }();
-  if (shared.context == nullptr) error = shared.error;
-  return shared.context;
+  // Made once per file, by whichever thread comes first; read-only afterwards. They live as long
+  // as the process (a window may run again with the same file).
+  static std::mutex mutex;
+  static auto* made = new std::map<std::tuple<std::string, long long, long long>, Shared>;
+  struct stat info {};
+  long long size = -1;
+  long long time_ns = -1;
+  if (!ca_file.empty() && stat(ca_file.c_str(), &info) == 0) {
+    size = static_cast<long long>(info.st_size);
+    time_ns = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+  }
+  std::lock_guard<std::mutex> lock(mutex);
+  auto [entry, fresh] = made->try_emplace({ca_file, size, time_ns});
+  if (fresh) entry->second.context = CreateTlsContext(ca_file, entry->second.error);
+  if (entry->second.context == nullptr) error = entry->second.error;
+  return entry->second.context;
 }
 
-TlsSession* CreateTlsSession(const TlsContext& context, const std::string& host,
+TlsSession* CreateTlsSession(const TlsContext& context, const std::string& host, int port,
                              std::string& error) {
   ERR_clear_error();
   if (host.empty()) {
@@ -130,6 +185,9 @@ TlsSession* CreateTlsSession(const TlsContext& context, const std::string& host,
   BIO_set_mem_eof_return(session->in, -1);  // empty: wait for more, not the end
   SSL_set_bio(session->ssl, session->in, session->out);
   SSL_set_connect_state(session->ssl);
+  session->ctx = context.ctx;
+  session->key = host + ":" + std::to_string(port);
+  SSL_set_app_data(session->ssl, session);
   bool named = false;
   if (IsAddress(host)) {
     named = X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(session->ssl), host.c_str()) == 1;
@@ -144,8 +202,11 @@ TlsSession* CreateTlsSession(const TlsContext& context, const std::string& host,
     FreeTlsSession(session);
     return nullptr;
   }
+  ResumeKeptSession(*session);
   return session;
 }
+
+bool TlsResumed(const TlsSession& session) { return SSL_session_reused(session.ssl) == 1; }
 
 void FreeTlsSession(TlsSession* session) {
   if (session == nullptr) return;
@@ -158,7 +219,11 @@ TlsStep TlsHandshake(TlsSession& session) {
   const int rc = SSL_do_handshake(session.ssl);
   if (rc == 1) return TlsStep::kDone;
   const TlsStep step = Judge(session, rc, "handshake failed");
-  return step == TlsStep::kClosed ? TlsStep::kFailed : step;
+  if (step == TlsStep::kClosed || step == TlsStep::kCutOff) {
+    session.failure = "the server closed the connection during the handshake";
+    return TlsStep::kFailed;
+  }
+  return step;
 }
 
 TlsStep TlsRead(TlsSession& session, char* out, std::size_t size, std::size_t& got) {

@@ -25,16 +25,22 @@ struct TlsContextFree {
 };
 using TlsContextPtr = std::unique_ptr<TlsContext, TlsContextFree>;
 
-// The context without an extra file, made once for the whole process (thread-safe); nullptr,
-// with `error` set, when it could not be made.
-const TlsContext* SharedTlsContext(std::string& error);
+// The context of `ca_file` (empty: none), made once for the whole process and shared by every
+// connection of every thread, so a run makes one context whatever its number of connections. A
+// file changed on disk (another size or time) gets a context of its own. nullptr, with `error`
+// set, when it could not be made (a file without any certificate, say).
+const TlsContext* SharedTlsContext(const std::string& ca_file, std::string& error);
 
 // One connection's TLS state. The server's certificate must chain to a trusted authority and name
 // `host`: a host name is checked against its names (and sent as SNI), an IP address against its
-// addresses. There is no way to turn the check off.
+// addresses. There is no way to turn the check off. The session of an earlier connection of the
+// same context to `host` and `port` is offered for resumption (it was checked then), and the
+// sessions the server gives are kept for the next connection.
 struct TlsSession;
-TlsSession* CreateTlsSession(const TlsContext& context, const std::string& host,
+TlsSession* CreateTlsSession(const TlsContext& context, const std::string& host, int port,
                              std::string& error);
+// Whether the handshake resumed an earlier session.
+bool TlsResumed(const TlsSession& session);
 void FreeTlsSession(TlsSession* session);  // accepts nullptr
 struct TlsSessionFree {
   void operator()(TlsSession* session) const { FreeTlsSession(session); }
@@ -44,7 +50,8 @@ using TlsSessionPtr = std::unique_ptr<TlsSession, TlsSessionFree>;
 enum class TlsStep {
   kDone,       // the step is complete (a read: some bytes were taken)
   kWantInput,  // feed more cipher text from the server, then try again
-  kClosed,     // the server ended the connection
+  kClosed,     // the server ended the connection with TLS's closing alert
+  kCutOff,     // the connection ended without the closing alert: what came may be cut short
   kFailed,     // see TlsFailureReason
 };
 

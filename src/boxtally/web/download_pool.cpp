@@ -168,7 +168,8 @@ void DownloadPool::ConnectionLoop(Connection& connection) {
     connection.entry = &entry;
     connection.log_text.clear();
     FetchedEntry fetched;
-    fetched.ready = FetchWebModel(connection, entry);
+    fetched.outcome = FetchWebModel(connection, entry);
+    fetched.ready = fetched.outcome.ready;
     fetched.stopped = cancel_ && !fetched.ready;
     fetched.log = std::move(connection.log_text);
     fetched.entry = std::move(entry);

@@ -33,6 +33,9 @@ struct FetchedEntry {
   bool ready = false;    // the model is at entry.places.local_path
   bool stopped = false;  // the stop request came first: the entry was abandoned
   std::string log;       // what checking and fetching it logged, "\n" line ends
+  // What became of its requests: the reply number of a missing model, the kind and words of a
+  // failure (the same for any number of downloads).
+  FetchOutcome outcome;
 };
 
 class DownloadPool {

@@ -6,6 +6,7 @@
 #include "boxtally/web/list_reader.h"
 #include "boxtally/web/model_names.h"
 #include "platform/file_search.h"
+#include "platform/file_time.h"
 #include "platform/paths.h"
 #include "platform/termination.h"
 
@@ -31,17 +32,100 @@ const char* OwnFileAt(const WebControls& controls, const std::string& path) {
   return nullptr;
 }
 
+// The conditions of a GET for a file already beside the list: only while the record of its
+// download still describes it (same URL, size and time), so nothing else is ever taken for it.
+struct Conditions {
+  std::string if_modified_since;
+  std::string if_none_match;
+  bool Any() const { return !if_modified_since.empty() || !if_none_match.empty(); }
+};
+
+Conditions ConditionsFor(const WebEntry& entry) {
+  Conditions conditions;
+  if (!entry.validators) return conditions;
+  const std::optional<Validators> kept =
+      FindValidators(*entry.validators, entry.places.file_name);
+  const std::optional<platform::FileStamp> stamp = platform::StampOf(entry.places.local_path);
+  if (!kept || !stamp || kept->url != entry.places.url || kept->size != stamp->size ||
+      kept->mtime_ns != stamp->mtime_ns) {
+    return conditions;
+  }
+  if (kept->last_modified >= 0) {
+    conditions.if_modified_since = http::FormatHttpDate(kept->last_modified);
+  }
+  conditions.if_none_match = kept->etag;
+  return conditions;
+}
+
+// Records what the server said of the file now beside the list (or forgets it, when the server
+// gave nothing a condition could use).
+void RecordValidators(const WebEntry& entry, const http::TKestHTTP& http) {
+  if (!entry.validators) return;
+  const std::optional<platform::FileStamp> stamp = platform::StampOf(entry.places.local_path);
+  if (!stamp || (http.ReplyEtag.empty() && http.ReplyLastModified < 0)) {
+    PutValidators(*entry.validators, entry.places.file_name, std::nullopt);
+    return;
+  }
+  Validators v;
+  v.url = entry.places.url;
+  v.size = stamp->size;
+  v.mtime_ns = stamp->mtime_ns;
+  v.last_modified = http.ReplyLastModified;
+  v.etag = http.ReplyEtag;
+  PutValidators(*entry.validators, entry.places.file_name, std::move(v));
+}
+
+// After a 304: the file stays; a new ETag, where the server gave one, replaces the old.
+void RefreshValidators(const WebEntry& entry, const http::TKestHTTP& http) {
+  if (!entry.validators || http.ReplyEtag.empty()) return;
+  std::optional<Validators> kept = FindValidators(*entry.validators, entry.places.file_name);
+  if (!kept || kept->etag == http.ReplyEtag) return;
+  kept->etag = http.ReplyEtag;
+  PutValidators(*entry.validators, entry.places.file_name, std::move(kept));
+}
+
+// The request's own failure in the outcome.
+void NoteFailure(FetchOutcome& outcome, const http::TKestHTTP& http) {
+  outcome.failure = http.Failure;
+  if (outcome.failure == http::FailureKind::kNone) outcome.failure = http::FailureKind::kOther;
+}
+
+// A check that found no model: "File %s doesn't exist %s", without a line end (the next log text
+// follows on the same line). Nothing is logged for a check cut short by the stop request.
+void LogMissing(WebHost& host, const WebEntry& entry, FetchOutcome& outcome) {
+  const http::TKestHTTP& http = host.Http();
+  LogRefusal(host.Log(), http);
+  if (host.StopRequested()) {
+    outcome.failure = http::FailureKind::kAborted;
+    outcome.reason = "stopped";
+    return;
+  }
+  platform::LogF(host.Log(), "File %s doesn't exist %s", entry.places.url.c_str(),
+                 entry.line.c_str());
+  outcome.reason = outcome.failure != http::FailureKind::kNone
+                       ? http.FailureReason
+                       : "File " + entry.places.url + " doesn't exist " + entry.line;
+}
+
 // The GET of one model into a fresh file beside the list, renamed into place only when the
-// reply was 200 and the body is whole. Logs every failure; a failure leaves no file behind.
-bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& places) {
+// reply was 200 and the body is whole (a 304 to a conditional GET keeps the file there).
+// `for_check`: the GET stands in for the HEAD, and a reply that gives no model is logged as the
+// HEAD's would be. Logs every failure; a failure leaves no file behind.
+FetchOutcome Download(WebHost& host, const WebEntry& entry, const Conditions& conditions,
+                      bool for_check) {
+  FetchOutcome outcome;
   platform::TextFile& log = host.Log();
+  const WebControls& controls = entry.controls;
+  const ModelPlaces& places = entry.places;
   const std::string& url = places.url;
   const std::string partial = platform::CreateUniqueFile(
       places.local_path.substr(0, platform::DirectoryPrefixLength(places.local_path)) +
       kPartialPrefix);
   if (partial.empty()) {
     platform::LogF(log, "Unable to create a download file for %s\n", places.local_path.c_str());
-    return false;
+    outcome.not_saved = true;
+    outcome.reason = "Unable to create a download file for " + places.local_path;
+    return outcome;
   }
   // A signal that ends the program at once still takes the file along.
   struct RemovedOnSignal {
@@ -57,13 +141,28 @@ bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& pla
   http.ReportLevel = kGetReportLevel;
   http.MaxBodyFileBytes = host.MaxDownloadBytes();
   http.CaFile = controls.ca_file;
+  http.Proxies = ProxyRulesOf(controls);
   // The referer goes with this GET too, not only from the next request on (with ConnectFix no
   // HEAD would have set it before the first one).
   ApplyReferer(http, controls);
+  // Without a HEAD of its own before it, the GET's "previous reply" would be another entry's
+  // (another connection's, with several downloads): it starts from none.
+  if (controls.connect_fix || for_check) http.ReplyNumber = 0;
+  http.HeaderInfo.IfModifiedSince = conditions.if_modified_since;
+  http.HeaderInfo.IfNoneMatch = conditions.if_none_match;
   const http::SockResult got = http.Get(url);
+  http.HeaderInfo.IfModifiedSince.clear();
+  http.HeaderInfo.IfNoneMatch.clear();
   const int result = got.ok ? http.ReplyNumber - 200 : kGetException;
-  bool kept = false;
-  if (result == kGetException) {
+  const bool not_modified = got.ok && http.ReplyNumber == 304;
+  // What a HEAD in its place would have answered: a model is there once a 200 (or the 304) came,
+  // also when its body then failed.
+  const bool model_there = not_modified || http.ReplyNumber == 200;
+  if (for_check && !model_there) {
+    if (result == kGetException) NoteFailure(outcome, http);
+    outcome.status = got.ok ? http.ReplyNumber : 0;
+    LogMissing(host, entry, outcome);
+  } else if (result == kGetException) {
     LogRefusal(log, http);
     platform::LogF(log,
                    "Error exception in getting %s  hdr=%s Rep=%d %s errno=%d sent=%lld "
@@ -71,19 +170,38 @@ bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& pla
                    url.c_str(), http.Header.substr(0, kMaxQuotedHeader).c_str(), http.ReplyNumber,
                    http.TimedOut ? "timeout" : " ", http.LastErrorNo, AsLong(http.BytesSent),
                    AsLong(http.BytesRecvd));
+    NoteFailure(outcome, http);
+    outcome.reason = http.FailureReason;
+  } else if (not_modified) {
+    RefreshValidators(entry, http);
+    outcome.ready = true;
+    outcome.not_modified = true;
   } else if (result != 0) {
     platform::LogF(log, "Error (%d) in getting %s\n", result, url.c_str());
+    outcome.status = http.ReplyNumber;
+    outcome.reason = "Error (" + std::to_string(result) + ") in getting " + url;
   } else if (http.BytesTotal > 0 && http.BytesRecvd != http.BytesTotal) {
     // The server closed the connection before (or after) the length it announced.
     platform::LogF(log, "Incomplete download of %s: %lld of %lld bytes\n", url.c_str(),
                    AsLong(http.BytesRecvd), AsLong(http.BytesTotal));
-  } else if (!platform::RenameFile(partial, places.local_path)) {
-    platform::LogF(log, "Unable to rename %s to %s\n", partial.c_str(), places.local_path.c_str());
+    outcome.failure = http::FailureKind::kIncompleteBody;
+    outcome.reason = "Incomplete download of " + url + ": " + std::to_string(http.BytesRecvd) +
+                     " of " + std::to_string(http.BytesTotal) + " bytes";
   } else {
-    kept = true;
+    // The file carries the server's time, which the next run's conditional GET sends back.
+    if (http.ReplyLastModified >= 0) platform::SetModificationTime(partial, http.ReplyLastModified);
+    if (!platform::RenameFile(partial, places.local_path)) {
+      platform::LogF(log, "Unable to rename %s to %s\n", partial.c_str(),
+                     places.local_path.c_str());
+      outcome.not_saved = true;
+      outcome.reason = "Unable to rename " + partial + " to " + places.local_path;
+    } else {
+      RecordValidators(entry, http);
+      outcome.ready = true;
+    }
   }
-  if (!kept) platform::RemoveFile(partial);
-  return kept;
+  if (!outcome.ready || outcome.not_modified) platform::RemoveFile(partial);
+  return outcome;
 }
 
 bool Readable(const std::string& path) {
@@ -92,21 +210,28 @@ bool Readable(const std::string& path) {
 
 }  // namespace
 
-bool FetchWebModel(WebHost& host, const WebEntry& entry) {
+FetchOutcome FetchWebModel(WebHost& host, const WebEntry& entry) {
   const WebControls& controls = entry.controls;
   const ModelPlaces& places = entry.places;
-  if (controls.reuse_web && Readable(places.local_path)) return true;
+  FetchOutcome outcome;
+  if (controls.reuse_web && Readable(places.local_path)) {
+    outcome.ready = true;
+    outcome.reused = true;
+    return outcome;
+  }
   host.ShowStatusNow(1, "Checking " + places.url);
-  if (!controls.connect_fix && !CheckModelUrl(host, places.url)) {
-    LogRefusal(host.Log(), host.Http());
-    // A HEAD cut short by the stop request found nothing missing.
-    if (host.StopRequested()) return false;
-    // Ends without a line end: the next log text follows on the same line.
-    platform::LogF(host.Log(), "File %s doesn't exist %s", places.url.c_str(), entry.line.c_str());
-    return false;
+  // A conditional GET answers what the HEAD would ask, and more: it takes the HEAD's place.
+  const Conditions conditions = ConditionsFor(entry);
+  const bool for_check = !controls.connect_fix && conditions.Any();
+  if (!controls.connect_fix && !for_check && !CheckModelUrl(host, places.url)) {
+    const http::TKestHTTP& http = host.Http();
+    outcome.status = http.ReplyNumber;
+    if (http.Failure != http::FailureKind::kNone) NoteFailure(outcome, http);
+    LogMissing(host, entry, outcome);
+    return outcome;
   }
   host.ShowStatusNow(1, "Getting " + places.url);
-  return Download(host, controls, places);
+  return Download(host, entry, conditions, for_check);
 }
 
 namespace {
@@ -142,13 +267,23 @@ bool OpenListFile(WebHost& host) {
   const WebControls controls = host.Controls();
   ListFile& list = host.List();
   list.stream.reset();
+  list.validators.reset();
   if (!platform::IsRegularFile(controls.list_file)) return false;
   list.stream = platform::OpenInStream(controls.list_file, /*text_mode=*/!controls.propdump);
   list.propdump = controls.propdump;
+  if (list.stream) list.validators = LoadValidatorStore(controls.list_file);
   return list.stream != nullptr;
 }
 
-void CloseListFile(WebHost& host) { host.List().stream.reset(); }
+void CloseListFile(WebHost& host) {
+  ListFile& list = host.List();
+  list.stream.reset();
+  // Not written: the next run only downloads in full what it could have asked about.
+  if (list.validators) (void)SaveValidatorStore(*list.validators);
+  list.validators.reset();
+  // A connection kept for a next request that will not come in this run.
+  if (host.Http().Connected()) host.Http().Disconnect();
+}
 
 EntryResult ReadWebEntry(WebHost& host, WebEntry& entry) {
   ListFile& list = host.List();
@@ -196,6 +331,7 @@ EntryResult ReadWebEntry(WebHost& host, WebEntry& entry) {
     entry.places = std::move(places);
     entry.line = line;
     entry.controls = controls;
+    entry.validators = list.validators;
     return EntryResult::kEntry;
   }
   CloseListFile(host);
@@ -208,7 +344,7 @@ NextResult NextWebModel(WebHost& host, std::string& path) {
     const EntryResult read = ReadWebEntry(host, entry);
     if (read == EntryResult::kStopped) return NextResult::kStopped;
     if (read == EntryResult::kListEnd) return NextResult::kListEnd;
-    if (FetchWebModel(host, entry)) {
+    if (FetchWebModel(host, entry).ready) {
       path = entry.places.local_path;
       return NextResult::kModel;
     }
@@ -223,6 +359,7 @@ bool CheckModelUrl(WebHost& host, const std::string& url) {
   http.ReportLevel = kHeadReportLevel;
   const WebControls controls = host.Controls();
   http.CaFile = controls.ca_file;
+  http.Proxies = ProxyRulesOf(controls);
   ApplyReferer(http, controls);
   // A HEAD that fails before any reply would otherwise be judged by the previous reply.
   http.ReplyNumber = 0;
@@ -235,6 +372,21 @@ std::string RefererTextWithControl(const WebControls& controls) {
   if (http::HoldsControlByte(controls.referer)) return "Referer";
   if (http::HoldsControlByte(controls.referer_world)) return "RefererWorld";
   return {};
+}
+
+http::ProxyRules ProxyRulesOf(const WebControls& controls) {
+  if (!controls.proxy) return http::ProxyRulesFromEnvironment();
+  return http::ProxyRulesForUrl(*controls.proxy, "--proxy");
+}
+
+std::string CaFileProblem(const WebControls& controls) {
+  if (controls.ca_file.empty()) return {};
+  std::string error;
+  return http::SharedTlsContext(controls.ca_file, error) == nullptr ? error : std::string();
+}
+
+std::string ProxyProblem(const WebControls& controls) {
+  return http::CheckProxyRules(ProxyRulesOf(controls));
 }
 
 void ApplyReferer(http::TKestHTTP& http, const WebControls& controls) {

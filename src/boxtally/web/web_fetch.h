@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "boxtally/http/kest_http.h"
+#include "boxtally/http/proxy.h"
 #include "boxtally/web/model_names.h"
+#include "boxtally/web/validators.h"
 #include "platform/text_file.h"
 
 namespace web {
@@ -47,6 +49,9 @@ struct WebControls {
   std::string referer = kDefaultReferer;       // RefererEdit
   std::string referer_world;                   // RefererWorldEdit
   std::string ca_file;  // one more file of trusted authorities for https (CaFile, --ca-file)
+  // The proxy of every request (Proxy, --proxy); nullopt: the environment's proxy variables;
+  // empty: none at all.
+  std::optional<std::string> proxy;
   // The run's own files, which no download may replace; empty: none (standard error or output).
   std::string log_file;
   std::string registry_file;
@@ -56,10 +61,21 @@ struct WebControls {
 // another request line), as "UserAgent", "Referer" or "RefererWorld"; empty when none does.
 std::string RefererTextWithControl(const WebControls& controls);
 
-// The list stream slot: the open list file of a web run, and how it was opened.
+// The proxies the controls ask for: the proxy named, or the environment's.
+http::ProxyRules ProxyRulesOf(const WebControls& controls);
+
+// What keeps a web run from starting, checked before it does: a file of authorities without a
+// certificate in it ("cannot read trusted certificates from FILE: ..."), or a proxy that cannot
+// be used ("--proxy: socks5://h: only http:// proxies are supported"). Empty when nothing does.
+std::string CaFileProblem(const WebControls& controls);
+std::string ProxyProblem(const WebControls& controls);
+
+// The list stream slot: the open list file of a web run, how it was opened, and the records of
+// earlier downloads beside it (saved when the list is closed).
 struct ListFile {
   std::unique_ptr<platform::InStream> stream;
   bool propdump = false;
+  std::shared_ptr<ValidatorStore> validators;
 };
 
 // The model names already taken from propdump files, compared without regard to case. It lives
@@ -112,9 +128,12 @@ class HostPrompts {
 };
 
 // Opens the list file of Controls().list_file into List(): byte for byte for a propdump, as text
-// otherwise. False when it cannot be opened (or is no regular file).
+// otherwise, with the records of earlier downloads beside it. False when it cannot be opened (or
+// is no regular file).
 bool OpenListFile(WebHost& host);
-void CloseListFile(WebHost& host);  // accepts a closed slot
+// Closes the list, saves the records of this run's downloads and closes the connection the
+// host's component kept. Accepts a closed slot.
+void CloseListFile(WebHost& host);
 
 enum class NextResult : int {
   kModel = 0,     // `path` holds the local path of a model, checked and downloaded (or reused)
@@ -127,6 +146,20 @@ struct WebEntry {
   ModelPlaces places;
   std::string line;  // the trimmed list line, for "File %s doesn't exist %s"
   WebControls controls;
+  std::shared_ptr<ValidatorStore> validators;  // the list's records; nullptr: none kept
+};
+
+// What became of one entry's requests.
+struct FetchOutcome {
+  bool ready = false;         // the model is at its local path
+  bool reused = false;        // ReuseWeb found it there: nothing was requested
+  bool not_modified = false;  // a conditional GET answered 304: the file there was kept
+  // The reply number that decided (the HEAD's, or the GET's: 404, 410, 500, ...); 0 when no reply
+  // did (ready, or the request failed first).
+  int status = 0;
+  http::FailureKind failure = http::FailureKind::kNone;  // the request failed before a reply
+  bool not_saved = false;  // no download file could be made, or it could not take its name
+  std::string reason;      // one line, the words of its log line; empty when ready
 };
 
 enum class EntryResult { kEntry, kListEnd, kStopped };
@@ -138,8 +171,10 @@ enum class EntryResult { kEntry, kListEnd, kStopped };
 EntryResult ReadWebEntry(WebHost& host, WebEntry& entry);
 
 // Checks (HEAD, unless ConnectFix) and downloads (GET) the entry's model, or finds it beside the
-// list (ReuseWeb). True when the model is ready at its local path; every failure is logged.
-bool FetchWebModel(WebHost& host, const WebEntry& entry);
+// list (ReuseWeb). A model already beside the list from an earlier download is asked for with a
+// conditional GET instead (no HEAD): 304 keeps it, 200 replaces it; such a GET in the HEAD's
+// place is logged as the HEAD would be. Every failure is logged.
+FetchOutcome FetchWebModel(WebHost& host, const WebEntry& entry);
 
 // ReadWebEntry and FetchWebModel until an entry gives a model.
 NextResult NextWebModel(WebHost& host, std::string& path);

@@ -98,7 +98,7 @@ TEST_F(KestHttp, SendsTheRequestLinesByteForByte) {
     ASSERT_EQ(server.requests().size(), 1u);
     // The port is not the scheme's own: the Host line carries it.
     EXPECT_EQ(server.requests()[0], std::string(c.head ? "HEAD" : "GET") +
-                                        " /models/tree%20top.zip HTTP/1.0\r\nHost: 127.0.0.1:" +
+                                        " /models/tree%20top.zip HTTP/1.1\r\nHost: 127.0.0.1:" +
                                         std::to_string(server.port()) + "\r\n" + c.lines + "\r\n");
     EXPECT_EQ(http.ReplyNumber, 200);
     EXPECT_EQ(http.BytesTotal, 5);
@@ -121,7 +121,7 @@ TEST_F(KestHttp, ThroughAProxySendsTheWholeUrl) {
   ASSERT_TRUE(http_.Get("http://objects.invalid/a.zip").ok);
   ASSERT_EQ(proxy.requests().size(), 1u);
   EXPECT_EQ(proxy.requests()[0],
-            "GET http://objects.invalid/a.zip HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\n"
+            "GET http://objects.invalid/a.zip HTTP/1.1\r\nProxy-Connection: Keep-Alive\r\n"
             "Host: objects.invalid\r\n" +
                 kAccept + kContentType + "\r\n");
   EXPECT_EQ(http_.Port, 80);
@@ -131,7 +131,7 @@ TEST_F(KestHttp, AUrlWithoutPathRequestsTheRootAndKeepsItsPort) {
   ScriptedServer server({{SendBytes(kOkReply)}});
   ASSERT_TRUE(http_.Get("127.0.0.1:" + std::to_string(server.port())).ok);
   EXPECT_EQ(server.requests()[0],
-            "GET / HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n" +
+            "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n" +
                 kAccept + kContentType + "\r\n");
   EXPECT_EQ(http_.Url, "127.0.0.1:" + std::to_string(server.port()) + "/");
   EXPECT_EQ(http_.RequestPath, "/");
@@ -140,7 +140,7 @@ TEST_F(KestHttp, AUrlWithoutPathRequestsTheRootAndKeepsItsPort) {
   // The next URL without host or port goes to the same server.
   ASSERT_TRUE(http_.Get("/next.zip").ok);
   ASSERT_EQ(server.requests().size(), 2u);
-  EXPECT_EQ(server.requests()[1].substr(0, 25), "GET /next.zip HTTP/1.0\r\nH");
+  EXPECT_EQ(server.requests()[1].substr(0, 25), "GET /next.zip HTTP/1.1\r\nH");
 }
 
 TEST_F(KestHttp, RefusesEmptyLongAndBlankUrlsBeforeAnyNetworkAccess) {
@@ -197,10 +197,10 @@ TEST_F(KestHttp, FollowsRedirectionsToAnotherPortAndToARelativeName) {
   ASSERT_EQ(second.requests().size(), 2u);
   // The cookie of the first server's port is not sent to another port.
   EXPECT_EQ(second.requests()[0],
-            "GET /y HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(second.port()) + "\r\n" +
+            "GET /y HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(second.port()) + "\r\n" +
                 kAccept + kContentType + "\r\n");
   // A relative Location names a file beside the current one.
-  EXPECT_EQ(second.requests()[1].substr(0, 24), "GET /z.zip HTTP/1.0\r\nHos");
+  EXPECT_EQ(second.requests()[1].substr(0, 24), "GET /z.zip HTTP/1.1\r\nHos");
   EXPECT_EQ(http_.Url, LocalUrl(second.port(), "/z.zip"));
   EXPECT_EQ(http_.Port, second.port());
   EXPECT_EQ(http_.ReplyNumber, 200);
@@ -224,10 +224,10 @@ TEST_F(KestHttp, RepeatedRequestsAreBounded) {
     std::string reply;
     int redirects;
   };
-  // 302 to itself loops; 304 and 299 send the same request again.
+  // 302 to itself loops; 305 without a Location and 299 send the same request again.
   const Case cases[] = {
       {"HTTP/1.0 302 Found\r\nLocation: /loop\r\n\r\n", http::kMaxRequestRepeats + 1},
-      {"HTTP/1.0 304 Not Modified\r\n\r\n", http::kMaxRequestRepeats + 1},
+      {"HTTP/1.0 305 Use Proxy\r\n\r\n", http::kMaxRequestRepeats + 1},
       {"HTTP/1.0 299 Odd\r\n\r\n", 0},
   };
   for (const Case& c : cases) {
@@ -238,6 +238,9 @@ TEST_F(KestHttp, RepeatedRequestsAreBounded) {
     const SockResult result = http.Get(LocalUrl(server.port(), "/loop"));
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.error, "Too many redirections");
+    EXPECT_EQ(http.Refusal, "Refused the redirection from " + LocalUrl(server.port(), "/loop") +
+                                ": too many redirections");
+    EXPECT_EQ(http.Failure, http::FailureKind::kRedirectionRefused);
     EXPECT_EQ(server.connections(), http::kMaxRequestRepeats + 1);
     EXPECT_EQ(events.Count("Redirect"), c.redirects);
     EXPECT_EQ(http.ReplyNumber, std::stoi(c.reply.substr(9, 3)));
@@ -388,7 +391,7 @@ TEST_F(KestHttp, AnUnknownHostCanBeReplacedOnce) {
   EXPECT_EQ(events_.Count("HostResolved"), 0);
   // The Host line was composed before the handler ran.
   const std::string start =
-      "GET /a.zip HTTP/1.0\r\nHost: models.invalid:" + std::to_string(server.port()) + "\r\n";
+      "GET /a.zip HTTP/1.1\r\nHost: models.invalid:" + std::to_string(server.port()) + "\r\n";
   EXPECT_EQ(server.requests()[0].substr(0, start.size()), start);
 }
 

@@ -89,8 +89,8 @@ TEST_F(WebFetch, ChecksThenDownloadsBesideTheListAndReportsInTheStatusBar) {
   ASSERT_EQ(Next(), NextResult::kModel);
   EXPECT_EQ(path_, dir_ / "lists/my box.zip");
   EXPECT_EQ(ReadFile(path_), "archive bytes");
-  EXPECT_EQ(Methods(), (std::vector<std::string>{"HEAD /objects/my%20box.zip HTTP/1.0",
-                                                 "GET /objects/my%20box.zip HTTP/1.0"}));
+  EXPECT_EQ(Methods(), (std::vector<std::string>{"HEAD /objects/my%20box.zip HTTP/1.1",
+                                                 "GET /objects/my%20box.zip HTTP/1.1"}));
   EXPECT_EQ(host_.status, (std::vector<std::string>{"1:Checking " + Url("my%20box.zip"),
                                                     "1:Getting " + Url("my%20box.zip")}));
   EXPECT_EQ(host_.http.ReportLevel, web::kGetReportLevel);
@@ -105,7 +105,7 @@ TEST_F(WebFetch, AMissingModelIsLoggedWithoutALineEndAndNotRequested) {
   Serve({{SendBytes(kNotFound)}});
   List("  missing.rwx  \r\n");
   EXPECT_EQ(Next(), NextResult::kListEnd);
-  EXPECT_EQ(Methods(), (std::vector<std::string>{"HEAD /objects/missing.zip HTTP/1.0"}));
+  EXPECT_EQ(Methods(), (std::vector<std::string>{"HEAD /objects/missing.zip HTTP/1.1"}));
   EXPECT_EQ(Log(), "File " + Url("missing.zip") + " doesn't exist missing.rwx");
   EXPECT_EQ(ListFolder(), (std::vector<std::string>{"models.txt"}));
 }
@@ -124,6 +124,7 @@ TEST_F(WebFetch, FailedDownloadsAreLoggedAndLeaveNothingOnDisk) {
       {"a body cut short", "HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n01234",
        "Incomplete download of URL: 5 of 10 bytes\r\n"},
       {"a body past the size bound", GetOk(body10 + "!"),
+       "Refused the reply of 127.0.0.1: a body longer than 10 bytes\r\n"
        "Error exception in getting URL  hdr=HTTP/1.0 200 OK__Content-Length: 11____ Rep=200   "
        "errno=0 sent=0 recvd=0\r\n",
        true},
@@ -193,7 +194,7 @@ TEST_F(WebFetch, ConnectFixSendsNoHeadAndReuseWebNoRequestAtAll) {
   host_.controls.connect_fix = true;
   List("tree.rwx\n");
   ASSERT_EQ(Next(), NextResult::kModel);
-  EXPECT_EQ(Methods(), (std::vector<std::string>{"GET /objects/tree.zip HTTP/1.0"}));
+  EXPECT_EQ(Methods(), (std::vector<std::string>{"GET /objects/tree.zip HTTP/1.1"}));
 
   // The file is there now: with ReuseWeb it is the result as it is, without a "Checking" text.
   WriteFile(path_, "kept");
@@ -258,9 +259,9 @@ TEST_F(WebFetch, UseRefererSendsTheRefererAndUserAgentLinesInTheirOrder) {
                             kAccept + "Referer: gm://w.example:1/MyWorld\r\n" + kContentType +
                             "User-Agent: Agent 1\r\n\r\n";
   ASSERT_EQ(server_->requests().size(), 3u);
-  EXPECT_EQ(server_->requests()[0], "HEAD /objects/m.zip HTTP/1.0\r\n" + lines);
-  EXPECT_EQ(server_->requests()[1], "GET /objects/m.zip HTTP/1.0\r\n" + lines);
-  EXPECT_EQ(server_->requests()[2], "GET /objects/n.zip HTTP/1.0\r\n" + lines);
+  EXPECT_EQ(server_->requests()[0], "HEAD /objects/m.zip HTTP/1.1\r\n" + lines);
+  EXPECT_EQ(server_->requests()[1], "GET /objects/m.zip HTTP/1.1\r\n" + lines);
+  EXPECT_EQ(server_->requests()[2], "GET /objects/n.zip HTTP/1.1\r\n" + lines);
 }
 
 TEST_F(WebFetch, TheFirstGetOfConnectFixCarriesTheRefererToo) {
@@ -334,7 +335,7 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
     std::string list_name = "list.txt";
     std::string registry = {};  // the run's registry, in the list's folder
   };
-  const std::string get_a = "GET /objects/a.zip HTTP/1.0";
+  const std::string get_a = "GET /objects/a.zip HTTP/1.1";
   const std::string exception = "Error exception in getting {url}/a.zip  hdr=";
   const Case cases[] = {
       // Content-Length as the standard writes it (every spelling in the client's own test): the
@@ -361,15 +362,23 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
        "Refused the reply of 127.0.0.1: two Content-Length values differ\r\n" + exception +
            "HTTP/1.0 200 OK__Content-Length: 5__Content-Length: 6____ Rep=200   errno=0 sent=0 "
            "recvd=0\r\n"},
-      {"a chunked body",
+      {"a chunked body, read by its chunks",
        "a.rwx\n",
-       {{SendBytes(
-           "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n")}},
+       {{SendBytes("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3;x=y\r\nhel\r\n"
+                   "2\r\nlo\r\n0\r\nX-Trailer: 1\r\n\r\n"),
+         PauseFor(5000)}},
+       {get_a},
+       "hello",
+       ""},
+      {"a chunked coding over another one",
+       "a.rwx\n",
+       {{SendBytes("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n")}},
        {get_a},
        "",
-       "Refused the reply of 127.0.0.1: Transfer-Encoding: chunked (only identity is read)\r\n" +
+       "Refused the reply of 127.0.0.1: Transfer-Encoding: gzip, chunked (only identity is "
+       "read)\r\n" +
            exception +
-           "HTTP/1.0 200 OK__Transfer-Encoding: chunked____ Rep=200   errno=0 sent=0 "
+           "HTTP/1.1 200 OK__Transfer-Encoding: gzip, chunked____ Rep=200   errno=0 sent=0 "
            "recvd=0\r\n"},
       {"a gzip body",
        "a.rwx\n",
@@ -385,14 +394,14 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
       {"a Location beside the model",
        "a.rwx\n",
        {{SendBytes("HTTP/1.0 302 Found\r\nLocation: b.zip\r\n\r\n")}, {SendBytes(GetOk("moved"))}},
-       {get_a, "GET /objects/b.zip HTTP/1.0"},
+       {get_a, "GET /objects/b.zip HTTP/1.1"},
        "moved",
        ""},
       {"a Location from the root, by 307",
        "a.rwx\n",
        {{SendBytes("HTTP/1.0 307 Temporary\r\nLocation: /objs/x.zip\r\n\r\n")},
         {SendBytes(GetOk("root"))}},
-       {get_a, "GET /objs/x.zip HTTP/1.0"},
+       {get_a, "GET /objs/x.zip HTTP/1.1"},
        "root",
        ""},
       {"a Location holding a control byte",
@@ -413,7 +422,7 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
        "a.rwx\n",
        {{SendBytes("HTTP/1.0 302 Found\r\nSet-Cookie: id=9\r\nLocation: b.zip\r\n\r\n")},
         {SendBytes(GetOk("c"))}},
-       {get_a, "GET /objects/b.zip HTTP/1.0"},
+       {get_a, "GET /objects/b.zip HTTP/1.1"},
        "c",
        "",
        false,
@@ -442,7 +451,7 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
        "a.rwx\n",
        {{SendBytes("HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n"), PauseFor(5000)},
         {SendBytes(GetOk("hello"))}},
-       {"HEAD /objects/a.zip HTTP/1.0", get_a},
+       {"HEAD /objects/a.zip HTTP/1.1", get_a},
        "hello",
        "",
        true},
@@ -450,7 +459,7 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
       {"a name of 250 characters",
        name250 + ".rwx\n",
        {{SendBytes(GetOk("long"))}},
-       {"GET /objects/" + name250 + ".zip HTTP/1.0"},
+       {"GET /objects/" + name250 + ".zip HTTP/1.1"},
        "",
        ""},
       {"a file name past 255 bytes",
@@ -471,7 +480,7 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
       {"the registry",
        "a.rwx\nb.rwx\n",
        {{SendBytes(GetOk("b"))}},
-       {"GET /objects/b.zip HTTP/1.0"},
+       {"GET /objects/b.zip HTTP/1.1"},
        "",
        "Refused model name a.rwx: {dir}/a.zip would replace the run's registry\r\n",
        false,

@@ -1,0 +1,131 @@
+#include "boxtally/web/validators.h"
+
+#include <charconv>
+#include <cstdio>
+#include <system_error>
+#include <vector>
+
+#include "platform/file_search.h"
+#include "platform/safe_replace.h"
+
+namespace web {
+namespace {
+
+constexpr std::string_view kFirstLine = "boxtally-web 1";
+
+bool ReadNumber(std::string_view text, std::int64_t& value) {
+  if (text.empty()) return false;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  const auto [end, ec] = std::from_chars(first, last, value);
+  return ec == std::errc{} && end == last;
+}
+
+// Nothing in a field may break its line or its request line later.
+bool PlainField(std::string_view field) {
+  for (const char c : field) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+bool ReadRecord(std::string_view line, std::string& name, Validators& v) {
+  std::vector<std::string_view> fields;
+  for (int i = 0; i < 5; ++i) {
+    const std::size_t tab = line.find('\t');
+    if (tab == std::string_view::npos) return false;
+    fields.push_back(line.substr(0, tab));
+    line.remove_prefix(tab + 1);
+  }
+  if (line.empty() || !PlainField(line) || fields[4].empty()) return false;
+  if (!ReadNumber(fields[0], v.size) || v.size < 0 || !ReadNumber(fields[1], v.mtime_ns) ||
+      !ReadNumber(fields[2], v.last_modified) || v.last_modified < -1) {
+    return false;
+  }
+  v.etag = std::string(fields[3]);
+  v.url = std::string(fields[4]);
+  name = std::string(line);
+  return true;
+}
+
+}  // namespace
+
+std::map<std::string, Validators> ParseValidatorText(std::string_view text) {
+  std::map<std::string, Validators> files;
+  bool first = true;
+  while (!text.empty()) {
+    const std::size_t feed = text.find('\n');
+    std::string_view line = text.substr(0, feed);
+    text.remove_prefix(feed == std::string_view::npos ? text.size() : feed + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (first) {
+      if (line != kFirstLine) break;
+      first = false;
+      continue;
+    }
+    std::string name;
+    Validators v;
+    if (line.size() <= kMaxValidatorLine && ReadRecord(line, name, v)) files[name] = std::move(v);
+  }
+  return files;
+}
+
+std::string ValidatorText(const std::map<std::string, Validators>& files) {
+  std::string text(kFirstLine);
+  text += '\n';
+  for (const auto& [name, v] : files) {
+    if (!PlainField(name) || !PlainField(v.url) || !PlainField(v.etag) ||
+        v.etag.find('\t') != std::string::npos) {
+      continue;
+    }
+    text += std::to_string(v.size) + '\t' + std::to_string(v.mtime_ns) + '\t' +
+            std::to_string(v.last_modified) + '\t' + v.etag + '\t' + v.url + '\t' + name + '\n';
+  }
+  return text;
+}
+
+std::shared_ptr<ValidatorStore> LoadValidatorStore(const std::string& list_file) {
+  auto store = std::make_shared<ValidatorStore>();
+  store->path = list_file.substr(0, platform::DirectoryPrefixLength(list_file)) + kValidatorFileName;
+  std::FILE* file = std::fopen(store->path.c_str(), "rb");
+  if (file == nullptr) return store;
+  std::string text;
+  char buffer[65536];
+  std::size_t got = 0;
+  while (text.size() <= kMaxValidatorFileBytes &&
+         (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    text.append(buffer, got);
+  }
+  const bool read_whole = !std::ferror(file) && text.size() <= kMaxValidatorFileBytes;
+  std::fclose(file);
+  if (read_whole) store->files = ParseValidatorText(text);
+  return store;
+}
+
+std::optional<Validators> FindValidators(ValidatorStore& store, const std::string& file_name) {
+  std::lock_guard<std::mutex> lock(store.mutex);
+  const auto found = store.files.find(file_name);
+  if (found == store.files.end()) return std::nullopt;
+  return found->second;
+}
+
+void PutValidators(ValidatorStore& store, const std::string& file_name,
+                   std::optional<Validators> validators) {
+  std::lock_guard<std::mutex> lock(store.mutex);
+  if (!validators) {
+    store.changed = store.files.erase(file_name) > 0 || store.changed;
+    return;
+  }
+  store.files[file_name] = std::move(*validators);
+  store.changed = true;
+}
+
+bool SaveValidatorStore(ValidatorStore& store) {
+  std::lock_guard<std::mutex> lock(store.mutex);
+  if (!store.changed) return true;
+  if (!platform::ReplaceFileContents(store.path, ValidatorText(store.files))) return false;
+  store.changed = false;
+  return true;
+}
+
+}  // namespace web
