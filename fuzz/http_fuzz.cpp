@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       http::ComposeRequestHeader("GET ", path, http::HostField(host, port, secure), false, info);
   http::SetHeaderValue(lines, "Cookie", "");
   http::SetHeaderValue(lines, info.Referer.substr(0, info.Referer.find(':')), host);
-  Check(!lines.empty() && lines.front().find(" HTTP/1.0") != std::string::npos);
+  Check(!lines.empty() && lines.front().find(" HTTP/1.1") != std::string::npos);
   const std::string encoded = http::Base64Encode(info.Cookie);
   Check(encoded.size() == (info.Cookie.size() + 2) / 3 * 4);
   return 0;

@@ -1,7 +1,9 @@
 // A scripted server on 127.0.0.1 for the HTTP client's tests: a thread that accepts connections
 // one after another on a free port, records the bytes of each request, and plays back a script of
-// replies, pauses, drips and resets. Connection i plays script i (the last script again once they
-// run out). Everything it waits for is bounded, so a test that goes wrong still ends.
+// replies, pauses, drips, resets and further requests on the same connection. Connection i plays
+// script i (the last script again once they run out). A transport may carry the bytes (TLS, in
+// tls_scripted_server.h). Everything it waits for is bounded, so a test that goes wrong still
+// ends.
 #pragma once
 
 #include <arpa/inet.h>
@@ -15,6 +17,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,9 +26,9 @@
 namespace testing_support {
 
 struct ServerStep {
-  enum class Kind { kSend, kPause, kReset };
+  enum class Kind { kSend, kSendRaw, kPause, kReset, kReadRequest, kEndWithoutAlert };
   Kind kind = Kind::kSend;
-  std::string bytes;  // kSend: the bytes sent
+  std::string bytes;  // kSend, kSendRaw: the bytes sent
   int ms = 0;         // kPause: how long
 };
 using ServerScript = std::vector<ServerStep>;
@@ -33,9 +36,33 @@ using ServerScript = std::vector<ServerStep>;
 inline ServerStep SendBytes(std::string bytes) {
   return {ServerStep::Kind::kSend, std::move(bytes), 0};
 }
+// Bytes on the socket itself, past the transport (garbage inside a TLS connection).
+inline ServerStep SendRawBytes(std::string bytes) {
+  return {ServerStep::Kind::kSendRaw, std::move(bytes), 0};
+}
 inline ServerStep PauseFor(int ms) { return {ServerStep::Kind::kPause, {}, ms}; }
 // Closes the connection with a reset (RST) instead of an orderly close.
 inline ServerStep ResetConnection() { return {ServerStep::Kind::kReset, {}, 0}; }
+// Waits for the next request on the same connection and records it (a kept connection).
+inline ServerStep ReadNextRequest() { return {ServerStep::Kind::kReadRequest, {}, 0}; }
+// Closes without the transport's closing message (TLS's close_notify).
+inline ServerStep EndWithoutAlert() { return {ServerStep::Kind::kEndWithoutAlert, {}, 0}; }
+
+// How a connection's bytes go: as they are, unless a transport (TLS) says otherwise. Connections
+// are served one at a time, so a transport holds the state of one.
+class ServerTransport {
+ public:
+  virtual ~ServerTransport() = default;
+  virtual bool Start(int fd) { return fd >= 0; }  // false: the connection is dropped
+  virtual ssize_t Receive(int fd, char* buffer, std::size_t size) {
+    return recv(fd, buffer, size, 0);
+  }
+  virtual bool HasPending() { return false; }  // received bytes waiting in the transport
+  virtual ssize_t Send(int fd, const char* data, std::size_t size) {
+    return send(fd, data, size, MSG_NOSIGNAL);
+  }
+  virtual void End(int fd, bool orderly) { (void)fd, (void)orderly; }
+};
 
 // `bytes` in pieces of `chunk` bytes, each followed by a pause of `ms`.
 inline void AppendDrip(ServerScript& script, const std::string& bytes, std::size_t chunk, int ms) {
@@ -72,18 +99,32 @@ inline bool AcceptsConnections(int port) {
 
 class ScriptedServer {
  public:
-  explicit ScriptedServer(std::vector<ServerScript> scripts) : scripts_(std::move(scripts)) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // `ipv6`: on [::1] instead of 127.0.0.1.
+  explicit ScriptedServer(std::vector<ServerScript> scripts,
+                          std::shared_ptr<ServerTransport> transport = nullptr, bool ipv6 = false)
+      : scripts_(std::move(scripts)),
+        transport_(transport ? std::move(transport) : std::make_shared<ServerTransport>()) {
+    listen_fd_ = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    listen(listen_fd_, 8);
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
+    if (ipv6) {
+      auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+      v6->sin6_family = AF_INET6;
+      v6->sin6_addr = in6addr_loopback;
+      length = sizeof *v6;
+    } else {
+      auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+      v4->sin_family = AF_INET;
+      v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      length = sizeof *v4;
+    }
+    bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), length);
+    listen(listen_fd_, 8);
     getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                       : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
     thread_ = std::thread([this] { Run(); });
   }
   ~ScriptedServer() {
@@ -95,14 +136,14 @@ class ScriptedServer {
   ScriptedServer& operator=(const ScriptedServer&) = delete;
 
   int port() const { return port_; }
-  // The request bytes of every connection so far.
+  // The bytes of every request so far, in order (several per connection with ReadNextRequest).
   std::vector<std::string> requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
   }
   int connections() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<int>(requests_.size());
+    return connections_;
   }
 
  private:
@@ -114,15 +155,24 @@ class ScriptedServer {
       if (poll(&entry, 1, kStepMs) <= 0) continue;
       const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) continue;
-      const std::string request = ReadRequest(fd);
       std::size_t index = 0;
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        index = std::min(requests_.size(), scripts_.size() - 1);
-        requests_.push_back(request);
+        index = std::min<std::size_t>(connections_, scripts_.size() - 1);
+        ++connections_;
       }
+      if (!transport_->Start(fd)) {
+        close(fd);
+        continue;
+      }
+      Record(ReadRequest(fd));
       Play(fd, scripts_[index]);
     }
+  }
+
+  void Record(std::string request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back(std::move(request));
   }
 
   // Reads until the blank line that ends a request header, the client's close, 300 ms of
@@ -133,12 +183,12 @@ class ScriptedServer {
     while (!stop_ && bytes.find("\r\n\r\n") == std::string::npos) {
       if (quiet_ms >= (bytes.empty() ? 3000 : 300)) break;
       pollfd entry{fd, POLLIN, 0};
-      if (poll(&entry, 1, kStepMs) <= 0) {
+      if (!transport_->HasPending() && poll(&entry, 1, kStepMs) <= 0) {
         quiet_ms += kStepMs;
         continue;
       }
       char buffer[65536];
-      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      const ssize_t n = transport_->Receive(fd, buffer, sizeof buffer);
       if (n <= 0) break;
       bytes.append(buffer, static_cast<std::size_t>(n));
       quiet_ms = 0;
@@ -146,26 +196,41 @@ class ScriptedServer {
     return bytes;
   }
 
+  bool SendAll(int fd, const std::string& bytes, bool raw) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+      const ssize_t n = raw ? send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL)
+                            : transport_->Send(fd, bytes.data() + sent, bytes.size() - sent);
+      if (n <= 0) return false;
+      sent += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+
   void Play(int fd, const ServerScript& script) {
+    bool orderly = true;
     for (const ServerStep& step : script) {
       if (stop_) break;
-      if (step.kind == ServerStep::Kind::kSend) {
-        std::size_t sent = 0;
-        while (sent < step.bytes.size()) {
-          const ssize_t n =
-              send(fd, step.bytes.data() + sent, step.bytes.size() - sent, MSG_NOSIGNAL);
-          if (n <= 0) break;
-          sent += static_cast<std::size_t>(n);
-        }
-        if (sent < step.bytes.size()) break;  // the client has gone
-      } else if (step.kind == ServerStep::Kind::kPause) {
+      using Kind = ServerStep::Kind;
+      if (step.kind == Kind::kSend || step.kind == Kind::kSendRaw) {
+        if (!SendAll(fd, step.bytes, step.kind == Kind::kSendRaw)) break;  // the client has gone
+      } else if (step.kind == Kind::kPause) {
         if (!PauseWhileConnected(fd, step.ms)) break;
+      } else if (step.kind == Kind::kReadRequest) {
+        std::string request = ReadRequest(fd);
+        if (request.empty()) break;  // closed by the client
+        Record(std::move(request));
+      } else if (step.kind == Kind::kEndWithoutAlert) {
+        orderly = false;
+        break;
       } else {
         const linger hard{1, 0};
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        orderly = false;
         break;
       }
     }
+    transport_->End(fd, orderly);
     close(fd);
   }
 
@@ -183,11 +248,13 @@ class ScriptedServer {
   }
 
   std::vector<ServerScript> scripts_;
+  std::shared_ptr<ServerTransport> transport_;
   int listen_fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
+  int connections_ = 0;
   std::thread thread_;
 };
 
