@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_time.h"
 #include "platform/paths.h"
 #include "support/fake_web_host.h"
 #include "support/scripted_server.h"
@@ -536,6 +537,82 @@ TEST(WebFetchReplies, NothingWrongIsKeptAndEveryRefusalIsLogged) {
         at += value.size();
       }
     }
+    EXPECT_EQ(ReadFile(dir / "log.txt"), log);
+  }
+}
+
+// A second run over models already beside the list asks conditionally, in the HEAD's place: each
+// row is that second run's server, the requests it must see and what it leaves (the first run
+// downloaded "old" with an ETag and a Last-Modified).
+TEST_F(WebFetch, ASecondRunAsksConditionallyAndNeverKeepsAStaleModel) {
+  const std::string first =
+      "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nLast-Modified: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
+      "Content-Length: 3\r\n\r\nold";
+  const std::string conditions = "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n"
+                                 "If-None-Match: \"v1\"\r\n";
+  struct Case {
+    const char* label;
+    std::vector<ServerScript> second;
+    std::vector<std::string> methods;  // the second run's request lines
+    bool conditional;                  // its GET carries both conditions
+    std::string kept;                  // the file after it
+    std::string log;
+    std::function<void(const std::string& file)> meddle;  // between the runs
+  };
+  const Case cases[] = {
+      {"unchanged: 304 keeps the file",
+       {{SendBytes("HTTP/1.1 304 Not Modified\r\nETag: \"v1\"\r\n\r\n")}},
+       {"GET /objects/a.zip HTTP/1.1"}, true, "old", ""},
+      {"changed: 200 replaces it",
+       {{SendBytes("HTTP/1.1 200 OK\r\nETag: \"v2\"\r\nContent-Length: 3\r\n\r\nnew")}},
+       {"GET /objects/a.zip HTTP/1.1"}, true, "new", ""},
+      {"gone: logged as the HEAD would be",
+       {{SendBytes("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")}},
+       {"GET /objects/a.zip HTTP/1.1"}, true, "old", "File {url}/a.zip doesn't exist a.rwx"},
+      {"changed beside the list: asked for in full",
+       {{SendBytes(kHeadOk)}, {SendBytes(GetOk("new"))}},
+       {"HEAD /objects/a.zip HTTP/1.1", "GET /objects/a.zip HTTP/1.1"}, false, "new", "",
+       [](const std::string& file) { WriteFile(file, "mine"); }},
+      {"records lost: asked for in full",
+       {{SendBytes(kHeadOk)}, {SendBytes(GetOk("new"))}},
+       {"HEAD /objects/a.zip HTTP/1.1", "GET /objects/a.zip HTTP/1.1"}, false, "new", "",
+       [](const std::string& file) {
+         WriteFile(file.substr(0, file.rfind('/') + 1) + ".boxtally-web", "damaged\n");
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempDir dir;
+    FakeWebHost host(dir / "log.txt", dir.path() + "/");
+    host.controls.list_file = dir / "list.txt";
+    WriteFile(dir / "list.txt", "a.rwx\n");
+    // One server for both runs (the records hold its URL): two connections for the first.
+    std::vector<ServerScript> scripts = {{SendBytes(kHeadOk)}, {SendBytes(first)}};
+    scripts.insert(scripts.end(), c.second.begin(), c.second.end());
+    ScriptedServer server(scripts);
+    const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/objects";
+    host.controls.url = url;
+    std::string path;
+    ASSERT_TRUE(web::OpenListFile(host));
+    ASSERT_EQ(web::NextWebModel(host, path), NextResult::kModel);
+    ASSERT_EQ(web::NextWebModel(host, path), NextResult::kListEnd);
+    // The file carries the server's time.
+    EXPECT_EQ(platform::StampOf(dir / "a.zip")->mtime_ns, std::int64_t{784111777} * 1000000000);
+    if (c.meddle) c.meddle(dir / "a.zip");
+    host.ResetLog();
+    ASSERT_TRUE(web::OpenListFile(host));
+    while (web::NextWebModel(host, path) == NextResult::kModel) {
+    }
+    std::vector<std::string> methods;
+    const std::vector<std::string> requests = server.requests();
+    for (std::size_t i = 2; i < requests.size(); ++i) {
+      methods.push_back(requests[i].substr(0, requests[i].find('\r')));
+    }
+    EXPECT_EQ(methods, c.methods);
+    EXPECT_EQ(requests.back().find(conditions) != std::string::npos, c.conditional);
+    EXPECT_EQ(ReadFile(dir / "a.zip"), c.kept);
+    std::string log = c.log;
+    if (!log.empty()) log.replace(log.find("{url}"), 5, url);
     EXPECT_EQ(ReadFile(dir / "log.txt"), log);
   }
 }
