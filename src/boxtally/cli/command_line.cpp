@@ -65,7 +65,7 @@ bool SetWebFlag(const std::string& arg, web::WebControls& controls) {
 
 bool IsWebText(const std::string& arg) {
   return arg == "--web" || arg == "--user-agent" || arg == "--referer" ||
-         arg == "--referer-world" || arg == "--ca-file";
+         arg == "--referer-world" || arg == "--ca-file" || arg == "--proxy";
 }
 
 // Any of the referer's three texts turns UseReferer on; the others keep the settings' defaults.
@@ -78,6 +78,10 @@ void SetWebText(const std::string& arg, const std::string& value, CliSettings& s
   }
   if (arg == "--ca-file") {
     controls.ca_file = value;
+    return;
+  }
+  if (arg == "--proxy") {
+    controls.proxy = value;  // empty: no proxy at all, whatever the environment says
     return;
   }
   controls.use_referer = true;
@@ -153,7 +157,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
     if (IsWebText(arg)) {
       if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
       // These go into request lines, where a line break would start a line of its own.
-      if (arg != "--web" && arg != "--ca-file" && http::HoldsControlByte(argv[i + 1])) {
+      if (arg != "--web" && arg != "--ca-file" && arg != "--proxy" &&
+          http::HoldsControlByte(argv[i + 1])) {
         return UsageError(arg + " must not hold a control character");
       }
       SetWebText(arg, argv[++i], line.settings);

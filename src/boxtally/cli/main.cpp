@@ -57,6 +57,9 @@ constexpr const char* kUsage =
     "                   (defaults \"Gridmere/3.60 (560)\" and \"gm://localhost:5670/\")\n"
     "  --ca-file FILE   also trust the certificate authorities in FILE (PEM) for https URLs,\n"
     "                   besides the system's (and those SSL_CERT_FILE, SSL_CERT_DIR name)\n"
+    "  --proxy URL      send every request through the HTTP proxy URL (http://[USER:PW@]HOST\n"
+    "                   [:PORT], port 1080 by default); \"\" for none. Without it: https_proxy,\n"
+    "                   http_proxy, all_proxy and no_proxy, as curl reads them\n"
     "Switches may stand anywhere on the line; after \"--\" everything is an operand.\n"
     "\n"
     "Exit status: 0 run finished, 1 run ended early or nothing matched, 2 usage or log error,\n"
@@ -176,10 +179,22 @@ int Run(const std::vector<std::string>& argv) {
     case cli::Action::kRun:
       break;
   }
-  const std::string& ca_file = line.settings.web_controls.ca_file;
+  const web::WebControls& controls = line.settings.web_controls;
+  const std::string& ca_file = controls.ca_file;
   if (!ca_file.empty() && !platform::IsRegularFile(ca_file)) {
     Say("cannot read the certificate file %s\n", platform::WithoutControls(ca_file).c_str());
     return 2;
+  }
+  // Found now, not once per request: a file without a certificate would fail every one of them.
+  if (const std::string problem = web::CaFileProblem(controls); !problem.empty()) {
+    Say("%s\n", platform::WithoutControls(problem).c_str());
+    return 2;
+  }
+  if (line.settings.web) {
+    if (const std::string problem = web::ProxyProblem(controls); !problem.empty()) {
+      Say("cannot use the proxy of %s\n", platform::WithoutControls(problem).c_str());
+      return 2;
+    }
   }
   // Work files never go anywhere but a private folder: no folder, no run.
   const std::string work_dir = platform::WorkDirectory();

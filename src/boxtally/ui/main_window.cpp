@@ -37,6 +37,7 @@
 #include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/run_report.h"
 #include "boxtally/ui/run_launch.h"
+#include "boxtally/ui/web_settings.h"
 #include "boxtally/ui/window_texts.h"
 #include "platform/paths.h"
 
@@ -278,6 +279,9 @@ void TForm1::CreateControls() {
   UserAgentEdit = edit("UserAgentEdit", kDefaultUserAgent, texts::kHintUserAgentEdit);
   Label4 = label("Label4", texts::kLabel4);
   RefererEdit = edit("RefererEdit", kDefaultReferer, texts::kHintRefererEdit);
+  const ProxyControls proxy = CreateProxyControls(central);
+  ProxyLabel = proxy.label;
+  ProxyEdit = proxy.edit;
   Button2 = button("Button2", texts::kButton2, texts::kHintButton2);
   Label1 = label("Label1", texts::kLabel1);
   RwxFileEdit = edit("RwxFileEdit", "*.zip", texts::kHintRwxFileEdit);
@@ -364,7 +368,8 @@ void TForm1::CreateControls() {
   connect(UseReferer, &QCheckBox::clicked, this, &TForm1::UseRefererClick);
   // Générer is the window's default button: Return in a box presses it. The boxes are locked
   // during a run, so Return never stops one.
-  for (QLineEdit* box : {RwxFileEdit, RegFileEdit, LogFileEdit, FormatFile, PassEdit, UrlEdit}) {
+  for (QLineEdit* box :
+       {RwxFileEdit, RegFileEdit, LogFileEdit, FormatFile, PassEdit, UrlEdit, ProxyEdit}) {
     connect(box, &QLineEdit::returnPressed, Button1, &QPushButton::click);
   }
   connect(open_registry_button_, &QPushButton::clicked, this, [this] { OpenResult(*RegFileEdit); });
@@ -409,7 +414,7 @@ void TForm1::LayOutControls() {
   web_row->setStretch(1, 1);
   top->addLayout(web_row);
   // Left-aligned without a stretch item: in file mode the row is empty and takes no height.
-  auto* web_options = Row({ReuseWeb, ItIsThePropfile, ConnectFix}, -1);
+  auto* web_options = Row({ReuseWeb, ItIsThePropfile, ConnectFix, ProxyLabel, ProxyEdit}, -1);
   top->addLayout(web_options);
   top->setAlignment(web_options, Qt::AlignLeft);
   top->addLayout(Row({Button2, Label1, RwxFileEdit}, 2));
@@ -465,7 +470,8 @@ void TForm1::SetTabOrder() {
                                        Button1,         GetFromWeb_,
                                        UrlEdit,         ReuseWeb,
                                        ItIsThePropfile, ConnectFix,
-                                       Button2,         Button3,
+                                       ProxyEdit,       Button2,
+                                       Button3,
                                        CheckBox1,       open_registry_button_,
                                        Button4,         CheckBox2,
                                        ErrorsOnly_,     open_log_button_,
@@ -499,6 +505,7 @@ void TForm1::ApplySettings(const Settings& s) {
   RefererEdit->setText(FromStd(s.referer));
   RefererWorldEdit->setText(FromStd(s.referer_world));
   ca_file_ = s.ca_file;
+  ProxyEdit->setText(FromStd(s.proxy));
   downloads_ = s.downloads;
   MyInput->setPlainText(FromStd(s.default_format));
 }
@@ -528,6 +535,7 @@ Settings TForm1::CollectSettings() const {
   s.referer = ToStd(RefererEdit->text());
   s.referer_world = ToStd(RefererWorldEdit->text());
   s.ca_file = ca_file_;
+  s.proxy = ToStd(ProxyEdit->text());
   s.downloads = downloads_;
   s.default_format = ToStd(MyInput->toPlainText());
   return s;
@@ -594,7 +602,7 @@ void TForm1::SetRunControlsEnabled(bool enabled) {
   const std::vector<QWidget*> locked = {
       Button2,     Button3,       Button4,      Button5,    MyInput,     CheckBox1,   CheckBox2,
       CheckBox3,   HandleFacers_, NonCentered_, OverSized_, GetFromWeb_, RwxFileEdit, RegFileEdit,
-      LogFileEdit, UrlEdit,       FormatFile,   ReuseWeb,   PassEdit};
+      LogFileEdit, UrlEdit,       FormatFile,   ReuseWeb,   PassEdit,    ProxyEdit};
   for (QWidget* w : locked) w->setEnabled(enabled);
 }
 
@@ -647,6 +655,11 @@ void TForm1::RunBatch() {
   const std::string with_control = web::RefererTextWithControl(web_controls);
   if (GetFromWeb() && web_controls.use_referer && !with_control.empty()) {
     ShowMessage(Tr(texts::kControlInRefererText).arg(FromStd(with_control)));
+    return;
+  }
+  if (const QString problem = GetFromWeb() ? WebSettingsProblem(web_controls) : QString();
+      !problem.isEmpty()) {
+    ShowMessage(problem);
     return;
   }
 
@@ -793,7 +806,8 @@ void TForm1::GetFromWebClick() {
     Label2->setVisible(true);
     Label1->setText(Tr(texts::kListeDeFichier));
     for (QWidget* w : {static_cast<QWidget*>(UrlEdit), static_cast<QWidget*>(ItIsThePropfile),
-                       static_cast<QWidget*>(ConnectFix), static_cast<QWidget*>(ReuseWeb)}) {
+                       static_cast<QWidget*>(ConnectFix), static_cast<QWidget*>(ReuseWeb),
+                       static_cast<QWidget*>(ProxyLabel), static_cast<QWidget*>(ProxyEdit)}) {
       w->setVisible(true);
     }
     return;
@@ -806,7 +820,8 @@ void TForm1::GetFromWebClick() {
                      static_cast<QWidget*>(Label2), static_cast<QWidget*>(ItIsThePropfile),
                      static_cast<QWidget*>(ConnectFix), static_cast<QWidget*>(ReuseWeb),
                      static_cast<QWidget*>(UseReferer), static_cast<QWidget*>(UserAgentEdit),
-                     static_cast<QWidget*>(RefererEdit), static_cast<QWidget*>(RefererWorldEdit)}) {
+                     static_cast<QWidget*>(RefererEdit), static_cast<QWidget*>(RefererWorldEdit),
+                     static_cast<QWidget*>(ProxyLabel), static_cast<QWidget*>(ProxyEdit)}) {
     w->setVisible(false);
   }
 }
@@ -897,6 +912,7 @@ web::WebControls TForm1::Controls() const {
   c.referer = ToStd(RefererEdit->text());
   c.referer_world = ToStd(RefererWorldEdit->text());
   c.ca_file = ca_file_;
+  c.proxy = ProxyOfText(ToStd(ProxyEdit->text()));
   c.log_file = ToStd(LogFileEdit->text());
   c.registry_file = ToStd(RegFileEdit->text());
   return c;

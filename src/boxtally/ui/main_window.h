@@ -71,6 +71,8 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   QLineEdit* UserAgentEdit;
   QLabel* Label4;
   QLineEdit* RefererEdit;
+  QLabel* ProxyLabel;
+  QLineEdit* ProxyEdit;
   QPushButton* Button2;
   QLabel* Label1;
   QLineEdit* RwxFileEdit;

@@ -132,6 +132,7 @@ Settings LoadSettings(const std::string& path) {
   s.referer = ReadString(path, "Referer", s.referer);
   s.referer_world = ReadString(path, "RefererWorld", s.referer_world);
   s.ca_file = ReadString(path, "CaFile", s.ca_file);
+  s.proxy = ReadString(path, "Proxy", s.proxy);
   const int downloads = platform::ReadProfileInt(path, kParameters, "Downloads", s.downloads);
   if (downloads >= 1 && downloads <= static_cast<int>(web::kMaxDownloads)) s.downloads = downloads;
   s.default_format = ReadString(path, "DefaultFormat", s.default_format);
@@ -180,6 +181,7 @@ SettingsResult SaveSettings(const std::string& path, const Settings& s) {
       {kParameters, "Referer", Quoted(s.referer)},
       {kParameters, "RefererWorld", Quoted(s.referer_world)},
       {kParameters, "CaFile", Quoted(s.ca_file)},
+      {kParameters, "Proxy", Quoted(s.proxy)},
       {kParameters, "Downloads", std::to_string(s.downloads)},
       {kParameters, "DefaultFormat", Quoted(first_line)},
   };

@@ -1,4 +1,4 @@
-// The window's settings file: the 24 keys of its three sections, their defaults, and where the
+// The window's settings file: the 25 keys of its three sections, their defaults, and where the
 // file lives. Qt-free, so it is read and written the same way by the window and by the tests.
 #pragma once
 
@@ -40,6 +40,7 @@ struct Settings {
   std::string referer = kDefaultReferer;       // Referer
   std::string referer_world;                   // RefererWorld
   std::string ca_file;  // CaFile: one more file of trusted authorities for https; no control
+  std::string proxy;    // Proxy: the proxy of every web request; empty: the environment's
   int downloads = static_cast<int>(web::kDefaultDownloads);  // Downloads: at once; no control
   // The format template, its lines separated by "\n". DefaultFormat holds its first line, so a
   // file written by the older program reads the same; a template of several lines is kept whole

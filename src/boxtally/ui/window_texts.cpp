@@ -107,6 +107,16 @@ const char* const kArgumentTooLong =
     "Le champ « %1 » dépasse 511 caractères : la génération n'est pas lancée.";
 const char* const kControlInRefererText =
     "Le réglage %1 contient un caractère de contrôle : la génération n'est pas lancée.";
+const char* const kProxyLabel = "Proxy";
+const char* const kHintProxyEdit =
+    "Serveur mandataire HTTP : http://[utilisateur:mot de passe@]hôte[:port] (port 1080 par "
+    "défaut). Vide : celui des variables d'environnement (https_proxy, http_proxy, all_proxy, "
+    "no_proxy).";
+const char* const kCaFileUnusable =
+    "Le fichier d'autorités de certification (réglage CaFile) ne peut pas servir : la génération "
+    "n'est pas lancée.\n%1";
+const char* const kProxyUnusable =
+    "Le proxy ne peut pas servir : la génération n'est pas lancée.\n%1";
 // The web fetch's dialogs keep the component's English texts.
 const char* const kConnectionFailed = "Connection Failed";
 const char* const kInvalidHostTitle = "Invalid Host";

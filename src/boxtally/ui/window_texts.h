@@ -90,6 +90,11 @@ extern const char* const kCannotOpenLog;
 extern const char* const kCannotWriteFormat;
 extern const char* const kArgumentTooLong;
 extern const char* const kControlInRefererText;  // %1: UserAgent, Referer or RefererWorld
+// The proxy control, and the web settings that keep a web run from starting (%1: why).
+extern const char* const kProxyLabel;
+extern const char* const kHintProxyEdit;
+extern const char* const kCaFileUnusable;
+extern const char* const kProxyUnusable;
 extern const char* const kConnectionFailed;
 extern const char* const kInvalidHostTitle;
 extern const char* const kInvalidHostPrompt;

@@ -1202,6 +1202,63 @@ TEST(MainWindow, AWebRunOverHttpsTrustsTheSettingsCaFileAndKeepsIt) {
   EXPECT_NE(ReadFile(ini).find("\r\n" + ca_line + "\r\n"), std::string::npos);
 }
 
+// The proxy box: a web run goes through the proxy it names (the setting Proxy keeps it), and a
+// proxy or a file of authorities that cannot be used stops the run before it starts.
+TEST(MainWindow, AWebRunGoesThroughTheProxyBoxAndUnusableSettingsStopItFirst) {
+  WebObjects objects;
+  TempDir out;
+  testing_support::ScriptedServer proxy({{testing_support::SendBytes(objects.zip_reply)}});
+  const std::string ini = out / "boxtally.INI";
+  WriteFile(ini, "[Parameters]\r\nDownloads=1\r\nConnectFix=1\r\n");
+  WriteFile(out / "list.txt", "tree.rwx\n");
+  WriteFile(out / "empty.pem", "no certificate here\n");
+  TestForm w(ini);
+  SetUpWebRun(w, out, "http://objects.invalid/objects");
+  w.ConnectFix->setChecked(true);
+  EXPECT_TRUE(w.ProxyEdit->isVisible());
+  struct Case {
+    const char* proxy;
+    const char* message;  // the start of the message box; nullptr: the run goes
+  };
+  const std::string proxy_url = "http://127.0.0.1:" + std::to_string(proxy.port());
+  const Case cases[] = {
+      {"socks5://127.0.0.1:1080", "Le proxy ne peut pas servir : la génération n'est pas lancée.\n"
+                                  "--proxy: socks5://127.0.0.1:1080: only http:// proxies are "
+                                  "supported"},
+      {proxy_url.c_str(), nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.proxy);
+    w.messages.clear();
+    w.ProxyEdit->setText(QString::fromUtf8(c.proxy));
+    w.Button1->click();
+    if (c.message != nullptr) {
+      ASSERT_EQ(w.messages.size(), 1u);
+      EXPECT_EQ(Std(w.messages[0]), c.message);
+      EXPECT_FALSE(std::filesystem::exists(out / "reg.txt"));
+      continue;
+    }
+    EXPECT_TRUE(w.messages.empty());
+    EXPECT_EQ(ReadFile(out / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
+    ASSERT_EQ(proxy.requests().size(), 1u);
+    EXPECT_EQ(proxy.requests()[0].substr(0, 50),
+              "GET http://objects.invalid/objects/tree.zip HTTP/1");
+  }
+  w.close();
+  EXPECT_NE(ReadFile(ini).find("\r\nProxy=" + proxy_url + "\r\n"), std::string::npos);
+
+  // A file of authorities without a certificate: said at once, not once per model.
+  WriteFile(ini, "[Parameters]\r\nCaFile=" + (out / "empty.pem") + "\r\n");
+  TestForm again(ini);
+  SetUpWebRun(again, out, "https://objects.invalid/objects");
+  again.Button1->click();
+  ASSERT_EQ(again.messages.size(), 1u);
+  EXPECT_EQ(Std(again.messages[0]),
+            "Le fichier d'autorités de certification (réglage CaFile) ne peut pas servir : la "
+            "génération n'est pas lancée.\ncannot read trusted certificates from " +
+                (out / "empty.pem") + ": no certificate or crl found");
+}
+
 TEST(MainWindow, TheStopButtonAbandonsTheDownloadsInProgress) {
   WebObjects objects;
   // A byte every 100 ms: the archive would be whole only after many seconds. With several

@@ -43,6 +43,7 @@ const std::string kFirstStartFile =
     "Referer=gm://localhost:5670/\r\n"
     "RefererWorld=\r\n"
     "CaFile=\r\n"
+    "Proxy=\r\n"
     "Downloads=6\r\n"
     "DefaultFormat=<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>\r\n";
 
