@@ -155,17 +155,20 @@ class ScriptedServer {
       if (poll(&entry, 1, kStepMs) <= 0) continue;
       const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) continue;
-      std::size_t index = 0;
+      // Only this thread counts connections: the count is read here without a race.
+      const std::size_t index = std::min<std::size_t>(connections(), scripts_.size() - 1);
+      const bool started = transport_->Start(fd);
+      // Counted with its first request, so a test that sees the connection sees its request.
       {
+        std::string request = started ? ReadRequest(fd) : std::string();
         std::lock_guard<std::mutex> lock(mutex_);
-        index = std::min<std::size_t>(connections_, scripts_.size() - 1);
         ++connections_;
+        if (started) requests_.push_back(std::move(request));
       }
-      if (!transport_->Start(fd)) {
+      if (!started) {
         close(fd);
         continue;
       }
-      Record(ReadRequest(fd));
       Play(fd, scripts_[index]);
     }
   }

@@ -85,7 +85,12 @@ std::string ValidatorText(const std::map<std::string, Validators>& files) {
 }
 
 std::shared_ptr<ValidatorStore> LoadValidatorStore(const std::string& list_file) {
-  auto store = std::make_shared<ValidatorStore>();
+  // Saved once nothing can record into it any more: the list is closed and every download that
+  // read an entry of it has ended (with several downloads, after the list's end was read).
+  std::shared_ptr<ValidatorStore> store(new ValidatorStore, [](ValidatorStore* done) {
+    (void)SaveValidatorStore(*done);  // not written: the next run only downloads in full
+    delete done;
+  });
   store->path = list_file.substr(0, platform::DirectoryPrefixLength(list_file)) + kValidatorFileName;
   std::FILE* file = std::fopen(store->path.c_str(), "rb");
   if (file == nullptr) return store;

@@ -2,8 +2,8 @@
 // changed (a conditional GET) instead of fetching it again: the server's ETag and Last-Modified,
 // and the size and time of the file as it was saved, so a file changed since (by hand, by another
 // program, by a download whose record was lost) is never taken for the one the server described.
-// One small file beside the list, ".boxtally-web", replaced whole at the end of each run. A
-// missing or damaged one only costs full downloads.
+// One small file beside the list, ".boxtally-web", replaced whole once a run's downloads are done.
+// A missing or damaged one only costs full downloads.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +43,8 @@ struct ValidatorStore {
 std::map<std::string, Validators> ParseValidatorText(std::string_view text);
 std::string ValidatorText(const std::map<std::string, Validators>& files);
 
-// The store of the folder of `list_file`; empty when its file is missing or cannot be read.
+// The store of the folder of `list_file`; empty when its file is missing or cannot be read. It is
+// saved (SaveValidatorStore) when the last owner lets it go.
 std::shared_ptr<ValidatorStore> LoadValidatorStore(const std::string& list_file);
 std::optional<Validators> FindValidators(ValidatorStore& store, const std::string& file_name);
 // Replaces the record of a file (nullopt: removes it).

@@ -278,9 +278,7 @@ bool OpenListFile(WebHost& host) {
 void CloseListFile(WebHost& host) {
   ListFile& list = host.List();
   list.stream.reset();
-  // Not written: the next run only downloads in full what it could have asked about.
-  if (list.validators) (void)SaveValidatorStore(*list.validators);
-  list.validators.reset();
+  list.validators.reset();  // saved once the downloads still running are done with it too
   // A connection kept for a next request that will not come in this run.
   if (host.Http().Connected()) host.Http().Disconnect();
 }

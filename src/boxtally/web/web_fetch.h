@@ -131,8 +131,8 @@ class HostPrompts {
 // otherwise, with the records of earlier downloads beside it. False when it cannot be opened (or
 // is no regular file).
 bool OpenListFile(WebHost& host);
-// Closes the list, saves the records of this run's downloads and closes the connection the
-// host's component kept. Accepts a closed slot.
+// Closes the list (the records of this run's downloads are saved once no download still needs
+// them) and the connection the host's component kept. Accepts a closed slot.
 void CloseListFile(WebHost& host);
 
 enum class NextResult : int {
