@@ -4,6 +4,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -103,6 +104,7 @@ void TPowersock::StartLookupThread(const std::shared_ptr<Lookup>& job, const std
 
 TPowersock::TPowersock(SocketEvents* events)
     : events_(events != nullptr ? events : &NoEvents()), buffer_(new char[kReceiveBufferSize]) {
+  wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);  // without one, waits poll in steps
   Report(kStatusTrace, "Create");
 }
 
@@ -110,10 +112,18 @@ TPowersock::~TPowersock() {
   Report(kStatusTrace, "Destroy");
   canceled_ = true;
   CloseSocket();
+  if (wake_fd_ >= 0) close(wake_fd_);
 }
 
-void TPowersock::SetMessagePump(std::function<void()> process_messages) {
+void TPowersock::SetMessagePump(std::function<void()> process_messages, bool regular) {
   process_messages_ = std::move(process_messages);
+  regular_pump_ = regular || wake_fd_ < 0;
+}
+
+void TPowersock::Wake() {
+  if (wake_fd_ < 0) return;
+  const std::uint64_t one = 1;
+  (void)!write(wake_fd_, &one, sizeof one);
 }
 
 void TPowersock::Report(int level, const std::string& text) {
@@ -168,8 +178,20 @@ TPowersock::Wait TPowersock::WaitFor(short poll_events) {
     PumpMessages();
     CheckTimer();
     if (canceled_) return Wait::kCanceled;
-    pollfd entry{fd_, poll_events, 0};
-    const int n = poll(&entry, 1, kPollStepMs);
+    int wait_ms = regular_pump_ ? kPollStepMs : -1;
+    if (timer_on_) {
+      // Up to the deadline, and a millisecond past it, so the time-out is seen when it wakes.
+      const std::int64_t left = std::max<std::int64_t>(deadline_ms_ - NowMs(), 0) + 1;
+      wait_ms = static_cast<int>(wait_ms < 0 ? std::min<std::int64_t>(left, INT32_MAX)
+                                             : std::min<std::int64_t>(left, wait_ms));
+    }
+    pollfd entries[2] = {{fd_, poll_events, 0}, {wake_fd_, POLLIN, 0}};
+    const int n = poll(entries, wake_fd_ >= 0 ? 2 : 1, wait_ms);
+    if (n > 0 && (entries[1].revents & POLLIN) != 0) {
+      std::uint64_t count = 0;
+      (void)!read(wake_fd_, &count, sizeof count);  // woken: the pump decides what it means
+      continue;
+    }
     if (n > 0) return Wait::kReady;
     // A failed poll() leaves the verdict to the socket call that follows.
     if (n < 0 && errno != EINTR) return Wait::kReady;

@@ -91,8 +91,13 @@ class TPowersock {
   TPowersock& operator=(const TPowersock&) = delete;
 
   // Called between poll steps, at most kPollStepMs apart: the window processes its messages
-  // here, a terminal checks for Ctrl-C. Empty: nothing is called.
-  void SetMessagePump(std::function<void()> process_messages);
+  // here, a terminal checks for Ctrl-C. Empty: nothing is called. With `regular` false the pump
+  // is called only when a wait wakes (data, a time-out, or Wake), so a component that has
+  // nothing else to do between network events sleeps until one comes.
+  void SetMessagePump(std::function<void()> process_messages, bool regular = true);
+  // Wakes the wait in progress (or the next one), which then calls the pump: the one call that
+  // another thread may make. A pump that finds a stop request calls Abort.
+  void Wake();
 
   // Properties.
   std::string Host;  // host name or dotted address of the server
@@ -217,6 +222,8 @@ class TPowersock {
 
   SocketEvents* events_;
   std::function<void()> process_messages_;
+  bool regular_pump_ = true;
+  int wake_fd_ = -1;  // an eventfd that Wake makes readable
   int fd_ = -1;
   SockResult io_failure_;  // the error of the last Io::kFailed
   bool connected_ = false;

@@ -21,9 +21,13 @@ std::string DownloadsText(std::size_t running, std::int64_t received) {
 // connection's state or questions for the host's thread.
 struct DownloadPool::Connection : public WebHost, public http::HttpEvents {
   explicit Connection(DownloadPool& owner) : pool(owner) {
-    http.SetMessagePump([this] {
-      if (pool.cancel_) http.Abort();
-    });
+    // Called when a wait wakes, not in steps: between network events the thread sleeps, and
+    // Cancel wakes it.
+    http.SetMessagePump(
+        [this] {
+          if (pool.cancel_) http.Abort();
+        },
+        /*regular=*/false);
   }
 
   // WebHost.
@@ -105,8 +109,7 @@ DownloadPool::~DownloadPool() {
     std::lock_guard<std::mutex> lock(mutex_);
     closing_ = true;
   }
-  cancel_ = true;
-  work_ready_.notify_all();
+  Cancel();
   // A connection may wait for an answer: each gets the one a closed dialog gives, unasked.
   for (std::thread& t : threads_) {
     while (t.joinable()) {
@@ -215,6 +218,7 @@ FetchedEntry DownloadPool::TakeOldest(const std::function<void()>& pump) {
 
 void DownloadPool::Cancel() {
   cancel_ = true;
+  for (auto& c : connections_) c->http.Wake();
   work_ready_.notify_all();
 }
 

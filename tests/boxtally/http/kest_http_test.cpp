@@ -646,7 +646,9 @@ TEST_F(KestHttp, ReadsInterimRepliesAndRefusesWhatCouldPassForAnotherReply) {
     EXPECT_EQ(http.Refusal, refusal);
     EXPECT_EQ(http.Failure, c.kind);
     EXPECT_EQ(http.ReplyNumber, c.reply_number);
-    if (refusal.empty()) EXPECT_EQ(http.Header, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n");
+    if (refusal.empty()) {
+      EXPECT_EQ(http.Header, "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n");
+    }
   }
 }
 
