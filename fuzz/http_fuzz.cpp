@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       first = false;
       if (http::IsStatusLine(line)) {
         Check(http::ReplyStatusNumber(line) >= 0);
-        Check(http::ReplyVersion(line) > 0);
+        Check(http::ReplyVersion(line) >= 0);
         Check(!http::HoldsControlByte(http::ReplyReason(line)));
       }
       continue;

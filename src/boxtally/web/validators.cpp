@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "boxtally/http/http_message.h"
 #include "platform/file_search.h"
 #include "platform/safe_replace.h"
 
@@ -37,7 +38,11 @@ bool ReadRecord(std::string_view line, std::string& name, Validators& v) {
     fields.push_back(line.substr(0, tab));
     line.remove_prefix(tab + 1);
   }
-  if (line.empty() || !PlainField(line) || fields[4].empty()) return false;
+  // A damaged record must never put a control byte into a request's If-None-Match line.
+  if (line.empty() || !PlainField(line) || fields[4].empty() || !PlainField(fields[4]) ||
+      !PlainField(fields[3]) || fields[3].size() > http::kMaxEtag) {
+    return false;
+  }
   if (!ReadNumber(fields[0], v.size) || v.size < 0 || !ReadNumber(fields[1], v.mtime_ns) ||
       !ReadNumber(fields[2], v.last_modified) || v.last_modified < -1) {
     return false;
