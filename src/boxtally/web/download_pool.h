@@ -32,6 +32,7 @@ struct FetchedEntry {
   WebEntry entry;
   bool ready = false;    // the model is at entry.places.local_path
   bool stopped = false;  // the stop request came first: the entry was abandoned
+  EntryEnd end;          // why it gave no model
   std::string log;       // what checking and fetching it logged, "\n" line ends
 };
 

@@ -133,7 +133,7 @@ TEST_F(DriverRun, UnopenableModelIsLoggedAndSkipped) {
   const std::string missing = dir_ / "objects/missing.rwx";
   const driver::ProcessedModel processed = driver::ProcessModel(host_, missing, "missing.rwx", run);
   EXPECT_EQ(processed.result, driver::ModelResult::kDone);
-  EXPECT_EQ(processed.fate, driver::ModelFate::kFailed);
+  EXPECT_EQ(processed.fate, driver::Fate::kFailed);
   EXPECT_EQ(Log(), "Unable to open file " + missing + "\r\n");
 }
 
