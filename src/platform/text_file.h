@@ -3,10 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>

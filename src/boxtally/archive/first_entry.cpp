@@ -524,8 +524,8 @@ std::unique_ptr<platform::InStream> ExtractFirstEntry(
   if (password.size() > kMaxPasswordLength) {
     platform::LogF(log, "password longer than %zu characters refused for file:%s\n",
                    kMaxPasswordLength, archive_path.c_str());
-    *failure = {kUnzipBadHeader, "password longer than " + std::to_string(kMaxPasswordLength) +
-                                     " characters"};
+    *failure = {kUnzipBadHeader,
+                "password longer than " + std::to_string(kMaxPasswordLength) + " characters"};
     return nullptr;
   }
   Extraction x;

@@ -91,8 +91,8 @@ ModelOutcome FromProcessed(const ProcessedModel& p, const FoundModel& found) {
   ModelOutcome o;
   const bool web = !found.url.empty();
   o.name = platform::WithoutControls(
-      web ? found.entry_name : (p.model_name.empty() ? ModelName(found.found_name, "rwx")
-                                                     : p.model_name));
+      web ? found.entry_name
+          : (p.model_name.empty() ? ModelName(found.found_name, "rwx") : p.model_name));
   o.source = platform::WithoutControls(web ? found.url : found.path);
   o.fate = p.fate;
   o.reason = p.reason;
@@ -103,9 +103,9 @@ ModelOutcome FromProcessed(const ProcessedModel& p, const FoundModel& found) {
   o.vertices = static_cast<std::int32_t>(std::min<std::int64_t>(s.vertices, INT32_MAX));
   o.polygons = static_cast<std::int32_t>(std::min<std::int64_t>(s.polygons, INT32_MAX));
   o.textures = s.textures;
-  o.flags = static_cast<std::uint8_t>((s.not_centred ? kFlagNotCentred : 0) |
-                                      (s.oversized ? kFlagOversized : 0) |
-                                      (s.facer ? kFlagFacer : 0));
+  o.flags =
+      static_cast<std::uint8_t>((s.not_centred ? kFlagNotCentred : 0) |
+                                (s.oversized ? kFlagOversized : 0) | (s.facer ? kFlagFacer : 0));
   return o;
 }
 
@@ -342,8 +342,8 @@ RunOutcome MeasureInParallel(Run& run, ModelSource& source, std::optional<NextMo
       return;
     }
     waiting.push_back({std::move(next.ended), std::move(next.log), true, next.model});
-    pool.Submit({std::move(next.model.path), std::move(next.model.found_name),
-                 TakeSwitchSnapshot(host)});
+    pool.Submit(
+        {std::move(next.model.path), std::move(next.model.found_name), TakeSwitchSnapshot(host)});
   };
   auto fill = [&] {
     // A stop request ends the finding: the models handed out so far are committed or dropped.
@@ -354,9 +354,8 @@ RunOutcome MeasureInParallel(Run& run, ModelSource& source, std::optional<NextMo
   };
   auto left_over = [&](RunEnd end) {
     pool.DiscardPending();
-    RecordLeftOver(run, end, waiting, [&] {
-      return source_done ? std::vector<std::string>() : rest();
-    });
+    RecordLeftOver(run, end, waiting,
+                   [&] { return source_done ? std::vector<std::string>() : rest(); });
   };
   if (first) hand_out(std::move(*first));
   fill();
@@ -555,7 +554,8 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
   state.debug_trace = options.debug_trace;
   state.password = options.password;
   state.work_dir = work_dir;
-  const RunOutcome outcome = host.GetFromWeb() ? RunWeb(run, options) : RunFiles(run, pattern, options);
+  const RunOutcome outcome =
+      host.GetFromWeb() ? RunWeb(run, options) : RunFiles(run, pattern, options);
   if (outcome.result != 0) return outcome;
   platform::RemoveFile(work_dir + kUnzipWorkFile);
   host.SetStatusText(1, "Done!");

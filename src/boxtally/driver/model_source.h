@@ -106,8 +106,8 @@ class DownloadSource : public ModelSource {
   std::deque<std::string> read_logs_;
   bool list_done_ = false;
   NextModel::Kind end_ = NextModel::Kind::kEnd;
-  std::string end_log_;  // what reading after the last entry logged
-  std::vector<EndedEntry> end_ended_;  // the entries refused after the last one handed out
+  std::string end_log_;                 // what reading after the last entry logged
+  std::vector<EndedEntry> end_ended_;   // the entries refused after the last one handed out
   std::deque<std::string> handed_out_;  // the names of the entries handed out, not yet taken
 };
 

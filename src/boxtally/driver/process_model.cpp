@@ -121,7 +121,8 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   const rwx::MeasureResult result = rwx::MeasureModelFile(std::move(stream), input, *run.workspace);
   CleanUp(host, job);
   ProcessedModel processed = FromTally(rwx::LastTally(*run.workspace), job);
-  processed.result = result == rwx::MeasureResult::kAbort ? ModelResult::kAbort : ModelResult::kDone;
+  processed.result =
+      result == rwx::MeasureResult::kAbort ? ModelResult::kAbort : ModelResult::kDone;
   processed.model_name = input.model_name;
   return processed;
 }

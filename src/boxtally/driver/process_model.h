@@ -34,8 +34,8 @@ struct ProcessedModel {
   ModelResult result = ModelResult::kDone;
   Fate fate = Fate::kNotModelFile;
   Reason reason = Reason::kNone;
-  std::string facts;       // the reason's particulars
-  std::string model_name;  // the registry name, "cob" once converted
+  std::string facts;          // the reason's particulars
+  std::string model_name;     // the registry name, "cob" once converted
   rwx::ModelSummary summary;  // measured: the last model whose lines were written
 };
 

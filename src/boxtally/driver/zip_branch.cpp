@@ -25,8 +25,17 @@ bool StartsAsArchive(const std::string& path) {
   return n == 2 && ((head[0] == 'P' && head[1] == 'K') || (head[0] == 0x1f && head[1] == 0x8b));
 }
 
-// The extraction's message, as a reason a user can act on.
-Reason ReasonOf(const archive::ExtractFailure& failure) {
+bool CutShort(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  const bool cut = archive::FirstEntryCutShort(f);
+  std::fclose(f);
+  return cut;
+}
+
+// The extraction's message, as a reason a user can act on. Inflating an entry that the end of
+// the file cuts short fails as damaged data; the file's size tells the truth.
+Reason ReasonOf(const archive::ExtractFailure& failure, const std::string& path) {
   const std::string& m = failure.message;
   if (failure.code == archive::kUnzipTooLarge) return Reason::kArchiveTooLarge;
   if (m == "Provide a password. File is encrypted") return Reason::kArchiveEncrypted;
@@ -37,7 +46,7 @@ Reason ReasonOf(const archive::ExtractFailure& failure) {
     return Reason::kArchiveTruncated;
   }
   if (m == "input not a zip or gzip file") return Reason::kArchiveNotZip;
-  return Reason::kArchiveDamaged;
+  return CutShort(path) ? Reason::kArchiveTruncated : Reason::kArchiveDamaged;
 }
 }  // namespace
 
@@ -68,7 +77,7 @@ std::unique_ptr<platform::InStream> OpenZipEntry(RunHost& host, const RunState& 
                                  &job.entry_in_memory, run.notes, host.MaxEntryBytes(), &failure);
   if (!stream) {
     platform::LogF(log, "Unable to unzip file %s\n", job.model_path.c_str());
-    return Fail(job, ReasonOf(failure),
+    return Fail(job, ReasonOf(failure, job.model_path),
                 "error " + std::to_string(failure.code) + ": " + failure.message);
   }
   job.from_zip = true;

@@ -207,10 +207,9 @@ MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
       step = StepResult::kFailed;  // this line alone is lost; the model goes on
     }
     if (workspace.points_exhausted) {
-      platform::LogF(*input.log,
-                     "Error: More than %llu points in one model, the model is skipped (file:%s)\n",
-                     static_cast<unsigned long long>(kMaxTransformedPoints),
-                     input.model_path.c_str());
+      platform::LogF(
+          *input.log, "Error: More than %llu points in one model, the model is skipped (file:%s)\n",
+          static_cast<unsigned long long>(kMaxTransformedPoints), input.model_path.c_str());
       NoteError(workspace.tally, true,
                 "More than " + std::to_string(kMaxTransformedPoints) + " points in one model");
       return MeasureResult::kDone;

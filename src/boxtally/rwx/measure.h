@@ -28,10 +28,10 @@ struct MeasureInput {
   std::string found_name;   // <ffname>
   std::string format_path;  // the template file, read at every model end unless...
   const std::string* template_text = nullptr;  // ...its bytes are given here, read once per run
-  platform::TextFile* registry = nullptr;  // registry lines and the debug trace
-  platform::TextFile* log = nullptr;       // warnings and errors
-  bool integer_mode = false;               // run option r
-  bool debug_trace = false;                // run option d
+  platform::TextFile* registry = nullptr;      // registry lines and the debug trace
+  platform::TextFile* log = nullptr;           // warnings and errors
+  bool integer_mode = false;                   // run option r
+  bool debug_trace = false;                    // run option d
   const SwitchSource* switches = nullptr;
 };
 
@@ -51,12 +51,12 @@ struct ModelSummary {
 
 // What the measurement of one file came to, for the run's results.
 struct MeasureTally {
-  int models_written = 0;  // model ends whose registry lines were written
-  int models_huge = 0;     // model ends that wrote nothing: huge, with SkipHugeObjects on
-  int models_empty = 0;    // of those, models without a single vertex
-  int error_lines = 0;     // error lines: a line that failed, the point limit, a stack limit
-  bool limit_error = false;  // the first error line was a limit's (stack, prototypes, points)
-  std::string first_error;   // the first error line, without its line end
+  int models_written = 0;     // model ends whose registry lines were written
+  int models_huge = 0;        // model ends that wrote nothing: huge, with SkipHugeObjects on
+  int models_empty = 0;       // of those, models without a single vertex
+  int error_lines = 0;        // error lines: a line that failed, the point limit, a stack limit
+  bool limit_error = false;   // the first error line was a limit's (stack, prototypes, points)
+  std::string first_error;    // the first error line, without its line end
   ModelSummary last_written;  // the last model whose lines were written
 };
 
@@ -69,8 +69,8 @@ WorkspacePtr CreateWorkspace();
 
 // Measures the script in `stream` (taken over and closed here). The colour sums, the facer flag
 // and the facer widening switch are cleared at the start, as for every model of a run.
-MeasureResult MeasureModelFile(std::unique_ptr<platform::InStream> stream, const MeasureInput& input,
-                               Workspace& workspace);
+MeasureResult MeasureModelFile(std::unique_ptr<platform::InStream> stream,
+                               const MeasureInput& input, Workspace& workspace);
 
 // The tally of the last MeasureModelFile on `workspace`.
 const MeasureTally& LastTally(const Workspace& workspace);

@@ -99,7 +99,7 @@ class DownloadPool {
   bool closing_ = false;
   std::atomic<bool> cancel_{false};
   std::deque<std::unique_ptr<Question>> questions_;
-  HostPrompts prompts_;  // the pool lives for one run
+  HostPrompts prompts_;       // the pool lives for one run
   bool asking_ = false;       // a dialog is open: RunPosted does not start another one
   std::uint64_t events_ = 0;  // under mutex_: events counted, so the latest one is shown
   std::string shown_[2];

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "boxtally/http/socket_errors.h"
 #include "boxtally/web/list_reader.h"
 #include "boxtally/web/model_names.h"
-#include "boxtally/http/socket_errors.h"
 #include "platform/file_search.h"
 #include "platform/paths.h"
 #include "platform/termination.h"
@@ -78,7 +78,8 @@ void ClassifyFailure(const http::TKestHTTP& http, const std::string& error, Entr
 
 void AnswerStatus(int status, EntryEnd& end) {
   end.status = status;
-  end.kind = status == 404 || status == 410 ? EntryEnd::Kind::kMissing : EntryEnd::Kind::kNotDownloaded;
+  end.kind =
+      status == 404 || status == 410 ? EntryEnd::Kind::kMissing : EntryEnd::Kind::kNotDownloaded;
   end.cause = EntryEnd::Cause::kStatus;
   end.why = "HTTP status " + std::to_string(status);
 }

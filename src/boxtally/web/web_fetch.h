@@ -82,17 +82,17 @@ struct EntryEnd {
   enum class Refusal { kNone, kLineTooLong, kNotPlain, kTooLong, kFileNameTooLong, kRunFile };
   enum class Cause {
     kNone,
-    kStatus,           // an answer other than 200 (`status`)
+    kStatus,  // an answer other than 200 (`status`)
     kHostNotFound,
-    kConnection,       // refused, reset, unreachable
+    kConnection,  // refused, reset, unreachable
     kTimedOut,
-    kCertificate,      // the server's certificate was refused
-    kSecureConnection, // the TLS handshake failed otherwise
-    kRedirection,      // a redirection it would not follow
-    kReply,            // a reply it would not take
-    kIncomplete,       // the body ended before its length
-    kTooLarge,         // the body passed the download bound
-    kNotSaved,         // no download file, or it could not take the model's name
+    kCertificate,       // the server's certificate was refused
+    kSecureConnection,  // the TLS handshake failed otherwise
+    kRedirection,       // a redirection it would not follow
+    kReply,             // a reply it would not take
+    kIncomplete,        // the body ended before its length
+    kTooLarge,          // the body passed the download bound
+    kNotSaved,          // no download file, or it could not take the model's name
     kOther,
   };
   Kind kind = Kind::kNotDownloaded;
