@@ -13,6 +13,7 @@
 #include "boxtally/driver/model_pool.h"
 #include "boxtally/driver/model_source.h"
 #include "boxtally/driver/process_model.h"
+#include "boxtally/driver/registry_output.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
 #include "boxtally/rwx/workspace.h"
@@ -37,38 +38,28 @@ bool FormatFileReadable(const std::string& path) {
          platform::OpenInStream(path, /*text_mode=*/true) != nullptr;
 }
 
-// The registry stream of the run: the named file, or standard output with the bytes a registry
-// file would get ("> reg.txt" equals "-oreg.txt").
-struct Registry {
-  platform::TextFilePtr file;
-  std::string name = kStandardOutputName;
-};
-
 // What a run keeps while it goes: the host, the models' shared state, the registry, and one
 // result per model met so far, in the order of the registry.
 struct Run {
   RunHost& host;
   RunState state;
-  Registry registry;
+  RegistryOutput registry;
   std::vector<ModelOutcome> results;
   std::size_t total = 0;  // models (web: list entries) the run is known to meet; 0: not known
 };
 
 // The registry of the run, held locked until the run ends; an ending when it cannot be opened.
 std::optional<RunOutcome> OpenRunRegistry(const RunOptions& options, Run& run) {
-  Registry& registry = run.registry;
-  if (!options.registry_named) {
-    registry.file.reset(platform::WrapStream(stdout, /*crlf=*/true));
-  } else {
-    registry.name = options.registry_name;
-    bool locked = false;
-    registry.file = OpenRegistry(options, run.host.Log(), &locked);
-    if (registry.file == nullptr) {
-      return Ended(locked ? RunEnd::kRegistryLocked : RunEnd::kRegistryUnopenable, registry.name);
-    }
+  switch (OpenRegistryOutput(options, run.host.Log(), run.registry)) {
+    case RegistryOpen::kOk:
+      run.state.registry = run.registry.file.get();
+      return std::nullopt;
+    case RegistryOpen::kLocked:
+      return Ended(RunEnd::kRegistryLocked, run.registry.name);
+    case RegistryOpen::kUnopenable:
+      break;
   }
-  run.state.registry = registry.file.get();
-  return std::nullopt;
+  return Ended(RunEnd::kRegistryUnopenable, run.registry.name);
 }
 
 // ---- Results -----------------------------------------------------------------------------------
@@ -494,6 +485,21 @@ RunOutcome RunFiles(Run& run, const std::string& pattern, const RunOptions& opti
 
 // ---- The run ---------------------------------------------------------------------------------
 
+// Only a completed run replaces the registry; when even that fails, no model's lines reached it.
+void EndRegistry(Run& run, RunOutcome& outcome) {
+  if (outcome.end != RunEnd::kCompleted) {
+    AbandonRegistry(run.registry);
+    return;
+  }
+  if (CommitRegistry(run.registry, run.host.Log())) return;
+  outcome = Ended(RunEnd::kRegistryWriteFailed, run.registry.name);
+  for (ModelOutcome& o : run.results) {
+    if (o.fate != Fate::kMeasured) continue;
+    o.fate = Fate::kFailed;
+    o.reason = Reason::kRegistryNotWritten;
+  }
+}
+
 RunCounts CountsOf(const std::vector<ModelOutcome>& results, std::size_t total) {
   RunCounts counts;
   counts.found = total;
@@ -554,8 +560,9 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
   state.debug_trace = options.debug_trace;
   state.password = options.password;
   state.work_dir = work_dir;
-  const RunOutcome outcome =
-      host.GetFromWeb() ? RunWeb(run, options) : RunFiles(run, pattern, options);
+  RunOutcome outcome = host.GetFromWeb() ? RunWeb(run, options) : RunFiles(run, pattern, options);
+  EndRegistry(run, outcome);
+  outcome.registry_unchanged = options.registry_named && !run.registry.replaced;
   if (outcome.result != 0) return outcome;
   platform::RemoveFile(work_dir + kUnzipWorkFile);
   host.SetStatusText(1, "Done!");
@@ -566,7 +573,7 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
 
 RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args) {
   const auto start = std::chrono::steady_clock::now();
-  Run run{host, RunState{}, Registry{}, {}, 0};
+  Run run{host, RunState{}, RegistryOutput{}, {}, 0};
   RunOutcome outcome = RunChecked(run, args);
   outcome.counts = CountsOf(run.results, run.total);
   outcome.results = std::move(run.results);

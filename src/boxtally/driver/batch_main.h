@@ -50,6 +50,9 @@ struct RunOutcome {
   // One record per model the run met, in the order of the registry (see model_results.h).
   std::vector<ModelOutcome> results;
   double seconds = 0.0;  // from the start of the run to its end
+  // A registry file was named, and the run left it as it was (stopped, ended early, or failed
+  // to write: only a completed run replaces it).
+  bool registry_unchanged = false;
 };
 
 // args: program name, model pattern, format file, run options and registry name (at least 3).

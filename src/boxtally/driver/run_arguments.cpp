@@ -64,16 +64,4 @@ OptionsResult ReadRunOptions(const std::vector<std::string>& args, platform::Tex
   return OptionsResult::kOk;
 }
 
-platform::TextFilePtr OpenRegistry(const RunOptions& options, platform::TextFile& log,
-                                   bool* locked) {
-  platform::TextFilePtr file(
-      platform::OpenLockedTextFile(options.registry_name, options.registry_mode, locked));
-  if (!file && *locked) {
-    platform::LogF(log, "Output file %s is in use by another run\n", options.registry_name.c_str());
-  } else if (!file) {
-    platform::LogF(log, "Unable to create/append output file %s\n", options.registry_name.c_str());
-  }
-  return file;
-}
-
 }  // namespace driver

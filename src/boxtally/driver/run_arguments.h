@@ -31,11 +31,4 @@ enum class OptionsResult { kOk, kRegistryTwice };
 OptionsResult ReadRunOptions(const std::vector<std::string>& args, platform::TextFile& log,
                              RunOptions& options);
 
-// Opens the registry file the options name (created, truncated or appended to), locked for this
-// run. nullptr after a log line when it cannot be opened ("Unable to create/append output file
-// %s"), or when another run is writing it ("Output file %s is in use by another run": `*locked`
-// is then true and the file untouched).
-platform::TextFilePtr OpenRegistry(const RunOptions& options, platform::TextFile& log,
-                                   bool* locked);
-
 }  // namespace driver
