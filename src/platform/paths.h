@@ -27,6 +27,9 @@ std::string WorkDirectoryError();
 std::string NewWorkDirectory();
 // Removes a folder NewWorkDirectory made, with its files, before the process ends.
 void FreeWorkDirectory(const std::string& dir);
+// Removes this process's work folders and their files at once; safe in a signal handler (for a
+// signal that ends the process before its exit handlers run).
+void RemoveWorkFoldersNow();
 
 std::optional<std::string> CurrentDirectory();
 

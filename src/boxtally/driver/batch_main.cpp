@@ -360,9 +360,10 @@ RunOutcome MeasureInParallel(Run& run, ModelSource& source, std::optional<NextMo
     host.ShowProgress(done, run.total, next.found.found_name);
     host.SetStatusText(1, "Processing " + next.found.found_name);
     host.ProcessMessages();
-    FinishedModel model = pool.TakeOldest([&host, &source] {
+    FinishedModel model = pool.TakeOldest([&host, &source, &pool] {
       host.ProcessMessagesWhileWaiting();
       source.Pump();
+      if (host.StopRequested()) pool.CancelConversions();
     });
     if (auto ending = Commit(run, model, next.found)) {
       left_over(ending->end);

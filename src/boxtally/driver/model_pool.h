@@ -81,6 +81,9 @@ class ModelPool {
   // Drops every model not yet taken: queued ones are not measured, running conversions end. The
   // pool takes no more models after this.
   void DiscardPending();
+  // Ends the conversions running now and to come (a stop request): their models come back as
+  // not reached.
+  void CancelConversions() { cancel_ = true; }
 
  private:
   struct Worker;

@@ -201,7 +201,7 @@ TEST_F(JobsRun, AStopCommitsTheModelInProgressAndDropsTheWorkDoneAhead) {
     usleep(10000);
   }
   kill(-run.pid, SIGINT);
-  EXPECT_EQ(testing_support::WaitProgram(run).exit_status, 0);
+  EXPECT_EQ(testing_support::WaitProgram(run).exit_status, 128 + SIGINT);
   // A stopped run leaves no registry behind, nor a file of its own beside it.
   EXPECT_FALSE(std::filesystem::exists(dir_ / "reg.txt"));
   for (const auto& e : std::filesystem::directory_iterator(dir_.path())) {
