@@ -2,10 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -128,7 +128,8 @@ bool IsStale(const std::string& dir) {
   const int fd = open((dir + "/" + kLockName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
   struct stat st {};
-  const bool stale = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0;
+  const bool stale =
+      fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0;
   close(fd);
   return stale;
 }
@@ -278,6 +279,14 @@ void RemoveWorkFoldersNow() {
     }
     close(dir);
     rmdir(g_signal_folders[i]);
+  }
+}
+
+void ReserveStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", O_RDONLY);  // the lowest free number: this one
+    if (opened >= 0 && opened != fd) close(opened);
   }
 }
 

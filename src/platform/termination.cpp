@@ -1,7 +1,5 @@
 #include "platform/termination.h"
 
-#include "platform/paths.h"
-
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,6 +7,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/paths.h"
 
 namespace platform {
 

@@ -151,8 +151,7 @@ bool WriteAllOrNothing(int fd, const char* data, std::size_t size) {
   if (regular && fstat(fd, &after) == 0 && after.st_size > before.st_size) {
     // An appending descriptor wrote at the old end; any other wrote at its own position.
     const off_t ours = (fcntl(fd, F_GETFL) & O_APPEND) != 0 ? before.st_size : start;
-    if (ours >= 0 && after.st_size <= ours + static_cast<off_t>(size) &&
-        ftruncate(fd, ours) == 0) {
+    if (ours >= 0 && after.st_size <= ours + static_cast<off_t>(size) && ftruncate(fd, ours) == 0) {
       lseek(fd, ours, SEEK_SET);
     }
   }

@@ -45,11 +45,12 @@ CliHost::~CliHost() {
   platform::CloseTextFile(log_);
 }
 
-bool CliHost::OpenLog() {
+bool CliHost::OpenLog(bool* locked) {
+  *locked = false;
   if (!settings_.log_path.empty()) {
-    log_ =
-        platform::OpenTextFile(settings_.log_path, settings_.new_log ? platform::OpenMode::kCreate
-                                                                     : platform::OpenMode::kAppend);
+    log_ = platform::OpenLogFile(
+        settings_.log_path,
+        settings_.new_log ? platform::OpenMode::kCreate : platform::OpenMode::kAppend, locked);
     return log_ != nullptr;
   }
   cookie_io_functions_t io{};

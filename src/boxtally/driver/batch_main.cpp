@@ -9,6 +9,7 @@
 #include <thread>
 #include <utility>
 
+#include "boxtally/driver/format_check.h"
 #include "boxtally/driver/model_branches.h"
 #include "boxtally/driver/model_pool.h"
 #include "boxtally/driver/model_source.h"
@@ -30,12 +31,6 @@ RunOutcome Ended(RunEnd end, std::string about = {}) {
   outcome.end = end;
   outcome.about = std::move(about);
   return outcome;
-}
-
-// The template is reopened for every model; a folder or a device would give no lines at all.
-bool FormatFileReadable(const std::string& path) {
-  return platform::IsRegularFile(path) &&
-         platform::OpenInStream(path, /*text_mode=*/true) != nullptr;
 }
 
 // What a run keeps while it goes: the host, the models' shared state, the registry, and one
@@ -486,6 +481,25 @@ RunOutcome RunFiles(Run& run, const std::string& pattern, const RunOptions& opti
 
 // ---- The run ---------------------------------------------------------------------------------
 
+// What keeps every model from being measured when each one failed for the same cause outside
+// the models themselves (the converter, the work folder); empty when that is not so.
+std::string CommonOutsideCause(const std::vector<ModelOutcome>& results,
+                               const std::string& converter) {
+  if (results.empty()) return {};
+  for (const ModelOutcome& o : results) {
+    if (o.fate != Fate::kFailed || o.reason != results.front().reason) return {};
+  }
+  switch (results.front().reason) {
+    case Reason::kConverterNotStarted:
+      return "the converter " + converter + " cannot be started (" + results.front().facts + ")";
+    case Reason::kCobCopyFailed:
+    case Reason::kWorkFolderFull:
+      return "the work folder cannot take the models (full?)";
+    default:
+      return {};
+  }
+}
+
 // Only a completed run replaces the registry; when even that fails, no model's lines reached it.
 void EndRegistry(Run& run, RunOutcome& outcome) {
   if (outcome.end != RunEnd::kCompleted) {
@@ -540,9 +554,18 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
 
   std::string pattern = args[1];
   const std::string& format_path = args[2];
-  if (!FormatFileReadable(format_path)) {
+  std::optional<std::string> template_text = ReadTemplate(format_path);
+  if (!template_text) {
     platform::LogF(log, "Unable to open format file %s\n", format_path.c_str());
     return Ended(RunEnd::kFormatUnreadable, format_path);
+  }
+  if (!GivesRegistryLines(*template_text)) {
+    platform::LogF(log, "Format file %s gives no registry line: it has no complete line\n",
+                   format_path.c_str());
+    return Ended(RunEnd::kFormatWithoutLines, format_path);
+  }
+  if (const std::optional<std::string> doubt = TemplateDoubt(*template_text)) {
+    platform::LogF(log, "Warning: the format file %s %s\n", format_path.c_str(), doubt->c_str());
   }
   if (pattern.size() > kMaxModelPattern) {
     platform::LogF(log, "Model pattern longer than %zu characters: %.40s...\n", kMaxModelPattern,
@@ -557,13 +580,18 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
   }
   RunState& state = run.state;
   state.format_path = format_path;
+  state.template_text = std::make_shared<const std::string>(std::move(*template_text));
   state.integer_mode = options.integer_mode;
   state.debug_trace = options.debug_trace;
   state.password = options.password;
   state.work_dir = work_dir;
   RunOutcome outcome = host.GetFromWeb() ? RunWeb(run, options) : RunFiles(run, pattern, options);
+  if (outcome.end == RunEnd::kCompleted) {
+    std::string cause = CommonOutsideCause(run.results, host.ProgramDirectory() + kConverterName);
+    if (!cause.empty()) outcome = Ended(RunEnd::kNothingCouldBeMeasured, std::move(cause));
+  }
   EndRegistry(run, outcome);
-  outcome.registry_unchanged = options.registry_named && !run.registry.replaced;
+  outcome.registry_unchanged = run.registry.begun && !run.registry.replaced;
   if (outcome.result != 0) return outcome;
   platform::RemoveFile(work_dir + kUnzipWorkFile);
   host.SetStatusText(1, "Done!");

@@ -120,6 +120,7 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   input.model_name = platform::WithoutControls(job.model_name);
   input.found_name = platform::WithoutControls(job.found_name);
   input.format_path = run.format_path;
+  input.template_text = run.template_text.get();
   input.registry = run.registry;
   input.log = &log;
   input.integer_mode = run.integer_mode;

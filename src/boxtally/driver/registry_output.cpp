@@ -35,8 +35,8 @@ int TakeLock(const std::string& path, bool* locked) {
     }
     struct stat held {};
     struct stat named {};
-    if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 &&
-        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+    if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+        held.st_ino == named.st_ino) {
       return fd;
     }
     close(fd);
@@ -63,8 +63,8 @@ bool IsStreamTarget(const std::string& target) {
 
 RegistryOpen OpenStream(const RunOptions& options, platform::TextFile& log, RegistryOutput& out) {
   bool locked = false;
-  out.file.reset(platform::OpenLockedTextFile(options.registry_name, options.registry_mode,
-                                              &locked));
+  out.file.reset(
+      platform::OpenLockedTextFile(options.registry_name, options.registry_mode, &locked));
   if (out.file != nullptr) return RegistryOpen::kOk;
   platform::LogF(log, "Unable to create/append output file %s\n", options.registry_name.c_str());
   return RegistryOpen::kUnopenable;
@@ -122,6 +122,7 @@ RegistryOpen OpenRegistryOutput(const RunOptions& options, platform::TextFile& l
   }
   out.removed_on_signal[1] = platform::RegisterRemoveOnSignal(out.replacement.temp);
   out.replacing = true;
+  out.begun = true;
   return RegistryOpen::kOk;
 }
 

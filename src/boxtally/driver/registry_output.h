@@ -20,6 +20,7 @@ struct RegistryOutput {
   std::string name;            // as the run options name it; kStandardOutputName for none
   platform::TextFilePtr file;  // where the run writes its lines
   bool replacing = false;      // a file, replaced when the run completes
+  bool begun = false;          // its replacement was begun (and may have been abandoned)
   bool replaced = false;       // ...and so it was: CommitRegistry replaced it
   platform::Replacement replacement;
   std::string lock_path;

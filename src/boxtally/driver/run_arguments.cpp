@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/paths.h"
+
 namespace driver {
 
 namespace {
@@ -62,6 +64,16 @@ OptionsResult ReadRunOptions(const std::vector<std::string>& args, platform::Tex
     }
   }
   return OptionsResult::kOk;
+}
+
+std::optional<std::pair<std::size_t, std::size_t>> SameRunFiles(
+    const std::vector<std::string>& paths) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    for (std::size_t j = i + 1; j < paths.size(); ++j) {
+      if (platform::SameFile(paths[i], paths[j])) return std::make_pair(i, j);
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace driver

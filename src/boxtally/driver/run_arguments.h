@@ -2,7 +2,9 @@
 // registry file name, as a command line would give them.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/text_file.h"
@@ -30,5 +32,11 @@ enum class OptionsResult { kOk, kRegistryTwice };
 // registry name is logged ("Output file already defined") and ends the reading.
 OptionsResult ReadRunOptions(const std::vector<std::string>& args, platform::TextFile& log,
                              RunOptions& options);
+
+// The first two of a run's own files (format file, registry, log, list file; empty paths are
+// none) that name one file: the same file, or the same path when one does not exist yet. A run
+// would destroy one with the other. nullopt when all differ.
+std::optional<std::pair<std::size_t, std::size_t>> SameRunFiles(
+    const std::vector<std::string>& paths);
 
 }  // namespace driver

@@ -197,10 +197,15 @@ TEST_F(DriverRun, ConverterFailuresAreLoggedAndTheRunGoesOn) {
   EXPECT_EQ(Batch(dir_ / "objects/a.cob"), 0);
   EXPECT_EQ(Log(), "Rwxsmith.exe did not convert " + a + " (a.cob)\r\n");
 
+  // When no model can be measured for one cause outside them, the run says so and fails.
   WriteFile(bin_ / "rwxsmith", "not a program");
   chmod((bin_ / "rwxsmith").c_str(), 0755);
   host_.ResetLog();
-  EXPECT_EQ(Batch(dir_ / "objects/a.cob"), 0);
+  const driver::RunOutcome outcome = Outcome(dir_ / "objects/a.cob");
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.end, driver::RunEnd::kNothingCouldBeMeasured);
+  EXPECT_EQ(outcome.about, "the converter " + host_.program_dir +
+                               "rwxsmith cannot be started (Exec format error)");
   EXPECT_EQ(Log(), "Rwxsmith.exe exec format error for " + a + "\r\n");
 }
 

@@ -594,7 +594,7 @@ TEST(MainWindow, TheStopButtonEndsTheRunAfterTheModelInProgress) {
   EXPECT_EQ(Std(w.Button1->text()), "Générer");
   EXPECT_EQ(Std(w.PanelText(1)), "Done!");
   EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
-            "Arrêté après 2 sur 6 : 1 modèle mesuré, 1 en échec");
+            "Arrêté après 2 sur 6 : 1 modèle mesuré, 1 en échec ; la registry n'a pas été modifiée");
   for (const char* name : kRunLocked) EXPECT_TRUE(Control(w, name)->isEnabled()) << name;
   EXPECT_FALSE(w.Running());
 }
