@@ -301,19 +301,34 @@ TEST(MainWindow, WebModeSwitchesCaptionsAndControls) {
                                       "ConnectFix"};
   const char* const never_shown[] = {"UseReferer",    "Label11", "RefererWorldEdit", "Label3",
                                      "UserAgentEdit", "Label4",  "RefererEdit",      "CobDebug"};
+  w.RwxFileEdit->setText(QStringLiteral("objects/*.rwx"));
   w.GetFromWeb_->click();
   EXPECT_EQ(Std(w.Button2->text()), "Liste de Fichier");
   EXPECT_EQ(Std(w.Label1->text()), "Liste de Fichier");
   EXPECT_FALSE(w.Label7->isVisible());
   for (const char* name : web_controls) EXPECT_TRUE(Control(w, name)->isVisible()) << name;
   for (const char* name : never_shown) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
+  // Each mode keeps its own models box.
+  EXPECT_EQ(Std(w.RwxFileEdit->text()), "");
+  w.RwxFileEdit->setText(QStringLiteral("list.txt"));
 
   w.GetFromWeb_->click();
   EXPECT_EQ(Std(w.Button2->text()), "Dossier des objets");
-  EXPECT_EQ(Std(w.Label1->text()), "Fichier(s) RW");
+  EXPECT_EQ(Std(w.Label1->text()), "Fichier(s) RWX");
+  QCoreApplication::processEvents();
+  EXPECT_GE(w.Label1->width(), w.Label1->fontMetrics().horizontalAdvance(w.Label1->text()));
   EXPECT_TRUE(w.Label7->isVisible());
   for (const char* name : web_controls) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
   for (const char* name : never_shown) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
+  EXPECT_EQ(Std(w.RwxFileEdit->text()), "objects/*.rwx");
+  w.GetFromWeb_->click();
+  EXPECT_EQ(Std(w.RwxFileEdit->text()), "list.txt");
+  // And so does the settings file.
+  w.close();
+  TestForm again(dir / "boxtally.INI");
+  EXPECT_EQ(Std(again.RwxFileEdit->text()), "list.txt");
+  again.GetFromWeb_->click();
+  EXPECT_EQ(Std(again.RwxFileEdit->text()), "objects/*.rwx");
 }
 
 TEST(MainWindow, TabOrderStartsInTheModelsBoxAndReachesTheRunButton) {
@@ -399,12 +414,11 @@ TEST(MainWindow, ASettingsFileThatCannotBeWrittenIsNamedInAMessage) {
 TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
   TempDir dir;
   TestForm w(dir / "boxtally.INI");
-  // The dialog drops the blank in front of " Tous les Fichiers(*.*)".
   const QStringList model_filters = {"Fichiers RenderWare(*.rwx)", "Fichiers TrueSpace(*.cob)",
-                                     "Fichiers Zipper(*.zip)", "Tous les Fichiers(*.*)",
+                                     "Fichiers zip(*.zip)", "Tous les Fichiers(*.*)",
                                      "Liste de Fichiers(*.txt)"};
   QFileDialog& models = *w.OpenDialog1;
-  EXPECT_EQ(Std(models.windowTitle()), "Selectionner les Fichiers pour la Registry");
+  EXPECT_EQ(Std(models.windowTitle()), "Sélectionner les Fichiers pour la Registry");
   EXPECT_EQ(models.nameFilters(), model_filters);
   EXPECT_EQ(models.fileMode(), QFileDialog::ExistingFiles);
 
@@ -415,10 +429,10 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
     const char* suffix;
   };
   // Without a switch of mode the name comes from the box: the list chosen just before.
-  const Step steps[] = {{false, "Fichiers Zipper(*.zip)", "*.zip", "zip"},
+  const Step steps[] = {{false, "Fichiers zip(*.zip)", "*.zip", "zip"},
                         {true, "Liste de Fichiers(*.txt)", "*.txt", "txt"},
                         {true, "Liste de Fichiers(*.txt)", "list.txt", "txt"},
-                        {false, "Fichiers Zipper(*.zip)", "*.zip", "zip"}};
+                        {false, "Fichiers zip(*.zip)", "*.zip", "zip"}};
   w.dialog_answer = QStringList{QString::fromStdString(dir / "list.txt")};
   for (const Step& s : steps) {
     SCOPED_TRACE(s.web ? "web" : "file");
@@ -460,14 +474,14 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
        w.SaveDialog1,
        w.CheckBox1,
        w.RegFileEdit,
-       "Choissiser un nom pour le fichier Registry",
+       "Choisissez un nom pour le fichier Registry",
        "registry.txt",
-       {"Fichiers Registry( *.txt)", "Tous les Fichiers(*.*)"}},
+       {"Fichiers Registry(*.txt)", "Tous les Fichiers(*.*)"}},
       {w.Button4,
        w.SaveDialog2,
        w.CheckBox2,
        w.LogFileEdit,
-       "Choissiser un nom pour le fichier Log",
+       "Choisissez un nom pour le fichier Log",
        "boxtally.log",
        {}},
   };
@@ -898,12 +912,24 @@ TEST(MainWindow, FitsALaptopScreenAtTwiceTheScale) {
   // Where there is room, the template box shows the default template whole.
   EXPECT_GE(w.MyInput->viewport()->width(),
             w.MyInput->fontMetrics().horizontalAdvance(QString::fromLatin1(ui::kDefaultTemplate)));
-  for (const bool web : {false, true}) {
-    SCOPED_TRACE(web);
-    w.GetFromWeb_->setChecked(web);
-    QCoreApplication::processEvents();
-    EXPECT_LE(w.minimumSizeHint().width(), room.width());
-    EXPECT_LE(w.minimumSizeHint().height(), room.height());
+  // Before any run, and with the summary of a run that met every kind of local model.
+  for (const bool after_run : {false, true}) {
+    if (after_run) {
+      ObjectPath objects;
+      w.RwxFileEdit->setText(QString::fromStdString(objects.models));
+      w.RegFileEdit->setText(QString::fromStdString(dir / "reg.txt"));
+      w.LogFileEdit->setText(QString::fromStdString(dir / "run.log"));
+      w.Button1->click();
+      ASSERT_FALSE(w.SummaryText().isEmpty());
+    }
+    for (const bool web : {false, true}) {
+      SCOPED_TRACE(std::to_string(after_run) + " " + std::to_string(web));
+      w.GetFromWeb_->setChecked(web);
+      QCoreApplication::processEvents();
+      fprintf(stderr, "MEASURE %d %d: %d x %d\n", after_run, web, w.minimumSizeHint().width(), w.minimumSizeHint().height());
+      EXPECT_LE(w.minimumSizeHint().width(), room.width());
+      EXPECT_LE(w.minimumSizeHint().height(), room.height());
+    }
   }
 }
 
