@@ -190,6 +190,15 @@ bool FlushTextFile(TextFile& out) {
   return false;
 }
 
+std::optional<std::uint64_t> EndOffset(TextFile& out) {
+  if (out.file == nullptr) return std::nullopt;
+  FlushTextFile(out);
+  struct stat st {};
+  const int fd = ::fileno(out.file);
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
 std::string WithoutControls(std::string_view text) {
   std::string out(text);
   for (char& c : out) {

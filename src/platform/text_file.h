@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +58,9 @@ void WriteWhole(TextFile& out, std::string_view text);
 [[gnu::format(printf, 2, 3)]] void LogF(TextFile& log, const char* format, ...);
 // Flushes the stream; false (and `failed` set) when buffered bytes could not be written.
 bool FlushTextFile(TextFile& out);
+// The size of the file the stream writes, once flushed: where the next line will start. nullopt
+// for memory texts and for streams that are no regular file (a terminal, a pipe).
+std::optional<std::uint64_t> EndOffset(TextFile& out);
 
 // `text` with every control character (below 0x20, and 0x7F) replaced by "_".
 std::string WithoutControls(std::string_view text);

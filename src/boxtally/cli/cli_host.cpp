@@ -124,7 +124,7 @@ void CliHost::DrawWebLine(bool force) {
 
 void CliHost::ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
   if (!progress_enabled_) return;
-  if (total == 0) {  // web mode: the list's length is not known
+  if (settings_.web) {  // the line shows the web fetch's steps too
     web_done_ = done;
     DrawWebLine(true);
     return;

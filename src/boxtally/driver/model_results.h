@@ -50,9 +50,9 @@ enum class Reason : std::uint8_t {
   kCobTooLarge,        // the plain COB model passes the size bound
   kCobCopyFailed,      // the plain COB model could not be copied into the work folder
   // The script and its measurement.
-  kScriptError,        // an "Application error" line (facts: the line)
-  kMeasurementLimit,   // a stack, prototype or point limit (facts: the log line)
-  kRegistryNotWritten, // its registry lines could not be written
+  kScriptError,         // an "Application error" line (facts: the line)
+  kMeasurementLimit,    // a stack, prototype or point limit (facts: the log line)
+  kRegistryNotWritten,  // its registry lines could not be written
   // Web (facts: the status number, the socket error text, the certificate's fault, ...).
   kHttpStatus,              // an answer other than 200 ("404", "410", "500", ...)
   kHostNotFound,            // the host name cannot be found

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "boxtally/driver/model_results.h"
 #include "boxtally/driver/run_host.h"
 #include "boxtally/rwx/measure.h"
 #include "platform/text_file.h"
@@ -28,17 +29,14 @@ struct RunState {
 
 enum class ModelResult { kDone, kAbort };  // kAbort: the measurement hit a stack limit
 
-// What became of one model, for the run's counts.
-enum class ModelFate {
-  kMeasured,     // registry lines written, no error line
-  kFailed,       // an error line: the file, its archive or entry, its conversion or measurement
-  kSkippedHuge,  // no line and no error: huge, with SkipHugeObjects on
-  kNoModel,      // no line and no error: the file held no model (a text file in an archive)
-};
-
+// What became of one model, for the run's results.
 struct ProcessedModel {
   ModelResult result = ModelResult::kDone;
-  ModelFate fate = ModelFate::kNoModel;
+  Fate fate = Fate::kNotModelFile;
+  Reason reason = Reason::kNone;
+  std::string facts;          // the reason's particulars
+  std::string model_name;     // the registry name, "cob" once converted
+  rwx::ModelSummary summary;  // measured: the last model whose lines were written
 };
 
 // The registry name of a found file: lower-cased, its last three characters replaced by `suffix`
