@@ -45,8 +45,8 @@ const char* FateWord(Fate fate) {
 
 namespace {
 // How a reason's facts join its words: "archive damaged: invalid compressed data--crc error",
-// "conversion failed (exit status 6)", "HTTP status 404".
-enum class Join { kColon, kParenthesis, kBlank };
+// "conversion failed (exit status 6)", "HTTP status 404"; kNone where the words say it all.
+enum class Join { kColon, kParenthesis, kBlank, kNone };
 
 struct ReasonWords {
   const char* words;
@@ -82,11 +82,11 @@ ReasonWords WordsOf(Reason reason) {
     case Reason::kConverterTimedOut:
       return {"conversion took too long", Join::kParenthesis};
     case Reason::kConverterNoOutput:
-      return {"converter wrote no RWX file", Join::kColon};
+      return {"converter wrote no RWX file", Join::kNone};
     case Reason::kCobTooLarge:
-      return {"COB model too large", Join::kColon};
+      return {"COB model too large", Join::kParenthesis};
     case Reason::kCobCopyFailed:
-      return {"COB model not copied to the work folder", Join::kColon};
+      return {"COB model not copied to the work folder", Join::kNone};
     case Reason::kScriptError:
       return {"script error", Join::kColon};
     case Reason::kMeasurementLimit:
@@ -143,6 +143,8 @@ std::string ReasonText(Reason reason, const std::string& facts) {
       return text + " (" + facts + ")";
     case Join::kBlank:
       return text + " " + facts;
+    case Join::kNone:
+      return text;
   }
   return text;
 }

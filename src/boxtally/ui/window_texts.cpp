@@ -362,6 +362,14 @@ QString ReasonFrench(const driver::ModelOutcome& outcome) {
   const std::string& facts = outcome.facts;
   if (words.isEmpty() || facts.empty()) return words;
   switch (outcome.reason) {
+    case driver::Reason::kConverterNoOutput:
+    case driver::Reason::kCobCopyFailed:
+    case driver::Reason::kArchiveNoEntryName:
+    case driver::Reason::kArchiveEncrypted:
+    case driver::Reason::kArchiveWrongPassword:
+    case driver::Reason::kArchiveTruncated:
+    case driver::Reason::kArchiveNotZip:
+      return words;  // the facts say it again, in English (the log has them)
     case driver::Reason::kHttpStatus:
       if (facts == "404" || facts == "410") {
         return QString::fromUtf8("absent du serveur (%1)").arg(QString::fromStdString(facts));
