@@ -677,6 +677,7 @@ void TForm1::RunBatch() {
   run_summary_->SetText(QString());
   run_summary_->setVisible(false);
   Results()->StartRun(LogFileEdit->text());
+  committed_ = 0;
   results_button_->setEnabled(true);
   run_progress_->setRange(0, 0);  // busy until the search has counted the models
   run_progress_->setVisible(true);
@@ -723,7 +724,12 @@ void TForm1::ShowRunOutcome(const driver::RunOutcome& outcome) {
   const QString summary = texts::RunSummary(outcome);
   run_summary_->SetText(summary);
   run_summary_->setVisible(true);
-  if (std::any_of(outcome.results.begin(), outcome.results.end(), IsProblem)) ShowResults();
+  // An ending before the first model (a registry in use, say) explains itself in its box.
+  const auto& results = outcome.results;
+  const bool reached = std::any_of(results.begin(), results.end(), [](const auto& m) {
+    return m.fate != driver::Fate::kNotReached;
+  });
+  if (reached && std::any_of(results.begin(), results.end(), IsProblem)) ShowResults();
   if (!driver::EndedEarly(outcome.end)) return;
   SetStatusText(1, std::string());
   ShowMessage(texts::EndingMessage(outcome));
@@ -856,7 +862,15 @@ ResultsWindow* TForm1::Results() {
 
 void TForm1::ShowResults() { Results()->ShowInFront(); }
 
-void TForm1::ModelCommitted(const driver::ModelOutcome& outcome) { Results()->Add(outcome); }
+void TForm1::ModelCommitted(const driver::ModelOutcome& outcome) {
+  Results()->Add(outcome);
+  if (outcome.fate == driver::Fate::kNotReached) return;
+  ++committed_;
+  if (run_progress_->maximum() > 0) {
+    run_progress_->setValue(static_cast<int>(
+        std::min<std::size_t>(committed_, static_cast<std::size_t>(run_progress_->maximum()))));
+  }
+}
 
 // The two buttons open what a run wrote; a file that is not there (yet) has nothing to open.
 void TForm1::UpdateOpenButtons() {
@@ -957,9 +971,12 @@ void TForm1::HTTPRedirect(bool& handled) {
   SetStatusText(0, "Redirected");
 }
 
+// The bar counts the results committed, so in web mode an entry that gave no model (a missing
+// one, say) is done too and the bar ends at the list's length: "12 / 50".
 void TForm1::ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
+  (void)done;
   (void)found_name;        // panel 1 names the model already
-  if (total == 0) return;  // web mode: a list's length is unknown, the bar stays busy
+  if (total == 0) return;  // not known yet: the bar stays busy
   const int maximum = static_cast<int>(std::min<std::size_t>(total, INT_MAX));
   if (run_progress_->maximum() != maximum) {
     run_progress_->setRange(0, maximum);
@@ -968,7 +985,7 @@ void TForm1::ShowProgress(std::size_t done, std::size_t total, const std::string
     run_progress_->setMinimumWidth(run_progress_->fontMetrics().horizontalAdvance(widest) +
                                    kProgressSlack);
   }
-  run_progress_->setValue(static_cast<int>(std::min<std::size_t>(done, INT_MAX)));
+  run_progress_->setValue(static_cast<int>(std::min<std::size_t>(committed_, total)));
 }
 
 }  // namespace ui

@@ -218,7 +218,8 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   QString file_models_;
   QString web_list_;
   bool models_web_ = false;
-  bool frame_fitted_ = false;  // fitted again once the window manager framed the window
+  bool frame_fitted_ = false;
+  std::size_t committed_ = 0;  // results of the run in progress, models not reached left out  // fitted again once the window manager framed the window
   QProgressBar* run_progress_ = nullptr;
   QPushButton* open_registry_button_ = nullptr;
   QPushButton* open_log_button_ = nullptr;

@@ -130,7 +130,7 @@ bool ResultsModel::Less(int column, int left_row, int right_row) const {
   } else if (column == kColumnNotes) {
     order = Compare(HasNumbers(a) ? a.flags : -1, HasNumbers(b) ? b.flags : -1);
   }
-  return order != 0 ? order < 0 : left_row < right_row;
+  return order < 0;  // equal rows keep the registry's order: the view's sort is stable
 }
 
 bool ResultsModel::Matches(int row, const QString& needle) const {

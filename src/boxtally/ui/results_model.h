@@ -45,7 +45,7 @@ class ResultsModel : public QAbstractTableModel {
   const driver::ModelOutcome& At(int row) const { return results_[static_cast<std::size_t>(row)]; }
 
   // The order of two rows by a column: numbers as numbers (rows without one first), texts
-  // without regard to case, the rest by the registry's order.
+  // without regard to case, fates and reasons in their enums' order.
   bool Less(int column, int left_row, int right_row) const;
   // Whether the model's name or reason (as shown) holds `needle`, ignoring case.
   bool Matches(int row, const QString& needle) const;

@@ -279,6 +279,8 @@ void ResultsWindow::ShowLogLines() {
   log_lines_->setPlainText(text);
 }
 
+QString ResultsWindow::LogLinesText() const { return log_lines_->toPlainText(); }
+
 void ResultsWindow::OpenSourceFolder(int view_row) {
   const driver::ModelOutcome& m = model_->At(filter_->SourceRow(view_row));
   const QUrl folder = SourceFolder(m.source);

@@ -59,8 +59,9 @@ QMargins FrameMargins(const QWidget& window) {
 QRect FitWithFrame(const QRect& window, const QMargins& frame, const QList<QRect>& screens,
                    const QSize& minimum) {
   const QSize frame_size(frame.left() + frame.right(), frame.top() + frame.bottom());
-  const QRect outer = window.marginsAdded(frame);
-  return FitOnScreens(outer, screens, minimum + frame_size).marginsRemoved(frame);
+  const QRect placed =
+      FitOnScreens(QRect(window.topLeft(), window.size() + frame_size), screens, minimum + frame_size);
+  return {placed.topLeft(), placed.size() - frame_size};
 }
 
 }  // namespace ui

@@ -21,8 +21,9 @@ inline constexpr int kFrameBorder = 2;
 // moved inside it (its top left corner first when it is still larger). No screens: unchanged.
 QRect FitOnScreens(const QRect& window, const QList<QRect>& screens, const QSize& minimum);
 
-// The same for a window's client area `window` inside its frame: the frame fits the screens
-// (a title bar that would hang below the screen's bottom takes room from the window).
+// The same for a top-level window and its frame: `window` holds the position of the frame's top
+// left corner (as QWidget::pos gives it) and the size of the window inside the frame; so does the
+// result. The whole frame fits the screens: a title bar takes room from the window.
 QRect FitWithFrame(const QRect& window, const QMargins& frame, const QList<QRect>& screens,
                    const QSize& minimum);
 
