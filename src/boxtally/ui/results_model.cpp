@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <QLocale>
+#include <algorithm>
 #include <utility>
 
 #include "boxtally/ui/window_texts.h"
@@ -41,6 +42,19 @@ bool IsNumberColumn(int column) { return column >= kColumnWidth && column <= kCo
 template <typename T>
 int Compare(const T& a, const T& b) {
   return a < b ? -1 : (b < a ? 1 : 0);
+}
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether a name holds the filter's text, letter case aside. A filter of ASCII letters (the rule)
+// is looked for in the name's UTF-8 bytes as they are, which no multi-byte character can fool:
+// no text is made for each of 100,000 rows at every key.
+bool NameHolds(const std::string& name, const QString& needle) {
+  bool ascii = true;
+  for (const QChar c : needle) ascii = ascii && c.unicode() < 0x80;
+  if (!ascii) return QString::fromStdString(name).contains(needle, Qt::CaseInsensitive);
+  const QByteArray bytes = needle.toLatin1();
+  const auto same = [](char a, char b) { return LowerAscii(a) == LowerAscii(b); };
+  return std::search(name.begin(), name.end(), bytes.begin(), bytes.end(), same) != name.end();
 }
 }  // namespace
 
@@ -136,7 +150,7 @@ bool ResultsModel::Less(int column, int left_row, int right_row) const {
 bool ResultsModel::Matches(int row, const QString& needle) const {
   if (needle.isEmpty()) return true;
   const driver::ModelOutcome& m = At(row);
-  return QString::fromStdString(m.name).contains(needle, Qt::CaseInsensitive) ||
+  return NameHolds(m.name, needle) ||
          (m.reason != driver::Reason::kNone &&
           texts::ReasonFrench(m).contains(needle, Qt::CaseInsensitive));
 }
@@ -146,16 +160,18 @@ ResultsFilter::ResultsFilter(ResultsModel* model, QObject* parent)
   setSourceModel(model);
 }
 
+// A new filter sorts and filters the rows anew at once: telling the view which of 100,000 rows
+// went, range by range, takes it twenty times longer.
 void ResultsFilter::SetText(const QString& text) {
   if (text == text_) return;
   text_ = text;
-  invalidateFilter();
+  invalidate();
 }
 
 void ResultsFilter::SetProblemsOnly(bool on) {
   if (on == problems_only_) return;
   problems_only_ = on;
-  invalidateFilter();
+  invalidate();
 }
 
 int ResultsFilter::SourceRow(int view_row) const {

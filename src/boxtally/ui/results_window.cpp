@@ -27,14 +27,16 @@
 #include <utility>
 
 #include "boxtally/driver/csv_report.h"
+#include "boxtally/ui/screen_fit.h"
 #include "boxtally/ui/window_texts.h"
 #include "platform/safe_replace.h"
 
 namespace ui {
 
 namespace {
-constexpr int kFirstWidth = 760;  // pixels: the window's first size, no larger than the screen
-constexpr int kFirstHeight = 440;
+constexpr int kFirstWidth = 1180;  // pixels: the window's first size, no larger than the screen
+constexpr int kFirstHeight = 480;
+constexpr int kCellPadding = 16;  // pixels beside a cell's text
 constexpr int kLogLinesHeight = 90;  // pixels: the log box's first height
 constexpr int kSmallestColumn = 16;  // pixels: a saved width below it is not a width
 
@@ -132,6 +134,7 @@ void ResultsWindow::CreateControls() {
   table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
   table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   table_->horizontalHeader()->setStretchLastSection(true);
+  SetFirstColumnWidths();
   // The registry's order until the user picks a column.
   table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   table_->setSortingEnabled(true);
@@ -178,6 +181,22 @@ void ResultsWindow::CreateControls() {
     filter_box_->setFocus(Qt::ShortcutFocusReason);
     filter_box_->selectAll();
   });
+}
+
+// Wide enough for what the columns mostly hold: names, the longest fate, a reason of a few
+// words, sizes to the thousandth, the notes.
+void ResultsWindow::SetFirstColumnWidths() {
+  const QFontMetrics metrics = table_->fontMetrics();
+  const auto text = [&metrics](const char* utf8) {
+    return metrics.horizontalAdvance(Tr(utf8)) + kCellPadding;
+  };
+  const int chars = metrics.averageCharWidth();
+  const int widths[kResultsColumnCount] = {
+      chars * 15 + kCellPadding,  text("ignoré (trop grand)"), chars * 34 + kCellPadding,
+      text("Profondeur"),         text("Profondeur"),          text("Profondeur"),
+      text("Polygones"),          text("Polygones"),           text("non centré, trop grand"),
+      chars * 24};
+  for (int i = 0; i < kResultsColumnCount; ++i) table_->horizontalHeader()->resizeSection(i, widths[i]);
 }
 
 void ResultsWindow::LayOutControls() {
@@ -331,7 +350,9 @@ void ResultsWindow::ShowInFront() {
     // No larger than the screen the main window is on, so its buttons stay in view.
     const QScreen* screen = parentWidget() != nullptr ? parentWidget()->screen() : this->screen();
     if (screen != nullptr) {
-      const QSize room = screen->availableGeometry().size();
+      const QMargins frame = FrameMargins(*this);
+      const QSize room = screen->availableGeometry().size() -
+                         QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
       resize(size().boundedTo(room).expandedTo(minimumSizeHint()));
     }
   }

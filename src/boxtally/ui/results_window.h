@@ -71,6 +71,7 @@ class ResultsWindow : public QWidget {
 
  private:
   void CreateControls();
+  void SetFirstColumnWidths();
   void LayOutControls();
   void ShowLogLines();
   void OpenSourceFolder(int view_row);
