@@ -9,10 +9,12 @@
 #include <thread>
 #include <utility>
 
+#include "boxtally/driver/format_check.h"
 #include "boxtally/driver/model_branches.h"
 #include "boxtally/driver/model_pool.h"
 #include "boxtally/driver/model_source.h"
 #include "boxtally/driver/process_model.h"
+#include "boxtally/driver/registry_output.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
 #include "boxtally/rwx/workspace.h"
@@ -31,44 +33,28 @@ RunOutcome Ended(RunEnd end, std::string about = {}) {
   return outcome;
 }
 
-// The template is reopened for every model; a folder or a device would give no lines at all.
-bool FormatFileReadable(const std::string& path) {
-  return platform::IsRegularFile(path) &&
-         platform::OpenInStream(path, /*text_mode=*/true) != nullptr;
-}
-
-// The registry stream of the run: the named file, or standard output with the bytes a registry
-// file would get ("> reg.txt" equals "-oreg.txt").
-struct Registry {
-  platform::TextFilePtr file;
-  std::string name = kStandardOutputName;
-};
-
 // What a run keeps while it goes: the host, the models' shared state, the registry, and one
 // result per model met so far, in the order of the registry.
 struct Run {
   RunHost& host;
   RunState state;
-  Registry registry;
+  RegistryOutput registry;
   std::vector<ModelOutcome> results;
   std::size_t total = 0;  // models (web: list entries) the run is known to meet; 0: not known
 };
 
 // The registry of the run, held locked until the run ends; an ending when it cannot be opened.
 std::optional<RunOutcome> OpenRunRegistry(const RunOptions& options, Run& run) {
-  Registry& registry = run.registry;
-  if (!options.registry_named) {
-    registry.file.reset(platform::WrapStream(stdout, /*crlf=*/true));
-  } else {
-    registry.name = options.registry_name;
-    bool locked = false;
-    registry.file = OpenRegistry(options, run.host.Log(), &locked);
-    if (registry.file == nullptr) {
-      return Ended(locked ? RunEnd::kRegistryLocked : RunEnd::kRegistryUnopenable, registry.name);
-    }
+  switch (OpenRegistryOutput(options, run.host.Log(), run.registry)) {
+    case RegistryOpen::kOk:
+      run.state.registry = run.registry.file.get();
+      return std::nullopt;
+    case RegistryOpen::kLocked:
+      return Ended(RunEnd::kRegistryLocked, run.registry.name);
+    case RegistryOpen::kUnopenable:
+      break;
   }
-  run.state.registry = registry.file.get();
-  return std::nullopt;
+  return Ended(RunEnd::kRegistryUnopenable, run.registry.name);
 }
 
 // ---- Results -----------------------------------------------------------------------------------
@@ -369,9 +355,10 @@ RunOutcome MeasureInParallel(Run& run, ModelSource& source, std::optional<NextMo
     host.ShowProgress(done, run.total, next.found.found_name);
     host.SetStatusText(1, "Processing " + next.found.found_name);
     host.ProcessMessages();
-    FinishedModel model = pool.TakeOldest([&host, &source] {
+    FinishedModel model = pool.TakeOldest([&host, &source, &pool] {
       host.ProcessMessagesWhileWaiting();
       source.Pump();
+      if (host.StopRequested()) pool.CancelConversions();
     });
     if (auto ending = Commit(run, model, next.found)) {
       left_over(ending->end);
@@ -495,6 +482,40 @@ RunOutcome RunFiles(Run& run, const std::string& pattern, const RunOptions& opti
 
 // ---- The run ---------------------------------------------------------------------------------
 
+// What keeps every model from being measured when each one failed for the same cause outside
+// the models themselves (the converter, the work folder); empty when that is not so.
+std::string CommonOutsideCause(const std::vector<ModelOutcome>& results,
+                               const std::string& converter) {
+  if (results.empty()) return {};
+  for (const ModelOutcome& o : results) {
+    if (o.fate != Fate::kFailed || o.reason != results.front().reason) return {};
+  }
+  switch (results.front().reason) {
+    case Reason::kConverterNotStarted:
+      return "the converter " + converter + " cannot be started (" + results.front().facts + ")";
+    case Reason::kCobCopyFailed:
+    case Reason::kWorkFolderFull:
+      return "the work folder cannot take the models (full?)";
+    default:
+      return {};
+  }
+}
+
+// Only a completed run replaces the registry; when even that fails, no model's lines reached it.
+void EndRegistry(Run& run, RunOutcome& outcome) {
+  if (outcome.end != RunEnd::kCompleted) {
+    AbandonRegistry(run.registry);
+    return;
+  }
+  if (CommitRegistry(run.registry, run.host.Log())) return;
+  outcome = Ended(RunEnd::kRegistryWriteFailed, run.registry.name);
+  for (ModelOutcome& o : run.results) {
+    if (o.fate != Fate::kMeasured) continue;
+    o.fate = Fate::kFailed;
+    o.reason = Reason::kRegistryNotWritten;
+  }
+}
+
 RunCounts CountsOf(const std::vector<ModelOutcome>& results, std::size_t total) {
   RunCounts counts;
   counts.found = total;
@@ -534,9 +555,18 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
 
   std::string pattern = args[1];
   const std::string& format_path = args[2];
-  if (!FormatFileReadable(format_path)) {
+  std::optional<std::string> template_text = ReadTemplate(format_path);
+  if (!template_text) {
     platform::LogF(log, "Unable to open format file %s\n", format_path.c_str());
     return Ended(RunEnd::kFormatUnreadable, format_path);
+  }
+  if (!GivesRegistryLines(*template_text)) {
+    platform::LogF(log, "Format file %s gives no registry line: it has no complete line\n",
+                   format_path.c_str());
+    return Ended(RunEnd::kFormatWithoutLines, format_path);
+  }
+  if (const std::optional<std::string> doubt = TemplateDoubt(*template_text)) {
+    platform::LogF(log, "Warning: the format file %s %s\n", format_path.c_str(), doubt->c_str());
   }
   if (pattern.size() > kMaxModelPattern) {
     platform::LogF(log, "Model pattern longer than %zu characters: %.40s...\n", kMaxModelPattern,
@@ -551,12 +581,18 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
   }
   RunState& state = run.state;
   state.format_path = format_path;
+  state.template_text = std::make_shared<const std::string>(std::move(*template_text));
   state.integer_mode = options.integer_mode;
   state.debug_trace = options.debug_trace;
   state.password = options.password;
   state.work_dir = work_dir;
-  const RunOutcome outcome =
-      host.GetFromWeb() ? RunWeb(run, options) : RunFiles(run, pattern, options);
+  RunOutcome outcome = host.GetFromWeb() ? RunWeb(run, options) : RunFiles(run, pattern, options);
+  if (outcome.end == RunEnd::kCompleted) {
+    std::string cause = CommonOutsideCause(run.results, host.ProgramDirectory() + kConverterName);
+    if (!cause.empty()) outcome = Ended(RunEnd::kNothingCouldBeMeasured, std::move(cause));
+  }
+  EndRegistry(run, outcome);
+  outcome.registry_unchanged = run.registry.begun && !run.registry.replaced;
   if (outcome.result != 0) return outcome;
   platform::RemoveFile(work_dir + kUnzipWorkFile);
   host.SetStatusText(1, "Done!");
@@ -567,7 +603,7 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
 
 RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args) {
   const auto start = std::chrono::steady_clock::now();
-  Run run{host, RunState{}, Registry{}, {}, 0};
+  Run run{host, RunState{}, RegistryOutput{}, {}, 0};
   RunOutcome outcome = RunChecked(run, args);
   outcome.counts = CountsOf(run.results, run.total);
   outcome.results = std::move(run.results);

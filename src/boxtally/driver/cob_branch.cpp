@@ -6,6 +6,7 @@
 #include "boxtally/driver/model_branches.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/termination.h"
 
 namespace driver {
 
@@ -110,6 +111,7 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
   spawn.time_limit_seconds = host.ConverterTimeLimitSeconds();
   spawn.max_file_bytes = host.MaxEntryBytes();
   spawn.cancel = job.cancel;
+  spawn.poll = job.poll;
   const platform::ProcessResult r =
       platform::RunAndWait(converter, {converter, file_arg, "Rwx"}, spawn);
   if (job.cob_debug) {
@@ -140,6 +142,10 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
   if (r.status != 0) {
     platform::LogF(log, "'%s' returned %d for %s (%s)\n", converter.c_str(), r.status,
                    job.model_path.c_str(), file_arg.c_str());
+    // A stop ends a conversion at once: the model was not measured, nor did it fail.
+    if (r.cancelled || platform::TerminationSignal() != 0) {
+      return Fail(job, Reason::kRunStopped, "the conversion was ended by the stop");
+    }
     return Fail(job, Reason::kConverterFailed, "exit status " + std::to_string(r.status));
   }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,7 @@ struct ModelJob {
   bool entry_in_memory = false;  // the extracted entry never became the work file
   bool cob_debug = false;
   const std::atomic<bool>* cancel = nullptr;  // the run no longer wants this model
+  std::function<bool()> poll;  // on the host's thread: its messages, and whether it stops
   // Why the model failed, set by the branch that logged it.
   Reason reason = Reason::kNone;
   std::string facts;

@@ -75,6 +75,8 @@ ReasonWords WordsOf(Reason reason) {
       return {"archive entry too large", Join::kColon};
     case Reason::kArchiveDamaged:
       return {"archive damaged", Join::kColon};
+    case Reason::kWorkFolderFull:
+      return {"work folder full", Join::kColon};
     case Reason::kConverterNotStarted:
       return {"converter not started", Join::kColon};
     case Reason::kConverterFailed:

@@ -42,6 +42,7 @@ enum class Reason : std::uint8_t {
   kArchiveNotZip,         // "input not a zip or gzip file"
   kArchiveTooLarge,       // the entry passes the size bound
   kArchiveDamaged,        // a CRC error, damaged data, another method, ...
+  kWorkFolderFull,        // the entry could not be written into the work folder
   // The conversion of a COB model (facts: the exit status, the seconds, the errno).
   kConverterNotStarted,  // not found, not executable, ...
   kConverterFailed,      // a non-zero exit status ("6": not a binary COB, "7": damaged scene)

@@ -41,7 +41,7 @@ ProcessedModel FromTally(const rwx::MeasureTally& tally, const ModelJob& job) {
 
 ProcessedModel Failed(const ModelJob& job) {
   ProcessedModel m;
-  m.fate = Fate::kFailed;
+  m.fate = job.reason == Reason::kRunStopped ? Fate::kNotReached : Fate::kFailed;
   m.reason = job.reason;
   m.facts = job.facts;
   m.model_name = job.model_name;
@@ -81,6 +81,13 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   job.work_dir = run.work_dir.empty() ? host.WorkDirectory() : run.work_dir;
   job.cob_debug = host.CobDebug();
   job.cancel = run.cancel;
+  // On the host's thread a conversion keeps the window alive, and a stop ends it.
+  if (run.cancel == nullptr) {
+    job.poll = [&host] {
+      host.ProcessMessages();
+      return host.StopRequested();
+    };
+  }
 
   host.SetStatusText(1, "Processing " + found_name);
   host.ProcessMessages();
@@ -113,6 +120,7 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   input.model_name = platform::WithoutControls(job.model_name);
   input.found_name = platform::WithoutControls(job.found_name);
   input.format_path = run.format_path;
+  input.template_text = run.template_text.get();
   input.registry = run.registry;
   input.log = &log;
   input.integer_mode = run.integer_mode;

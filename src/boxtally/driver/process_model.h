@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "boxtally/driver/model_results.h"
@@ -17,6 +18,9 @@ namespace driver {
 // What carries over from one model to the next during a run.
 struct RunState {
   std::string format_path;
+  // The template's bytes, read once when the run starts: a template changed or removed during
+  // the run changes nothing.
+  std::shared_ptr<const std::string> template_text;
   platform::TextFile* registry = nullptr;
   bool integer_mode = false;
   bool debug_trace = false;

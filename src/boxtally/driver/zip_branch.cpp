@@ -38,6 +38,7 @@ bool CutShort(const std::string& path) {
 Reason ReasonOf(const archive::ExtractFailure& failure, const std::string& path) {
   const std::string& m = failure.message;
   if (failure.code == archive::kUnzipTooLarge) return Reason::kArchiveTooLarge;
+  if (failure.code == archive::kUnzipOutOfSpace) return Reason::kWorkFolderFull;
   if (m == "Provide a password. File is encrypted") return Reason::kArchiveEncrypted;
   if (m == "incorrect password for first entry" || m.rfind("password longer", 0) == 0) {
     return Reason::kArchiveWrongPassword;

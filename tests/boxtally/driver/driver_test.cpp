@@ -10,6 +10,7 @@
 #include "boxtally/archive/archive_fixtures.h"
 #include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/process_model.h"
+#include "boxtally/driver/registry_output.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
 #include "platform/paths.h"
@@ -70,9 +71,8 @@ TEST(RunOptions, ReadsEveryArgumentInOrderAndOpensNothing) {
   EXPECT_TRUE(options.registry_named);
   EXPECT_EQ(options.registry_name, reg);
   EXPECT_EQ(ReadFile(dir / "log.txt"), "Unknown option: q\r\nUnknown option: -\r\n");
-  bool locked = true;
-  EXPECT_EQ(driver::OpenRegistry(options, *log, &locked), nullptr);
-  EXPECT_FALSE(locked);
+  driver::RegistryOutput registry;
+  EXPECT_EQ(driver::OpenRegistryOutput(options, *log, registry), driver::RegistryOpen::kUnopenable);
   EXPECT_EQ(ReadFile(dir / "log.txt"),
             "Unknown option: q\r\nUnknown option: -\r\n"
             "Unable to create/append output file " +
@@ -124,8 +124,12 @@ TEST_F(DriverRun, StopRequestEndsAfterTheModelInProgress) {
   Model("a.rwx", kBox);
   Model("b.rwx", kBox);
   host_.stop_after_models = 1;
-  EXPECT_EQ(Batch(dir_ / "objects/*.rwx"), 0);
-  EXPECT_EQ(Registry(), std::string("a.rwx") + kBoxLine);
+  WriteFile(dir_ / "reg.txt", "older\r\n");
+  const driver::RunOutcome outcome = Outcome(dir_ / "objects/*.rwx");
+  EXPECT_EQ(outcome.result, 0);
+  // Only a completed run replaces the registry.
+  EXPECT_EQ(Registry(), "older\r\n");
+  EXPECT_TRUE(outcome.registry_unchanged);
   EXPECT_EQ(host_.status.back(), "1:Done!");
 }
 
@@ -193,10 +197,15 @@ TEST_F(DriverRun, ConverterFailuresAreLoggedAndTheRunGoesOn) {
   EXPECT_EQ(Batch(dir_ / "objects/a.cob"), 0);
   EXPECT_EQ(Log(), "Rwxsmith.exe did not convert " + a + " (a.cob)\r\n");
 
+  // When no model can be measured for one cause outside them, the run says so and fails.
   WriteFile(bin_ / "rwxsmith", "not a program");
   chmod((bin_ / "rwxsmith").c_str(), 0755);
   host_.ResetLog();
-  EXPECT_EQ(Batch(dir_ / "objects/a.cob"), 0);
+  const driver::RunOutcome outcome = Outcome(dir_ / "objects/a.cob");
+  EXPECT_EQ(outcome.result, 1);
+  EXPECT_EQ(outcome.end, driver::RunEnd::kNothingCouldBeMeasured);
+  EXPECT_EQ(outcome.about, "the converter " + host_.program_dir +
+                               "rwxsmith cannot be started (Exec format error)");
   EXPECT_EQ(Log(), "Rwxsmith.exe exec format error for " + a + "\r\n");
 }
 
@@ -224,7 +233,9 @@ TEST_F(DriverRun, GivesEveryModelOneResultWhateverTheNumberOfWorkers) {
   archive_test::EntrySpec text;
   text.name = "readme.txt";
   text.data = "not a model\n";
-  const std::string whole = archive_test::WholeArchive({archive_test::EntrySpec{"m.rwx", kBox}});
+  archive_test::EntrySpec plain;
+  plain.data = kBox;
+  const std::string whole = archive_test::WholeArchive({plain});
   const Case cases[] = {
       {"one of every kind",
        {{"a.rwx", kBox},
