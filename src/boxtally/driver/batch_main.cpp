@@ -455,6 +455,7 @@ RunOutcome RunWeb(Run& run, const RunOptions& options) {
     ~ListCloser() { web::CloseListFile(web); }
   } closer{*web};
   run.total = web::CountListEntries(*web);
+  run.host.ShowProgress(0, run.total, std::string());  // "0 / 50" before the first download
   if (web->Downloads() > 1) return RunWebDownloads(run, options, *web, list_file);
   return RunWebOneByOne(run, options, *web, list_file);
 }
