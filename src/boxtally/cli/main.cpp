@@ -204,7 +204,8 @@ int Run(const std::vector<std::string>& argv) {
   host.EndOpenLogLine();
   if (!temporary_format.empty()) platform::RemoveFile(temporary_format);
   const int signal_number = cli::CliHost::TerminationSignal();
-  const bool completed = outcome.end == driver::RunEnd::kCompleted && signal_number == 0;
+  // As the registry: replaced when the run went through its models, even if a stop came after.
+  const bool completed = outcome.end == driver::RunEnd::kCompleted;
   const bool report_written = cli::FinishReport(report, outcome, completed, report_error);
   ReportEnding(host, outcome);
   if (outcome.registry_unchanged && outcome.end != driver::RunEnd::kRegistryLocked) {

@@ -395,6 +395,12 @@ QString ReasonFrench(const driver::ModelOutcome& outcome) {
       return words + QLatin1Char(' ') + QString::fromStdString(facts);
     case driver::Reason::kCertificateRefused:
       return words + QString::fromUtf8(" : ") + CertificateFault(facts);
+    case driver::Reason::kConverterFailed:
+      if (facts.rfind("exit status ", 0) == 0) {
+        return words + QString::fromUtf8(" (code de sortie %1)")
+                           .arg(QString::fromStdString(facts.substr(12)));
+      }
+      return words + QString::fromUtf8(" (") + QString::fromStdString(facts) + QLatin1Char(')');
     default:
       return words + QString::fromUtf8(" (") + QString::fromStdString(facts) + QLatin1Char(')');
   }
