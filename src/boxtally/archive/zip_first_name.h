@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -18,5 +19,16 @@ inline constexpr std::size_t kMaxGzipNameLength = 1255;  // bytes; a longer gzip
 // stored or deflated, a zip name over kMaxZipNameLength, gzip flag 0x02. The stream is left
 // wherever reading stopped; the caller closes it.
 std::optional<std::string> ZipFirstName(std::FILE* stream);
+
+// True when `stream` (binary, at its first byte) is a zip archive whose first local header
+// gives the entry's compressed size and the file ends before that many bytes follow the header:
+// the archive was cut short. False when it cannot tell (sizes in a descriptor or a Zip64 field,
+// not a zip archive) or nothing is missing.
+bool FirstEntryCutShort(std::FILE* stream);
+
+// The size of the first entry once extracted, as a zip archive's first local header or a gzip
+// member's trailer gives it; nullopt when the archive does not say (sizes in a descriptor or a
+// Zip64 field, not an archive). `stream` is binary, at its first byte.
+std::optional<std::uint64_t> FirstEntrySize(std::FILE* stream);
 
 }  // namespace archive

@@ -24,7 +24,7 @@ struct CliSettings {
   bool over_sized = false;
   bool cob_debug = false;
   bool quiet = false;
-  int converter_time_limit = driver::kDefaultConverterTimeLimit;  // seconds; 0: none
+  int converter_time_limit = driver::kDefaultConverterTimeLimit;              // seconds; 0: none
   int max_entry_mib = static_cast<int>(driver::kDefaultMaxEntryBytes >> 20);  // --max-entry-size
   int jobs = 0;      // models measured at once; 0: one per core
   bool web = false;  // --web URL: the models come from the list file MODELS
@@ -40,8 +40,9 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   explicit CliHost(const CliSettings& settings);
   ~CliHost() override;
 
-  // Opens the log; false when the log file cannot be opened (the run must not start then).
-  bool OpenLog();
+  // Opens the log; false when the log file cannot be opened (the run must not start then),
+  // with `*locked` true when --new-log found another run writing it.
+  bool OpenLog(bool* locked);
   // True when the log goes to standard error (no --log).
   bool LogOnStandardError() const { return settings_.log_path.empty(); }
   // Flushes the log; false when a message could not be written.
@@ -75,6 +76,8 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   // flight is abandoned for it, so no network wait outlasts a poll step.
   void ProcessMessages() override;
   void ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) override;
+  // Web mode counts the list's entries done, those that gave no model too.
+  void ModelCommitted(const driver::ModelOutcome& outcome) override;
   bool GetFromWeb() const override { return settings_.web; }
   web::WebHost* WebFetch() override { return this; }
 
@@ -116,8 +119,10 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   bool progress_shown_ = false;
   bool log_line_open_ = false;
   std::chrono::steady_clock::time_point last_progress_{};
-  // Web mode: the models done so far and the two status panels' texts.
+  // Web mode: the list's entries done so far and in all (0: not known yet), and the two status
+  // panels' texts.
   std::size_t web_done_ = 0;
+  std::size_t web_total_ = 0;
   std::string panels_[2];
   web::SeenNames seen_;  // for one run
   web::ListFile list_;

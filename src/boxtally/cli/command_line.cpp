@@ -8,6 +8,7 @@
 #include "boxtally/driver/model_pool.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/http/http_message.h"
+#include "platform/paths.h"
 
 namespace cli {
 
@@ -30,7 +31,7 @@ constexpr FlagSwitch kFlags[] = {
 };
 
 constexpr int kMaxConverterTimeLimit = 7 * 24 * 3600;  // seconds
-constexpr int kMaxEntryMib = 1 << 20;                    // MiB: one tebibyte
+constexpr int kMaxEntryMib = 1 << 20;                  // MiB: one tebibyte
 
 CommandLine UsageError(std::string message) {
   CommandLine line;
@@ -131,6 +132,28 @@ std::string CheckOperands(const CommandLine& line) {
   }
   return {};
 }
+// The report goes into a file of its own: never over the registry, the log, the list or the
+// format file, and never onto standard output beside the registry lines.
+std::string CheckReport(const CommandLine& line) {
+  const std::string& report = line.report;
+  if (report.empty()) return {};
+  const std::vector<std::string> args = BuildRunArguments(line, std::string());
+  if (report == "-") {
+    if (!RegistryOnStandardOutput(args)) return {};
+    return "--report - needs a registry file (-oREGISTRY or REGISTRY): the registry lines go to "
+           "standard output otherwise";
+  }
+  if (NamesAModel(report)) return QuoteAdvice("the report", report);
+  const std::string own[] = {RegistryFileOf(args), line.settings.log_path,
+                             line.settings.web ? line.operands[0] : std::string(),
+                             UsesDefaultFormat(line) ? std::string() : line.operands[1]};
+  for (const std::string& file : own) {
+    if (platform::SameFile(report, file)) {
+      return "--report " + report + " names a file the run reads or writes otherwise";
+    }
+  }
+  return {};
+}
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
@@ -147,8 +170,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
       switches_done = true;
       continue;
     }
-    if (arg == "--help") return CommandLine{Action::kHelp, {}, {}, {}, {}};
-    if (arg == "--version") return CommandLine{Action::kVersion, {}, {}, {}, {}};
+    if (arg == "--help") return CommandLine{Action::kHelp, {}, {}, {}, {}, {}};
+    if (arg == "--version") return CommandLine{Action::kVersion, {}, {}, {}, {}, {}};
     if (SetFlag(arg, line.settings)) continue;
     if (SetWebFlag(arg, line.settings.web_controls)) {
       if (web_switch.empty()) web_switch = arg;
@@ -166,7 +189,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
       continue;
     }
     if (arg == "--log" || arg == "--password" || arg == "--converter-time-limit" ||
-        arg == "--jobs" || arg == "--max-entry-size" || arg == "--downloads") {
+        arg == "--jobs" || arg == "--max-entry-size" || arg == "--downloads" ||
+        arg == "--report") {
       if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
       const std::string& value = argv[++i];
       if (arg == "--downloads") {
@@ -177,6 +201,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
         if (web_switch.empty()) web_switch = arg;
       } else if (arg == "--log") {
         line.settings.log_path = value;
+      } else if (arg == "--report") {
+        if (value.empty()) return UsageError("--report needs a file name, or - for standard output");
+        line.report = value;
       } else if (arg == "--password") {
         line.password = value;
       } else if (arg == "--jobs") {
@@ -206,6 +233,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
   }
   line.settings.web_controls.list_file = line.operands[0];
   std::string bad = CheckOperands(line);
+  if (bad.empty()) bad = CheckReport(line);
   if (!bad.empty()) return UsageError(std::move(bad));
   return line;
 }
@@ -237,6 +265,19 @@ std::string RegistryFileOf(const std::vector<std::string>& run_arguments) {
   driver::RunOptions options;
   (void)driver::ReadRunOptions(run_arguments, sink, options);
   return options.registry_named ? options.registry_name : std::string();
+}
+
+std::string SameFilesOfRun(const CommandLine& line) {
+  static const char* const kRoles[] = {"the format file", "the registry", "the log",
+                                       "the list file"};
+  const std::vector<std::string> paths{UsesDefaultFormat(line) ? std::string() : line.operands[1],
+                                       RegistryFileOf(BuildRunArguments(line, "")),
+                                       line.settings.log_path,
+                                       line.settings.web ? line.operands[0] : std::string()};
+  const auto same = driver::SameRunFiles(paths);
+  if (!same) return {};
+  return std::string(kRoles[same->first]) + " and " + kRoles[same->second] + " are one file (" +
+         paths[same->second] + ")";
 }
 
 bool RegistryOnStandardOutput(const std::vector<std::string>& run_arguments) {

@@ -171,8 +171,7 @@ void DownloadPool::ConnectionLoop(Connection& connection) {
     connection.entry = &entry;
     connection.log_text.clear();
     FetchedEntry fetched;
-    fetched.outcome = FetchWebModel(connection, entry);
-    fetched.ready = fetched.outcome.ready;
+    fetched.ready = FetchWebModel(connection, entry, &fetched.end);
     fetched.stopped = cancel_ && !fetched.ready;
     fetched.log = std::move(connection.log_text);
     fetched.entry = std::move(entry);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "boxtally/http/socket_errors.h"
 #include "boxtally/web/list_reader.h"
 #include "boxtally/web/model_names.h"
 #include "platform/file_search.h"
@@ -24,12 +25,80 @@ void LogRefusal(platform::TextFile& log, const http::TKestHTTP& http) {
   if (!http.Refusal.empty()) platform::LogF(log, "%s\n", http.Refusal.c_str());
 }
 
+// A list line too long to be an entry is named by its start, as its log line quotes it.
+std::string LongLineName(const std::string& text) { return text.substr(0, 40) + "..."; }
+
+void Refused(WebHost& host, EntryEnd::Refusal refusal, const std::string& name,
+             const char* own_file = nullptr) {
+  EntryEnd end;
+  end.kind = EntryEnd::Kind::kRefused;
+  end.refusal = refusal;
+  end.name = name;
+  if (own_file != nullptr) end.why = own_file;
+  host.EntryEnded(end);
+}
+
 // Which of the run's own files `path` would replace, or nullptr.
 const char* OwnFileAt(const WebControls& controls, const std::string& path) {
   if (platform::SameFile(path, controls.list_file)) return "list file";
   if (platform::SameFile(path, controls.log_file)) return "log";
   if (platform::SameFile(path, controls.registry_file)) return "registry";
   return nullptr;
+}
+
+// Why a request that got no usable answer failed, from the kind the client gives it.
+void ClassifyFailure(const http::TKestHTTP& http, const std::string& error, EntryEnd& end) {
+  using Cause = EntryEnd::Cause;
+  using Kind = http::FailureKind;
+  end.why = !http.Refusal.empty() ? http.Refusal : error;
+  switch (http.Failure) {
+    case Kind::kCertificateRefused:
+      end.cause = Cause::kCertificate;
+      end.why = http.SecureFailure;
+      break;
+    case Kind::kSecureConnectionFailed:
+      end.cause = Cause::kSecureConnection;
+      if (!http.SecureFailure.empty()) end.why = http.SecureFailure;
+      break;
+    case Kind::kRedirectionRefused:
+      end.cause = Cause::kRedirection;
+      break;
+    case Kind::kReplyRefused:
+      end.cause = Cause::kReply;
+      break;
+    case Kind::kIncompleteBody:
+      end.cause = Cause::kIncomplete;
+      break;
+    case Kind::kBodyTooLarge:
+      end.cause = Cause::kTooLarge;
+      break;
+    case Kind::kTimedOut:
+      end.cause = Cause::kTimedOut;
+      break;
+    case Kind::kHostNotFound:
+      end.cause = Cause::kHostNotFound;
+      break;
+    case Kind::kProxyRefused:
+      end.cause = Cause::kProxyRefused;
+      break;
+    case Kind::kConnectionFailed:
+      end.cause = Cause::kConnection;
+      if (http.LastErrorNo != 0 && http.Refusal.empty()) {
+        end.why = http::SocketErrorText(http.LastErrorNo);
+      }
+      break;
+    default:
+      end.cause = Cause::kOther;
+      break;
+  }
+}
+
+void AnswerStatus(int status, EntryEnd& end) {
+  end.status = status;
+  end.kind =
+      status == 404 || status == 410 ? EntryEnd::Kind::kMissing : EntryEnd::Kind::kNotDownloaded;
+  end.cause = EntryEnd::Cause::kStatus;
+  end.why = "HTTP status " + std::to_string(status);
 }
 
 // The conditions of a GET for a file already beside the list: only while the record of its
@@ -84,36 +153,30 @@ void RefreshValidators(const WebEntry& entry, const http::TKestHTTP& http) {
   PutValidators(*entry.validators, entry.places.file_name, std::move(kept));
 }
 
-// The request's own failure in the outcome.
-void NoteFailure(FetchOutcome& outcome, const http::TKestHTTP& http) {
-  outcome.failure = http.Failure;
-  if (outcome.failure == http::FailureKind::kNone) outcome.failure = http::FailureKind::kOther;
-}
-
-// A check that found no model: "File %s doesn't exist %s", without a line end (the next log text
-// follows on the same line). Nothing is logged for a check cut short by the stop request.
-void LogMissing(WebHost& host, const WebEntry& entry, FetchOutcome& outcome) {
-  const http::TKestHTTP& http = host.Http();
+// A check that found no model: "File %s doesn't exist %s", after the refusal of its request.
+// Nothing is logged for a check cut short by the stop request.
+void CheckFoundNoModel(WebHost& host, const WebEntry& entry, EntryEnd& end) {
+  http::TKestHTTP& http = host.Http();
   LogRefusal(host.Log(), http);
   if (host.StopRequested()) {
-    outcome.failure = http::FailureKind::kAborted;
-    outcome.reason = "stopped";
+    end.kind = EntryEnd::Kind::kStopped;
     return;
   }
-  platform::LogF(host.Log(), "File %s doesn't exist %s", entry.places.url.c_str(),
+  platform::LogF(host.Log(), "File %s doesn't exist %s\n", entry.places.url.c_str(),
                  entry.line.c_str());
-  outcome.reason = outcome.failure != http::FailureKind::kNone
-                       ? http.FailureReason
-                       : "File " + entry.places.url + " doesn't exist " + entry.line;
+  if (http.ReplyNumber != 0) {
+    AnswerStatus(http.ReplyNumber, end);
+  } else {
+    ClassifyFailure(http, http.Refusal, end);
+  }
 }
 
 // The GET of one model into a fresh file beside the list, renamed into place only when the
 // reply was 200 and the body is whole (a 304 to a conditional GET keeps the file there).
 // `for_check`: the GET stands in for the HEAD, and a reply that gives no model is logged as the
-// HEAD's would be. Logs every failure; a failure leaves no file behind.
-FetchOutcome Download(WebHost& host, const WebEntry& entry, const Conditions& conditions,
-                      bool for_check) {
-  FetchOutcome outcome;
+// HEAD's would be. Logs every failure, tells it in `end`; a failure leaves no file behind.
+bool Download(WebHost& host, const WebEntry& entry, const Conditions& conditions, bool for_check,
+              EntryEnd& end) {
   platform::TextFile& log = host.Log();
   const WebControls& controls = entry.controls;
   const ModelPlaces& places = entry.places;
@@ -123,9 +186,9 @@ FetchOutcome Download(WebHost& host, const WebEntry& entry, const Conditions& co
       kPartialPrefix);
   if (partial.empty()) {
     platform::LogF(log, "Unable to create a download file for %s\n", places.local_path.c_str());
-    outcome.not_saved = true;
-    outcome.reason = "Unable to create a download file for " + places.local_path;
-    return outcome;
+    end.cause = EntryEnd::Cause::kNotSaved;
+    end.why = "no download file beside the list";
+    return false;
   }
   // A signal that ends the program at once still takes the file along.
   struct RemovedOnSignal {
@@ -158,10 +221,9 @@ FetchOutcome Download(WebHost& host, const WebEntry& entry, const Conditions& co
   // What a HEAD in its place would have answered: a model is there once a 200 (or the 304) came,
   // also when its body then failed.
   const bool model_there = not_modified || http.ReplyNumber == 200;
+  bool kept = false;
   if (for_check && !model_there) {
-    if (result == kGetException) NoteFailure(outcome, http);
-    outcome.status = got.ok ? http.ReplyNumber : 0;
-    LogMissing(host, entry, outcome);
+    CheckFoundNoModel(host, entry, end);
   } else if (result == kGetException) {
     LogRefusal(log, http);
     platform::LogF(log,
@@ -170,38 +232,34 @@ FetchOutcome Download(WebHost& host, const WebEntry& entry, const Conditions& co
                    url.c_str(), http.Header.substr(0, kMaxQuotedHeader).c_str(), http.ReplyNumber,
                    http.TimedOut ? "timeout" : " ", http.LastErrorNo, AsLong(http.BytesSent),
                    AsLong(http.BytesRecvd));
-    NoteFailure(outcome, http);
-    outcome.reason = http.FailureReason;
+    ClassifyFailure(http, got.error, end);
   } else if (not_modified) {
     RefreshValidators(entry, http);
-    outcome.ready = true;
-    outcome.not_modified = true;
+    kept = true;
   } else if (result != 0) {
     platform::LogF(log, "Error (%d) in getting %s\n", result, url.c_str());
-    outcome.status = http.ReplyNumber;
-    outcome.reason = "Error (" + std::to_string(result) + ") in getting " + url;
+    AnswerStatus(http.ReplyNumber, end);
   } else if (http.BytesTotal > 0 && http.BytesRecvd != http.BytesTotal) {
     // The server closed the connection before (or after) the length it announced.
     platform::LogF(log, "Incomplete download of %s: %lld of %lld bytes\n", url.c_str(),
                    AsLong(http.BytesRecvd), AsLong(http.BytesTotal));
-    outcome.failure = http::FailureKind::kIncompleteBody;
-    outcome.reason = "Incomplete download of " + url + ": " + std::to_string(http.BytesRecvd) +
-                     " of " + std::to_string(http.BytesTotal) + " bytes";
+    end.cause = EntryEnd::Cause::kIncomplete;
+    end.why = std::to_string(http.BytesRecvd) + " of " + std::to_string(http.BytesTotal) + " bytes";
   } else {
     // The file carries the server's time, which the next run's conditional GET sends back.
     if (http.ReplyLastModified >= 0) platform::SetModificationTime(partial, http.ReplyLastModified);
     if (!platform::RenameFile(partial, places.local_path)) {
       platform::LogF(log, "Unable to rename %s to %s\n", partial.c_str(),
                      places.local_path.c_str());
-      outcome.not_saved = true;
-      outcome.reason = "Unable to rename " + partial + " to " + places.local_path;
+      end.cause = EntryEnd::Cause::kNotSaved;
+      end.why = "cannot rename the download to " + places.local_path;
     } else {
       RecordValidators(entry, http);
-      outcome.ready = true;
+      return true;
     }
   }
-  if (!outcome.ready || outcome.not_modified) platform::RemoveFile(partial);
-  return outcome;
+  platform::RemoveFile(partial);
+  return kept;
 }
 
 bool Readable(const std::string& path) {
@@ -210,28 +268,29 @@ bool Readable(const std::string& path) {
 
 }  // namespace
 
-FetchOutcome FetchWebModel(WebHost& host, const WebEntry& entry) {
+bool FetchWebModel(WebHost& host, const WebEntry& entry, EntryEnd* end) {
   const WebControls& controls = entry.controls;
   const ModelPlaces& places = entry.places;
-  FetchOutcome outcome;
-  if (controls.reuse_web && Readable(places.local_path)) {
-    outcome.ready = true;
-    outcome.reused = true;
-    return outcome;
-  }
+  EntryEnd ignored;
+  if (end == nullptr) end = &ignored;
+  *end = EntryEnd{};
+  end->name = entry.name;
+  end->url = places.url;
+  if (controls.reuse_web && Readable(places.local_path)) return true;
   host.ShowStatusNow(1, "Checking " + places.url);
   // A conditional GET answers what the HEAD would ask, and more: it takes the HEAD's place.
   const Conditions conditions = ConditionsFor(entry);
   const bool for_check = !controls.connect_fix && conditions.Any();
   if (!controls.connect_fix && !for_check && !CheckModelUrl(host, places.url)) {
-    const http::TKestHTTP& http = host.Http();
-    outcome.status = http.ReplyNumber;
-    if (http.Failure != http::FailureKind::kNone) NoteFailure(outcome, http);
-    LogMissing(host, entry, outcome);
-    return outcome;
+    CheckFoundNoModel(host, entry, *end);
+    return false;
   }
   host.ShowStatusNow(1, "Getting " + places.url);
-  return Download(host, entry, conditions, for_check);
+  if (Download(host, entry, conditions, for_check, *end)) return true;
+  if (host.StopRequested() && end->cause != EntryEnd::Cause::kStatus) {
+    end->kind = EntryEnd::Kind::kStopped;
+  }
+  return false;
 }
 
 namespace {
@@ -296,6 +355,7 @@ EntryResult ReadWebEntry(WebHost& host, WebEntry& entry) {
     if (read == EntryRead::kTooLong) {
       platform::LogF(log, "Refused list line longer than %zu characters: %.40s...\n", kMaxListLine,
                      text.c_str());
+      Refused(host, EntryEnd::Refusal::kLineTooLong, LongLineName(text));
       continue;
     }
     if (list.propdump && !AddSeenName(host.Seen(), text)) continue;
@@ -308,24 +368,29 @@ EntryResult ReadWebEntry(WebHost& host, WebEntry& entry) {
     const PlacesResult formed = FormModelPlaces(name, controls.url, controls.list_file, places);
     if (formed == PlacesResult::kNotPlain) {
       platform::LogF(log, "Refused model name %s: not a plain file name\n", name.c_str());
+      Refused(host, EntryEnd::Refusal::kNotPlain, name);
       continue;
     }
     if (formed == PlacesResult::kTooLong) {
       platform::LogF(log, "Refused model name %s: its URL or local path is too long\n",
                      name.c_str());
+      Refused(host, EntryEnd::Refusal::kTooLong, name);
       continue;
     }
     if (formed == PlacesResult::kFileNameTooLong) {
       platform::LogF(log, "Refused model name %s: its file name is longer than %zu bytes\n",
                      name.c_str(), kMaxFileName);
+      Refused(host, EntryEnd::Refusal::kFileNameTooLong, name);
       continue;
     }
     if (const char* own = OwnFileAt(controls, places.local_path)) {
       platform::LogF(log, "Refused model name %s: %s would replace the run's %s\n", name.c_str(),
                      places.local_path.c_str(), own);
+      Refused(host, EntryEnd::Refusal::kRunFile, name, own);
       continue;
     }
     // A last entry without a line end is used like any other: the list ends after it.
+    entry.name = name;
     entry.places = std::move(places);
     entry.line = line;
     entry.controls = controls;
@@ -336,17 +401,50 @@ EntryResult ReadWebEntry(WebHost& host, WebEntry& entry) {
   return EntryResult::kListEnd;
 }
 
-NextResult NextWebModel(WebHost& host, std::string& path) {
+NextResult NextWebModel(WebHost& host, std::string& path, WebEntry* found) {
   for (;;) {
     WebEntry entry;
     const EntryResult read = ReadWebEntry(host, entry);
     if (read == EntryResult::kStopped) return NextResult::kStopped;
     if (read == EntryResult::kListEnd) return NextResult::kListEnd;
-    if (FetchWebModel(host, entry).ready) {
+    EntryEnd end;
+    if (FetchWebModel(host, entry, &end)) {
       path = entry.places.local_path;
+      if (found != nullptr) *found = std::move(entry);
       return NextResult::kModel;
     }
+    host.EntryEnded(end);
   }
+}
+
+namespace {
+// The entry's name as ReadWebEntry takes it from a list entry's text; empty: no entry.
+std::string EntryName(const std::string& text) { return ModelNameOfLine(TrimListLine(text)); }
+}  // namespace
+
+std::vector<std::string> ListEntryNames(platform::InStream& list, bool propdump, SeenNames seen) {
+  std::vector<std::string> names;
+  for (;;) {
+    std::string text;
+    const EntryRead read = propdump ? ReadPropdumpRecord(list, text) : ReadListLine(list, text);
+    if (read == EntryRead::kEnd) return names;
+    if (read == EntryRead::kDropped) continue;
+    if (read == EntryRead::kTooLong) {
+      names.push_back(LongLineName(text));
+      continue;
+    }
+    if (propdump && !AddSeenName(seen, text)) continue;
+    std::string name = EntryName(text);
+    if (!name.empty()) names.push_back(std::move(name));
+  }
+}
+
+std::size_t CountListEntries(WebHost& host) {
+  const WebControls controls = host.Controls();
+  if (!platform::IsRegularFile(controls.list_file)) return 0;
+  auto stream = platform::OpenInStream(controls.list_file, /*text_mode=*/!controls.propdump);
+  if (!stream) return 0;
+  return ListEntryNames(*stream, controls.propdump, host.Seen()).size();
 }
 
 bool CheckModelUrl(WebHost& host, const std::string& url) {

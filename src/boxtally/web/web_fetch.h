@@ -71,7 +71,7 @@ std::string CaFileProblem(const WebControls& controls);
 std::string ProxyProblem(const WebControls& controls);
 
 // The list stream slot: the open list file of a web run, how it was opened, and the records of
-// earlier downloads beside it (saved when the list is closed).
+// earlier downloads beside it (saved once the run's downloads are done with them).
 struct ListFile {
   std::unique_ptr<platform::InStream> stream;
   bool propdump = false;
@@ -86,6 +86,40 @@ struct SeenNames {
 
 // Adds `name`; false when it was there already (in any letter case).
 bool AddSeenName(SeenNames& seen, const std::string& name);
+
+// What became of a list entry that gave no model, for the run's results.
+struct EntryEnd {
+  enum class Kind {
+    kRefused,        // refused before any request (see `refusal`)
+    kMissing,        // the server answered 404 or 410
+    kNotDownloaded,  // another answer, or no answer (see `cause`)
+    kStopped,        // the stop request abandoned it
+  };
+  enum class Refusal { kNone, kLineTooLong, kNotPlain, kTooLong, kFileNameTooLong, kRunFile };
+  enum class Cause {
+    kNone,
+    kStatus,  // an answer other than 200 (`status`)
+    kHostNotFound,
+    kConnection,  // refused, reset, unreachable
+    kTimedOut,
+    kCertificate,       // the server's certificate was refused
+    kSecureConnection,  // the TLS handshake failed otherwise
+    kRedirection,       // a redirection it would not follow
+    kReply,             // a reply it would not take
+    kIncomplete,        // the body ended before its length
+    kTooLarge,          // the body passed the download bound
+    kNotSaved,          // no download file, or it could not take the model's name
+    kProxyRefused,      // the proxy refused the request or its tunnel (407, 403, 502, ...)
+    kOther,
+  };
+  Kind kind = Kind::kNotDownloaded;
+  Refusal refusal = Refusal::kNone;
+  Cause cause = Cause::kNone;
+  std::string name;  // the entry's model name (a refused long line: its start)
+  std::string url;   // empty for refused entries
+  int status = 0;    // the HTTP status of the answer; 0 when none came
+  std::string why;   // the particulars in one line, as the log words them
+};
 
 // What the web fetch reads from, and reports to, its host (the window or the terminal).
 class WebHost {
@@ -110,6 +144,8 @@ class WebHost {
   // another name, or nullopt for Cancel). A host without dialogs shows and answers nothing.
   virtual void ShowConnectionFailed() {}
   virtual std::optional<std::string> AskForOtherHost() { return std::nullopt; }
+  // A list entry ended without a model, right after the log lines that say why.
+  virtual void EntryEnded(const EntryEnd& end) { (void)end; }
 };
 
 // The dialogs of failed requests come once per run and host name (compared without regard to
@@ -143,23 +179,11 @@ enum class NextResult : int {
 
 // One list entry that passed the checks, with the controls as they were when it was read.
 struct WebEntry {
+  std::string name;  // the model name the list gives
   ModelPlaces places;
   std::string line;  // the trimmed list line, for "File %s doesn't exist %s"
   WebControls controls;
   std::shared_ptr<ValidatorStore> validators;  // the list's records; nullptr: none kept
-};
-
-// What became of one entry's requests.
-struct FetchOutcome {
-  bool ready = false;         // the model is at its local path
-  bool reused = false;        // ReuseWeb found it there: nothing was requested
-  bool not_modified = false;  // a conditional GET answered 304: the file there was kept
-  // The reply number that decided (the HEAD's, or the GET's: 404, 410, 500, ...); 0 when no reply
-  // did (ready, or the request failed first).
-  int status = 0;
-  http::FailureKind failure = http::FailureKind::kNone;  // the request failed before a reply
-  bool not_saved = false;  // no download file could be made, or it could not take its name
-  std::string reason;      // one line, the words of its log line; empty when ready
 };
 
 enum class EntryResult { kEntry, kListEnd, kStopped };
@@ -173,11 +197,19 @@ EntryResult ReadWebEntry(WebHost& host, WebEntry& entry);
 // Checks (HEAD, unless ConnectFix) and downloads (GET) the entry's model, or finds it beside the
 // list (ReuseWeb). A model already beside the list from an earlier download is asked for with a
 // conditional GET instead (no HEAD): 304 keeps it, 200 replaces it; such a GET in the HEAD's
-// place is logged as the HEAD would be. Every failure is logged.
-FetchOutcome FetchWebModel(WebHost& host, const WebEntry& entry);
+// place is logged as the HEAD would be. True when the model is ready at its local path; every
+// failure is logged, and told in `*end` (may be nullptr).
+bool FetchWebModel(WebHost& host, const WebEntry& entry, EntryEnd* end = nullptr);
 
-// ReadWebEntry and FetchWebModel until an entry gives a model.
-NextResult NextWebModel(WebHost& host, std::string& path);
+// ReadWebEntry and FetchWebModel until an entry gives a model; each entry that gives none is
+// told to host.EntryEnded. `entry` (may be nullptr) receives the entry of the model.
+NextResult NextWebModel(WebHost& host, std::string& path, WebEntry* entry = nullptr);
+
+// The names of the entries a run reads from `list` on (those it hands out or refuses), by the
+// rules of ReadWebEntry but without a log line, a request or a change to `seen`.
+std::vector<std::string> ListEntryNames(platform::InStream& list, bool propdump, SeenNames seen);
+// How many entries the host's list file gives a run, read apart from the run's own stream.
+std::size_t CountListEntries(WebHost& host);
 
 // Whether the object path holds `url`: a HEAD request answered with 200. A request that fails
 // before any reply answers false.

@@ -71,12 +71,15 @@ TEST_F(SafeRun, WriteFailuresEndTheRunAndAreReported) {
   auto full_disk = [&](const std::string& command) {
     return Shell("trap '' XFSZ; ulimit -f 2; exec " + cli + command);
   };
-  // A registry file that fills up: the log names it, and the run ends after that model.
+  // A registry file that fills up: the log names it, the run ends after that model, and the
+  // registry stays as it was.
+  WriteFile(dir_ / "reg.txt", "older\r\n");
   ProgramRun run = full_disk("--log log.txt 'objects/*.rwx' fmt.txt -oreg.txt");
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(ReadFile(dir_ / "log.txt"), "Unable to write to output file reg.txt\r\n");
   EXPECT_TRUE(Says(run, "cannot write to the registry (reg.txt)")) << run.err;
-  EXPECT_LT(ReadFile(dir_ / "reg.txt").size(), 4096u);
+  EXPECT_EQ(ReadFile(dir_ / "reg.txt"), "older\r\n");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / ".reg.txt.lock"));
 
   // Registry lines on a standard output that fills up.
   run = full_disk("'objects/*.rwx' fmt.txt > out.txt");
@@ -87,8 +90,22 @@ TEST_F(SafeRun, WriteFailuresEndTheRunAndAreReported) {
   run = full_disk("--all-messages --log log.txt --new-log 'objects/*.rwx' > /dev/null");
   EXPECT_EQ(run.exit_status, 2);
   EXPECT_TRUE(Says(run, "cannot write the log file log.txt")) << run.err;
+  // ... and keeps no torn line: the line that did not fit is cut off whole.
+  const std::string log = ReadFile(dir_ / "log.txt");
+  EXPECT_GT(log.size(), 0u);
+  EXPECT_EQ(log.substr(log.size() - 2), "\r\n");
   run = full_disk("--all-messages 'objects/*.rwx' > /dev/null 2> log.txt");
   EXPECT_EQ(run.exit_status, 2);
+
+  // Files that a full disk or a killed program left with a torn last line get the next lines on
+  // lines of their own.
+  WriteFile(dir_ / "log.txt", "a torn li");
+  WriteFile(dir_ / "reg.txt", "model100.rwx 1 -99");
+  run =
+      Shell("'" + kCli + "' --quiet --all-messages --log log.txt objects/model100.rwx -r reg.txt");
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(ReadFile(dir_ / "log.txt"), "a torn li\r\nProcessing file objects/model100.rwx\r\n");
+  EXPECT_EQ(ReadFile(dir_ / "reg.txt"), "model100.rwx 1 -99\r\nmodel100.rwx" + kBoxLine);
 }
 
 TEST_F(SafeRun, MistakesOnTheLineLeaveAnExistingRegistryAlone) {
@@ -241,7 +258,7 @@ TEST_F(SafeRun, EachModelsLinesGoOutInOneWrite) {
   }
 }
 
-TEST_F(SafeRun, AKilledRunKeepsTheModelsBeforeInOrder) {
+TEST_F(SafeRun, AKilledRunMakesNoRegistry) {
   std::string format;
   for (int i = 0; i < 200; ++i) format += std::string(100, 'x') + " <ffile>\n";
   WriteFile(dir_ / "fmt.txt", format);
@@ -260,8 +277,8 @@ TEST_F(SafeRun, AKilledRunKeepsTheModelsBeforeInOrder) {
     usleep(delay_ms * 1000);
     kill(run.pid, SIGKILL);
     testing_support::WaitProgram(run);
-    const std::string registry = ReadFile(dir_ / "reg.txt");
-    EXPECT_TRUE(all.compare(0, registry.size(), registry) == 0) << "not the models in order";
+    // Only a completed run makes the registry.
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "reg.txt"));
   }
 }
 
@@ -302,21 +319,34 @@ TEST_F(SafeRun, NoPrivateWorkFolderAnywhereRefusesTheRun) {
   EXPECT_EQ(ReadFile(dir_ / "unzipwk.$$$"), "mine");
 }
 
-TEST_F(SafeRun, WorkFoldersOfDeadProcessesAreRemovedLiveOnesKept) {
+TEST_F(SafeRun, OnlyTheWorkFilesOfDeadProcessesAreRemoved) {
   Model("a.rwx");
-  const std::string dead = dir_ / "tmp/boxtally.dead00", live = dir_ / "tmp/boxtally.live00",
-                    fresh = dir_ / "tmp/boxtally.new000";
-  for (const std::string& d : {dead, live, fresh}) std::filesystem::create_directory(d);
-  WriteFile(dead + "/.lock", "");
-  WriteFile(dead + "/unzipwk.$$$", "left behind");
-  WriteFile(live + "/.lock", "");
-  const int held = open((live + "/.lock").c_str(), O_RDONLY);
+  struct Case {
+    const char* folder;
+    std::vector<const char*> files;  // ".boxtally-work" is the marker of a work folder
+    std::vector<const char*> kept;   // what is there after the run; empty: the folder is gone
+  };
+  const Case cases[] = {
+      {"boxtally.dead00", {".boxtally-work", "unzipwk.$$$", "chair.cob", "chair.rwx"}, {}},
+      {"boxtally.dead01", {".boxtally-work", "unzipwk.$$$", "notes.txt"}, {"notes.txt"}},
+      {"boxtally.live00", {".boxtally-work", "unzipwk.$$$"}, {".boxtally-work", "unzipwk.$$$"}},
+      {"boxtally.project", {".boxtally-work", "reg.txt"}, {".boxtally-work", "reg.txt"}},
+      {"boxtally.nomark", {"unzipwk.$$$", "reg.txt"}, {"unzipwk.$$$", "reg.txt"}},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::create_directory(dir_ / ("tmp/" + std::string(c.folder)));
+    for (const char* f : c.files) WriteFile(dir_ / ("tmp/" + std::string(c.folder) + "/" + f), "");
+  }
+  const int held = open((dir_ / "tmp/boxtally.live00/.boxtally-work").c_str(), O_RDONLY);
   ASSERT_EQ(flock(held, LOCK_EX), 0);  // as a running boxtally holds its own
   ASSERT_EQ(Run({"--quiet", "objects/a.rwx"}).exit_status, 0);
   close(held);
-  EXPECT_FALSE(std::filesystem::exists(dead));
-  EXPECT_TRUE(std::filesystem::exists(live));
-  EXPECT_TRUE(std::filesystem::exists(fresh));  // no lock yet: may be in the making
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    const std::string folder = dir_ / ("tmp/" + std::string(c.folder));
+    EXPECT_EQ(std::filesystem::exists(folder), !c.kept.empty());
+    for (const char* f : c.kept) EXPECT_TRUE(std::filesystem::exists(folder + "/" + f)) << f;
+  }
 }
 
 TEST_F(SafeRun, TheProgressLineNeverMixesWithRegistryLinesOnATerminal) {

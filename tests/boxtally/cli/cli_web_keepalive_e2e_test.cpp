@@ -99,7 +99,7 @@ TEST_F(CliWebKept, KeptConnectionsChunksAndConditionalRunsNeverGiveAStaleRegistr
   const std::string expected = LocalRegistry();
   NginxServer nginx(dir_ / "site");
   const std::string url = "http://127.0.0.1:" + std::to_string(nginx.port()) + "/objects";
-  const std::string missing = "File " + url + "/missing.zip doesn't exist missing.rwx";
+  const std::string missing = "File " + url + "/missing.zip doesn't exist missing.rwx\r\n";
   std::size_t seen = 0;
   // The access log's lines of the last run.
   const auto last_run = [&] {

@@ -103,12 +103,12 @@ TEST_F(WebFetch, ChecksThenDownloadsBesideTheListAndReportsInTheStatusBar) {
   EXPECT_EQ(Log(), "");
 }
 
-TEST_F(WebFetch, AMissingModelIsLoggedWithoutALineEndAndNotRequested) {
+TEST_F(WebFetch, AMissingModelIsLoggedOnALineOfItsOwnAndNotRequested) {
   Serve({{SendBytes(kNotFound)}});
   List("  missing.rwx  \r\n");
   EXPECT_EQ(Next(), NextResult::kListEnd);
   EXPECT_EQ(Methods(), (std::vector<std::string>{"HEAD /objects/missing.zip HTTP/1.1"}));
-  EXPECT_EQ(Log(), "File " + Url("missing.zip") + " doesn't exist missing.rwx");
+  EXPECT_EQ(Log(), "File " + Url("missing.zip") + " doesn't exist missing.rwx\r\n");
   EXPECT_EQ(ListFolder(), (std::vector<std::string>{"models.txt"}));
 }
 
@@ -179,7 +179,7 @@ TEST_F(WebFetch, ARefusedConnectionIsAMissingModelOrAnErrorException) {
   host_.controls.url = "http://127.0.0.1:" + std::to_string(testing_support::FreeLoopbackPort());
   List("a.rwx\n");
   EXPECT_EQ(Next(), NextResult::kListEnd);
-  EXPECT_EQ(Log(), "File " + host_.controls.url + "/a.zip doesn't exist a.rwx");
+  EXPECT_EQ(Log(), "File " + host_.controls.url + "/a.zip doesn't exist a.rwx\r\n");
   EXPECT_EQ(host_.events.Count("ConnectionFailed"), 1);
 
   host_.ResetLog();
@@ -569,7 +569,7 @@ TEST_F(WebFetch, ASecondRunAsksConditionallyAndNeverKeepsAStaleModel) {
        {"GET /objects/a.zip HTTP/1.1"}, true, "new", "", nullptr},
       {"gone: logged as the HEAD would be",
        {{SendBytes("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")}},
-       {"GET /objects/a.zip HTTP/1.1"}, true, "old", "File {url}/a.zip doesn't exist a.rwx",
+       {"GET /objects/a.zip HTTP/1.1"}, true, "old", "File {url}/a.zip doesn't exist a.rwx\r\n",
        nullptr},
       {"changed beside the list: asked for in full",
        {{SendBytes(kHeadOk)}, {SendBytes(GetOk("new"))}},
