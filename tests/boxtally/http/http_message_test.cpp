@@ -365,17 +365,6 @@ TEST(ReplyHeader, ReadsFieldsAsTheHttpStandardWritesThem) {
   }
 }
 
-TEST(ReplyHeader, ReadsTheVersionAndReasonOfAStatusLine) {
-  EXPECT_EQ(http::ReplyVersion("HTTP/1.0 200 OK\r\n"), 10);
-  EXPECT_EQ(http::ReplyVersion("HTTP/1.1 407 Proxy Authentication Required\r\n"), 11);
-  EXPECT_EQ(http::ReplyVersion("HTTP/2 200\r\n"), 20);
-  EXPECT_EQ(http::ReplyVersion("ICY 200 OK\r\n"), 0);
-  EXPECT_EQ(http::ReplyReason("HTTP/1.1 407 Proxy Authentication Required\r\n"),
-            "Proxy Authentication Required");
-  EXPECT_EQ(http::ReplyReason("HTTP/1.1 502 Bad\x01Gateway\r\n"), "Bad_Gateway");
-  EXPECT_EQ(http::ReplyReason("HTTP/1.1 403\r\n"), "");
-}
-
 // A chunked body fed in pieces of every size must give the same data, end in the same place
 // and fail for the same reason.
 TEST(ChunkedBody, ReadsChunksInAnyPiecesAndRefusesBrokenFraming) {

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -616,39 +615,5 @@ TEST_F(WebFetch, ASecondRunAsksConditionallyAndNeverKeepsAStaleModel) {
     std::string log = c.log;
     if (!log.empty()) log.replace(log.find("{url}"), 5, url);
     EXPECT_EQ(ReadFile(dir / "log.txt"), log);
-  }
-}
-
-// The records beside a list: a damaged line is dropped alone, a wrong first line drops all, and
-// nothing that could break a request line is ever read (the fuzzer's find: a control byte in
-// the ETag field).
-TEST(Validators, ReadWhatWasWrittenAndDropDamagedRecords) {
-  web::Validators v;
-  v.url = "http://h/objects/my%20box.zip";
-  v.size = 12;
-  v.mtime_ns = 784111777000000000;
-  v.last_modified = 784111777;
-  v.etag = "\"v1\"";
-  const std::map<std::string, web::Validators> files = {{"my box.zip", v}};
-  const std::string text = web::ValidatorText(files);
-  EXPECT_EQ(text, "boxtally-web 1\n12\t784111777000000000\t784111777\t\"v1\"\t"
-                  "http://h/objects/my%20box.zip\tmy box.zip\n");
-  const std::pair<std::string, std::size_t> cases[] = {
-      {text, 1},
-      {text + "3\t1\t-1\t\"\x01\"\thttp://h/a.zip\ta.zip\n", 1},  // a control byte in the ETag
-      {text + "3\t1\t-1\t\thttp://h/\x7f.zip\ta.zip\n", 1},       // and in the URL
-      {text + "-3\t1\t-1\t\thttp://h/a.zip\ta.zip\n", 1},         // a negative size
-      {text + "3\t1\t-1\t\thttp://h/a.zip\n", 1},                 // a field short
-      {text + "3\t1\t-1\t\thttp://h/a.zip\ta.zip\r\n", 2},        // CR LF is fine
-      {"boxtally-web 2\n" + text.substr(text.find('\n') + 1), 0},  // another version
-      {"", 0},
-  };
-  for (const auto& [input, count] : cases) {
-    SCOPED_TRACE(input);
-    const auto read = web::ParseValidatorText(input);
-    EXPECT_EQ(read.size(), count);
-    if (count > 0) {
-      EXPECT_EQ(read.at("my box.zip").etag, "\"v1\"");
-    }
   }
 }
