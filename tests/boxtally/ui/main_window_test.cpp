@@ -705,7 +705,9 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
     for (const char* name : kRunLocked) EXPECT_TRUE(Control(w, name)->isEnabled()) << name;
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     std::filesystem::remove(temporary);
-    if (holder >= 0) EXPECT_EQ(ReadFile(log), "another run's line\r\n");
+    if (holder >= 0) {
+      EXPECT_EQ(ReadFile(log), "another run's line\r\n");
+    }
     close(holder);
     holder = -1;
     std::filesystem::remove(log);
