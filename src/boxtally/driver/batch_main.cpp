@@ -129,6 +129,8 @@ Reason CauseReason(web::EntryEnd::Cause cause) {
       return Reason::kDownloadTooLarge;
     case Cause::kNotSaved:
       return Reason::kDownloadNotSaved;
+    case Cause::kProxyRefused:
+      return Reason::kProxyRefused;
     default:
       return Reason::kConnectionFailed;
   }
