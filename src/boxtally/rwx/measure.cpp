@@ -54,55 +54,58 @@ int IntegerArgument(std::string_view line, int k) {
   return value;
 }
 
+// The reading comes in two builds: kCapture hands the geometry to workspace.capture, the other
+// measures only and carries none of the capture's tests (no sink, no cost).
+template <bool kCapture>
 void HandleGeometry(CommandCode code, Workspace& workspace, std::string_view line) {
   float v[3] = {0.0f, 0.0f, 0.0f};
   int n = 0;
-  const bool capture = workspace.capture != nullptr;
   switch (code) {
     case kCmdVertex:
       ReadRealArguments(line, v, 3);
       AddPoint(workspace, v[0], v[1], v[2]);
-      if (capture) CaptureVertex(workspace, v[0], v[1], v[2]);
+      if constexpr (kCapture) CaptureVertex(workspace, v[0], v[1], v[2]);
       return;
     case kCmdBlock:
       ReadRealArguments(line, v, 3);
       AddBlock(workspace, v[0], v[1], v[2]);
-      if (capture) CaptureBlock(workspace, v[0], v[1], v[2]);
+      if constexpr (kCapture) CaptureBlock(workspace, v[0], v[1], v[2]);
       return;
     case kCmdSphere:
       ReadRealArguments(line, v, 1);
       AddSphere(workspace, v[0], n = IntegerArgument(line, 2));
-      if (capture) CaptureSphere(workspace, v[0], n, false);
+      if constexpr (kCapture) CaptureSphere(workspace, v[0], n, false);
       return;
     case kCmdHemisphere:
       ReadRealArguments(line, v, 1);
       AddHemisphere(workspace, v[0], n = IntegerArgument(line, 2));
-      if (capture) CaptureSphere(workspace, v[0], n, true);
+      if constexpr (kCapture) CaptureSphere(workspace, v[0], n, true);
       return;
     case kCmdCylinder:
       ReadRealArguments(line, v, 3);
       AddCylinder(workspace, v[0], v[1], v[2], n = IntegerArgument(line, 4));
-      if (capture) CaptureCylinder(workspace, v[0], v[1], v[2], n);
+      if constexpr (kCapture) CaptureCylinder(workspace, v[0], v[1], v[2], n);
       return;
     case kCmdCone:
       ReadRealArguments(line, v, 2);
       AddCone(workspace, v[0], v[1], n = IntegerArgument(line, 3));
-      if (capture) CaptureCone(workspace, v[0], v[1], n);
+      if constexpr (kCapture) CaptureCone(workspace, v[0], v[1], n);
       return;
     case kCmdDisc:
       ReadRealArguments(line, v, 2);
       AddDisc(workspace, v[0], v[1], n = IntegerArgument(line, 3));
-      if (capture) CaptureDisc(workspace, v[0], v[1], n);
+      if constexpr (kCapture) CaptureDisc(workspace, v[0], v[1], n);
       return;
     case kCmdPolygon:
       AddPolygons(workspace, 1);
-      if (capture) CaptureFace(workspace, line);
+      if constexpr (kCapture) CaptureFace(workspace, line);
       return;
     default:
       return;
   }
 }
 
+template <bool kCapture>
 void HandleSurfaceCommand(CommandCode code, Workspace& workspace, const MeasureInput& input,
                           std::string_view line) {
   ModelRecord& record = workspace.record;
@@ -111,13 +114,14 @@ void HandleSurfaceCommand(CommandCode code, Workspace& workspace, const MeasureI
     float c[3] = {0.0f, 0.0f, 0.0f};
     ReadRealSequence(line, c, 3);
     AddColour(record, c[0], c[1], c[2]);
-    if (workspace.capture != nullptr) CaptureColour(*workspace.capture, c[0], c[1], c[2]);
+    if constexpr (kCapture) CaptureColour(*workspace.capture, c[0], c[1], c[2]);
     return;
   }
   const bool handle_facers = input.switches != nullptr && input.switches->HandleFacers();
   SetAxisAlignment(record, NameArgument(Argument(line, 1)), handle_facers);
 }
 
+template <bool kCapture>
 StepResult Measure(CommandCode code, Workspace& workspace, const MeasureInput& input,
                    std::string_view line) {
   switch (code) {
@@ -162,10 +166,10 @@ StepResult Measure(CommandCode code, Workspace& workspace, const MeasureInput& i
     case kCmdTexture:
     case kCmdColor:
     case kCmdAxisAlignment:
-      HandleSurfaceCommand(code, workspace, input, line);
+      HandleSurfaceCommand<kCapture>(code, workspace, input, line);
       break;
     default:
-      HandleGeometry(code, workspace, line);
+      HandleGeometry<kCapture>(code, workspace, line);
       break;
   }
   return StepResult::kContinue;
@@ -193,32 +197,32 @@ void CaptureStructure(CommandCode code, Workspace& workspace, std::string_view l
   }
 }
 
+template <bool kCapture>
 StepResult Dispatch(CommandCode code, Workspace& workspace, const MeasureInput& input,
                     std::string_view line) {
+  if constexpr (!kCapture) return Measure<false>(code, workspace, input, line);
   const bool was_defining = workspace.definition_mode;
-  const StepResult step = Measure(code, workspace, input, line);
-  if (workspace.capture != nullptr && step == StepResult::kContinue) {
-    CaptureStructure(code, workspace, line, was_defining);
-  }
+  const StepResult step = Measure<true>(code, workspace, input, line);
+  if (step == StepResult::kContinue) CaptureStructure(code, workspace, line, was_defining);
   return step;
 }
 
 // A reading for the geometry that its caller no longer wants ends at the next line.
+template <bool kCapture>
 bool Cancelled(Workspace& workspace) {
-  GeometryCapture* capture = workspace.capture;
-  if (capture == nullptr || capture->cancel == nullptr ||
-      !capture->cancel->load(std::memory_order_relaxed)) {
-    return false;
-  }
-  capture->cancelled = true;
+  if constexpr (!kCapture) return false;
+  GeometryCapture& capture = *workspace.capture;
+  if (capture.cancel == nullptr || !capture.cancel->load(std::memory_order_relaxed)) return false;
+  capture.cancelled = true;
   return true;
 }
 
+template <bool kCapture>
 MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
                          Workspace& workspace) {
   ScriptLine& line = workspace.line;
   while (!stream.AtEnd()) {
-    if (Cancelled(workspace)) return MeasureResult::kDone;
+    if (Cancelled<kCapture>(workspace)) return MeasureResult::kDone;
     ReadScriptLine(stream, line);
     CommandCode code =
         kCmdModelEnd;  // the end of the script ends the model, whatever the line held
@@ -230,7 +234,7 @@ MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
     StepResult step = StepResult::kFailed;
     workspace.line_failed = false;
     try {
-      step = Dispatch(code, workspace, input, line.View());
+      step = Dispatch<kCapture>(code, workspace, input, line.View());
     } catch (...) {
       step = StepResult::kFailed;  // this line alone is lost; the model goes on
     }
@@ -288,7 +292,10 @@ MeasureResult MeasureModelFile(std::unique_ptr<platform::InStream> stream,
   workspace.capture = input.geometry;
   if (workspace.capture != nullptr) ResetCapture(*workspace.capture);
   MeasureResult result = MeasureResult::kDone;
-  if (stream) result = ReadScript(*stream, *in, workspace);
+  if (stream) {
+    result = workspace.capture != nullptr ? ReadScript<true>(*stream, *in, workspace)
+                                          : ReadScript<false>(*stream, *in, workspace);
+  }
   stream.reset();
   ClearPrototypeTable(workspace.prototypes);
   workspace.capture = nullptr;
