@@ -14,6 +14,7 @@
 #include "boxtally/driver/process_model.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
+#include "boxtally/driver/thumbnails.h"
 #include "boxtally/rwx/workspace.h"
 #include "boxtally/web/web_fetch.h"
 #include "platform/file_search.h"
@@ -80,6 +81,7 @@ std::optional<RunOutcome> AfterModel(RunHost& host, const ProcessedModel& model,
                                      const std::string& path, const Registry& registry,
                                      RunCounts& counts) {
   Count(model.fate, counts);
+  if (ThumbnailSet* thumbnails = host.Thumbnails()) SaveThumbnail(*thumbnails, model.thumbnail);
   if (!platform::FlushTextFile(*registry.file)) {
     platform::LogF(host.Log(), "Unable to write to output file %s\n", registry.name.c_str());
     return Ended(RunEnd::kRegistryWriteFailed, registry.name);
@@ -304,6 +306,7 @@ RunOutcome RunCounted(RunHost& host, const std::vector<std::string>& args, RunCo
   run.debug_trace = options.debug_trace;
   run.password = options.password;
   run.work_dir = work_dir;
+  if (const ThumbnailSet* thumbnails = host.Thumbnails()) run.thumbnail_size = thumbnails->size;
   const RunOutcome outcome = host.GetFromWeb() ? RunWeb(host, options, run, counts)
                                                : RunFiles(host, pattern, options, run, counts);
   if (outcome.result != 0) return outcome;

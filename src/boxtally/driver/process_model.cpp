@@ -67,7 +67,7 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   if (!stream) {
     platform::LogF(log, "Unable to open file %s\n", model_path.c_str());
     CleanUp(host, job);
-    return {ModelResult::kDone, ModelFate::kFailed};
+    return {ModelResult::kDone, ModelFate::kFailed, {}};
   }
   job.suffix = TypeSuffix(found_name);
   if (job.suffix == "zip") {
@@ -78,7 +78,7 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   if (stream && job.suffix == "cob") stream = ConvertCobModel(host, job, std::move(stream));
   if (!stream) {  // the branch logged why
     CleanUp(host, job);
-    return {ModelResult::kDone, ModelFate::kFailed};
+    return {ModelResult::kDone, ModelFate::kFailed, {}};
   }
 
   rwx::MeasureInput input;
@@ -94,10 +94,18 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   input.integer_mode = run.integer_mode;
   input.debug_trace = run.debug_trace;
   input.switches = &host;
+  std::optional<rwx::GeometryCapture> for_thumbnail;
+  input.geometry = run.geometry;
+  if (input.geometry == nullptr && run.thumbnail_size > 0) input.geometry = &for_thumbnail.emplace();
   const rwx::MeasureResult result = rwx::MeasureModelFile(std::move(stream), input, *run.workspace);
   CleanUp(host, job);
-  return {result == rwx::MeasureResult::kAbort ? ModelResult::kAbort : ModelResult::kDone,
-          FateOf(rwx::LastTally(*run.workspace))};
+  ProcessedModel processed{
+      result == rwx::MeasureResult::kAbort ? ModelResult::kAbort : ModelResult::kDone,
+      FateOf(rwx::LastTally(*run.workspace)), {}};
+  if (for_thumbnail && processed.fate == ModelFate::kMeasured) {
+    processed.thumbnail = {input.model_name, DrawThumbnail(*for_thumbnail, run.thumbnail_size)};
+  }
+  return processed;
 }
 
 }  // namespace driver
