@@ -10,6 +10,7 @@
 #include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
+#include "boxtally/driver/thumbnails.h"
 #include "platform/paths.h"
 #include "platform/text_file.h"
 
@@ -42,6 +43,10 @@ constexpr const char* kUsage =
     "  --max-entry-size MIB\n"
     "                   refuse archive entries and COB models larger than MIB mebibytes\n"
     "                   (default 256): nothing bigger is written into the work folder\n"
+    "  --thumbnails DIR also draw every measured model into DIR as NAME.png (tree.rwx gives\n"
+    "                   tree.png), with its box, the ground grid and the axes\n"
+    "  --thumbnail-size N\n"
+    "                   the pictures' width and height in pixels (16 to 2048, default 256)\n"
     "  --help, --version\n"
     "\n"
     "Web mode: boxtally-cli --web URL [SWITCHES] LIST [FORMAT] [RUN-OPTIONS...]\n"
@@ -161,6 +166,19 @@ void ReportSummary(const driver::RunOutcome& outcome) {
   Say("%s\n", line.c_str());
 }
 
+// The pictures that could not be written, after the run: none of it goes to the log.
+void ReportThumbnails(cli::CliHost& host) {
+  const driver::ThumbnailSet* thumbnails = host.Thumbnails();
+  if (thumbnails == nullptr) return;
+  for (const std::string& failure : thumbnails->failures) {
+    Say("%s\n", platform::WithoutControls(failure).c_str());
+  }
+  if (thumbnails->failed > thumbnails->failures.size()) {
+    Say("%zu more thumbnails could not be written\n",
+        thumbnails->failed - thumbnails->failures.size());
+  }
+}
+
 int Run(const std::vector<std::string>& argv) {
   const cli::CommandLine line = cli::ParseCommandLine(argv);
   switch (line.action) {
@@ -180,6 +198,12 @@ int Run(const std::vector<std::string>& argv) {
   if (!ca_file.empty() && !platform::IsRegularFile(ca_file)) {
     Say("cannot read the certificate file %s\n", platform::WithoutControls(ca_file).c_str());
     return 2;
+  }
+  if (!line.settings.thumbnail_dir.empty()) {
+    if (const auto why = driver::PrepareThumbnailFolder(line.settings.thumbnail_dir)) {
+      Say("%s\n", platform::WithoutControls(*why).c_str());
+      return 2;
+    }
   }
   // Work files never go anywhere but a private folder: no folder, no run.
   const std::string work_dir = platform::WorkDirectory();
@@ -208,6 +232,7 @@ int Run(const std::vector<std::string>& argv) {
   host.EndOpenLogLine();
   if (!temporary_format.empty()) platform::RemoveFile(temporary_format);
   ReportEnding(host, outcome);
+  ReportThumbnails(host);
   if (!line.settings.quiet) ReportSummary(outcome);
   if (!host.LogIntact()) {
     Say("cannot write the log%s%s; messages were lost\n", host.LogOnStandardError() ? "" : " file ",
