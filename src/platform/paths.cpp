@@ -2,10 +2,14 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,11 +23,21 @@ namespace platform {
 
 namespace {
 constexpr const char* kWorkPrefix = "boxtally.";
-// Held with flock for the owner's whole life: a lock that can be taken means the owner is gone.
-constexpr const char* kLockName = ".lock";
-// A folder without a lock file is either being made right now or was left by a program that did
-// not lock; only the second kind is this old.
-constexpr std::time_t kUnlockedStaleSeconds = 3600;
+constexpr std::size_t kWorkRandomChars = 6;  // the XXXXXX of mkdtemp
+// The marker of a work folder, held with flock for its owner's whole life: a lock that can be
+// taken means the owner is gone. A folder without it is not ours, whatever its name.
+constexpr const char* kLockName = ".boxtally-work";
+// The names a work folder holds besides its marker: the work files, and the copies of COB models
+// with what the converter made of them.
+constexpr const char* kWorkFileNames[] = {"unzipwk.$$$", "unzipwk.cob", "unzipwk.rwx",
+                                          "myregxxx.$$$"};
+constexpr const char* kWorkFileSuffixes[] = {".cob", ".scn", ".rwx"};
+
+// The folders of this process, for a signal handler that must remove them at once.
+constexpr std::size_t kMaxSignalFolders = 128;
+constexpr std::size_t kMaxSignalPath = 4096;
+char g_signal_folders[kMaxSignalFolders][kMaxSignalPath];
+std::atomic<std::size_t> g_signal_folder_count{0};
 
 struct WorkState {
   std::string dir;                 // the first folder: WorkDirectory()
@@ -53,6 +67,48 @@ void RemoveFolder(const std::string& dir) {
   rmdir(dir.c_str());
 }
 
+bool EndsWithIgnoringCase(const char* name, const char* suffix) {
+  const std::size_t n = std::strlen(name), k = std::strlen(suffix);
+  return n > k && strcasecmp(name + n - k, suffix) == 0;
+}
+
+// Whether `name` is a file this program makes in a work folder.
+bool IsWorkFileName(const char* name) {
+  if (std::strncmp(name, kLockName, std::strlen(kLockName)) == 0) return true;  // ".new" too
+  for (const char* fixed : kWorkFileNames) {
+    if (std::strcmp(name, fixed) == 0) return true;
+  }
+  for (const char* suffix : kWorkFileSuffixes) {
+    if (EndsWithIgnoringCase(name, suffix)) return true;
+  }
+  return false;
+}
+
+// Removes the folder's own work files (no other file, no link followed) and the folder when that
+// leaves it empty.
+void RemoveStaleFolder(const std::string& dir) {
+  if (DIR* d = opendir(dir.c_str())) {
+    const int fd = dirfd(d);
+    while (const dirent* e = readdir(d)) {
+      struct stat st {};
+      if (!IsWorkFileName(e->d_name) || fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+          !S_ISREG(st.st_mode)) {
+        continue;
+      }
+      unlinkat(fd, e->d_name, 0);
+    }
+    closedir(d);
+  }
+  rmdir(dir.c_str());
+}
+
+void NoteSignalFolder(const std::string& dir) {
+  const std::size_t i = g_signal_folder_count.load();
+  if (i >= kMaxSignalFolders || dir.size() >= kMaxSignalPath) return;
+  std::memcpy(g_signal_folders[i], dir.c_str(), dir.size() + 1);
+  g_signal_folder_count.store(i + 1);
+}
+
 void RemoveWorkDirectories() {
   WorkState& state = State();
   if (!state.dir.empty()) RemoveFolder(state.dir);
@@ -67,25 +123,41 @@ void RegisterCleanup(WorkState& state) {
   std::atexit(RemoveWorkDirectories);
 }
 
-bool IsStale(const std::string& dir, const struct stat& st) {
+// A folder of a process that is gone: it holds our marker, a plain file nobody holds locked.
+bool IsStale(const std::string& dir) {
   const int fd = open((dir + "/" + kLockName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return std::time(nullptr) - st.st_mtime > kUnlockedStaleSeconds;
-  const bool stale = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (fd < 0) return false;
+  struct stat st {};
+  const bool stale =
+      fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0;
   close(fd);
   return stale;
 }
 
-// Removes the work folders of dead processes of this user under `base`.
+// "boxtally." and six characters of mkdtemp's: nothing else is taken for a work folder.
+bool IsWorkFolderName(const char* name) {
+  const std::size_t prefix_len = std::strlen(kWorkPrefix);
+  if (std::strlen(name) != prefix_len + kWorkRandomChars ||
+      std::strncmp(name, kWorkPrefix, prefix_len) != 0) {
+    return false;
+  }
+  for (const char* c = name + prefix_len; *c != '\0'; ++c) {
+    if (!std::isalnum(static_cast<unsigned char>(*c))) return false;
+  }
+  return true;
+}
+
+// Removes what dead processes of this user left under `base`: their own work files, and their
+// folders once empty.
 void RemoveStaleWorkFolders(const std::string& base) {
   DIR* d = opendir(base.c_str());
   if (d == nullptr) return;
-  const std::size_t prefix_len = std::strlen(kWorkPrefix);
   while (const dirent* e = readdir(d)) {
-    if (std::strncmp(e->d_name, kWorkPrefix, prefix_len) != 0) continue;
+    if (!IsWorkFolderName(e->d_name)) continue;
     const std::string dir = base + e->d_name;
     struct stat st {};
     if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) continue;
-    if (IsStale(dir, st)) RemoveFolder(dir + "/");
+    if (IsStale(dir)) RemoveStaleFolder(dir + "/");
   }
   closedir(d);
 }
@@ -111,6 +183,7 @@ std::string MakeWorkFolder(const std::string& base, std::string& error) {
     return {};
   }
   State().lock_fds.push_back(fd);
+  NoteSignalFolder(dir);
   return dir;
 }
 
@@ -183,6 +256,37 @@ void FreeWorkDirectory(const std::string& dir) {
     }
     state.extra.erase(state.extra.begin() + static_cast<std::ptrdiff_t>(i));
     return;
+  }
+}
+
+void RemoveWorkFoldersNow() {
+  // Only system calls: opendir and readdir may allocate, which a signal handler must not.
+  alignas(8) static char entries[8192];
+  const std::size_t count = g_signal_folder_count.load();
+  for (std::size_t i = 0; i < count; ++i) {
+    const int dir = open(g_signal_folders[i], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) continue;
+    for (;;) {
+      const long n = syscall(SYS_getdents64, dir, entries, sizeof entries);
+      if (n <= 0) break;
+      for (long at = 0; at < n;) {
+        const auto* e = reinterpret_cast<const struct dirent64*>(entries + at);
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+          unlinkat(dir, e->d_name, 0);
+        }
+        at += e->d_reclen;
+      }
+    }
+    close(dir);
+    rmdir(g_signal_folders[i]);
+  }
+}
+
+void ReserveStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = open("/dev/null", O_RDONLY);  // the lowest free number: this one
+    if (opened >= 0 && opened != fd) close(opened);
   }
 }
 

@@ -27,8 +27,16 @@ std::string WorkDirectoryError();
 std::string NewWorkDirectory();
 // Removes a folder NewWorkDirectory made, with its files, before the process ends.
 void FreeWorkDirectory(const std::string& dir);
+// Removes this process's work folders and their files at once; safe in a signal handler (for a
+// signal that ends the process before its exit handlers run).
+void RemoveWorkFoldersNow();
 
 std::optional<std::string> CurrentDirectory();
+
+// Opens /dev/null, read only, on each of descriptors 0, 1 and 2 that is closed, so no file the
+// program opens takes a standard stream's number, and a write to a closed standard output or
+// error fails (and is reported) instead of going into that file.
+void ReserveStandardDescriptors();
 
 bool FileExists(const std::string& path);
 bool IsRegularFile(const std::string& path);  // follows symlinks; false when missing

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -102,10 +102,12 @@ ProcessResult Await(pid_t pid, int slot, const SpawnOptions& options) {
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       ms = static_cast<int>(std::max<long long>(0, std::min<long long>(left.count(), 60000)));
     }
-    if (options.cancel != nullptr && (ms < 0 || ms > kCancelCheckMs)) ms = kCancelCheckMs;
+    const bool watched = options.cancel != nullptr || options.poll;
+    if (watched && (ms < 0 || ms > kCancelCheckMs)) ms = kCancelCheckMs;
     if (WaitForEnd(pid, pidfd, ms)) break;
-    if (options.cancel != nullptr && options.cancel->load()) {
+    if ((options.cancel != nullptr && options.cancel->load()) || (options.poll && options.poll())) {
       kill(-pid, SIGKILL);
+      r.cancelled = true;
       break;
     }
     if (limited && Clock::now() >= deadline) {
@@ -119,12 +121,48 @@ ProcessResult Await(pid_t pid, int slot, const SpawnOptions& options) {
   if (pidfd >= 0) close(pidfd);
   return r;
 }
+// In the child, between fork and exec: only async-signal-safe calls, nothing allocated. A group of
+// its own (the terminal's Ctrl-C reaches only us, and its own children go with it), death with the
+// thread that started it, default signal actions, the size bound, its folder, and no standard
+// output.
+[[noreturn]] void StartChild(const std::string& program, char* const* argv,
+                             const SpawnOptions& options, pid_t parent, int report) {
+  setpgid(0, 0);
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);  // the parent died before the line above
+  struct sigaction defaults {};
+  defaults.sa_handler = SIG_DFL;
+  sigemptyset(&defaults.sa_mask);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    sigaction(signal_number, &defaults, nullptr);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  int error = 0;
+  if (options.max_file_bytes > 0) {
+    const rlimit limit{options.max_file_bytes, options.max_file_bytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) error = errno;
+  const int null_fd = error == 0 ? open("/dev/null", O_WRONLY) : -1;
+  if (null_fd >= 0) {
+    dup2(null_fd, STDOUT_FILENO);
+    if (null_fd != STDOUT_FILENO) close(null_fd);
+  }
+  if (error == 0) {
+    execve(program.c_str(), argv, environ);
+    error = errno;
+  }
+  (void)!write(report, &error, sizeof error);
+  _exit(127);
+}
 }  // namespace
 
 ProcessResult RunAndWait(const std::string& program, const std::vector<std::string>& args,
                          const SpawnOptions& options) {
-  // posix_spawn may report a missing or unusable program only through the child's exit code
-  // 127; asking first gives the caller the real reason.
+  // Asking first gives the caller the reason in the words the log uses (not found, not an
+  // executable) before anything is started.
   struct stat st {};
   if (stat(program.c_str(), &st) != 0) return Failed(errno);
   if (!S_ISREG(st.st_mode) || access(program.c_str(), X_OK) != 0) return Failed(EACCES);
@@ -139,34 +177,27 @@ ProcessResult RunAndWait(const std::string& program, const std::vector<std::stri
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  if (!options.directory.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, options.directory.c_str());
+  // The child tells why exec failed through this pipe; it closes unwritten when exec succeeds.
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return Failed(errno);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    const int error = errno;
+    close(report[0]);
+    close(report[1]);
+    return Failed(error);
   }
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  // A group of its own: the terminal's Ctrl-C reaches only us, and we can end the child's
-  // children with it. The child gets default signal actions, whatever ours are.
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGINT);
-  sigaddset(&defaults, SIGTERM);
-  sigaddset(&defaults, SIGHUP);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return Failed(rc);
-  if (options.max_file_bytes > 0) {
-    // Set from here, as posix_spawn has no attribute for it: the child has had microseconds to
-    // write, and every later write is checked against the file's whole size.
-    const rlimit limit{options.max_file_bytes, options.max_file_bytes};
-    prlimit(pid, RLIMIT_FSIZE, &limit, nullptr);
+  if (pid == 0) StartChild(program, argv.data(), options, parent, report[1]);
+  close(report[1]);
+  int child_error = 0;
+  ssize_t n = 0;
+  while ((n = read(report[0], &child_error, sizeof child_error)) < 0 && errno == EINTR) {
+  }
+  close(report[0]);
+  if (n == static_cast<ssize_t>(sizeof child_error)) {
+    Reap(pid);
+    return Failed(child_error);
   }
   return Await(pid, RegisterChildGroup(pid), options);
 }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@ struct ProcessResult {
   SpawnError error = SpawnError::kNone;
   int error_number = 0;    // errno of a failed start
   bool timed_out = false;  // ended by us after the time limit (status is then 128 + SIGKILL)
+  bool cancelled = false;  // ended by us for `cancel` or `poll`
 };
 
 struct SpawnOptions {
@@ -33,14 +35,18 @@ struct SpawnOptions {
   std::uint64_t max_file_bytes = 0;
   // When set while the child runs, its group is ended (the result is then that of a kill).
   const std::atomic<bool>* cancel = nullptr;
+  // Called about every 50 ms while the child runs (a window processes its messages there); true
+  // ends the child's group as `cancel` does.
+  std::function<bool()> poll;
 };
 
 // Runs `program` with `args` (args[0] is the program's own name) and waits for its end. Our own
 // working directory never changes: the child starts in options.directory. The child runs in a
-// process group of its own, so a Ctrl-C meant for us does not end it; a termination signal we
-// receive (see termination.h) ends it. Its standard output is discarded: it must not run into a
-// registry written to our own standard output. A child killed by a signal gives 128 + the signal
-// number, which is never 0.
+// process group of its own, so a Ctrl-C meant for us does not reach it directly; a stop signal
+// we receive (see termination.h) ends it, and so does our own death, however it comes (the
+// kernel sends it SIGKILL when the thread that started it ends). Its standard output is
+// discarded: it must not run into a registry written to our own standard output. A child killed
+// by a signal gives 128 + the signal number, which is never 0.
 ProcessResult RunAndWait(const std::string& program, const std::vector<std::string>& args,
                          const SpawnOptions& options = {});
 

@@ -16,7 +16,7 @@
 namespace platform {
 
 namespace {
-constexpr int kMaxLinks = 40;           // as the kernel's own bound on a path
+constexpr int kMaxLinks = 40;            // as the kernel's own bound on a path
 constexpr std::size_t kRandomChars = 6;  // the XXXXXX of mkstemp
 
 std::string FolderOf(const std::string& path) {

@@ -5,7 +5,10 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+
+#include "platform/paths.h"
 
 namespace platform {
 
@@ -21,28 +24,39 @@ constexpr std::size_t kMaxRemovedPath = 4096;  // bytes, the terminating NUL inc
 std::atomic<int> g_removed_state[kMaxRemovedFiles];
 char g_removed_paths[kMaxRemovedFiles][kMaxRemovedPath];
 
-void OnTermination(int signal_number) {
-  if (g_signal != 0) {
-    RemoveRegisteredFiles();
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
-    return;
-  }
-  g_signal = signal_number;
+void EndChildGroups() {
   for (const std::atomic<pid_t>& group : g_child_groups) {
     const pid_t g = group.load();
     if (g > 0) kill(-g, SIGKILL);
   }
 }
+
+void OnTermination(int signal_number) {
+  EndChildGroups();
+  if (g_signal != 0) {
+    RemoveRegisteredFiles();
+    RemoveWorkFoldersNow();
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+    return;
+  }
+  g_signal = signal_number;
+}
+
+void EndChildGroupsAtExit() { EndChildGroups(); }
 }  // namespace
 
-void InstallTerminationHandlers() {
+void InstallTerminationHandlers(bool interrupt) {
   struct sigaction action {};
   action.sa_handler = OnTermination;
   sigemptyset(&action.sa_mask);
   action.sa_flags = 0;  // no SA_RESTART: a wait in progress returns and looks at the flag
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
+  if (interrupt) sigaction(SIGINT, &action, nullptr);
+  static bool registered = false;
+  if (!registered) std::atexit(EndChildGroupsAtExit);  // however the program ends normally
+  registered = true;
 }
 
 int TerminationSignal() { return g_signal; }

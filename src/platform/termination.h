@@ -1,5 +1,7 @@
-// SIGTERM and SIGHUP as a stop request: the run ends after the model in progress, converters
-// that are running are ended at once, and the process exits normally, so its work folders go.
+// SIGTERM and SIGHUP (and, for a terminal, SIGINT) as a stop request: the run ends after the
+// model in progress, converters that are running are ended at once, and the process exits
+// normally, so its work folders and its unfinished files go. A second such signal ends the
+// process at once, after the same clean-up.
 #pragma once
 
 #include <sys/types.h>
@@ -10,10 +12,10 @@ namespace platform {
 
 inline constexpr int kMaxChildGroups = 64;  // children waited for at the same time
 
-// Installs the handlers. A second termination signal ends the process at once.
-void InstallTerminationHandlers();
+// Installs the handlers; with `interrupt`, for SIGINT (Ctrl-C) too.
+void InstallTerminationHandlers(bool interrupt = false);
 
-// The termination signal received (SIGTERM or SIGHUP), or 0.
+// The stop signal received (SIGTERM, SIGHUP, SIGINT), or 0.
 int TerminationSignal();
 
 // Registers the process group of a child we wait for, so the handler can end it; returns the

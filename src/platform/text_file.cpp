@@ -47,6 +47,44 @@ TextFile* OpenLockedTextFile(const std::string& path, OpenMode mode, bool* locke
   return new TextFile{f, true, true};
 }
 
+namespace {
+// A new line first when the file's last byte ends no line: what comes never runs on from a line
+// that a full disk or a killed writer left unfinished.
+bool EndLastLine(int fd) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || st.st_size == 0) return true;
+  char last = '\n';
+  if (pread(fd, &last, 1, st.st_size - 1) != 1 || last == '\n') return true;
+  return ::write(fd, "\r\n", 2) == 2;
+}
+}  // namespace
+
+TextFile* OpenLogFile(const std::string& path, OpenMode mode, bool* locked) {
+  *locked = false;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool ok = true;
+  if (regular && mode == OpenMode::kCreate) {
+    // Emptied only while no other run writes it; then shared like any other run's log.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      *locked = errno == EWOULDBLOCK;
+      ok = false;
+    } else {
+      ok = ftruncate(fd, 0) == 0 && flock(fd, LOCK_SH) == 0;
+    }
+  } else if (regular) {
+    ok = flock(fd, LOCK_SH) == 0 && EndLastLine(fd);
+  }
+  std::FILE* f = ok ? fdopen(fd, "ab") : nullptr;
+  if (f == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  return new TextFile{f, true, true};
+}
+
 TextFile* WrapStream(std::FILE* stream, bool crlf) { return new TextFile{stream, crlf, false}; }
 
 void CloseTextFile(TextFile* file) {
@@ -101,6 +139,26 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+// WriteAll, and when it fails midway in a regular file, the part written is cut off again, unless
+// another writer has appended since (its bytes are not ours to cut).
+bool WriteAllOrNothing(int fd, const char* data, std::size_t size) {
+  struct stat before {};
+  const bool regular = fstat(fd, &before) == 0 && S_ISREG(before.st_mode);
+  const off_t start = regular ? lseek(fd, 0, SEEK_CUR) : -1;
+  if (WriteAll(fd, data, size)) return true;
+  const int error = errno;
+  struct stat after {};
+  if (regular && fstat(fd, &after) == 0 && after.st_size > before.st_size) {
+    // An appending descriptor wrote at the old end; any other wrote at its own position.
+    const off_t ours = (fcntl(fd, F_GETFL) & O_APPEND) != 0 ? before.st_size : start;
+    if (ours >= 0 && after.st_size <= ours + static_cast<off_t>(size) && ftruncate(fd, ours) == 0) {
+      lseek(fd, ours, SEEK_SET);
+    }
+  }
+  errno = error;
+  return false;
+}
+
 [[gnu::format(printf, 1, 0)]] std::string FormatV(const char* format, std::va_list args) {
   char small[512];
   std::va_list copy;
@@ -152,14 +210,18 @@ void WriteWhole(TextFile& out, std::string_view text) {
     AppendWithLineEnds(converted, text);
     text = converted;
   }
-  if (!FlushTextFile(out)) return;
+  // Only what this flush could not write stops the text: a log goes on trying after a full disk.
+  if (std::fflush(out.file) != 0) {
+    out.failed = true;
+    return;
+  }
   const int fd = ::fileno(out.file);
   if (fd < 0) {  // a stream of our own making (memory, cookie): it has no descriptor
     WriteRaw(out, text.data(), text.size());
     FlushTextFile(out);
     return;
   }
-  if (!WriteAll(fd, text.data(), text.size())) out.failed = true;
+  if (!WriteAllOrNothing(fd, text.data(), text.size())) out.failed = true;
 }
 
 void TextPrintf(TextFile& out, const char* format, ...) {
@@ -179,8 +241,7 @@ void LogF(TextFile& log, const char* format, ...) {
   for (std::size_t i = 0; i < body; ++i) {
     if (IsControl(text[i])) text[i] = '_';
   }
-  WriteText(log, text);
-  FlushTextFile(log);
+  WriteWhole(log, text);
 }
 
 bool FlushTextFile(TextFile& out) {
@@ -188,6 +249,15 @@ bool FlushTextFile(TextFile& out) {
   if (std::fflush(out.file) == 0 && std::ferror(out.file) == 0) return !out.failed;
   out.failed = true;
   return false;
+}
+
+std::optional<std::uint64_t> EndOffset(TextFile& out) {
+  if (out.file == nullptr) return std::nullopt;
+  FlushTextFile(out);
+  struct stat st {};
+  const int fd = ::fileno(out.file);
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
 }
 
 std::string WithoutControls(std::string_view text) {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +38,13 @@ TextFile* OpenTextFile(const std::string& path, OpenMode mode);
 // locked is left untouched, neither created nor truncated: nullptr with `*locked` true. Files
 // that are no regular files (a device, a pipe) are not locked.
 TextFile* OpenLockedTextFile(const std::string& path, OpenMode mode, bool* locked);
+// Opens a log file for appending whole lines, as several runs may share one: every message goes
+// out with one write at the end of the file. Every run holds a shared advisory lock on its log;
+// kCreate also empties the file, which it does only when no other run holds the log (nullptr
+// with `*locked` true otherwise, the file untouched). Appending to a file whose last line lacks
+// its line end starts a new line first. Files that are no regular files are neither locked nor
+// emptied.
+TextFile* OpenLogFile(const std::string& path, OpenMode mode, bool* locked);
 // Wraps a standard stream; `crlf` as for files.
 TextFile* WrapStream(std::FILE* stream, bool crlf);
 void CloseTextFile(TextFile* file);  // accepts nullptr
@@ -47,15 +56,19 @@ using TextFilePtr = std::unique_ptr<TextFile, TextFileCloser>;
 void WriteText(TextFile& out, std::string_view text);
 // Writes `text` (line ends converted) with as few system calls as the kernel allows, after
 // flushing what the stream buffered: the lines of one model reach the file whole or not at all
-// when the process is killed. Sets `failed` when not every byte was written.
+// when the process is killed. Sets `failed` when not every byte was written; a regular file that
+// took part of the text is cut back to where it ended before, so it never keeps a torn line.
 void WriteWhole(TextFile& out, std::string_view text);
 [[gnu::format(printf, 2, 3)]] void TextPrintf(TextFile& out, const char* format, ...);
-// One log message: formatted, line ends converted, flushed at once so a killed run keeps it.
+// One log message: formatted, line ends converted, written whole with WriteWhole.
 // Control characters that arguments bring in (a file name holding a line feed) are written as
 // "_", so a message is one line whatever it names; only a line feed ending it stays.
 [[gnu::format(printf, 2, 3)]] void LogF(TextFile& log, const char* format, ...);
 // Flushes the stream; false (and `failed` set) when buffered bytes could not be written.
 bool FlushTextFile(TextFile& out);
+// The size of the file the stream writes, once flushed: where the next line will start. nullopt
+// for memory texts and for streams that are no regular file (a terminal, a pipe).
+std::optional<std::uint64_t> EndOffset(TextFile& out);
 
 // `text` with every control character (below 0x20, and 0x7F) replaced by "_".
 std::string WithoutControls(std::string_view text);

@@ -1,14 +1,13 @@
 #include "platform/safe_replace.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
 
@@ -62,7 +61,10 @@ TEST(SafeReplace, TheFileHoldsTheOldOrTheNewContentNeverAMix) {
 TEST(SafeReplace, RemovesOnlyUnlockedLeftoversOfExactlyItsOwnForm) {
   TempDir dir;
   const std::string reg = dir / "reg.txt";
-  struct Case { const char* name; bool removed; };
+  struct Case {
+    const char* name;
+    bool removed;
+  };
   const Case cases[] = {
       {".reg.txt.boxtally-Ab12Cd", true},
       {".reg.txt.boxtally-Ab12C", false},    // one character short

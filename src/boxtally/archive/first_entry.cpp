@@ -125,10 +125,12 @@ struct Extraction {
   std::uint64_t max_bytes = kMaxEntryBytes;  // the entry's bound
   std::uint64_t produced = 0;                // bytes of the entry taken so far
   bool too_large = false;                    // the bound was passed: nothing more was taken
+  std::string message;                       // of the failure, as logged
 };
 
 int Fail(Extraction& x, int code, const char* message) {
   platform::LogF(*x.log, "funzip error in %s: %s\n", x.archive_path.c_str(), message);
+  x.message = message;
   return code;
 }
 
@@ -514,12 +516,16 @@ int UnzipFirst(const std::vector<std::string>& args, platform::TextFile& log, st
 std::unique_ptr<platform::InStream> ExtractFirstEntry(
     const std::string& archive_path, const std::string& password, platform::TextFile& log,
     const std::string& work_path, EntryDestination destination, bool* in_memory, std::FILE* err,
-    std::uint64_t max_bytes) {
+    std::uint64_t max_bytes, ExtractFailure* failure) {
   if (in_memory != nullptr) *in_memory = false;
+  ExtractFailure ignored;
+  if (failure == nullptr) failure = &ignored;
   // Cutting a long password would only turn into a puzzling "incorrect password" later.
   if (password.size() > kMaxPasswordLength) {
     platform::LogF(log, "password longer than %zu characters refused for file:%s\n",
                    kMaxPasswordLength, archive_path.c_str());
+    *failure = {kUnzipBadHeader,
+                "password longer than " + std::to_string(kMaxPasswordLength) + " characters"};
     return nullptr;
   }
   Extraction x;
@@ -533,6 +539,7 @@ std::unique_ptr<platform::InStream> ExtractFirstEntry(
   const int result = ExtractFrom(x);
   if (result != kUnzipOk) {
     platform::LogF(log, "error from unzip=%d for file:%s\n", result, archive_path.c_str());
+    *failure = {result, x.message};
     return nullptr;
   }
   if (x.to_memory) {

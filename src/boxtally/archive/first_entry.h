@@ -48,6 +48,12 @@ enum UnzipResult : int {
 [[nodiscard]] int UnzipFirst(const std::vector<std::string>& args, platform::TextFile& log,
                              std::FILE* err);
 
+// Why an extraction failed: its result code and the message of its "funzip error" log line.
+struct ExtractFailure {
+  int code = kUnzipOk;
+  std::string message;
+};
+
 enum class EntryDestination {
   kWorkFile,          // the converter needs the file itself
   kMemoryWhenItFits,  // in memory up to kMaxMemoryEntry bytes, else the work file
@@ -57,11 +63,13 @@ enum class EntryDestination {
 // reading in text mode, as ExtractToWorkFile does, with the same log lines and codes. With
 // kMemoryWhenItFits the entry is held in memory and the work file is not written unless the
 // entry is bigger than kMaxMemoryEntry; `*in_memory` (may be nullptr) tells which. An entry of
-// more than `max_bytes` is refused (kUnzipTooLarge) once that many bytes have come out.
+// more than `max_bytes` is refused (kUnzipTooLarge) once that many bytes have come out. After a
+// failure `*failure` (may be nullptr) tells why.
 std::unique_ptr<platform::InStream> ExtractFirstEntry(
     const std::string& archive_path, const std::string& password, platform::TextFile& log,
     const std::string& work_path, EntryDestination destination, bool* in_memory,
-    std::FILE* err = stderr, std::uint64_t max_bytes = kMaxEntryBytes);
+    std::FILE* err = stderr, std::uint64_t max_bytes = kMaxEntryBytes,
+    ExtractFailure* failure = nullptr);
 
 // Extracts the first entry of `archive_path` into `work_path` (password may be empty) and
 // returns the work file opened for reading in text mode. nullptr after a failure, which is

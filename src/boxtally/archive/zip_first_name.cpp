@@ -73,6 +73,20 @@ std::optional<std::string> GzipName(std::FILE* stream) {
 
 }  // namespace
 
+bool FirstEntryCutShort(std::FILE* stream) {
+  std::uint8_t header[30];  // a local header without marker, name or extra field
+  if (std::fread(header, 1, sizeof header, stream) != sizeof header) return false;
+  if (LoadU32(header) != kLocalHeaderSignature) return false;
+  const unsigned flags = LoadU16(header + 6);
+  const std::uint32_t compressed = LoadU32(header + 18);
+  if ((flags & kZipFlagDescriptor) != 0 || compressed == kZip64SizeMarker) return false;
+  const std::uint64_t needed =
+      sizeof header + LoadU16(header + 26) + LoadU16(header + 28) + std::uint64_t{compressed};
+  if (std::fseek(stream, 0, SEEK_END) != 0) return false;
+  const long size = std::ftell(stream);
+  return size >= 0 && static_cast<std::uint64_t>(size) < needed;
+}
+
 std::optional<std::string> ZipFirstName(std::FILE* stream) {
   const std::optional<unsigned> signature = ReadU16(stream);
   if (!signature) return std::nullopt;

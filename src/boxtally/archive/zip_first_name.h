@@ -19,4 +19,10 @@ inline constexpr std::size_t kMaxGzipNameLength = 1255;  // bytes; a longer gzip
 // wherever reading stopped; the caller closes it.
 std::optional<std::string> ZipFirstName(std::FILE* stream);
 
+// True when `stream` (binary, at its first byte) is a zip archive whose first local header
+// gives the entry's compressed size and the file ends before that many bytes follow the header:
+// the archive was cut short. False when it cannot tell (sizes in a descriptor or a Zip64 field,
+// not a zip archive) or nothing is missing.
+bool FirstEntryCutShort(std::FILE* stream);
+
 }  // namespace archive

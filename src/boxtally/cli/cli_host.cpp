@@ -12,21 +12,7 @@
 namespace cli {
 
 namespace {
-volatile std::sig_atomic_t g_stop_requested = 0;
-
 constexpr std::size_t kWebLineWidth = 79;  // bytes of the progress line in web mode
-
-// First Ctrl-C: finish the model in progress, then stop, as the window's stop button does.
-// A second one ends the program at once.
-void OnInterrupt(int) {
-  if (g_stop_requested) {
-    platform::RemoveRegisteredFiles();
-    std::signal(SIGINT, SIG_DFL);
-    std::raise(SIGINT);
-    return;
-  }
-  g_stop_requested = 1;
-}
 
 // The log on standard error shares the terminal with the progress line: every log write first
 // erases that line, so the two never mix.
@@ -44,8 +30,8 @@ CliHost::CliHost(const CliSettings& settings) : settings_(settings) {
   thumbnails_.size = settings_.thumbnail_size;
   progress_enabled_ = !settings_.quiet && isatty(STDERR_FILENO) != 0;
   http_.SetMessagePump([this] { ProcessMessages(); });
-  std::signal(SIGINT, OnInterrupt);
-  platform::InstallTerminationHandlers();
+  // Ctrl-C is the stop button, as SIGTERM and SIGHUP are; a second one ends the program at once.
+  platform::InstallTerminationHandlers(/*interrupt=*/true);
 }
 
 void CliHost::SetRegistryOnStandardOutput(bool on_stdout) {
@@ -61,11 +47,12 @@ CliHost::~CliHost() {
   platform::CloseTextFile(log_);
 }
 
-bool CliHost::OpenLog() {
+bool CliHost::OpenLog(bool* locked) {
+  *locked = false;
   if (!settings_.log_path.empty()) {
-    log_ =
-        platform::OpenTextFile(settings_.log_path, settings_.new_log ? platform::OpenMode::kCreate
-                                                                     : platform::OpenMode::kAppend);
+    log_ = platform::OpenLogFile(
+        settings_.log_path,
+        settings_.new_log ? platform::OpenMode::kCreate : platform::OpenMode::kAppend, locked);
     return log_ != nullptr;
   }
   cookie_io_functions_t io{};
@@ -77,10 +64,8 @@ bool CliHost::OpenLog() {
   return true;
 }
 
-bool CliHost::StopRequested() const {
-  return g_stop_requested != 0 || platform::TerminationSignal() != 0;
-}
-void CliHost::ClearStopRequest() { g_stop_requested = 0; }
+bool CliHost::StopRequested() const { return platform::TerminationSignal() != 0; }
+void CliHost::ClearStopRequest() {}
 std::string CliHost::ProgramDirectory() const { return platform::ProgramDirectory(); }
 std::string CliHost::WorkDirectory() const { return platform::WorkDirectory(); }
 
@@ -126,7 +111,7 @@ void CliHost::DrawWebLine(bool force) {
 
 void CliHost::ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
   if (!progress_enabled_) return;
-  if (total == 0) {  // web mode: the list's length is not known
+  if (settings_.web) {  // the line shows the web fetch's steps too
     web_done_ = done;
     DrawWebLine(true);
     return;

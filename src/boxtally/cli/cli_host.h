@@ -25,7 +25,7 @@ struct CliSettings {
   bool over_sized = false;
   bool cob_debug = false;
   bool quiet = false;
-  int converter_time_limit = driver::kDefaultConverterTimeLimit;  // seconds; 0: none
+  int converter_time_limit = driver::kDefaultConverterTimeLimit;              // seconds; 0: none
   int max_entry_mib = static_cast<int>(driver::kDefaultMaxEntryBytes >> 20);  // --max-entry-size
   int jobs = 0;      // models measured at once; 0: one per core
   bool web = false;  // --web URL: the models come from the list file MODELS
@@ -43,8 +43,9 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   explicit CliHost(const CliSettings& settings);
   ~CliHost() override;
 
-  // Opens the log; false when the log file cannot be opened (the run must not start then).
-  bool OpenLog();
+  // Opens the log; false when the log file cannot be opened (the run must not start then),
+  // with `*locked` true when --new-log found another run writing it.
+  bool OpenLog(bool* locked);
   // True when the log goes to standard error (no --log).
   bool LogOnStandardError() const { return settings_.log_path.empty(); }
   // Flushes the log; false when a message could not be written.

@@ -31,7 +31,7 @@ constexpr FlagSwitch kFlags[] = {
 };
 
 constexpr int kMaxConverterTimeLimit = 7 * 24 * 3600;  // seconds
-constexpr int kMaxEntryMib = 1 << 20;                    // MiB: one tebibyte
+constexpr int kMaxEntryMib = 1 << 20;                  // MiB: one tebibyte
 
 CommandLine UsageError(std::string message) {
   CommandLine line;
@@ -249,6 +249,19 @@ std::string RegistryFileOf(const std::vector<std::string>& run_arguments) {
   driver::RunOptions options;
   (void)driver::ReadRunOptions(run_arguments, sink, options);
   return options.registry_named ? options.registry_name : std::string();
+}
+
+std::string SameFilesOfRun(const CommandLine& line) {
+  static const char* const kRoles[] = {"the format file", "the registry", "the log",
+                                       "the list file"};
+  const std::vector<std::string> paths{UsesDefaultFormat(line) ? std::string() : line.operands[1],
+                                       RegistryFileOf(BuildRunArguments(line, "")),
+                                       line.settings.log_path,
+                                       line.settings.web ? line.operands[0] : std::string()};
+  const auto same = driver::SameRunFiles(paths);
+  if (!same) return {};
+  return std::string(kRoles[same->first]) + " and " + kRoles[same->second] + " are one file (" +
+         paths[same->second] + ")";
 }
 
 bool RegistryOnStandardOutput(const std::vector<std::string>& run_arguments) {

@@ -37,6 +37,10 @@ std::vector<std::string> BuildRunArguments(const CommandLine& line,
 // The registry file the run arguments name (the first one), or the empty text.
 std::string RegistryFileOf(const std::vector<std::string>& run_arguments);
 
+// "the registry and the format file are one file (my.fmt)" when two of the run's own files
+// (format file, registry, log, web list) are one file; empty when all differ.
+std::string SameFilesOfRun(const CommandLine& line);
+
 // True when the run arguments name no registry file: the lines go to standard output.
 bool RegistryOnStandardOutput(const std::vector<std::string>& run_arguments);
 

@@ -103,6 +103,12 @@ void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
     case driver::RunEnd::kFormatUnreadable:
       Say("cannot open the format file %s\n", name);
       break;
+    case driver::RunEnd::kFormatWithoutLines:
+      Say("the format file %s gives no registry line (it has no complete line)\n", name);
+      break;
+    case driver::RunEnd::kNothingCouldBeMeasured:
+      Say("no model could be measured: %s\n", name);
+      break;
     case driver::RunEnd::kPatternTooLong:
       Say("the model pattern is longer than %zu characters\n", driver::kMaxModelPattern);
       break;
@@ -211,9 +217,19 @@ int Run(const std::vector<std::string>& argv) {
     Say("cannot make a private work folder (%s)\n", platform::WorkDirectoryError().c_str());
     return 2;
   }
+  if (const std::string same = cli::SameFilesOfRun(line); !same.empty()) {
+    Say("%s; nothing was run\n", platform::WithoutControls(same).c_str());
+    return 2;
+  }
   cli::CliHost host(line.settings);
-  if (!host.OpenLog()) {
-    Say("cannot open the log file %s\n", line.settings.log_path.c_str());
+  bool log_locked = false;
+  if (!host.OpenLog(&log_locked)) {
+    const std::string log = platform::WithoutControls(line.settings.log_path);
+    if (log_locked) {
+      Say("the log file %s is being written by another run; nothing was measured\n", log.c_str());
+      return 1;
+    }
+    Say("cannot open the log file %s\n", log.c_str());
     return 2;
   }
   std::string temporary_format;
@@ -232,6 +248,9 @@ int Run(const std::vector<std::string>& argv) {
   host.EndOpenLogLine();
   if (!temporary_format.empty()) platform::RemoveFile(temporary_format);
   ReportEnding(host, outcome);
+  if (outcome.registry_unchanged && outcome.end != driver::RunEnd::kRegistryLocked) {
+    Say("the registry was not changed\n");
+  }
   ReportThumbnails(host);
   if (!line.settings.quiet) ReportSummary(outcome);
   if (!host.LogIntact()) {
@@ -243,11 +262,14 @@ int Run(const std::vector<std::string>& argv) {
     Say("stopped by signal %d after the model in progress\n", signal_number);
     return 128 + signal_number;
   }
+  if (outcome.end == driver::RunEnd::kFormatWithoutLines) return 2;
   return outcome.result == 0 ? 0 : 1;
 }
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed standard stream must not lend its number to the first file the run opens.
+  platform::ReserveStandardDescriptors();
   try {
     return Run(std::vector<std::string>(argv, argv + argc));
   } catch (const std::exception& e) {

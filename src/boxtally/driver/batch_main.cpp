@@ -4,14 +4,17 @@
 #include <chrono>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <utility>
 
+#include "boxtally/driver/format_check.h"
 #include "boxtally/driver/model_branches.h"
 #include "boxtally/driver/model_pool.h"
 #include "boxtally/driver/model_source.h"
 #include "boxtally/driver/process_model.h"
+#include "boxtally/driver/registry_output.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
 #include "boxtally/driver/thumbnails.h"
@@ -31,82 +34,222 @@ RunOutcome Ended(RunEnd end, std::string about = {}) {
   return outcome;
 }
 
-// The template is reopened for every model; a folder or a device would give no lines at all.
-bool FormatFileReadable(const std::string& path) {
-  return platform::IsRegularFile(path) &&
-         platform::OpenInStream(path, /*text_mode=*/true) != nullptr;
-}
-
-// The registry stream of the run: the named file, or standard output with the bytes a registry
-// file would get ("> reg.txt" equals "-oreg.txt").
-struct Registry {
-  platform::TextFilePtr file;
-  std::string name = kStandardOutputName;
+// What a run keeps while it goes: the host, the models' shared state, the registry, and one
+// result per model met so far, in the order of the registry.
+struct Run {
+  RunHost& host;
+  RunState state;
+  RegistryOutput registry;
+  std::vector<ModelOutcome> results;
+  std::size_t total = 0;  // models (web: list entries) the run is known to meet; 0: not known
 };
 
 // The registry of the run, held locked until the run ends; an ending when it cannot be opened.
-std::optional<RunOutcome> OpenRunRegistry(const RunOptions& options, platform::TextFile& log,
-                                          Registry& registry) {
-  if (!options.registry_named) {
-    registry.file.reset(platform::WrapStream(stdout, /*crlf=*/true));
-    return std::nullopt;
+std::optional<RunOutcome> OpenRunRegistry(const RunOptions& options, Run& run) {
+  switch (OpenRegistryOutput(options, run.host.Log(), run.registry)) {
+    case RegistryOpen::kOk:
+      run.state.registry = run.registry.file.get();
+      return std::nullopt;
+    case RegistryOpen::kLocked:
+      return Ended(RunEnd::kRegistryLocked, run.registry.name);
+    case RegistryOpen::kUnopenable:
+      break;
   }
-  registry.name = options.registry_name;
-  bool locked = false;
-  registry.file = OpenRegistry(options, log, &locked);
-  if (registry.file != nullptr) return std::nullopt;
-  return Ended(locked ? RunEnd::kRegistryLocked : RunEnd::kRegistryUnopenable, registry.name);
+  return Ended(RunEnd::kRegistryUnopenable, run.registry.name);
 }
 
-void Count(ModelFate fate, RunCounts& counts) {
-  switch (fate) {
-    case ModelFate::kMeasured:
-      ++counts.measured;
-      break;
-    case ModelFate::kFailed:
-      ++counts.failed;
-      break;
-    case ModelFate::kSkippedHuge:
-      ++counts.skipped_huge;
-      break;
-    case ModelFate::kNoModel:
-      ++counts.without_model;
-      break;
+// ---- Results -----------------------------------------------------------------------------------
+
+// Where the log file ends now, to find a model's own lines in it later; nullopt when the log is
+// no regular file.
+std::optional<std::uint64_t> LogEnd(RunHost& host) { return platform::EndOffset(host.Log()); }
+
+void Record(Run& run, ModelOutcome outcome, std::optional<std::uint64_t> log_before) {
+  if (const std::optional<std::uint64_t> after = LogEnd(run.host); after && log_before) {
+    outcome.log_offset = *log_before;
+    outcome.log_length = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(*after - std::min(*after, *log_before), UINT32_MAX));
+  }
+  run.host.ModelCommitted(outcome);
+  run.results.push_back(std::move(outcome));
+}
+
+ModelOutcome FromProcessed(const ProcessedModel& p, const FoundModel& found) {
+  ModelOutcome o;
+  const bool web = !found.url.empty();
+  o.name = platform::WithoutControls(
+      web ? found.entry_name
+          : (p.model_name.empty() ? ModelName(found.found_name, "rwx") : p.model_name));
+  o.source = platform::WithoutControls(web ? found.url : found.path);
+  o.fate = p.fate;
+  o.reason = p.reason;
+  o.facts = platform::WithoutControls(p.facts);
+  if (p.fate != Fate::kMeasured) return o;
+  const rwx::ModelSummary& s = p.summary;
+  o.box = s.box;
+  o.vertices = static_cast<std::int32_t>(std::min<std::int64_t>(s.vertices, INT32_MAX));
+  o.polygons = static_cast<std::int32_t>(std::min<std::int64_t>(s.polygons, INT32_MAX));
+  o.textures = s.textures;
+  o.flags =
+      static_cast<std::uint8_t>((s.not_centred ? kFlagNotCentred : 0) |
+                                (s.oversized ? kFlagOversized : 0) | (s.facer ? kFlagFacer : 0));
+  return o;
+}
+
+Reason RefusalReason(web::EntryEnd::Refusal refusal) {
+  switch (refusal) {
+    case web::EntryEnd::Refusal::kRunFile:
+      return Reason::kNameIsRunFile;
+    case web::EntryEnd::Refusal::kNotPlain:
+      return Reason::kNameNotPlain;
+    default:
+      return Reason::kNameTooLong;
   }
 }
 
-// After a model: counted, and an ending when the run cannot go on. A registry that lost bytes
-// would go on losing them, and a partial registry looks complete.
-std::optional<RunOutcome> AfterModel(RunHost& host, const ProcessedModel& model,
-                                     const std::string& path, const Registry& registry,
-                                     RunCounts& counts) {
-  Count(model.fate, counts);
-  if (ThumbnailSet* thumbnails = host.Thumbnails()) SaveThumbnail(*thumbnails, model.thumbnail);
-  if (!platform::FlushTextFile(*registry.file)) {
-    platform::LogF(host.Log(), "Unable to write to output file %s\n", registry.name.c_str());
-    return Ended(RunEnd::kRegistryWriteFailed, registry.name);
+Reason CauseReason(web::EntryEnd::Cause cause) {
+  using Cause = web::EntryEnd::Cause;
+  switch (cause) {
+    case Cause::kStatus:
+      return Reason::kHttpStatus;
+    case Cause::kHostNotFound:
+      return Reason::kHostNotFound;
+    case Cause::kTimedOut:
+      return Reason::kTimedOut;
+    case Cause::kCertificate:
+      return Reason::kCertificateRefused;
+    case Cause::kSecureConnection:
+      return Reason::kSecureConnectionFailed;
+    case Cause::kRedirection:
+      return Reason::kRedirectionRefused;
+    case Cause::kReply:
+      return Reason::kReplyRefused;
+    case Cause::kIncomplete:
+      return Reason::kIncompleteDownload;
+    case Cause::kTooLarge:
+      return Reason::kDownloadTooLarge;
+    case Cause::kNotSaved:
+      return Reason::kDownloadNotSaved;
+    default:
+      return Reason::kConnectionFailed;
   }
+}
+
+ModelOutcome FromEntryEnd(const web::EntryEnd& end) {
+  ModelOutcome o;
+  o.name = platform::WithoutControls(end.name);
+  o.source = platform::WithoutControls(end.url);
+  o.facts = platform::WithoutControls(end.why);
+  switch (end.kind) {
+    case web::EntryEnd::Kind::kRefused:
+      o.fate = Fate::kRefused;
+      o.reason = RefusalReason(end.refusal);
+      break;
+    case web::EntryEnd::Kind::kMissing:
+      o.fate = Fate::kMissingOnServer;
+      o.reason = Reason::kHttpStatus;
+      o.facts = std::to_string(end.status);
+      break;
+    case web::EntryEnd::Kind::kNotDownloaded:
+      o.fate = Fate::kNotDownloaded;
+      o.reason = CauseReason(end.cause);
+      if (end.cause == web::EntryEnd::Cause::kStatus) o.facts = std::to_string(end.status);
+      break;
+    case web::EntryEnd::Kind::kStopped:
+      o.fate = Fate::kNotReached;
+      o.reason = Reason::kRunStopped;
+      break;
+  }
+  return o;
+}
+
+// The entries that gave no model, each after its own log lines.
+void CommitEnded(Run& run, std::vector<EndedEntry>& ended) {
+  for (EndedEntry& e : ended) {
+    const std::optional<std::uint64_t> before = LogEnd(run.host);
+    if (!e.log.empty()) {
+      platform::WriteText(run.host.Log(), e.log);
+      platform::FlushTextFile(run.host.Log());
+    }
+    Record(run, FromEntryEnd(e.end), before);
+  }
+  ended.clear();
+}
+
+// The models a stop or an early ending left: `names` are registry names (files) or list
+// entries (web), `sources` their paths or URLs where known.
+void RecordNotReached(Run& run, RunEnd end, const std::vector<std::string>& names,
+                      const std::vector<std::string>& sources = {}) {
+  const Reason reason = end == RunEnd::kStopped ? Reason::kRunStopped : Reason::kRunEndedEarly;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    ModelOutcome o;
+    o.name = platform::WithoutControls(names[i]);
+    if (i < sources.size()) o.source = platform::WithoutControls(sources[i]);
+    o.fate = Fate::kNotReached;
+    o.reason = reason;
+    run.host.ModelCommitted(o);
+    run.results.push_back(std::move(o));
+  }
+}
+
+// ---- One model after another ------------------------------------------------------------------
+
+// After a model: an ending when the run cannot go on. A registry that lost bytes would go on
+// losing them, and a partial registry looks complete.
+std::optional<RunOutcome> AfterModel(Run& run, const ProcessedModel& model,
+                                     const std::string& path) {
+  if (!platform::FlushTextFile(*run.registry.file)) {
+    platform::LogF(run.host.Log(), "Unable to write to output file %s\n",
+                   run.registry.name.c_str());
+    return Ended(RunEnd::kRegistryWriteFailed, run.registry.name);
+  }
+  if (ThumbnailSet* thumbnails = run.host.Thumbnails()) SaveThumbnail(*thumbnails, model.thumbnail);
   if (model.result == ModelResult::kAbort) return Ended(RunEnd::kMeasurementAbort, path);
   return std::nullopt;
 }
 
 // One model through the pipeline, on this thread.
-std::optional<RunOutcome> MeasureOne(RunHost& host, const std::string& path,
-                                     const std::string& found_name, RunState& run,
-                                     const Registry& registry, RunCounts& counts) {
-  return AfterModel(host, ProcessModel(host, path, found_name, run), path, registry, counts);
+std::optional<RunOutcome> MeasureOne(Run& run, const FoundModel& found) {
+  const std::optional<std::uint64_t> before = LogEnd(run.host);
+  const ProcessedModel processed = ProcessModel(run.host, found.path, found.found_name, run.state);
+  std::optional<RunOutcome> ending = AfterModel(run, processed, found.path);
+  ModelOutcome outcome = FromProcessed(processed, found);
+  if (ending && ending->end == RunEnd::kRegistryWriteFailed && outcome.fate == Fate::kMeasured) {
+    outcome.fate = Fate::kFailed;  // its lines did not all reach the registry
+    outcome.reason = Reason::kRegistryNotWritten;
+  }
+  Record(run, std::move(outcome), before);
+  return ending;
 }
 
-RunOutcome MeasureAll(RunHost& host, const std::vector<std::string>& found,
-                      const std::string& prefix, RunState& run, const Registry& registry,
-                      RunCounts& counts) {
+std::vector<std::string> RegistryNames(const std::vector<std::string>& found, std::size_t from) {
+  std::vector<std::string> names;
+  for (std::size_t i = from; i < found.size(); ++i) names.push_back(ModelName(found[i], "rwx"));
+  return names;
+}
+
+std::vector<std::string> Paths(const std::vector<std::string>& found, std::size_t from,
+                               const std::string& prefix) {
+  std::vector<std::string> paths;
+  for (std::size_t i = from; i < found.size(); ++i) paths.push_back(prefix + found[i]);
+  return paths;
+}
+
+RunOutcome MeasureAll(Run& run, const std::vector<std::string>& found, const std::string& prefix) {
+  RunHost& host = run.host;
   for (std::size_t i = 0; i < found.size(); ++i) {
     host.ShowProgress(i, found.size(), found[i]);
-    if (auto ending = MeasureOne(host, prefix + found[i], found[i], run, registry, counts)) {
+    const FoundModel model{prefix + found[i], found[i], {}, {}};
+    if (auto ending = MeasureOne(run, model)) {
+      RecordNotReached(run, ending->end, RegistryNames(found, i + 1), Paths(found, i + 1, prefix));
       return *ending;
     }
     host.ShowProgress(i + 1, found.size(), found[i]);
-    if (host.StopRequested() && i + 1 < found.size()) return Ended(RunEnd::kStopped);
+    if (host.StopRequested() && i + 1 < found.size()) {
+      RecordNotReached(run, RunEnd::kStopped, RegistryNames(found, i + 1),
+                       Paths(found, i + 1, prefix));
+      return Ended(RunEnd::kStopped);
+    }
   }
   return Ended(RunEnd::kCompleted);
 }
@@ -126,31 +269,56 @@ void CommitText(platform::TextFile& log, const std::string& text) {
 
 // One finished model into the log, the registry and standard error. An ending when the run
 // cannot go on after it.
-std::optional<RunOutcome> Commit(RunHost& host, FinishedModel& model, const std::string& path,
-                                 RunState& run, const Registry& registry, RunCounts& counts) {
+std::optional<RunOutcome> Commit(Run& run, FinishedModel& model, const FoundModel& found) {
   if (model.failure) std::rethrow_exception(model.failure);
-  CommitText(host.Log(), LogToCommit(model, run.workspace->warned_template_lines));
-  platform::WriteWhole(*registry.file, model.registry);
+  const std::optional<std::uint64_t> before = LogEnd(run.host);
+  CommitText(run.host.Log(), LogToCommit(model, run.state.workspace->warned_template_lines));
+  platform::WriteWhole(*run.registry.file, model.registry);
   if (!model.notes.empty()) std::fwrite(model.notes.data(), 1, model.notes.size(), stderr);
-  return AfterModel(host, model.processed, path, registry, counts);
+  std::optional<RunOutcome> ending = AfterModel(run, model.processed, found.path);
+  ModelOutcome outcome = FromProcessed(model.processed, found);
+  if (ending && ending->end == RunEnd::kRegistryWriteFailed && outcome.fate == Fate::kMeasured) {
+    outcome.fate = Fate::kFailed;
+    outcome.reason = Reason::kRegistryNotWritten;
+  }
+  Record(run, std::move(outcome), before);
+  return ending;
 }
 
-// Measures what `source` gives (after `first`, already found) on `jobs` workers. `total` is the
-// number of models for the progress, 0 when not known.
-RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<NextModel> first,
-                             std::size_t total, RunState& run, const Registry& registry,
-                             std::size_t jobs, RunCounts& counts) {
-  ModelPool pool(run, jobs);
+// What the finding thread handed out, waiting to be committed in order.
+struct Waiting {
+  std::vector<EndedEntry> ended;  // entries that gave no model before it
+  std::string log;                // what finding the model wrote, committed before it
+  bool model = false;
+  FoundModel found;
+};
+
+// What was handed out but not committed, in order (entries that gave no model as they are,
+// without their log lines, which a stop drops; models as not reached), then what the source
+// still holds.
+void RecordLeftOver(Run& run, RunEnd end, std::deque<Waiting>& waiting,
+                    const std::function<std::vector<std::string>()>& rest_of_source) {
+  for (const Waiting& w : waiting) {
+    for (const EndedEntry& e : w.ended) Record(run, FromEntryEnd(e.end), std::nullopt);
+    if (!w.model) continue;
+    const bool web = !w.found.url.empty();
+    RecordNotReached(run, end, {web ? w.found.entry_name : ModelName(w.found.found_name, "rwx")},
+                     {web ? w.found.url : w.found.path});
+  }
+  RecordNotReached(run, end, rest_of_source());
+}
+
+// Measures what `source` gives (after `first`, already found) on `jobs` workers. `rest` tells
+// which models the source would still have given, when the run ends before them.
+RunOutcome MeasureInParallel(Run& run, ModelSource& source, std::optional<NextModel> first,
+                             std::size_t jobs,
+                             const std::function<std::vector<std::string>()>& rest) {
+  RunHost& host = run.host;
+  ModelPool pool(run.state, jobs);
   if (!pool.Ready()) {
     platform::LogF(host.Log(), "Unable to make a private work folder\n");
     return Ended(RunEnd::kNoWorkFolder);
   }
-  struct Waiting {
-    std::string log;  // what finding the model wrote, committed before it
-    bool model = false;
-    std::string found_name;
-    std::string path;
-  };
   std::deque<Waiting> waiting;
   bool source_done = false;
   bool source_stopped = false;
@@ -158,10 +326,10 @@ RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<N
     if (next.kind != NextModel::Kind::kModel) {
       source_done = true;
       source_stopped = next.kind == NextModel::Kind::kStopped;
-      waiting.push_back({std::move(next.log), false, {}, {}});
+      waiting.push_back({std::move(next.ended), std::move(next.log), false, {}});
       return;
     }
-    waiting.push_back({std::move(next.log), true, next.model.found_name, next.model.path});
+    waiting.push_back({std::move(next.ended), std::move(next.log), true, next.model});
     pool.Submit(
         {std::move(next.model.path), std::move(next.model.found_name), TakeSwitchSnapshot(host)});
   };
@@ -172,55 +340,117 @@ RunOutcome MeasureInParallel(RunHost& host, ModelSource& source, std::optional<N
       hand_out(source.Next());
     }
   };
+  auto left_over = [&](RunEnd end) {
+    pool.DiscardPending();
+    RecordLeftOver(run, end, waiting,
+                   [&] { return source_done ? std::vector<std::string>() : rest(); });
+  };
   if (first) hand_out(std::move(*first));
   fill();
   std::size_t done = 0;
   while (!waiting.empty()) {
     Waiting next = std::move(waiting.front());
     waiting.pop_front();
+    CommitEnded(run, next.ended);
     CommitText(host.Log(), next.log);
     if (!next.model) continue;
-    host.ShowProgress(done, total, next.found_name);
-    host.SetStatusText(1, "Processing " + next.found_name);
+    host.ShowProgress(done, run.total, next.found.found_name);
+    host.SetStatusText(1, "Processing " + next.found.found_name);
     host.ProcessMessages();
-    FinishedModel model = pool.TakeOldest([&host, &source] {
+    FinishedModel model = pool.TakeOldest([&host, &source, &pool] {
       host.ProcessMessagesWhileWaiting();
       source.Pump();
+      if (host.StopRequested()) pool.CancelConversions();
     });
-    if (auto ending = Commit(host, model, next.path, run, registry, counts)) return *ending;
-    host.ShowProgress(++done, total, next.found_name);
+    if (auto ending = Commit(run, model, next.found)) {
+      left_over(ending->end);
+      return *ending;
+    }
+    host.ShowProgress(++done, run.total, next.found.found_name);
     if (host.StopRequested()) {
       const bool more = !source_done || std::any_of(waiting.begin(), waiting.end(),
                                                     [](const Waiting& w) { return w.model; });
-      pool.DiscardPending();
+      left_over(RunEnd::kStopped);
       return Ended(more ? RunEnd::kStopped : RunEnd::kCompleted);
     }
     fill();
   }
+  if (source_stopped) RecordNotReached(run, RunEnd::kStopped, rest());
   return Ended(source_stopped ? RunEnd::kStopped : RunEnd::kCompleted);
 }
 
+// ---- Web mode --------------------------------------------------------------------------------
+
 // Web mode with several downloads at once: every model, the first too, comes through the
 // download pool, and is measured on the workers.
-RunOutcome RunWebDownloads(RunHost& host, const RunOptions& options, RunState& run,
-                           web::WebHost& web, const std::string& list_file, RunCounts& counts) {
+RunOutcome RunWebDownloads(Run& run, const RunOptions& options, web::WebHost& web,
+                           const std::string& list_file) {
+  RunHost& host = run.host;
   DownloadSource source(web, web.Downloads(), [&host] { host.ProcessMessagesWhileWaiting(); });
+  auto rest = [&source] { return source.RemainingEntries(); };
   NextModel first = source.Next();
+  CommitEnded(run, first.ended);
   CommitText(host.Log(), std::exchange(first.log, std::string()));
-  if (first.kind == NextModel::Kind::kStopped) return Ended(RunEnd::kStopped);
+  if (first.kind == NextModel::Kind::kStopped) {
+    RecordNotReached(run, RunEnd::kStopped, rest());
+    return Ended(RunEnd::kStopped);
+  }
   if (first.kind == NextModel::Kind::kEnd) return Ended(RunEnd::kNoWebModel, list_file);
-  Registry registry;
-  if (auto ending = OpenRunRegistry(options, host.Log(), registry)) return *ending;
-  run.registry = registry.file.get();
-  return MeasureInParallel(host, source, std::move(first), 0, run, registry, host.Jobs(), counts);
+  if (auto ending = OpenRunRegistry(options, run)) {
+    RecordNotReached(run, ending->end, {first.model.entry_name}, {first.model.url});
+    RecordNotReached(run, ending->end, rest());
+    return *ending;
+  }
+  return MeasureInParallel(run, source, std::move(first), host.Jobs(), rest);
 }
 
-// Web mode: the first model is fetched before the registry is opened, so a list that yields
-// nothing (a wrong URL, say) leaves an existing registry alone. The list is closed on every
-// ending.
-RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run, RunCounts& counts) {
-  platform::TextFile& log = host.Log();
-  web::WebHost* web = host.WebFetch();
+// Web mode, one download at a time: the first model is fetched before the registry is opened,
+// so a list that yields nothing (a wrong URL, say) leaves an existing registry alone.
+RunOutcome RunWebOneByOne(Run& run, const RunOptions& options, web::WebHost& web,
+                          const std::string& list_file) {
+  RunHost& host = run.host;
+  WebSource source(web);
+  auto rest = [&source] { return source.RemainingEntries(); };
+  NextModel next = source.Next();
+  CommitEnded(run, next.ended);
+  CommitText(host.Log(), std::exchange(next.log, std::string()));
+  if (next.kind == NextModel::Kind::kStopped) {
+    RecordNotReached(run, RunEnd::kStopped, rest());
+    return Ended(RunEnd::kStopped);
+  }
+  if (next.kind == NextModel::Kind::kEnd) return Ended(RunEnd::kNoWebModel, list_file);
+  if (auto ending = OpenRunRegistry(options, run)) {
+    RecordNotReached(run, ending->end, {next.model.entry_name}, {next.model.url});
+    RecordNotReached(run, ending->end, rest());
+    return *ending;
+  }
+  if (host.Jobs() > 1) return MeasureInParallel(run, source, std::move(next), host.Jobs(), rest);
+  for (std::size_t done = 0;; ++done) {
+    host.ShowProgress(done, run.total, next.model.found_name);
+    if (auto ending = MeasureOne(run, next.model)) {
+      RecordNotReached(run, ending->end, rest());
+      return *ending;
+    }
+    host.ShowProgress(done + 1, run.total, next.model.found_name);
+    // Checked before the next fetch: a stop during a download ends the run after that model.
+    if (host.StopRequested()) {
+      RecordNotReached(run, RunEnd::kStopped, rest());
+      return Ended(RunEnd::kStopped);
+    }
+    next = source.Next();
+    CommitEnded(run, next.ended);
+    CommitText(host.Log(), next.log);
+    if (next.kind == NextModel::Kind::kStopped) {
+      RecordNotReached(run, RunEnd::kStopped, rest());
+      return Ended(RunEnd::kStopped);
+    }
+    if (next.kind == NextModel::Kind::kEnd) return Ended(RunEnd::kCompleted);
+  }
+}
+
+// The list is closed on every ending.
+RunOutcome RunWeb(Run& run, const RunOptions& options) {
+  web::WebHost* web = run.host.WebFetch();
   if (web == nullptr) return Ended(RunEnd::kListUnopenable);
   const std::string list_file = web->Controls().list_file;
   if (!web::OpenListFile(*web)) return Ended(RunEnd::kListUnopenable, list_file);
@@ -228,52 +458,104 @@ RunOutcome RunWeb(RunHost& host, const RunOptions& options, RunState& run, RunCo
     web::WebHost& web;
     ~ListCloser() { web::CloseListFile(web); }
   } closer{*web};
-
-  if (web->Downloads() > 1) return RunWebDownloads(host, options, run, *web, list_file, counts);
-  FoundModel model;
-  web::NextResult next = NextFoundWebModel(*web, log, model);
-  if (next == web::NextResult::kStopped) return Ended(RunEnd::kStopped);
-  if (next == web::NextResult::kListEnd) return Ended(RunEnd::kNoWebModel, list_file);
-  Registry registry;
-  if (auto ending = OpenRunRegistry(options, log, registry)) return *ending;
-  run.registry = registry.file.get();
-  if (host.Jobs() > 1) {
-    WebSource source(*web);
-    NextModel first;
-    first.kind = NextModel::Kind::kModel;
-    first.model = model;
-    return MeasureInParallel(host, source, std::move(first), 0, run, registry, host.Jobs(), counts);
-  }
-  for (std::size_t done = 0;; ++done) {
-    host.ShowProgress(done, 0, model.found_name);
-    if (auto ending = MeasureOne(host, model.path, model.found_name, run, registry, counts)) {
-      return *ending;
-    }
-    host.ShowProgress(done + 1, 0, model.found_name);
-    // Checked before the next fetch: a stop during a download ends the run after that model.
-    if (host.StopRequested()) return Ended(RunEnd::kStopped);
-    next = NextFoundWebModel(*web, log, model);
-    if (next == web::NextResult::kStopped) return Ended(RunEnd::kStopped);
-    if (next == web::NextResult::kListEnd) return Ended(RunEnd::kCompleted);
-  }
+  run.total = web::CountListEntries(*web);
+  if (web->Downloads() > 1) return RunWebDownloads(run, options, *web, list_file);
+  return RunWebOneByOne(run, options, *web, list_file);
 }
 
-RunOutcome RunFiles(RunHost& host, const std::string& pattern, const RunOptions& options,
-                    RunState& run, RunCounts& counts) {
+// ---- File mode -------------------------------------------------------------------------------
+
+RunOutcome RunFiles(Run& run, const std::string& pattern, const RunOptions& options) {
   const std::vector<std::string> found = platform::FindFiles(pattern);
   if (found.empty()) return Ended(RunEnd::kNoMatch, pattern);
-  counts.found = found.size();
-  Registry registry;
-  if (auto ending = OpenRunRegistry(options, host.Log(), registry)) return *ending;
-  run.registry = registry.file.get();
+  run.total = found.size();
   const std::string prefix = pattern.substr(0, platform::DirectoryPrefixLength(pattern));
-  const std::size_t jobs = std::min(host.Jobs(), found.size());
-  if (jobs <= 1) return MeasureAll(host, found, prefix, run, registry, counts);
+  if (auto ending = OpenRunRegistry(options, run)) {
+    RecordNotReached(run, ending->end, RegistryNames(found, 0), Paths(found, 0, prefix));
+    return *ending;
+  }
+  const std::size_t jobs = std::min(run.host.Jobs(), found.size());
+  if (jobs <= 1) return MeasureAll(run, found, prefix);
   FileSource source(found, prefix);
-  return MeasureInParallel(host, source, std::nullopt, found.size(), run, registry, jobs, counts);
+  auto rest = [&] { return RegistryNames(found, source.Given()); };
+  return MeasureInParallel(run, source, std::nullopt, jobs, rest);
 }
 
-RunOutcome RunCounted(RunHost& host, const std::vector<std::string>& args, RunCounts& counts) {
+// ---- The run ---------------------------------------------------------------------------------
+
+// What keeps every model from being measured when each one failed for the same cause outside
+// the models themselves (the converter, the work folder); empty when that is not so.
+std::string CommonOutsideCause(const std::vector<ModelOutcome>& results,
+                               const std::string& converter) {
+  if (results.empty()) return {};
+  for (const ModelOutcome& o : results) {
+    if (o.fate != Fate::kFailed || o.reason != results.front().reason) return {};
+  }
+  switch (results.front().reason) {
+    case Reason::kConverterNotStarted:
+      return "the converter " + converter + " cannot be started (" + results.front().facts + ")";
+    case Reason::kCobCopyFailed:
+    case Reason::kWorkFolderFull:
+      return "the work folder cannot take the models (full?)";
+    default:
+      return {};
+  }
+}
+
+// Only a completed run replaces the registry; when even that fails, no model's lines reached it.
+void EndRegistry(Run& run, RunOutcome& outcome) {
+  if (outcome.end != RunEnd::kCompleted) {
+    AbandonRegistry(run.registry);
+    return;
+  }
+  if (CommitRegistry(run.registry, run.host.Log())) return;
+  outcome = Ended(RunEnd::kRegistryWriteFailed, run.registry.name);
+  for (ModelOutcome& o : run.results) {
+    if (o.fate != Fate::kMeasured) continue;
+    o.fate = Fate::kFailed;
+    o.reason = Reason::kRegistryNotWritten;
+  }
+}
+
+// The pictures take their names when the registry does: when the run completes.
+void EndThumbnails(RunHost& host, const RunOutcome& outcome) {
+  ThumbnailSet* thumbnails = host.Thumbnails();
+  if (thumbnails == nullptr) return;
+  if (outcome.end == RunEnd::kCompleted) {
+    CommitThumbnails(*thumbnails);
+  } else {
+    AbandonThumbnails(*thumbnails);
+  }
+}
+
+RunCounts CountsOf(const std::vector<ModelOutcome>& results, std::size_t total) {
+  RunCounts counts;
+  counts.found = total;
+  for (const ModelOutcome& o : results) {
+    switch (o.fate) {
+      case Fate::kMeasured:
+        ++counts.measured;
+        break;
+      case Fate::kFailed:
+        ++counts.failed;
+        break;
+      case Fate::kSkippedHuge:
+        ++counts.skipped_huge;
+        break;
+      case Fate::kEmpty:
+      case Fate::kNoModel:
+      case Fate::kNotModelFile:
+        ++counts.without_model;
+        break;
+      default:
+        break;
+    }
+  }
+  return counts;
+}
+
+RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
+  RunHost& host = run.host;
   platform::TextFile& log = host.Log();
   host.ClearStopRequest();
   if (args.size() < 3) return Ended(RunEnd::kMissingArguments);
@@ -285,9 +567,18 @@ RunOutcome RunCounted(RunHost& host, const std::vector<std::string>& args, RunCo
 
   std::string pattern = args[1];
   const std::string& format_path = args[2];
-  if (!FormatFileReadable(format_path)) {
+  std::optional<std::string> template_text = ReadTemplate(format_path);
+  if (!template_text) {
     platform::LogF(log, "Unable to open format file %s\n", format_path.c_str());
     return Ended(RunEnd::kFormatUnreadable, format_path);
+  }
+  if (!GivesRegistryLines(*template_text)) {
+    platform::LogF(log, "Format file %s gives no registry line: it has no complete line\n",
+                   format_path.c_str());
+    return Ended(RunEnd::kFormatWithoutLines, format_path);
+  }
+  if (const std::optional<std::string> doubt = TemplateDoubt(*template_text)) {
+    platform::LogF(log, "Warning: the format file %s %s\n", format_path.c_str(), doubt->c_str());
   }
   if (pattern.size() > kMaxModelPattern) {
     platform::LogF(log, "Model pattern longer than %zu characters: %.40s...\n", kMaxModelPattern,
@@ -300,15 +591,22 @@ RunOutcome RunCounted(RunHost& host, const std::vector<std::string>& args, RunCo
   if (ReadRunOptions(args, log, options) != OptionsResult::kOk) {
     return Ended(RunEnd::kRegistryTwice);
   }
-  RunState run;
-  run.format_path = format_path;
-  run.integer_mode = options.integer_mode;
-  run.debug_trace = options.debug_trace;
-  run.password = options.password;
-  run.work_dir = work_dir;
-  if (const ThumbnailSet* thumbnails = host.Thumbnails()) run.thumbnail_size = thumbnails->size;
-  const RunOutcome outcome = host.GetFromWeb() ? RunWeb(host, options, run, counts)
-                                               : RunFiles(host, pattern, options, run, counts);
+  RunState& state = run.state;
+  state.format_path = format_path;
+  state.template_text = std::make_shared<const std::string>(std::move(*template_text));
+  state.integer_mode = options.integer_mode;
+  state.debug_trace = options.debug_trace;
+  state.password = options.password;
+  state.work_dir = work_dir;
+  if (const ThumbnailSet* thumbnails = host.Thumbnails()) state.thumbnail_size = thumbnails->size;
+  RunOutcome outcome = host.GetFromWeb() ? RunWeb(run, options) : RunFiles(run, pattern, options);
+  if (outcome.end == RunEnd::kCompleted) {
+    std::string cause = CommonOutsideCause(run.results, host.ProgramDirectory() + kConverterName);
+    if (!cause.empty()) outcome = Ended(RunEnd::kNothingCouldBeMeasured, std::move(cause));
+  }
+  EndRegistry(run, outcome);
+  EndThumbnails(host, outcome);
+  outcome.registry_unchanged = run.registry.begun && !run.registry.replaced;
   if (outcome.result != 0) return outcome;
   platform::RemoveFile(work_dir + kUnzipWorkFile);
   host.SetStatusText(1, "Done!");
@@ -319,9 +617,10 @@ RunOutcome RunCounted(RunHost& host, const std::vector<std::string>& args, RunCo
 
 RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args) {
   const auto start = std::chrono::steady_clock::now();
-  RunCounts counts;
-  RunOutcome outcome = RunCounted(host, args, counts);
-  outcome.counts = counts;
+  Run run{host, RunState{}, RegistryOutput{}, {}, 0};
+  RunOutcome outcome = RunChecked(run, args);
+  outcome.counts = CountsOf(run.results, run.total);
+  outcome.results = std::move(run.results);
   outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return outcome;
 }

@@ -13,11 +13,12 @@ namespace driver {
 
 // How a run ended. Every ending but kCompleted and kStopped gives the result 1.
 enum class RunEnd {
-  kCompleted,         // the search ran out, or a web run its list ("Done!")
-  kStopped,           // a stop request ended the run after a model ("Done!")
-  kMissingArguments,  // fewer than three run arguments
-  kNoWorkFolder,      // the host has no private work folder
-  kFormatUnreadable,  // "Unable to open format file %s"
+  kCompleted,           // the search ran out, or a web run its list ("Done!")
+  kStopped,             // a stop request ended the run after a model ("Done!")
+  kMissingArguments,    // fewer than three run arguments
+  kNoWorkFolder,        // the host has no private work folder
+  kFormatUnreadable,    // "Unable to open format file %s"
+  kFormatWithoutLines,  // "Format file %s gives no registry line: ..."
   kPatternTooLong,
   kRegistryTwice,        // "Output file already defined"
   kNoMatch,              // no file matches the pattern (no log line)
@@ -27,6 +28,9 @@ enum class RunEnd {
   kRegistryWriteFailed,  // "Unable to write to output file %s"
   kListUnopenable,       // web mode: the list file cannot be opened (no log line)
   kNoWebModel,           // web mode: the list yields no model (its entries' own log lines)
+  // Every model failed for one cause outside the models (the converter cannot be started, the
+  // work folder is full): `about` names it.
+  kNothingCouldBeMeasured,
 };
 
 // What a run did with its models, counted as each model is committed (so the same for any
@@ -50,6 +54,9 @@ struct RunOutcome {
   // One record per model the run met, in the order of the registry (see model_results.h).
   std::vector<ModelOutcome> results;
   double seconds = 0.0;  // from the start of the run to its end
+  // The run began to write a new registry file and left the old one as it was (stopped, ended
+  // early, or failed to write: only a completed run replaces it).
+  bool registry_unchanged = false;
 };
 
 // args: program name, model pattern, format file, run options and registry name (at least 3).

@@ -1,9 +1,12 @@
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <string>
 
 #include "boxtally/driver/model_branches.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "platform/termination.h"
 
 namespace driver {
 
@@ -28,15 +31,17 @@ void PrepareZippedCob(RunHost& host, const ModelJob& job) {
 
 // Copies a plain model into the work folder under its found name: the converter writes its RWX
 // file beside its input, and the object path is not ours to write into.
-bool CopyPlainCob(RunHost& host, const ModelJob& job) {
+bool CopyPlainCob(RunHost& host, ModelJob& job) {
   const std::string copy = job.work_dir + job.found_name;
   const std::uint64_t bound = host.MaxEntryBytes();
   const platform::CopyResult copied = platform::CopyFile(job.model_path, copy, bound);
   if (copied == platform::CopyResult::kCopied) return true;
   if (copied == platform::CopyResult::kTooLarge) {
+    Fail(job, Reason::kCobTooLarge, "larger than " + std::to_string(bound) + " bytes");
     platform::LogF(host.Log(), "Unable to convert %s: larger than %llu bytes\n",
                    job.model_path.c_str(), static_cast<unsigned long long>(bound));
   } else {
+    Fail(job, Reason::kCobCopyFailed, "cannot copy into the work folder");
     platform::LogF(host.Log(), "Unable to copy %s to %s for converting\n", job.model_path.c_str(),
                    copy.c_str());
   }
@@ -49,10 +54,11 @@ void RemoveConverterInput(RunHost& host, const ModelJob& job, const std::string&
     platform::LogF(host.Log(), "Debug - remove %s   %s\n", file_arg.c_str(), Outcome(removed));
 }
 
-void LogStartFailure(RunHost& host, const ModelJob& job, const platform::ProcessResult& r,
+void LogStartFailure(RunHost& host, ModelJob& job, const platform::ProcessResult& r,
                      const std::string& file_arg) {
   platform::TextFile& log = host.Log();
   const char* model = job.model_path.c_str();
+  Fail(job, Reason::kConverterNotStarted, std::strerror(r.error_number));
   switch (r.error) {
     case platform::SpawnError::kNotFound:
       platform::LogF(log, "Rwxsmith.exe not found for %s\n", model);
@@ -90,7 +96,7 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
   model.reset();
   if (!platform::IsDirectory(job.work_dir)) {
     platform::LogF(log, "Can't set working directory %s\n", job.work_dir.c_str());
-    return nullptr;
+    return Fail(job, Reason::kConverterNotStarted, "the work folder is gone");
   }
   const std::string file_arg = job.from_zip ? std::string(kCobWorkFile) : job.found_name;
   if (job.from_zip) {
@@ -105,6 +111,7 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
   spawn.time_limit_seconds = host.ConverterTimeLimitSeconds();
   spawn.max_file_bytes = host.MaxEntryBytes();
   spawn.cancel = job.cancel;
+  spawn.poll = job.poll;
   const platform::ProcessResult r =
       platform::RunAndWait(converter, {converter, file_arg, "Rwx"}, spawn);
   if (job.cob_debug) {
@@ -130,12 +137,16 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
                    spawn.time_limit_seconds, job.model_path.c_str());
     platform::LogF(log, "Rwxsmith.exe did not convert %s (%s)\n", job.model_path.c_str(),
                    job.model_name.c_str());
-    return nullptr;
+    return Fail(job, Reason::kConverterTimedOut, std::to_string(spawn.time_limit_seconds) + " s");
   }
   if (r.status != 0) {
     platform::LogF(log, "'%s' returned %d for %s (%s)\n", converter.c_str(), r.status,
                    job.model_path.c_str(), file_arg.c_str());
-    return nullptr;
+    // A stop ends a conversion at once: the model was not measured, nor did it fail.
+    if (r.cancelled || platform::TerminationSignal() != 0) {
+      return Fail(job, Reason::kRunStopped, "the conversion was ended by the stop");
+    }
+    return Fail(job, Reason::kConverterFailed, "exit status " + std::to_string(r.status));
   }
 
   auto converted = platform::OpenInStream(job.work_path, false);
@@ -146,7 +157,7 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
   if (!converted) {
     platform::LogF(log, "Rwxsmith.exe did not convert %s (%s)\n", job.model_path.c_str(),
                    job.model_name.c_str());
-    return nullptr;
+    return Fail(job, Reason::kConverterNoOutput, "no RWX file");
   }
   return converted;
 }

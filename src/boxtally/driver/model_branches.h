@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,7 +31,18 @@ struct ModelJob {
   bool entry_in_memory = false;  // the extracted entry never became the work file
   bool cob_debug = false;
   const std::atomic<bool>* cancel = nullptr;  // the run no longer wants this model
+  std::function<bool()> poll;  // on the host's thread: its messages, and whether it stops
+  // Why the model failed, set by the branch that logged it.
+  Reason reason = Reason::kNone;
+  std::string facts;
 };
+
+// Notes why the model failed; returns nullptr for the branches' `return Fail(...)`.
+inline std::nullptr_t Fail(ModelJob& job, Reason reason, std::string facts) {
+  job.reason = reason;
+  job.facts = std::move(facts);
+  return nullptr;
+}
 
 // Reduces the zip archive at job.model_path to its first entry in the work file. Returns the
 // entry opened for reading, with job.suffix taken from the entry's name, or nullptr after the

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 #include "boxtally/rwx/geometry_capture.h"
-#include "platform/paths.h"
 #include "platform/text_file.h"
 
 namespace driver {
@@ -50,38 +50,23 @@ struct DroppedNotes {
   }
 };
 
-// A template of one line, so the box goes through the model-end adjustments as once for a
-// registry line.
-bool WriteGeometryFormat(const std::string& path) {
-  platform::TextFilePtr f(platform::OpenTextFile(path, platform::OpenMode::kCreate));
-  if (!f) return false;
-  platform::WriteText(*f, "<ffile>\n");
-  return platform::FlushTextFile(*f);
-}
-
-std::string WithoutLastLineEnd(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
+// A template of one line, so the box goes through the model-end adjustments as for a registry
+// line.
+const std::shared_ptr<const std::string> kOneLineTemplate =
+    std::make_shared<const std::string>("<ffile>\n");
 
 }  // namespace
 
 ModelGeometry ReadModelGeometry(const GeometryRequest& request) {
   ModelGeometry out;
-  std::string log_text;
   std::string registry_text;
-  platform::TextFile log = platform::MemoryTextFile(log_text, /*crlf=*/false);
+  platform::TextFile log = platform::MemoryTextFile(out.log, /*crlf=*/false);
   platform::TextFile registry = platform::MemoryTextFile(registry_text, /*crlf=*/false);
-  RunState run;
-  run.format_path = request.work_dir + kGeometryFormatFile;
-  if (request.work_dir.empty() || !WriteGeometryFormat(run.format_path)) {
-    out.fate = ModelFate::kFailed;
-    out.failure = "Unable to write " + run.format_path;
-    return out;
-  }
   DroppedNotes notes;
   rwx::GeometryCapture capture;
   capture.cancel = request.cancel;
+  RunState run;
+  run.template_text = kOneLineTemplate;
   run.registry = &registry;
   run.password = request.password;
   run.work_dir = request.work_dir;
@@ -89,8 +74,11 @@ ModelGeometry ReadModelGeometry(const GeometryRequest& request) {
   run.cancel = request.cancel;
   run.geometry = &capture;
   GeometryHost host(request, log);
-  out.fate = ProcessModel(host, request.model_path, request.found_name, run).fate;
-  platform::RemoveFile(run.format_path);
+  const ProcessedModel processed =
+      ProcessModel(host, request.model_path, request.found_name, run);
+  out.fate = processed.fate;
+  out.reason = processed.reason;
+  out.facts = processed.facts;
   out.mesh = std::move(capture.mesh);
   if (capture.model_ended) {
     const rwx::Box& box = capture.box;
@@ -99,7 +87,6 @@ ModelGeometry ReadModelGeometry(const GeometryRequest& request) {
   }
   out.cut = capture.cut;
   out.cancelled = capture.cancelled || (request.cancel != nullptr && request.cancel->load());
-  if (out.fate == ModelFate::kFailed) out.failure = WithoutLastLineEnd(log_text);
   return out;
 }
 

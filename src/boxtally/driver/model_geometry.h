@@ -9,14 +9,13 @@
 #include <optional>
 #include <string>
 
+#include "boxtally/driver/model_results.h"
 #include "boxtally/driver/process_model.h"
 #include "boxtally/driver/run_host.h"
 #include "boxtally/render/mesh.h"
 #include "boxtally/rwx/measure.h"
 
 namespace driver {
-
-inline constexpr const char* kGeometryFormatFile = "geometry-format.txt";  // in the work folder
 
 struct GeometryRequest {
   std::string model_path;   // the file as the run found it
@@ -33,12 +32,14 @@ struct GeometryRequest {
 };
 
 struct ModelGeometry {
-  ModelFate fate = ModelFate::kNoModel;  // as a run counts the model
-  render::Mesh mesh;                     // the last model of the file, in model units
-  std::optional<render::Bounds> box;     // that model's box as its registry line took it
-  bool cut = false;        // more geometry than rwx::kMaxCapturedVertices/Triangles: the rest left out
+  Fate fate = Fate::kNotModelFile;  // as the run's results give it
+  Reason reason = Reason::kNone;    // why, when the model failed (ReasonText words it)
+  std::string facts;                // the reason's particulars
+  std::string log;                  // the lines the run's log would get for the model
+  render::Mesh mesh;                  // the last model of the file, in model units
+  std::optional<render::Bounds> box;  // that model's box as its registry line took it
+  bool cut = false;        // past rwx::kMaxCapturedVertices or ...Triangles: the rest left out
   bool cancelled = false;  // `cancel` was set: the result is partial and not to be shown
-  std::string failure;     // why the model failed, as the run's log says it (its lines)
 };
 
 ModelGeometry ReadModelGeometry(const GeometryRequest& request);

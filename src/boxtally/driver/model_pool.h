@@ -47,9 +47,9 @@ struct ModelTask {
 // One model, measured: what it wrote, to be committed in order.
 struct FinishedModel {
   ProcessedModel processed;
-  std::string log;             // log text, control characters already replaced, "\n" line ends
-  std::string registry;        // registry text, "\n" line ends
-  std::string notes;           // what the extraction wrote to standard error
+  std::string log;       // log text, control characters already replaced, "\n" line ends
+  std::string registry;  // registry text, "\n" line ends
+  std::string notes;     // what the extraction wrote to standard error
   std::vector<rwx::OnceNotice> once_notices;  // in `log`: kept only the first time in the run
   std::exception_ptr failure;  // thrown while the model was measured: rethrown when committed
 };
@@ -81,6 +81,9 @@ class ModelPool {
   // Drops every model not yet taken: queued ones are not measured, running conversions end. The
   // pool takes no more models after this.
   void DiscardPending();
+  // Ends the conversions running now and to come (a stop request): their models come back as
+  // not reached.
+  void CancelConversions() { cancel_ = true; }
 
  private:
   struct Worker;

@@ -42,6 +42,7 @@ enum class Reason : std::uint8_t {
   kArchiveNotZip,         // "input not a zip or gzip file"
   kArchiveTooLarge,       // the entry passes the size bound
   kArchiveDamaged,        // a CRC error, damaged data, another method, ...
+  kWorkFolderFull,        // the entry could not be written into the work folder
   // The conversion of a COB model (facts: the exit status, the seconds, the errno).
   kConverterNotStarted,  // not found, not executable, ...
   kConverterFailed,      // a non-zero exit status ("6": not a binary COB, "7": damaged scene)
@@ -50,9 +51,9 @@ enum class Reason : std::uint8_t {
   kCobTooLarge,        // the plain COB model passes the size bound
   kCobCopyFailed,      // the plain COB model could not be copied into the work folder
   // The script and its measurement.
-  kScriptError,        // an "Application error" line (facts: the line)
-  kMeasurementLimit,   // a stack, prototype or point limit (facts: the log line)
-  kRegistryNotWritten, // its registry lines could not be written
+  kScriptError,         // an "Application error" line (facts: the line)
+  kMeasurementLimit,    // a stack, prototype or point limit (facts: the log line)
+  kRegistryNotWritten,  // its registry lines could not be written
   // Web (facts: the status number, the socket error text, the certificate's fault, ...).
   kHttpStatus,              // an answer other than 200 ("404", "410", "500", ...)
   kHostNotFound,            // the host name cannot be found

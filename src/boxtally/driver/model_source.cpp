@@ -20,12 +20,28 @@ bool FindWebModel(const std::string& path, platform::TextFile& log, FoundModel& 
 }
 }  // namespace
 
+// The search could not confirm a downloaded model.
+web::EntryEnd Vanished(const web::WebEntry& entry) {
+  web::EntryEnd end;
+  end.name = entry.name;
+  end.url = entry.places.url;
+  end.cause = web::EntryEnd::Cause::kNotSaved;
+  end.why = "Unable to open file " + entry.places.local_path;
+  return end;
+}
+
 web::NextResult NextFoundWebModel(web::WebHost& web, platform::TextFile& log, FoundModel& model) {
   for (;;) {
     std::string path;
-    const web::NextResult next = web::NextWebModel(web, path);
+    web::WebEntry entry;
+    const web::NextResult next = web::NextWebModel(web, path, &entry);
     if (next != web::NextResult::kModel) return next;
-    if (FindWebModel(path, log, model)) return next;
+    if (FindWebModel(path, log, model)) {
+      model.entry_name = entry.name;
+      model.url = entry.places.url;
+      return next;
+    }
+    web.EntryEnded(Vanished(entry));
   }
 }
 
@@ -56,11 +72,14 @@ class WebSource::BufferedWebHost : public web::WebHost {
   }
   std::int64_t MaxDownloadBytes() const override { return web_.MaxDownloadBytes(); }
   int RequestTimeOutMs() const override { return web_.RequestTimeOutMs(); }
+  void EntryEnded(const web::EntryEnd& end) override { ended_.push_back({end, TakeLog()}); }
   std::string TakeLog() { return std::exchange(text_, std::string()); }
+  std::vector<EndedEntry> TakeEnded() { return std::exchange(ended_, {}); }
 
  private:
   web::WebHost& web_;
   std::string text_;
+  std::vector<EndedEntry> ended_;
   platform::TextFile log_ = platform::MemoryTextFile(text_, /*crlf=*/false);
 };
 
@@ -70,6 +89,7 @@ WebSource::~WebSource() = default;
 NextModel WebSource::Next() {
   NextModel next;
   const web::NextResult result = NextFoundWebModel(*buffered_, buffered_->Log(), next.model);
+  next.ended = buffered_->TakeEnded();
   next.log = buffered_->TakeLog();
   if (result == web::NextResult::kModel) next.kind = NextModel::Kind::kModel;
   if (result == web::NextResult::kStopped) next.kind = NextModel::Kind::kStopped;
@@ -96,13 +116,22 @@ void DownloadSource::ReadAhead() {
     if (read != web::EntryResult::kEntry) {
       list_done_ = true;
       end_ = read == web::EntryResult::kStopped ? NextModel::Kind::kStopped : NextModel::Kind::kEnd;
+      end_ended_ = reader.TakeEnded();
       end_log_ = reader.TakeLog();
       return;
     }
+    read_ended_.push_back(reader.TakeEnded());
     read_logs_.push_back(reader.TakeLog());
+    handed_out_.push_back(entry.name);
     pool_->Submit(std::move(entry));
   }
 }
+
+namespace {
+void Append(std::vector<EndedEntry>& to, std::vector<EndedEntry>&& from) {
+  for (EndedEntry& e : from) to.push_back(std::move(e));
+}
+}  // namespace
 
 NextModel DownloadSource::Next() {
   NextModel next;
@@ -110,26 +139,51 @@ NextModel DownloadSource::Next() {
     ReadAhead();
     if (pool_->Pending() == 0) {
       next.kind = end_;
+      Append(next.ended, std::exchange(end_ended_, {}));
       next.log += std::exchange(end_log_, std::string());
       return next;
     }
     web::FetchedEntry fetched = pool_->TakeOldest(pump_);
-    next.log += read_logs_.front();
+    handed_out_.pop_front();
+    Append(next.ended, std::move(read_ended_.front()));
+    read_ended_.pop_front();
+    std::string log = std::move(read_logs_.front()) + fetched.log;
     read_logs_.pop_front();
-    next.log += fetched.log;
     if (fetched.stopped) {
       // This entry was in progress, as with one download at a time; what was read ahead and
       // fetched after it is abandoned unlogged.
       pool_->Cancel();
+      next.ended.push_back({fetched.end, std::move(log)});
       next.kind = NextModel::Kind::kStopped;
       return next;
     }
-    if (!fetched.ready) continue;
-    platform::TextFile log = platform::MemoryTextFile(next.log, /*crlf=*/false);
-    if (!FindWebModel(fetched.entry.places.local_path, log, next.model)) continue;
+    if (!fetched.ready) {
+      next.ended.push_back({fetched.end, std::move(log)});
+      continue;
+    }
+    platform::TextFile log_file = platform::MemoryTextFile(log, /*crlf=*/false);
+    if (!FindWebModel(fetched.entry.places.local_path, log_file, next.model)) {
+      next.ended.push_back({Vanished(fetched.entry), std::move(log)});
+      continue;
+    }
+    next.model.entry_name = fetched.entry.name;
+    next.model.url = fetched.entry.places.url;
+    next.log += log;
     next.kind = NextModel::Kind::kModel;
     return next;
   }
+}
+
+std::vector<std::string> DownloadSource::RemainingEntries() {
+  std::vector<std::string> names(handed_out_.begin(), handed_out_.end());
+  for (const std::string& name : reader_->RemainingEntries()) names.push_back(name);
+  return names;
+}
+
+std::vector<std::string> WebSource::RemainingEntries() {
+  web::ListFile& list = buffered_->List();
+  if (!list.stream) return {};
+  return web::ListEntryNames(*list.stream, list.propdump, buffered_->Seen());
 }
 
 void DownloadSource::Pump() { pool_->RunPosted(); }

@@ -1,6 +1,8 @@
 #include "boxtally/driver/process_model.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -18,11 +20,32 @@ std::string Lowered(std::string text) {
 const char* Outcome(bool ok) { return ok ? "success" : "failed"; }
 
 // An error line makes the model a failure, even when some of its models were written.
-ModelFate FateOf(const rwx::MeasureTally& tally) {
-  if (tally.error_lines > 0) return ModelFate::kFailed;
-  if (tally.models_written > 0) return ModelFate::kMeasured;
-  if (tally.models_huge > 0) return ModelFate::kSkippedHuge;
-  return ModelFate::kNoModel;
+ProcessedModel FromTally(const rwx::MeasureTally& tally, const ModelJob& job) {
+  ProcessedModel m;
+  if (tally.error_lines > 0) {
+    m.fate = Fate::kFailed;
+    m.reason = tally.limit_error ? Reason::kMeasurementLimit : Reason::kScriptError;
+    m.facts = tally.first_error;
+  } else if (tally.models_written > 0) {
+    m.fate = Fate::kMeasured;
+    m.summary = tally.last_written;
+  } else if (tally.models_huge > tally.models_empty) {
+    m.fate = Fate::kSkippedHuge;
+  } else if (tally.models_empty > 0) {
+    m.fate = Fate::kEmpty;
+  } else {
+    m.fate = job.from_zip ? Fate::kNoModel : Fate::kNotModelFile;
+  }
+  return m;
+}
+
+ProcessedModel Failed(const ModelJob& job) {
+  ProcessedModel m;
+  m.fate = job.reason == Reason::kRunStopped ? Fate::kNotReached : Fate::kFailed;
+  m.reason = job.reason;
+  m.facts = job.facts;
+  m.model_name = job.model_name;
+  return m;
 }
 
 void CleanUp(RunHost& host, const ModelJob& job) {
@@ -58,6 +81,13 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   job.work_dir = run.work_dir.empty() ? host.WorkDirectory() : run.work_dir;
   job.cob_debug = host.CobDebug();
   job.cancel = run.cancel;
+  // On the host's thread a conversion keeps the window alive, and a stop ends it.
+  if (run.cancel == nullptr) {
+    job.poll = [&host] {
+      host.ProcessMessages();
+      return host.StopRequested();
+    };
+  }
 
   host.SetStatusText(1, "Processing " + found_name);
   host.ProcessMessages();
@@ -65,9 +95,10 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
 
   std::unique_ptr<platform::InStream> stream = platform::OpenInStream(model_path, false);
   if (!stream) {
+    Fail(job, Reason::kCannotOpen, std::strerror(errno));
     platform::LogF(log, "Unable to open file %s\n", model_path.c_str());
     CleanUp(host, job);
-    return {ModelResult::kDone, ModelFate::kFailed, {}};
+    return Failed(job);
   }
   job.suffix = TypeSuffix(found_name);
   if (job.suffix == "zip") {
@@ -78,7 +109,7 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   if (stream && job.suffix == "cob") stream = ConvertCobModel(host, job, std::move(stream));
   if (!stream) {  // the branch logged why
     CleanUp(host, job);
-    return {ModelResult::kDone, ModelFate::kFailed, {}};
+    return Failed(job);
   }
 
   rwx::MeasureInput input;
@@ -89,6 +120,7 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   input.model_name = platform::WithoutControls(job.model_name);
   input.found_name = platform::WithoutControls(job.found_name);
   input.format_path = run.format_path;
+  input.template_text = run.template_text.get();
   input.registry = run.registry;
   input.log = &log;
   input.integer_mode = run.integer_mode;
@@ -99,10 +131,11 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   if (input.geometry == nullptr && run.thumbnail_size > 0) input.geometry = &for_thumbnail.emplace();
   const rwx::MeasureResult result = rwx::MeasureModelFile(std::move(stream), input, *run.workspace);
   CleanUp(host, job);
-  ProcessedModel processed{
-      result == rwx::MeasureResult::kAbort ? ModelResult::kAbort : ModelResult::kDone,
-      FateOf(rwx::LastTally(*run.workspace)), {}};
-  if (for_thumbnail && processed.fate == ModelFate::kMeasured) {
+  ProcessedModel processed = FromTally(rwx::LastTally(*run.workspace), job);
+  processed.result =
+      result == rwx::MeasureResult::kAbort ? ModelResult::kAbort : ModelResult::kDone;
+  processed.model_name = input.model_name;
+  if (for_thumbnail && processed.fate == Fate::kMeasured) {
     processed.thumbnail = {input.model_name, DrawThumbnail(*for_thumbnail, run.thumbnail_size)};
   }
   return processed;

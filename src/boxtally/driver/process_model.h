@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "boxtally/driver/model_results.h"
 #include "boxtally/driver/run_host.h"
 #include "boxtally/driver/thumbnails.h"
 #include "boxtally/rwx/measure.h"
@@ -17,6 +19,9 @@ namespace driver {
 // What carries over from one model to the next during a run.
 struct RunState {
   std::string format_path;
+  // The template's bytes, read once when the run starts: a template changed or removed during
+  // the run changes nothing.
+  std::shared_ptr<const std::string> template_text;
   platform::TextFile* registry = nullptr;
   bool integer_mode = false;
   bool debug_trace = false;
@@ -31,18 +36,15 @@ struct RunState {
 
 enum class ModelResult { kDone, kAbort };  // kAbort: the measurement hit a stack limit
 
-// What became of one model, for the run's counts.
-enum class ModelFate {
-  kMeasured,     // registry lines written, no error line
-  kFailed,       // an error line: the file, its archive or entry, its conversion or measurement
-  kSkippedHuge,  // no line and no error: huge, with SkipHugeObjects on
-  kNoModel,      // no line and no error: the file held no model (a text file in an archive)
-};
-
+// What became of one model, for the run's results.
 struct ProcessedModel {
   ModelResult result = ModelResult::kDone;
-  ModelFate fate = ModelFate::kNoModel;
-  Thumbnail thumbnail;  // with RunState::thumbnail_size, the picture of a measured model
+  Fate fate = Fate::kNotModelFile;
+  Reason reason = Reason::kNone;
+  std::string facts;          // the reason's particulars
+  std::string model_name;     // the registry name, "cob" once converted
+  rwx::ModelSummary summary;  // measured: the last model whose lines were written
+  Thumbnail thumbnail;        // with RunState::thumbnail_size, the picture of a measured model
 };
 
 // The registry name of a found file: lower-cased, its last three characters replaced by `suffix`

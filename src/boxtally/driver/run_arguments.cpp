@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/paths.h"
+
 namespace driver {
 
 namespace {
@@ -64,16 +66,14 @@ OptionsResult ReadRunOptions(const std::vector<std::string>& args, platform::Tex
   return OptionsResult::kOk;
 }
 
-platform::TextFilePtr OpenRegistry(const RunOptions& options, platform::TextFile& log,
-                                   bool* locked) {
-  platform::TextFilePtr file(
-      platform::OpenLockedTextFile(options.registry_name, options.registry_mode, locked));
-  if (!file && *locked) {
-    platform::LogF(log, "Output file %s is in use by another run\n", options.registry_name.c_str());
-  } else if (!file) {
-    platform::LogF(log, "Unable to create/append output file %s\n", options.registry_name.c_str());
+std::optional<std::pair<std::size_t, std::size_t>> SameRunFiles(
+    const std::vector<std::string>& paths) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    for (std::size_t j = i + 1; j < paths.size(); ++j) {
+      if (platform::SameFile(paths[i], paths[j])) return std::make_pair(i, j);
+    }
   }
-  return file;
+  return std::nullopt;
 }
 
 }  // namespace driver

@@ -2,7 +2,9 @@
 // registry file name, as a command line would give them.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/text_file.h"
@@ -31,11 +33,10 @@ enum class OptionsResult { kOk, kRegistryTwice };
 OptionsResult ReadRunOptions(const std::vector<std::string>& args, platform::TextFile& log,
                              RunOptions& options);
 
-// Opens the registry file the options name (created, truncated or appended to), locked for this
-// run. nullptr after a log line when it cannot be opened ("Unable to create/append output file
-// %s"), or when another run is writing it ("Output file %s is in use by another run": `*locked`
-// is then true and the file untouched).
-platform::TextFilePtr OpenRegistry(const RunOptions& options, platform::TextFile& log,
-                                   bool* locked);
+// The first two of a run's own files (format file, registry, log, list file; empty paths are
+// none) that name one file: the same file, or the same path when one does not exist yet. A run
+// would destroy one with the other. nullopt when all differ.
+std::optional<std::pair<std::size_t, std::size_t>> SameRunFiles(
+    const std::vector<std::string>& paths);
 
 }  // namespace driver

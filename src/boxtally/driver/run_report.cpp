@@ -10,6 +10,7 @@ bool EndingLogged(RunEnd end) {
   switch (end) {
     case RunEnd::kNoWorkFolder:         // "Unable to make a private work folder"
     case RunEnd::kFormatUnreadable:     // "Unable to open format file %s"
+    case RunEnd::kFormatWithoutLines:   // "Format file %s gives no registry line..."
     case RunEnd::kPatternTooLong:       // "Model pattern longer than ..."
     case RunEnd::kRegistryTwice:        // "Output file already defined"
     case RunEnd::kRegistryUnopenable:   // "Unable to create/append output file %s"
@@ -22,7 +23,8 @@ bool EndingLogged(RunEnd end) {
     case RunEnd::kMissingArguments:
     case RunEnd::kNoMatch:
     case RunEnd::kListUnopenable:
-    case RunEnd::kNoWebModel:  // its entries have lines, the list as a whole has none
+    case RunEnd::kNoWebModel:              // its entries have lines, the list as a whole has none
+    case RunEnd::kNothingCouldBeMeasured:  // each model's own line, not the cause
       return false;
   }
   return false;

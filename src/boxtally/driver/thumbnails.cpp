@@ -1,11 +1,14 @@
 #include "boxtally/driver/thumbnails.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 #include "boxtally/render/png_writer.h"
@@ -25,7 +28,7 @@ std::string ErrorText(int error) { return std::strerror(error); }
 std::string WriteNewFile(const std::string& dir, const std::string& bytes) {
   static std::atomic<unsigned> counter{0};
   for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
-    const std::string path = dir + "/.boxtally-thumbnail-" + std::to_string(getpid()) + "-" +
+    const std::string path = dir + "/" + kThumbnailTempPrefix + std::to_string(getpid()) + "-" +
                              std::to_string(counter++);
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -67,6 +70,36 @@ std::string FreeName(const ThumbnailSet& set, const std::string& name) {
   }
 }
 
+// The process number in a hidden file's name, ".boxtally-thumbnail-PID-N"; 0 when it is none.
+pid_t WriterOf(const std::string& name) {
+  const std::size_t prefix = std::strlen(kThumbnailTempPrefix);
+  if (name.compare(0, prefix, kThumbnailTempPrefix) != 0) return 0;
+  pid_t pid = 0;
+  const char* first = name.c_str() + prefix;
+  const char* last = name.c_str() + name.size();
+  const auto [end, ec] = std::from_chars(first, last, pid);
+  if (ec != std::errc{} || end == last || *end != '-' || pid <= 0) return 0;
+  return pid;
+}
+
+// A killed run's pictures never took their names; their files are this user's, and their
+// writer is gone (another run that writes into the folder now is alive, and keeps its files).
+void RemoveLeftovers(const std::string& dir) {
+  DIR* folder = opendir(dir.c_str());
+  if (folder == nullptr) return;
+  while (const dirent* entry = readdir(folder)) {
+    const std::string name = entry->d_name;
+    const pid_t writer = WriterOf(name);
+    if (writer == 0 || (kill(writer, 0) == 0 || errno != ESRCH)) continue;
+    const std::string path = dir + "/" + name;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) {
+      unlink(path.c_str());
+    }
+  }
+  closedir(folder);
+}
+
 void Fail(ThumbnailSet& set, const std::string& line) {
   ++set.failed;
   if (set.failures.size() < kKeptThumbnailFailures) set.failures.push_back(line);
@@ -99,7 +132,6 @@ void SaveThumbnail(ThumbnailSet& set, const Thumbnail& thumbnail) {
   if (thumbnail.png.empty()) return;
   const std::string name = FreeName(set, ThumbnailFileName(thumbnail.model_name));
   set.used.insert(name);
-  const std::string path = set.dir + "/" + name;
   // A name no file system takes is refused, never cut: a cut one would be another model's.
   if (name.size() > kMaxThumbnailName) {
     Fail(set, "cannot write the thumbnail of " + thumbnail.model_name + ": its name is longer " +
@@ -108,17 +140,30 @@ void SaveThumbnail(ThumbnailSet& set, const Thumbnail& thumbnail) {
   }
   const std::string temp = WriteNewFile(set.dir, thumbnail.png);
   if (temp.empty()) {
-    Fail(set, "cannot write the thumbnail " + path + ": " + ErrorText(errno));
+    Fail(set, "cannot write the thumbnail " + set.dir + "/" + name + ": " + ErrorText(errno));
     return;
   }
-  // rename() replaces a link that stands at the name; it never writes where the link points.
-  if (rename(temp.c_str(), path.c_str()) != 0) {
+  set.pending.push_back({temp, name});
+}
+
+void CommitThumbnails(ThumbnailSet& set) {
+  for (const ThumbnailSet::Pending& p : set.pending) {
+    const std::string path = set.dir + "/" + p.name;
+    // rename() replaces a link that stands at the name; it never writes where the link points.
+    if (rename(p.temp.c_str(), path.c_str()) == 0) {
+      ++set.written;
+      continue;
+    }
     const int error = errno;
-    unlink(temp.c_str());
+    unlink(p.temp.c_str());
     Fail(set, "cannot write the thumbnail " + path + ": " + ErrorText(error));
-    return;
   }
-  ++set.written;
+  set.pending.clear();
+}
+
+void AbandonThumbnails(ThumbnailSet& set) {
+  for (const ThumbnailSet::Pending& p : set.pending) unlink(p.temp.c_str());
+  set.pending.clear();
 }
 
 std::optional<std::string> PrepareThumbnailFolder(const std::string& dir) {
@@ -132,6 +177,7 @@ std::optional<std::string> PrepareThumbnailFolder(const std::string& dir) {
   if (access(dir.c_str(), W_OK | X_OK) != 0) {
     return "cannot write into the thumbnail folder " + dir + ": " + ErrorText(errno);
   }
+  RemoveLeftovers(dir);
   return std::nullopt;
 }
 

@@ -1,7 +1,8 @@
 // Thumbnails of a run's measured models: each picture is drawn where its model is measured (on
 // the workers when there are several), and written into the run's folder by the thread that
 // commits the models, in the order of the registry, so the names a clash gives are the same for
-// any number of workers. Nothing of this reaches the registry or the log.
+// any number of workers. Like the registry, the folder changes only when the run completes: the
+// pictures wait in hidden files until then. Nothing of this reaches the registry or the log.
 #pragma once
 
 #include <cstddef>
@@ -26,12 +27,20 @@ struct Thumbnail {
   std::string png;         // the PNG file's bytes; empty: no picture
 };
 
+// The hidden files of pictures waiting for the end of the run: ".boxtally-thumbnail-PID-N".
+inline constexpr const char* kThumbnailTempPrefix = ".boxtally-thumbnail-";
+
 // The run's pictures. The host owns it; during a run only the committing thread touches it.
 struct ThumbnailSet {
   std::string dir;  // the folder, as the user named it
   int size = kDefaultThumbnailSize;
   std::set<std::string> used;  // the file names this run gave
-  std::size_t written = 0;
+  struct Pending {
+    std::string temp;  // the hidden file holding the picture
+    std::string name;  // the name it takes when the run completes
+  };
+  std::vector<Pending> pending;
+  std::size_t written = 0;  // pictures that took their names
   std::size_t failed = 0;
   std::vector<std::string> failures;  // the first kKeptThumbnailFailures, one line each
 };
@@ -45,13 +54,20 @@ std::string DrawThumbnail(const rwx::GeometryCapture& geometry, int size);
 // gets a '_' in front, so the name never leaves the folder or hides in it.
 std::string ThumbnailFileName(const std::string& model_name);
 
-// Writes the picture into the set's folder: under ThumbnailFileName, or NAME-2.png, NAME-3.png,
-// ... when an earlier model of the run took that name. The file is written beside its name and
-// renamed over it, never through a link that stands there. Failures are counted and kept in
-// `failures`. Nothing for an empty picture.
+// Writes the picture into a new hidden file of the set's folder, to take its name when the run
+// completes: ThumbnailFileName, or NAME-2.png, NAME-3.png, ... when an earlier model of the run
+// took that name. Failures are counted and kept in `failures`. Nothing for an empty picture.
 void SaveThumbnail(ThumbnailSet& set, const Thumbnail& thumbnail);
 
-// Makes the folder when it does not exist (its parent must). Why it cannot be used, if so.
+// The end of a completed run: each waiting picture is renamed over its name, so a file or a link
+// that stands there is replaced, never written through.
+void CommitThumbnails(ThumbnailSet& set);
+// Any other end: the waiting pictures are removed and the folder stays as it was.
+void AbandonThumbnails(ThumbnailSet& set);
+
+// Makes the folder when it does not exist (its parent must), and removes the hidden files that
+// runs which were killed left in it (this user's, of processes that are gone). Why it cannot be
+// used, if so.
 std::optional<std::string> PrepareThumbnailFolder(const std::string& dir);
 
 }  // namespace driver

@@ -14,6 +14,41 @@ std::optional<std::string> FirstEntryName(const std::string& archive_path) {
   std::fclose(f);
   return name;
 }
+
+// A file that does not even start as a zip archive (PK) or a gzip member is "not a zip".
+bool StartsAsArchive(const std::string& path) {
+  unsigned char head[2] = {0, 0};
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return true;
+  const std::size_t n = std::fread(head, 1, 2, f);
+  std::fclose(f);
+  return n == 2 && ((head[0] == 'P' && head[1] == 'K') || (head[0] == 0x1f && head[1] == 0x8b));
+}
+
+bool CutShort(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  const bool cut = archive::FirstEntryCutShort(f);
+  std::fclose(f);
+  return cut;
+}
+
+// The extraction's message, as a reason a user can act on. Inflating an entry that the end of
+// the file cuts short fails as damaged data; the file's size tells the truth.
+Reason ReasonOf(const archive::ExtractFailure& failure, const std::string& path) {
+  const std::string& m = failure.message;
+  if (failure.code == archive::kUnzipTooLarge) return Reason::kArchiveTooLarge;
+  if (failure.code == archive::kUnzipOutOfSpace) return Reason::kWorkFolderFull;
+  if (m == "Provide a password. File is encrypted") return Reason::kArchiveEncrypted;
+  if (m == "incorrect password for first entry" || m.rfind("password longer", 0) == 0) {
+    return Reason::kArchiveWrongPassword;
+  }
+  if (m == "zipfile ended prematurely" || m == "gzip file ended prematurely") {
+    return Reason::kArchiveTruncated;
+  }
+  if (m == "input not a zip or gzip file") return Reason::kArchiveNotZip;
+  return CutShort(path) ? Reason::kArchiveTruncated : Reason::kArchiveDamaged;
+}
 }  // namespace
 
 std::unique_ptr<platform::InStream> OpenZipEntry(RunHost& host, const RunState& run, ModelJob& job,
@@ -23,7 +58,8 @@ std::unique_ptr<platform::InStream> OpenZipEntry(RunHost& host, const RunState& 
   const std::optional<std::string> entry = FirstEntryName(job.model_path);
   if (!entry) {
     platform::LogF(log, "Unable to get zipfile name %s\n", job.model_path.c_str());
-    return nullptr;
+    if (!StartsAsArchive(job.model_path)) return Fail(job, Reason::kArchiveNotZip, "");
+    return Fail(job, Reason::kArchiveNoEntryName, "the first entry's name cannot be read");
   }
   if (!host.ErrorsOnly()) {
     platform::LogF(log, "File name within (%s) archive=%s\n", job.model_path.c_str(),
@@ -36,11 +72,14 @@ std::unique_ptr<platform::InStream> OpenZipEntry(RunHost& host, const RunState& 
   const archive::EntryDestination destination = job.suffix == "cob"
                                                     ? archive::EntryDestination::kWorkFile
                                                     : archive::EntryDestination::kMemoryWhenItFits;
-  auto stream = archive::ExtractFirstEntry(job.model_path, run.password, log, work, destination,
-                                           &job.entry_in_memory, run.notes, host.MaxEntryBytes());
+  archive::ExtractFailure failure;
+  auto stream =
+      archive::ExtractFirstEntry(job.model_path, run.password, log, work, destination,
+                                 &job.entry_in_memory, run.notes, host.MaxEntryBytes(), &failure);
   if (!stream) {
     platform::LogF(log, "Unable to unzip file %s\n", job.model_path.c_str());
-    return nullptr;
+    return Fail(job, ReasonOf(failure, job.model_path),
+                "error " + std::to_string(failure.code) + ": " + failure.message);
   }
   job.from_zip = true;
   job.work_path = work;

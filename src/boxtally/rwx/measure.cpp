@@ -1,5 +1,7 @@
 #include "boxtally/rwx/measure.h"
 
+#include <algorithm>
+
 #include "boxtally/rwx/geometry_capture.h"
 #include "boxtally/rwx/registry_writer.h"
 #include "boxtally/rwx/script_reader.h"
@@ -9,6 +11,34 @@
 namespace rwx {
 
 namespace {
+
+int NameCount(const std::string& list) {
+  if (list.empty()) return 0;
+  return 1 + static_cast<int>(std::count(list.begin(), list.end(), ','));
+}
+
+ModelSummary Summarise(const ModelRecord& record) {
+  ModelSummary s;
+  for (std::size_t i = 0; i < 3; ++i) {
+    s.box[i] = record.box.min[i];
+    s.box[i + 3] = record.box.max[i];
+  }
+  s.vertices = record.vertex_count;
+  s.polygons = record.polygon_count;
+  s.textures = NameCount(record.texture_list);
+  s.not_centred = record.not_centred;
+  s.oversized = record.oversized;
+  s.facer = record.facer;
+  return s;
+}
+
+// Counts an error line of the file, remembering the first one for the run's results.
+void NoteError(MeasureTally& tally, bool limit, std::string line) {
+  if (tally.error_lines++ == 0) {
+    tally.limit_error = limit;
+    tally.first_error = std::move(line);
+  }
+}
 
 void HandleModelBegin(Workspace& workspace, const MeasureInput& input) {
   ModelRecord& record = workspace.record;
@@ -36,7 +66,15 @@ StepResult HandleModelEnd(Workspace& workspace, const MeasureInput& input) {
   platform::FlushTextFile(*input.registry);
   if (!written) return StepResult::kFailed;
   if (workspace.capture != nullptr) CaptureModelEnd(*workspace.capture, record.box);
-  ++(record.huge ? workspace.tally.models_huge : workspace.tally.models_written);
+  MeasureTally& tally = workspace.tally;
+  if (record.huge) {
+    ++tally.models_huge;
+    // A model without a vertex keeps the box's starting values, which read as huge.
+    if (record.vertex_count == 0) ++tally.models_empty;
+  } else {
+    ++tally.models_written;
+    tally.last_written = Summarise(record);
+  }
   --record.model_state;
   return StepResult::kContinue;
 }
@@ -239,16 +277,16 @@ MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
       step = StepResult::kFailed;  // this line alone is lost; the model goes on
     }
     if (workspace.points_exhausted) {
-      platform::LogF(*input.log,
-                     "Error: More than %llu points in one model, the model is skipped (file:%s)\n",
-                     static_cast<unsigned long long>(kMaxTransformedPoints),
-                     input.model_path.c_str());
-      ++workspace.tally.error_lines;
+      platform::LogF(
+          *input.log, "Error: More than %llu points in one model, the model is skipped (file:%s)\n",
+          static_cast<unsigned long long>(kMaxTransformedPoints), input.model_path.c_str());
+      NoteError(workspace.tally, true,
+                "More than " + std::to_string(kMaxTransformedPoints) + " points in one model");
       return MeasureResult::kDone;
     }
     if (workspace.line_failed && step == StepResult::kContinue) step = StepResult::kFailed;
     if (step == StepResult::kAbort) {
-      ++workspace.tally.error_lines;  // the limit's own "Error:" line
+      NoteError(workspace.tally, true, "a stack or prototype limit");  // the limit's own line
       return MeasureResult::kAbort;
     }
     if (step == StepResult::kFailed) {
@@ -256,7 +294,7 @@ MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
       const std::string shown(text.substr(0, text.find('\n')));
       platform::LogF(*input.log, "Application error in %s line=%s\n", input.work_path.c_str(),
                      shown.c_str());
-      ++workspace.tally.error_lines;
+      NoteError(workspace.tally, false, "line=" + platform::WithoutControls(shown));
     }
   }
   return MeasureResult::kDone;

@@ -2,6 +2,8 @@
 // registry lines of every model end into the registry stream.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -26,22 +28,39 @@ struct MeasureInput {
   std::string work_path;    // "Application error in %s line=%s\n"
   std::string model_name;   // <ffile>
   std::string found_name;   // <ffname>
-  std::string format_path;  // the template, reopened at every model end
-  platform::TextFile* registry = nullptr;  // registry lines and the debug trace
-  platform::TextFile* log = nullptr;       // warnings and errors
-  bool integer_mode = false;               // run option r
-  bool debug_trace = false;                // run option d
+  std::string format_path;  // the template file, read at every model end unless...
+  const std::string* template_text = nullptr;  // ...its bytes are given here, read once per run
+  platform::TextFile* registry = nullptr;      // registry lines and the debug trace
+  platform::TextFile* log = nullptr;           // warnings and errors
+  bool integer_mode = false;                   // run option r
+  bool debug_trace = false;                    // run option d
   const SwitchSource* switches = nullptr;
   GeometryCapture* geometry = nullptr;     // also take the geometry (none: measure only)
 };
 
 enum class MeasureResult { kDone, kAbort };  // kAbort: a stack or prototype limit ends the run
 
-// What the measurement of one file came to, for the run's counts.
+// A model as its registry lines showed it: the box in model units (left, bottom, back, right,
+// top, front) after the model-end adjustments, its counts and its flags.
+struct ModelSummary {
+  std::array<float, 6> box{};
+  std::int64_t vertices = 0;
+  std::int64_t polygons = 0;
+  int textures = 0;
+  bool not_centred = false;
+  bool oversized = false;
+  bool facer = false;
+};
+
+// What the measurement of one file came to, for the run's results.
 struct MeasureTally {
-  int models_written = 0;  // model ends whose registry lines were written
-  int models_huge = 0;     // model ends that wrote nothing: huge, with SkipHugeObjects on
-  int error_lines = 0;     // error lines: a line that failed, the point limit, a stack limit
+  int models_written = 0;     // model ends whose registry lines were written
+  int models_huge = 0;        // model ends that wrote nothing: huge, with SkipHugeObjects on
+  int models_empty = 0;       // of those, models without a single vertex
+  int error_lines = 0;        // error lines: a line that failed, the point limit, a stack limit
+  bool limit_error = false;   // the first error line was a limit's (stack, prototypes, points)
+  std::string first_error;    // the first error line, without its line end
+  ModelSummary last_written;  // the last model whose lines were written
 };
 
 struct Workspace;  // the matrix stack and the prototype table, made once and reused
@@ -53,8 +72,8 @@ WorkspacePtr CreateWorkspace();
 
 // Measures the script in `stream` (taken over and closed here). The colour sums, the facer flag
 // and the facer widening switch are cleared at the start, as for every model of a run.
-MeasureResult MeasureModelFile(std::unique_ptr<platform::InStream> stream, const MeasureInput& input,
-                               Workspace& workspace);
+MeasureResult MeasureModelFile(std::unique_ptr<platform::InStream> stream,
+                               const MeasureInput& input, Workspace& workspace);
 
 // The tally of the last MeasureModelFile on `workspace`.
 const MeasureTally& LastTally(const Workspace& workspace);

@@ -350,7 +350,9 @@ void ExpandTemplateLine(std::string_view line, const ModelRecord& record, const 
 }
 
 bool WriteRegistryLines(Workspace& workspace, const MeasureInput& input) {
-  std::unique_ptr<platform::InStream> in = platform::OpenInStream(input.format_path, true);
+  std::unique_ptr<platform::InStream> in =
+      input.template_text != nullptr ? platform::MemoryInStream(*input.template_text, true)
+                                     : platform::OpenInStream(input.format_path, true);
   if (!in) return false;
   // The model's lines are written with one write once they are all complete, so a run killed in
   // the middle never leaves a torn line behind.

@@ -14,6 +14,8 @@ constexpr int kTerminationCheckMs = 250;
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed standard stream must not lend its number to the first file the program opens.
+  platform::ReserveStandardDescriptors();
   QApplication app(argc, argv);
   ui::PrepareApplication(app);
   try {

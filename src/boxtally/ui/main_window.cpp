@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "boxtally/driver/batch_main.h"
+#include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
 #include "boxtally/ui/run_launch.h"
 #include "boxtally/ui/window_texts.h"
@@ -644,6 +645,17 @@ void TForm1::RunBatch() {
     return;
   }
   const web::WebControls web_controls = Controls();
+  const std::vector<std::string> run_files{in.format_file, in.registry, ToStd(LogFileEdit->text()),
+                                           GetFromWeb() ? in.models : std::string()};
+  if (const auto same = driver::SameRunFiles(run_files)) {
+    QString text =
+        Tr(texts::kSameFiles)
+            .arg(Tr(texts::kRunFileRoles[same->first]), Tr(texts::kRunFileRoles[same->second]),
+                 FromStd(run_files[same->second]));
+    text[0] = text[0].toUpper();
+    ShowMessage(text);
+    return;
+  }
   const std::string with_control = web::RefererTextWithControl(web_controls);
   if (GetFromWeb() && web_controls.use_referer && !with_control.empty()) {
     ShowMessage(Tr(texts::kControlInRefererText).arg(FromStd(with_control)));
@@ -670,10 +682,13 @@ void TForm1::RunBatch() {
     failure = Tr(texts::kCannotWriteFormat).arg(FromStd(in.temporary_format));
   }
   if (failure.isEmpty()) {
-    log_.reset(platform::OpenTextFile(
+    bool locked = false;
+    log_.reset(platform::OpenLogFile(
         ToStd(LogFileEdit->text()),
-        CheckBox2->isChecked() ? platform::OpenMode::kAppend : platform::OpenMode::kCreate));
-    if (!log_) failure = Tr(texts::kCannotOpenLog).arg(LogFileEdit->text());
+        CheckBox2->isChecked() ? platform::OpenMode::kAppend : platform::OpenMode::kCreate,
+        &locked));
+    if (!log_)
+      failure = Tr(locked ? texts::kLogLocked : texts::kCannotOpenLog).arg(LogFileEdit->text());
   }
   if (failure.isEmpty()) {
     try {

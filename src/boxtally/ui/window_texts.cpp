@@ -118,6 +118,13 @@ const char* const kRegistryLocked =
 const char* const kNoWorkFolder =
     "Impossible de créer un dossier de travail privé (%1) : la génération n'est pas lancée.";
 const char* const kCannotOpenDocument = "Aucun programme du bureau n'a pu ouvrir %1.";
+const char* const kLogLocked =
+    "Le fichier log %1 est en cours d'écriture par une autre génération : il ne peut pas être "
+    "recréé, rien n'a été généré.";
+const char* const kSameFiles = "%1 et %2 sont un seul fichier (%3) : rien n'a été généré.";
+const char* const kRunFileRoles[] = {"le fichier de format", "le fichier registry",
+                                     "le fichier log", "la liste de fichiers"};
+const char* const kRegistryUnchanged = " ; la registry n'a pas été modifiée";
 
 const char* const kOpenRegistry = "Ouvrir la registry";
 const char* const kOpenLog = "Ouvrir le log";
@@ -157,6 +164,15 @@ QString EndingMessage(const driver::RunOutcome& outcome) {
     case driver::RunEnd::kFormatUnreadable:
       why = Named("Impossible de lire le fichier de format « %1 » (absent, illisible ou dossier)",
                   about);
+      break;
+    case driver::RunEnd::kFormatWithoutLines:
+      why = Named(
+          "Le fichier de format « %1 » ne donne aucune ligne de registry (il n'a aucune ligne "
+          "terminée)",
+          about);
+      break;
+    case driver::RunEnd::kNothingCouldBeMeasured:
+      why = Named("Aucun modèle n'a pu être mesuré (%1)", about);
       break;
     case driver::RunEnd::kNoWorkFolder:
       why = about.empty() ? QString::fromUtf8("Impossible de créer un dossier de travail privé")
@@ -225,8 +241,11 @@ QString RunSummary(const driver::RunOutcome& outcome) {
   if (counts.without_model > 0) {
     kinds << Counted(counts.without_model, "fichier sans modèle", "fichiers sans modèle");
   }
+  // A locked registry's own message already says it was left alone.
+  const bool unchanged =
+      outcome.registry_unchanged && outcome.end != driver::RunEnd::kRegistryLocked;
   return ended + QString::fromUtf8(" : ") + kinds.join(QStringLiteral(", ")) +
-         QString::fromUtf8(" (") +
+         QString::fromUtf8(unchanged ? kRegistryUnchanged : "") + QString::fromUtf8(" (") +
          QString::fromStdString(driver::DurationText(outcome.seconds, ',')) + QLatin1Char(')');
 }
 

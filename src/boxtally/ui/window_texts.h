@@ -97,6 +97,12 @@ extern const char* const kUnexpectedFailure;
 extern const char* const kRegistryLocked;
 extern const char* const kNoWorkFolder;
 extern const char* const kCannotOpenDocument;
+extern const char* const kLogLocked;
+// %1 and %2: two of kRunFileRoles (format file, registry, log, list file), %3 the file.
+extern const char* const kSameFiles;
+extern const char* const kRunFileRoles[4];
+// After the summary of a run that left its registry as it was (stopped, ended early).
+extern const char* const kRegistryUnchanged;
 
 // The buttons that open the run's results in the desktop's programs.
 extern const char* const kOpenRegistry;

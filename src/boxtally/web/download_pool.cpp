@@ -168,7 +168,7 @@ void DownloadPool::ConnectionLoop(Connection& connection) {
     connection.entry = &entry;
     connection.log_text.clear();
     FetchedEntry fetched;
-    fetched.ready = FetchWebModel(connection, entry);
+    fetched.ready = FetchWebModel(connection, entry, &fetched.end);
     fetched.stopped = cancel_ && !fetched.ready;
     fetched.log = std::move(connection.log_text);
     fetched.entry = std::move(entry);

@@ -32,6 +32,7 @@ struct FetchedEntry {
   WebEntry entry;
   bool ready = false;    // the model is at entry.places.local_path
   bool stopped = false;  // the stop request came first: the entry was abandoned
+  EntryEnd end;          // why it gave no model
   std::string log;       // what checking and fetching it logged, "\n" line ends
 };
 
@@ -98,7 +99,7 @@ class DownloadPool {
   bool closing_ = false;
   std::atomic<bool> cancel_{false};
   std::deque<std::unique_ptr<Question>> questions_;
-  HostPrompts prompts_;  // the pool lives for one run
+  HostPrompts prompts_;       // the pool lives for one run
   bool asking_ = false;       // a dialog is open: RunPosted does not start another one
   std::uint64_t events_ = 0;  // under mutex_: events counted, so the latest one is shown
   std::string shown_[2];

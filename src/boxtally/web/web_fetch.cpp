@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "boxtally/http/socket_errors.h"
 #include "boxtally/web/list_reader.h"
 #include "boxtally/web/model_names.h"
 #include "platform/file_search.h"
@@ -23,6 +24,19 @@ void LogRefusal(platform::TextFile& log, const http::TKestHTTP& http) {
   if (!http.Refusal.empty()) platform::LogF(log, "%s\n", http.Refusal.c_str());
 }
 
+// A list line too long to be an entry is named by its start, as its log line quotes it.
+std::string LongLineName(const std::string& text) { return text.substr(0, 40) + "..."; }
+
+void Refused(WebHost& host, EntryEnd::Refusal refusal, const std::string& name,
+             const char* own_file = nullptr) {
+  EntryEnd end;
+  end.kind = EntryEnd::Kind::kRefused;
+  end.refusal = refusal;
+  end.name = name;
+  if (own_file != nullptr) end.why = own_file;
+  host.EntryEnded(end);
+}
+
 // Which of the run's own files `path` would replace, or nullptr.
 const char* OwnFileAt(const WebControls& controls, const std::string& path) {
   if (platform::SameFile(path, controls.list_file)) return "list file";
@@ -31,9 +45,50 @@ const char* OwnFileAt(const WebControls& controls, const std::string& path) {
   return nullptr;
 }
 
+bool StartsWith(const std::string& text, const char* start) { return text.rfind(start, 0) == 0; }
+
+// Why a request that got no usable answer failed.
+void ClassifyFailure(const http::TKestHTTP& http, const std::string& error, EntryEnd& end) {
+  using Cause = EntryEnd::Cause;
+  const std::string& refusal = http.Refusal;
+  end.why = !refusal.empty() ? refusal : error;
+  if (http.CertificateRefused) {
+    end.cause = Cause::kCertificate;
+    end.why = http.SecureFailure;
+  } else if (!http.SecureFailure.empty()) {
+    end.cause = Cause::kSecureConnection;
+    end.why = http.SecureFailure;
+  } else if (StartsWith(refusal, "Refused the redirection") || error == "Too many redirections") {
+    end.cause = Cause::kRedirection;
+  } else if (StartsWith(refusal, "Refused the reply")) {
+    end.cause = Cause::kReply;
+  } else if (StartsWith(error, "Socket capture longer than")) {
+    end.cause = Cause::kTooLarge;
+  } else if (http.TimedOut) {
+    end.cause = Cause::kTimedOut;
+  } else if (error == "Null Remote Address" || StartsWith(error, "Host Lookup")) {
+    end.cause = Cause::kHostNotFound;
+  } else if (http.LastErrorNo != 0 || StartsWith(error, "Connection")) {
+    end.cause = Cause::kConnection;
+    if (http.LastErrorNo != 0) end.why = http::SocketErrorText(http.LastErrorNo);
+  } else {
+    end.cause = Cause::kOther;
+  }
+}
+
+void AnswerStatus(int status, EntryEnd& end) {
+  end.status = status;
+  end.kind =
+      status == 404 || status == 410 ? EntryEnd::Kind::kMissing : EntryEnd::Kind::kNotDownloaded;
+  end.cause = EntryEnd::Cause::kStatus;
+  end.why = "HTTP status " + std::to_string(status);
+}
+
 // The GET of one model into a fresh file beside the list, renamed into place only when the
-// reply was 200 and the body is whole. Logs every failure; a failure leaves no file behind.
-bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& places) {
+// reply was 200 and the body is whole. Logs every failure, tells it in `end`; a failure leaves
+// no file behind.
+bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& places,
+              EntryEnd& end) {
   platform::TextFile& log = host.Log();
   const std::string& url = places.url;
   const std::string partial = platform::CreateUniqueFile(
@@ -41,6 +96,8 @@ bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& pla
       kPartialPrefix);
   if (partial.empty()) {
     platform::LogF(log, "Unable to create a download file for %s\n", places.local_path.c_str());
+    end.cause = EntryEnd::Cause::kNotSaved;
+    end.why = "no download file beside the list";
     return false;
   }
   // A signal that ends the program at once still takes the file along.
@@ -71,14 +128,20 @@ bool Download(WebHost& host, const WebControls& controls, const ModelPlaces& pla
                    url.c_str(), http.Header.substr(0, kMaxQuotedHeader).c_str(), http.ReplyNumber,
                    http.TimedOut ? "timeout" : " ", http.LastErrorNo, AsLong(http.BytesSent),
                    AsLong(http.BytesRecvd));
+    ClassifyFailure(http, got.error, end);
   } else if (result != 0) {
     platform::LogF(log, "Error (%d) in getting %s\n", result, url.c_str());
+    AnswerStatus(http.ReplyNumber, end);
   } else if (http.BytesTotal > 0 && http.BytesRecvd != http.BytesTotal) {
     // The server closed the connection before (or after) the length it announced.
     platform::LogF(log, "Incomplete download of %s: %lld of %lld bytes\n", url.c_str(),
                    AsLong(http.BytesRecvd), AsLong(http.BytesTotal));
+    end.cause = EntryEnd::Cause::kIncomplete;
+    end.why = std::to_string(http.BytesRecvd) + " of " + std::to_string(http.BytesTotal) + " bytes";
   } else if (!platform::RenameFile(partial, places.local_path)) {
     platform::LogF(log, "Unable to rename %s to %s\n", partial.c_str(), places.local_path.c_str());
+    end.cause = EntryEnd::Cause::kNotSaved;
+    end.why = "cannot rename the download to " + places.local_path;
   } else {
     kept = true;
   }
@@ -92,21 +155,39 @@ bool Readable(const std::string& path) {
 
 }  // namespace
 
-bool FetchWebModel(WebHost& host, const WebEntry& entry) {
+bool FetchWebModel(WebHost& host, const WebEntry& entry, EntryEnd* end) {
   const WebControls& controls = entry.controls;
   const ModelPlaces& places = entry.places;
+  EntryEnd ignored;
+  if (end == nullptr) end = &ignored;
+  *end = EntryEnd{};
+  end->name = entry.name;
+  end->url = places.url;
   if (controls.reuse_web && Readable(places.local_path)) return true;
   host.ShowStatusNow(1, "Checking " + places.url);
   if (!controls.connect_fix && !CheckModelUrl(host, places.url)) {
-    LogRefusal(host.Log(), host.Http());
+    http::TKestHTTP& http = host.Http();
+    LogRefusal(host.Log(), http);
     // A HEAD cut short by the stop request found nothing missing.
-    if (host.StopRequested()) return false;
-    // Ends without a line end: the next log text follows on the same line.
-    platform::LogF(host.Log(), "File %s doesn't exist %s", places.url.c_str(), entry.line.c_str());
+    if (host.StopRequested()) {
+      end->kind = EntryEnd::Kind::kStopped;
+      return false;
+    }
+    platform::LogF(host.Log(), "File %s doesn't exist %s\n", places.url.c_str(),
+                   entry.line.c_str());
+    if (http.ReplyNumber != 0) {
+      AnswerStatus(http.ReplyNumber, *end);
+    } else {
+      ClassifyFailure(http, http.Refusal, *end);
+    }
     return false;
   }
   host.ShowStatusNow(1, "Getting " + places.url);
-  return Download(host, controls, places);
+  if (Download(host, controls, places, *end)) return true;
+  if (host.StopRequested() && end->cause != EntryEnd::Cause::kStatus) {
+    end->kind = EntryEnd::Kind::kStopped;
+  }
+  return false;
 }
 
 namespace {
@@ -163,6 +244,7 @@ EntryResult ReadWebEntry(WebHost& host, WebEntry& entry) {
     if (read == EntryRead::kTooLong) {
       platform::LogF(log, "Refused list line longer than %zu characters: %.40s...\n", kMaxListLine,
                      text.c_str());
+      Refused(host, EntryEnd::Refusal::kLineTooLong, LongLineName(text));
       continue;
     }
     if (list.propdump && !AddSeenName(host.Seen(), text)) continue;
@@ -175,24 +257,29 @@ EntryResult ReadWebEntry(WebHost& host, WebEntry& entry) {
     const PlacesResult formed = FormModelPlaces(name, controls.url, controls.list_file, places);
     if (formed == PlacesResult::kNotPlain) {
       platform::LogF(log, "Refused model name %s: not a plain file name\n", name.c_str());
+      Refused(host, EntryEnd::Refusal::kNotPlain, name);
       continue;
     }
     if (formed == PlacesResult::kTooLong) {
       platform::LogF(log, "Refused model name %s: its URL or local path is too long\n",
                      name.c_str());
+      Refused(host, EntryEnd::Refusal::kTooLong, name);
       continue;
     }
     if (formed == PlacesResult::kFileNameTooLong) {
       platform::LogF(log, "Refused model name %s: its file name is longer than %zu bytes\n",
                      name.c_str(), kMaxFileName);
+      Refused(host, EntryEnd::Refusal::kFileNameTooLong, name);
       continue;
     }
     if (const char* own = OwnFileAt(controls, places.local_path)) {
       platform::LogF(log, "Refused model name %s: %s would replace the run's %s\n", name.c_str(),
                      places.local_path.c_str(), own);
+      Refused(host, EntryEnd::Refusal::kRunFile, name, own);
       continue;
     }
     // A last entry without a line end is used like any other: the list ends after it.
+    entry.name = name;
     entry.places = std::move(places);
     entry.line = line;
     entry.controls = controls;
@@ -202,17 +289,50 @@ EntryResult ReadWebEntry(WebHost& host, WebEntry& entry) {
   return EntryResult::kListEnd;
 }
 
-NextResult NextWebModel(WebHost& host, std::string& path) {
+NextResult NextWebModel(WebHost& host, std::string& path, WebEntry* found) {
   for (;;) {
     WebEntry entry;
     const EntryResult read = ReadWebEntry(host, entry);
     if (read == EntryResult::kStopped) return NextResult::kStopped;
     if (read == EntryResult::kListEnd) return NextResult::kListEnd;
-    if (FetchWebModel(host, entry)) {
+    EntryEnd end;
+    if (FetchWebModel(host, entry, &end)) {
       path = entry.places.local_path;
+      if (found != nullptr) *found = std::move(entry);
       return NextResult::kModel;
     }
+    host.EntryEnded(end);
   }
+}
+
+namespace {
+// The entry's name as ReadWebEntry takes it from a list entry's text; empty: no entry.
+std::string EntryName(const std::string& text) { return ModelNameOfLine(TrimListLine(text)); }
+}  // namespace
+
+std::vector<std::string> ListEntryNames(platform::InStream& list, bool propdump, SeenNames seen) {
+  std::vector<std::string> names;
+  for (;;) {
+    std::string text;
+    const EntryRead read = propdump ? ReadPropdumpRecord(list, text) : ReadListLine(list, text);
+    if (read == EntryRead::kEnd) return names;
+    if (read == EntryRead::kDropped) continue;
+    if (read == EntryRead::kTooLong) {
+      names.push_back(LongLineName(text));
+      continue;
+    }
+    if (propdump && !AddSeenName(seen, text)) continue;
+    std::string name = EntryName(text);
+    if (!name.empty()) names.push_back(std::move(name));
+  }
+}
+
+std::size_t CountListEntries(WebHost& host) {
+  const WebControls controls = host.Controls();
+  if (!platform::IsRegularFile(controls.list_file)) return 0;
+  auto stream = platform::OpenInStream(controls.list_file, /*text_mode=*/!controls.propdump);
+  if (!stream) return 0;
+  return ListEntryNames(*stream, controls.propdump, host.Seen()).size();
 }
 
 bool CheckModelUrl(WebHost& host, const std::string& url) {

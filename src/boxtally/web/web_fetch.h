@@ -71,6 +71,39 @@ struct SeenNames {
 // Adds `name`; false when it was there already (in any letter case).
 bool AddSeenName(SeenNames& seen, const std::string& name);
 
+// What became of a list entry that gave no model, for the run's results.
+struct EntryEnd {
+  enum class Kind {
+    kRefused,        // refused before any request (see `refusal`)
+    kMissing,        // the server answered 404 or 410
+    kNotDownloaded,  // another answer, or no answer (see `cause`)
+    kStopped,        // the stop request abandoned it
+  };
+  enum class Refusal { kNone, kLineTooLong, kNotPlain, kTooLong, kFileNameTooLong, kRunFile };
+  enum class Cause {
+    kNone,
+    kStatus,  // an answer other than 200 (`status`)
+    kHostNotFound,
+    kConnection,  // refused, reset, unreachable
+    kTimedOut,
+    kCertificate,       // the server's certificate was refused
+    kSecureConnection,  // the TLS handshake failed otherwise
+    kRedirection,       // a redirection it would not follow
+    kReply,             // a reply it would not take
+    kIncomplete,        // the body ended before its length
+    kTooLarge,          // the body passed the download bound
+    kNotSaved,          // no download file, or it could not take the model's name
+    kOther,
+  };
+  Kind kind = Kind::kNotDownloaded;
+  Refusal refusal = Refusal::kNone;
+  Cause cause = Cause::kNone;
+  std::string name;  // the entry's model name (a refused long line: its start)
+  std::string url;   // empty for refused entries
+  int status = 0;    // the HTTP status of the answer; 0 when none came
+  std::string why;   // the particulars in one line, as the log words them
+};
+
 // What the web fetch reads from, and reports to, its host (the window or the terminal).
 class WebHost {
  public:
@@ -94,6 +127,8 @@ class WebHost {
   // another name, or nullopt for Cancel). A host without dialogs shows and answers nothing.
   virtual void ShowConnectionFailed() {}
   virtual std::optional<std::string> AskForOtherHost() { return std::nullopt; }
+  // A list entry ended without a model, right after the log lines that say why.
+  virtual void EntryEnded(const EntryEnd& end) { (void)end; }
 };
 
 // The dialogs of failed requests come once per run and host name (compared without regard to
@@ -124,6 +159,7 @@ enum class NextResult : int {
 
 // One list entry that passed the checks, with the controls as they were when it was read.
 struct WebEntry {
+  std::string name;  // the model name the list gives
   ModelPlaces places;
   std::string line;  // the trimmed list line, for "File %s doesn't exist %s"
   WebControls controls;
@@ -138,11 +174,19 @@ enum class EntryResult { kEntry, kListEnd, kStopped };
 EntryResult ReadWebEntry(WebHost& host, WebEntry& entry);
 
 // Checks (HEAD, unless ConnectFix) and downloads (GET) the entry's model, or finds it beside the
-// list (ReuseWeb). True when the model is ready at its local path; every failure is logged.
-bool FetchWebModel(WebHost& host, const WebEntry& entry);
+// list (ReuseWeb). True when the model is ready at its local path; every failure is logged, and
+// told in `*end` (may be nullptr).
+bool FetchWebModel(WebHost& host, const WebEntry& entry, EntryEnd* end = nullptr);
 
-// ReadWebEntry and FetchWebModel until an entry gives a model.
-NextResult NextWebModel(WebHost& host, std::string& path);
+// ReadWebEntry and FetchWebModel until an entry gives a model; each entry that gives none is
+// told to host.EntryEnded. `entry` (may be nullptr) receives the entry of the model.
+NextResult NextWebModel(WebHost& host, std::string& path, WebEntry* entry = nullptr);
+
+// The names of the entries a run reads from `list` on (those it hands out or refuses), by the
+// rules of ReadWebEntry but without a log line, a request or a change to `seen`.
+std::vector<std::string> ListEntryNames(platform::InStream& list, bool propdump, SeenNames seen);
+// How many entries the host's list file gives a run, read apart from the run's own stream.
+std::size_t CountListEntries(WebHost& host);
 
 // Whether the object path holds `url`: a HEAD request answered with 200. A request that fails
 // before any reply answers false.

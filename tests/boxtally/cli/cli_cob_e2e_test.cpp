@@ -182,36 +182,55 @@ TEST_F(CobRun, ConcurrentRunsOverOneFolderKeepEveryLine) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
 }
 
-TEST_F(CobRun, CtrlCFinishesTheConversionInProgress) {
-  const std::string cli = CliWithConverter(
-      "touch \"$0.started\"\nsleep 1\nprintf 'modelbegin\\nblock 2 2 2\\nmodelend\\n' > "
-      "\"${1%.*}.rwx\"\n");
+TEST_F(CobRun, CtrlCEndsTheConversionInProgressAtOnce) {
+  // A converter that would take 1,000 seconds.
+  const std::string cli = CliWithConverter("touch \"$0.started\"\nexec sleep 1000\n");
   WriteFile(dir_ / "objects/a.cob", "scene");
   WriteFile(dir_ / "objects/b.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
   const BackgroundProgram run = Start(cli, {"objects/*.*"});
   AwaitFile(dir_ / "bin/rwxsmith.started");
   kill(-run.pid, SIGINT);  // what the terminal sends to the job's whole process group
   const ProgramRun done = WaitProgram(run);
-  EXPECT_EQ(done.exit_status, 0);
-  EXPECT_EQ(done.out, "a.cob 1 -995 -995 -995 995 995 995\r\n");  // b.rwx came after the stop
-  EXPECT_EQ(Log(), "");
+  EXPECT_EQ(done.exit_status, 128 + SIGINT);
+  EXPECT_EQ(done.out, "");  // a.cob was stopped, b.rwx came after the stop
+  EXPECT_EQ(Log(), "'" + (dir_ / "bin/rwxsmith") + "' returned 137 for objects/a.cob (a.cob)\r\n");
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
 }
 
-TEST_F(CobRun, TerminationEndsTheConverterAndRemovesTheWorkFolder) {
+TEST_F(CobRun, TheConverterEndsWithBoxtallyHoweverItEnds) {
   const std::string cli = CliWithConverter("echo $$ > \"$0.pid\"\nexec sleep 60\n");
   WriteFile(dir_ / "objects/a.cob", "scene");
-  const BackgroundProgram run = Start(cli, {"objects/a.cob"});
-  AwaitFile(dir_ / "bin/rwxsmith.pid");
-  usleep(100000);  // the script has become "sleep"
-  const pid_t converter = std::stoi(ReadFile(dir_ / "bin/rwxsmith.pid"));
-  kill(run.pid, SIGTERM);
-  const ProgramRun done = WaitProgram(run);
-  const bool converter_alive = kill(converter, 0) == 0;
-  if (converter_alive) kill(converter, SIGKILL);
-  EXPECT_EQ(done.exit_status, 128 + SIGTERM);
-  EXPECT_FALSE(converter_alive);
-  EXPECT_NE(done.err.find("stopped by signal 15"), std::string::npos) << done.err;
-  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
+  struct Case {
+    const char* name;
+    std::vector<int> signals;  // sent to boxtally alone, one after another
+    int exit_status;           // of a program ended by a signal: 128 + its number
+    bool work_folder_removed;
+  };
+  const Case cases[] = {
+      {"a stop", {SIGTERM}, 128 + SIGTERM, true},
+      {"Ctrl-C twice: at once", {SIGINT, SIGINT}, 128 + SIGINT, true},
+      {"killed", {SIGKILL}, 128 + SIGKILL, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(dir_ / "bin/rwxsmith.pid");
+    const BackgroundProgram run = Start(cli, {"objects/a.cob"});
+    AwaitFile(dir_ / "bin/rwxsmith.pid");
+    usleep(100000);  // the script has become "sleep"
+    const pid_t converter = std::stoi(ReadFile(dir_ / "bin/rwxsmith.pid"));
+    for (const int signal_number : c.signals) kill(run.pid, signal_number);
+    const ProgramRun done = WaitProgram(run);
+    usleep(100000);  // the kernel's SIGKILL for a dead parent's child is not instant
+    // A zombie is dead: its new parent has not reaped it yet.
+    const std::string status = ReadFile("/proc/" + std::to_string(converter) + "/status");
+    const bool converter_alive = !status.empty() && status.find("State:\tZ") == std::string::npos;
+    if (converter_alive) kill(converter, SIGKILL);
+    EXPECT_EQ(done.exit_status, c.exit_status);
+    EXPECT_FALSE(converter_alive);
+    EXPECT_EQ(std::filesystem::is_empty(dir_ / "tmp"), c.work_folder_removed);
+    std::filesystem::remove_all(dir_ / "tmp");
+    std::filesystem::create_directory(dir_ / "tmp");
+  }
 }
 
 TEST_F(CobRun, AConverterPastItsTimeLimitIsEndedAndTheRunGoesOn) {

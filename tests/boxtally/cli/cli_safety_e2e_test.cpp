@@ -302,21 +302,34 @@ TEST_F(SafeRun, NoPrivateWorkFolderAnywhereRefusesTheRun) {
   EXPECT_EQ(ReadFile(dir_ / "unzipwk.$$$"), "mine");
 }
 
-TEST_F(SafeRun, WorkFoldersOfDeadProcessesAreRemovedLiveOnesKept) {
+TEST_F(SafeRun, OnlyTheWorkFilesOfDeadProcessesAreRemoved) {
   Model("a.rwx");
-  const std::string dead = dir_ / "tmp/boxtally.dead00", live = dir_ / "tmp/boxtally.live00",
-                    fresh = dir_ / "tmp/boxtally.new000";
-  for (const std::string& d : {dead, live, fresh}) std::filesystem::create_directory(d);
-  WriteFile(dead + "/.lock", "");
-  WriteFile(dead + "/unzipwk.$$$", "left behind");
-  WriteFile(live + "/.lock", "");
-  const int held = open((live + "/.lock").c_str(), O_RDONLY);
+  struct Case {
+    const char* folder;
+    std::vector<const char*> files;  // ".boxtally-work" is the marker of a work folder
+    std::vector<const char*> kept;   // what is there after the run; empty: the folder is gone
+  };
+  const Case cases[] = {
+      {"boxtally.dead00", {".boxtally-work", "unzipwk.$$$", "chair.cob", "chair.rwx"}, {}},
+      {"boxtally.dead01", {".boxtally-work", "unzipwk.$$$", "notes.txt"}, {"notes.txt"}},
+      {"boxtally.live00", {".boxtally-work", "unzipwk.$$$"}, {".boxtally-work", "unzipwk.$$$"}},
+      {"boxtally.project", {".boxtally-work", "reg.txt"}, {".boxtally-work", "reg.txt"}},
+      {"boxtally.nomark", {"unzipwk.$$$", "reg.txt"}, {"unzipwk.$$$", "reg.txt"}},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::create_directory(dir_ / ("tmp/" + std::string(c.folder)));
+    for (const char* f : c.files) WriteFile(dir_ / ("tmp/" + std::string(c.folder) + "/" + f), "");
+  }
+  const int held = open((dir_ / "tmp/boxtally.live00/.boxtally-work").c_str(), O_RDONLY);
   ASSERT_EQ(flock(held, LOCK_EX), 0);  // as a running boxtally holds its own
   ASSERT_EQ(Run({"--quiet", "objects/a.rwx"}).exit_status, 0);
   close(held);
-  EXPECT_FALSE(std::filesystem::exists(dead));
-  EXPECT_TRUE(std::filesystem::exists(live));
-  EXPECT_TRUE(std::filesystem::exists(fresh));  // no lock yet: may be in the making
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    const std::string folder = dir_ / ("tmp/" + std::string(c.folder));
+    EXPECT_EQ(std::filesystem::exists(folder), !c.kept.empty());
+    for (const char* f : c.kept) EXPECT_TRUE(std::filesystem::exists(folder + "/" + f)) << f;
+  }
 }
 
 TEST_F(SafeRun, TheProgressLineNeverMixesWithRegistryLinesOnATerminal) {

@@ -98,8 +98,56 @@ TEST_F(WebRun, TheStopButtonDuringADownloadEndsTheRunAfterThatModel) {
   const driver::RunOutcome outcome = Run();
   EXPECT_EQ(outcome.end, driver::RunEnd::kStopped);
   EXPECT_EQ(outcome.result, 0);
-  EXPECT_EQ(Registry(), std::string("a.rwx") + kBoxLine);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "reg.txt"));  // only a completed run makes it
   EXPECT_EQ(server_->connections(), 1);
   EXPECT_EQ(host_.status.back(), "1:Done!");
   EXPECT_EQ(host_.list.stream, nullptr);
+  ASSERT_EQ(outcome.results.size(), 2u);
+  EXPECT_EQ(outcome.results[1].name, "b.rwx");
+  EXPECT_EQ(outcome.results[1].fate, driver::Fate::kNotReached);
+  EXPECT_EQ(outcome.results[1].reason, driver::Reason::kRunStopped);
+}
+
+TEST_F(WebRun, GivesEveryListEntryOneResultInListOrder) {
+  using driver::Fate;
+  using driver::Reason;
+  Serve({{SendBytes(ZipReply("a.rwx"))},
+         {SendBytes("HTTP/1.0 404 Not Found\r\n\r\n")},
+         {SendBytes("HTTP/1.0 500 Oops\r\n\r\n")},
+         {SendBytes(ZipReply("d.rwx"))}});
+  WriteFile(dir_ / "models.txt", "a.rwx\n../x.rwx\nmissing.rwx\nbroken.rwx\nd.rwx\n");
+  const driver::RunOutcome outcome = Run();
+  EXPECT_EQ(outcome.end, driver::RunEnd::kCompleted);
+  EXPECT_EQ(outcome.counts.found, 5u);  // known once the list is read
+  struct Expected {
+    const char* name;
+    Fate fate;
+    Reason reason;
+    const char* facts;
+  };
+  const Expected expected[] = {
+      {"a.rwx", Fate::kMeasured, Reason::kNone, ""},
+      {"../x.rwx", Fate::kRefused, Reason::kNameNotPlain, ""},
+      {"missing.rwx", Fate::kMissingOnServer, Reason::kHttpStatus, "404"},
+      {"broken.rwx", Fate::kNotDownloaded, Reason::kHttpStatus, "500"},
+      {"d.rwx", Fate::kMeasured, Reason::kNone, ""},
+  };
+  ASSERT_EQ(outcome.results.size(), std::size(expected));
+  const std::string log = ReadFile(dir_ / "log.txt");
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    const driver::ModelOutcome& r = outcome.results[i];
+    SCOPED_TRACE(expected[i].name);
+    EXPECT_EQ(r.name, expected[i].name);
+    EXPECT_EQ(r.fate, expected[i].fate);
+    EXPECT_EQ(r.reason, expected[i].reason);
+    EXPECT_EQ(r.facts, expected[i].facts);
+    if (r.fate != Fate::kRefused) {
+      EXPECT_EQ(r.source, host_.controls.url + "/" + r.name.substr(0, r.name.size() - 3) + "zip");
+    }
+    // Each entry's own log lines name it.
+    if (r.fate != Fate::kMeasured) {
+      EXPECT_NE(log.substr(r.log_offset, r.log_length).find(r.name.substr(0, 5)),
+                std::string::npos);
+    }
+  }
 }

@@ -101,12 +101,12 @@ TEST_F(WebFetch, ChecksThenDownloadsBesideTheListAndReportsInTheStatusBar) {
   EXPECT_EQ(Log(), "");
 }
 
-TEST_F(WebFetch, AMissingModelIsLoggedWithoutALineEndAndNotRequested) {
+TEST_F(WebFetch, AMissingModelIsLoggedOnALineOfItsOwnAndNotRequested) {
   Serve({{SendBytes(kNotFound)}});
   List("  missing.rwx  \r\n");
   EXPECT_EQ(Next(), NextResult::kListEnd);
   EXPECT_EQ(Methods(), (std::vector<std::string>{"HEAD /objects/missing.zip HTTP/1.0"}));
-  EXPECT_EQ(Log(), "File " + Url("missing.zip") + " doesn't exist missing.rwx");
+  EXPECT_EQ(Log(), "File " + Url("missing.zip") + " doesn't exist missing.rwx\r\n");
   EXPECT_EQ(ListFolder(), (std::vector<std::string>{"models.txt"}));
 }
 
@@ -176,7 +176,7 @@ TEST_F(WebFetch, ARefusedConnectionIsAMissingModelOrAnErrorException) {
   host_.controls.url = "http://127.0.0.1:" + std::to_string(testing_support::FreeLoopbackPort());
   List("a.rwx\n");
   EXPECT_EQ(Next(), NextResult::kListEnd);
-  EXPECT_EQ(Log(), "File " + host_.controls.url + "/a.zip doesn't exist a.rwx");
+  EXPECT_EQ(Log(), "File " + host_.controls.url + "/a.zip doesn't exist a.rwx\r\n");
   EXPECT_EQ(host_.events.Count("ConnectionFailed"), 1);
 
   host_.ResetLog();

@@ -1,0 +1,48 @@
+// The registry of a run. A registry file changes only when the run completes: its lines go into a
+// new hidden file beside it, which takes the registry's place in one step at the end (after the
+// old content, when appending). A stopped, failed or killed run leaves the old registry as it
+// was. Standard output, pipes and devices have nothing to replace: they are written as the run
+// goes. Two runs never write one registry at once: a run holds a lock on a companion file,
+// ".NAME.lock" beside the registry, which outlives the replacement of the registry itself.
+#pragma once
+
+#include <string>
+
+#include "boxtally/driver/run_arguments.h"
+#include "platform/safe_replace.h"
+#include "platform/text_file.h"
+
+namespace driver {
+
+inline constexpr const char* kRegistryLockSuffix = ".lock";  // ".NAME" + this, beside NAME
+
+struct RegistryOutput {
+  std::string name;            // as the run options name it; kStandardOutputName for none
+  platform::TextFilePtr file;  // where the run writes its lines
+  bool replacing = false;      // a file, replaced when the run completes
+  bool begun = false;          // its replacement was begun (and may have been abandoned)
+  bool replaced = false;       // ...and so it was: CommitRegistry replaced it
+  platform::Replacement replacement;
+  std::string lock_path;
+  int lock_fd = -1;
+  int removed_on_signal[2] = {-1, -1};  // the new file and the lock, if the process is ended
+};
+
+enum class RegistryOpen { kOk, kUnopenable, kLocked };
+
+// Opens the registry the options name (standard output when none): locks it, removes what killed
+// runs left beside it, and starts its replacement. Logs "Unable to create/append output file %s"
+// or "Output file %s is in use by another run" when it cannot; nothing is changed then.
+RegistryOpen OpenRegistryOutput(const RunOptions& options, platform::TextFile& log,
+                                RegistryOutput& out);
+
+// The end of a completed run: the new file, flushed to the disk, takes the registry's place.
+// False after "Unable to write to output file %s" when any byte or the replacement failed: the
+// registry keeps its old content then. Releases the lock.
+bool CommitRegistry(RegistryOutput& registry, platform::TextFile& log);
+
+// Any other end: the new file is removed, the registry keeps its old content, the lock goes.
+// Accepts a registry that was never opened, and one already committed.
+void AbandonRegistry(RegistryOutput& registry);
+
+}  // namespace driver
