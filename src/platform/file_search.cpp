@@ -54,21 +54,27 @@ std::size_t DirectoryPrefixLength(std::string_view path) {
   return last == std::string_view::npos ? 0 : last + 1;
 }
 
-std::vector<std::string> FindFiles(const std::string& pattern) {
+namespace {
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> Search(const std::string& pattern, bool (*counts)(const std::string&)) {
   std::vector<std::string> found;
   const std::size_t prefix_len = DirectoryPrefixLength(pattern);
   const std::string dir = prefix_len == 0 ? std::string(".") : pattern.substr(0, prefix_len);
   const std::string_view mask = std::string_view(pattern).substr(prefix_len);
   // A name without wildcards names its file, dot or not; only wildcards skip hidden files.
   const bool wildcards = mask.find_first_of("*?") != std::string_view::npos;
-  if (!wildcards && IsRegular(dir + "/" + std::string(mask))) return {std::string(mask)};
+  if (!wildcards && counts(dir + "/" + std::string(mask))) return {std::string(mask)};
   DIR* d = opendir(dir.c_str());
   if (d == nullptr) return found;
   while (const dirent* e = readdir(d)) {
     const std::string name = e->d_name;
-    if (name.empty() || (wildcards && name[0] == '.')) continue;
+    if (name.empty() || name == "." || name == ".." || (wildcards && name[0] == '.')) continue;
     if (!WildcardMatch(mask, name)) continue;
-    if (!IsRegular(dir + "/" + name)) continue;
+    if (!counts(dir + "/" + name)) continue;
     found.push_back(name);
   }
   closedir(d);
@@ -76,5 +82,12 @@ std::vector<std::string> FindFiles(const std::string& pattern) {
   if (!wildcards && found.size() > 1) found.resize(1);  // one name names one file
   return found;
 }
+}  // namespace
+
+std::vector<std::string> FindFiles(const std::string& pattern) {
+  return Search(pattern, IsRegular);
+}
+
+std::vector<std::string> FindMatches(const std::string& pattern) { return Search(pattern, Exists); }
 
 }  // namespace platform

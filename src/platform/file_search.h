@@ -19,4 +19,8 @@ std::size_t DirectoryPrefixLength(std::string_view path);
 // Empty when the directory cannot be read or nothing matches.
 std::vector<std::string> FindFiles(const std::string& pattern);
 
+// As FindFiles, but every entry that matches counts, whatever it is (a folder, a FIFO, a device,
+// a link that points nowhere): a run names each of them rather than pass over it in silence.
+std::vector<std::string> FindMatches(const std::string& pattern);
+
 }  // namespace platform

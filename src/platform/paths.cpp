@@ -349,8 +349,15 @@ std::string CreateUniqueFile(const std::string& prefix) {
 }
 
 CopyResult CopyFile(const std::string& from, const std::string& to, std::uint64_t max_bytes) {
-  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without waiting: a FIFO would wait for a writer.
+  const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) return CopyResult::kFailed;
+  struct stat st {};
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(in);
+    return CopyResult::kFailed;
+  }
+  fcntl(in, F_SETFL, fcntl(in, F_GETFL) & ~O_NONBLOCK);
   const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (out < 0) {
     close(in);

@@ -61,7 +61,9 @@ bool EndLastLine(int fd) {
 
 TextFile* OpenLogFile(const std::string& path, OpenMode mode, bool* locked) {
   *locked = false;
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  // Read too: the last byte tells whether the last line was ended.
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   struct stat st {};
   const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -319,6 +321,32 @@ int InStream::AfterCarriageReturn() {
 
 std::unique_ptr<InStream> OpenInStream(const std::string& path, bool text_mode) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return nullptr;
+  return std::make_unique<InStream>(f, text_mode);
+}
+
+std::FILE* OpenRegularFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat link {};
+  if (fd < 0 && errno == ENOENT && lstat(path.c_str(), &link) == 0) {
+    errno = EINVAL;  // a link that points nowhere
+    return nullptr;
+  }
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    errno = EINVAL;
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  std::FILE* f = fdopen(fd, "rb");
+  if (f == nullptr) close(fd);
+  return f;
+}
+
+std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode) {
+  std::FILE* f = OpenRegularFile(path);
   if (f == nullptr) return nullptr;
   return std::make_unique<InStream>(f, text_mode);
 }

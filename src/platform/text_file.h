@@ -119,6 +119,11 @@ class InStream {
 
 // Opens `path` for reading; nullptr when it cannot be opened.
 std::unique_ptr<InStream> OpenInStream(const std::string& path, bool text_mode);
+// Opens `path` for reading only when it is a regular file, without ever waiting (a FIFO would
+// wait for a writer): nullptr with errno EINVAL for anything else that is there (a folder, a
+// device, a link that points nowhere).
+std::FILE* OpenRegularFile(const std::string& path);
+std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode);
 // A stream over bytes in memory.
 std::unique_ptr<InStream> MemoryInStream(std::string bytes, bool text_mode);
 

@@ -98,6 +98,8 @@ TEST_F(BashCompletion, CompletesFileNamesWhereAFileIsExpected) {
       {"boxtally-cli ", every_file},
       {"boxtally-cli --log ", every_file},
       {"boxtally-cli --ca-file r", {"reg.txt"}},
+      {"boxtally-cli --report ", {"-", "a.zip", "b.cob", "c.SCN", "reg.txt", "--lines.txt", "sub"}},
+      {"boxtally-cli --report r", {"reg.txt"}},
       {"boxtally-cli 'x' -ore", {"-oreg.txt"}},  // -oREGISTRY: the name right after the letter
       {"boxtally-cli -- --l", {"--lines.txt"}},  // after "--" everything is an operand
       {"boxtally-cli --jobs ", {}},

@@ -488,7 +488,8 @@ int UnzipFirst(const std::vector<std::string>& args, platform::TextFile& log) {
 namespace {
 // Opens the archive (and the work file, unless the entry goes to memory) and extracts.
 int ExtractFrom(Extraction& x) {
-  x.archive.reset(x.archive_path.empty() ? nullptr : std::fopen(x.archive_path.c_str(), "rb"));
+  // Never a FIFO: it would wait for a writer.
+  x.archive.reset(x.archive_path.empty() ? nullptr : platform::OpenRegularFile(x.archive_path));
   if (x.archive == nullptr) return Fail(x, kUnzipCannotOpen, "cannot find input file");
   PrepareInput(x.input, x.archive.get(), x.to_memory ? kMaxMemoryEntry : 0);
   if (!x.to_memory) {

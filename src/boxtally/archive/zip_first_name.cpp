@@ -87,6 +87,25 @@ bool FirstEntryCutShort(std::FILE* stream) {
   return size >= 0 && static_cast<std::uint64_t>(size) < needed;
 }
 
+std::optional<std::uint64_t> FirstEntrySize(std::FILE* stream) {
+  std::uint8_t header[30];
+  if (std::fread(header, 1, sizeof header, stream) != sizeof header) return std::nullopt;
+  if (LoadU16(header) == kGzipSignature) {
+    // The trailer's ISIZE: the size modulo 2^32, which is what a model of this size can be.
+    std::uint8_t trailer[4];
+    if (std::fseek(stream, -4, SEEK_END) != 0 || std::fread(trailer, 1, 4, stream) != 4) {
+      return std::nullopt;
+    }
+    return LoadU32(trailer);
+  }
+  if (LoadU32(header) != kLocalHeaderSignature) return std::nullopt;
+  const std::uint32_t size = LoadU32(header + 22);
+  if ((LoadU16(header + 6) & kZipFlagDescriptor) != 0 || size == kZip64SizeMarker) {
+    return std::nullopt;
+  }
+  return size;
+}
+
 std::optional<std::string> ZipFirstName(std::FILE* stream) {
   const std::optional<unsigned> signature = ReadU16(stream);
   if (!signature) return std::nullopt;

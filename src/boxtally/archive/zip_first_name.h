@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -24,5 +25,10 @@ std::optional<std::string> ZipFirstName(std::FILE* stream);
 // the archive was cut short. False when it cannot tell (sizes in a descriptor or a Zip64 field,
 // not a zip archive) or nothing is missing.
 bool FirstEntryCutShort(std::FILE* stream);
+
+// The size of the first entry once extracted, as a zip archive's first local header or a gzip
+// member's trailer gives it; nullopt when the archive does not say (sizes in a descriptor or a
+// Zip64 field, not an archive). `stream` is binary, at its first byte.
+std::optional<std::uint64_t> FirstEntrySize(std::FILE* stream);
 
 }  // namespace archive

@@ -101,7 +101,9 @@ void CliHost::DrawWebLine(bool force) {
   if (!force && progress_shown_ && now - last_progress_ < std::chrono::milliseconds(100)) return;
   last_progress_ = now;
   EndOpenLogLine();
-  std::string line = std::to_string(web_done_) + " done  " + panels_[1];
+  std::string line = std::to_string(web_done_);
+  if (web_total_ > 0) line += " of " + std::to_string(web_total_);
+  line += " done  " + panels_[1];
   if (!panels_[0].empty()) line += "  " + panels_[0];
   line = platform::WithoutControls(line).substr(0, kWebLineWidth);
   std::fprintf(stderr, "\r\033[K%s", line.c_str());
@@ -109,10 +111,16 @@ void CliHost::DrawWebLine(bool force) {
   progress_shown_ = true;
 }
 
+void CliHost::ModelCommitted(const driver::ModelOutcome& outcome) {
+  if (settings_.web && outcome.fate != driver::Fate::kNotReached) ++web_done_;
+}
+
 void CliHost::ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
   if (!progress_enabled_) return;
-  if (settings_.web) {  // the line shows the web fetch's steps too
-    web_done_ = done;
+  // The line shows the web fetch's steps too, and counts the list's entries done: those that
+  // gave no model (missing, say) as well as the models measured.
+  if (settings_.web) {
+    web_total_ = total;
     DrawWebLine(true);
     return;
   }

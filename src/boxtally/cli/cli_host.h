@@ -79,6 +79,8 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   // flight is abandoned for it, so no network wait outlasts a poll step.
   void ProcessMessages() override;
   void ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) override;
+  // Web mode counts the list's entries done, those that gave no model too.
+  void ModelCommitted(const driver::ModelOutcome& outcome) override;
   bool GetFromWeb() const override { return settings_.web; }
   web::WebHost* WebFetch() override { return this; }
   driver::ThumbnailSet* Thumbnails() override {
@@ -123,8 +125,10 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   bool progress_shown_ = false;
   bool log_line_open_ = false;
   std::chrono::steady_clock::time_point last_progress_{};
-  // Web mode: the models done so far and the two status panels' texts.
+  // Web mode: the list's entries done so far and in all (0: not known yet), and the two status
+  // panels' texts.
   std::size_t web_done_ = 0;
+  std::size_t web_total_ = 0;
   std::string panels_[2];
   web::SeenNames seen_;  // for one run
   web::ListFile list_;

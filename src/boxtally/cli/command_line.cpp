@@ -9,6 +9,7 @@
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/thumbnails.h"
 #include "boxtally/http/http_message.h"
+#include "platform/paths.h"
 
 namespace cli {
 
@@ -128,6 +129,28 @@ std::string CheckOperands(const CommandLine& line) {
   }
   return {};
 }
+// The report goes into a file of its own: never over the registry, the log, the list or the
+// format file, and never onto standard output beside the registry lines.
+std::string CheckReport(const CommandLine& line) {
+  const std::string& report = line.report;
+  if (report.empty()) return {};
+  const std::vector<std::string> args = BuildRunArguments(line, std::string());
+  if (report == "-") {
+    if (!RegistryOnStandardOutput(args)) return {};
+    return "--report - needs a registry file (-oREGISTRY or REGISTRY): the registry lines go to "
+           "standard output otherwise";
+  }
+  if (NamesAModel(report)) return QuoteAdvice("the report", report);
+  const std::string own[] = {RegistryFileOf(args), line.settings.log_path,
+                             line.settings.web ? line.operands[0] : std::string(),
+                             UsesDefaultFormat(line) ? std::string() : line.operands[1]};
+  for (const std::string& file : own) {
+    if (platform::SameFile(report, file)) {
+      return "--report " + report + " names a file the run reads or writes otherwise";
+    }
+  }
+  return {};
+}
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
@@ -145,8 +168,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
       switches_done = true;
       continue;
     }
-    if (arg == "--help") return CommandLine{Action::kHelp, {}, {}, {}, {}};
-    if (arg == "--version") return CommandLine{Action::kVersion, {}, {}, {}, {}};
+    if (arg == "--help") return CommandLine{Action::kHelp, {}, {}, {}, {}, {}};
+    if (arg == "--version") return CommandLine{Action::kVersion, {}, {}, {}, {}, {}};
     if (SetFlag(arg, line.settings)) continue;
     if (SetWebFlag(arg, line.settings.web_controls)) {
       if (web_switch.empty()) web_switch = arg;
@@ -164,7 +187,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
     }
     if (arg == "--log" || arg == "--password" || arg == "--converter-time-limit" ||
         arg == "--jobs" || arg == "--max-entry-size" || arg == "--downloads" ||
-        arg == "--thumbnails" || arg == "--thumbnail-size") {
+        arg == "--report" || arg == "--thumbnails" || arg == "--thumbnail-size") {
       if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
       const std::string& value = argv[++i];
       if (arg == "--thumbnails") {
@@ -186,6 +209,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
         if (web_switch.empty()) web_switch = arg;
       } else if (arg == "--log") {
         line.settings.log_path = value;
+      } else if (arg == "--report") {
+        if (value.empty()) return UsageError("--report needs a file name, or - for standard output");
+        line.report = value;
       } else if (arg == "--password") {
         line.password = value;
       } else if (arg == "--jobs") {
@@ -218,6 +244,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
   }
   line.settings.web_controls.list_file = line.operands[0];
   std::string bad = CheckOperands(line);
+  if (bad.empty()) bad = CheckReport(line);
   if (!bad.empty()) return UsageError(std::move(bad));
   return line;
 }

@@ -20,6 +20,7 @@ struct CommandLine {
   std::string error;  // for kUsageError
   CliSettings settings;
   std::string password;               // --password PW, passed on as -sPW
+  std::string report;                 // --report FILE; "-": standard output
   std::vector<std::string> operands;  // MODELS, then FORMAT and the run options
 };
 

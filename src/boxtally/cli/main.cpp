@@ -7,6 +7,8 @@
 
 #include "boxtally/cli/cli_host.h"
 #include "boxtally/cli/command_line.h"
+#include "boxtally/cli/report_output.h"
+#include "boxtally/cli/summary.h"
 #include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
@@ -36,7 +38,9 @@ constexpr const char* kUsage =
     "  --oversized      flag models wider than 1.415 units\n"
     "  --cob-debug      log the work-file and converter steps of COB models\n"
     "  --password PW    zip password (same as the run option -sPW)\n"
-    "  --quiet          no progress line\n"
+    "  --quiet          no progress line nor summary\n"
+    "  --report FILE    write every model's result as CSV into FILE, replaced when the run\n"
+    "                   completes; '-': onto standard output (the registry must be a file)\n"
     "  --jobs N         measure N models at once (default: one per core; 1: one after another)\n"
     "  --converter-time-limit SECONDS\n"
     "                   end a COB conversion that takes longer (default 600; 0: no limit)\n"
@@ -65,8 +69,9 @@ constexpr const char* kUsage =
     "                   besides the system's (and those SSL_CERT_FILE, SSL_CERT_DIR name)\n"
     "Switches may stand anywhere on the line; after \"--\" everything is an operand.\n"
     "\n"
-    "Exit status: 0 run finished, 1 run ended early or nothing matched, 2 usage or log error,\n"
-    "128 + N when stopped by signal N (SIGTERM, SIGHUP).\n";
+    "Exit status: 0 run finished, 1 run ended early or nothing matched, 2 usage, log or report\n"
+    "error, 3 web run finished but some models could not be fetched, 128 + N when stopped by\n"
+    "signal N (SIGTERM, SIGHUP).\n";
 
 // The template of the window's defaults, written as a text file as the window would.
 bool WriteTemporaryFormat(const std::string& path) {
@@ -140,39 +145,6 @@ void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
   }
 }
 
-// "1 model measured", "0 models measured".
-std::string Counted(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-// The run in one line at its end: how it ended, what became of its models (kinds with none are
-// left out, the measured ones never) and the time it took. Nothing for a run that ended before
-// any model: its reason says it all.
-void ReportSummary(const driver::RunOutcome& outcome) {
-  const driver::RunCounts& counts = outcome.counts;
-  if (driver::EndedEarly(outcome.end) && counts.Done() == 0) return;
-  std::string line;
-  if (outcome.end == driver::RunEnd::kCompleted) {
-    line = "done";
-  } else {
-    line = outcome.end == driver::RunEnd::kStopped ? "stopped" : "ended early";
-    if (counts.Done() > 0) {
-      line += " after " + std::to_string(counts.Done());
-      if (counts.found > 0) line += " of " + std::to_string(counts.found);
-    }
-  }
-  line += ": " + Counted(counts.measured, "model measured", "models measured");
-  if (counts.failed > 0) line += ", " + Counted(counts.failed, "failed", "failed");
-  if (counts.skipped_huge > 0) {
-    line += ", " + Counted(counts.skipped_huge, "skipped as too large", "skipped as too large");
-  }
-  if (counts.without_model > 0) {
-    line += ", " + Counted(counts.without_model, "file without a model", "files without a model");
-  }
-  line += " (" + driver::DurationText(outcome.seconds, '.') + ")";
-  Say("%s\n", line.c_str());
-}
-
 // The pictures that could not be written, after the run: none of it goes to the log.
 void ReportThumbnails(cli::CliHost& host) {
   const driver::ThumbnailSet* thumbnails = host.Thumbnails();
@@ -241,6 +213,14 @@ int Run(const std::vector<std::string>& argv) {
       return 2;
     }
   }
+  cli::ReportOutput report;
+  std::string report_error;
+  if (!cli::BeginReport(line.report, report, report_error)) {
+    Say("cannot write the report file %s (%s)\n", platform::WithoutControls(line.report).c_str(),
+        report_error.c_str());
+    if (!temporary_format.empty()) platform::RemoveFile(temporary_format);
+    return 2;
+  }
   const std::vector<std::string> args = cli::BuildRunArguments(line, temporary_format);
   host.SetRegistryOnStandardOutput(cli::RegistryOnStandardOutput(args));
   host.SetRegistryFile(cli::RegistryFileOf(args));
@@ -248,23 +228,35 @@ int Run(const std::vector<std::string>& argv) {
   host.ClearProgressLine();
   host.EndOpenLogLine();
   if (!temporary_format.empty()) platform::RemoveFile(temporary_format);
+  const int signal_number = cli::CliHost::TerminationSignal();
+  // As the registry: replaced when the run went through its models, even if a stop came after.
+  const bool completed = outcome.end == driver::RunEnd::kCompleted;
+  const bool report_written = cli::FinishReport(report, outcome, completed, report_error);
   ReportEnding(host, outcome);
   if (outcome.registry_unchanged && outcome.end != driver::RunEnd::kRegistryLocked) {
     Say("the registry was not changed\n");
   }
   ReportThumbnails(host);
-  if (!line.settings.quiet) ReportSummary(outcome);
+  if (!line.settings.quiet) {
+    const std::string summary = cli::SummaryLine(outcome);
+    if (!summary.empty()) Say("%s\n", summary.c_str());
+  }
   if (!host.LogIntact()) {
     Say("cannot write the log%s%s; messages were lost\n", host.LogOnStandardError() ? "" : " file ",
         line.settings.log_path.c_str());
     return 2;
   }
-  if (const int signal_number = cli::CliHost::TerminationSignal()) {
+  if (!report_written) {
+    Say("cannot write the report %s (%s)\n", platform::WithoutControls(line.report).c_str(),
+        report_error.c_str());
+    return 2;
+  }
+  if (signal_number != 0) {
     Say("stopped by signal %d after the model in progress\n", signal_number);
     return 128 + signal_number;
   }
   if (outcome.end == driver::RunEnd::kFormatWithoutLines) return 2;
-  return outcome.result == 0 ? 0 : 1;
+  return cli::ExitStatusOf(outcome, line.settings.web);
 }
 }  // namespace
 

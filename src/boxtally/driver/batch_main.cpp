@@ -167,10 +167,7 @@ ModelOutcome FromEntryEnd(const web::EntryEnd& end) {
 void CommitEnded(Run& run, std::vector<EndedEntry>& ended) {
   for (EndedEntry& e : ended) {
     const std::optional<std::uint64_t> before = LogEnd(run.host);
-    if (!e.log.empty()) {
-      platform::WriteText(run.host.Log(), e.log);
-      platform::FlushTextFile(run.host.Log());
-    }
+    if (!e.log.empty()) platform::WriteWhole(run.host.Log(), e.log);
     Record(run, FromEntryEnd(e.end), before);
   }
   ended.clear();
@@ -261,16 +258,17 @@ RunOutcome MeasureAll(Run& run, const std::vector<std::string>& found, const std
 
 constexpr std::size_t kAheadPerWorker = 2;  // models handed out beyond the one committed next
 
+// With one write: another run appending to the same log never splits a line of ours, and a
+// write that fails midway is cut back to the last whole line.
 void CommitText(platform::TextFile& log, const std::string& text) {
-  if (text.empty()) return;
-  platform::WriteText(log, text);
-  platform::FlushTextFile(log);
+  if (!text.empty()) platform::WriteWhole(log, text);
 }
 
 // One finished model into the log, the registry and standard error. An ending when the run
 // cannot go on after it.
 std::optional<RunOutcome> Commit(Run& run, FinishedModel& model, const FoundModel& found) {
   if (model.failure) std::rethrow_exception(model.failure);
+  if (model.handed_back) return MeasureOne(run, found);
   const std::optional<std::uint64_t> before = LogEnd(run.host);
   CommitText(run.host.Log(), LogToCommit(model, run.state.workspace->warned_template_lines));
   platform::WriteWhole(*run.registry.file, model.registry);
@@ -459,15 +457,32 @@ RunOutcome RunWeb(Run& run, const RunOptions& options) {
     ~ListCloser() { web::CloseListFile(web); }
   } closer{*web};
   run.total = web::CountListEntries(*web);
+  run.host.ShowProgress(0, run.total, std::string());  // "0 / 50" before the first download
   if (web->Downloads() > 1) return RunWebDownloads(run, options, *web, list_file);
   return RunWebOneByOne(run, options, *web, list_file);
 }
 
 // ---- File mode -------------------------------------------------------------------------------
 
+// Two files whose names differ only in letter case (Tree.zip, tree.zip) give registry lines of one
+// model name, which may well hold different boxes: said once per pair before the run. The
+// search's order puts such names side by side.
+void WarnOfNamesAlikeButForCase(platform::TextFile& log, const std::vector<std::string>& found) {
+  for (std::size_t i = 1; i < found.size(); ++i) {
+    const std::string name = ModelName(found[i], "rwx");
+    if (ModelName(found[i - 1], "rwx") != name ||
+        TypeSuffix(found[i - 1]) != TypeSuffix(found[i])) {
+      continue;
+    }
+    platform::LogF(log, "Warning: %s and %s differ only in letter case; both give the model %s\n",
+                   found[i - 1].c_str(), found[i].c_str(), name.c_str());
+  }
+}
+
 RunOutcome RunFiles(Run& run, const std::string& pattern, const RunOptions& options) {
-  const std::vector<std::string> found = platform::FindFiles(pattern);
+  const std::vector<std::string> found = platform::FindMatches(pattern);
   if (found.empty()) return Ended(RunEnd::kNoMatch, pattern);
+  WarnOfNamesAlikeButForCase(run.host.Log(), found);
   run.total = found.size();
   const std::string prefix = pattern.substr(0, platform::DirectoryPrefixLength(pattern));
   if (auto ending = OpenRunRegistry(options, run)) {

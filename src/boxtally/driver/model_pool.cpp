@@ -1,9 +1,13 @@
 #include "boxtally/driver/model_pool.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
+#include "boxtally/archive/zip_first_name.h"
 #include "platform/paths.h"
 
 namespace driver {
@@ -39,6 +43,20 @@ class WorkerHost : public RunHost {
   std::string work_dir_;
   platform::TextFile& log_;
 };
+
+// Whether the model's text, as far as its file tells without reading it, passes
+// kMaxWorkerModelBytes.
+bool TooBigForAWorker(const std::string& path) {
+  std::FILE* f = platform::OpenRegularFile(path);
+  if (f == nullptr) return false;  // the pipeline says why
+  struct stat st {};
+  std::uint64_t size = fstat(fileno(f), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+  if (const std::optional<std::uint64_t> entry = archive::FirstEntrySize(f)) {
+    size = std::max(size, *entry);
+  }
+  std::fclose(f);
+  return size > kMaxWorkerModelBytes;
+}
 
 // Standard error as the extraction writes it, caught in memory for one model.
 struct NotesCapture {
@@ -181,7 +199,11 @@ void ModelPool::WorkerLoop(Worker& worker) {
     WorkerHost host(task.switches, worker.run.work_dir, log);
     worker.run.workspace->once_notices.clear();
     try {
-      finished.processed = ProcessModel(host, task.path, task.found_name, worker.run);
+      if (TooBigForAWorker(task.path)) {
+        finished.handed_back = true;
+      } else {
+        finished.processed = ProcessModel(host, task.path, task.found_name, worker.run);
+      }
     } catch (...) {
       finished.failure = std::current_exception();
     }

@@ -52,7 +52,14 @@ struct FinishedModel {
   std::string notes;     // what the extraction wrote to standard error
   std::vector<rwx::OnceNotice> once_notices;  // in `log`: kept only the first time in the run
   std::exception_ptr failure;  // thrown while the model was measured: rethrown when committed
+  // Not measured: a model this big could give registry text far beyond what a worker should
+  // hold in memory, so the committing thread measures it, writing straight to the files.
+  bool handed_back = false;
 };
+
+// Models whose text passes this many bytes (plain, or as its archive says once extracted) are
+// measured by the committing thread: memory stays flat whatever the size of one file.
+inline constexpr std::uint64_t kMaxWorkerModelBytes = std::uint64_t{8} << 20;
 
 // The model's log text without the once-per-run warnings the run has given already; the others
 // are remembered in `warned` (the run's own list, as a run on one thread keeps it).

@@ -123,7 +123,11 @@ const char* FateWord(Fate fate);
 
 // The reason in plain English for the report and the terminal, with its facts:
 // "archive encrypted, no password given", "HTTP status 404", "certificate refused: hostname
-// mismatch". Empty for kNone.
+// mismatch". Empty for kNone; the words alone when `facts` is empty.
 std::string ReasonText(Reason reason, const std::string& facts);
+
+// The reason every model of `fate` shares, for a summary that names it ("23 not downloaded
+// (server unreachable)"); kNone when they differ or there is none.
+Reason SharedReason(const std::vector<ModelOutcome>& results, Fate fate);
 
 }  // namespace driver

@@ -93,7 +93,15 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   host.ProcessMessages();
   job.model_name = ModelName(found_name, "rwx");
 
-  std::unique_ptr<platform::InStream> stream = platform::OpenInStream(model_path, false);
+  // A FIFO, a device or a folder among the matches is named, never read: reading a FIFO waits
+  // for a writer that may never come.
+  std::unique_ptr<platform::InStream> stream = platform::OpenRegularInStream(model_path, false);
+  if (!stream && errno == EINVAL) {
+    Fail(job, Reason::kNotRegularFile, "");
+    platform::LogF(log, "Not a regular file: %s\n", model_path.c_str());
+    CleanUp(host, job);
+    return Failed(job);
+  }
   if (!stream) {
     Fail(job, Reason::kCannotOpen, std::strerror(errno));
     platform::LogF(log, "Unable to open file %s\n", model_path.c_str());

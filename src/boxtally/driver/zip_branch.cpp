@@ -8,7 +8,7 @@ namespace driver {
 
 namespace {
 std::optional<std::string> FirstEntryName(const std::string& archive_path) {
-  std::FILE* f = std::fopen(archive_path.c_str(), "rb");
+  std::FILE* f = platform::OpenRegularFile(archive_path);
   if (f == nullptr) return std::nullopt;
   std::optional<std::string> name = archive::ZipFirstName(f);
   std::fclose(f);
@@ -18,7 +18,7 @@ std::optional<std::string> FirstEntryName(const std::string& archive_path) {
 // A file that does not even start as a zip archive (PK) or a gzip member is "not a zip".
 bool StartsAsArchive(const std::string& path) {
   unsigned char head[2] = {0, 0};
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = platform::OpenRegularFile(path);
   if (f == nullptr) return true;
   const std::size_t n = std::fread(head, 1, 2, f);
   std::fclose(f);
@@ -26,7 +26,7 @@ bool StartsAsArchive(const std::string& path) {
 }
 
 bool CutShort(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  std::FILE* f = platform::OpenRegularFile(path);
   if (f == nullptr) return false;
   const bool cut = archive::FirstEntryCutShort(f);
   std::fclose(f);

@@ -23,6 +23,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTranslator>
 #include <QUrl>
@@ -51,7 +52,7 @@ constexpr int kRunButtonWidth = 129;      // pixels at least
 constexpr int kTemplateBoxHeight = 69;    // pixels: the template box's first height
 constexpr int kTemplateBoxSlack = 24;     // pixels: frame, margins and the text cursor
 constexpr int kTemplateBoxMinChars = 16;  // average characters: the narrowest template box
-constexpr int kTemplateBoxMinLines = 2;   // lines: the lowest template box
+constexpr int kTemplateBoxMinLines = 1;   // lines: the lowest template box
 constexpr int kRunButtonHeight = 73;
 constexpr double kRunButtonFontScale = 1.6;  // the run button's font against the window's
 constexpr int kDesignWidth = 598;            // pixels: the window's first size at least
@@ -134,17 +135,6 @@ class TemplateBox : public QPlainTextEdit {
             fontMetrics().lineSpacing() * kTemplateBoxMinLines + frame};
   }
 };
-
-// Distance between two rectangles (0 when they meet), squared.
-long long SquaredGap(const QRect& a, const QRect& b) {
-  const long long dx = std::max({0, b.left() - a.right(), a.left() - b.right()});
-  const long long dy = std::max({0, b.top() - a.bottom(), a.top() - b.bottom()});
-  return dx * dx + dy * dy;
-}
-
-int Clamped(int value, int low, int high) { return std::max(low, std::min(value, high)); }
-
-long long Area(const QRect& r) { return r.isEmpty() ? 0 : 1LL * r.width() * r.height(); }
 
 }  // namespace
 
@@ -316,6 +306,11 @@ void TForm1::CreateControls() {
   open_registry_button_ =
       button("OpenRegistryButton", texts::kOpenRegistry, texts::kHintOpenRegistry);
   open_log_button_ = button("OpenLogButton", texts::kOpenLog, texts::kHintOpenLog);
+  // The last run's summary, and the button that shows every model's result.
+  run_summary_ = Named(new SummaryLine(central), "RunSummary");
+  run_summary_->setVisible(false);
+  results_button_ = button("ResultsButton", texts::kResults, texts::kHintResults);
+  results_button_->setEnabled(false);  // until a run has started
 
   CheckBox1->setChecked(true);
   CheckBox2->setChecked(true);
@@ -332,8 +327,7 @@ void TForm1::CreateControls() {
     w->setVisible(false);
   }
 
-  // Panel 0 (the HTTP events), panel 1 (the run's progress), then the last run's summary, which
-  // takes the room the progress bar has during a run.
+  // Panel 0 (the HTTP events), panel 1 (the run's progress), and during a run the progress bar.
   StatusBar1 = Named(new QStatusBar(this), "StatusBar1");
   setStatusBar(StatusBar1);
   for (int i = 0; i < 2; ++i) {
@@ -342,18 +336,14 @@ void TForm1::CreateControls() {
   }
   status_panels_[0]->setFixedWidth(kStatusPanel0Width);
   status_panels_[1]->setMinimumWidth(kStatusPanel1Width);
-  run_summary_ = new StatusPanel(StatusBar1);
-  run_summary_->setObjectName(QStringLiteral("RunSummary"));
-  run_summary_->setMinimumWidth(kStatusPanel1Width);
-  run_summary_->setVisible(false);
   StatusBar1->addWidget(status_panels_[0]);
   StatusBar1->addWidget(status_panels_[1], 1);
-  StatusBar1->addWidget(run_summary_, 3);
   run_progress_ = new QProgressBar(StatusBar1);
   run_progress_->setObjectName(QStringLiteral("RunProgress"));
   run_progress_->setFormat(QStringLiteral("%v / %m"));
   run_progress_->setVisible(false);
   StatusBar1->addPermanentWidget(run_progress_);
+  StatusBar1->addPermanentWidget(results_button_);
 
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
@@ -370,6 +360,11 @@ void TForm1::CreateControls() {
   }
   connect(open_registry_button_, &QPushButton::clicked, this, [this] { OpenResult(*RegFileEdit); });
   connect(open_log_button_, &QPushButton::clicked, this, [this] { OpenResult(*LogFileEdit); });
+  connect(results_button_, &QPushButton::clicked, this, &TForm1::ShowResults);
+  auto* results_key = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_R), this);
+  connect(results_key, &QShortcut::activated, this, [this] {
+    if (results_button_->isEnabled()) ShowResults();
+  });
   connect(RegFileEdit, &QLineEdit::textChanged, this, &TForm1::UpdateOpenButtons);
   connect(LogFileEdit, &QLineEdit::textChanged, this, &TForm1::UpdateOpenButtons);
 }
@@ -449,6 +444,8 @@ void TForm1::LayOutControls() {
   bottom->addWidget(format_box, 1);
   bottom->addLayout(right);
   top->addLayout(bottom, 1);
+  // A second status line, shown once a run has ended, above the status bar.
+  top->addWidget(run_summary_);
 
   // The browse buttons share one width, so the boxes beside them line up.
   int width = 0;
@@ -473,14 +470,13 @@ void TForm1::SetTabOrder() {
                                        Button5,         FormatFile,
                                        CheckBox3,       HandleFacers_,
                                        NonCentered_,    OverSized_,
-                                       MyInput};
+                                       MyInput,         results_button_};
   for (std::size_t i = 0; i + 1 < order.size(); ++i) setTabOrder(order[i], order[i + 1]);
 }
 
 void TForm1::ApplySettings(const Settings& s) {
   move(s.left, s.top);
   CobDebug_->setChecked(s.cob_debug);
-  RwxFileEdit->setText(FromStd(s.model_path));
   RegFileEdit->setText(FromStd(s.registry_file));
   CheckBox1->setChecked(s.append_registry);
   LogFileEdit->setText(FromStd(s.log_file));
@@ -491,6 +487,10 @@ void TForm1::ApplySettings(const Settings& s) {
   NonCentered_->setChecked(s.non_centered);
   OverSized_->setChecked(s.over_sized);
   if (s.from_web) GetFromWeb_->setChecked(true);  // false leaves the box and the mode alone
+  // The mode is set: each mode's models box, the current one from ModelPath.
+  file_models_ = FromStd(s.file_models);
+  web_list_ = FromStd(s.list_file);
+  RwxFileEdit->setText(FromStd(s.model_path));
   ReuseWeb->setChecked(s.reuse_web);
   ErrorsOnly_->setChecked(s.errors_only);
   ItIsThePropfile->setChecked(s.it_is_the_propfile);
@@ -502,6 +502,7 @@ void TForm1::ApplySettings(const Settings& s) {
   ca_file_ = s.ca_file;
   downloads_ = s.downloads;
   MyInput->setPlainText(FromStd(s.default_format));
+  results_layout_ = ResultsLayout{s.results_width, s.results_height, s.results_columns};
 }
 
 Settings TForm1::CollectSettings() const {
@@ -510,6 +511,8 @@ Settings TForm1::CollectSettings() const {
   s.left = x();
   s.cob_debug = CobDebug_->isChecked();
   s.model_path = ToStd(RwxFileEdit->text());
+  s.file_models = ToStd(models_web_ ? file_models_ : RwxFileEdit->text());
+  s.list_file = ToStd(models_web_ ? RwxFileEdit->text() : web_list_);
   s.registry_file = ToStd(RegFileEdit->text());
   s.append_registry = CheckBox1->isChecked();
   s.log_file = ToStd(LogFileEdit->text());
@@ -531,6 +534,11 @@ Settings TForm1::CollectSettings() const {
   s.ca_file = ca_file_;
   s.downloads = downloads_;
   s.default_format = ToStd(MyInput->toPlainText());
+  const ResultsLayout results =
+      results_window_ != nullptr ? results_window_->CollectLayout() : results_layout_;
+  s.results_width = results.width;
+  s.results_height = results.height;
+  s.results_columns = results.columns;
   return s;
 }
 
@@ -539,6 +547,13 @@ void TForm1::showEvent(QShowEvent* event) {
   if (focus_set_) return;
   focus_set_ = true;
   RwxFileEdit->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm1::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  if (frame_fitted_ || !isVisible() || frameGeometry() == geometry()) return;
+  frame_fitted_ = true;
+  FitOnScreen();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -552,6 +567,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   if (SaveSettings(settings_path_, CollectSettings()) != kSettingsOk) {
     ShowMessage(Tr(texts::kUnableToWrite).arg(FromStd(settings_path_)));
   }
+  if (results_window_ != nullptr) results_window_->close();
   event->accept();
 }
 
@@ -672,6 +688,9 @@ void TForm1::RunBatch() {
   SetStatusText(1, std::string());
   run_summary_->SetText(QString());
   run_summary_->setVisible(false);
+  Results()->StartRun(LogFileEdit->text());
+  committed_ = 0;
+  results_button_->setEnabled(true);
   run_progress_->setRange(0, 0);  // busy until the search has counted the models
   run_progress_->setVisible(true);
 
@@ -708,38 +727,43 @@ void TForm1::RunBatch() {
   run_progress_->setVisible(false);
   running_ = false;
   UpdateOpenButtons();
+  Results()->FinishRun(outcome ? outcome->results : std::vector<driver::ModelOutcome>());
   if (outcome) ShowRunOutcome(*outcome);
   if (!failure.isEmpty()) ShowMessage(failure);
 }
 
-// The summary takes the progress bar's place. A run that ended early says why in a message box,
-// and the status text it left (the last "Processing" or "Checking") goes: it would read as the
-// run's state.
+// The summary under the controls; the results window in front when a model was not measured. A
+// run that ended early says why in a message box, and the status text it left (the last
+// "Processing" or "Checking") goes: it would read as the run's state.
 void TForm1::ShowRunOutcome(const driver::RunOutcome& outcome) {
-  run_summary_->SetText(texts::RunSummary(outcome));
+  const QString summary = texts::RunSummary(outcome);
+  run_summary_->SetText(summary);
   run_summary_->setVisible(true);
+  // An ending before the first model (a registry in use, say) explains itself in its box.
+  const auto& results = outcome.results;
+  const bool reached = std::any_of(results.begin(), results.end(), [](const auto& m) {
+    return m.fate != driver::Fate::kNotReached;
+  });
+  if (reached && std::any_of(results.begin(), results.end(), IsProblem)) ShowResults();
   if (!driver::EndedEarly(outcome.end)) return;
   SetStatusText(1, std::string());
   ShowMessage(texts::EndingMessage(outcome));
 }
 
 void TForm1::Button2Click() {
-  bool switched = false;
   if (!GetFromWeb_->isChecked() && dialog_list_flag_) {
     OpenDialog1->setDefaultSuffix(QStringLiteral("zip"));
     SetDialogFileName(*OpenDialog1, QStringLiteral("*.zip"));
     SelectFilter(*OpenDialog1, kZipFilter);
     dialog_list_flag_ = false;
-    switched = true;
   } else if (GetFromWeb_->isChecked() && !dialog_list_flag_) {
     OpenDialog1->setDefaultSuffix(QStringLiteral("txt"));
     SetDialogFileName(*OpenDialog1, QStringLiteral("*.txt"));
     SelectFilter(*OpenDialog1, kListFilter);
     dialog_list_flag_ = true;
-    switched = true;
   }
-  // After a switch of mode the box still holds the other mode's name: only its folder is used.
-  StartDialogAt(*OpenDialog1, *RwxFileEdit, !switched);
+  // The box holds this mode's own text (each mode keeps its own).
+  StartDialogAt(*OpenDialog1, *RwxFileEdit, true);
   AcceptTypedModelNames();
   const std::optional<QStringList> chosen = ExecDialog(*OpenDialog1);
   if (!chosen || chosen->isEmpty()) return;
@@ -802,6 +826,13 @@ void TForm1::Button5Click() {
 
 void TForm1::GetFromWebClick() {
   const bool web = GetFromWeb_->isChecked();
+  // Each mode keeps its models box: the list file never stays behind as a pattern, nor the
+  // pattern as a list file.
+  if (web != models_web_) {
+    (models_web_ ? web_list_ : file_models_) = RwxFileEdit->text();
+    RwxFileEdit->setText(web ? web_list_ : file_models_);
+    models_web_ = web;
+  }
   if (web) {
     Button2->setText(Tr(texts::kListeDeFichier));
     Label7->setVisible(false);
@@ -815,7 +846,7 @@ void TForm1::GetFromWebClick() {
   }
   Button2->setText(Tr(texts::kDossierDesObjets));
   Label7->setVisible(true);
-  Label1->setText(Tr(texts::kFichiersRw));
+  Label1->setText(Tr(texts::kLabel1));
   for (QWidget* w : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
                      static_cast<QWidget*>(Label11), static_cast<QWidget*>(UrlEdit),
                      static_cast<QWidget*>(Label2), static_cast<QWidget*>(ItIsThePropfile),
@@ -836,6 +867,26 @@ QString TForm1::PanelShownText(int panel) const {
 
 QString TForm1::SummaryText() const { return run_summary_->Text(); }
 
+ResultsWindow* TForm1::Results() {
+  if (results_window_ == nullptr) {
+    results_window_ = new ResultsWindow(this);
+    results_window_->ApplyLayout(results_layout_);
+  }
+  return results_window_;
+}
+
+void TForm1::ShowResults() { Results()->ShowInFront(); }
+
+void TForm1::ModelCommitted(const driver::ModelOutcome& outcome) {
+  Results()->Add(outcome);
+  if (outcome.fate == driver::Fate::kNotReached) return;
+  ++committed_;
+  if (run_progress_->maximum() > 0) {
+    run_progress_->setValue(static_cast<int>(
+        std::min<std::size_t>(committed_, static_cast<std::size_t>(run_progress_->maximum()))));
+  }
+}
+
 // The two buttons open what a run wrote; a file that is not there (yet) has nothing to open.
 void TForm1::UpdateOpenButtons() {
   open_registry_button_->setEnabled(platform::IsRegularFile(ToStd(RegFileEdit->text())));
@@ -848,36 +899,13 @@ void TForm1::OpenResult(const QLineEdit& box) {
   if (!OpenDocument(box.text())) ShowMessage(Tr(texts::kCannotOpenDocument).arg(box.text()));
 }
 
-QRect FitOnScreens(const QRect& window, const QList<QRect>& screens, const QSize& minimum) {
-  if (screens.isEmpty()) return window;
-  long long shown = 0;
-  const QRect* home = nullptr;
-  for (const QRect& screen : screens) {
-    const long long area = Area(window.intersected(screen));
-    shown += area;
-    if (area > 0 && (home == nullptr || area > Area(window.intersected(*home)))) home = &screen;
-  }
-  if (shown >= Area(window)) return window;
-  if (home == nullptr) {
-    home = &screens.front();
-    for (const QRect& screen : screens) {
-      if (SquaredGap(window, screen) < SquaredGap(window, *home)) home = &screen;
-    }
-  }
-  const QSize size = window.size().boundedTo(home->size()).expandedTo(minimum);
-  // Clamped to the right or bottom edge first, then to the left or top: a window still larger
-  // than the screen keeps its title bar and left edge on it.
-  return {QPoint(Clamped(window.x(), home->left(), home->right() + 1 - size.width()),
-                 Clamped(window.y(), home->top(), home->bottom() + 1 - size.height())),
-          size};
-}
-
 // At start-up: on a screen, also when the one it was saved on is gone, and no larger than it (the
 // template box gives way first).
 void TForm1::FitOnScreen() {
   QList<QRect> screens;
   for (const QScreen* screen : QGuiApplication::screens()) screens << screen->availableGeometry();
-  const QRect place = FitOnScreens(QRect(pos(), size()), screens, minimumSizeHint());
+  const QRect place =
+      FitWithFrame(QRect(pos(), size()), FrameMargins(*this), screens, minimumSizeHint());
   resize(place.size());
   move(place.topLeft());
 }
@@ -958,9 +986,12 @@ void TForm1::HTTPRedirect(bool& handled) {
   SetStatusText(0, "Redirected");
 }
 
+// The bar counts the results committed, so in web mode an entry that gave no model (a missing
+// one, say) is done too and the bar ends at the list's length: "12 / 50".
 void TForm1::ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
+  (void)done;
   (void)found_name;        // panel 1 names the model already
-  if (total == 0) return;  // web mode: a list's length is unknown, the bar stays busy
+  if (total == 0) return;  // not known yet: the bar stays busy
   const int maximum = static_cast<int>(std::min<std::size_t>(total, INT_MAX));
   if (run_progress_->maximum() != maximum) {
     run_progress_->setRange(0, maximum);
@@ -969,7 +1000,7 @@ void TForm1::ShowProgress(std::size_t done, std::size_t total, const std::string
     run_progress_->setMinimumWidth(run_progress_->fontMetrics().horizontalAdvance(widest) +
                                    kProgressSlack);
   }
-  run_progress_->setValue(static_cast<int>(std::min<std::size_t>(done, INT_MAX)));
+  run_progress_->setValue(static_cast<int>(std::min<std::size_t>(committed_, total)));
 }
 
 }  // namespace ui

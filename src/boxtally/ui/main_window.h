@@ -16,7 +16,10 @@
 #include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/run_host.h"
 #include "boxtally/http/kest_http.h"
+#include "boxtally/ui/results_window.h"
+#include "boxtally/ui/screen_fit.h"
 #include "boxtally/ui/settings.h"
+#include "boxtally/ui/summary_line.h"
 #include "boxtally/web/web_fetch.h"
 #include "platform/text_file.h"
 
@@ -39,12 +42,6 @@ inline constexpr int kHintShowMs = 6000;  // how long a hint stays visible
 // "Enregistrer"; the window is French whatever the desktop's language), and the program's name
 // and icon.
 void PrepareApplication(QApplication& app);
-
-// Where a window at `window` goes at start-up so the user can see and reach it: where it is when
-// the screens show all of it (across two of them, say); else on the screen that shows most of it,
-// or the nearest one when none does, no larger than that screen (but not below `minimum`) and
-// moved inside it (its top left corner first when it is still larger). No screens: unchanged.
-QRect FitOnScreens(const QRect& window, const QList<QRect>& screens, const QSize& minimum);
 
 class StatusPanel;
 
@@ -129,9 +126,13 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   QString PanelText(int panel) const;
   // What the panel shows of its text in its width: the text, or the text elided with "…".
   QString PanelShownText(int panel) const;
-  // The summary of the last run beside the status panels (empty before the first run).
+  // The summary of the last run, under the controls (empty before the first run).
   QString SummaryText() const;
   QProgressBar* RunProgress() const { return run_progress_; }
+  // The results window (made at the first run or the first press of "Résultats").
+  ResultsWindow* Results();
+  // "Résultats" and Ctrl+R: the results window, in front.
+  void ShowResults();
 
   // RunHost.
   platform::TextFile& Log() override;
@@ -150,6 +151,7 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   void ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) override;
   bool GetFromWeb() const override;
   web::WebHost* WebFetch() override { return this; }
+  void ModelCommitted(const driver::ModelOutcome& outcome) override;
 
   // WebHost: the controls of web mode, the HTTP component, and the seen-name set, which lives
   // as long as the window.
@@ -165,6 +167,8 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
  protected:
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  // Once the window manager has framed the window, the frame fits the screen too.
+  void moveEvent(QMoveEvent* event) override;
   // Ctrl+Tab and Ctrl+Shift+Tab leave the template box, where Tab types a tab.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -206,7 +210,16 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   bool focus_set_ = false;
   bool typed_names_watched_ = false;
   StatusPanel* status_panels_[2] = {nullptr, nullptr};
-  StatusPanel* run_summary_ = nullptr;
+  SummaryLine* run_summary_ = nullptr;
+  QPushButton* results_button_ = nullptr;
+  ResultsWindow* results_window_ = nullptr;
+  ResultsLayout results_layout_;  // from the settings until the results window exists
+  // Each mode's models box; the box shows the one of `models_web_`'s mode.
+  QString file_models_;
+  QString web_list_;
+  bool models_web_ = false;
+  bool frame_fitted_ = false;
+  std::size_t committed_ = 0;  // results of the run in progress, models not reached left out  // fitted again once the window manager framed the window
   QProgressBar* run_progress_ = nullptr;
   QPushButton* open_registry_button_ = nullptr;
   QPushButton* open_log_button_ = nullptr;

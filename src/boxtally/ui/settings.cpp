@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <string_view>
 
@@ -17,6 +18,7 @@ constexpr const char* kForm = "Form";
 constexpr const char* kDebug = "Debug";
 constexpr const char* kParameters = "Parameters";
 constexpr const char* kTemplateLinesKey = "DefaultFormatLines";
+constexpr const char* kResults = "Results";
 
 bool Blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -68,6 +70,34 @@ bool ReadBool(const std::string& path, const char* key, bool fallback) {
   return platform::ReadProfileBool(path, kParameters, key, fallback);
 }
 
+// "120,80,,64" to {120, 80, 0, 64}: a width that is no number reads as 0; at most one per
+// column of the results window.
+std::vector<int> Widths(const std::string& text) {
+  constexpr std::size_t kMaxColumns = 64;
+  std::vector<int> widths;
+  std::size_t start = 0;
+  while (start <= text.size() && !text.empty() && widths.size() < kMaxColumns) {
+    std::size_t comma = text.find(',', start);
+    if (comma == std::string::npos) comma = text.size();
+    int width = 0;
+    const char* first = text.data() + start;
+    const char* last = text.data() + comma;
+    const auto [end, ec] = std::from_chars(first, last, width);
+    widths.push_back(ec == std::errc{} && end == last && width > 0 ? width : 0);
+    start = comma + 1;
+  }
+  return widths;
+}
+
+std::string WidthsText(const std::vector<int>& widths) {
+  std::string text;
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    if (i > 0) text += ',';
+    text += std::to_string(widths[i]);
+  }
+  return text;
+}
+
 // mkdir -p for the settings folder under the XDG configuration folder.
 void MakeParentFolders(const std::string& path) {
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
@@ -113,6 +143,8 @@ Settings LoadSettings(const std::string& path) {
   s.left = platform::ReadProfileInt(path, kForm, "Left", s.left);
   s.cob_debug = platform::ReadProfileBool(path, kDebug, "CobDebug", s.cob_debug);
   s.model_path = ReadString(path, "ModelPath", s.model_path);
+  s.file_models = ReadString(path, "FileModels", s.file_models);
+  s.list_file = ReadString(path, "ListFile", s.list_file);
   s.registry_file = ReadString(path, "RegistryFile", s.registry_file);
   s.append_registry = ReadBool(path, "AppendRegistry", s.append_registry);
   s.log_file = ReadString(path, "LogFile", s.log_file);
@@ -144,6 +176,10 @@ Settings LoadSettings(const std::string& path) {
     const std::string whole = UnescapedLines(*lines);
     if (FirstLine(whole) == s.default_format) s.default_format = whole;
   }
+  (s.from_web ? s.list_file : s.file_models) = s.model_path;
+  s.results_width = platform::ReadProfileInt(path, kResults, "Width", 0);
+  s.results_height = platform::ReadProfileInt(path, kResults, "Height", 0);
+  s.results_columns = Widths(platform::ReadProfileString(path, kResults, "Columns").value_or(""));
   return s;
 }
 
@@ -161,6 +197,8 @@ SettingsResult SaveSettings(const std::string& path, const Settings& s) {
       {kForm, "Left", std::to_string(s.left)},
       {kDebug, "CobDebug", flag(false)},  // a debug run is asked for anew before each start
       {kParameters, "ModelPath", Quoted(s.model_path)},
+      {kParameters, "FileModels", Quoted(s.file_models)},
+      {kParameters, "ListFile", Quoted(s.list_file)},
       {kParameters, "RegistryFile", Quoted(s.registry_file)},
       {kParameters, "AppendRegistry", flag(s.append_registry)},
       {kParameters, "LogFile", Quoted(s.log_file)},
@@ -194,7 +232,19 @@ SettingsResult SaveSettings(const std::string& path, const Settings& s) {
           ? platform::DeleteProfileKey(path, kParameters, kTemplateLinesKey)
           : platform::WriteProfileString(path, kParameters, kTemplateLinesKey,
                                          Quoted(EscapedLines(s.default_format)));
-  return lines == platform::kProfileOk ? kSettingsOk : kSettingsCannotWrite;
+  if (lines != platform::kProfileOk) return kSettingsCannotWrite;
+  if (s.results_width <= 0) return kSettingsOk;  // the results window was never made
+  const Entry results[] = {
+      {kResults, "Width", std::to_string(s.results_width)},
+      {kResults, "Height", std::to_string(s.results_height)},
+      {kResults, "Columns", WidthsText(s.results_columns)},
+  };
+  for (const Entry& e : results) {
+    if (platform::WriteProfileString(path, e.section, e.key, e.text) != platform::kProfileOk) {
+      return kSettingsCannotWrite;
+    }
+  }
+  return kSettingsOk;
 }
 
 }  // namespace ui

@@ -1,8 +1,9 @@
-// The window's settings file: the 24 keys of its three sections, their defaults, and where the
+// The window's settings file: the keys of its four sections, their defaults, and where the
 // file lives. Qt-free, so it is read and written the same way by the window and by the tests.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "boxtally/web/download_pool.h"
 #include "boxtally/web/web_fetch.h"
@@ -20,7 +21,11 @@ struct Settings {
   int top = 70;                                // Form/Top
   int left = 60;                               // Form/Left
   bool cob_debug = false;                      // Debug/CobDebug, always written back as 0
-  std::string model_path = "*.zip";            // Parameters/ModelPath
+  std::string model_path = "*.zip";            // Parameters/ModelPath: the models box
+  // Each mode's own models box, so a switch of mode brings back that mode's text; the current
+  // mode's is ModelPath, which an older program writes alone.
+  std::string file_models = "*.zip";  // FileModels
+  std::string list_file;              // ListFile
   std::string registry_file = "myreg.txt";     // RegistryFile
   bool append_registry = true;                 // AppendRegistry
   std::string log_file = "boxtally.log";       // LogFile
@@ -45,6 +50,12 @@ struct Settings {
   // file written by the older program reads the same; a template of several lines is kept whole
   // in DefaultFormatLines, used only while its first line still equals DefaultFormat.
   std::string default_format = kDefaultTemplate;
+  // The results window: its size (0: its own first size) and its column widths in pixels
+  // (Results/Width, Height, and Columns with the widths separated by commas; 0 for a width that
+  // is no number).
+  int results_width = 0;
+  int results_height = 0;
+  std::vector<int> results_columns;
 };
 
 enum [[nodiscard]] SettingsResult : int{

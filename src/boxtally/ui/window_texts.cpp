@@ -1,6 +1,7 @@
 #include "boxtally/ui/window_texts.h"
 
 #include <QLocale>
+#include <QStringList>
 
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
@@ -39,7 +40,6 @@ const char* const kGenerer = "Générer";
 const char* const kStop = "S T O P !!!";
 const char* const kListeDeFichier = "Liste de Fichier";
 const char* const kDossierDesObjets = "Dossier des objets";
-const char* const kFichiersRw = "Fichier(s) RW";
 
 const char* const kHintGetFromWeb =
     "Si cocher, le programme lit les objets de URL donner basé sur la liste des fichiers fournit.";
@@ -85,14 +85,14 @@ const char* const kHintOverSized =
 const char* const kHintMyInput = "Spécifier le format spécial de sortie ici.";
 const char* const kHintPassEdit = "Écrivez le mot de passe commun à tout les fichiers zip";
 
-const char* const kOpenDialog1Title = "Selectionner les Fichiers pour la Registry";
+const char* const kOpenDialog1Title = "Sélectionner les Fichiers pour la Registry";
 const char* const kOpenDialog1Filter =
     "Fichiers RenderWare(*.rwx)|*.rwx|Fichiers TrueSpace(*.cob)|*.cob|Fichiers "
-    "Zipper(*.zip)|*.zip| Tous les Fichiers(*.*)|*.*|Liste de Fichiers(*.txt)|*.txt";
-const char* const kSaveDialog1Title = "Choissiser un nom pour le fichier Registry";
-const char* const kSaveDialog1Filter = "Fichiers Registry( *.txt)|*.txt|Tous les Fichiers(*.*)|*.*";
+    "zip(*.zip)|*.zip|Tous les Fichiers(*.*)|*.*|Liste de Fichiers(*.txt)|*.txt";
+const char* const kSaveDialog1Title = "Choisissez un nom pour le fichier Registry";
+const char* const kSaveDialog1Filter = "Fichiers Registry(*.txt)|*.txt|Tous les Fichiers(*.*)|*.*";
 const char* const kSaveDialog1Name = "registry.txt";
-const char* const kSaveDialog2Title = "Choissiser un nom pour le fichier Log";
+const char* const kSaveDialog2Title = "Choisissez un nom pour le fichier Log";
 const char* const kSaveDialog2Name = "boxtally.log";
 const char* const kOpenDialog2Title = "Choisissez Le fichier des définitions du Format de sorties";
 const char* const kOpenDialog2Name = "myformat.txt";
@@ -131,6 +131,27 @@ const char* const kOpenLog = "Ouvrir le log";
 const char* const kHintOpenRegistry =
     "Ouvrir le fichier registry avec le programme choisi par le bureau";
 const char* const kHintOpenLog = "Ouvrir le fichier log avec le programme choisi par le bureau";
+
+const char* const kResults = "Résultats";
+const char* const kHintResults =
+    "Ce que chaque modèle de la dernière génération est devenu, avec la raison des problèmes "
+    "(Ctrl+R)";
+const char* const kResultsColumns[] = {"Modèle",     "Résultat", "Raison",    "Largeur",
+                                       "Hauteur",    "Profondeur", "Sommets", "Polygones",
+                                       "Remarques",  "Source"};
+const char* const kFilterPlaceholder = "Filtrer les noms et les raisons";
+const char* const kProblemsOnly = "Problèmes seulement";
+const char* const kExport = "Exporter…";
+const char* const kHintExport = "Enregistrer le tableau affiché dans un fichier CSV";
+const char* const kClose = "Fermer";
+const char* const kExportDialogTitle = "Choisissez un nom pour le fichier des résultats";
+const char* const kExportDialogFilter = "Fichiers CSV (*.csv)|*.csv|Tous les fichiers (*)|*";
+const char* const kExportDialogName = "resultats.csv";
+const char* const kCannotExport = "Impossible d'écrire le fichier %1 : %2";
+const char* const kCannotOpenFolder = "Aucun programme du bureau n'a pu ouvrir le dossier %1.";
+const char* const kNoLogLines = "Ce modèle n'a écrit aucune ligne dans le log.";
+const char* const kLogLinesGone = "Les lignes de ce modèle ne sont plus dans le fichier log %1.";
+const char* const kRowsShown = "%1 sur %2";
 
 namespace {
 const char* const kNothingMeasured = " : rien n'a été mesuré.";
@@ -219,27 +240,223 @@ QString Counted(std::size_t n, const char* one, const char* many) {
 }
 }  // namespace
 
+namespace {
+// The reason's words without its facts, also for the summary.
+const char* ReasonWords(driver::Reason reason) {
+  using driver::Reason;
+  switch (reason) {
+    case Reason::kNone:
+      return "";
+    case Reason::kCannotOpen:
+      return "fichier illisible";
+    case Reason::kNotRegularFile:
+      return "pas un fichier ordinaire";
+    case Reason::kArchiveNoEntryName:
+      return "pas une archive zip";
+    case Reason::kArchiveEncrypted:
+      return "archive chiffrée sans mot de passe";
+    case Reason::kArchiveWrongPassword:
+      return "mot de passe incorrect";
+    case Reason::kArchiveTruncated:
+      return "archive tronquée";
+    case Reason::kArchiveNotZip:
+      return "ni zip ni gzip";
+    case Reason::kArchiveTooLarge:
+      return "entrée de l'archive trop grande";
+    case Reason::kArchiveDamaged:
+      return "archive endommagée";
+    case Reason::kWorkFolderFull:
+      return "dossier de travail plein";
+    case Reason::kConverterNotStarted:
+      return "convertisseur non lancé";
+    case Reason::kConverterFailed:
+      return "conversion échouée";
+    case Reason::kConverterTimedOut:
+      return "conversion trop longue";
+    case Reason::kConverterNoOutput:
+      return "aucun fichier RWX converti";
+    case Reason::kCobTooLarge:
+      return "modèle COB trop grand";
+    case Reason::kCobCopyFailed:
+      return "copie du modèle COB impossible";
+    case Reason::kScriptError:
+      return "erreur dans le script";
+    case Reason::kMeasurementLimit:
+      return "limite de la mesure dépassée";
+    case Reason::kRegistryNotWritten:
+      return "lignes non écrites dans la registry";
+    case Reason::kHttpStatus:
+      return "réponse HTTP";
+    case Reason::kHostNotFound:
+      return "hôte introuvable";
+    case Reason::kConnectionFailed:
+      return "serveur injoignable";
+    case Reason::kTimedOut:
+      return "délai dépassé";
+    case Reason::kCertificateRefused:
+      return "certificat refusé";
+    case Reason::kSecureConnectionFailed:
+      return "connexion sécurisée impossible";
+    case Reason::kRedirectionRefused:
+      return "redirection refusée";
+    case Reason::kReplyRefused:
+      return "réponse refusée";
+    case Reason::kIncompleteDownload:
+      return "téléchargement incomplet";
+    case Reason::kDownloadTooLarge:
+      return "téléchargement trop grand";
+    case Reason::kProxyRefused:
+      return "refusé par le proxy";
+    case Reason::kDownloadNotSaved:
+      return "téléchargement non enregistré";
+    case Reason::kNameNotPlain:
+      return "nom avec un chemin ou un joker";
+    case Reason::kNameTooLong:
+      return "nom trop long";
+    case Reason::kNameIsRunFile:
+      return "nom d'un fichier de la génération";
+    case Reason::kRunStopped:
+      return "génération arrêtée";
+    case Reason::kRunEndedEarly:
+      return "génération interrompue";
+  }
+  return "";
+}
+
+// The certificate faults a user meets most, as OpenSSL words them.
+QString CertificateFault(const std::string& facts) {
+  struct Fault {
+    const char* english;
+    const char* french;
+  };
+  static const Fault kFaults[] = {
+      {"hostname mismatch", "nom d'hôte différent"},
+      {"certificate has expired", "certificat expiré"},
+      {"certificate is not yet valid", "certificat pas encore valide"},
+      {"self-signed certificate", "certificat auto-signé"},
+      {"self signed certificate", "certificat auto-signé"},
+      {"self-signed certificate in certificate chain", "autorité inconnue"},
+      {"self signed certificate in certificate chain", "autorité inconnue"},
+      {"unable to get local issuer certificate", "autorité inconnue"},
+      {"unable to verify the first certificate", "autorité inconnue"},
+      {"certificate revoked", "certificat révoqué"},
+  };
+  for (const Fault& f : kFaults) {
+    if (facts == f.english) return QString::fromUtf8(f.french);
+  }
+  return QString::fromStdString(facts);
+}
+}  // namespace
+
+QString FateText(driver::Fate fate) {
+  using driver::Fate;
+  switch (fate) {
+    case Fate::kMeasured:
+      return QString::fromUtf8("mesuré");
+    case Fate::kFailed:
+      return QString::fromUtf8("en échec");
+    case Fate::kSkippedHuge:
+      return QString::fromUtf8("ignoré (trop grand)");
+    case Fate::kEmpty:
+      return QString::fromUtf8("vide");
+    case Fate::kNoModel:
+      return QString::fromUtf8("archive sans modèle");
+    case Fate::kNotModelFile:
+      return QString::fromUtf8("fichier sans modèle");
+    case Fate::kMissingOnServer:
+      return QString::fromUtf8("absent du serveur");
+    case Fate::kNotDownloaded:
+      return QString::fromUtf8("non téléchargé");
+    case Fate::kRefused:
+      return QString::fromUtf8("refusé");
+    case Fate::kNotReached:
+      return QString::fromUtf8("non traité");
+  }
+  return {};
+}
+
+QString ReasonFrench(const driver::ModelOutcome& outcome) {
+  const QString words = QString::fromUtf8(ReasonWords(outcome.reason));
+  const std::string& facts = outcome.facts;
+  if (words.isEmpty() || facts.empty()) return words;
+  switch (outcome.reason) {
+    case driver::Reason::kConverterNoOutput:
+    case driver::Reason::kCobCopyFailed:
+    case driver::Reason::kArchiveNoEntryName:
+    case driver::Reason::kArchiveEncrypted:
+    case driver::Reason::kArchiveWrongPassword:
+    case driver::Reason::kArchiveTruncated:
+    case driver::Reason::kArchiveNotZip:
+      return words;  // the facts say it again, in English (the log has them)
+    case driver::Reason::kHttpStatus:
+      if (facts == "404" || facts == "410") {
+        return QString::fromUtf8("absent du serveur (%1)").arg(QString::fromStdString(facts));
+      }
+      return words + QLatin1Char(' ') + QString::fromStdString(facts);
+    case driver::Reason::kCertificateRefused:
+      return words + QString::fromUtf8(" : ") + CertificateFault(facts);
+    case driver::Reason::kConverterFailed:
+      if (facts.rfind("exit status ", 0) == 0) {
+        return words + QString::fromUtf8(" (code de sortie %1)")
+                           .arg(QString::fromStdString(facts.substr(12)));
+      }
+      return words + QString::fromUtf8(" (") + QString::fromStdString(facts) + QLatin1Char(')');
+    default:
+      return words + QString::fromUtf8(" (") + QString::fromStdString(facts) + QLatin1Char(')');
+  }
+}
+
+QString NotesText(std::uint8_t flags) {
+  QStringList notes;
+  if (flags & driver::kFlagNotCentred) notes << QString::fromUtf8("non centré");
+  if (flags & driver::kFlagOversized) notes << QString::fromUtf8("trop grand");
+  if (flags & driver::kFlagFacer) notes << QString::fromUtf8("sprite");
+  return notes.join(QStringLiteral(", "));
+}
+
 QString RunSummary(const driver::RunOutcome& outcome) {
-  const driver::RunCounts& counts = outcome.counts;
+  using driver::Fate;
+  const driver::FateCounts counts = driver::CountFates(outcome.results);
+  const std::size_t reached = counts.Total() - counts[Fate::kNotReached];
   QString ended;
   if (outcome.end == driver::RunEnd::kCompleted) {
     ended = QString::fromUtf8("Terminé");
   } else {
     ended = QString::fromUtf8(outcome.end == driver::RunEnd::kStopped ? "Arrêté" : "Interrompu");
-    if (counts.Done() > 0) {
-      ended += QString::fromUtf8(" après ") + Number(counts.Done());
-      if (counts.found > 0) ended += QString::fromUtf8(" sur ") + Number(counts.found);
+    if (reached > 0) {
+      ended += QString::fromUtf8(" après %1 sur %2").arg(Number(reached), Number(counts.Total()));
     }
   }
+  // The reason shared by every model of a fate, in parentheses: "(serveur injoignable)".
+  const auto why = [&outcome](Fate fate) {
+    const driver::Reason shared = driver::SharedReason(outcome.results, fate);
+    if (shared == driver::Reason::kNone) return QString();
+    return QString::fromUtf8(" (%1)").arg(QString::fromUtf8(ReasonWords(shared)));
+  };
+  struct Kind {
+    Fate fate;
+    const char* one;
+    const char* many;
+    bool with_reason;
+  };
+  static const Kind kKinds[] = {
+      {Fate::kFailed, "en échec", "en échec", false},
+      {Fate::kSkippedHuge, "ignoré (trop grand)", "ignorés (trop grands)", false},
+      {Fate::kEmpty, "modèle vide", "modèles vides", false},
+      {Fate::kNoModel, "archive sans modèle", "archives sans modèle", false},
+      {Fate::kNotModelFile, "fichier sans modèle", "fichiers sans modèle", false},
+      {Fate::kMissingOnServer, "absent du serveur", "absents du serveur", false},
+      {Fate::kNotDownloaded, "non téléchargé", "non téléchargés", true},
+      {Fate::kRefused, "refusé", "refusés", true},
+      {Fate::kNotReached, "non traité", "non traités", false},
+  };
   QStringList kinds;
-  kinds << (counts.measured == 0 ? QString::fromUtf8("aucun modèle mesuré")
-                                 : Counted(counts.measured, "modèle mesuré", "modèles mesurés"));
-  if (counts.failed > 0) kinds << Counted(counts.failed, "en échec", "en échec");
-  if (counts.skipped_huge > 0) {
-    kinds << Counted(counts.skipped_huge, "ignoré (trop grand)", "ignorés (trop grands)");
-  }
-  if (counts.without_model > 0) {
-    kinds << Counted(counts.without_model, "fichier sans modèle", "fichiers sans modèle");
+  const std::size_t measured = counts[Fate::kMeasured];
+  kinds << (measured == 0 ? QString::fromUtf8("aucun modèle mesuré")
+                          : Counted(measured, "modèle mesuré", "modèles mesurés"));
+  for (const Kind& k : kKinds) {
+    if (counts[k.fate] == 0) continue;
+    kinds << Counted(counts[k.fate], k.one, k.many) + (k.with_reason ? why(k.fate) : QString());
   }
   // A locked registry's own message already says it was left alone.
   const bool unchanged =

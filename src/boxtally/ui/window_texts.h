@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 
 #include "boxtally/driver/batch_main.h"
 
@@ -42,7 +43,6 @@ extern const char* const kStop;
 // Captions of the web mode switch.
 extern const char* const kListeDeFichier;
 extern const char* const kDossierDesObjets;
-extern const char* const kFichiersRw;
 
 // Hints.
 extern const char* const kHintGetFromWeb;
@@ -110,13 +110,41 @@ extern const char* const kOpenLog;
 extern const char* const kHintOpenRegistry;
 extern const char* const kHintOpenLog;
 
+// The results window.
+extern const char* const kResults;  // the main window's button and the window's caption
+extern const char* const kHintResults;
+extern const char* const kResultsColumns[];  // Modèle, Résultat, Raison, ... (ResultsColumn)
+extern const char* const kFilterPlaceholder;
+extern const char* const kProblemsOnly;
+extern const char* const kExport;
+extern const char* const kHintExport;
+extern const char* const kClose;
+extern const char* const kExportDialogTitle;
+extern const char* const kExportDialogFilter;
+extern const char* const kExportDialogName;
+extern const char* const kCannotExport;  // %1: the file, %2: the system's reason
+extern const char* const kCannotOpenFolder;
+extern const char* const kNoLogLines;
+extern const char* const kLogLinesGone;
+extern const char* const kRowsShown;  // %1 shown of %2
+
+// A model's fate in the table ("mesuré", "absent du serveur", ...).
+QString FateText(driver::Fate fate);
+// Its reason with the facts that matter: "archive chiffrée sans mot de passe", "absent du
+// serveur (404)", "certificat refusé : nom d'hôte différent". Facts the window cannot put into
+// French stay as the log has them. Empty for a measured model.
+QString ReasonFrench(const driver::ModelOutcome& outcome);
+// The flags of a measured model: "non centré, trop grand, sprite".
+QString NotesText(std::uint8_t flags);
+
 // Why a run ended early, for its message box: the file, pattern or folder the ending concerns is
 // named. Empty for the endings of a run that went through (completed or stopped).
 QString EndingMessage(const driver::RunOutcome& outcome);
 
-// The run in one line for the status bar: how it ended, what became of its models (kinds with
-// none are left out, the measured ones never), and the time it took, with French numbers:
-// "Terminé : 1 998 modèles mesurés, 2 en échec (3,4 s)".
+// The run in one line: how it ended, what became of its models (every fate that occurred, the
+// measured ones always; the reason the models not downloaded share), and the time it took, with
+// French numbers: "Terminé : 1 998 modèles mesurés, 2 en échec (3,4 s)", "Arrêté après 12 sur
+// 50 : 12 modèles mesurés, 38 non traités (0,5 s)".
 QString RunSummary(const driver::RunOutcome& outcome);
 
 }  // namespace texts

@@ -235,7 +235,7 @@ TEST_F(JobsRun, TheSummaryLineNamesEveryKindOfModelOnStandardErrorOnly) {
   const Case cases[] = {
       {{},
        "boxtally-cli: done: 2 models measured, 2 failed, 1 skipped as too large, "
-       "1 file without a model"},
+       "1 archive without a model"},
       // Neither the log nor the registry gets the line; --quiet leaves it out.
       {{"--quiet"}, ""},
   };

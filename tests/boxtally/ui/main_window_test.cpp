@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <clocale>
@@ -28,6 +30,7 @@
 #include <vector>
 
 #include "boxtally/driver/run_report.h"
+#include "boxtally/ui/summary_line.h"
 #include "boxtally/ui/window_texts.h"
 #include "platform/paths.h"
 #include "support/https_server.h"
@@ -301,19 +304,34 @@ TEST(MainWindow, WebModeSwitchesCaptionsAndControls) {
                                       "ConnectFix"};
   const char* const never_shown[] = {"UseReferer",    "Label11", "RefererWorldEdit", "Label3",
                                      "UserAgentEdit", "Label4",  "RefererEdit",      "CobDebug"};
+  w.RwxFileEdit->setText(QStringLiteral("objects/*.rwx"));
   w.GetFromWeb_->click();
   EXPECT_EQ(Std(w.Button2->text()), "Liste de Fichier");
   EXPECT_EQ(Std(w.Label1->text()), "Liste de Fichier");
   EXPECT_FALSE(w.Label7->isVisible());
   for (const char* name : web_controls) EXPECT_TRUE(Control(w, name)->isVisible()) << name;
   for (const char* name : never_shown) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
+  // Each mode keeps its own models box.
+  EXPECT_EQ(Std(w.RwxFileEdit->text()), "");
+  w.RwxFileEdit->setText(QStringLiteral("list.txt"));
 
   w.GetFromWeb_->click();
   EXPECT_EQ(Std(w.Button2->text()), "Dossier des objets");
-  EXPECT_EQ(Std(w.Label1->text()), "Fichier(s) RW");
+  EXPECT_EQ(Std(w.Label1->text()), "Fichier(s) RWX");
+  QCoreApplication::processEvents();
+  EXPECT_GE(w.Label1->width(), w.Label1->fontMetrics().horizontalAdvance(w.Label1->text()));
   EXPECT_TRUE(w.Label7->isVisible());
   for (const char* name : web_controls) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
   for (const char* name : never_shown) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
+  EXPECT_EQ(Std(w.RwxFileEdit->text()), "objects/*.rwx");
+  w.GetFromWeb_->click();
+  EXPECT_EQ(Std(w.RwxFileEdit->text()), "list.txt");
+  // And so does the settings file.
+  w.close();
+  TestForm again(dir / "boxtally.INI");
+  EXPECT_EQ(Std(again.RwxFileEdit->text()), "list.txt");
+  again.GetFromWeb_->click();
+  EXPECT_EQ(Std(again.RwxFileEdit->text()), "objects/*.rwx");
 }
 
 TEST(MainWindow, TabOrderStartsInTheModelsBoxAndReachesTheRunButton) {
@@ -399,12 +417,11 @@ TEST(MainWindow, ASettingsFileThatCannotBeWrittenIsNamedInAMessage) {
 TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
   TempDir dir;
   TestForm w(dir / "boxtally.INI");
-  // The dialog drops the blank in front of " Tous les Fichiers(*.*)".
   const QStringList model_filters = {"Fichiers RenderWare(*.rwx)", "Fichiers TrueSpace(*.cob)",
-                                     "Fichiers Zipper(*.zip)", "Tous les Fichiers(*.*)",
+                                     "Fichiers zip(*.zip)", "Tous les Fichiers(*.*)",
                                      "Liste de Fichiers(*.txt)"};
   QFileDialog& models = *w.OpenDialog1;
-  EXPECT_EQ(Std(models.windowTitle()), "Selectionner les Fichiers pour la Registry");
+  EXPECT_EQ(Std(models.windowTitle()), "Sélectionner les Fichiers pour la Registry");
   EXPECT_EQ(models.nameFilters(), model_filters);
   EXPECT_EQ(models.fileMode(), QFileDialog::ExistingFiles);
 
@@ -414,11 +431,12 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
     const char* name;
     const char* suffix;
   };
-  // Without a switch of mode the name comes from the box: the list chosen just before.
-  const Step steps[] = {{false, "Fichiers Zipper(*.zip)", "*.zip", "zip"},
+  // The name comes from the box, which each mode keeps: the list chosen just before in web
+  // mode, what the first choice left in file mode.
+  const Step steps[] = {{false, "Fichiers zip(*.zip)", "*.zip", "zip"},
                         {true, "Liste de Fichiers(*.txt)", "*.txt", "txt"},
                         {true, "Liste de Fichiers(*.txt)", "list.txt", "txt"},
-                        {false, "Fichiers Zipper(*.zip)", "*.zip", "zip"}};
+                        {false, "Fichiers zip(*.zip)", "list.txt", "zip"}};
   w.dialog_answer = QStringList{QString::fromStdString(dir / "list.txt")};
   for (const Step& s : steps) {
     SCOPED_TRACE(s.web ? "web" : "file");
@@ -460,14 +478,14 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
        w.SaveDialog1,
        w.CheckBox1,
        w.RegFileEdit,
-       "Choissiser un nom pour le fichier Registry",
+       "Choisissez un nom pour le fichier Registry",
        "registry.txt",
-       {"Fichiers Registry( *.txt)", "Tous les Fichiers(*.*)"}},
+       {"Fichiers Registry(*.txt)", "Tous les Fichiers(*.*)"}},
       {w.Button4,
        w.SaveDialog2,
        w.CheckBox2,
        w.LogFileEdit,
-       "Choissiser un nom pour le fichier Log",
+       "Choisissez un nom pour le fichier Log",
        "boxtally.log",
        {}},
   };
@@ -594,7 +612,8 @@ TEST(MainWindow, TheStopButtonEndsTheRunAfterTheModelInProgress) {
   EXPECT_EQ(Std(w.Button1->text()), "Générer");
   EXPECT_EQ(Std(w.PanelText(1)), "Done!");
   EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
-            "Arrêté après 2 sur 6 : 1 modèle mesuré, 1 en échec ; la registry n'a pas été modifiée");
+            "Arrêté après 2 sur 6 : 1 modèle mesuré, 1 en échec, 4 non traités ; la registry "
+            "n'a pas été modifiée");
   for (const char* name : kRunLocked) EXPECT_TRUE(Control(w, name)->isEnabled()) << name;
   EXPECT_FALSE(w.Running());
 }
@@ -686,6 +705,7 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
     const char* name;
     std::function<void(TestForm&)> set_up;
     std::string message;
+    const char* not_reached = "";  // in the summary: the models found and never reached
   };
   const Case cases[] = {
       {"no file matches the models box",
@@ -694,7 +714,8 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
       {"a registry in a folder that does not exist",
        [&](TestForm& w) { w.RegFileEdit->setText(QString::fromStdString(out / "no/reg.txt")); },
        "Impossible de créer ou d'ouvrir le fichier registry « " + (out / "no/reg.txt") +
-           " » : rien n'a été mesuré."},
+           " » : rien n'a été mesuré.",
+       ", 3 non traités"},
       {"a format file that is a folder",
        [&](TestForm& w) { w.FormatFile->setText(QString::fromStdString(out / "folder")); },
        "Impossible de lire le fichier de format « " + (out / "folder") +
@@ -716,7 +737,8 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
          w.CheckBox1->setChecked(false);  // even a registry to be made anew keeps its lines
        },
        "Le fichier Registry " + locked +
-           " est en cours d'écriture par une autre génération : rien n'a été généré."},
+           " est en cours d'écriture par une autre génération : rien n'a été généré.",
+       ", 3 non traités"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -731,7 +753,9 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
     w.Button1->click();
     EXPECT_EQ(w.messages, std::vector<QString>{QString::fromStdString(c.message)});
     EXPECT_EQ(Std(w.PanelText(1)), "");
-    EXPECT_EQ(SummaryWithoutTime(w.SummaryText()), "Interrompu : aucun modèle mesuré");
+    EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
+              std::string("Interrompu : aucun modèle mesuré") + c.not_reached);
+    EXPECT_FALSE(w.Results()->isVisible());  // the box says why
     EXPECT_EQ(Std(w.Button1->text()), "Générer");
   }
   close(holder);
@@ -879,6 +903,11 @@ TEST(MainWindow, APositionOffEveryScreenComesBackOnTheNearestOne) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(ui::FitOnScreens(c.window, c.screens, minimum), c.place);
   }
+  // 1280x800 at twice the scale, under a desktop panel: the title bar fits too, so the window
+  // gives up its height (it overflowed the screen's bottom by the title bar's height).
+  EXPECT_EQ(ui::FitWithFrame({60, 70, 598, 388}, {2, 28, 2, 2}, {QRect(0, 28, 640, 372)},
+                             minimum),
+            QRect(38, 28, 598, 342));
 
   // A position saved on a screen that is gone: the window starts on the one there is.
   TempDir dir;
@@ -886,7 +915,9 @@ TEST(MainWindow, APositionOffEveryScreenComesBackOnTheNearestOne) {
   TestForm w(dir / "boxtally.INI");
   w.show();
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-  EXPECT_EQ(w.pos(), QPoint(screen.left(), screen.bottom() + 1 - w.height()));
+  // Its frame too, title bar included.
+  EXPECT_TRUE(screen.contains(w.frameGeometry()));
+  EXPECT_EQ(w.frameGeometry().left(), screen.left());
 }
 
 TEST(MainWindow, FitsALaptopScreenAtTwiceTheScale) {
@@ -899,13 +930,42 @@ TEST(MainWindow, FitsALaptopScreenAtTwiceTheScale) {
   // Where there is room, the template box shows the default template whole.
   EXPECT_GE(w.MyInput->viewport()->width(),
             w.MyInput->fontMetrics().horizontalAdvance(QString::fromLatin1(ui::kDefaultTemplate)));
-  for (const bool web : {false, true}) {
-    SCOPED_TRACE(web);
-    w.GetFromWeb_->setChecked(web);
-    QCoreApplication::processEvents();
-    EXPECT_LE(w.minimumSizeHint().width(), room.width());
-    EXPECT_LE(w.minimumSizeHint().height(), room.height());
+  // Before any run, and with the summary of a run that met every kind of local model.
+  for (const bool after_run : {false, true}) {
+    if (after_run) {
+      ObjectPath objects;
+      w.RwxFileEdit->setText(QString::fromStdString(objects.models));
+      w.RegFileEdit->setText(QString::fromStdString(dir / "reg.txt"));
+      w.LogFileEdit->setText(QString::fromStdString(dir / "run.log"));
+      w.Button1->click();
+      ASSERT_FALSE(w.SummaryText().isEmpty());
+    }
+    for (const bool web : {false, true}) {
+      SCOPED_TRACE(std::to_string(after_run) + " " + std::to_string(web));
+      w.GetFromWeb_->setChecked(web);
+      QCoreApplication::processEvents();
+      EXPECT_LE(w.minimumSizeHint().width(), room.width());
+      EXPECT_LE(w.minimumSizeHint().height(), room.height());
+    }
   }
+}
+
+TEST(MainWindow, TheResultsWindowFitsTooAndKeepsItsSizeAndColumnWidths) {
+  const QSize room(640, 400 - 2 * 28);  // as above
+  TempDir dir;
+  {
+    TestForm w(dir / "boxtally.INI");
+    w.show();
+    ui::ResultsWindow* results = w.Results();
+    EXPECT_LE(results->minimumSizeHint().width(), room.width());
+    EXPECT_LE(results->minimumSizeHint().height(), room.height());
+    results->resize(720, 360);
+    results->Table()->horizontalHeader()->resizeSection(ui::kColumnReason, 333);
+    EXPECT_TRUE(w.close());
+  }
+  TestForm again(dir / "boxtally.INI");
+  EXPECT_EQ(again.Results()->size(), QSize(720, 360));
+  EXPECT_EQ(again.Results()->Table()->horizontalHeader()->sectionSize(ui::kColumnReason), 333);
 }
 
 TEST(MainWindow, StatusTextsStayReadableAndNeverWidenTheWindow) {
@@ -961,66 +1021,124 @@ TEST(MainWindow, TheRegistryAndTheLogOpenOnceARunHasWrittenThem) {
   EXPECT_TRUE(w.messages.empty());
 }
 
-TEST(MainWindow, TheSummaryStandsBesideDone) {
-  // The counts themselves are the driver's, checked there for one worker and four.
+TEST(MainWindow, TheSummaryStandsWholeUnderTheControlsAndTheResultsOpenThemselves) {
+  // The results themselves are the driver's, checked there for one worker and four.
   TempDir objects;
   TempDir out;
   WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
   WriteFile(objects / "c.cob", "Caligari garbage");  // no converter beside the tests: it fails
   WriteFile(objects / "e.rwx", "modelbegin\nblock 50 1 1\nmodelend\n");  // huge
+  WriteFile(objects / "g.rwx", "modelbegin\nmodelend\n");
+  WriteFile(objects / "readme.rwx", "just a text\n");
+  ASSERT_EQ(std::system(("cd '" + objects.path() + "' && cp readme.rwx readme.txt && " +
+                         "zip -q -X text.zip readme.txt && rm readme.txt")
+                            .c_str()),
+            0);
   TestForm w(out / "boxtally.INI");
   w.show();
   w.jobs = 4;
+  EXPECT_FALSE(Control(w, "ResultsButton")->isEnabled());
   w.RwxFileEdit->setText(QString::fromStdString(objects / "*.*"));
   w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
   w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
   w.Button1->click();
   EXPECT_EQ(Std(w.PanelText(1)), "Done!");
   EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
-            "Terminé : 1 modèle mesuré, 1 en échec, 1 ignoré (trop grand)")
-      << Std(w.SummaryText());
+            "Terminé : 1 modèle mesuré, 1 en échec, 1 ignoré (trop grand), 1 modèle vide, "
+            "1 archive sans modèle, 1 fichier sans modèle");
   EXPECT_TRUE(w.messages.empty());
   QCoreApplication::processEvents();
-  const QRect done = Control(w, "StatusPanel1")->geometry();
-  const QRect summary = Control(w, "RunSummary")->geometry();
-  EXPECT_GT(done.left(), Control(w, "StatusPanel0")->geometry().right());
-  EXPECT_GT(summary.left(), done.right());
-  EXPECT_TRUE(Control(w, "RunSummary")->isVisible());
+  // On a line of its own above the status bar, whole at the window's first size.
+  auto* summary = w.findChild<ui::SummaryLine*>(QStringLiteral("RunSummary"));
+  ASSERT_NE(summary, nullptr);
+  EXPECT_TRUE(summary->isVisible());
+  EXPECT_TRUE(summary->ShownWhole());
+  EXPECT_EQ(summary->toolTip(), w.SummaryText());
+  EXPECT_GT(summary->mapTo(&w, QPoint(0, 0)).y(), w.MyInput->mapTo(&w, QPoint(0, 0)).y());
+  // Models were not measured: their results are in front.
+  ASSERT_NE(w.Results(), nullptr);
+  EXPECT_TRUE(w.Results()->isVisible());
+  EXPECT_EQ(w.Results()->Model().rowCount(), 6);
+  EXPECT_TRUE(Control(w, "ResultsButton")->isEnabled());
+
+  // A run without a problem leaves the results window closed; Ctrl+R opens it.
+  w.Results()->close();
+  w.RwxFileEdit->setText(QString::fromStdString(objects / "a.rwx"));
+  w.Button1->click();
+  EXPECT_EQ(SummaryWithoutTime(w.SummaryText()), "Terminé : 1 modèle mesuré");
+  EXPECT_FALSE(w.Results()->isVisible());
+  EXPECT_EQ(w.Results()->Model().rowCount(), 1);
+  QApplication::setActiveWindow(&w);
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  QTest::keyClick(&w, Qt::Key_R, Qt::ControlModifier);
+  EXPECT_TRUE(w.Results()->isVisible());
 }
 
 TEST(MainWindow, TheSummaryReadsAsFrench) {
+  using driver::Fate;
+  using driver::Reason;
+  struct Models {
+    Fate fate;
+    Reason reason;
+    int count;
+  };
   struct Case {
     driver::RunEnd end;
-    driver::RunCounts counts;
+    std::vector<Models> models;
     double seconds;
     std::string summary;
   };
   // French groups thousands with a narrow no-break space and writes tenths after a comma.
   const Case cases[] = {
       {driver::RunEnd::kCompleted,
-       {2000, 1998, 2, 0, 0},
+       {{Fate::kMeasured, Reason::kNone, 1998}, {Fate::kFailed, Reason::kArchiveTruncated, 2}},
        3.44,
        "Terminé : 1\u202f998 modèles mesurés, 2 en échec (3,4 s)"},
       {driver::RunEnd::kCompleted,
-       {5, 1, 0, 2, 2},
+       {{Fate::kMeasured, Reason::kNone, 1},
+        {Fate::kSkippedHuge, Reason::kNone, 2},
+        {Fate::kNotModelFile, Reason::kNone, 2}},
        75.0,
        "Terminé : 1 modèle mesuré, 2 ignorés (trop grands), 2 fichiers sans modèle (1 min 15 s)"},
-      {driver::RunEnd::kStopped,
-       {0, 3, 0, 0, 0},
-       0.5,  // web mode: the list's length unknown
-       "Arrêté après 3 : 3 modèles mesurés (0,5 s)"},
-      {driver::RunEnd::kMeasurementAbort,
-       {3, 1, 1, 0, 0},
+      {driver::RunEnd::kCompleted,
+       {{Fate::kEmpty, Reason::kNone, 1},
+        {Fate::kNoModel, Reason::kNone, 2},
+        {Fate::kRefused, Reason::kNameTooLong, 1}},
        0.0,
-       "Interrompu après 2 sur 3 : 1 modèle mesuré, 1 en échec (0,0 s)"},
+       "Terminé : aucun modèle mesuré, 1 modèle vide, 2 archives sans modèle, 1 refusé (nom trop "
+       "long) (0,0 s)"},
+      // The web: what is missing is named, and the reason the models not downloaded share.
+      {driver::RunEnd::kCompleted,
+       {{Fate::kMeasured, Reason::kNone, 47}, {Fate::kMissingOnServer, Reason::kHttpStatus, 3}},
+       1.2,
+       "Terminé : 47 modèles mesurés, 3 absents du serveur (1,2 s)"},
+      {driver::RunEnd::kCompleted,
+       {{Fate::kMeasured, Reason::kNone, 24}, {Fate::kNotDownloaded, Reason::kConnectionFailed, 23}},
+       1.2,
+       "Terminé : 24 modèles mesurés, 23 non téléchargés (serveur injoignable) (1,2 s)"},
+      {driver::RunEnd::kStopped,
+       {{Fate::kMeasured, Reason::kNone, 12}, {Fate::kNotReached, Reason::kRunStopped, 38}},
+       0.5,
+       "Arrêté après 12 sur 50 : 12 modèles mesurés, 38 non traités (0,5 s)"},
+      {driver::RunEnd::kMeasurementAbort,
+       {{Fate::kMeasured, Reason::kNone, 1},
+        {Fate::kFailed, Reason::kMeasurementLimit, 1},
+        {Fate::kNotReached, Reason::kRunEndedEarly, 1}},
+       0.0,
+       "Interrompu après 2 sur 3 : 1 modèle mesuré, 1 en échec, 1 non traité (0,0 s)"},
       {driver::RunEnd::kNoMatch, {}, 0.0, "Interrompu : aucun modèle mesuré (0,0 s)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.summary);
     driver::RunOutcome outcome;
     outcome.end = c.end;
-    outcome.counts = c.counts;
     outcome.seconds = c.seconds;
+    for (const Models& m : c.models) {
+      driver::ModelOutcome one;
+      one.fate = m.fate;
+      one.reason = m.reason;
+      outcome.results.insert(outcome.results.end(), static_cast<std::size_t>(m.count), one);
+    }
     EXPECT_EQ(Std(texts::RunSummary(outcome)), c.summary);
   }
 }
@@ -1252,6 +1370,11 @@ TEST(MainWindow, SeveralDownloadsAskOncePerRunAndHost) {
               std::string::npos)
         << name;
   }
+  // Never a plain "Done!": the summary and the results say what is missing, and why.
+  EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
+            "Interrompu après 4 sur 4 : aucun modèle mesuré, 4 non téléchargés (serveur "
+            "injoignable)");
+  EXPECT_TRUE(w.Results()->isVisible());
 
   testing_support::ScriptedServer server({{testing_support::SendBytes(objects.zip_reply)},
                                           {testing_support::SendBytes(objects.zip_reply)}});
@@ -1261,7 +1384,11 @@ TEST(MainWindow, SeveralDownloadsAskOncePerRunAndHost) {
   w.ConnectFix->setChecked(true);
   w.UrlEdit->setText(
       QString::fromStdString("http://objects.invalid:" + std::to_string(server.port())));
+  int most = 0;  // the progress bar's length: the list's, known before the first download
+  w.on_round = [&](int) { most = std::max(most, w.RunProgress()->maximum()); };
   w.Button1->click();
+  EXPECT_EQ(most, 2);
+  EXPECT_EQ(w.RunProgress()->value(), 2);
   EXPECT_EQ(w.questions,
             std::vector<QString>{QStringLiteral("Invalid Host|Please Choose another host")});
   EXPECT_TRUE(w.messages.empty());

@@ -13,7 +13,7 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
-// The 24 keys of a first start, in the order of the settings table, each with its default.
+// The 26 keys of a first start, in the order of the settings table, each with its default.
 const std::string kFirstStartFile =
     "[Form]\r\n"
     "Top=70\r\n"
@@ -24,6 +24,8 @@ const std::string kFirstStartFile =
     "\r\n"
     "[Parameters]\r\n"
     "ModelPath=*.zip\r\n"
+    "FileModels=*.zip\r\n"
+    "ListFile=\r\n"
     "RegistryFile=myreg.txt\r\n"
     "AppendRegistry=1\r\n"
     "LogFile=boxtally.log\r\n"
@@ -77,6 +79,8 @@ TEST(Settings, ReadsTheEdgeCasesOfTheFileAndWritesThemBackNormalised) {
     const char* replacement;
     const char* written;  // the line after a save
     bool (*check)(const ui::Settings&);
+    const char* also_line = nullptr;  // a second line the save changes
+    const char* also_written = nullptr;
   };
   const Case cases[] = {
       {"Top=70", "Top=0x20", "Top=32", [](const ui::Settings& s) { return s.top == 32; }},
@@ -85,7 +89,10 @@ TEST(Settings, ReadsTheEdgeCasesOfTheFileAndWritesThemBackNormalised) {
       {"ErrorsOnly=1", "ErrorsOnly=yes", "ErrorsOnly=1",  // no number: the default
        [](const ui::Settings& s) { return s.errors_only; }},
       {"CobDebug=0", "CobDebug=1", "CobDebug=0", [](const ui::Settings& s) { return s.cob_debug; }},
-      {"FromWeb=0", "FromWeb=1", "FromWeb=1", [](const ui::Settings& s) { return s.from_web; }},
+      // ModelPath is the box of the mode the file was saved in: here the list file's.
+      {"FromWeb=0", "FromWeb=1", "FromWeb=1",
+       [](const ui::Settings& s) { return s.from_web && s.list_file == "*.zip"; }, "ListFile=",
+       "ListFile=*.zip"},
       {"Left=60", "Left=abc", "Left=60", [](const ui::Settings& s) { return s.left == 60; }},
       {"Downloads=6", "Downloads=32", "Downloads=32",
        [](const ui::Settings& s) { return s.downloads == 32; }},
@@ -102,7 +109,9 @@ TEST(Settings, ReadsTheEdgeCasesOfTheFileAndWritesThemBackNormalised) {
     const ui::Settings s = ui::LoadSettings(path);
     EXPECT_TRUE(c.check(s));
     ASSERT_EQ(ui::SaveSettings(path, s), ui::kSettingsOk);
-    EXPECT_EQ(ReadFile(path), Replaced(kFirstStartFile, c.line, c.written));
+    std::string expected = Replaced(kFirstStartFile, c.line, c.written);
+    if (c.also_line != nullptr) expected = Replaced(expected, c.also_line, c.also_written);
+    EXPECT_EQ(ReadFile(path), expected);
   }
 }
 
@@ -127,6 +136,35 @@ TEST(Settings, KeepsATemplateOfSeveralLinesWhileTheOlderProgramReadsItsFirstLine
   s.default_format = ui::kDefaultTemplate;
   ASSERT_EQ(ui::SaveSettings(path, s), ui::kSettingsOk);
   EXPECT_EQ(ReadFile(path), kFirstStartFile);
+}
+
+TEST(Settings, EachModesModelsAndTheResultsWindowComeBack) {
+  TempDir dir;
+  const std::string path = dir / "boxtally.INI";
+  ui::Settings s;
+  s.from_web = true;
+  s.model_path = s.list_file = "lists/world.txt";
+  s.file_models = "objects/*.rwx";
+  s.results_width = 900;
+  s.results_height = 500;
+  s.results_columns = {120, 0, 64};
+  ASSERT_EQ(ui::SaveSettings(path, s), ui::kSettingsOk);
+  const std::string saved = ReadFile(path);
+  EXPECT_NE(saved.find("\r\n[Results]\r\nWidth=900\r\nHeight=500\r\nColumns=120,0,64\r\n"),
+            std::string::npos)
+      << saved;
+  ui::Settings back = ui::LoadSettings(path);
+  EXPECT_EQ(back.file_models, "objects/*.rwx");
+  EXPECT_EQ(back.list_file, "lists/world.txt");
+  EXPECT_EQ(back.results_width, 900);
+  EXPECT_EQ(back.results_columns, (std::vector<int>{120, 0, 64}));
+  // An older program writes ModelPath alone: it is the current mode's box.
+  WriteFile(path, Replaced(Replaced(saved, "ModelPath=lists/world.txt", "ModelPath=other.txt"),
+                           "Columns=120,0,64", "Columns=80,wide,,-5,90"));
+  back = ui::LoadSettings(path);
+  EXPECT_EQ(back.list_file, "other.txt");
+  EXPECT_EQ(back.file_models, "objects/*.rwx");
+  EXPECT_EQ(back.results_columns, (std::vector<int>{80, 0, 0, 0, 90}));
 }
 
 TEST(Settings, ValuesWithEdgeBlanksOrQuotesComeBackUnchanged) {
@@ -163,7 +201,8 @@ TEST(Settings, AFileMadeOnWindowsIsReadAndItsOtherLinesKept) {
   EXPECT_EQ(
       saved.rfind("[form]\r\nTop=100\r\nLeft=16\r\n\r\n[Tools]\r\n; the user's own section\r\n"
                   "Editor=notepad.exe\r\n\r\n[PARAMETERS]\r\nModelPath=C:\\objects\\*.zip\r\n"
-                  "OverSized=1\r\nRegistryFile=myreg.txt\r\n",
+                  "OverSized=1\r\nFileModels=C:\\objects\\*.zip\r\nListFile=\r\n"
+                  "RegistryFile=myreg.txt\r\n",
                   0),
       0u)
       << saved;

@@ -1,0 +1,30 @@
+// boxtally-cli --report: the run's results as CSV, into a file (replaced only when the run
+// completes, as a result file must be) or onto standard output.
+#pragma once
+
+#include <string>
+
+#include "boxtally/driver/batch_main.h"
+#include "platform/safe_replace.h"
+
+namespace cli {
+
+inline constexpr const char* kReportToStandardOutput = "-";
+
+struct ReportOutput {
+  std::string path;  // empty: no report; "-": standard output
+  platform::Replacement replacement;
+  int signal_slot = -1;  // the new file, removed by a signal that ends the program at once
+};
+
+// Before the run: the new file beside `path` (leftovers of killed runs removed first), so a
+// report that cannot be written stops the run before it starts. False with the system's reason
+// in `error`. Nothing to do for standard output or no report.
+bool BeginReport(const std::string& path, ReportOutput& out, std::string& error);
+
+// After the run: standard output gets the report of any run; a file is written and put in place
+// when `completed`, else left as it was. False with the system's reason in `error`.
+bool FinishReport(ReportOutput& out, const driver::RunOutcome& outcome, bool completed,
+                  std::string& error);
+
+}  // namespace cli

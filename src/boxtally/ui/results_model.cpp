@@ -1,0 +1,191 @@
+#include "boxtally/ui/results_model.h"
+
+#include <strings.h>
+
+#include <QLocale>
+#include <algorithm>
+#include <utility>
+
+#include "boxtally/ui/window_texts.h"
+
+namespace ui {
+
+namespace {
+constexpr int kSizeDecimals = 3;  // thousandths, as the registry's integer mode counts them
+
+bool HasNumbers(const driver::ModelOutcome& m) { return m.fate == driver::Fate::kMeasured; }
+
+const QLocale& French() {
+  static const QLocale french(QLocale::French, QLocale::France);
+  return french;
+}
+
+// The column's number for a measured model.
+double NumberOf(const driver::ModelOutcome& m, int column) {
+  switch (column) {
+    case kColumnWidth:
+    case kColumnHeight:
+    case kColumnDepth:
+      return driver::BoxSizes(m)[static_cast<std::size_t>(column - kColumnWidth)];
+    case kColumnVertices:
+      return m.vertices;
+    case kColumnPolygons:
+      return m.polygons;
+    default:
+      return 0;
+  }
+}
+
+bool IsNumberColumn(int column) { return column >= kColumnWidth && column <= kColumnPolygons; }
+
+// -1, 0 or 1, as strcmp.
+template <typename T>
+int Compare(const T& a, const T& b) {
+  return a < b ? -1 : (b < a ? 1 : 0);
+}
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Whether a name holds the filter's text, letter case aside. A filter of ASCII letters (the rule)
+// is looked for in the name's UTF-8 bytes as they are, which no multi-byte character can fool:
+// no text is made for each of 100,000 rows at every key.
+bool NameHolds(const std::string& name, const QString& needle) {
+  bool ascii = true;
+  for (const QChar c : needle) ascii = ascii && c.unicode() < 0x80;
+  if (!ascii) return QString::fromStdString(name).contains(needle, Qt::CaseInsensitive);
+  const QByteArray bytes = needle.toLatin1();
+  const auto same = [](char a, char b) { return LowerAscii(a) == LowerAscii(b); };
+  return std::search(name.begin(), name.end(), bytes.begin(), bytes.end(), same) != name.end();
+}
+}  // namespace
+
+void ResultsModel::Clear() { Reset({}); }
+
+void ResultsModel::Append(std::vector<driver::ModelOutcome> outcomes) {
+  if (outcomes.empty()) return;
+  const int first = static_cast<int>(results_.size());
+  beginInsertRows(QModelIndex(), first, first + static_cast<int>(outcomes.size()) - 1);
+  results_.insert(results_.end(), std::make_move_iterator(outcomes.begin()),
+                  std::make_move_iterator(outcomes.end()));
+  endInsertRows();
+}
+
+void ResultsModel::Reset(std::vector<driver::ModelOutcome> outcomes) {
+  beginResetModel();
+  results_ = std::move(outcomes);
+  endResetModel();
+}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(results_.size());
+}
+
+int ResultsModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kResultsColumnCount;
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const driver::ModelOutcome& m = At(index.row());
+  const int column = index.column();
+  if (role == Qt::TextAlignmentRole) {
+    return IsNumberColumn(column) ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
+  }
+  if (role == Qt::ToolTipRole && (column == kColumnReason || column == kColumnSource)) {
+    return data(index, Qt::DisplayRole);  // long reasons and paths, whole
+  }
+  if (role != Qt::DisplayRole) return {};
+  switch (column) {
+    case kColumnName:
+      return QString::fromStdString(m.name);
+    case kColumnFate:
+      return texts::FateText(m.fate);
+    case kColumnReason:
+      return texts::ReasonFrench(m);
+    case kColumnWidth:
+    case kColumnHeight:
+    case kColumnDepth:
+      if (!HasNumbers(m)) return {};
+      return French().toString(NumberOf(m, column), 'f', kSizeDecimals);
+    case kColumnVertices:
+    case kColumnPolygons:
+      if (!HasNumbers(m)) return {};
+      return French().toString(static_cast<qlonglong>(NumberOf(m, column)));
+    case kColumnNotes:
+      return HasNumbers(m) ? texts::NotesText(m.flags) : QString();
+    case kColumnSource:
+      return QString::fromStdString(m.source);
+    default:
+      return {};
+  }
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  if (section < 0 || section >= kResultsColumnCount) return {};
+  return QString::fromUtf8(texts::kResultsColumns[section]);
+}
+
+bool ResultsModel::Less(int column, int left_row, int right_row) const {
+  const driver::ModelOutcome& a = At(left_row);
+  const driver::ModelOutcome& b = At(right_row);
+  int order = 0;
+  if (IsNumberColumn(column)) {
+    order = Compare(HasNumbers(a), HasNumbers(b));
+    if (order == 0 && HasNumbers(a)) order = Compare(NumberOf(a, column), NumberOf(b, column));
+  } else if (column == kColumnName) {
+    order = strcasecmp(a.name.c_str(), b.name.c_str());
+  } else if (column == kColumnSource) {
+    order = strcasecmp(a.source.c_str(), b.source.c_str());
+  } else if (column == kColumnFate) {
+    order = Compare(a.fate, b.fate);
+  } else if (column == kColumnReason) {
+    order = Compare(a.reason, b.reason);
+    if (order == 0) order = a.facts.compare(b.facts);
+  } else if (column == kColumnNotes) {
+    order = Compare(HasNumbers(a) ? a.flags : -1, HasNumbers(b) ? b.flags : -1);
+  }
+  return order < 0;  // equal rows keep the registry's order: the view's sort is stable
+}
+
+bool ResultsModel::Matches(int row, const QString& needle) const {
+  if (needle.isEmpty()) return true;
+  const driver::ModelOutcome& m = At(row);
+  return NameHolds(m.name, needle) ||
+         (m.reason != driver::Reason::kNone &&
+          texts::ReasonFrench(m).contains(needle, Qt::CaseInsensitive));
+}
+
+ResultsFilter::ResultsFilter(ResultsModel* model, QObject* parent)
+    : QSortFilterProxyModel(parent), model_(model) {
+  setSourceModel(model);
+}
+
+// A new filter sorts and filters the rows anew at once: telling the view which of 100,000 rows
+// went, range by range, takes it twenty times longer.
+void ResultsFilter::SetText(const QString& text) {
+  if (text == text_) return;
+  text_ = text;
+  invalidate();
+}
+
+void ResultsFilter::SetProblemsOnly(bool on) {
+  if (on == problems_only_) return;
+  problems_only_ = on;
+  invalidate();
+}
+
+int ResultsFilter::SourceRow(int view_row) const {
+  return mapToSource(index(view_row, 0)).row();
+}
+
+bool ResultsFilter::lessThan(const QModelIndex& left, const QModelIndex& right) const {
+  return model_->Less(left.column(), left.row(), right.row());
+}
+
+bool ResultsFilter::filterAcceptsRow(int source_row, const QModelIndex& source_parent) const {
+  (void)source_parent;
+  if (problems_only_ && !IsProblem(model_->At(source_row))) return false;
+  return model_->Matches(source_row, text_);
+}
+
+}  // namespace ui

@@ -1,0 +1,376 @@
+#include "boxtally/ui/results_window.h"
+
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QSplitter>
+#include <QTableView>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "boxtally/driver/csv_report.h"
+#include "boxtally/ui/screen_fit.h"
+#include "boxtally/ui/window_texts.h"
+#include "platform/safe_replace.h"
+
+namespace ui {
+
+namespace {
+constexpr int kFirstWidth = 1180;  // pixels: the window's first size, no larger than the screen
+constexpr int kFirstHeight = 480;
+constexpr int kCellPadding = 16;  // pixels beside a cell's text
+constexpr int kLogLinesHeight = 90;  // pixels: the log box's first height
+constexpr int kSmallestColumn = 16;  // pixels: a saved width below it is not a width
+
+QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// "description|pattern|..." to the descriptions, which end in their patterns.
+QStringList NameFilters(const char* filter) {
+  const QStringList parts = Tr(filter).split('|');
+  QStringList names;
+  for (int i = 0; i + 1 < parts.size(); i += 2) names << parts[i];
+  return names;
+}
+
+// Writes `results` as the report into `path`, replacing it in one step. The system's reason on
+// failure.
+std::optional<QString> WriteReport(const QString& path,
+                                   const std::vector<driver::ModelOutcome>& results) {
+  platform::Replacement replacement;
+  bool ok = platform::BeginReplacement(path.toStdString(), false, replacement);
+  if (ok && !driver::WriteCsvReport(replacement.fd, results)) {
+    const int error = errno;
+    platform::AbandonReplacement(replacement);
+    errno = error;
+    ok = false;
+  } else if (ok) {
+    ok = platform::CommitReplacement(replacement);
+  }
+  if (ok) return std::nullopt;
+  return QString::fromLocal8Bit(std::strerror(errno));
+}
+}  // namespace
+
+QUrl SourceFolder(const std::string& source) {
+  if (source.empty()) return {};
+  const QString text = QString::fromStdString(source);
+  const QUrl url(text);
+  const QString scheme = url.scheme().toLower();
+  if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
+    return url.adjusted(QUrl::RemoveFilename | QUrl::RemoveQuery | QUrl::RemoveFragment);
+  }
+  if (text.contains(QLatin1String("://"))) return {};  // another scheme: nothing to open
+  return QUrl::fromLocalFile(QFileInfo(text).absolutePath());
+}
+
+std::optional<QByteArray> ReadFileSlice(const QString& path, std::uint64_t offset,
+                                        std::uint32_t length) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  const auto size = static_cast<std::uint64_t>(file.size());
+  if (offset > size || length > size - offset) return std::nullopt;
+  if (!file.seek(static_cast<qint64>(offset))) return std::nullopt;
+  const QByteArray bytes = file.read(std::min<qint64>(length, kMaxLogLinesShown));
+  if (bytes.size() != std::min<qint64>(length, kMaxLogLinesShown)) return std::nullopt;
+  return bytes;
+}
+
+ResultsWindow::ResultsWindow(QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      model_(new ResultsModel(this)),
+      filter_(new ResultsFilter(model_, this)) {
+  setObjectName(QStringLiteral("ResultsWindow"));
+  setWindowTitle(Tr(texts::kResults));
+  // Closing the main window ends the program even while this one is open.
+  setAttribute(Qt::WA_QuitOnClose, false);
+  CreateControls();
+  LayOutControls();
+  resize(kFirstWidth, kFirstHeight);
+  flush_timer_.setSingleShot(true);
+  flush_timer_.setInterval(kResultsFlushMs);
+  connect(&flush_timer_, &QTimer::timeout, this, &ResultsWindow::Flush);
+}
+
+ResultsWindow::~ResultsWindow() = default;
+
+void ResultsWindow::CreateControls() {
+  filter_box_ = new QLineEdit(this);
+  filter_box_->setObjectName(QStringLiteral("ResultsFilterBox"));
+  filter_box_->setPlaceholderText(Tr(texts::kFilterPlaceholder));
+  filter_box_->setClearButtonEnabled(true);
+  problems_only_ = new QCheckBox(Tr(texts::kProblemsOnly), this);
+  problems_only_->setObjectName(QStringLiteral("ProblemsOnly"));
+  count_ = new QLabel(this);
+  count_->setObjectName(QStringLiteral("ResultsCount"));
+
+  table_ = new QTableView(this);
+  table_->setObjectName(QStringLiteral("ResultsTable"));
+  table_->setModel(filter_);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  table_->setWordWrap(false);
+  table_->setAlternatingRowColors(true);
+  // Rows of one height and no vertical header: 100,000 rows lay out at once.
+  table_->verticalHeader()->setVisible(false);
+  table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
+  table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  SetFirstColumnWidths();
+  // The registry's order until the user picks a column.
+  table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+  table_->setSortingEnabled(true);
+
+  log_lines_ = new QPlainTextEdit(this);
+  log_lines_->setObjectName(QStringLiteral("ModelLogLines"));
+  log_lines_->setReadOnly(true);
+  log_lines_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  log_lines_->setTabChangesFocus(true);
+
+  export_button_ = new QPushButton(Tr(texts::kExport), this);
+  export_button_->setObjectName(QStringLiteral("ExportButton"));
+  export_button_->setToolTip(Tr(texts::kHintExport));
+  close_button_ = new QPushButton(Tr(texts::kClose), this);
+  close_button_->setObjectName(QStringLiteral("CloseResultsButton"));
+
+  export_dialog_ = new QFileDialog(this, Tr(texts::kExportDialogTitle));
+  export_dialog_->setObjectName(QStringLiteral("ExportDialog"));
+  export_dialog_->setAcceptMode(QFileDialog::AcceptSave);
+  export_dialog_->setNameFilters(NameFilters(texts::kExportDialogFilter));
+  export_dialog_->setDefaultSuffix(QStringLiteral("csv"));
+  export_dialog_->selectFile(Tr(texts::kExportDialogName));
+
+  connect(filter_box_, &QLineEdit::textChanged, this, [this](const QString& text) {
+    filter_->SetText(text.trimmed());
+    UpdateCount();
+  });
+  connect(problems_only_, &QCheckBox::toggled, this, [this](bool on) {
+    filter_->SetProblemsOnly(on);
+    UpdateCount();
+  });
+  connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this] { ShowLogLines(); });
+  // Double-click or Return.
+  connect(table_, &QTableView::activated, this,
+          [this](const QModelIndex& index) { OpenSourceFolder(index.row()); });
+  connect(filter_, &QAbstractItemModel::modelReset, this, [this] { ShowLogLines(); });
+  connect(export_button_, &QPushButton::clicked, this, &ResultsWindow::Export);
+  connect(close_button_, &QPushButton::clicked, this, &QWidget::close);
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &QWidget::close);
+  auto* find = new QShortcut(QKeySequence::Find, this);
+  connect(find, &QShortcut::activated, this, [this] {
+    filter_box_->setFocus(Qt::ShortcutFocusReason);
+    filter_box_->selectAll();
+  });
+}
+
+// Wide enough for what the columns mostly hold: names, the longest fate, a reason of a few
+// words, sizes to the thousandth, the notes.
+void ResultsWindow::SetFirstColumnWidths() {
+  const QFontMetrics metrics = table_->fontMetrics();
+  const auto text = [&metrics](const char* utf8) {
+    return metrics.horizontalAdvance(Tr(utf8)) + kCellPadding;
+  };
+  const int chars = metrics.averageCharWidth();
+  const int widths[kResultsColumnCount] = {
+      chars * 15 + kCellPadding,  text("ignoré (trop grand)"), chars * 34 + kCellPadding,
+      text("Profondeur"),         text("Profondeur"),          text("Profondeur"),
+      text("Polygones"),          text("Polygones"),           text("non centré, trop grand"),
+      chars * 24};
+  for (int i = 0; i < kResultsColumnCount; ++i) table_->horizontalHeader()->resizeSection(i, widths[i]);
+}
+
+void ResultsWindow::LayOutControls() {
+  auto* top = new QVBoxLayout(this);
+  auto* filters = new QHBoxLayout;
+  filters->addWidget(filter_box_, 1);
+  filters->addWidget(problems_only_);
+  filters->addWidget(count_);
+  top->addLayout(filters);
+
+  // The table, with room beside it for a pane of the selected model; the log lines below.
+  table_splitter_ = new QSplitter(Qt::Horizontal, this);
+  table_splitter_->setObjectName(QStringLiteral("ResultsTableSplitter"));
+  table_splitter_->addWidget(table_);
+  table_splitter_->setChildrenCollapsible(false);
+  log_splitter_ = new QSplitter(Qt::Vertical, this);
+  log_splitter_->setObjectName(QStringLiteral("ResultsLogSplitter"));
+  log_splitter_->addWidget(table_splitter_);
+  log_splitter_->addWidget(log_lines_);
+  log_splitter_->setStretchFactor(0, 1);
+  log_splitter_->setSizes({kFirstHeight - kLogLinesHeight, kLogLinesHeight});
+  top->addWidget(log_splitter_, 1);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(export_button_);
+  buttons->addStretch(1);
+  buttons->addWidget(close_button_);
+  top->addLayout(buttons);
+
+  setTabOrder(filter_box_, problems_only_);
+  setTabOrder(problems_only_, table_);
+  setTabOrder(table_, log_lines_);
+  setTabOrder(log_lines_, export_button_);
+  setTabOrder(export_button_, close_button_);
+  UpdateCount();
+}
+
+void ResultsWindow::StartRun(const QString& log_path) {
+  flush_timer_.stop();
+  pending_.clear();
+  // The run reads its log from the folder it started in; so will this window, later.
+  log_path_ = log_path.isEmpty() ? QString() : QFileInfo(log_path).absoluteFilePath();
+  model_->Clear();
+  UpdateCount();
+}
+
+void ResultsWindow::Add(const driver::ModelOutcome& outcome) {
+  pending_.push_back(outcome);
+  if (pending_.size() >= kResultsBatch) {
+    Flush();
+  } else if (!flush_timer_.isActive()) {
+    flush_timer_.start();
+  }
+}
+
+void ResultsWindow::Flush() {
+  flush_timer_.stop();
+  if (pending_.empty()) return;
+  model_->Append(std::exchange(pending_, {}));
+  UpdateCount();
+}
+
+void ResultsWindow::FinishRun(const std::vector<driver::ModelOutcome>& results) {
+  Flush();
+  // The rows received are the run's list as a rule; when they are not, the list wins.
+  const std::vector<driver::ModelOutcome>& shown = model_->Results();
+  const bool same = shown.size() == results.size() &&
+                    std::equal(shown.begin(), shown.end(), results.begin(),
+                               [](const driver::ModelOutcome& a, const driver::ModelOutcome& b) {
+                                 return a.name == b.name && a.fate == b.fate;
+                               });
+  if (!same) model_->Reset(results);
+  UpdateCount();
+}
+
+void ResultsWindow::UpdateCount() {
+  count_->setText(Tr(texts::kRowsShown).arg(filter_->rowCount()).arg(model_->rowCount()));
+}
+
+void ResultsWindow::ShowLogLines() {
+  const QModelIndex current = table_->currentIndex();
+  if (!current.isValid()) {
+    log_lines_->clear();
+    return;
+  }
+  const driver::ModelOutcome& m = model_->At(filter_->SourceRow(current.row()));
+  if (m.log_length == 0) {
+    log_lines_->setPlainText(Tr(texts::kNoLogLines));
+    return;
+  }
+  const std::optional<QByteArray> bytes = ReadFileSlice(log_path_, m.log_offset, m.log_length);
+  if (!bytes) {
+    log_lines_->setPlainText(Tr(texts::kLogLinesGone).arg(log_path_));
+    return;
+  }
+  QString text = QString::fromUtf8(*bytes);
+  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+  if (text.endsWith(QLatin1Char('\n'))) text.chop(1);
+  log_lines_->setPlainText(text);
+}
+
+QString ResultsWindow::LogLinesText() const { return log_lines_->toPlainText(); }
+
+void ResultsWindow::OpenSourceFolder(int view_row) {
+  const driver::ModelOutcome& m = model_->At(filter_->SourceRow(view_row));
+  const QUrl folder = SourceFolder(m.source);
+  if (folder.isEmpty()) return;
+  if (!OpenFolder(folder)) {
+    ShowMessage(Tr(texts::kCannotOpenFolder).arg(folder.toDisplayString()));
+  }
+}
+
+void ResultsWindow::Export() {
+  const std::optional<QString> path = ChooseExportFile(*export_dialog_);
+  if (!path || path->isEmpty()) return;
+  std::vector<driver::ModelOutcome> shown;
+  shown.reserve(static_cast<std::size_t>(filter_->rowCount()));
+  for (int row = 0; row < filter_->rowCount(); ++row) {
+    shown.push_back(model_->At(filter_->SourceRow(row)));
+  }
+  if (const std::optional<QString> failure = WriteReport(*path, shown)) {
+    ShowMessage(Tr(texts::kCannotExport).arg(*path, *failure));
+  }
+}
+
+void ResultsWindow::ApplyLayout(const ResultsLayout& layout) {
+  if (layout.width > 0 && layout.height > 0) {
+    resize(QSize(layout.width, layout.height).expandedTo(minimumSizeHint()));
+  }
+  QHeaderView* header = table_->horizontalHeader();
+  const int columns = std::min<int>(static_cast<int>(layout.columns.size()), kResultsColumnCount);
+  for (int i = 0; i < columns; ++i) {
+    if (layout.columns[static_cast<std::size_t>(i)] >= kSmallestColumn) {
+      header->resizeSection(i, layout.columns[static_cast<std::size_t>(i)]);
+    }
+  }
+}
+
+ResultsLayout ResultsWindow::CollectLayout() const {
+  ResultsLayout layout;
+  layout.width = width();
+  layout.height = height();
+  for (int i = 0; i < kResultsColumnCount; ++i) {
+    layout.columns.push_back(table_->horizontalHeader()->sectionSize(i));
+  }
+  return layout;
+}
+
+void ResultsWindow::ShowInFront() {
+  if (!isVisible()) {
+    // No larger than the screen the main window is on, so its buttons stay in view.
+    const QScreen* screen = parentWidget() != nullptr ? parentWidget()->screen() : this->screen();
+    if (screen != nullptr) {
+      const QMargins frame = FrameMargins(*this);
+      const QSize room = screen->availableGeometry().size() -
+                         QSize(frame.left() + frame.right(), frame.top() + frame.bottom());
+      resize(size().boundedTo(room).expandedTo(minimumSizeHint()));
+    }
+  }
+  show();
+  raise();
+  activateWindow();
+  table_->setFocus(Qt::OtherFocusReason);
+}
+
+bool ResultsWindow::OpenFolder(const QUrl& folder) { return QDesktopServices::openUrl(folder); }
+
+std::optional<QString> ResultsWindow::ChooseExportFile(QFileDialog& dialog) {
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return dialog.selectedFiles().front();
+}
+
+void ResultsWindow::ShowMessage(const QString& text) {
+  QMessageBox::warning(this, Tr(texts::kMessageTitle), text);
+}
+
+}  // namespace ui

@@ -1,0 +1,107 @@
+// The results window: what became of every model of the last run, one row each, filled as the
+// run commits its models. A separate, resizable window that never blocks the main one.
+#pragma once
+
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "boxtally/driver/model_results.h"
+#include "boxtally/ui/results_model.h"
+
+class QCheckBox;
+class QFileDialog;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSplitter;
+class QTableView;
+class QUrl;
+
+namespace ui {
+
+inline constexpr int kResultsFlushMs = 100;           // rows reach the table at least this often
+inline constexpr std::size_t kResultsBatch = 4096;    // rows added to the table at once at most
+inline constexpr qint64 kMaxLogLinesShown = 1 << 20;  // bytes of a model's log lines shown
+
+// The window's size and column widths, as the settings file keeps them.
+struct ResultsLayout {
+  int width = 0;  // 0: the window's own first size
+  int height = 0;
+  std::vector<int> columns;  // widths in pixels, from the left; missing ones keep their own
+};
+
+class ResultsWindow : public QWidget {
+ public:
+  explicit ResultsWindow(QWidget* parent = nullptr);
+  ~ResultsWindow() override;
+
+  // A new run: the table empties; the models' lines will be read from `log_path`.
+  void StartRun(const QString& log_path);
+  // One model as the run commits it; it reaches the table within kResultsFlushMs.
+  void Add(const driver::ModelOutcome& outcome);
+  // The run's end: every row in the table, as the run's own list has them.
+  void FinishRun(const std::vector<driver::ModelOutcome>& results);
+  // Moves the models received into the table now.
+  void Flush();
+
+  void ApplyLayout(const ResultsLayout& layout);
+  ResultsLayout CollectLayout() const;
+
+  // Shows the window (in front, on a screen) with the keyboard in the table.
+  void ShowInFront();
+
+  ResultsModel& Model() { return *model_; }
+  ResultsFilter& Filter() { return *filter_; }
+  QTableView* Table() const { return table_; }
+  // The splitter that holds the table: room for a pane beside it.
+  QSplitter* TableSplitter() const { return table_splitter_; }
+  // The log lines shown under the table for the current row.
+  QString LogLinesText() const;
+
+ protected:
+  // The modal and desktop parts, one place each, so the tests can stand in for the user.
+  virtual bool OpenFolder(const QUrl& folder);
+  virtual std::optional<QString> ChooseExportFile(QFileDialog& dialog);
+  virtual void ShowMessage(const QString& text);
+
+ private:
+  void CreateControls();
+  void SetFirstColumnWidths();
+  void LayOutControls();
+  void ShowLogLines();
+  void OpenSourceFolder(int view_row);
+  void Export();
+  void UpdateCount();
+
+  ResultsModel* model_;
+  ResultsFilter* filter_;
+  QLineEdit* filter_box_ = nullptr;
+  QCheckBox* problems_only_ = nullptr;
+  QLabel* count_ = nullptr;
+  QTableView* table_ = nullptr;
+  QSplitter* table_splitter_ = nullptr;
+  QSplitter* log_splitter_ = nullptr;
+  QPlainTextEdit* log_lines_ = nullptr;
+  QPushButton* export_button_ = nullptr;
+  QPushButton* close_button_ = nullptr;
+  QFileDialog* export_dialog_ = nullptr;
+  QString log_path_;
+  std::vector<driver::ModelOutcome> pending_;
+  QTimer flush_timer_;
+};
+
+// The folder to open for a model's source: the folder of a local file, made absolute, or the web
+// folder of an http(s) URL. Empty when there is none.
+QUrl SourceFolder(const std::string& source);
+
+// The bytes [offset, offset + length) of the file at `path`, at most kMaxLogLinesShown of them;
+// nullopt when the file is shorter or cannot be read.
+std::optional<QByteArray> ReadFileSlice(const QString& path, std::uint64_t offset,
+                                        std::uint32_t length);
+
+}  // namespace ui

@@ -1,0 +1,154 @@
+// What became of each model, in words and as the CSV report's rows.
+#include "boxtally/driver/csv_report.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+using driver::Fate;
+using driver::ModelOutcome;
+using driver::Reason;
+
+namespace {
+ModelOutcome Outcome(const char* name, Fate fate, Reason reason = Reason::kNone,
+                     const char* facts = "") {
+  ModelOutcome m;
+  m.name = name;
+  m.source = std::string("objects/") + name;
+  m.fate = fate;
+  m.reason = reason;
+  m.facts = facts;
+  return m;
+}
+}  // namespace
+
+TEST(ModelResults, ReasonsReadAsPlainEnglishWithTheirFacts) {
+  struct Case {
+    Reason reason;
+    const char* facts;
+    const char* text;
+  };
+  const Case cases[] = {
+      {Reason::kNone, "ignored", ""},
+      {Reason::kArchiveEncrypted, "", "archive encrypted, no password given"},
+      {Reason::kArchiveDamaged, "invalid compressed data--crc error",
+       "archive damaged: invalid compressed data--crc error"},
+      {Reason::kConverterFailed, "exit status 6", "conversion failed (exit status 6)"},
+      {Reason::kHttpStatus, "404", "HTTP status 404"},
+      {Reason::kConnectionFailed, "10061:Connection refused",
+       "server unreachable (10061:Connection refused)"},
+      {Reason::kCertificateRefused, "hostname mismatch", "certificate refused: hostname mismatch"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(driver::ReasonText(c.reason, c.facts), c.text);
+  }
+  // Every reason but kNone has words, and no two share them.
+  std::vector<std::string> seen;
+  for (int r = 1; r <= static_cast<int>(Reason::kRunEndedEarly); ++r) {
+    const std::string words = driver::ReasonText(static_cast<Reason>(r), "");
+    EXPECT_FALSE(words.empty()) << r;
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), words), 0) << words;
+    seen.push_back(words);
+  }
+}
+
+TEST(ModelResults, CountsAndTheReasonAFateShares) {
+  const std::vector<ModelOutcome> results = {
+      Outcome("a", Fate::kMeasured),
+      Outcome("b", Fate::kNotDownloaded, Reason::kConnectionFailed),
+      Outcome("c", Fate::kNotDownloaded, Reason::kConnectionFailed),
+      Outcome("d", Fate::kFailed, Reason::kArchiveTruncated),
+      Outcome("e", Fate::kFailed, Reason::kArchiveNotZip),
+      Outcome("f", Fate::kNotReached, Reason::kRunStopped),
+  };
+  const driver::FateCounts counts = driver::CountFates(results);
+  EXPECT_EQ(counts.Total(), 6u);
+  EXPECT_EQ(counts[Fate::kNotDownloaded], 2u);
+  EXPECT_EQ(counts[Fate::kSkippedHuge], 0u);
+  struct Case {
+    Fate fate;
+    Reason shared;
+  };
+  const Case cases[] = {{Fate::kNotDownloaded, Reason::kConnectionFailed},
+                        {Fate::kFailed, Reason::kNone},  // two reasons
+                        {Fate::kRefused, Reason::kNone},  // none of them
+                        {Fate::kNotReached, Reason::kRunStopped}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(driver::FateWord(c.fate));
+    EXPECT_EQ(driver::SharedReason(results, c.fate), c.shared);
+  }
+}
+
+TEST(CsvReport, OneRowPerModelAsRfc4180Wants) {
+  ModelOutcome tree = Outcome("tree.rwx", Fate::kMeasured);
+  tree.box = {-0.5f, 0.0f, -1.25f, 0.5f, 6.1f, 1.25f};
+  tree.vertices = 8;
+  tree.polygons = 12;
+  tree.textures = 2;
+  tree.flags = driver::kFlagNotCentred | driver::kFlagFacer;
+  ModelOutcome huge = Outcome("ground.rwx", Fate::kSkippedHuge);
+  huge.box = {-50, 0, -50, 50, 1, 50};  // not measured: no numbers in the report
+  struct Case {
+    ModelOutcome model;
+    const char* row;
+  };
+  const Case cases[] = {
+      {tree, "tree.rwx,measured,,objects/tree.rwx,-0.5,0,-1.25,0.5,6.1,1.25,1,6.1,2.5,8,12,2,"
+             "not_centred facer\r\n"},
+      {huge, "ground.rwx,skipped_huge,,objects/ground.rwx,,,,,,,,,,,,,\r\n"},
+      {Outcome("a,b.zip", Fate::kFailed, Reason::kScriptError, "Application error in \"x\""),
+       "\"a,b.zip\",failed,\"script error: Application error in \"\"x\"\"\",\"objects/a,b.zip\","
+       ",,,,,,,,,,,,\r\n"},
+      // A line break in a name cannot split the record; bytes that are not UTF-8 are replaced.
+      {Outcome("new\nline\xE9.zip", Fate::kMissingOnServer, Reason::kHttpStatus, "404"),
+       "new_line\xEF\xBF\xBD.zip,missing,HTTP status 404,objects/new_line\xEF\xBF\xBD.zip,,,,,,,,"
+       ",,,,,\r\n"},
+      {Outcome("caf\xC3\xA9.rwx", Fate::kNotReached, Reason::kRunStopped),
+       "caf\xC3\xA9.rwx,not_reached,run stopped,objects/caf\xC3\xA9.rwx,,,,,,,,,,,,,\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.row);
+    std::string row;
+    driver::AppendCsvRow(c.model, row);
+    EXPECT_EQ(row, c.row);
+  }
+}
+
+TEST(CsvReport, NumbersReadBackAsTheSameFloatInAnyLocale) {
+  const float values[] = {0.1f,   -0.0f, 1.0f / 3.0f, 1e-7f, 123456.789f,
+                          -2e30f, std::numeric_limits<float>::denorm_min()};
+  for (const float v : values) {
+    const std::string text = driver::CsvNumber(v);
+    SCOPED_TRACE(text);
+    EXPECT_EQ(text.find(','), std::string::npos);
+    float back = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), back);
+    ASSERT_EQ(ec, std::errc{});
+    EXPECT_EQ(end, text.data() + text.size());
+    EXPECT_EQ(std::memcmp(&back, &v, sizeof v), 0);
+  }
+}
+
+TEST(CsvReport, AReportLargerThanAChunkIsWrittenWhole) {
+  testing_support::TempDir dir;
+  std::vector<ModelOutcome> results(5000, Outcome("model-with-a-longer-name.rwx", Fate::kMeasured));
+  std::string expected = driver::kCsvHeader;
+  for (const ModelOutcome& m : results) driver::AppendCsvRow(m, expected);
+  const int fd = open((dir / "report.csv").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  EXPECT_TRUE(driver::WriteCsvReport(fd, results));
+  close(fd);
+  EXPECT_GT(expected.size(), 64u * 1024u);
+  EXPECT_EQ(testing_support::ReadFile(dir / "report.csv"), expected);
+  // A closed descriptor: the failure is reported.
+  EXPECT_FALSE(driver::WriteCsvReport(fd, results));
+}
