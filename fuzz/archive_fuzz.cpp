@@ -1,6 +1,6 @@
-// ZipFirstName, FindCentralEntry, UnzipFirst and ExtractFirstEntry over any bytes: each must answer
-// with a name, a record, a failure or a result code, never crash, hang or touch memory outside
-// their buffers.
+// ZipFirstName, FirstEntryCutShort, FirstEntrySize, FindCentralEntry, UnzipFirst and
+// ExtractFirstEntry over any bytes: each must answer with a name, a size, a record, a failure or a
+// result code, never crash, hang or touch memory outside their buffers.
 #include <unistd.h>
 
 #include <cstddef>
@@ -43,6 +43,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> copy(data, data + size);
     if (std::FILE* f = fmemopen(copy.data(), copy.size(), "rb")) {
       (void)archive::ZipFirstName(f);
+      std::fclose(f);
+    }
+    if (std::FILE* f = fmemopen(copy.data(), copy.size(), "rb")) {
+      (void)archive::FirstEntryCutShort(f);
+      std::fclose(f);
+    }
+    if (std::FILE* f = fmemopen(copy.data(), copy.size(), "rb")) {
+      (void)archive::FirstEntrySize(f);
       std::fclose(f);
     }
   }

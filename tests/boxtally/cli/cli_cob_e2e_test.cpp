@@ -197,6 +197,19 @@ TEST_F(CobRun, CtrlCEndsTheConversionInProgressAtOnce) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
 }
 
+TEST_F(CobRun, TheTemplateIsReadOnceWhenTheRunStarts) {
+  // A converter that takes the template away in the middle of the run.
+  const std::string cli = CliWithConverter("rm -f '" + (dir_ / "fmt.txt") + "'\nexit 3\n");
+  WriteFile(dir_ / "fmt.txt", "<ffile> <fx>\n");
+  for (const char* name : {"a.rwx", "b.cob", "c.rwx"}) {
+    WriteFile(dir_ / ("objects/" + std::string(name)), "modelbegin\nblock 2 2 2\nmodelend\n");
+  }
+  const ProgramRun run = Run(cli, {"--jobs", "1", "objects/*.*", dir_ / "fmt.txt", "-r"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "fmt.txt"));
+  EXPECT_EQ(run.out, "a.rwx 2000\r\nc.rwx 2000\r\n");
+}
+
 TEST_F(CobRun, TheConverterEndsWithBoxtallyHoweverItEnds) {
   const std::string cli = CliWithConverter("echo $$ > \"$0.pid\"\nexec sleep 60\n");
   WriteFile(dir_ / "objects/a.cob", "scene");

@@ -641,6 +641,7 @@ TEST(MainWindow, ClosingDuringARunStopsItAndClosesAfterwards) {
 TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
   ObjectPath objects;
   TempDir out;
+  int holder = -1;
   const std::string log = out / "run.log";
   const std::string registry = out / "reg.txt";
   const std::string temporary = platform::WorkDirectory() + "myregxxx.$$$";
@@ -672,6 +673,20 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
        [&](TestForm& w) { w.PassEdit->setText(QString(510, QLatin1Char('p'))); },
        "Le champ « Mot de passe pour les fichiers Zip » dépasse 511 caractères : la génération "
        "n'est pas lancée."},
+      {"the registry as the log",
+       [&](TestForm& w) { w.LogFileEdit->setText(QString::fromStdString(registry)); },
+       "Le fichier registry et le fichier log sont un seul fichier (" + registry +
+           ") : rien n'a été généré."},
+      {"a new log that another run writes",
+       [&](TestForm& w) {
+         WriteFile(log, "another run's line\r\n");
+         holder = open(log.c_str(), O_RDONLY);
+         flock(holder, LOCK_SH);
+         w.CheckBox2->setChecked(false);
+       },
+       "Le fichier log " + log +
+           " est en cours d'écriture par une autre génération : il ne peut pas être recréé, rien "
+           "n'a été généré."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -690,6 +705,11 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
     for (const char* name : kRunLocked) EXPECT_TRUE(Control(w, name)->isEnabled()) << name;
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     std::filesystem::remove(temporary);
+    if (holder >= 0) {
+      EXPECT_EQ(ReadFile(log), "another run's line\r\n");
+    }
+    close(holder);
+    holder = -1;
     std::filesystem::remove(log);
   }
 }
