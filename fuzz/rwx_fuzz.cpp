@@ -2,7 +2,9 @@
 // format template and then the script. The script goes through MeasureModelFile with that
 // template, so the reader, the stacks, the prototype table and the template expansion (tags,
 // own formats, trimmed numbers) all see the fuzzer's bytes. The workspace is reused from input
-// to input, as a run reuses it from model to model.
+// to input, as a run reuses it from model to model. With the flag 0x80 the reading also takes
+// the geometry (faces by vertex numbers, prototypes, tessellated primitives), which is then
+// drawn into a small picture and encoded as PNG.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -13,6 +15,9 @@
 #include <memory>
 #include <string>
 
+#include "boxtally/render/png_writer.h"
+#include "boxtally/render/rasteriser.h"
+#include "boxtally/rwx/geometry_capture.h"
 #include "boxtally/rwx/measure.h"
 #include "platform/text_file.h"
 
@@ -90,7 +95,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   input.debug_trace = (flags & 0x02) != 0;
   input.switches = &switches;
   const bool text_mode = (flags & 0x40) != 0;
+  rwx::GeometryCapture capture;
+  if ((flags & 0x80) != 0) input.geometry = &capture;
   rwx::MeasureModelFile(std::make_unique<platform::InStream>(in, text_mode), input,
                         *state.workspace);
+  if (input.geometry != nullptr) {
+    const rwx::Box& b = capture.box;
+    const render::Bounds box{{b.min[0], b.min[1], b.min[2]}, {b.max[0], b.max[1], b.max[2]}};
+    const render::Image image = render::DrawScene(
+        capture.mesh, capture.model_ended ? &box : nullptr, render::Camera{}, 24, 24);
+    std::string png;
+    render::EncodePng(image, png);
+  }
   return 0;
 }

@@ -26,6 +26,8 @@ ssize_t WriteLogToStderr(void* cookie, const char* data, std::size_t size) {
 
 CliHost::CliHost(const CliSettings& settings) : settings_(settings) {
   settings_.web_controls.log_file = settings_.log_path;
+  thumbnails_.dir = settings_.thumbnail_dir;
+  thumbnails_.size = settings_.thumbnail_size;
   progress_enabled_ = !settings_.quiet && isatty(STDERR_FILENO) != 0;
   http_.SetMessagePump([this] { ProcessMessages(); });
   // Ctrl-C is the stop button, as SIGTERM and SIGHUP are; a second one ends the program at once.

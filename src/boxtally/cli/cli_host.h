@@ -7,6 +7,7 @@
 #include <string>
 
 #include "boxtally/driver/run_host.h"
+#include "boxtally/driver/thumbnails.h"
 #include "boxtally/http/kest_http.h"
 #include "boxtally/web/download_pool.h"
 #include "boxtally/web/web_fetch.h"
@@ -30,6 +31,8 @@ struct CliSettings {
   bool web = false;  // --web URL: the models come from the list file MODELS
   int downloads = static_cast<int>(web::kDefaultDownloads);  // --downloads N
   web::WebControls web_controls;
+  std::string thumbnail_dir;  // --thumbnails DIR; empty: no pictures
+  int thumbnail_size = driver::kDefaultThumbnailSize;  // --thumbnail-size N
 };
 
 // Also the web fetch's host in web mode, and the receiver of its HTTP component's events: they
@@ -80,6 +83,9 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   void ModelCommitted(const driver::ModelOutcome& outcome) override;
   bool GetFromWeb() const override { return settings_.web; }
   web::WebHost* WebFetch() override { return this; }
+  driver::ThumbnailSet* Thumbnails() override {
+    return settings_.thumbnail_dir.empty() ? nullptr : &thumbnails_;
+  }
 
   // WebHost.
   web::WebControls Controls() const override { return settings_.web_controls; }
@@ -127,6 +133,7 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   web::SeenNames seen_;  // for one run
   web::ListFile list_;
   http::TKestHTTP http_{this};
+  driver::ThumbnailSet thumbnails_;
 
   void DrawWebLine(bool force);
   void ShowEvent(const std::string& text, bool force);

@@ -7,6 +7,7 @@
 
 #include "boxtally/driver/model_pool.h"
 #include "boxtally/driver/run_arguments.h"
+#include "boxtally/driver/thumbnails.h"
 #include "boxtally/http/http_message.h"
 #include "platform/paths.h"
 
@@ -159,6 +160,7 @@ std::string CheckReport(const CommandLine& line) {
 CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
   CommandLine line;
   bool switches_done = false;
+  bool thumbnail_size_given = false;
   std::string web_switch;  // the first switch that needs --web
   for (std::size_t i = 1; i < argv.size(); ++i) {
     const std::string& arg = argv[i];
@@ -190,10 +192,21 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
     }
     if (arg == "--log" || arg == "--password" || arg == "--converter-time-limit" ||
         arg == "--jobs" || arg == "--max-entry-size" || arg == "--downloads" ||
-        arg == "--report") {
+        arg == "--report" || arg == "--thumbnails" || arg == "--thumbnail-size") {
       if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
       const std::string& value = argv[++i];
-      if (arg == "--downloads") {
+      if (arg == "--thumbnails") {
+        if (value.empty()) return UsageError("--thumbnails needs a folder");
+        line.settings.thumbnail_dir = value;
+      } else if (arg == "--thumbnail-size") {
+        if (!ParseWhole(value, driver::kMinThumbnailSize, driver::kMaxThumbnailSize,
+                        line.settings.thumbnail_size)) {
+          return UsageError("--thumbnail-size needs a number of pixels from " +
+                            std::to_string(driver::kMinThumbnailSize) + " to " +
+                            std::to_string(driver::kMaxThumbnailSize) + ", not '" + value + "'");
+        }
+        thumbnail_size_given = true;
+      } else if (arg == "--downloads") {
         if (!ParseWhole(value, 1, static_cast<int>(web::kMaxDownloads), line.settings.downloads)) {
           return UsageError("--downloads needs a number from 1 to " +
                             std::to_string(web::kMaxDownloads) + ", not '" + value + "'");
@@ -228,6 +241,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
     return UsageError(line.settings.web ? "no list file named" : "no models named");
   }
   if (!line.settings.web && !web_switch.empty()) return UsageError(web_switch + " needs --web URL");
+  if (thumbnail_size_given && line.settings.thumbnail_dir.empty()) {
+    return UsageError("--thumbnail-size needs --thumbnails DIR");
+  }
   if (line.settings.web && line.settings.web_controls.url.empty()) {
     return UsageError("--web needs the URL of the web object path");
   }

@@ -12,6 +12,7 @@
 #include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
+#include "boxtally/driver/thumbnails.h"
 #include "platform/paths.h"
 #include "platform/text_file.h"
 
@@ -46,6 +47,11 @@ constexpr const char* kUsage =
     "  --max-entry-size MIB\n"
     "                   refuse archive entries and COB models larger than MIB mebibytes\n"
     "                   (default 256): nothing bigger is written into the work folder\n"
+    "  --thumbnails DIR also draw every measured model into DIR as NAME.png (tree.rwx gives\n"
+    "                   tree.png), with its box, the ground grid and the axes; like the\n"
+    "                   registry, DIR changes only when the run completes\n"
+    "  --thumbnail-size N\n"
+    "                   the pictures' width and height in pixels (16 to 2048, default 256)\n"
     "  --help, --version\n"
     "\n"
     "Web mode: boxtally-cli --web URL [SWITCHES] LIST [FORMAT] [RUN-OPTIONS...]\n"
@@ -142,6 +148,19 @@ void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
   }
 }
 
+// The pictures that could not be written, after the run: none of it goes to the log.
+void ReportThumbnails(cli::CliHost& host) {
+  const driver::ThumbnailSet* thumbnails = host.Thumbnails();
+  if (thumbnails == nullptr) return;
+  for (const std::string& failure : thumbnails->failures) {
+    Say("%s\n", platform::WithoutControls(failure).c_str());
+  }
+  if (thumbnails->failed > thumbnails->failures.size()) {
+    Say("%zu more thumbnails could not be written\n",
+        thumbnails->failed - thumbnails->failures.size());
+  }
+}
+
 int Run(const std::vector<std::string>& argv) {
   const cli::CommandLine line = cli::ParseCommandLine(argv);
   switch (line.action) {
@@ -171,6 +190,12 @@ int Run(const std::vector<std::string>& argv) {
   if (line.settings.web) {
     if (const std::string problem = web::ProxyProblem(controls); !problem.empty()) {
       Say("cannot use the proxy of %s\n", platform::WithoutControls(problem).c_str());
+      return 2;
+    }
+  }
+  if (!line.settings.thumbnail_dir.empty()) {
+    if (const auto why = driver::PrepareThumbnailFolder(line.settings.thumbnail_dir)) {
+      Say("%s\n", platform::WithoutControls(*why).c_str());
       return 2;
     }
   }
@@ -226,6 +251,7 @@ int Run(const std::vector<std::string>& argv) {
   if (outcome.registry_unchanged && outcome.end != driver::RunEnd::kRegistryLocked) {
     Say("the registry was not changed\n");
   }
+  ReportThumbnails(host);
   if (!line.settings.quiet) {
     const std::string summary = cli::SummaryLine(outcome);
     if (!summary.empty()) Say("%s\n", summary.c_str());

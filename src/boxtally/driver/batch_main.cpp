@@ -17,6 +17,7 @@
 #include "boxtally/driver/registry_output.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
+#include "boxtally/driver/thumbnails.h"
 #include "boxtally/rwx/workspace.h"
 #include "boxtally/web/web_fetch.h"
 #include "platform/file_search.h"
@@ -201,6 +202,7 @@ std::optional<RunOutcome> AfterModel(Run& run, const ProcessedModel& model,
                    run.registry.name.c_str());
     return Ended(RunEnd::kRegistryWriteFailed, run.registry.name);
   }
+  if (ThumbnailSet* thumbnails = run.host.Thumbnails()) SaveThumbnail(*thumbnails, model.thumbnail);
   if (model.result == ModelResult::kAbort) return Ended(RunEnd::kMeasurementAbort, path);
   return std::nullopt;
 }
@@ -532,6 +534,17 @@ void EndRegistry(Run& run, RunOutcome& outcome) {
   }
 }
 
+// The pictures take their names when the registry does: when the run completes.
+void EndThumbnails(RunHost& host, const RunOutcome& outcome) {
+  ThumbnailSet* thumbnails = host.Thumbnails();
+  if (thumbnails == nullptr) return;
+  if (outcome.end == RunEnd::kCompleted) {
+    CommitThumbnails(*thumbnails);
+  } else {
+    AbandonThumbnails(*thumbnails);
+  }
+}
+
 RunCounts CountsOf(const std::vector<ModelOutcome>& results, std::size_t total) {
   RunCounts counts;
   counts.found = total;
@@ -602,12 +615,14 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
   state.debug_trace = options.debug_trace;
   state.password = options.password;
   state.work_dir = work_dir;
+  if (const ThumbnailSet* thumbnails = host.Thumbnails()) state.thumbnail_size = thumbnails->size;
   RunOutcome outcome = host.GetFromWeb() ? RunWeb(run, options) : RunFiles(run, pattern, options);
   if (outcome.end == RunEnd::kCompleted) {
     std::string cause = CommonOutsideCause(run.results, host.ProgramDirectory() + kConverterName);
     if (!cause.empty()) outcome = Ended(RunEnd::kNothingCouldBeMeasured, std::move(cause));
   }
   EndRegistry(run, outcome);
+  EndThumbnails(host, outcome);
   outcome.registry_unchanged = run.registry.begun && !run.registry.replaced;
   if (outcome.result != 0) return outcome;
   platform::RemoveFile(work_dir + kUnzipWorkFile);

@@ -134,12 +134,18 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   input.integer_mode = run.integer_mode;
   input.debug_trace = run.debug_trace;
   input.switches = &host;
+  std::optional<rwx::GeometryCapture> for_thumbnail;
+  input.geometry = run.geometry;
+  if (input.geometry == nullptr && run.thumbnail_size > 0) input.geometry = &for_thumbnail.emplace();
   const rwx::MeasureResult result = rwx::MeasureModelFile(std::move(stream), input, *run.workspace);
   CleanUp(host, job);
   ProcessedModel processed = FromTally(rwx::LastTally(*run.workspace), job);
   processed.result =
       result == rwx::MeasureResult::kAbort ? ModelResult::kAbort : ModelResult::kDone;
   processed.model_name = input.model_name;
+  if (for_thumbnail && processed.fate == Fate::kMeasured) {
+    processed.thumbnail = {input.model_name, DrawThumbnail(*for_thumbnail, run.thumbnail_size)};
+  }
   return processed;
 }
 

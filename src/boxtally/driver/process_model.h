@@ -10,6 +10,7 @@
 
 #include "boxtally/driver/model_results.h"
 #include "boxtally/driver/run_host.h"
+#include "boxtally/driver/thumbnails.h"
 #include "boxtally/rwx/measure.h"
 #include "platform/text_file.h"
 
@@ -29,6 +30,8 @@ struct RunState {
   rwx::WorkspacePtr workspace = rwx::CreateWorkspace();
   std::FILE* notes = stderr;                  // the extraction's two notes that never reach the log
   const std::atomic<bool>* cancel = nullptr;  // set: a converter still running is ended
+  int thumbnail_size = 0;                     // above 0: each measured model's picture is drawn
+  rwx::GeometryCapture* geometry = nullptr;   // takes the model's geometry as it is measured
 };
 
 enum class ModelResult { kDone, kAbort };  // kAbort: the measurement hit a stack limit
@@ -41,6 +44,7 @@ struct ProcessedModel {
   std::string facts;          // the reason's particulars
   std::string model_name;     // the registry name, "cob" once converted
   rwx::ModelSummary summary;  // measured: the last model whose lines were written
+  Thumbnail thumbnail;        // with RunState::thumbnail_size, the picture of a measured model
 };
 
 // The registry name of a found file: lower-cased, its last three characters replaced by `suffix`

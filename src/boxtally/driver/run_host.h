@@ -17,6 +17,8 @@ class WebHost;
 
 namespace driver {
 
+struct ThumbnailSet;  // thumbnails.h
+
 inline constexpr int kDefaultConverterTimeLimit = 600;  // seconds
 // The size bound of an archive entry and of a COB model to convert: nothing bigger is extracted,
 // copied or written into a work folder.
@@ -64,6 +66,10 @@ class RunHost : public rwx::SwitchSource {
   // without web mode keep both defaults.
   virtual bool GetFromWeb() const { return false; }
   virtual web::WebHost* WebFetch() { return nullptr; }
+
+  // Thumbnails: a picture of every measured model, drawn where it is measured and written as it
+  // is committed. Hosts without them keep the default.
+  virtual ThumbnailSet* Thumbnails() { return nullptr; }
 
   // Progress for hosts that show a count: `done` models finished of `total` found; a total of 0
   // means not known yet (web mode).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "boxtally/rwx/geometry_capture.h"
 #include "boxtally/rwx/registry_writer.h"
 #include "boxtally/rwx/script_reader.h"
 #include "boxtally/rwx/stack_commands.h"
@@ -64,6 +65,7 @@ StepResult HandleModelEnd(Workspace& workspace, const MeasureInput& input) {
   // A killed run keeps the complete lines of every model measured so far.
   platform::FlushTextFile(*input.registry);
   if (!written) return StepResult::kFailed;
+  if (workspace.capture != nullptr) CaptureModelEnd(*workspace.capture, record.box);
   MeasureTally& tally = workspace.tally;
   if (record.huge) {
     ++tally.models_huge;
@@ -90,37 +92,58 @@ int IntegerArgument(std::string_view line, int k) {
   return value;
 }
 
+// The reading comes in two builds: kCapture hands the geometry to workspace.capture, the other
+// measures only and carries none of the capture's tests (no sink, no cost).
+template <bool kCapture>
 void HandleGeometry(CommandCode code, Workspace& workspace, std::string_view line) {
   float v[3] = {0.0f, 0.0f, 0.0f};
+  int n = 0;
   switch (code) {
     case kCmdVertex:
       ReadRealArguments(line, v, 3);
-      return AddPoint(workspace, v[0], v[1], v[2]);
+      AddPoint(workspace, v[0], v[1], v[2]);
+      if constexpr (kCapture) CaptureVertex(workspace, v[0], v[1], v[2]);
+      return;
     case kCmdBlock:
       ReadRealArguments(line, v, 3);
-      return AddBlock(workspace, v[0], v[1], v[2]);
+      AddBlock(workspace, v[0], v[1], v[2]);
+      if constexpr (kCapture) CaptureBlock(workspace, v[0], v[1], v[2]);
+      return;
     case kCmdSphere:
       ReadRealArguments(line, v, 1);
-      return AddSphere(workspace, v[0], IntegerArgument(line, 2));
+      AddSphere(workspace, v[0], n = IntegerArgument(line, 2));
+      if constexpr (kCapture) CaptureSphere(workspace, v[0], n, false);
+      return;
     case kCmdHemisphere:
       ReadRealArguments(line, v, 1);
-      return AddHemisphere(workspace, v[0], IntegerArgument(line, 2));
+      AddHemisphere(workspace, v[0], n = IntegerArgument(line, 2));
+      if constexpr (kCapture) CaptureSphere(workspace, v[0], n, true);
+      return;
     case kCmdCylinder:
       ReadRealArguments(line, v, 3);
-      return AddCylinder(workspace, v[0], v[1], v[2], IntegerArgument(line, 4));
+      AddCylinder(workspace, v[0], v[1], v[2], n = IntegerArgument(line, 4));
+      if constexpr (kCapture) CaptureCylinder(workspace, v[0], v[1], v[2], n);
+      return;
     case kCmdCone:
       ReadRealArguments(line, v, 2);
-      return AddCone(workspace, v[0], v[1], IntegerArgument(line, 3));
+      AddCone(workspace, v[0], v[1], n = IntegerArgument(line, 3));
+      if constexpr (kCapture) CaptureCone(workspace, v[0], v[1], n);
+      return;
     case kCmdDisc:
       ReadRealArguments(line, v, 2);
-      return AddDisc(workspace, v[0], v[1], IntegerArgument(line, 3));
+      AddDisc(workspace, v[0], v[1], n = IntegerArgument(line, 3));
+      if constexpr (kCapture) CaptureDisc(workspace, v[0], v[1], n);
+      return;
     case kCmdPolygon:
-      return AddPolygons(workspace, 1);
+      AddPolygons(workspace, 1);
+      if constexpr (kCapture) CaptureFace(workspace, line);
+      return;
     default:
       return;
   }
 }
 
+template <bool kCapture>
 void HandleSurfaceCommand(CommandCode code, Workspace& workspace, const MeasureInput& input,
                           std::string_view line) {
   ModelRecord& record = workspace.record;
@@ -128,14 +151,17 @@ void HandleSurfaceCommand(CommandCode code, Workspace& workspace, const MeasureI
   if (code == kCmdColor) {
     float c[3] = {0.0f, 0.0f, 0.0f};
     ReadRealSequence(line, c, 3);
-    return AddColour(record, c[0], c[1], c[2]);
+    AddColour(record, c[0], c[1], c[2]);
+    if constexpr (kCapture) CaptureColour(*workspace.capture, c[0], c[1], c[2]);
+    return;
   }
   const bool handle_facers = input.switches != nullptr && input.switches->HandleFacers();
   SetAxisAlignment(record, NameArgument(Argument(line, 1)), handle_facers);
 }
 
-StepResult Dispatch(CommandCode code, Workspace& workspace, const MeasureInput& input,
-                    std::string_view line) {
+template <bool kCapture>
+StepResult Measure(CommandCode code, Workspace& workspace, const MeasureInput& input,
+                   std::string_view line) {
   switch (code) {
     case kCmdModelBegin:
       HandleModelBegin(workspace, input);
@@ -178,19 +204,63 @@ StepResult Dispatch(CommandCode code, Workspace& workspace, const MeasureInput& 
     case kCmdTexture:
     case kCmdColor:
     case kCmdAxisAlignment:
-      HandleSurfaceCommand(code, workspace, input, line);
+      HandleSurfaceCommand<kCapture>(code, workspace, input, line);
       break;
     default:
-      HandleGeometry(code, workspace, line);
+      HandleGeometry<kCapture>(code, workspace, line);
       break;
   }
   return StepResult::kContinue;
 }
 
+// The clump and prototype commands' part in the geometry, once the measurement has done its own.
+void CaptureStructure(CommandCode code, Workspace& workspace, std::string_view line,
+                      bool was_defining) {
+  GeometryCapture& capture = *workspace.capture;
+  switch (code) {
+    case kCmdModelBegin:
+      return ResetCapture(capture);
+    case kCmdClumpBegin:
+      return CaptureClumpBegin(capture);
+    case kCmdClumpEnd:
+      return CaptureClumpEnd(workspace);
+    case kCmdProtoBegin:
+      return CaptureProtoBegin(workspace, was_defining);
+    case kCmdProtoEnd:
+      return CaptureProtoEnd(workspace, was_defining);
+    case kCmdProtoInstance:
+      return CaptureProtoInstance(workspace, line);
+    default:
+      return;
+  }
+}
+
+template <bool kCapture>
+StepResult Dispatch(CommandCode code, Workspace& workspace, const MeasureInput& input,
+                    std::string_view line) {
+  if constexpr (!kCapture) return Measure<false>(code, workspace, input, line);
+  const bool was_defining = workspace.definition_mode;
+  const StepResult step = Measure<true>(code, workspace, input, line);
+  if (step == StepResult::kContinue) CaptureStructure(code, workspace, line, was_defining);
+  return step;
+}
+
+// A reading for the geometry that its caller no longer wants ends at the next line.
+template <bool kCapture>
+bool Cancelled(Workspace& workspace) {
+  if constexpr (!kCapture) return false;
+  GeometryCapture& capture = *workspace.capture;
+  if (capture.cancel == nullptr || !capture.cancel->load(std::memory_order_relaxed)) return false;
+  capture.cancelled = true;
+  return true;
+}
+
+template <bool kCapture>
 MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
                          Workspace& workspace) {
   ScriptLine& line = workspace.line;
   while (!stream.AtEnd()) {
+    if (Cancelled<kCapture>(workspace)) return MeasureResult::kDone;
     ReadScriptLine(stream, line);
     CommandCode code =
         kCmdModelEnd;  // the end of the script ends the model, whatever the line held
@@ -202,7 +272,7 @@ MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
     StepResult step = StepResult::kFailed;
     workspace.line_failed = false;
     try {
-      step = Dispatch(code, workspace, input, line.View());
+      step = Dispatch<kCapture>(code, workspace, input, line.View());
     } catch (...) {
       step = StepResult::kFailed;  // this line alone is lost; the model goes on
     }
@@ -257,10 +327,16 @@ MeasureResult MeasureModelFile(std::unique_ptr<platform::InStream> stream,
     in = &with_sinks;
   }
   ResetWorkspace(workspace);
+  workspace.capture = input.geometry;
+  if (workspace.capture != nullptr) ResetCapture(*workspace.capture);
   MeasureResult result = MeasureResult::kDone;
-  if (stream) result = ReadScript(*stream, *in, workspace);
+  if (stream) {
+    result = workspace.capture != nullptr ? ReadScript<true>(*stream, *in, workspace)
+                                          : ReadScript<false>(*stream, *in, workspace);
+  }
   stream.reset();
   ClearPrototypeTable(workspace.prototypes);
+  workspace.capture = nullptr;
   return result;
 }
 

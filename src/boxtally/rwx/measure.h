@@ -21,6 +21,8 @@ class SwitchSource {
   virtual bool OverSized() const = 0;
 };
 
+struct GeometryCapture;  // geometry_capture.h
+
 struct MeasureInput {
   std::string model_path;   // "(file:%s)" of warnings and errors
   std::string work_path;    // "Application error in %s line=%s\n"
@@ -33,6 +35,7 @@ struct MeasureInput {
   bool integer_mode = false;                   // run option r
   bool debug_trace = false;                    // run option d
   const SwitchSource* switches = nullptr;
+  GeometryCapture* geometry = nullptr;     // also take the geometry (none: measure only)
 };
 
 enum class MeasureResult { kDone, kAbort };  // kAbort: a stack or prototype limit ends the run

@@ -50,6 +50,7 @@ struct Workspace {
   bool defer_once_notices = false;
   std::vector<OnceNotice> once_notices;
   MeasureTally tally;  // of the file being measured
+  GeometryCapture* capture = nullptr;  // the geometry's sink while a file is read, if any
 };
 
 // Remembers `line` as warned about; false when it was already (a run remembers at most

@@ -1,11 +1,15 @@
 // boxtally-cli measuring on several workers: the registry, the log, standard error and the exit
 // status are the same for every job count, also for runs that end early.
 #include <gtest/gtest.h>
+#include <png.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -104,7 +108,91 @@ class JobsRun : public ::testing::Test {
   TempDir dir_;
 };
 
+// The pictures in a folder: each file's name and bytes, once libpng has read it back at
+// size x size.
+std::map<std::string, std::string> Pictures(const std::string& dir, unsigned size) {
+  std::map<std::string, std::string> pictures;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    const std::string bytes = ReadFile(entry.path().string());
+    png_image png;
+    std::memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    std::vector<std::uint8_t> pixels;
+    if (png_image_begin_read_from_memory(&png, bytes.data(), bytes.size())) {
+      pixels.resize(PNG_IMAGE_SIZE(png));
+      png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr);
+    }
+    EXPECT_EQ(png.warning_or_error, 0u) << entry.path() << ": " << png.message;
+    EXPECT_EQ(png.width, size);
+    EXPECT_EQ(png.height, size);
+    pictures[entry.path().filename().string()] = bytes;
+  }
+  return pictures;
+}
+
 }  // namespace
+
+TEST_F(JobsRun, ThumbnailsLeaveTheRunAsItWasAndDrawEveryMeasuredModelOnce) {
+  MakeObjectPath();
+  WriteFile(dir_ / "objects/b10.rwx", kBox);  // comes before b10.zip, whose picture is b10-2.png
+  std::set<std::string> expected{"b10-2.png", "c.png", "d1.png", "d3.png", "f.png", "g.png",
+                                 "h.png"};
+  for (int i = 10; i < 22; ++i) {
+    if (i < 21) expected.insert("a" + std::to_string(i) + ".png");  // a21 reaches 21: too large
+    expected.insert("b" + std::to_string(i) + ".png");
+  }
+  const Result plain = Run(1);
+  std::map<std::string, std::string> first;
+  for (const int jobs : {1, 3}) {
+    SCOPED_TRACE(jobs);
+    std::filesystem::remove_all(dir_ / "thumbs");
+    const Result drawn = Run(jobs, {"--thumbnails", "thumbs", "--thumbnail-size", "40"});
+    EXPECT_EQ(drawn.exit_status, plain.exit_status);
+    EXPECT_EQ(drawn.registry, plain.registry);
+    EXPECT_EQ(drawn.log, plain.log);
+    EXPECT_EQ(drawn.err, plain.err);
+    const std::map<std::string, std::string> pictures = Pictures(dir_ / "thumbs", 40);
+    std::set<std::string> names;
+    for (const auto& picture : pictures) names.insert(picture.first);
+    EXPECT_EQ(names, expected);
+    if (first.empty()) first = pictures;
+    EXPECT_TRUE(pictures == first) << "not the same pictures for every job count";
+  }
+  EXPECT_NE(first["a10.png"], first["b10.png"]);
+  // Like the registry, the folder changes only when the run completes: a measurement abort at
+  // the last model leaves it as it was.
+  std::string deep = "modelbegin\n";
+  for (int i = 0; i < 257; ++i) deep += "transformbegin\n";
+  WriteFile(dir_ / "objects/z.rwx", deep);
+  std::filesystem::remove_all(dir_ / "thumbs");
+  EXPECT_EQ(Run(3, {"--thumbnails", "thumbs"}).exit_status, 1);
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "thumbs"));
+}
+
+TEST_F(JobsRun, ThumbnailSwitchMistakesStopTheRunBeforeAnythingIsWritten) {
+  WriteFile(dir_ / "objects/a.rwx", kBox);
+  WriteFile(dir_ / "file", "");
+  const std::vector<std::string> cases[] = {
+      {"--thumbnails", "thumbs", "--thumbnail-size", "15"},
+      {"--thumbnails", "thumbs", "--thumbnail-size", "2049"},
+      {"--thumbnails", "thumbs", "--thumbnail-size", "64px"},
+      {"--thumbnail-size", "64"},  // no folder for them
+      {"--thumbnails", ""},
+      {"--thumbnails", "file"},
+      {"--thumbnails", "no/thumbs"},
+  };
+  for (const std::vector<std::string>& c : cases) {
+    SCOPED_TRACE(c.back());
+    std::vector<std::string> argv{kBin + "/boxtally-cli"};
+    argv.insert(argv.end(), c.begin(), c.end());
+    argv.insert(argv.end(), {"objects/*.rwx", "-oreg.txt"});
+    const ProgramRun run = RunProgram(argv, dir_.path());
+    EXPECT_EQ(run.exit_status, 2);
+    EXPECT_NE(run.err.find("thumbnail"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "reg.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "thumbs"));
+  }
+}
 
 TEST_F(JobsRun, EveryKindOfModelGivesTheSameFilesForEveryJobCount) {
   MakeObjectPath();

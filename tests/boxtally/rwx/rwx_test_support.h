@@ -42,6 +42,7 @@ class MeasureHarness {
   std::string found_name = "Box.RWX";
   bool integer_mode = true;
   bool debug_trace = false;
+  rwx::GeometryCapture* geometry = nullptr;  // also take the geometry
 
   // Measures `script` (written as it is, read in binary mode like a model file).
   MeasureOutput Run(const std::string& script) {
@@ -69,6 +70,7 @@ class MeasureHarness {
     input.integer_mode = integer_mode;
     input.debug_trace = debug_trace;
     input.switches = &switches;
+    input.geometry = geometry;
     MeasureOutput out;
     out.result =
         rwx::MeasureModelFile(platform::OpenInStream(model_path, false), input, *workspace);
