@@ -81,6 +81,7 @@ ModelOutcome FromProcessed(const ProcessedModel& p, const FoundModel& found) {
       web ? found.entry_name
           : (p.model_name.empty() ? ModelName(found.found_name, "rwx") : p.model_name));
   o.source = platform::WithoutControls(web ? found.url : found.path);
+  o.path = found.path;
   o.fate = p.fate;
   o.reason = p.reason;
   o.facts = platform::WithoutControls(p.facts);

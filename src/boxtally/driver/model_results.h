@@ -87,6 +87,9 @@ enum ModelFlag : std::uint8_t {
 struct ModelOutcome {
   std::string name;    // the registry name (tree.rwx, tree.cob); in web mode the list entry
   std::string source;  // where it came from: the file or archive path, or the URL
+  // The file that was measured, as the run found it (in web mode the download beside the list);
+  // empty when no file was reached.
+  std::string path;
   Fate fate = Fate::kNotReached;
   Reason reason = Reason::kNone;
   std::string facts;  // the reason's particulars, one line
