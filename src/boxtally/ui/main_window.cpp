@@ -886,6 +886,10 @@ ResultsWindow* TForm1::Results() {
   if (results_window_ == nullptr) {
     results_window_ = new ResultsWindow(this);
     results_window_->ApplyLayout(results_layout_);
+    // The preview reads a model as a run would: with the password of the box, and rwxsmith
+    // where the runs find it.
+    results_window_->Preview().SetPasswordSource([this] { return ToStd(PassEdit->text()); });
+    results_window_->Preview().SetProgramDirectory(ProgramDirectory());
   }
   return results_window_;
 }

@@ -11,7 +11,6 @@
 namespace ui {
 
 namespace {
-constexpr int kSizeDecimals = 3;  // thousandths, as the registry's integer mode counts them
 
 bool HasNumbers(const driver::ModelOutcome& m) { return m.fate == driver::Fate::kMeasured; }
 
@@ -105,7 +104,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     case kColumnHeight:
     case kColumnDepth:
       if (!HasNumbers(m)) return {};
-      return French().toString(NumberOf(m, column), 'f', kSizeDecimals);
+      return texts::SizeText(NumberOf(m, column));
     case kColumnVertices:
     case kColumnPolygons:
       if (!HasNumbers(m)) return {};

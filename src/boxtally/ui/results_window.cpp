@@ -27,6 +27,7 @@
 #include <utility>
 
 #include "boxtally/driver/csv_report.h"
+#include "boxtally/ui/model_view.h"
 #include "boxtally/ui/screen_fit.h"
 #include "boxtally/ui/window_texts.h"
 #include "platform/safe_replace.h"
@@ -34,8 +35,9 @@
 namespace ui {
 
 namespace {
-constexpr int kFirstWidth = 1180;  // pixels: the window's first size, no larger than the screen
-constexpr int kFirstHeight = 480;
+constexpr int kFirstWidth = 1500;  // pixels: the window's first size, no larger than the screen
+constexpr int kFirstHeight = 560;
+constexpr int kFirstPreviewWidth = 360;  // pixels: the preview's share of the first width
 constexpr int kCellPadding = 16;  // pixels beside a cell's text
 constexpr int kLogLinesHeight = 90;  // pixels: the log box's first height
 constexpr int kSmallestColumn = 16;  // pixels: a saved width below it is not a width
@@ -126,6 +128,9 @@ void ResultsWindow::CreateControls() {
   table_->setModel(filter_);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  // Tab leaves the table for the next control; moving from cell to cell of a row selected
+  // whole showed nothing, and kept the controls after the table out of reach.
+  table_->setTabKeyNavigation(false);
   table_->setWordWrap(false);
   table_->setAlternatingRowColors(true);
   // Rows of one height and no vertical header: 100,000 rows lay out at once.
@@ -144,6 +149,8 @@ void ResultsWindow::CreateControls() {
   log_lines_->setReadOnly(true);
   log_lines_->setLineWrapMode(QPlainTextEdit::NoWrap);
   log_lines_->setTabChangesFocus(true);
+
+  preview_ = new PreviewPane(this);
 
   export_button_ = new QPushButton(Tr(texts::kExport), this);
   export_button_->setObjectName(QStringLiteral("ExportButton"));
@@ -167,11 +174,11 @@ void ResultsWindow::CreateControls() {
     UpdateCount();
   });
   connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-          [this] { ShowLogLines(); });
+          [this] { ShowCurrentModel(); });
   // Double-click or Return.
   connect(table_, &QTableView::activated, this,
           [this](const QModelIndex& index) { OpenSourceFolder(index.row()); });
-  connect(filter_, &QAbstractItemModel::modelReset, this, [this] { ShowLogLines(); });
+  connect(filter_, &QAbstractItemModel::modelReset, this, [this] { ShowCurrentModel(); });
   connect(export_button_, &QPushButton::clicked, this, &ResultsWindow::Export);
   connect(close_button_, &QPushButton::clicked, this, &QWidget::close);
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
@@ -211,7 +218,11 @@ void ResultsWindow::LayOutControls() {
   table_splitter_ = new QSplitter(Qt::Horizontal, this);
   table_splitter_->setObjectName(QStringLiteral("ResultsTableSplitter"));
   table_splitter_->addWidget(table_);
+  table_splitter_->addWidget(preview_);
   table_splitter_->setChildrenCollapsible(false);
+  table_splitter_->setStretchFactor(0, 1);
+  table_splitter_->setStretchFactor(1, 0);
+  table_splitter_->setSizes({kFirstWidth - kFirstPreviewWidth, kFirstPreviewWidth});
   log_splitter_ = new QSplitter(Qt::Vertical, this);
   log_splitter_->setObjectName(QStringLiteral("ResultsLogSplitter"));
   log_splitter_->addWidget(table_splitter_);
@@ -228,7 +239,8 @@ void ResultsWindow::LayOutControls() {
 
   setTabOrder(filter_box_, problems_only_);
   setTabOrder(problems_only_, table_);
-  setTabOrder(table_, log_lines_);
+  setTabOrder(table_, preview_->View());
+  setTabOrder(preview_->View(), log_lines_);
   setTabOrder(log_lines_, export_button_);
   setTabOrder(export_button_, close_button_);
   UpdateCount();
@@ -276,13 +288,20 @@ void ResultsWindow::UpdateCount() {
   count_->setText(Tr(texts::kRowsShown).arg(filter_->rowCount()).arg(model_->rowCount()));
 }
 
-void ResultsWindow::ShowLogLines() {
+void ResultsWindow::ShowCurrentModel() {
   const QModelIndex current = table_->currentIndex();
-  if (!current.isValid()) {
+  const driver::ModelOutcome* m =
+      current.isValid() ? &model_->At(filter_->SourceRow(current.row())) : nullptr;
+  ShowLogLines(m);
+  preview_->ShowModel(m);
+}
+
+void ResultsWindow::ShowLogLines(const driver::ModelOutcome* selected) {
+  if (selected == nullptr) {
     log_lines_->clear();
     return;
   }
-  const driver::ModelOutcome& m = model_->At(filter_->SourceRow(current.row()));
+  const driver::ModelOutcome& m = *selected;
   if (m.log_length == 0) {
     log_lines_->setPlainText(Tr(texts::kNoLogLines));
     return;

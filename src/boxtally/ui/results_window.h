@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "boxtally/driver/model_results.h"
+#include "boxtally/ui/preview_pane.h"
 #include "boxtally/ui/results_model.h"
 
 class QCheckBox;
@@ -58,8 +59,9 @@ class ResultsWindow : public QWidget {
   ResultsModel& Model() { return *model_; }
   ResultsFilter& Filter() { return *filter_; }
   QTableView* Table() const { return table_; }
-  // The splitter that holds the table: room for a pane beside it.
+  // The splitter that holds the table and, beside it, the preview of the selected model.
   QSplitter* TableSplitter() const { return table_splitter_; }
+  PreviewPane& Preview() { return *preview_; }
   // The log lines shown under the table for the current row.
   QString LogLinesText() const;
 
@@ -73,7 +75,8 @@ class ResultsWindow : public QWidget {
   void CreateControls();
   void SetFirstColumnWidths();
   void LayOutControls();
-  void ShowLogLines();
+  void ShowCurrentModel();  // its log lines and its preview
+  void ShowLogLines(const driver::ModelOutcome* m);
   void OpenSourceFolder(int view_row);
   void Export();
   void UpdateCount();
@@ -87,6 +90,7 @@ class ResultsWindow : public QWidget {
   QSplitter* table_splitter_ = nullptr;
   QSplitter* log_splitter_ = nullptr;
   QPlainTextEdit* log_lines_ = nullptr;
+  PreviewPane* preview_ = nullptr;
   QPushButton* export_button_ = nullptr;
   QPushButton* close_button_ = nullptr;
   QFileDialog* export_dialog_ = nullptr;

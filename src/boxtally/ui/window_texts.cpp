@@ -2,9 +2,11 @@
 
 #include <QLocale>
 #include <QStringList>
+#include <array>
 
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
+#include "boxtally/ui/results_model.h"
 
 namespace texts {
 
@@ -162,6 +164,19 @@ const char* const kCannotOpenFolder = "Aucun programme du bureau n'a pu ouvrir l
 const char* const kNoLogLines = "Ce modèle n'a écrit aucune ligne dans le log.";
 const char* const kLogLinesGone = "Les lignes de ce modèle ne sont plus dans le fichier log %1.";
 const char* const kRowsShown = "%1 sur %2";
+
+const char* const kModelViewName = "Aperçu du modèle";
+const char* const kHintModelView =
+    "Glisser pour tourner le modèle, molette pour zoomer, double-clic pour revenir à la première "
+    "vue ; bouton droit pour le déplacer. Au clavier : flèches pour tourner, Maj+flèches pour "
+    "déplacer, + et - pour zoomer, Origine ou 0 pour la première vue.";
+const char* const kPreviewNothing = "Sélectionnez un modèle dans le tableau pour le voir ici.";
+const char* const kPreviewReading = "Lecture de %1…";
+const char* const kPreviewFileGone =
+    "Le fichier de ce modèle n'est plus là depuis la génération : %1";
+const char* const kPreviewNoWorkFolder = "Pas de dossier de travail privé pour lire ce modèle : %1";
+const char* const kPreviewCut =
+    "Modèle trop grand pour l'aperçu : seule sa première partie est dessinée.";
 
 namespace {
 const char* const kNothingMeasured = " : rien n'a été mesuré.";
@@ -422,6 +437,32 @@ QString NotesText(std::uint8_t flags) {
   if (flags & driver::kFlagOversized) notes << QString::fromUtf8("trop grand");
   if (flags & driver::kFlagFacer) notes << QString::fromUtf8("sprite");
   return notes.join(QStringLiteral(", "));
+}
+
+QString SizeText(double size) {
+  static const QLocale french(QLocale::French, QLocale::France);
+  return french.toString(size, 'f', 3);
+}
+
+QString BoxSizesText(const driver::ModelOutcome& outcome) {
+  const std::array<float, 3> sizes = driver::BoxSizes(outcome);
+  QStringList parts;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    // No line break inside a name and its number.
+    parts << QString::fromUtf8(kResultsColumns[ui::kColumnWidth + i]) +
+                 QString::fromUtf8("\u00a0:\u00a0") + SizeText(sizes[i]);
+  }
+  return parts.join(QString::fromUtf8(" · "));
+}
+
+QString NoPictureText(const driver::ModelOutcome& outcome, bool since_run) {
+  QString text = QString::fromUtf8(since_run ? "Ce modèle ne se lit plus comme pendant la "
+                                               "génération (%1)."
+                                             : "Ce modèle n'a pas été mesuré (%1).")
+                     .arg(FateText(outcome.fate));
+  const QString reason = ReasonFrench(outcome);
+  if (!reason.isEmpty()) text += QLatin1Char('\n') + reason;
+  return text;
 }
 
 QString RunSummary(const driver::RunOutcome& outcome) {

@@ -133,6 +133,15 @@ extern const char* const kNoLogLines;
 extern const char* const kLogLinesGone;
 extern const char* const kRowsShown;  // %1 shown of %2
 
+// The preview pane beside the results table.
+extern const char* const kModelViewName;
+extern const char* const kHintModelView;
+extern const char* const kPreviewNothing;
+extern const char* const kPreviewReading;       // %1: the model
+extern const char* const kPreviewFileGone;      // %1: the file
+extern const char* const kPreviewNoWorkFolder;  // %1: why
+extern const char* const kPreviewCut;
+
 // A model's fate in the table ("mesuré", "absent du serveur", ...).
 QString FateText(driver::Fate fate);
 // Its reason with the facts that matter: "archive chiffrée sans mot de passe", "absent du
@@ -141,6 +150,16 @@ QString FateText(driver::Fate fate);
 QString ReasonFrench(const driver::ModelOutcome& outcome);
 // The flags of a measured model: "non centré, trop grand, sprite".
 QString NotesText(std::uint8_t flags);
+// A size of a box in model units, to the thousandth (as the registry's integer mode counts
+// them), in French: "10,000", "1 250,500".
+QString SizeText(double size);
+// A measured model's box sizes, named as the table's columns:
+// "Largeur : 10,000 · Hauteur : 3,000 · Profondeur : 2,000".
+QString BoxSizesText(const driver::ModelOutcome& outcome);
+// Why the preview shows no picture of a model that was not measured: its fate, and on the next
+// line its reason as the table gives it. `since_run`: the model was measured, but its file reads
+// so now.
+QString NoPictureText(const driver::ModelOutcome& outcome, bool since_run);
 
 // Why a run ended early, for its message box: the file, pattern or folder the ending concerns is
 // named. Empty for the endings of a run that went through (completed or stopped).

@@ -23,13 +23,18 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <clocale>
+#include <cstring>
+#include <filesystem>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "boxtally/driver/run_report.h"
+#include "boxtally/render/rasteriser.h"
+#include "boxtally/ui/model_view.h"
 #include "boxtally/ui/summary_line.h"
 #include "boxtally/ui/window_texts.h"
 #include "platform/paths.h"
@@ -80,6 +85,9 @@ class TestForm : public ui::TForm1 {
   }
 
   std::size_t Jobs() const override { return jobs > 0 ? jobs : TForm1::Jobs(); }
+  std::string ProgramDirectory() const override {
+    return program_dir.empty() ? TForm1::ProgramDirectory() : program_dir;
+  }
 
   // Every status text, as "panel:text", in the order shown.
   void SetStatusText(int panel, const std::string& text) override {
@@ -97,6 +105,7 @@ class TestForm : public ui::TForm1 {
   std::optional<QString> answer;   // what the user types into it; nullopt: Cancel
   bool real_dialogs = false;       // the file dialogs really shown (the test plays the user)
   std::size_t jobs = 0;            // models measured at once; 0: the window's own choice
+  std::string program_dir;         // where rwxsmith is; empty: beside the test (it is not)
   std::vector<QString> opened;     // files handed to the desktop's programs
 
  protected:
@@ -1092,6 +1101,99 @@ TEST(MainWindow, TheSummaryStandsWholeUnderTheControlsAndTheResultsOpenThemselve
   ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
   QTest::keyClick(&w, Qt::Key_R, Qt::ControlModifier);
   EXPECT_TRUE(w.Results()->isVisible());
+}
+
+TEST(MainWindow, ThePreviewDrawsEveryModelOfARunOrSaysWhyNot) {
+  // The example object path, the COB corpus when it is there, an encrypted and a broken archive.
+  TempDir objects, out;
+  std::vector<std::string> drawn, refused;
+  for (const auto& dir : {std::string(BOXTALLY_TEST_SUPPORT_DIR "/../../examples/objects"),
+                          std::string(BOXTALLY_CORPUS "/cob")}) {
+    if (!std::filesystem::is_directory(dir)) continue;
+    for (const auto& file : std::filesystem::directory_iterator(dir)) {
+      std::filesystem::copy(file.path(), objects / file.path().filename().string());
+      const std::string name = file.path().stem().string();
+      const bool ascii = name.find("ascii") != std::string::npos;  // rwxsmith refuses them
+      (ascii ? refused : drawn).push_back(name + (file.path().extension() == ".zip" ? ".rwx" : ".cob"));
+    }
+  }
+  WriteFile(objects / "locked.rwx", "modelbegin\nblock 1 2 3\nmodelend\n");
+  ASSERT_EQ(std::system(("cd '" + objects.path() + "' && zip -q -X -P " + kPassword +
+                         " locked.zip locked.rwx && rm locked.rwx").c_str()), 0);
+  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");
+  drawn.push_back("locked.rwx");
+  refused.push_back("broken.rwx");
+  std::sort(drawn.begin(), drawn.end());
+  std::sort(refused.begin(), refused.end());
+
+  TestForm w(out / "boxtally.INI");
+  w.program_dir = BOXTALLY_BIN_DIR "/";
+  w.show();
+  w.RwxFileEdit->setText(QString::fromStdString(objects / "*.*"));
+  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+  w.PassEdit->setText(QString::fromLatin1(kPassword));
+  w.Button1->click();
+  ui::ResultsWindow& results = *w.Results();
+  ui::PreviewPane& pane = results.Preview();
+  QTableView* table = results.Table();
+  table->sortByColumn(ui::kColumnName, Qt::AscendingOrder);
+  const auto select = [&](int row) {
+    table->setCurrentIndex(results.Filter().index(row, 0));
+    return QTest::qWaitFor([&] {
+      return !pane.Busy() && !pane.View()->Drawing() &&
+             (!pane.View()->HasScene() || !pane.View()->Frame().isNull());
+    }, 30000);
+  };
+  std::vector<std::string> shown, explained;
+  for (int row = 0; row < results.Filter().rowCount(); ++row) {
+    const driver::ModelOutcome& m = results.Model().At(results.Filter().SourceRow(row));
+    SCOPED_TRACE(m.name);
+    ASSERT_TRUE(select(row));
+    if (m.fate != driver::Fate::kMeasured) {
+      // The table's reason, in the pane.
+      const QString reason = results.Filter().index(row, ui::kColumnReason).data().toString();
+      EXPECT_TRUE(pane.MessageText().contains(reason)) << Std(pane.MessageText());
+      explained.push_back(m.name);
+      continue;
+    }
+    // Something of the model shows over what its box, the ground and the axes alone give.
+    const QImage frame = pane.View()->Frame().convertToFormat(QImage::Format_RGBA8888);
+    const render::Bounds box{{m.box[0], m.box[1], m.box[2]}, {m.box[3], m.box[4], m.box[5]}};
+    const render::Image bare =
+        render::DrawScene(render::Mesh{}, &box, render::Camera{}, frame.width(), frame.height());
+    std::size_t model_pixels = 0;
+    for (std::size_t i = 0; i < bare.rgba.size(); i += 4) {
+      model_pixels += std::memcmp(frame.constBits() + i, &bare.rgba[i], 3) != 0;
+    }
+    EXPECT_GT(model_pixels, 100u);
+    EXPECT_FALSE(pane.SizesText().isEmpty());
+    shown.push_back(m.name);
+  }
+  EXPECT_EQ(shown, drawn);
+  EXPECT_EQ(explained, refused);
+
+  // The view takes the keyboard after the table.
+  results.ShowInFront();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&results));
+  QTest::keyClick(table, Qt::Key_Tab);
+  EXPECT_TRUE(pane.View()->hasFocus());
+  // The password is the box's as it stands; a file removed since the run is named.
+  w.PassEdit->clear();
+  for (int row = 0; row < results.Filter().rowCount(); ++row) {
+    if (results.Model().At(results.Filter().SourceRow(row)).name != "locked.rwx") continue;
+    ASSERT_TRUE(select(row == 0 ? 1 : 0));
+    ASSERT_TRUE(select(row));
+    EXPECT_EQ(Std(pane.MessageText()),
+              "Ce modèle ne se lit plus comme pendant la génération (en échec).\n"
+              "archive chiffrée sans mot de passe");
+    std::filesystem::remove(objects / "locked.zip");
+    ASSERT_TRUE(select(row == 0 ? 1 : 0));
+    ASSERT_TRUE(select(row));
+    EXPECT_EQ(Std(pane.MessageText()),
+              "Le fichier de ce modèle n'est plus là depuis la génération : " +
+                  (objects / "locked.zip"));
+  }
 }
 
 TEST(MainWindow, TheSummaryReadsAsFrench) {

@@ -1,0 +1,218 @@
+// The results window's preview on Qt's offscreen platform (the environment of
+// main_window_test.cpp): what it shows for each kind of result, a slow reading cancelled by a
+// newer selection, and the camera under the mouse and the keys.
+#include "boxtally/ui/preview_pane.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTest>
+#include <QWheelEvent>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "boxtally/driver/model_geometry.h"
+#include "boxtally/render/rasteriser.h"
+#include "boxtally/ui/model_view.h"
+#include "support/temp_dir.h"
+
+using driver::Fate;
+using driver::ModelOutcome;
+using driver::Reason;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+
+ModelOutcome Result(const std::string& path, Fate fate, std::array<float, 6> box = {}) {
+  ModelOutcome m;
+  m.name = path.substr(path.rfind('/') + 1);
+  m.path = m.source = path;
+  m.fate = fate;
+  m.box = box;
+  return m;
+}
+
+// Until the pane has shown the newest reading's result and drawn it.
+bool Settled(ui::PreviewPane& pane) {
+  return QTest::qWaitFor([&] {
+    const ui::ModelView* v = pane.View();
+    return !pane.Busy() && !v->Drawing() && (!v->HasScene() || !v->Frame().isNull());
+  }, 20000);
+}
+
+}  // namespace
+
+TEST(PreviewPane, DrawsAMeasuredModelWithItsRegistryBoxOrSaysWhyNot) {
+  TempDir dir;
+  const std::string block = dir / "block.rwx";
+  WriteFile(block, "modelbegin\ncolor 1 1 0\nblock 2 1 0.5\nmodelend\n");
+  WriteFile(dir / "changed.rwx", "just a text now\n");
+  // As --non-centered would give it: not the box the geometry alone gives.
+  const std::array<float, 6> registry_box = {-1, -0.5f, -1, 1, 0.5f, 1};
+  ModelOutcome locked = Result(dir / "locked.zip", Fate::kFailed);
+  locked.reason = Reason::kArchiveEncrypted;
+  locked.facts = "error 1: Provide a password";
+  ModelOutcome stopped = Result(dir / "late.rwx", Fate::kNotReached);
+  stopped.reason = Reason::kRunStopped;
+  struct Case {
+    std::optional<ModelOutcome> model;
+    std::string message;  // empty: a picture
+    std::string sizes;
+  };
+  const Case cases[] = {
+      {Result(block, Fate::kMeasured, registry_box), "",
+       "Largeur\u00a0:\u00a02,000 · Hauteur\u00a0:\u00a01,000 · Profondeur\u00a0:\u00a02,000"},
+      {locked, "Ce modèle n'a pas été mesuré (en échec).\narchive chiffrée sans mot de passe", ""},
+      {stopped, "Ce modèle n'a pas été mesuré (non traité).\ngénération arrêtée", ""},
+      {Result(dir / "gone.rwx", Fate::kMeasured),
+       "Le fichier de ce modèle n'est plus là depuis la génération : " + (dir / "gone.rwx"),
+       "Largeur\u00a0:\u00a00,000 · Hauteur\u00a0:\u00a00,000 · Profondeur\u00a0:\u00a00,000"},
+      {Result(dir / "changed.rwx", Fate::kMeasured),
+       "Ce modèle ne se lit plus comme pendant la génération (fichier sans modèle).",
+       "Largeur\u00a0:\u00a00,000 · Hauteur\u00a0:\u00a00,000 · Profondeur\u00a0:\u00a00,000"},
+      {std::nullopt, "Sélectionnez un modèle dans le tableau pour le voir ici.", ""},
+  };
+  ui::PreviewPane pane;
+  pane.resize(300, 300);
+  pane.show();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.model ? c.model->name : "none");
+    pane.ShowModel(c.model ? &*c.model : nullptr);
+    ASSERT_TRUE(Settled(pane));
+    EXPECT_EQ(pane.MessageText().toStdString(), c.message);
+    EXPECT_EQ(pane.SizesText().toStdString(), c.sizes);
+    EXPECT_EQ(pane.View()->HasScene(), c.message.empty());
+  }
+
+  // The picture is the renderer's, byte for byte, of the file's geometry and the registry's box.
+  pane.ShowModel(&*cases[0].model);
+  ASSERT_TRUE(Settled(pane));
+  TempDir work;
+  driver::GeometryRequest request;
+  request.model_path = block;
+  request.found_name = "block.rwx";
+  request.work_dir = work.path() + "/";
+  const render::Bounds box{{-1, -0.5f, -1}, {1, 0.5f, 1}};
+  const QImage& frame = pane.View()->Frame();
+  const render::Image expected = render::DrawScene(driver::ReadModelGeometry(request).mesh, &box,
+                                                   render::Camera{}, frame.width(),
+                                                   frame.height());
+  ASSERT_FALSE(frame.isNull());
+  const QImage rgba = frame.convertToFormat(QImage::Format_RGBA8888);
+  EXPECT_EQ(0, std::memcmp(rgba.constBits(), expected.rgba.data(), expected.rgba.size()));
+}
+
+TEST(PreviewPane, ANewerSelectionCancelsASlowConversion) {
+  TempDir dir, programs;
+  // A converter that notes its work folder, then takes its time.
+  WriteFile(programs / "rwxsmith", "#!/bin/sh\npwd > \"$0.cwd\"\nexec sleep 60\n");
+  std::filesystem::permissions(programs / "rwxsmith", std::filesystem::perms::owner_all);
+  WriteFile(dir / "slow.cob", "Caligari V00.01BLH");
+  WriteFile(dir / "box.rwx", "modelbegin\nblock 1 1 1\nmodelend\n");
+  const ModelOutcome slow = Result(dir / "slow.cob", Fate::kMeasured);
+  const ModelOutcome box = Result(dir / "box.rwx", Fate::kMeasured, {-0.5f, -0.5f, -0.5f, 0.5f, 0.5f, 0.5f});
+  ui::PreviewPane pane;
+  pane.SetProgramDirectory(programs.path() + "/");
+  pane.show();
+  pane.ShowModel(&slow);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(programs / "rwxsmith.cwd"); },
+                              10000));
+  std::string work_dir = testing_support::ReadFile(programs / "rwxsmith.cwd");
+  work_dir.pop_back();  // pwd's line end
+  // The window goes on; past the reading notice's delay, the pane says what it reads.
+  QTest::qWait(ui::kReadingNoticeMs * 2);
+  EXPECT_EQ(pane.MessageText().toStdString(), "Lecture de slow.cob…");
+  EXPECT_TRUE(pane.Busy());
+
+  pane.ShowModel(&box);
+  ASSERT_TRUE(Settled(pane));
+  EXPECT_TRUE(pane.View()->HasScene());
+  // The converter was ended at once and the older reading's folder freed; its result, coming
+  // last, is not shown.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !std::filesystem::exists(work_dir); }, 10000));
+  QTest::qWait(50);
+  EXPECT_TRUE(pane.View()->HasScene());
+  EXPECT_EQ(pane.MessageText().toStdString(), "");
+}
+
+TEST(ModelView, TheMouseAndTheKeysTurnZoomMoveAndReset) {
+  ui::ModelView view;
+  view.resize(320, 320);
+  view.show();
+  const auto press = [&view](QEvent::Type type, QPointF at, Qt::MouseButton button) {
+    QMouseEvent event(type, at, view.mapToGlobal(at), button,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
+    QApplication::sendEvent(&view, &event);
+  };
+  const auto drag = [&](Qt::MouseButton button, QPointF by) {
+    return [=] {
+      press(QEvent::MouseButtonPress, {100, 100}, button);
+      press(QEvent::MouseMove, QPointF(100, 100) + by / 2, button);
+      press(QEvent::MouseMove, QPointF(100, 100) + by, button);
+      press(QEvent::MouseButtonRelease, QPointF(100, 100) + by, button);
+    };
+  };
+  const auto wheel = [&view](int notches) {
+    return [&view, notches] {
+      QWheelEvent event({50, 50}, view.mapToGlobal(QPointF(50, 50)), {}, {0, notches * 120},
+                        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+      QApplication::sendEvent(&view, &event);
+    };
+  };
+  const auto key = [&view](Qt::Key k, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    return [&view, k, modifiers] { QTest::keyClick(&view, k, modifiers); };
+  };
+  const render::Camera first;
+  const render::Camera turned{100, -20, 3, 0.2f, 0.1f};
+  struct Case {
+    const char* what;
+    render::Camera from;
+    std::function<void()> act;
+    render::Camera to;  // yaw, pitch, zoom, pan x, pan y
+  };
+  const Case cases[] = {
+      {"drag right", first, drag(Qt::LeftButton, {40, 0}), {50, 30, 1, 0, 0}},
+      {"drag down", first, drag(Qt::LeftButton, {0, 20}), {30, 40, 1, 0, 0}},
+      {"drag far up", first, drag(Qt::LeftButton, {0, -300}), {30, -90, 1, 0, 0}},
+      {"right drag", first, drag(Qt::RightButton, {32, -16}), {30, 30, 1, 0.1f, -0.05f}},
+      {"wheel up", first, wheel(1), {30, 30, 1.25f, 0, 0}},
+      {"wheel down twice", first, wheel(-2), {30, 30, 0.64f, 0, 0}},
+      {"right arrow", first, key(Qt::Key_Right), {45, 30, 1, 0, 0}},
+      {"up arrow", first, key(Qt::Key_Up), {30, 15, 1, 0, 0}},
+      {"shift left arrow", first, key(Qt::Key_Left, Qt::ShiftModifier), {30, 30, 1, -0.1f, 0}},
+      {"plus", first, key(Qt::Key_Plus), {30, 30, 1.25f, 0, 0}},
+      {"minus", first, key(Qt::Key_Minus), {30, 30, 0.8f, 0, 0}},
+      {"double-click", turned, [&] { press(QEvent::MouseButtonDblClick, {9, 9}, Qt::LeftButton); },
+       first},
+      {"home", turned, key(Qt::Key_Home), first},
+      {"zero", turned, key(Qt::Key_0), first},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    view.SetCamera(c.from);
+    c.act();
+    const render::Camera& got = view.Camera();
+    EXPECT_FLOAT_EQ(got.yaw_degrees, c.to.yaw_degrees);
+    EXPECT_FLOAT_EQ(got.pitch_degrees, c.to.pitch_degrees);
+    EXPECT_FLOAT_EQ(got.zoom, c.to.zoom);
+    EXPECT_NEAR(got.pan_x, c.to.pan_x, 1e-6);
+    EXPECT_NEAR(got.pan_y, c.to.pan_y, 1e-6);
+  }
+
+  // Each new camera gives a new frame of the mesh already read.
+  auto mesh = std::make_shared<render::Mesh>();
+  mesh->vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  mesh->triangles = {{0, 1, 2, 0xFFFF00}};
+  view.SetScene(mesh, {{0, 0, 0}, {1, 1, 0}});
+  const auto drawn = [&view] {
+    return QTest::qWaitFor([&view] { return !view.Drawing() && !view.Frame().isNull(); }, 10000);
+  };
+  ASSERT_TRUE(drawn());
+  const QImage before = view.Frame();
+  QTest::keyClick(&view, Qt::Key_Right);
+  ASSERT_TRUE(drawn());
+  EXPECT_NE(view.Frame(), before);
+}
