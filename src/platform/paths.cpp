@@ -44,6 +44,9 @@ struct WorkState {
   std::string base;                // where it was made
   std::vector<std::string> extra;  // further folders of this process (one per worker)
   std::vector<int> lock_fds;       // [0] the first folder's, then one per `extra`, in order
+  // The folders the signal handler knows, in its order (g_signal_folder_count of them); a freed
+  // one is empty until the slots after it are given back too.
+  std::vector<std::string> noted;
   std::string error;
   bool cleanup_registered = false;
 };
@@ -107,6 +110,22 @@ void NoteSignalFolder(const std::string& dir) {
   if (i >= kMaxSignalFolders || dir.size() >= kMaxSignalPath) return;
   std::memcpy(g_signal_folders[i], dir.c_str(), dir.size() + 1);
   g_signal_folder_count.store(i + 1);
+  State().noted.push_back(dir);
+}
+
+// A freed folder's slot is given back once no slot after it is in use, so a process that makes
+// and frees folders all its life (a preview per model chosen) keeps room for the next ones. The
+// count goes down before a slot is written again: the handler never reads a slot being written.
+void ForgetSignalFolder(const std::string& dir) {
+  std::vector<std::string>& noted = State().noted;
+  for (std::string& n : noted) {
+    if (n == dir) {
+      n.clear();
+      break;
+    }
+  }
+  while (!noted.empty() && noted.back().empty()) noted.pop_back();
+  g_signal_folder_count.store(noted.size());
 }
 
 void RemoveWorkDirectories() {
@@ -250,6 +269,7 @@ void FreeWorkDirectory(const std::string& dir) {
   for (std::size_t i = 0; i < state.extra.size(); ++i) {
     if (state.extra[i] != dir) continue;
     RemoveFolder(dir);
+    ForgetSignalFolder(dir);
     if (i + 1 < state.lock_fds.size()) {
       close(state.lock_fds[i + 1]);
       state.lock_fds.erase(state.lock_fds.begin() + static_cast<std::ptrdiff_t>(i + 1));

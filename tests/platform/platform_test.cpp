@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -143,4 +144,17 @@ TEST(WorkDirectory, IsPrivateAndStable) {
   struct stat st {};
   ASSERT_EQ(stat(dir.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST(WorkDirectory, FoldersFreedLeaveRoomForTheSignalHandlersNextOnes) {
+  // In a process of its own, whose work folders are all its own.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        for (int i = 0; i < 300; ++i) platform::FreeWorkDirectory(platform::NewWorkDirectory());
+        const std::string dir = platform::NewWorkDirectory();
+        platform::RemoveWorkFoldersNow();  // as a termination signal does
+        std::_Exit(!dir.empty() && !platform::FileExists(dir) ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
