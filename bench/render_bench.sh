@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Pictures against measurement: one model of about 100,000 triangles drawn at 512 x 512 against
-# its measurement (render_bench), and boxtally-cli over the example object path with and without
+# Pictures against measurement: one model of about 100,000 triangles, and one of about 4 million,
+# drawn at 512 x 512 against its measurement (render_bench), and boxtally-cli over the example object path with and without
 # --thumbnails, each run 20 times, best of three. Usage: bench/render_bench.sh [BIN_DIR].
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,6 +9,8 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/render-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 "$bin/render_bench"
+# Nearly the largest mesh a file may give, as the results window's preview draws it at each turn.
+"$bin/render_bench" 1440
 
 now() { date +%s.%N; }
 # best of three wall-clock seconds of 20 runs of a command

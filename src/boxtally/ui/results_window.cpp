@@ -199,7 +199,7 @@ void ResultsWindow::SetFirstColumnWidths() {
   };
   const int chars = metrics.averageCharWidth();
   const int widths[kResultsColumnCount] = {
-      chars * 15 + kCellPadding,  text("ignoré (trop grand)"), chars * 34 + kCellPadding,
+      chars * 15 + kCellPadding,  text("ignoré (trop grand)"), chars * 40 + kCellPadding,
       text("Profondeur"),         text("Profondeur"),          text("Profondeur"),
       text("Polygones"),          text("Polygones"),           text("non centré, trop grand"),
       chars * 24};
