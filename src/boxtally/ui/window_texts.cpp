@@ -456,12 +456,18 @@ QString BoxSizesText(const driver::ModelOutcome& outcome) {
 }
 
 QString NoPictureText(const driver::ModelOutcome& outcome, bool since_run) {
+  // The fate and the reason under the table's own column titles ("ignoré (trop grand)" would
+  // not sit well in brackets).
+  const auto line = [](int column, const QString& value) {
+    return QLatin1Char('\n') + QString::fromUtf8(kResultsColumns[column]) +
+           QString::fromUtf8("\u00a0: ") + value;
+  };
   QString text = QString::fromUtf8(since_run ? "Ce modèle ne se lit plus comme pendant la "
-                                               "génération (%1)."
-                                             : "Ce modèle n'a pas été mesuré (%1).")
-                     .arg(FateText(outcome.fate));
+                                               "génération."
+                                             : "Ce modèle n'a pas été mesuré.");
+  text += line(ui::kColumnFate, FateText(outcome.fate));
   const QString reason = ReasonFrench(outcome);
-  if (!reason.isEmpty()) text += QLatin1Char('\n') + reason;
+  if (!reason.isEmpty()) text += line(ui::kColumnReason, reason);
   return text;
 }
 

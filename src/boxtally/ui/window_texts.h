@@ -156,9 +156,9 @@ QString SizeText(double size);
 // A measured model's box sizes, named as the table's columns:
 // "Largeur : 10,000 · Hauteur : 3,000 · Profondeur : 2,000".
 QString BoxSizesText(const driver::ModelOutcome& outcome);
-// Why the preview shows no picture of a model that was not measured: its fate, and on the next
-// line its reason as the table gives it. `since_run`: the model was measured, but its file reads
-// so now.
+// Why the preview shows no picture of a model that was not measured: a sentence, then its fate
+// and its reason as the table gives them, on lines of their own ("Résultat : en échec").
+// `since_run`: the model was measured, but its file reads so now.
 QString NoPictureText(const driver::ModelOutcome& outcome, bool since_run);
 
 // Why a run ended early, for its message box: the file, pattern or folder the ending concerns is

@@ -1185,8 +1185,8 @@ TEST(MainWindow, ThePreviewDrawsEveryModelOfARunOrSaysWhyNot) {
     ASSERT_TRUE(select(row == 0 ? 1 : 0));
     ASSERT_TRUE(select(row));
     EXPECT_EQ(Std(pane.MessageText()),
-              "Ce modèle ne se lit plus comme pendant la génération (en échec).\n"
-              "archive chiffrée sans mot de passe");
+              "Ce modèle ne se lit plus comme pendant la génération.\nRésultat\u00a0: en échec\n"
+              "Raison\u00a0: archive chiffrée sans mot de passe");
     std::filesystem::remove(objects / "locked.zip");
     ASSERT_TRUE(select(row == 0 ? 1 : 0));
     ASSERT_TRUE(select(row));

@@ -65,13 +65,20 @@ TEST(PreviewPane, DrawsAMeasuredModelWithItsRegistryBoxOrSaysWhyNot) {
   const Case cases[] = {
       {Result(block, Fate::kMeasured, registry_box), "",
        "Largeur\u00a0:\u00a02,000 · Hauteur\u00a0:\u00a01,000 · Profondeur\u00a0:\u00a02,000"},
-      {locked, "Ce modèle n'a pas été mesuré (en échec).\narchive chiffrée sans mot de passe", ""},
-      {stopped, "Ce modèle n'a pas été mesuré (non traité).\ngénération arrêtée", ""},
+      {locked,
+       "Ce modèle n'a pas été mesuré.\nRésultat\u00a0: en échec\n"
+       "Raison\u00a0: archive chiffrée sans mot de passe",
+       ""},
+      {stopped,
+       "Ce modèle n'a pas été mesuré.\nRésultat\u00a0: non traité\nRaison\u00a0: génération arrêtée",
+       ""},
+      {Result(dir / "huge.rwx", Fate::kSkippedHuge),
+       "Ce modèle n'a pas été mesuré.\nRésultat\u00a0: ignoré (trop grand)", ""},
       {Result(dir / "gone.rwx", Fate::kMeasured),
        "Le fichier de ce modèle n'est plus là depuis la génération : " + (dir / "gone.rwx"),
        "Largeur\u00a0:\u00a00,000 · Hauteur\u00a0:\u00a00,000 · Profondeur\u00a0:\u00a00,000"},
       {Result(dir / "changed.rwx", Fate::kMeasured),
-       "Ce modèle ne se lit plus comme pendant la génération (fichier sans modèle).",
+       "Ce modèle ne se lit plus comme pendant la génération.\nRésultat\u00a0: fichier sans modèle",
        "Largeur\u00a0:\u00a00,000 · Hauteur\u00a0:\u00a00,000 · Profondeur\u00a0:\u00a00,000"},
       {std::nullopt, "Sélectionnez un modèle dans le tableau pour le voir ici.", ""},
   };
