@@ -17,6 +17,7 @@
 #include "boxtally/driver/registry_output.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
+#include "boxtally/driver/run_results.h"
 #include "boxtally/driver/thumbnails.h"
 #include "boxtally/rwx/workspace.h"
 #include "boxtally/web/web_fetch.h"
@@ -72,98 +73,6 @@ void Record(Run& run, ModelOutcome outcome, std::optional<std::uint64_t> log_bef
   }
   run.host.ModelCommitted(outcome);
   run.results.push_back(std::move(outcome));
-}
-
-ModelOutcome FromProcessed(const ProcessedModel& p, const FoundModel& found) {
-  ModelOutcome o;
-  const bool web = !found.url.empty();
-  o.name = platform::WithoutControls(
-      web ? found.entry_name
-          : (p.model_name.empty() ? ModelName(found.found_name, "rwx") : p.model_name));
-  o.source = platform::WithoutControls(web ? found.url : found.path);
-  o.path = found.path;
-  o.fate = p.fate;
-  o.reason = p.reason;
-  o.facts = platform::WithoutControls(p.facts);
-  if (p.fate != Fate::kMeasured) return o;
-  const rwx::ModelSummary& s = p.summary;
-  o.box = s.box;
-  o.vertices = static_cast<std::int32_t>(std::min<std::int64_t>(s.vertices, INT32_MAX));
-  o.polygons = static_cast<std::int32_t>(std::min<std::int64_t>(s.polygons, INT32_MAX));
-  o.textures = s.textures;
-  o.flags =
-      static_cast<std::uint8_t>((s.not_centred ? kFlagNotCentred : 0) |
-                                (s.oversized ? kFlagOversized : 0) | (s.facer ? kFlagFacer : 0));
-  return o;
-}
-
-Reason RefusalReason(web::EntryEnd::Refusal refusal) {
-  switch (refusal) {
-    case web::EntryEnd::Refusal::kRunFile:
-      return Reason::kNameIsRunFile;
-    case web::EntryEnd::Refusal::kNotPlain:
-      return Reason::kNameNotPlain;
-    default:
-      return Reason::kNameTooLong;
-  }
-}
-
-Reason CauseReason(web::EntryEnd::Cause cause) {
-  using Cause = web::EntryEnd::Cause;
-  switch (cause) {
-    case Cause::kStatus:
-      return Reason::kHttpStatus;
-    case Cause::kHostNotFound:
-      return Reason::kHostNotFound;
-    case Cause::kTimedOut:
-      return Reason::kTimedOut;
-    case Cause::kCertificate:
-      return Reason::kCertificateRefused;
-    case Cause::kSecureConnection:
-      return Reason::kSecureConnectionFailed;
-    case Cause::kRedirection:
-      return Reason::kRedirectionRefused;
-    case Cause::kReply:
-      return Reason::kReplyRefused;
-    case Cause::kIncomplete:
-      return Reason::kIncompleteDownload;
-    case Cause::kTooLarge:
-      return Reason::kDownloadTooLarge;
-    case Cause::kNotSaved:
-      return Reason::kDownloadNotSaved;
-    case Cause::kProxyRefused:
-      return Reason::kProxyRefused;
-    default:
-      return Reason::kConnectionFailed;
-  }
-}
-
-ModelOutcome FromEntryEnd(const web::EntryEnd& end) {
-  ModelOutcome o;
-  o.name = platform::WithoutControls(end.name);
-  o.source = platform::WithoutControls(end.url);
-  o.facts = platform::WithoutControls(end.why);
-  switch (end.kind) {
-    case web::EntryEnd::Kind::kRefused:
-      o.fate = Fate::kRefused;
-      o.reason = RefusalReason(end.refusal);
-      break;
-    case web::EntryEnd::Kind::kMissing:
-      o.fate = Fate::kMissingOnServer;
-      o.reason = Reason::kHttpStatus;
-      o.facts = std::to_string(end.status);
-      break;
-    case web::EntryEnd::Kind::kNotDownloaded:
-      o.fate = Fate::kNotDownloaded;
-      o.reason = CauseReason(end.cause);
-      if (end.cause == web::EntryEnd::Cause::kStatus) o.facts = std::to_string(end.status);
-      break;
-    case web::EntryEnd::Kind::kStopped:
-      o.fate = Fate::kNotReached;
-      o.reason = Reason::kRunStopped;
-      break;
-  }
-  return o;
 }
 
 // The entries that gave no model, each after its own log lines.
@@ -501,25 +410,6 @@ RunOutcome RunFiles(Run& run, const std::string& pattern, const RunOptions& opti
 
 // ---- The run ---------------------------------------------------------------------------------
 
-// What keeps every model from being measured when each one failed for the same cause outside
-// the models themselves (the converter, the work folder); empty when that is not so.
-std::string CommonOutsideCause(const std::vector<ModelOutcome>& results,
-                               const std::string& converter) {
-  if (results.empty()) return {};
-  for (const ModelOutcome& o : results) {
-    if (o.fate != Fate::kFailed || o.reason != results.front().reason) return {};
-  }
-  switch (results.front().reason) {
-    case Reason::kConverterNotStarted:
-      return "the converter " + converter + " cannot be started (" + results.front().facts + ")";
-    case Reason::kCobCopyFailed:
-    case Reason::kWorkFolderFull:
-      return "the work folder cannot take the models (full?)";
-    default:
-      return {};
-  }
-}
-
 // Only a completed run replaces the registry; when even that fails, no model's lines reached it.
 void EndRegistry(Run& run, RunOutcome& outcome) {
   if (outcome.end != RunEnd::kCompleted) {
@@ -544,32 +434,6 @@ void EndThumbnails(RunHost& host, const RunOutcome& outcome) {
   } else {
     AbandonThumbnails(*thumbnails);
   }
-}
-
-RunCounts CountsOf(const std::vector<ModelOutcome>& results, std::size_t total) {
-  RunCounts counts;
-  counts.found = total;
-  for (const ModelOutcome& o : results) {
-    switch (o.fate) {
-      case Fate::kMeasured:
-        ++counts.measured;
-        break;
-      case Fate::kFailed:
-        ++counts.failed;
-        break;
-      case Fate::kSkippedHuge:
-        ++counts.skipped_huge;
-        break;
-      case Fate::kEmpty:
-      case Fate::kNoModel:
-      case Fate::kNotModelFile:
-        ++counts.without_model;
-        break;
-      default:
-        break;
-    }
-  }
-  return counts;
 }
 
 RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
