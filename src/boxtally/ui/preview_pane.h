@@ -27,7 +27,7 @@ namespace ui {
 
 class ModelView;
 
-inline constexpr int kMaxReadings = 2;       // at once: a cancelled one ending, and the newest
+inline constexpr int kMaxReadings = 2;        // at once: a cancelled one ending, and the newest
 inline constexpr int kReadingNoticeMs = 150;  // a reading longer than this says so
 
 class PreviewPane : public QWidget {
