@@ -56,8 +56,6 @@ TEST(PreviewPane, DrawsAMeasuredModelWithItsRegistryBoxOrSaysWhyNot) {
   ModelOutcome locked = Result(dir / "locked.zip", Fate::kFailed);
   locked.reason = Reason::kArchiveEncrypted;
   locked.facts = "error 1: Provide a password";
-  ModelOutcome stopped = Result(dir / "late.rwx", Fate::kNotReached);
-  stopped.reason = Reason::kRunStopped;
   struct Case {
     std::optional<ModelOutcome> model;
     std::string message;  // empty: a picture
@@ -69,10 +67,6 @@ TEST(PreviewPane, DrawsAMeasuredModelWithItsRegistryBoxOrSaysWhyNot) {
       {locked,
        "Ce modèle n'a pas été mesuré.\nRésultat\u00a0: en échec\n"
        "Raison\u00a0: archive chiffrée sans mot de passe",
-       ""},
-      {stopped,
-       "Ce modèle n'a pas été mesuré.\nRésultat\u00a0: non traité\nRaison\u00a0: génération "
-       "arrêtée",
        ""},
       {Result(dir / "huge.rwx", Fate::kSkippedHuge),
        "Ce modèle n'a pas été mesuré.\nRésultat\u00a0: ignoré (trop grand)", ""},
