@@ -267,6 +267,49 @@ TEST_F(JobsRun, TheSummaryLineNamesEveryKindOfModelOnStandardErrorOnly) {
   }
 }
 
+// The report: one row per model in the search's order, in a file or on standard output, for one
+// worker or two. The rows' forms are the report writer's, each model's fate the driver's.
+TEST_F(JobsRun, TheReportGivesOneRowPerModelForAnyJobCount) {
+  WriteFile(dir_ / "objects/a.rwx", kBox);
+  WriteFile(dir_ / "src/c.rwx", kBox);
+  Shell("zip -q -X -P secret ../objects/c.zip c.rwx");  // no password given
+  WriteFile(dir_ / "objects/d.zip", "not an archive at all");
+  WriteFile(dir_ / "objects/e.rwx", "modelbegin\nblock 50 1 1\nmodelend\n");  // over 20 units
+  WriteFile(dir_ / "objects/g.rwx", "modelbegin\nmodelend\n");                // not one vertex
+  Shell("zip -q -X -0 whole.zip c.rwx && head -c 50 whole.zip > ../objects/i.zip");
+  WriteFile(dir_ / "objects/t.cob", "Caligari V00.01ALH             \n(the rest as text)\n");
+  const std::string rows =
+      "name,fate,reason,source,left,bottom,back,right,top,front,size_x,size_y,size_z,vertices,"
+      "polygons,textures,flags\r\n"
+      "a.rwx,measured,,objects/a.rwx,-1,-1,-1,1,1,1,2,2,2,8,6,0,oversized\r\n"
+      "c.rwx,failed,\"archive encrypted, no password given: error 1: Provide a password. File is "
+      "encrypted\",objects/c.zip,,,,,,,,,,,,,\r\n"
+      "d.rwx,failed,not a zip or gzip file,objects/d.zip,,,,,,,,,,,,,\r\n"
+      "e.rwx,skipped_huge,,objects/e.rwx,,,,,,,,,,,,,\r\n"
+      "g.rwx,empty,,objects/g.rwx,,,,,,,,,,,,,\r\n"
+      "i.rwx,failed,archive truncated: error 1: zipfile ended prematurely,objects/i.zip,,,,,,,,,,,"
+      ",,\r\n"
+      "t.cob,failed,conversion failed (exit status 6),objects/t.cob,,,,,,,,,,,,,\r\n";
+  const auto cli = [&](const char* jobs, const char* report, const char* models) {
+    return RunProgram({"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kBin + "/boxtally-cli", "--log",
+                       "log.txt", "--jobs", jobs, "--oversized", "--report", report, models,
+                       "-oreg.txt"},
+                      dir_.path());
+  };
+  WriteFile(dir_ / "report.csv", "an older report\r\n");
+  const ProgramRun to_file = cli("1", "report.csv", "objects/*.*");
+  EXPECT_EQ(to_file.exit_status, 0) << to_file.err;
+  EXPECT_EQ(ReadFile(dir_ / "report.csv"), rows);
+  EXPECT_EQ(cli("2", "-", "objects/*.*").out, rows);
+  EXPECT_EQ(ReadFile(dir_ / "reg.txt"), "a.rwx 1 -995 -995 -995 995 995 995\r\n");
+  // A run that does not complete leaves the report as it was, and no file beside it.
+  EXPECT_EQ(cli("1", "report.csv", "objects/*.none").exit_status, 1);
+  EXPECT_EQ(ReadFile(dir_ / "report.csv"), rows);
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    EXPECT_EQ(entry.path().filename().string().find(".report.csv"), std::string::npos);
+  }
+}
+
 TEST_F(JobsRun, AStopCommitsTheModelInProgressAndDropsTheWorkDoneAhead) {
   // A converter that takes its time for b.cob: Ctrl-C comes while b.cob is being converted.
   std::filesystem::create_directory(dir_ / "bin");
