@@ -41,11 +41,9 @@ TEST(ModelResults, ReasonsReadAsPlainEnglishWithTheirFacts) {
       {Reason::kArchiveEncrypted, "", "archive encrypted, no password given"},
       {Reason::kArchiveDamaged, "invalid compressed data--crc error",
        "archive damaged: invalid compressed data--crc error"},
-      {Reason::kConverterFailed, "exit status 6", "conversion failed (exit status 6)"},
       {Reason::kHttpStatus, "404", "HTTP status 404"},
       {Reason::kConnectionFailed, "10061:Connection refused",
        "server unreachable (10061:Connection refused)"},
-      {Reason::kCertificateRefused, "hostname mismatch", "certificate refused: hostname mismatch"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -58,33 +56,6 @@ TEST(ModelResults, ReasonsReadAsPlainEnglishWithTheirFacts) {
     EXPECT_FALSE(words.empty()) << r;
     EXPECT_EQ(std::count(seen.begin(), seen.end(), words), 0) << words;
     seen.push_back(words);
-  }
-}
-
-TEST(ModelResults, CountsAndTheReasonAFateShares) {
-  const std::vector<ModelOutcome> results = {
-      Outcome("a", Fate::kMeasured),
-      Outcome("b", Fate::kNotDownloaded, Reason::kConnectionFailed),
-      Outcome("c", Fate::kNotDownloaded, Reason::kConnectionFailed),
-      Outcome("d", Fate::kFailed, Reason::kArchiveTruncated),
-      Outcome("e", Fate::kFailed, Reason::kArchiveNotZip),
-      Outcome("f", Fate::kNotReached, Reason::kRunStopped),
-  };
-  const driver::FateCounts counts = driver::CountFates(results);
-  EXPECT_EQ(counts.Total(), 6u);
-  EXPECT_EQ(counts[Fate::kNotDownloaded], 2u);
-  EXPECT_EQ(counts[Fate::kSkippedHuge], 0u);
-  struct Case {
-    Fate fate;
-    Reason shared;
-  };
-  const Case cases[] = {{Fate::kNotDownloaded, Reason::kConnectionFailed},
-                        {Fate::kFailed, Reason::kNone},  // two reasons
-                        {Fate::kRefused, Reason::kNone},  // none of them
-                        {Fate::kNotReached, Reason::kRunStopped}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(driver::FateWord(c.fate));
-    EXPECT_EQ(driver::SharedReason(results, c.fate), c.shared);
   }
 }
 
