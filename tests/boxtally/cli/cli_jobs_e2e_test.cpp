@@ -1,11 +1,9 @@
 // boxtally-cli measuring on several workers: the registry, the log, standard error and the exit
 // status are the same for every job count, also for runs that end early.
 #include <gtest/gtest.h>
-#include <png.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -108,23 +106,15 @@ class JobsRun : public ::testing::Test {
   TempDir dir_;
 };
 
-// The pictures in a folder: each file's name and bytes, once libpng has read it back at
-// size x size.
+// The pictures in a folder, by file name, each a PNG of size x size (libpng reads the encoder's
+// files back in render_test).
 std::map<std::string, std::string> Pictures(const std::string& dir, unsigned size) {
+  const std::string side{0, 0, static_cast<char>(size >> 8), static_cast<char>(size & 255)};
+  const std::string head = std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + side + side;
   std::map<std::string, std::string> pictures;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     const std::string bytes = ReadFile(entry.path().string());
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    std::vector<std::uint8_t> pixels;
-    if (png_image_begin_read_from_memory(&png, bytes.data(), bytes.size())) {
-      pixels.resize(PNG_IMAGE_SIZE(png));
-      png_image_finish_read(&png, nullptr, pixels.data(), 0, nullptr);
-    }
-    EXPECT_EQ(png.warning_or_error, 0u) << entry.path() << ": " << png.message;
-    EXPECT_EQ(png.width, size);
-    EXPECT_EQ(png.height, size);
+    EXPECT_EQ(bytes.substr(0, head.size()), head) << entry.path();
     pictures[entry.path().filename().string()] = bytes;
   }
   return pictures;
