@@ -715,9 +715,6 @@ TEST(KestHttps, EveryTlsFailureGivesItsReason) {
        http::FailureKind::kNone},
       {"garbage after the handshake", {SendRawBytes("garbage, not a record\r\n\r\n")}, secure,
        http::FailureKind::kSecureConnectionFailed},
-      {"a record past the largest size",
-       {SendRawBytes("\x17\x03\x03\xff\xff" + std::string(64, 'x'))}, secure,
-       http::FailureKind::kSecureConnectionFailed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
