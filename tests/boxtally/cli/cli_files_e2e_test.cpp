@@ -71,11 +71,8 @@ TEST_F(FilesRun, AnInterruptedRunLeavesTheOldRegistryByteForByte) {
     int signal_number;
   };
   // A killed run cannot remove its new file: the next run, stopped in its turn, takes it away.
-  const Case cases[] = {
-      {"-oreg.txt", SIGKILL},
-      {"-oreg.txt", SIGTERM},
-      {"reg.txt", SIGINT},  // appending
-  };
+  // The last run appends.
+  const Case cases[] = {{"-oreg.txt", SIGKILL}, {"-oreg.txt", SIGTERM}, {"reg.txt", SIGINT}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.registry_argument) + " " + strsignal(c.signal_number));
     WriteFile(dir_ / "reg.txt", old);

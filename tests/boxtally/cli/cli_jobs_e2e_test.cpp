@@ -280,10 +280,10 @@ TEST_F(JobsRun, TheReportGivesOneRowPerModelForAnyJobCount) {
       ",,\r\n"
       "t.cob,failed,conversion failed (exit status 6),objects/t.cob,,,,,,,,,,,,,\r\n";
   const auto cli = [&](const char* jobs, const char* report, const char* models) {
-    return RunProgram({"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kBin + "/boxtally-cli", "--log",
-                       "log.txt", "--jobs", jobs, "--oversized", "--report", report, models,
-                       "-oreg.txt"},
-                      dir_.path());
+    return RunProgram(
+        {"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kBin + "/boxtally-cli", "--log", "log.txt",
+         "--jobs", jobs, "--oversized", "--report", report, models, "-oreg.txt"},
+        dir_.path());
   };
   WriteFile(dir_ / "report.csv", "an older report\r\n");
   const ProgramRun to_file = cli("1", "report.csv", "objects/*.*");

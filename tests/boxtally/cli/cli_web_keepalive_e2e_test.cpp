@@ -179,8 +179,7 @@ TEST_F(CliWebKept, GoesThroughTheProxyOfTheEnvironmentOrTheSwitch) {
   const std::string tunnel = "CONNECT 127.0.0.1:" + std::to_string(secure.port()) + " HTTP/1.1\n";
   const Case cases[] = {
       {"https_proxy", {"https_proxy=" + with_credentials}, {}, true},
-      {"--proxy \"\" over the environment", {"https_proxy=" + with_credentials}, {"--proxy", ""},
-       false},
+      {"--proxy \"\" over it", {"https_proxy=" + with_credentials}, {"--proxy", ""}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
