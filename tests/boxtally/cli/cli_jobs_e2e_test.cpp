@@ -330,15 +330,12 @@ TEST_F(JobsRun, AStopCommitsTheModelInProgressAndDropsTheWorkDoneAhead) {
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp"));
 }
 
-TEST_F(JobsRun, AKilledParallelRunKeepsCompleteLinesInOrder) {
+TEST_F(JobsRun, AKilledParallelRunMakesNoRegistry) {
   std::string format;
   for (int i = 0; i < 100; ++i) format += std::string(80, 'x') + " <ffile>\n";
   WriteFile(dir_ / "fmt.txt", format);
-  std::string all;
   for (int i = 0; i < 300; ++i) {
-    const std::string name = "m" + std::to_string(1000 + i) + ".rwx";
-    WriteFile(dir_ / ("objects/" + name), kBox);
-    for (int k = 0; k < 100; ++k) all += std::string(80, 'x') + " " + name + "\r\n";
+    WriteFile(dir_ / ("objects/m" + std::to_string(1000 + i) + ".rwx"), kBox);
   }
   for (const int delay_ms : {30, 60, 90}) {
     SCOPED_TRACE(delay_ms);
@@ -349,9 +346,7 @@ TEST_F(JobsRun, AKilledParallelRunKeepsCompleteLinesInOrder) {
     usleep(delay_ms * 1000);
     kill(run.pid, SIGKILL);
     testing_support::WaitProgram(run);
-    // The models committed before the kill, in the order of the search; the workers' models
-    // measured ahead never appear out of turn.
-    const std::string registry = ReadFile(dir_ / "reg.txt");
-    EXPECT_TRUE(all.compare(0, registry.size(), registry) == 0) << "not the models in order";
+    // Only a completed run makes the registry, whatever the workers had measured ahead.
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "reg.txt"));
   }
 }
