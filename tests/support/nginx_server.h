@@ -36,7 +36,7 @@ struct NginxOptions {
 
 class NginxServer {
  public:
-  // Serves `root`. /chunked/PATH serves root/PATH without a length, in chunks.
+  // Serves `root`.
   NginxServer(const std::string& root, const NginxOptions& options = {})
       : port_(FreeLoopbackPort()) {
     const std::string prefix = dir_.path();
@@ -56,11 +56,7 @@ class NginxServer {
                   "  default_type application/octet-stream;\n"
                   "  keepalive_timeout " + options.keepalive_timeout + ";\n"
                   "  server {\n    listen 127.0.0.1:" + std::to_string(port_) + tls + ";\n"
-                  "    root " + root + ";\n"
-                  // sub_filter leaves the bytes alone (its text never occurs) but drops the
-                  // length, so nginx sends the body in chunks.
-                  "    location /chunked/ { alias " + root + "/; sub_filter_types *;\n"
-                  "      sub_filter 'boxtally-never-in-a-model-7f3a' ''; }\n  }\n}\n");
+                  "    root " + root + ";\n  }\n}\n");
     std::filesystem::create_directories(dir_ / "tmp");
     const std::string program = NginxProgram();
     const std::string conf = dir_ / "nginx.conf";

@@ -107,24 +107,18 @@ class ScriptedServer {
     listen_fd_ = socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    if (ipv6) {
-      auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-      v6->sin6_family = AF_INET6;
-      v6->sin6_addr = in6addr_loopback;
-      length = sizeof *v6;
-    } else {
-      auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-      v4->sin_family = AF_INET;
-      v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      length = sizeof *v4;
-    }
-    bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), length);
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    v6.sin6_addr = in6addr_loopback;
+    auto* address = ipv6 ? reinterpret_cast<sockaddr*>(&v6) : reinterpret_cast<sockaddr*>(&v4);
+    socklen_t length = ipv6 ? sizeof v6 : sizeof v4;
+    bind(listen_fd_, address, length);
     listen(listen_fd_, 8);
-    getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
-                       : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+    getsockname(listen_fd_, address, &length);
+    port_ = ntohs(ipv6 ? v6.sin6_port : v4.sin_port);
     thread_ = std::thread([this] { Run(); });
   }
   ~ScriptedServer() {

@@ -72,7 +72,9 @@ RegistryOpen OpenStream(const RunOptions& options, platform::TextFile& log, Regi
 
 // The new file behind a text stream of its own (the replacement keeps its descriptor).
 bool WrapReplacement(RegistryOutput& out) {
-  const int fd = dup(out.replacement.fd);
+  // Close-on-exec, as the replacement's own: a converter started during the run must not hold
+  // the new file, nor with it the lock that tells a live run's file from a killed run's.
+  const int fd = fcntl(out.replacement.fd, F_DUPFD_CLOEXEC, 0);
   std::FILE* f = fd >= 0 ? fdopen(fd, "wb") : nullptr;
   if (f == nullptr) {
     if (fd >= 0) close(fd);

@@ -41,11 +41,9 @@ TEST(ModelResults, ReasonsReadAsPlainEnglishWithTheirFacts) {
       {Reason::kArchiveEncrypted, "", "archive encrypted, no password given"},
       {Reason::kArchiveDamaged, "invalid compressed data--crc error",
        "archive damaged: invalid compressed data--crc error"},
-      {Reason::kConverterFailed, "exit status 6", "conversion failed (exit status 6)"},
       {Reason::kHttpStatus, "404", "HTTP status 404"},
       {Reason::kConnectionFailed, "10061:Connection refused",
        "server unreachable (10061:Connection refused)"},
-      {Reason::kCertificateRefused, "hostname mismatch", "certificate refused: hostname mismatch"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -61,33 +59,6 @@ TEST(ModelResults, ReasonsReadAsPlainEnglishWithTheirFacts) {
   }
 }
 
-TEST(ModelResults, CountsAndTheReasonAFateShares) {
-  const std::vector<ModelOutcome> results = {
-      Outcome("a", Fate::kMeasured),
-      Outcome("b", Fate::kNotDownloaded, Reason::kConnectionFailed),
-      Outcome("c", Fate::kNotDownloaded, Reason::kConnectionFailed),
-      Outcome("d", Fate::kFailed, Reason::kArchiveTruncated),
-      Outcome("e", Fate::kFailed, Reason::kArchiveNotZip),
-      Outcome("f", Fate::kNotReached, Reason::kRunStopped),
-  };
-  const driver::FateCounts counts = driver::CountFates(results);
-  EXPECT_EQ(counts.Total(), 6u);
-  EXPECT_EQ(counts[Fate::kNotDownloaded], 2u);
-  EXPECT_EQ(counts[Fate::kSkippedHuge], 0u);
-  struct Case {
-    Fate fate;
-    Reason shared;
-  };
-  const Case cases[] = {{Fate::kNotDownloaded, Reason::kConnectionFailed},
-                        {Fate::kFailed, Reason::kNone},  // two reasons
-                        {Fate::kRefused, Reason::kNone},  // none of them
-                        {Fate::kNotReached, Reason::kRunStopped}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(driver::FateWord(c.fate));
-    EXPECT_EQ(driver::SharedReason(results, c.fate), c.shared);
-  }
-}
-
 TEST(CsvReport, OneRowPerModelAsRfc4180Wants) {
   ModelOutcome tree = Outcome("tree.rwx", Fate::kMeasured);
   tree.box = {-0.5f, 0.0f, -1.25f, 0.5f, 6.1f, 1.25f};
@@ -95,8 +66,6 @@ TEST(CsvReport, OneRowPerModelAsRfc4180Wants) {
   tree.polygons = 12;
   tree.textures = 2;
   tree.flags = driver::kFlagNotCentred | driver::kFlagFacer;
-  ModelOutcome huge = Outcome("ground.rwx", Fate::kSkippedHuge);
-  huge.box = {-50, 0, -50, 50, 1, 50};  // not measured: no numbers in the report
   struct Case {
     ModelOutcome model;
     const char* row;
@@ -104,7 +73,6 @@ TEST(CsvReport, OneRowPerModelAsRfc4180Wants) {
   const Case cases[] = {
       {tree, "tree.rwx,measured,,objects/tree.rwx,-0.5,0,-1.25,0.5,6.1,1.25,1,6.1,2.5,8,12,2,"
              "not_centred facer\r\n"},
-      {huge, "ground.rwx,skipped_huge,,objects/ground.rwx,,,,,,,,,,,,,\r\n"},
       {Outcome("a,b.zip", Fate::kFailed, Reason::kScriptError, "Application error in \"x\""),
        "\"a,b.zip\",failed,\"script error: Application error in \"\"x\"\"\",\"objects/a,b.zip\","
        ",,,,,,,,,,,,\r\n"},

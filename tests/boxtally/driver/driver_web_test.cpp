@@ -114,11 +114,12 @@ TEST_F(WebRun, GivesEveryListEntryOneResultInListOrder) {
   Serve({{SendBytes(ZipReply("a.rwx"))},
          {SendBytes("HTTP/1.0 404 Not Found\r\n\r\n")},
          {SendBytes("HTTP/1.0 500 Oops\r\n\r\n")},
-         {SendBytes(ZipReply("d.rwx"))}});
-  WriteFile(dir_ / "models.txt", "a.rwx\n../x.rwx\nmissing.rwx\nbroken.rwx\nd.rwx\n");
+         {SendBytes(ZipReply("d.rwx"))},
+         {testing_support::ResetConnection()}});
+  WriteFile(dir_ / "models.txt", "a.rwx\n../x.rwx\nmissing.rwx\nbroken.rwx\nd.rwx\nreset.rwx\n");
   const driver::RunOutcome outcome = Run();
   EXPECT_EQ(outcome.end, driver::RunEnd::kCompleted);
-  EXPECT_EQ(outcome.counts.found, 5u);  // known once the list is read
+  EXPECT_EQ(outcome.counts.found, 6u);  // known once the list is read
   struct Expected {
     const char* name;
     Fate fate;
@@ -131,6 +132,8 @@ TEST_F(WebRun, GivesEveryListEntryOneResultInListOrder) {
       {"missing.rwx", Fate::kMissingOnServer, Reason::kHttpStatus, "404"},
       {"broken.rwx", Fate::kNotDownloaded, Reason::kHttpStatus, "500"},
       {"d.rwx", Fate::kMeasured, Reason::kNone, ""},
+      {"reset.rwx", Fate::kNotDownloaded, Reason::kConnectionFailed,
+       "10054:Connection reset by peer"},
   };
   ASSERT_EQ(outcome.results.size(), std::size(expected));
   const std::string log = ReadFile(dir_ / "log.txt");

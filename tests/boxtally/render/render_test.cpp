@@ -79,14 +79,6 @@ TEST(Renderer, TheBoxsLinesLandWhereTheProjectionSays) {
   }
 }
 
-TEST(Renderer, TheSameCameraGivesTheSameBytesAndAnotherOneOthers) {
-  const render::Bounds box{{-0.5f, -0.5f, 0}, {0.5f, 0.5f, 0}};
-  const Image first = render::DrawScene(kUnitQuad, &box, Camera{}, 64, 48);
-  EXPECT_EQ(render::DrawScene(kUnitQuad, &box, Camera{}, 64, 48).rgba, first.rgba);
-  EXPECT_NE(render::DrawScene(kUnitQuad, &box, Camera{40}, 64, 48).rgba, first.rgba);
-  EXPECT_NE(render::DrawScene(kUnitQuad, &box, Camera{30, 30, 2}, 64, 48).rgba, first.rgba);
-}
-
 TEST(Renderer, PointsOnlyAndBrokenInputStillDrawSafely) {
   // A mesh without triangles shows its points, each a few pixels wide.
   const render::Mesh points{{{0, 0, 0}, {1, 1, 1}}, {}};
@@ -117,8 +109,6 @@ TEST(PngWriter, WritesWhatLibpngReadsBack) {
     read.version = PNG_IMAGE_VERSION;
     ASSERT_TRUE(png_image_begin_read_from_memory(&read, png.data(), png.size()));
     EXPECT_EQ(read.format, translucent ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB);
-    EXPECT_EQ(png[24], 8);  // IHDR's bit depth
-    EXPECT_EQ(png[28], 0);  // and interlace method: none
     read.format = PNG_FORMAT_RGBA;
     std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(read));
     ASSERT_TRUE(png_image_finish_read(&read, nullptr, pixels.data(), 0, nullptr));

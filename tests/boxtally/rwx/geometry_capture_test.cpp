@@ -117,12 +117,6 @@ TEST(GeometryCapture, FacesUseTheClumpsVertexNumbersAndTheColourInForce) {
     harness.Run("modelbegin\n" + c.body + "modelend\n");
     EXPECT_EQ(Describe(capture.mesh), c.triangles);
   }
-  rwx_test::MeasureHarness harness;
-  rwx::GeometryCapture capture;
-  harness.geometry = &capture;
-  harness.Run("modelbegin\n" + cases[3].body + "modelend\n");
-  ASSERT_EQ(capture.mesh.vertices.size(), 6u);
-  EXPECT_EQ(capture.mesh.vertices[4].x, 11.0f);  // the second instance, moved by 10
 }
 
 TEST(GeometryCapture, PrimitivesAreTessellatedInsideTheirMeasuredBox) {
