@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -13,13 +14,14 @@
 namespace platform {
 
 namespace {
-volatile std::sig_atomic_t g_signal = 0;
-// Lock-free atomics may be read in a signal handler; 0 marks a free slot.
+// Lock-free atomics may be used in a signal handler, and read by any thread.
+static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<int> g_signal{0};
+// 0 marks a free slot.
 static_assert(std::atomic<pid_t>::is_always_lock_free);
 std::atomic<pid_t> g_child_groups[kMaxChildGroups];
 
 // A slot is free (0), being filled or emptied (1), or names a file (2).
-static_assert(std::atomic<int>::is_always_lock_free);
 constexpr std::size_t kMaxRemovedPath = 4096;  // bytes, the terminating NUL included
 std::atomic<int> g_removed_state[kMaxRemovedFiles];
 char g_removed_paths[kMaxRemovedFiles][kMaxRemovedPath];
@@ -32,15 +34,17 @@ void EndChildGroups() {
 }
 
 void OnTermination(int signal_number) {
+  const int saved_errno = errno;  // the interrupted code may be about to read its own
   EndChildGroups();
-  if (g_signal != 0) {
+  if (g_signal.load() != 0) {
     RemoveRegisteredFiles();
     RemoveWorkFoldersNow();
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
     return;
   }
-  g_signal = signal_number;
+  g_signal.store(signal_number);
+  errno = saved_errno;
 }
 
 void EndChildGroupsAtExit() { EndChildGroups(); }
@@ -59,14 +63,14 @@ void InstallTerminationHandlers(bool interrupt) {
   registered = true;
 }
 
-int TerminationSignal() { return g_signal; }
+int TerminationSignal() { return g_signal.load(); }
 
 int RegisterChildGroup(pid_t group) {
   for (int slot = 0; slot < kMaxChildGroups; ++slot) {
     pid_t expected = 0;
     if (g_child_groups[slot].compare_exchange_strong(expected, group)) {
       // A signal that came before this line found no group to end.
-      if (g_signal != 0) kill(-group, SIGKILL);
+      if (g_signal.load() != 0) kill(-group, SIGKILL);
       return slot;
     }
   }

@@ -62,7 +62,13 @@ void ResumeKeptSession(TlsSession& session) {
   SessionCache& cache = Sessions();
   std::lock_guard<std::mutex> lock(cache.mutex);
   const auto found = cache.sessions.find({session.ctx, session.key});
-  if (found != cache.sessions.end()) SSL_set_session(session.ssl, found->second);
+  if (found == cache.sessions.end()) return;
+  // A copy of its own for each connection: a handshake writes into the session it resumes, and
+  // connections on other threads may be resuming the same one at that moment.
+  SSL_SESSION* copy = SSL_SESSION_dup(found->second);
+  if (copy == nullptr) return;  // a full handshake, then
+  SSL_set_session(session.ssl, copy);
+  SSL_SESSION_free(copy);  // SSL_set_session took a reference of its own
 }
 
 // The reason of the first error OpenSSL queued on this thread, and the queue emptied: errors are
