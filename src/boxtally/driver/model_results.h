@@ -101,6 +101,9 @@ struct ModelOutcome {
   std::int32_t polygons = 0;
   std::int32_t textures = 0;
   std::uint8_t flags = 0;  // ModelFlag bits
+  // The textures and masks the model names that the object path's textures folder lacks, in the
+  // order the script names them; empty when none are missing or no textures folder is known.
+  std::vector<std::string> missing_textures;
   // The model's lines in the log file (bytes, line ends as the file has them); length 0 when it
   // wrote none or the log is no file.
   std::uint64_t log_offset = 0;

@@ -11,6 +11,7 @@
 #include "boxtally/driver/model_results.h"
 #include "boxtally/driver/run_host.h"
 #include "boxtally/driver/thumbnails.h"
+#include "boxtally/render/texture.h"
 #include "boxtally/rwx/measure.h"
 #include "platform/text_file.h"
 
@@ -32,6 +33,8 @@ struct RunState {
   const std::atomic<bool>* cancel = nullptr;  // set: a converter still running is ended
   int thumbnail_size = 0;                     // above 0: each measured model's picture is drawn
   rwx::GeometryCapture* geometry = nullptr;   // takes the model's geometry as it is measured
+  // Where pictures find the textures and masks models name; none: surfaces in their colours.
+  std::shared_ptr<render::TextureSource> textures;
 };
 
 enum class ModelResult { kDone, kAbort };  // kAbort: the measurement hit a stack limit
