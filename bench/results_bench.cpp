@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
   });
   const double base_width = BestMs(reset_order, [&] {
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-      return driver::BoxSizes(records[a])[0] > driver::BoxSizes(records[b])[0];
+      return records[a].box[3] - records[a].box[0] > records[b].box[3] - records[b].box[0];
     });
   });
   Row("sort by Largeur", sort_width, "std::stable_sort by width", base_width);
