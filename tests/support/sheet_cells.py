@@ -37,7 +37,8 @@ def xlsx_cells(path):
         for item in ET.fromstring(book.read("xl/sharedStrings.xml")).iter(MAIN + "si"):
             shared.append("".join(t.text or "" for t in item.iter(MAIN + "t")))
     sheet = ET.fromstring(book.read("xl/worksheets/sheet1.xml"))
-    lines = ["sheet " + ET.fromstring(book.read("xl/workbook.xml")).find(f"{MAIN}sheets/{MAIN}sheet").get("name")]
+    first = ET.fromstring(book.read("xl/workbook.xml")).find(f"{MAIN}sheets/{MAIN}sheet")
+    lines = ["sheet " + first.get("name")]
     pane = sheet.find(f"{MAIN}sheetViews/{MAIN}sheetView/{MAIN}pane")
     if pane is not None and pane.get("state") == "frozen":
         lines.append("frozen " + pane.get("ySplit", "0"))
@@ -53,7 +54,8 @@ def xlsx_cells(path):
         if font.find(MAIN + "b") is not None:
             bold_styles.add(str(i))
     for col in sheet.iter(MAIN + "col"):
-        lines.append(f"width {column_name(int(col.get('min')) - 1)} {round(float(col.get('width')))}")
+        width = round(float(col.get("width")))
+        lines.append(f"width {column_name(int(col.get('min')) - 1)} {width}")
     for cell in sheet.iter(MAIN + "c"):
         ref, kind = cell.get("r"), cell.get("t", "n")
         if ref.endswith("1") and re.fullmatch(r"[A-Z]+1", ref) and cell.get("s") in bold_styles:

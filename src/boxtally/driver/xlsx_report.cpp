@@ -19,7 +19,6 @@ namespace driver {
 
 namespace {
 constexpr std::size_t kHeaderPadding = 3;  // characters beside a title: the filter's button
-constexpr std::size_t kNamesShown = 100;   // bytes of a model's name quoted in a message
 
 XlsxOutcome Failed(XlsxResult result) {
   XlsxOutcome outcome;
@@ -190,7 +189,7 @@ std::string XlsxErrorText(const XlsxOutcome& outcome, const std::vector<ModelOut
              " models (this run has " + std::to_string(results.size()) + ")" + as_csv;
     case kXlsxTextTooLong: {
       std::string name = outcome.model < results.size() ? results[outcome.model].name : "";
-      if (name.size() > kNamesShown) name = "";  // the long text itself, maybe
+      if (name.size() > kXlsxNameShown) name = "";  // the long text itself, maybe
       const std::string model = "model " + std::to_string(outcome.model + 1) +
                                 (name.empty() ? "" : " (" + CleanText(name) + ")");
       return "the " + std::string(kReportColumns[outcome.column].key) + " of " + model +

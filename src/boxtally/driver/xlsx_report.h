@@ -17,6 +17,7 @@ namespace driver {
 inline constexpr std::size_t kXlsxMaxModels = 1048575;  // a sheet's rows (1,048,576) less one
 inline constexpr std::size_t kXlsxMaxCellText = 32767;  // UTF-16 code units of a cell's text
 inline constexpr std::size_t kXlsxMaxColumnWidth = 80;  // characters: wider texts are cut in view
+inline constexpr std::size_t kXlsxNameShown = 100;      // bytes of a name that a message quotes
 
 enum [[nodiscard]] XlsxResult : int{
     kXlsxOk = 0,

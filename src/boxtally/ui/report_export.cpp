@@ -10,8 +10,6 @@
 namespace ui {
 
 namespace {
-constexpr std::size_t kNamesShown = 100;  // bytes of a model's name quoted in a message
-
 QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
 
 QString Number(std::size_t n) {
@@ -36,7 +34,7 @@ QString WorkbookFailure(const driver::XlsxOutcome& outcome,
           .arg(Number(driver::kXlsxMaxModels), Number(rows.size()));
     case driver::kXlsxTextTooLong: {
       const std::string& name = rows[outcome.model].name;
-      const QString model = name.size() <= kNamesShown
+      const QString model = name.size() <= driver::kXlsxNameShown
                                 ? Tr("« %1 »").arg(QString::fromStdString(driver::CleanText(name)))
                                 : Tr("n° %1").arg(Number(outcome.model + 1));
       return Tr(texts::kWorkbookTextTooLong)

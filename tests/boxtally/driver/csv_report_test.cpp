@@ -11,24 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "boxtally/driver/report_outcome.h"
 #include "support/temp_dir.h"
 
 using driver::Fate;
 using driver::ModelOutcome;
 using driver::Reason;
-
-namespace {
-ModelOutcome Outcome(const char* name, Fate fate, Reason reason = Reason::kNone,
-                     const char* facts = "") {
-  ModelOutcome m;
-  m.name = name;
-  m.source = std::string("objects/") + name;
-  m.fate = fate;
-  m.reason = reason;
-  m.facts = facts;
-  return m;
-}
-}  // namespace
+using testing_support::Outcome;
 
 TEST(ModelResults, ReasonsReadAsPlainEnglishWithTheirFacts) {
   struct Case {

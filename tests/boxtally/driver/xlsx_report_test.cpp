@@ -11,28 +11,20 @@
 #include <string>
 #include <vector>
 
+#include "boxtally/driver/report_outcome.h"
 #include "support/sheet_cells.h"
 #include "support/temp_dir.h"
 
 using driver::Fate;
 using driver::ModelOutcome;
 using driver::Reason;
+using testing_support::Outcome;
 using testing_support::ReadFile;
 using testing_support::SheetCells;
 using testing_support::TempDir;
 using Lines = std::vector<std::string>;
 
 namespace {
-ModelOutcome Outcome(const char* name, Fate fate, Reason reason = Reason::kNone,
-                     const char* facts = "") {
-  ModelOutcome m;
-  m.name = name;
-  m.source = std::string("objects/") + name;
-  m.fate = fate;
-  m.reason = reason;
-  m.facts = facts;
-  return m;
-}
 
 // A measured model, names that a spreadsheet would take for formulas, and a reason holding
 // U+FFFE, which XML does not allow.
