@@ -320,7 +320,11 @@ void ResultsWindow::Export() {
   for (int row = 0; row < filter_->rowCount(); ++row) {
     shown.push_back(model_->At(filter_->SourceRow(row)));
   }
-  if (const std::optional<QString> failure = ExportResults(*path, shown)) {
+  // A workbook of 100,000 models takes seconds, most of them compressing it.
+  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  const std::optional<QString> failure = ExportResults(*path, shown);
+  QGuiApplication::restoreOverrideCursor();
+  if (failure) {
     ShowMessage(Tr(texts::kCannotExport).arg(*path, *failure));
   }
 }
