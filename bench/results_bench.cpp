@@ -1,7 +1,11 @@
 // The results window over 100,000 models, on Qt's offscreen platform: the rows coming in as a run
 // commits them, a sort by a number column and by the names, a filter over names and reasons, and
 // one paint of the table, each against a baseline done on the same records in plain C++ (a copy,
-// std::stable_sort, a loop of QString::contains). Prints milliseconds and ratios, best of three.
+// std::stable_sort, a loop of QString::contains); the export as CSV for the desktop and as a
+// workbook against boxtally-cli's CSV report. Prints milliseconds and ratios, best of three.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QTableView>
 #include <algorithm>
@@ -12,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "boxtally/driver/csv_report.h"
+#include "boxtally/driver/xlsx_report.h"
+#include "boxtally/ui/report_export.h"
 #include "boxtally/ui/results_window.h"
 
 namespace {
@@ -79,7 +86,7 @@ int main(int argc, char** argv) {
   });
   const double base_width = BestMs(reset_order, [&] {
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-      return driver::BoxSizes(records[a])[0] > driver::BoxSizes(records[b])[0];
+      return records[a].box[3] - records[a].box[0] > records[b].box[3] - records[b].box[0];
     });
   });
   Row("sort by Largeur", sort_width, "std::stable_sort by width", base_width);
@@ -116,5 +123,25 @@ int main(int argc, char** argv) {
     (void)table->viewport()->grab();
   });
   Row("scroll to the end and paint", paint, "the same over one row", paint_one);
+
+  // Into a file made anew each time, as an export makes it (without its final fsync).
+  const std::string file = std::string(P_tmpdir) + "/results_bench_export";
+  int fd = -1;
+  const auto open_file = [&] {
+    if (fd >= 0) close(fd);
+    fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  };
+  const double csv = BestMs(open_file, [&] { (void)driver::WriteCsvReport(fd, records); });
+  const double french = BestMs(open_file, [&] {
+    (void)driver::WriteCsvReport(fd, records, ui::FrenchWording(),
+                                 ui::SpreadsheetCsvStyle(QLocale(QLocale::French)));
+  });
+  Row("export as CSV for the desktop", french, "boxtally-cli's CSV report", csv);
+  const double workbook = BestMs(open_file, [&] {
+    (void)driver::WriteXlsxReport(fd, records, ui::FrenchWording());
+  });
+  Row("export as a workbook", workbook, "boxtally-cli's CSV report", csv);
+  close(fd);
+  unlink(file.c_str());
   return hits < 0;
 }

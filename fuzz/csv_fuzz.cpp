@@ -1,6 +1,7 @@
 // The report's rows over any name, source and facts: the bytes are split into those three at
 // their first two NUL bytes. Whatever they hold, a row is valid UTF-8, ends with its only CR LF,
-// holds no other control character, and reads back as exactly 17 fields.
+// holds no other control character, and reads back as exactly one field per column, separated by
+// commas or, as a French spreadsheet wants them, by semicolons.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,7 +14,7 @@ void Check(bool condition) {
 }
 
 // The fields of one RFC 4180 record (without its CR LF); -1 when its quotes are malformed.
-int FieldCount(const std::string& record) {
+int FieldCount(const std::string& record, char separator) {
   int fields = 1;
   bool quoted = false;
   for (std::size_t i = 0; i < record.size(); ++i) {
@@ -24,12 +25,12 @@ int FieldCount(const std::string& record) {
         ++i;
       } else {
         quoted = false;
-        if (i + 1 < record.size() && record[i + 1] != ',') return -1;
+        if (i + 1 < record.size() && record[i + 1] != separator) return -1;
       }
     } else if (c == '"') {
-      if (i > 0 && record[i - 1] != ',') return -1;
+      if (i > 0 && record[i - 1] != separator) return -1;
       quoted = true;
-    } else if (c == ',') {
+    } else if (c == separator) {
       ++fields;
     }
   }
@@ -67,14 +68,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (second != std::string::npos) m.facts = bytes.substr(second + 1);
   }
   m.fate = static_cast<driver::Fate>(size % driver::kFateCount);
-  m.reason = static_cast<driver::Reason>(size % (static_cast<int>(driver::Reason::kRunEndedEarly) + 1));
+  m.reason =
+      static_cast<driver::Reason>(size % (static_cast<int>(driver::Reason::kRunEndedEarly) + 1));
   m.flags = static_cast<std::uint8_t>(size & 7);
+  m.missing_textures = {m.source, m.facts};
+  const driver::CsvStyle style =
+      (size & 8) != 0 ? driver::CsvStyle{';', ',', true} : driver::CsvStyle{};
   std::string row;
-  driver::AppendCsvRow(m, row);
+  driver::AppendCsvRow(m, driver::EnglishWording(), style, row);
   Check(row.size() >= 2 && row.compare(row.size() - 2, 2, "\r\n") == 0);
   const std::string record = row.substr(0, row.size() - 2);
   for (const char c : record) Check(static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
   Check(ValidUtf8(record));
-  Check(FieldCount(record) == 17);
+  Check(FieldCount(record, style.separator) == static_cast<int>(driver::kReportColumnCount));
   return 0;
 }

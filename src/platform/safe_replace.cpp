@@ -48,28 +48,6 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-// The old bytes into the new file: a clone shares the blocks (instant on btrfs and XFS), else
-// the kernel copies them, else a plain read and write loop.
-bool CopyContent(int from, int to) {
-  if (ioctl(to, FICLONE, from) == 0) return lseek(to, 0, SEEK_END) >= 0;
-  for (;;) {
-    const ssize_t n = copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
-    if (n == 0) return true;
-    if (n > 0) continue;
-    if (errno == EINTR) continue;
-    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-    break;
-  }
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    const ssize_t n = read(from, buffer.data(), buffer.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(n))) return false;
-  }
-}
-
 // Makes the hidden file, locked before it takes a name of the leftover form: a run that looks
 // for leftovers must never find a live writer's file unlocked.
 bool MakeLockedTemp(const std::string& prefix, std::string& temp, int& fd) {
@@ -115,6 +93,28 @@ bool IsLeftoverName(const std::string& entry, const std::string& lead) {
   return true;
 }
 }  // namespace
+
+// A clone shares the blocks (instant on btrfs and XFS), else the kernel copies them, else a plain
+// read and write loop.
+bool CopyContent(int from, int to) {
+  if (ioctl(to, FICLONE, from) == 0) return lseek(to, 0, SEEK_END) >= 0;
+  for (;;) {
+    const ssize_t n = copy_file_range(from, nullptr, to, nullptr, 1 << 30, 0);
+    if (n == 0) return true;
+    if (n > 0) continue;
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+    break;
+  }
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    const ssize_t n = read(from, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) return true;
+    if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(n))) return false;
+  }
+}
 
 std::string FollowLinks(const std::string& path) {
   std::string current = path;

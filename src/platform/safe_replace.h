@@ -34,6 +34,11 @@ bool CommitReplacement(Replacement& replacement);
 // Removes the new file and closes it; the target stays as it was. Accepts an empty record.
 void AbandonReplacement(Replacement& replacement);
 
+// Copies the bytes of `from`, a regular file read from its start, into `to`: a new, empty file
+// (where the file system can, the two share the blocks) or a stream. False, with errno set, when a
+// byte could not be read or written.
+bool CopyContent(int from, int to);
+
 // Replaces the content of `path` with `bytes` in one step, as the three calls above do.
 bool ReplaceFileContents(const std::string& path, std::string_view bytes);
 

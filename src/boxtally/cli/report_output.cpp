@@ -7,11 +7,27 @@
 #include <cstring>
 
 #include "boxtally/driver/csv_report.h"
+#include "boxtally/driver/xlsx_report.h"
 #include "platform/termination.h"
 
 namespace cli {
 
 namespace {
+// The report into `fd`: a workbook when the file's name says so, else CSV. False with the reason
+// in `error`.
+bool WriteReport(const std::string& path, int fd, const driver::RunOutcome& outcome,
+                 std::string& error) {
+  if (driver::IsWorkbookName(path)) {
+    const driver::XlsxOutcome written =
+        driver::WriteXlsxReport(fd, outcome.results, driver::EnglishWording());
+    error = driver::XlsxErrorText(written, outcome.results);
+    return written.result == driver::kXlsxOk;
+  }
+  if (driver::WriteCsvReport(fd, outcome.results)) return true;
+  error = std::strerror(errno);
+  return false;
+}
+
 void Forget(ReportOutput& out) {
   if (out.signal_slot >= 0) platform::UnregisterRemoveOnSignal(out.signal_slot);
   out.signal_slot = -1;
@@ -35,15 +51,12 @@ bool FinishReport(ReportOutput& out, const driver::RunOutcome& outcome, bool com
   if (out.path.empty()) return true;
   if (out.path == kReportToStandardOutput) {
     std::fflush(stdout);  // whatever went there before comes first
-    if (driver::WriteCsvReport(STDOUT_FILENO, outcome.results)) return true;
-    error = std::strerror(errno);
-    return false;
+    return WriteReport(out.path, STDOUT_FILENO, outcome, error);
   }
   bool ok = true;
   if (!completed) {
     platform::AbandonReplacement(out.replacement);
-  } else if (!driver::WriteCsvReport(out.replacement.fd, outcome.results)) {
-    error = std::strerror(errno);
+  } else if (!WriteReport(out.path, out.replacement.fd, outcome, error)) {
     platform::AbandonReplacement(out.replacement);
     ok = false;
   } else if (!platform::CommitReplacement(out.replacement)) {

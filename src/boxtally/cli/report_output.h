@@ -1,5 +1,6 @@
-// boxtally-cli --report: the run's results as CSV, into a file (replaced only when the run
-// completes, as a result file must be) or onto standard output.
+// boxtally-cli --report: the run's results as CSV or, for a name ending in .xlsx, as a workbook,
+// into a file (replaced only when the run completes, as a result file must be) or onto standard
+// output.
 #pragma once
 
 #include <string>

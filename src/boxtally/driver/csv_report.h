@@ -1,38 +1,44 @@
-// The report of a run: one CSV row per model (RFC 4180: UTF-8, comma separated, each record
-// ended by CR LF, a header line first), written by boxtally-cli --report and by the results
-// window's export. Column names are stable: scripts read them.
+// The report of a run as CSV (RFC 4180: UTF-8, each record ended by CR LF, a header line first),
+// one row per model, the columns of report_columns.h. boxtally-cli --report writes it for
+// scripts: comma separated, decimal points, the English keys. The results window's export writes
+// it for the desktop's spreadsheet: its French words, the separator and decimal mark of the
+// desktop's locale, a byte order mark.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "boxtally/driver/model_results.h"
+#include "boxtally/driver/report_columns.h"
 
 namespace driver {
 
-// name, fate, reason, source, left, bottom, back, right, top, front, size_x, size_y, size_z,
-// vertices, polygons, textures, flags
-inline constexpr const char* kCsvHeader =
-    "name,fate,reason,source,left,bottom,back,right,top,front,size_x,size_y,size_z,vertices,"
-    "polygons,textures,flags\r\n";
+inline constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";
 
-// The flags as words separated by blanks, in this order: "not_centred oversized facer".
-std::string FlagWords(std::uint8_t flags);
+struct CsvStyle {
+  char separator = ',';
+  char decimal_point = '.';      // replaces the point of the numbers
+  bool byte_order_mark = false;  // the file starts with kByteOrderMark
+};
 
-// The shortest decimal text that reads back as the same float, locale-free ("-0.5", "1e+30").
-std::string CsvNumber(float value);
+// One field as RFC 4180 wants it, cleaned as CleanText does: quoted (with its quotes doubled)
+// when it holds the separator or a quote.
+std::string CsvField(const std::string& text, char separator = ',');
 
-// One field as RFC 4180 wants it: quoted (with its quotes doubled) when it holds a comma or a
-// quote. Control characters become '_' and bytes that are not UTF-8
-// become U+FFFD, so the report is one line per record and valid UTF-8.
-std::string CsvField(const std::string& text);
+// The header line, CR LF included (the byte order mark is not part of it).
+std::string CsvHeader(const ReportWording& words, const CsvStyle& style);
 
 // One row, CR LF included. Box, sizes, counts and flags are empty for models not measured.
+void AppendCsvRow(const ModelOutcome& model, const ReportWording& words, const CsvStyle& style,
+                  std::string& out);
+// The same in English keys, comma separated.
 void AppendCsvRow(const ModelOutcome& model, std::string& out);
 
-// The header and every row into `fd` (a file, a pipe, standard output), in chunks. False, with
-// errno set, when a write failed.
+// The byte order mark when the style has one, the header and every row into `fd` (a file, a pipe,
+// standard output), in chunks. False, with errno set, when a write failed.
+bool WriteCsvReport(int fd, const std::vector<ModelOutcome>& results, const ReportWording& words,
+                    const CsvStyle& style);
+// The same in English keys, comma separated: boxtally-cli's report.
 bool WriteCsvReport(int fd, const std::vector<ModelOutcome>& results);
 
 }  // namespace driver

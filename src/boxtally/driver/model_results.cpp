@@ -1,6 +1,28 @@
 #include "boxtally/driver/model_results.h"
 
+#include <charconv>
+
 namespace driver {
+
+namespace {
+// The shortest decimal that reads back as `value`, as a double (0.7f gives 0.7, not
+// 0.699999988079071).
+double ShortestDecimal(float value) {
+  char text[32];
+  const auto written = std::to_chars(text, text + sizeof text, value);
+  double decimal = value;
+  if (written.ec == std::errc{}) std::from_chars(text, written.ptr, decimal);
+  return decimal;
+}
+}  // namespace
+
+float BoxSize(const ModelOutcome& m, std::size_t axis) {
+  return static_cast<float>(ShortestDecimal(m.box[axis + 3]) - ShortestDecimal(m.box[axis]));
+}
+
+std::array<float, 3> BoxSizes(const ModelOutcome& m) {
+  return {BoxSize(m, 0), BoxSize(m, 1), BoxSize(m, 2)};
+}
 
 std::size_t FateCounts::Total() const {
   std::size_t total = 0;

@@ -110,10 +110,13 @@ struct ModelOutcome {
   std::uint32_t log_length = 0;
 };
 
-// The sizes of a measured model's box (right - left, top - bottom, front - back).
-inline std::array<float, 3> BoxSizes(const ModelOutcome& m) {
-  return {m.box[3] - m.box[0], m.box[4] - m.box[1], m.box[5] - m.box[2]};
-}
+// The sizes of a measured model's box (right - left, top - bottom, front - back), each the
+// difference of its two sides as the results show them (their shortest decimals), rounded once to
+// single precision. The float subtraction of the sides is not that: it rounds the difference of
+// the two binary values, which is not the difference of the decimals the user reads (0.7 and
+// -0.025 give 0.72499996 where 0.725 is the size).
+std::array<float, 3> BoxSizes(const ModelOutcome& m);
+float BoxSize(const ModelOutcome& m, std::size_t axis);  // one of them: 0 x, 1 y, 2 z
 
 // How many models had each fate, indexed by Fate.
 struct FateCounts {

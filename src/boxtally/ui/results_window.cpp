@@ -22,15 +22,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <utility>
 
-#include "boxtally/driver/csv_report.h"
 #include "boxtally/ui/model_view.h"
+#include "boxtally/ui/report_export.h"
 #include "boxtally/ui/screen_fit.h"
 #include "boxtally/ui/window_texts.h"
-#include "platform/safe_replace.h"
 
 namespace ui {
 
@@ -50,24 +47,6 @@ QStringList NameFilters(const char* filter) {
   QStringList names;
   for (int i = 0; i + 1 < parts.size(); i += 2) names << parts[i];
   return names;
-}
-
-// Writes `results` as the report into `path`, replacing it in one step. The system's reason on
-// failure.
-std::optional<QString> WriteReport(const QString& path,
-                                   const std::vector<driver::ModelOutcome>& results) {
-  platform::Replacement replacement;
-  bool ok = platform::BeginReplacement(path.toStdString(), false, replacement);
-  if (ok && !driver::WriteCsvReport(replacement.fd, results)) {
-    const int error = errno;
-    platform::AbandonReplacement(replacement);
-    errno = error;
-    ok = false;
-  } else if (ok) {
-    ok = platform::CommitReplacement(replacement);
-  }
-  if (ok) return std::nullopt;
-  return QString::fromLocal8Bit(std::strerror(errno));
 }
 }  // namespace
 
@@ -162,8 +141,13 @@ void ResultsWindow::CreateControls() {
   export_dialog_->setObjectName(QStringLiteral("ExportDialog"));
   export_dialog_->setAcceptMode(QFileDialog::AcceptSave);
   export_dialog_->setNameFilters(NameFilters(texts::kExportDialogFilter));
-  export_dialog_->setDefaultSuffix(QStringLiteral("csv"));
+  export_dialog_->setDefaultSuffix(QStringLiteral("xlsx"));
   export_dialog_->selectFile(Tr(texts::kExportDialogName));
+  // A name typed without its suffix gets the one of the kind chosen.
+  connect(export_dialog_, &QFileDialog::filterSelected, this, [this](const QString& filter) {
+    export_dialog_->setDefaultSuffix(
+        filter.contains(QLatin1String("*.csv")) ? QStringLiteral("csv") : QStringLiteral("xlsx"));
+  });
 
   connect(filter_box_, &QLineEdit::textChanged, this, [this](const QString& text) {
     filter_->SetText(text.trimmed());
@@ -336,7 +320,11 @@ void ResultsWindow::Export() {
   for (int row = 0; row < filter_->rowCount(); ++row) {
     shown.push_back(model_->At(filter_->SourceRow(row)));
   }
-  if (const std::optional<QString> failure = WriteReport(*path, shown)) {
+  // A workbook of 100,000 models takes seconds, most of them compressing it.
+  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  const std::optional<QString> failure = ExportResults(*path, shown);
+  QGuiApplication::restoreOverrideCursor();
+  if (failure) {
     ShowMessage(Tr(texts::kCannotExport).arg(*path, *failure));
   }
 }

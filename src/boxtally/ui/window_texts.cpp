@@ -3,7 +3,9 @@
 #include <QLocale>
 #include <QStringList>
 #include <array>
+#include <iterator>
 
+#include "boxtally/driver/report_columns.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
 #include "boxtally/ui/results_model.h"
@@ -144,22 +146,52 @@ const char* const kHintOpenRegistry =
     "Ouvrir le fichier registry avec le programme choisi par le bureau";
 const char* const kHintOpenLog = "Ouvrir le fichier log avec le programme choisi par le bureau";
 
+namespace {
+// The titles that the results table and its export share.
+constexpr const char* kTitleModel = "Modèle";
+constexpr const char* kTitleFate = "Résultat";
+constexpr const char* kTitleReason = "Raison";
+constexpr const char* kTitleWidth = "Largeur";
+constexpr const char* kTitleHeight = "Hauteur";
+constexpr const char* kTitleDepth = "Profondeur";
+constexpr const char* kTitleVertices = "Sommets";
+constexpr const char* kTitlePolygons = "Polygones";
+constexpr const char* kTitleNotes = "Remarques";
+constexpr const char* kTitleSource = "Source";
+}  // namespace
+
 const char* const kResults = "Résultats";
 const char* const kHintResults =
     "Ce que chaque modèle de la dernière génération est devenu, avec la raison des problèmes "
     "(Ctrl+R)";
-const char* const kResultsColumns[] = {"Modèle",     "Résultat", "Raison",    "Largeur",
-                                       "Hauteur",    "Profondeur", "Sommets", "Polygones",
-                                       "Remarques",  "Source"};
+const char* const kResultsColumns[] = {kTitleModel,  kTitleFate,  kTitleReason,   kTitleWidth,
+                                       kTitleHeight, kTitleDepth, kTitleVertices, kTitlePolygons,
+                                       kTitleNotes,  kTitleSource};
 const char* const kFilterPlaceholder = "Filtrer les noms et les raisons";
 const char* const kProblemsOnly = "Problèmes seulement";
 const char* const kExport = "Exporter…";
-const char* const kHintExport = "Enregistrer le tableau affiché dans un fichier CSV";
+const char* const kHintExport =
+    "Enregistrer le tableau affiché dans un classeur, ou dans un fichier CSV pour le tableur du "
+    "bureau";
 const char* const kClose = "Fermer";
 const char* const kExportDialogTitle = "Choisissez un nom pour le fichier des résultats";
-const char* const kExportDialogFilter = "Fichiers CSV (*.csv)|*.csv|Tous les fichiers (*)|*";
-const char* const kExportDialogName = "resultats.csv";
+const char* const kExportDialogFilter = "Classeur (*.xlsx)|*.xlsx|CSV (*.csv)|*.csv";
+const char* const kExportDialogName = "resultats.xlsx";
 const char* const kCannotExport = "Impossible d'écrire le fichier %1 : %2";
+const char* const kReportColumnTitles[] = {
+    kTitleModel, kTitleFate,     kTitleReason,   kTitleSource, "Gauche",    "Bas",
+    "Arrière",   "Droite",       "Haut",         "Avant",      kTitleWidth, kTitleHeight,
+    kTitleDepth, kTitleVertices, kTitlePolygons, "Textures",   kTitleNotes, "Textures manquantes"};
+static_assert(std::size(kReportColumnTitles) == driver::kReportColumnCount,
+              "one title per column of the report");
+const char* const kReportSheet = "Résultats";
+const char* const kWorkbookTooManyModels =
+    "un classeur contient au plus %1 modèles, le tableau en montre %2 ; exportez-le en CSV.";
+const char* const kWorkbookTextTooLong =
+    "la colonne « %1 » du modèle %2 dépasse %3 caractères, le plus qu'une cellule de classeur "
+    "contienne ; exportez le tableau en CSV.";
+const char* const kWorkbookNoWorkFile = "pas de fichier de travail pour le classeur (%1)";
+const char* const kWorkbookFailed = "le classeur n'a pas pu être écrit (%1)";
 const char* const kCannotOpenFolder = "Aucun programme du bureau n'a pu ouvrir le dossier %1.";
 const char* const kNoLogLines = "Ce modèle n'a écrit aucune ligne dans le log.";
 const char* const kLogLinesGone = "Les lignes de ce modèle ne sont plus dans le fichier log %1.";

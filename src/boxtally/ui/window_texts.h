@@ -127,7 +127,18 @@ extern const char* const kClose;
 extern const char* const kExportDialogTitle;
 extern const char* const kExportDialogFilter;
 extern const char* const kExportDialogName;
-extern const char* const kCannotExport;  // %1: the file, %2: the system's reason
+extern const char* const kCannotExport;  // %1: the file, %2: the reason (the system's, or below)
+// The export's column titles, one per column of driver::kReportColumns (those the table shows
+// are its own), and the workbook's sheet.
+extern const char* const kReportColumnTitles[];
+extern const char* const kReportSheet;
+// Why a workbook could not be written: %1 the most models, %2 the rows shown; %1 a column's
+// title, %2 the model (its name, or its row), %3 the most characters; %1 the system's or the
+// library's words.
+extern const char* const kWorkbookTooManyModels;
+extern const char* const kWorkbookTextTooLong;
+extern const char* const kWorkbookNoWorkFile;
+extern const char* const kWorkbookFailed;
 extern const char* const kCannotOpenFolder;
 extern const char* const kNoLogLines;
 extern const char* const kLogLinesGone;

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -13,6 +14,7 @@
 
 #include "boxtally/cli/cube_scene.h"
 #include "support/run_program.h"
+#include "support/sheet_cells.h"
 #include "support/temp_dir.h"
 
 using testing_support::CubeScene;
@@ -269,16 +271,16 @@ TEST_F(JobsRun, TheReportGivesOneRowPerModelForAnyJobCount) {
   WriteFile(dir_ / "objects/t.cob", "Caligari V00.01ALH             \n(the rest as text)\n");
   const std::string rows =
       "name,fate,reason,source,left,bottom,back,right,top,front,size_x,size_y,size_z,vertices,"
-      "polygons,textures,flags\r\n"
-      "a.rwx,measured,,objects/a.rwx,-1,-1,-1,1,1,1,2,2,2,8,6,0,oversized\r\n"
+      "polygons,textures,flags,missing_textures\r\n"
+      "a.rwx,measured,,objects/a.rwx,-1,-1,-1,1,1,1,2,2,2,8,6,0,oversized,\r\n"
       "c.rwx,failed,\"archive encrypted, no password given: error 1: Provide a password. File is "
-      "encrypted\",objects/c.zip,,,,,,,,,,,,,\r\n"
-      "d.rwx,failed,not a zip or gzip file,objects/d.zip,,,,,,,,,,,,,\r\n"
-      "e.rwx,skipped_huge,,objects/e.rwx,,,,,,,,,,,,,\r\n"
-      "g.rwx,empty,,objects/g.rwx,,,,,,,,,,,,,\r\n"
+      "encrypted\",objects/c.zip,,,,,,,,,,,,,,\r\n"
+      "d.rwx,failed,not a zip or gzip file,objects/d.zip,,,,,,,,,,,,,,\r\n"
+      "e.rwx,skipped_huge,,objects/e.rwx,,,,,,,,,,,,,,\r\n"
+      "g.rwx,empty,,objects/g.rwx,,,,,,,,,,,,,,\r\n"
       "i.rwx,failed,archive truncated: error 1: zipfile ended prematurely,objects/i.zip,,,,,,,,,,,"
-      ",,\r\n"
-      "t.cob,failed,conversion failed (exit status 6),objects/t.cob,,,,,,,,,,,,,\r\n";
+      ",,,\r\n"
+      "t.cob,failed,conversion failed (exit status 6),objects/t.cob,,,,,,,,,,,,,,\r\n";
   const auto cli = [&](const char* jobs, const char* report, const char* models) {
     return RunProgram(
         {"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kBin + "/boxtally-cli", "--log", "log.txt",
@@ -291,6 +293,13 @@ TEST_F(JobsRun, TheReportGivesOneRowPerModelForAnyJobCount) {
   EXPECT_EQ(ReadFile(dir_ / "report.csv"), rows);
   EXPECT_EQ(cli("2", "-", "objects/*.*").out, rows);
   EXPECT_EQ(ReadFile(dir_ / "reg.txt"), "a.rwx 1 -995 -995 -995 995 995 995\r\n");
+  // A name ending in .xlsx, in any letter case, gives the same rows as a workbook.
+  EXPECT_EQ(cli("2", "report.XLSX", "objects/*.*").exit_status, 0);
+  const std::vector<std::string> cells = testing_support::SheetCells(dir_ / "report.XLSX");
+  for (const char* cell : {"A2 text a.rwx", "K2 number 2", "N2 number 8", "Q2 text oversized",
+                           "B8 text failed", "C8 text conversion failed (exit status 6)"}) {
+    EXPECT_NE(std::find(cells.begin(), cells.end(), cell), cells.end()) << cell;
+  }
   // A run that does not complete leaves the report as it was, and no file beside it.
   EXPECT_EQ(cli("1", "report.csv", "objects/*.none").exit_status, 1);
   EXPECT_EQ(ReadFile(dir_ / "report.csv"), rows);

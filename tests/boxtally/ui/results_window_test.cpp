@@ -12,12 +12,14 @@
 #include <QTableView>
 #include <QTest>
 #include <QUrl>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "boxtally/driver/csv_report.h"
+#include "boxtally/ui/report_export.h"
+#include "support/sheet_cells.h"
 #include "support/temp_dir.h"
 
 using driver::Fate;
@@ -201,14 +203,30 @@ TEST(ResultsWindow, ShowsAModelsLogLinesOpensItsFolderAndExportsTheRowsShown) {
     EXPECT_EQ(w.opened, std::vector<QUrl>{c.folder});
   }
 
-  // Export: the rows as the table shows them, in its order.
-  w.findChild<QCheckBox*>(QStringLiteral("ProblemsOnly"))->setChecked(true);
+  // Export: the rows as the table shows them, in its order and its words; CSV for the spreadsheet
+  // of this French desktop (a byte order mark, ';' between fields, decimal commas).
   table->sortByColumn(ui::kColumnName, Qt::DescendingOrder);
+  w.findChild<QLineEdit*>(QStringLiteral("ResultsFilterBox"))->setText(QStringLiteral("e.rwx"));
   w.export_to = QString::fromStdString(dir / "results.csv");
   w.findChild<QPushButton*>(QStringLiteral("ExportButton"))->click();
-  std::string expected = driver::kCsvHeader;
-  for (const int i : {1, 3, 5}) driver::AppendCsvRow(results[static_cast<std::size_t>(i)], expected);
-  EXPECT_EQ(ReadFile(dir / "results.csv"), expected);
+  EXPECT_EQ(
+      ReadFile(dir / "results.csv"),
+      "\xEF\xBB\xBFModèle;Résultat;Raison;Source;Gauche;Bas;Arrière;Droite;Haut;Avant;Largeur;"
+      "Hauteur;Profondeur;Sommets;Polygones;Textures;Remarques;Textures manquantes\r\n"
+      "tree.rwx;mesuré;;/objects/tree.rwx;-5;0;-1;5;3;1;10;3;2;12;0;0;non centré, trop grand;"
+      "\r\n"
+      "pole.rwx;mesuré;;/objects/pole.rwx;-0,25;0;-1;0,25;3;1;0,5;3;2;1200;0;0;;\r\n"
+      "gone.rwx;absent du serveur;absent du serveur (404);"
+      "https://objects.example/world/gone.zip;;;;;;;;;;;;;;\r\n");
+  // A workbook: the same words, numbers as numbers.
+  w.export_to = QString::fromStdString(dir / "results.xlsx");
+  w.findChild<QPushButton*>(QStringLiteral("ExportButton"))->click();
+  const std::vector<std::string> cells = testing_support::SheetCells(dir / "results.xlsx");
+  for (const char* cell : {"sheet Résultats", "A1 text Modèle", "R1 text Textures manquantes",
+                           "B3 text mesuré", "E3 number -0.25", "K3 number 0.5", "N3 number 1200",
+                           "Q2 text non centré, trop grand", "C4 text absent du serveur (404)"}) {
+    EXPECT_NE(std::find(cells.begin(), cells.end(), cell), cells.end()) << cell;
+  }
   EXPECT_TRUE(w.messages.empty());
   w.export_to = QString::fromStdString(dir / "no/results.csv");
   w.findChild<QPushButton*>(QStringLiteral("ExportButton"))->click();
@@ -216,4 +234,61 @@ TEST(ResultsWindow, ShowsAModelsLogLinesOpensItsFolderAndExportsTheRowsShown) {
   EXPECT_EQ(w.messages, std::vector<QString>{QString::fromStdString(
                             "Impossible d'écrire le fichier " + (dir / "no/results.csv") + " : " +
                             std::strerror(ENOENT))});
+  // A text longer than a workbook's cell holds: a message, and the file stays as it was.
+  std::vector<ModelOutcome> long_texture = MixedRun();
+  long_texture[0].missing_textures = {std::string(32768, 'a')};
+  w.StartRun(QString());
+  w.FinishRun(long_texture);
+  w.messages.clear();
+  WriteFile(dir / "old.xlsx", "an older export");
+  w.export_to = QString::fromStdString(dir / "old.xlsx");
+  w.findChild<QPushButton*>(QStringLiteral("ExportButton"))->click();
+  EXPECT_EQ(w.messages,
+            std::vector<QString>{QString::fromStdString(
+                "Impossible d'écrire le fichier " + (dir / "old.xlsx") +
+                " : la colonne « Textures manquantes » du modèle « tree.rwx » dépasse 32\u202f767 "
+                "caractères, le plus qu'une cellule de classeur contienne ; exportez le tableau en "
+                "CSV.")});
+  EXPECT_EQ(ReadFile(dir / "old.xlsx"), "an older export");
+}
+
+TEST(ResultsWindow, ExportsCsvForTheSpreadsheetOfTheDesktopsLocale) {
+  struct Case {
+    QLocale locale;
+    char separator;
+    char decimal_point;
+  };
+  const Case cases[] = {
+      {QLocale(QLocale::French, QLocale::France), ';', ','},
+      {QLocale(QLocale::German, QLocale::Germany), ';', ','},
+      {QLocale(QLocale::English, QLocale::UnitedStates), ',', '.'},
+      {QLocale::c(), ',', '.'},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.locale.name().toStdString());
+    const driver::CsvStyle style = ui::SpreadsheetCsvStyle(c.locale);
+    EXPECT_EQ(style.separator, c.separator);
+    EXPECT_EQ(style.decimal_point, c.decimal_point);
+    EXPECT_TRUE(style.byte_order_mark);
+  }
+}
+
+TEST(ResultsWindow, AFrenchSpreadsheetReadsTheExportedNumbersAsNumbers) {
+  if (!testing_support::HaveSpreadsheet()) {
+    GTEST_SKIP() << "LibreOffice is not installed (scripts/install-deps --spreadsheet)";
+  }
+  TempDir dir;
+  TestResults w;
+  w.StartRun(QString());
+  w.FinishRun(MixedRun());
+  w.findChild<QLineEdit*>(QStringLiteral("ResultsFilterBox"))->setText(QStringLiteral("pole"));
+  w.export_to = QString::fromStdString(dir / "pole.csv");
+  w.findChild<QPushButton*>(QStringLiteral("ExportButton"))->click();
+  // As the import dialog takes it: ';' between fields, '"' around them, UTF-8, from line 1.
+  const std::vector<std::string> cells =
+      testing_support::SpreadsheetCells(dir / "pole.csv", dir.path(), "CSV:59,34,76,1");
+  for (const char* cell : {"A1 text Modèle", "B2 text mesuré", "E2 number -0.25", "H2 number 0.25",
+                           "K2 number 0.5", "N2 number 1200"}) {
+    EXPECT_NE(std::find(cells.begin(), cells.end(), cell), cells.end()) << cell;
+  }
 }
