@@ -342,11 +342,11 @@ namespace {
 std::string ResolvedPath(const std::string& path) {
   std::error_code error;
   const std::filesystem::path given = std::filesystem::path(FollowLinks(path));
-  const std::filesystem::path absolute = std::filesystem::absolute(given, error).lexically_normal();
+  std::filesystem::path absolute = std::filesystem::absolute(given, error).lexically_normal();
   if (error) return path;
+  if (absolute.filename().empty()) absolute = absolute.parent_path();  // "dir/" names "dir"
   std::filesystem::path folder = absolute.parent_path();
-  std::filesystem::path name = absolute.filename();
-  if (name.empty()) return absolute.string();  // "dir/": the folder itself
+  const std::filesystem::path name = absolute.filename();
   const std::filesystem::path resolved = std::filesystem::weakly_canonical(folder, error);
   if (!error) folder = resolved;
   return (folder / name).string();

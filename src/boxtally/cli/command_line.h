@@ -45,7 +45,7 @@ std::string SameFilesOfRun(const CommandLine& line);
 
 // "the registry th/a.png stands in the thumbnail folder th under a picture's name" when a file
 // the run reads or writes (those above and the report) could be replaced by a picture; empty
-// when none can (or there are no thumbnails). The folder must exist.
+// when none can (or there are no thumbnails).
 std::string FileInThumbnailsOfRun(const CommandLine& line);
 
 // True when the run arguments name no registry file: the lines go to standard output.

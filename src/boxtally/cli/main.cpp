@@ -206,6 +206,11 @@ int Run(const std::vector<std::string>& argv) {
       return 2;
     }
   }
+  for (const std::string& clash : {cli::SameFilesOfRun(line), cli::FileInThumbnailsOfRun(line)}) {
+    if (clash.empty()) continue;
+    Say("%s; nothing was run\n", platform::WithoutControls(clash).c_str());
+    return 2;
+  }
   if (!line.settings.thumbnail_dir.empty()) {
     if (const auto why = driver::PrepareThumbnailFolder(line.settings.thumbnail_dir)) {
       Say("%s\n", platform::WithoutControls(*why).c_str());
@@ -216,11 +221,6 @@ int Run(const std::vector<std::string>& argv) {
   const std::string work_dir = platform::WorkDirectory();
   if (work_dir.empty()) {
     Say("cannot make a private work folder (%s)\n", platform::WorkDirectoryError().c_str());
-    return 2;
-  }
-  for (const std::string& clash : {cli::SameFilesOfRun(line), cli::FileInThumbnailsOfRun(line)}) {
-    if (clash.empty()) continue;
-    Say("%s; nothing was run\n", platform::WithoutControls(clash).c_str());
     return 2;
   }
   cli::CliHost host(line.settings);

@@ -77,12 +77,13 @@ RegistryOpen OpenStream(const RunOptions& options, platform::TextFile& log, Regi
   return Unopenable(log, out, platform::OutputOpenError(errno));
 }
 
-// A registry the user made read-only is theirs to keep: a replacement would go through the
-// folder's permissions and drop the file's own. (Root may write any file, and so may replace it.)
+// A registry the user made read-only (its mode, an immutable attribute, a read-only mount) is
+// theirs to keep: a replacement would go through the folder's permissions and drop the file's
+// own. (Root may write a file of any mode, and so may replace it.)
 bool IsReadOnly(const std::string& target) {
   return platform::IsRegularFile(target) &&
          faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 &&
-         (errno == EACCES || errno == EROFS);
+         (errno == EACCES || errno == EROFS || errno == EPERM);
 }
 
 // The new file behind a text stream of its own (the replacement keeps its descriptor).

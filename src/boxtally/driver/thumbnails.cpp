@@ -172,7 +172,8 @@ bool PictureMayTake(const std::string& dir, const std::string& path) {
   for (const std::string& name : {path, platform::FollowLinks(path)}) {
     const std::size_t slash = name.rfind('/');
     const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
-    const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : name.substr(0, slash));
     const bool picture_name = last.size() > 4 && last[0] != '.' &&
                               last.compare(last.size() - 4, 4, ".png") == 0;
     if (picture_name && platform::SameFile(folder, dir)) return true;

@@ -66,7 +66,7 @@ void CommitThumbnails(ThumbnailSet& set);
 void AbandonThumbnails(ThumbnailSet& set);
 
 // Whether a picture may take the name of `path`, a file the run reads or writes: it stands in
-// the folder `dir` (which exists) under a name of a picture's form (NAME.png, not hidden). A
+// the folder `dir` (made yet or not) under a name of a picture's form (NAME.png, not hidden). A
 // symbolic link at `path` counts, and so does the file it leads to. Such a run must not start:
 // the picture would replace the file when the run completes.
 bool PictureMayTake(const std::string& dir, const std::string& path);
