@@ -170,6 +170,13 @@ TEST_F(CliWeb, ListsThatGiveNoModelEndWithOneAndSayWhy) {
   EXPECT_EQ(ReadFile(dir_ / "reg.txt"), "kept\r\n");
 }
 
+// The bytes of a zip holding a.rwx, a block of 2 units, made in `dir`.
+std::string ZipOfABlock(const TempDir& dir) {
+  WriteFile(dir / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  EXPECT_EQ(std::system(("cd '" + dir.path() + "' && zip -q -X a.zip a.rwx").c_str()), 0);
+  return ReadFile(dir / "a.zip");
+}
+
 // The records beside the list are the program's own file: a link, a FIFO or another user's file
 // planted at their name is left as it is, with a log line, and every model comes in full. (The
 // time limit only ends a run that waits on the FIFO.)
@@ -223,9 +230,7 @@ TEST_F(CliWeb, RecordsThatAreNoRegularFileOfThisUserAreLeftAlone) {
 TEST(CliWebSignals, AStopLeavesTheRecordsAsTheyWere) {
   TempDir dir;
   if (!HaveTool("zip")) GTEST_SKIP() << "needs zip";
-  WriteFile(dir / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
-  ASSERT_EQ(std::system(("cd '" + dir.path() + "' && zip -q -X a.zip a.rwx").c_str()), 0);
-  const std::string zip = ReadFile(dir / "a.zip");
+  const std::string zip = ZipOfABlock(dir);
   const std::string reply = "HTTP/1.0 200 OK\r\nETag: \"v1\"\r\nContent-Length: " +
                             std::to_string(zip.size()) + "\r\n\r\n" + zip;
   testing_support::ServerScript drip;
@@ -254,9 +259,7 @@ TEST(CliWebSignals, AStopLeavesTheRecordsAsTheyWere) {
 TEST(CliWebReplies, AChunkedBodyBesideAContentLengthIsReadByItsChunks) {
   TempDir dir;
   if (!HaveTool("zip")) GTEST_SKIP() << "needs zip";
-  WriteFile(dir / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
-  ASSERT_EQ(std::system(("cd '" + dir.path() + "' && zip -q -X a.zip a.rwx").c_str()), 0);
-  const std::string zip = ReadFile(dir / "a.zip");
+  const std::string zip = ZipOfABlock(dir);
   char size[16];
   std::snprintf(size, sizeof size, "%zx", zip.size());
   testing_support::ScriptedServer server({{testing_support::SendBytes(
