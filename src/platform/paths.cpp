@@ -19,6 +19,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/safe_replace.h"
+
 namespace platform {
 
 namespace {
@@ -302,13 +304,20 @@ void RemoveWorkFoldersNow() {
   }
 }
 
+namespace {
+bool g_standard_closed[3] = {false, false, false};
+}
+
 void ReserveStandardDescriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    g_standard_closed[fd] = true;
     const int opened = open("/dev/null", O_RDONLY);  // the lowest free number: this one
     if (opened >= 0 && opened != fd) close(opened);
   }
 }
+
+bool StandardDescriptorWasClosed(int fd) { return fd >= 0 && fd <= 2 && g_standard_closed[fd]; }
 
 std::optional<std::string> CurrentDirectory() {
   std::vector<char> buf(4096);
@@ -327,11 +336,20 @@ bool IsRegularFile(const std::string& path) {
 }
 
 namespace {
-std::string NormalPath(const std::string& path) {
+// The folder resolved (absolute, every link on it followed, as far as it exists) and the last
+// name as given: where a file of that name is, or would be made. A last name that is a link is
+// followed first, as opening it for writing would.
+std::string ResolvedPath(const std::string& path) {
   std::error_code error;
-  std::filesystem::path normal = std::filesystem::weakly_canonical(path, error);
-  if (error) normal = std::filesystem::absolute(path, error).lexically_normal();
-  return normal.string();
+  const std::filesystem::path given = std::filesystem::path(FollowLinks(path));
+  std::filesystem::path absolute = std::filesystem::absolute(given, error).lexically_normal();
+  if (error) return path;
+  if (absolute.filename().empty()) absolute = absolute.parent_path();  // "dir/" names "dir"
+  std::filesystem::path folder = absolute.parent_path();
+  const std::filesystem::path name = absolute.filename();
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(folder, error);
+  if (!error) folder = resolved;
+  return (folder / name).string();
 }
 }  // namespace
 
@@ -342,7 +360,43 @@ bool SameFile(const std::string& a, const std::string& b) {
   if (stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0) {
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   }
-  return NormalPath(a) == NormalPath(b);
+  return ResolvedPath(a) == ResolvedPath(b);
+}
+
+std::string ErrorText(int error) {
+  const char* text = strerrordesc_np(error);
+  return text != nullptr ? text : "error " + std::to_string(error);
+}
+
+int OpenOwnFile(const std::string& path, int flags, std::string& why) {
+  // Emptied only once it is known to be ours: another user's file must keep its bytes.
+  const bool truncate = (flags & O_TRUNC) != 0;
+  const int fd = open(path.c_str(), (flags & ~O_TRUNC) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  struct stat st {};
+  if (fd < 0) {
+    const int error = errno;
+    why = ErrorText(error);
+    if (error == ELOOP || (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))) {
+      why = "a symbolic link";
+    } else if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+      why = "not a regular file";  // a socket, or a FIFO nobody reads (ENXIO)
+    }
+    errno = why == ErrorText(error) ? error : EPERM;
+    return -1;
+  }
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    why = S_ISREG(st.st_mode) ? "another user's file" : "not a regular file";
+    close(fd);
+    errno = EPERM;
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (truncate && ftruncate(fd, 0) != 0) {
+    why = ErrorText(errno);
+    close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 bool IsDirectory(const std::string& path) {
@@ -378,7 +432,8 @@ CopyResult CopyFile(const std::string& from, const std::string& to, std::uint64_
     return CopyResult::kFailed;
   }
   fcntl(in, F_SETFL, fcntl(in, F_GETFL) & ~O_NONBLOCK);
-  const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  std::string why;
+  const int out = OpenOwnFile(to, O_WRONLY | O_CREAT | O_TRUNC, why);
   if (out < 0) {
     close(in);
     return CopyResult::kFailed;

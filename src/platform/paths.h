@@ -37,6 +37,8 @@ std::optional<std::string> CurrentDirectory();
 // program opens takes a standard stream's number, and a write to a closed standard output or
 // error fails (and is reported) instead of going into that file.
 void ReserveStandardDescriptors();
+// Whether ReserveStandardDescriptors found descriptor `fd` (0, 1 or 2) closed.
+bool StandardDescriptorWasClosed(int fd);
 
 bool FileExists(const std::string& path);
 bool IsRegularFile(const std::string& path);  // follows symlinks; false when missing
@@ -44,8 +46,22 @@ bool IsDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);                         // true when the file was removed
 bool RenameFile(const std::string& from, const std::string& to);  // replaces `to`
 // Whether two names name one file: the same device and inode when both exist, else the same
-// path once made absolute and normalised (links of the folders that exist followed).
+// path once resolved: the folder made absolute with every link on it followed, then the last
+// name (itself followed where it is a link), so "n1.txt", "./n1.txt" and "sub/../n1.txt" are one
+// file before it exists.
 bool SameFile(const std::string& a, const std::string& b);
+
+// The system's text for an error number, in English whatever the locale: log lines are English,
+// also in the window's French session.
+std::string ErrorText(int error);
+
+// The program's own files (the lock beside a registry, the records beside a list, work files)
+// are used only as regular files of this user's: opened without following a symbolic link and
+// without waiting on a FIFO. The descriptor (close-on-exec, blocking again), or -1 with `why`
+// telling what stands at the name ("a symbolic link", "not a regular file", "another user's
+// file": errno EPERM) or the system's reason (errno kept). `flags` as for open(2); a file it
+// makes gets 0666 less the umask, and O_TRUNC empties only a file found to be ours.
+int OpenOwnFile(const std::string& path, int flags, std::string& why);
 
 // Creates a new, empty file named `prefix` followed by six random characters, never an existing
 // file or a link (the mode 0666 less the umask, as fopen would give). Returns its path, or the

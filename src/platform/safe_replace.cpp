@@ -6,12 +6,16 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include "platform/paths.h"
+#include "platform/termination.h"
 
 namespace platform {
 
@@ -134,15 +138,46 @@ std::string FollowLinks(const std::string& path) {
   return current;
 }
 
-bool BeginReplacement(const std::string& path, bool keep_content, Replacement& out) {
+namespace {
+// The old file's extended attributes onto the new one, the ACL (system.posix_acl_access) among
+// them. What the file system refuses is noted, and the replacement goes on without it.
+void CopyAttributes(int from, int to, std::vector<std::string>& not_kept) {
+  std::vector<char> names(1024);
+  ssize_t size = 0;
+  for (;;) {
+    size = flistxattr(from, names.data(), names.size());
+    if (size >= 0 || errno != ERANGE) break;
+    names.resize(names.size() * 4);
+  }
+  if (size <= 0) return;  // none, or the file system keeps none
+  std::vector<char> value;
+  for (const char* name = names.data(); name < names.data() + size;
+       name += std::strlen(name) + 1) {
+    ssize_t length = fgetxattr(from, name, nullptr, 0);
+    if (length >= 0) {
+      value.resize(static_cast<std::size_t>(length) + 1);
+      length = fgetxattr(from, name, value.data(), value.size());
+    }
+    if (length < 0 || fsetxattr(to, name, value.data(), static_cast<std::size_t>(length), 0) != 0) {
+      not_kept.push_back(std::string(name) + ": " + ErrorText(errno));
+    }
+  }
+}
+
+bool BeginReplacementOf(const std::string& target, bool keep_content, Replacement& out,
+                        int* signal_slot) {
   out = Replacement{};
-  out.target = FollowLinks(path);
+  out.target = target;
   struct stat old {};
   const int old_fd = open(out.target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   const bool has_old = old_fd >= 0 && fstat(old_fd, &old) == 0 && S_ISREG(old.st_mode);
   int fd = -1;
-  if (!MakeLockedTemp(Prefix(out.target), out.temp, fd)) {
-    const int error = errno;
+  HoldImmediateEnd();  // the new file exists from here, and a signal must know it
+  bool made = MakeLockedTemp(Prefix(out.target), out.temp, fd);
+  int error = errno;
+  if (made && signal_slot != nullptr) *signal_slot = RegisterRemoveOnSignal(out.temp);
+  ReleaseImmediateEnd();
+  if (!made) {
     if (old_fd >= 0) close(old_fd);
     out.temp.clear();
     errno = error;
@@ -151,8 +186,10 @@ bool BeginReplacement(const std::string& path, bool keep_content, Replacement& o
   out.fd = fd;
   bool ok = true;
   if (has_old) {
-    // The owner first: changing it may clear set-id bits that the mode then restores.
+    // The owner first: changing it may clear set-id bits that the mode then restores. The mode
+    // last: setting an ACL sets the permission bits from it.
     (void)!fchown(fd, old.st_uid, old.st_gid);  // where it is not ours to give, ours stays
+    CopyAttributes(old_fd, fd, out.attributes_not_kept);
     ok = fchmod(fd, old.st_mode & 07777) == 0;
     if (ok && keep_content) ok = CopyContent(old_fd, fd);
   } else {
@@ -160,7 +197,7 @@ bool BeginReplacement(const std::string& path, bool keep_content, Replacement& o
     umask(mask);
     ok = fchmod(fd, 0666 & ~mask) == 0;
   }
-  const int error = errno;
+  error = errno;
   if (old_fd >= 0) close(old_fd);
   if (!ok) {
     AbandonReplacement(out);
@@ -169,14 +206,25 @@ bool BeginReplacement(const std::string& path, bool keep_content, Replacement& o
   }
   return true;
 }
+}  // namespace
 
-bool CommitReplacement(Replacement& r) {
+bool BeginReplacement(const std::string& path, bool keep_content, Replacement& out,
+                      int* signal_slot) {
+  return BeginReplacementOf(FollowLinks(path), keep_content, out, signal_slot);
+}
+
+bool CommitReplacement(Replacement& r, const std::function<bool()>& cancelled) {
   if (r.fd < 0) {
     errno = EBADF;
     return false;
   }
   bool ok = fsync(r.fd) == 0;
   int error = errno;
+  // Asked after the fsync, which may take seconds: a stop that came meanwhile still counts.
+  if (ok && cancelled && cancelled()) {
+    ok = false;
+    error = ECANCELED;
+  }
   if (ok && rename(r.temp.c_str(), r.target.c_str()) != 0) {
     ok = false;
     error = errno;
@@ -202,9 +250,8 @@ void AbandonReplacement(Replacement& r) {
   r.temp.clear();
 }
 
-bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
-  Replacement r;
-  if (!BeginReplacement(path, /*keep_content=*/false, r)) return false;
+namespace {
+bool WriteAndCommit(Replacement& r, std::string_view bytes) {
   if (!WriteAll(r.fd, bytes.data(), bytes.size())) {
     const int error = errno;
     AbandonReplacement(r);
@@ -212,6 +259,30 @@ bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
     return false;
   }
   return CommitReplacement(r);
+}
+}  // namespace
+
+bool ReplaceFileContents(const std::string& path, std::string_view bytes) {
+  Replacement r;
+  if (!BeginReplacement(path, /*keep_content=*/false, r)) return false;
+  return WriteAndCommit(r, bytes);
+}
+
+bool ReplaceOwnFile(const std::string& path, std::string_view bytes, std::string& why) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) why = "a symbolic link";
+    else if (!S_ISREG(st.st_mode)) why = "not a regular file";
+    else if (st.st_uid != geteuid()) why = "another user's file";
+    if (!why.empty()) return false;
+  }
+  Replacement r;
+  int slot = -1;
+  const bool ok = BeginReplacementOf(path, /*keep_content=*/false, r, &slot) &&
+                  WriteAndCommit(r, bytes);
+  if (!ok) why = ErrorText(errno);
+  UnregisterRemoveOnSignal(slot);
+  return ok;
 }
 
 void RemoveReplacementLeftovers(const std::string& path) {

@@ -33,14 +33,27 @@ void EndChildGroups() {
   }
 }
 
+// Windows in which a file exists that the signal path does not know yet, and the signal that is
+// to end the process once they are closed.
+std::atomic<int> g_held{0};
+std::atomic<int> g_pending_end{0};
+
+void EndNow(int signal_number) {
+  RemoveRegisteredFiles();
+  RemoveWorkFoldersNow();
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
 void OnTermination(int signal_number) {
   const int saved_errno = errno;  // the interrupted code may be about to read its own
   EndChildGroups();
   if (g_signal.load() != 0) {
-    RemoveRegisteredFiles();
-    RemoveWorkFoldersNow();
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
+    // Noted before the windows are counted, and taken by one side only: the thread that closes
+    // the last window at this moment either sees it or leaves the end to this handler.
+    g_pending_end.store(signal_number);
+    if (g_held.load() == 0 && g_pending_end.exchange(0) != 0) EndNow(signal_number);
+    errno = saved_errno;
     return;
   }
   g_signal.store(signal_number);
@@ -97,6 +110,15 @@ void UnregisterRemoveOnSignal(int slot) {
   if (slot < 0 || slot >= kMaxRemovedFiles) return;
   g_removed_state[slot].store(1);
   g_removed_state[slot].store(0);
+}
+
+void HoldImmediateEnd() { g_held.fetch_add(1); }
+
+void ReleaseImmediateEnd() {
+  if (g_held.fetch_sub(1) != 1) return;
+  if (const int signal_number = g_pending_end.exchange(0); signal_number != 0) {
+    EndNow(signal_number);
+  }
 }
 
 void RemoveRegisteredFiles() {

@@ -33,4 +33,10 @@ void UnregisterRemoveOnSignal(int slot);
 // Removes the registered files; safe in a signal handler.
 void RemoveRegisteredFiles();
 
+// Between making a file and registering it, a signal that ends the process at once would leave
+// the file behind: such a signal waits until the last of these windows closes, and the process
+// ends then. Any thread may hold one; they nest.
+void HoldImmediateEnd();
+void ReleaseImmediateEnd();
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/text_file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,9 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
+
+#include "platform/paths.h"
+#include "platform/termination.h"
 
 namespace platform {
 
@@ -22,29 +26,90 @@ TextFile* OpenTextFile(const std::string& path, OpenMode mode) {
   return new TextFile{f, true, true};
 }
 
-TextFile* OpenLockedTextFile(const std::string& path, OpenMode mode, bool* locked) {
-  *locked = false;
-  // Opened without truncation: a file another run is writing must keep its bytes.
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == OpenMode::kAppend ? O_APPEND : 0);
-  const int fd = open(path.c_str(), flags, 0666);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (regular && flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    *locked = errno == EWOULDBLOCK;
-    close(fd);
-    return nullptr;
+namespace {
+constexpr int kStreamWaitStepMs = 100;  // a write waiting for room looks at the stop this often
+
+struct StreamCookie {
+  int fd = -1;
+};
+
+// Every byte, or as many as went out before the stop or an error: a short count tells stdio the
+// write failed.
+ssize_t WriteStreamCookie(void* cookie, const char* data, std::size_t size) {
+  const int fd = static_cast<StreamCookie*>(cookie)->fd;
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n == 0 || (errno != EAGAIN && errno != EINTR) || TerminationSignal() != 0) break;
+    if (errno == EAGAIN) {
+      pollfd room{fd, POLLOUT, 0};
+      poll(&room, 1, kStreamWaitStepMs);
+    }
   }
-  if (mode == OpenMode::kCreate && regular && ftruncate(fd, 0) != 0) {
-    close(fd);
-    return nullptr;
-  }
-  std::FILE* f = fdopen(fd, mode == OpenMode::kCreate ? "wb" : "ab");
+  if (done == 0 && size > 0) return -1;
+  return static_cast<ssize_t>(done);
+}
+
+int CloseStreamCookie(void* cookie) {
+  auto* c = static_cast<StreamCookie*>(cookie);
+  const int result = close(c->fd);
+  delete c;
+  return result;
+}
+
+TextFile* WrapStreamDescriptor(int fd, bool crlf) {
+  cookie_io_functions_t io{};
+  io.write = WriteStreamCookie;
+  io.close = CloseStreamCookie;
+  auto* cookie = new StreamCookie{fd};
+  std::FILE* f = fopencookie(cookie, "w", io);
   if (f == nullptr) {
     close(fd);
+    delete cookie;
     return nullptr;
   }
-  return new TextFile{f, true, true};
+  return new TextFile{f, crlf, true};
+}
+}  // namespace
+
+TextFile* OpenStreamOutput(const std::string& path, bool crlf) {
+  // Non-blocking for good: the writes wait in poll(), where a stop can reach them.
+  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return WrapStreamDescriptor(fd, crlf);
+}
+
+bool IsStreamOutput(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+std::string OutputOpenError(int error) {
+  if (error == ENXIO) return "a FIFO that no process reads";
+  return ErrorText(error);
+}
+
+namespace {
+std::FILE* OpenWorkFile(const std::string& path, int flags, const char* mode) {
+  std::string why;
+  const int fd = OpenOwnFile(path, flags, why);
+  std::FILE* f = fd >= 0 ? fdopen(fd, mode) : nullptr;
+  if (f == nullptr && fd >= 0) close(fd);
+  return f;
+}
+}  // namespace
+
+std::FILE* CreateWorkFile(const std::string& path) {
+  return OpenWorkFile(path, O_WRONLY | O_CREAT | O_TRUNC, "wb");
+}
+
+TextFile* CreateWorkTextFile(const std::string& path) {
+  std::FILE* f = CreateWorkFile(path);
+  return f == nullptr ? nullptr : new TextFile{f, true, true};
 }
 
 namespace {
@@ -61,14 +126,19 @@ bool EndLastLine(int fd) {
 
 TextFile* OpenLogFile(const std::string& path, OpenMode mode, bool* locked) {
   *locked = false;
-  // Read too: the last byte tells whether the last line was ended.
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (fd < 0) fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  // Read too: the last byte tells whether the last line was ended. Without waiting: a FIFO
+  // opened for reading and writing would take our own messages until its buffer is full.
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) return nullptr;
   struct stat st {};
-  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (fstat(fd, &st) == 0 && !S_ISREG(st.st_mode)) {
+    close(fd);
+    return OpenStreamOutput(path, /*crlf=*/true);
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   bool ok = true;
-  if (regular && mode == OpenMode::kCreate) {
+  if (mode == OpenMode::kCreate) {
     // Emptied only while no other run writes it; then shared like any other run's log.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
       *locked = errno == EWOULDBLOCK;
@@ -76,12 +146,14 @@ TextFile* OpenLogFile(const std::string& path, OpenMode mode, bool* locked) {
     } else {
       ok = ftruncate(fd, 0) == 0 && flock(fd, LOCK_SH) == 0;
     }
-  } else if (regular) {
+  } else {
     ok = flock(fd, LOCK_SH) == 0 && EndLastLine(fd);
   }
   std::FILE* f = ok ? fdopen(fd, "ab") : nullptr;
   if (f == nullptr) {
+    const int error = errno;
     close(fd);
+    errno = error;
     return nullptr;
   }
   return new TextFile{f, true, true};
@@ -347,6 +419,12 @@ std::FILE* OpenRegularFile(const std::string& path) {
 
 std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode) {
   std::FILE* f = OpenRegularFile(path);
+  if (f == nullptr) return nullptr;
+  return std::make_unique<InStream>(f, text_mode);
+}
+
+std::unique_ptr<InStream> OpenWorkInStream(const std::string& path, bool text_mode) {
+  std::FILE* f = OpenWorkFile(path, O_RDONLY, "rb");
   if (f == nullptr) return nullptr;
   return std::make_unique<InStream>(f, text_mode);
 }

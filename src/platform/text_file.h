@@ -33,17 +33,29 @@ enum class OpenMode { kCreate, kAppend };
 // Opens `path` for writing (created or truncated, or appended to). nullptr when it cannot be
 // opened.
 TextFile* OpenTextFile(const std::string& path, OpenMode mode);
-// Opens `path` for writing as OpenTextFile does, holding an advisory lock (flock) on it until it is
-// closed, so two runs never write one file at once. A regular file that another process holds
-// locked is left untouched, neither created nor truncated: nullptr with `*locked` true. Files
-// that are no regular files (a device, a pipe) are not locked.
-TextFile* OpenLockedTextFile(const std::string& path, OpenMode mode, bool* locked);
+// An output that is no regular file (a device, a FIFO, a socket) is written as a stream into it,
+// never replaced. It is opened without waiting, so a FIFO that no process reads fails at once
+// (errno ENXIO) instead of hanging the run; its writes wait for room in short steps and give up
+// once a termination signal has come, so a reader that stops reading never holds a stopped run
+// (the bytes are then lost, and `failed` is set). nullptr with errno set when it cannot be opened.
+TextFile* OpenStreamOutput(const std::string& path, bool crlf);
+// Whether `path` names an output to write as a stream: something that is there and is neither a
+// regular file nor a folder (symbolic links followed).
+bool IsStreamOutput(const std::string& path);
+// The reason to show for a failed open of an output: the system's, or "a FIFO that no process
+// reads" for ENXIO.
+std::string OutputOpenError(int error);
+// Work files of this process, created or emptied, or read back: refused when anything but a
+// regular file of this user's stands at the name (see OpenOwnFile). nullptr when they cannot be
+// opened.
+TextFile* CreateWorkTextFile(const std::string& path);
+std::FILE* CreateWorkFile(const std::string& path);  // binary, for writing
 // Opens a log file for appending whole lines, as several runs may share one: every message goes
 // out with one write at the end of the file. Every run holds a shared advisory lock on its log;
 // kCreate also empties the file, which it does only when no other run holds the log (nullptr
 // with `*locked` true otherwise, the file untouched). Appending to a file whose last line lacks
 // its line end starts a new line first. Files that are no regular files are neither locked nor
-// emptied.
+// emptied: they are written as streams (OpenStreamOutput). nullptr with errno set on failure.
 TextFile* OpenLogFile(const std::string& path, OpenMode mode, bool* locked);
 // Wraps a standard stream; `crlf` as for files.
 TextFile* WrapStream(std::FILE* stream, bool crlf);
@@ -124,6 +136,8 @@ std::unique_ptr<InStream> OpenInStream(const std::string& path, bool text_mode);
 // device, a link that points nowhere).
 std::FILE* OpenRegularFile(const std::string& path);
 std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode);
+// A work file read back (see CreateWorkTextFile).
+std::unique_ptr<InStream> OpenWorkInStream(const std::string& path, bool text_mode);
 // A stream over bytes in memory.
 std::unique_ptr<InStream> MemoryInStream(std::string bytes, bool text_mode);
 

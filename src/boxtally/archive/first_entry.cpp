@@ -154,7 +154,7 @@ bool WriteToWorkFile(Extraction& x, const void* data, std::size_t size) {
 // Moves what is held in memory to the work file; false when the file cannot take it.
 bool SpillToWorkFile(Extraction& x) {
   x.to_memory = false;
-  x.work.reset(std::fopen(x.work_path.c_str(), "wb"));
+  x.work.reset(platform::CreateWorkFile(x.work_path));
   if (x.work == nullptr) return false;
   const bool complete = WriteToWorkFile(x, x.memory.data(), x.memory.size());
   std::string().swap(x.memory);
@@ -493,7 +493,7 @@ int ExtractFrom(Extraction& x) {
   if (x.archive == nullptr) return Fail(x, kUnzipCannotOpen, "cannot find input file");
   PrepareInput(x.input, x.archive.get(), x.to_memory ? kMaxMemoryEntry : 0);
   if (!x.to_memory) {
-    x.work.reset(x.work_path.empty() ? nullptr : std::fopen(x.work_path.c_str(), "wb"));
+    x.work.reset(x.work_path.empty() ? nullptr : platform::CreateWorkFile(x.work_path));
     if (x.work == nullptr) return Fail(x, kUnzipCannotOpen, "cannot write to workfile");
   }
   return Extract(x);
@@ -547,7 +547,7 @@ std::unique_ptr<platform::InStream> ExtractFirstEntry(
     if (in_memory != nullptr) *in_memory = true;
     return platform::MemoryInStream(std::move(x.memory), true);
   }
-  return platform::OpenInStream(work_path, true);
+  return platform::OpenWorkInStream(work_path, true);
 }
 
 std::unique_ptr<platform::InStream> ExtractToWorkFile(const std::string& archive_path,

@@ -145,8 +145,10 @@ std::string CheckReport(const CommandLine& line) {
            "standard output otherwise";
   }
   if (NamesAModel(report)) return QuoteAdvice("the report", report);
+  const bool web = line.settings.web;
   const std::string own[] = {RegistryFileOf(args), line.settings.log_path,
-                             line.settings.web ? line.operands[0] : std::string(),
+                             web ? line.operands[0] : std::string(),
+                             web ? web::ValidatorFilePath(line.operands[0]) : std::string(),
                              UsesDefaultFormat(line) ? std::string() : line.operands[1]};
   for (const std::string& file : own) {
     if (platform::SameFile(report, file)) {
@@ -283,17 +285,43 @@ std::string RegistryFileOf(const std::vector<std::string>& run_arguments) {
   return options.registry_named ? options.registry_name : std::string();
 }
 
+namespace {
+// The run's own files, in the order of their roles; empty: none.
+constexpr const char* kRoles[] = {"the format file", "the registry", "the log", "the list file",
+                                  "the records file"};
+
+std::vector<std::string> RunFilesOf(const CommandLine& line) {
+  const bool web = line.settings.web;
+  return {UsesDefaultFormat(line) ? std::string() : line.operands[1],
+          RegistryFileOf(BuildRunArguments(line, "")), line.settings.log_path,
+          web ? line.operands[0] : std::string(),
+          web ? web::ValidatorFilePath(line.operands[0]) : std::string()};
+}
+}  // namespace
+
 std::string SameFilesOfRun(const CommandLine& line) {
-  static const char* const kRoles[] = {"the format file", "the registry", "the log",
-                                       "the list file"};
-  const std::vector<std::string> paths{UsesDefaultFormat(line) ? std::string() : line.operands[1],
-                                       RegistryFileOf(BuildRunArguments(line, "")),
-                                       line.settings.log_path,
-                                       line.settings.web ? line.operands[0] : std::string()};
+  const std::vector<std::string> paths = RunFilesOf(line);
   const auto same = driver::SameRunFiles(paths);
   if (!same) return {};
   return std::string(kRoles[same->first]) + " and " + kRoles[same->second] + " are one file (" +
          paths[same->second] + ")";
+}
+
+std::string FileInThumbnailsOfRun(const CommandLine& line) {
+  const std::string& dir = line.settings.thumbnail_dir;
+  if (dir.empty()) return {};
+  const std::vector<std::string> paths = RunFilesOf(line);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (driver::PictureMayTake(dir, paths[i])) {
+      return std::string(kRoles[i]) + " " + paths[i] + " stands in the thumbnail folder " + dir +
+             " under a picture's name";
+    }
+  }
+  if (line.report != "-" && driver::PictureMayTake(dir, line.report)) {
+    return "the report " + line.report + " stands in the thumbnail folder " + dir +
+           " under a picture's name";
+  }
+  return {};
 }
 
 bool RegistryOnStandardOutput(const std::vector<std::string>& run_arguments) {

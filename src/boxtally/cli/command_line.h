@@ -39,8 +39,14 @@ std::vector<std::string> BuildRunArguments(const CommandLine& line,
 std::string RegistryFileOf(const std::vector<std::string>& run_arguments);
 
 // "the registry and the format file are one file (my.fmt)" when two of the run's own files
-// (format file, registry, log, web list) are one file; empty when all differ.
+// (format file, registry, log, web list and the records beside it) are one file; empty when all
+// differ.
 std::string SameFilesOfRun(const CommandLine& line);
+
+// "the registry th/a.png stands in the thumbnail folder th under a picture's name" when a file
+// the run reads or writes (those above and the report) could be replaced by a picture; empty
+// when none can (or there are no thumbnails).
+std::string FileInThumbnailsOfRun(const CommandLine& line);
 
 // True when the run arguments name no registry file: the lines go to standard output.
 bool RegistryOnStandardOutput(const std::vector<std::string>& run_arguments);

@@ -1,4 +1,6 @@
 // boxtally-cli: measures the models of an object path from a terminal.
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
@@ -79,7 +81,7 @@ constexpr const char* kUsage =
 
 // The template of the window's defaults, written as a text file as the window would.
 bool WriteTemporaryFormat(const std::string& path) {
-  platform::TextFilePtr f(platform::OpenTextFile(path, platform::OpenMode::kCreate));
+  platform::TextFilePtr f(platform::CreateWorkTextFile(path));
   if (!f) return false;
   platform::TextPrintf(*f, "%s\n", cli::kDefaultTemplate);
   return platform::FlushTextFile(*f);
@@ -126,10 +128,14 @@ void ReportEnding(const cli::CliHost& host, const driver::RunOutcome& outcome) {
       Say("two registry files named; nothing was measured\n");
       break;
     case driver::RunEnd::kRegistryUnopenable:
-      Say("cannot create or append to the registry file %s\n", name);
+      Say("cannot create or append to the registry file %s (%s)\n", name,
+          platform::WithoutControls(outcome.why).c_str());
       break;
     case driver::RunEnd::kRegistryLocked:
       Say("the registry file %s is being written by another run; nothing was measured\n", name);
+      break;
+    case driver::RunEnd::kRegistryReadOnly:
+      Say("the registry file %s is read-only; nothing was measured\n", name);
       break;
     case driver::RunEnd::kMeasurementAbort:
       Say("a model passed a limit of the measurement; the run ended there (see the log)\n");
@@ -177,6 +183,13 @@ int Run(const std::vector<std::string>& argv) {
     case cli::Action::kRun:
       break;
   }
+  // Registry lines (or the report) for a closed standard output could only be lost.
+  if (platform::StandardDescriptorWasClosed(STDOUT_FILENO) &&
+      (cli::RegistryOnStandardOutput(cli::BuildRunArguments(line, std::string())) ||
+       line.report == cli::kReportToStandardOutput)) {
+    Say("standard output is closed; nothing was measured\n");
+    return 1;
+  }
   const web::WebControls& controls = line.settings.web_controls;
   const std::string& ca_file = controls.ca_file;
   if (!ca_file.empty() && !platform::IsRegularFile(ca_file)) {
@@ -194,6 +207,11 @@ int Run(const std::vector<std::string>& argv) {
       return 2;
     }
   }
+  for (const std::string& clash : {cli::SameFilesOfRun(line), cli::FileInThumbnailsOfRun(line)}) {
+    if (clash.empty()) continue;
+    Say("%s; nothing was run\n", platform::WithoutControls(clash).c_str());
+    return 2;
+  }
   if (!line.settings.thumbnail_dir.empty()) {
     if (const auto why = driver::PrepareThumbnailFolder(line.settings.thumbnail_dir)) {
       Say("%s\n", platform::WithoutControls(*why).c_str());
@@ -206,19 +224,16 @@ int Run(const std::vector<std::string>& argv) {
     Say("cannot make a private work folder (%s)\n", platform::WorkDirectoryError().c_str());
     return 2;
   }
-  if (const std::string same = cli::SameFilesOfRun(line); !same.empty()) {
-    Say("%s; nothing was run\n", platform::WithoutControls(same).c_str());
-    return 2;
-  }
   cli::CliHost host(line.settings);
   bool log_locked = false;
   if (!host.OpenLog(&log_locked)) {
+    const std::string why = platform::OutputOpenError(errno);
     const std::string log = platform::WithoutControls(line.settings.log_path);
     if (log_locked) {
       Say("the log file %s is being written by another run; nothing was measured\n", log.c_str());
       return 1;
     }
-    Say("cannot open the log file %s\n", log.c_str());
+    Say("cannot open the log file %s (%s)\n", log.c_str(), why.c_str());
     return 2;
   }
   std::string temporary_format;
@@ -245,7 +260,7 @@ int Run(const std::vector<std::string>& argv) {
   host.EndOpenLogLine();
   if (!temporary_format.empty()) platform::RemoveFile(temporary_format);
   const int signal_number = cli::CliHost::TerminationSignal();
-  // As the registry: replaced when the run went through its models, even if a stop came after.
+  // As the registry: replaced only when the run completed (a stop before it was replaced stops it).
   const bool completed = outcome.end == driver::RunEnd::kCompleted;
   const bool report_written = cli::FinishReport(report, outcome, completed, report_error);
   ReportEnding(host, outcome);

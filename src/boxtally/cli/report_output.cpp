@@ -32,17 +32,36 @@ void Forget(ReportOutput& out) {
   if (out.signal_slot >= 0) platform::UnregisterRemoveOnSignal(out.signal_slot);
   out.signal_slot = -1;
 }
+
+// The report into a stream, in chunks: its writes give up when a stop has come and nobody reads.
+bool WriteStreamReport(platform::TextFile& stream, const driver::RunOutcome& outcome) {
+  constexpr std::size_t kChunkBytes = 64 * 1024;
+  std::string chunk = driver::kCsvHeader;
+  for (const driver::ModelOutcome& model : outcome.results) {
+    driver::AppendCsvRow(model, chunk);
+    if (chunk.size() < kChunkBytes) continue;
+    platform::WriteText(stream, chunk);
+    chunk.clear();
+  }
+  platform::WriteText(stream, chunk);
+  return platform::FlushTextFile(stream);
+}
 }  // namespace
 
 bool BeginReport(const std::string& path, ReportOutput& out, std::string& error) {
   out.path = path;
   if (path.empty() || path == kReportToStandardOutput) return true;
+  if (platform::IsStreamOutput(path)) {
+    out.stream.reset(platform::OpenStreamOutput(path, /*crlf=*/false));
+    if (out.stream == nullptr) error = platform::OutputOpenError(errno);
+    return out.stream != nullptr;
+  }
   platform::RemoveReplacementLeftovers(path);
-  if (!platform::BeginReplacement(path, /*keep_content=*/false, out.replacement)) {
+  if (!platform::BeginReplacement(path, /*keep_content=*/false, out.replacement,
+                                  &out.signal_slot)) {
     error = std::strerror(errno);
     return false;
   }
-  out.signal_slot = platform::RegisterRemoveOnSignal(out.replacement.temp);
   return true;
 }
 
@@ -52,6 +71,11 @@ bool FinishReport(ReportOutput& out, const driver::RunOutcome& outcome, bool com
   if (out.path == kReportToStandardOutput) {
     std::fflush(stdout);  // whatever went there before comes first
     return WriteReport(out.path, STDOUT_FILENO, outcome, error);
+  }
+  if (out.stream != nullptr) {
+    if (WriteStreamReport(*out.stream, outcome)) return true;
+    error = "its reader did not take every byte";
+    return false;
   }
   bool ok = true;
   if (!completed) {

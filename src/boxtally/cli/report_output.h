@@ -7,6 +7,7 @@
 
 #include "boxtally/driver/batch_main.h"
 #include "platform/safe_replace.h"
+#include "platform/text_file.h"
 
 namespace cli {
 
@@ -16,15 +17,17 @@ struct ReportOutput {
   std::string path;  // empty: no report; "-": standard output
   platform::Replacement replacement;
   int signal_slot = -1;  // the new file, removed by a signal that ends the program at once
+  platform::TextFilePtr stream;  // a device, a FIFO or a socket: written into, never replaced
 };
 
-// Before the run: the new file beside `path` (leftovers of killed runs removed first), so a
+// Before the run: the new file beside `path` (leftovers of killed runs removed first), or the
+// stream opened when `path` is no regular file (a FIFO that no process reads is refused), so a
 // report that cannot be written stops the run before it starts. False with the system's reason
 // in `error`. Nothing to do for standard output or no report.
 bool BeginReport(const std::string& path, ReportOutput& out, std::string& error);
 
-// After the run: standard output gets the report of any run; a file is written and put in place
-// when `completed`, else left as it was. False with the system's reason in `error`.
+// After the run: standard output and a stream get the report of any run; a file is written and
+// put in place when `completed`, else left as it was. False with the system's reason in `error`.
 bool FinishReport(ReportOutput& out, const driver::RunOutcome& outcome, bool completed,
                   std::string& error);
 

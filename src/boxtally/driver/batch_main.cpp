@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -43,6 +44,9 @@ struct Run {
   RegistryOutput registry;
   std::vector<ModelOutcome> results;
   std::size_t total = 0;  // models (web: list entries) the run is known to meet; 0: not known
+  // Web mode: the records of the list's downloads, held to the end of the run so they are saved
+  // (or left as they were) when the registry is.
+  std::shared_ptr<web::ValidatorStore> records;
 };
 
 // The registry of the run, held locked until the run ends; an ending when it cannot be opened.
@@ -53,10 +57,14 @@ std::optional<RunOutcome> OpenRunRegistry(const RunOptions& options, Run& run) {
       return std::nullopt;
     case RegistryOpen::kLocked:
       return Ended(RunEnd::kRegistryLocked, run.registry.name);
+    case RegistryOpen::kReadOnly:
+      return Ended(RunEnd::kRegistryReadOnly, run.registry.name);
     case RegistryOpen::kUnopenable:
       break;
   }
-  return Ended(RunEnd::kRegistryUnopenable, run.registry.name);
+  RunOutcome ending = Ended(RunEnd::kRegistryUnopenable, run.registry.name);
+  ending.why = run.registry.why;
+  return ending;
 }
 
 // ---- Results -----------------------------------------------------------------------------------
@@ -285,8 +293,12 @@ RunOutcome MeasureInParallel(Run& run, ModelSource& source, std::optional<NextMo
     }
     fill();
   }
-  if (source_stopped) RecordNotReached(run, RunEnd::kStopped, rest());
-  return Ended(source_stopped ? RunEnd::kStopped : RunEnd::kCompleted);
+  // A stop before the source ran out, its first model too: fill() handed nothing more out.
+  if (source_stopped || !source_done) {
+    RecordNotReached(run, RunEnd::kStopped, source_done ? std::vector<std::string>() : rest());
+    return Ended(RunEnd::kStopped);
+  }
+  return Ended(RunEnd::kCompleted);
 }
 
 // ---- Web mode --------------------------------------------------------------------------------
@@ -364,6 +376,7 @@ RunOutcome RunWeb(Run& run, const RunOptions& options) {
   if (web == nullptr) return Ended(RunEnd::kListUnopenable);
   const std::string list_file = web->Controls().list_file;
   if (!web::OpenListFile(*web)) return Ended(RunEnd::kListUnopenable, list_file);
+  run.records = web->List().validators;
   struct ListCloser {
     web::WebHost& web;
     ~ListCloser() { web::CloseListFile(web); }
@@ -411,12 +424,22 @@ RunOutcome RunFiles(Run& run, const std::string& pattern, const RunOptions& opti
 // ---- The run ---------------------------------------------------------------------------------
 
 // Only a completed run replaces the registry; when even that fails, no model's lines reached it.
+// A stop that comes while the new file goes to the disk still ends the run as stopped.
 void EndRegistry(Run& run, RunOutcome& outcome) {
   if (outcome.end != RunEnd::kCompleted) {
     AbandonRegistry(run.registry);
     return;
   }
-  if (CommitRegistry(run.registry, run.host.Log())) return;
+  RunHost& host = run.host;
+  switch (CommitRegistry(run.registry, host.Log(), [&host] { return host.StopRequested(); })) {
+    case RegistryCommit::kCommitted:
+      return;
+    case RegistryCommit::kStopped:
+      outcome = Ended(RunEnd::kStopped);
+      return;
+    case RegistryCommit::kFailed:
+      break;
+  }
   outcome = Ended(RunEnd::kRegistryWriteFailed, run.registry.name);
   for (ModelOutcome& o : run.results) {
     if (o.fate != Fate::kMeasured) continue;
@@ -425,15 +448,19 @@ void EndRegistry(Run& run, RunOutcome& outcome) {
   }
 }
 
-// The pictures take their names when the registry does: when the run completes.
-void EndThumbnails(RunHost& host, const RunOutcome& outcome) {
-  ThumbnailSet* thumbnails = host.Thumbnails();
-  if (thumbnails == nullptr) return;
-  if (outcome.end == RunEnd::kCompleted) {
-    CommitThumbnails(*thumbnails);
-  } else {
-    AbandonThumbnails(*thumbnails);
+// The pictures and the web records take their names when the registry does: when the run
+// completes.
+void EndOtherResults(Run& run, const RunOutcome& outcome) {
+  const bool completed = outcome.end == RunEnd::kCompleted;
+  if (ThumbnailSet* thumbnails = run.host.Thumbnails()) {
+    if (completed) {
+      CommitThumbnails(*thumbnails);
+    } else {
+      AbandonThumbnails(*thumbnails);
+    }
   }
+  if (run.records && !completed) web::KeepValidatorFileAsItIs(*run.records);
+  run.records.reset();  // the last owner: saved now, unless kept as it is
 }
 
 RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
@@ -482,13 +509,17 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
   state.work_dir = work_dir;
   if (const ThumbnailSet* thumbnails = host.Thumbnails()) state.thumbnail_size = thumbnails->size;
   RunOutcome outcome = host.GetFromWeb() ? RunWeb(run, options) : RunFiles(run, pattern, options);
+  // A stop after the last model, or in the run's first moments, stops the run as any other does.
+  if (outcome.end == RunEnd::kCompleted && host.StopRequested()) outcome = Ended(RunEnd::kStopped);
   if (outcome.end == RunEnd::kCompleted) {
     std::string cause = CommonOutsideCause(run.results, host.ProgramDirectory() + kConverterName);
     if (!cause.empty()) outcome = Ended(RunEnd::kNothingCouldBeMeasured, std::move(cause));
   }
   EndRegistry(run, outcome);
-  EndThumbnails(host, outcome);
-  outcome.registry_unchanged = run.registry.begun && !run.registry.replaced;
+  EndOtherResults(run, outcome);
+  outcome.registry_unchanged =
+      (run.registry.begun || (options.registry_named && outcome.end == RunEnd::kStopped)) &&
+      !run.registry.replaced;
   if (outcome.result != 0) return outcome;
   platform::RemoveFile(work_dir + kUnzipWorkFile);
   host.SetStatusText(1, "Done!");
@@ -499,7 +530,7 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
 
 RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args) {
   const auto start = std::chrono::steady_clock::now();
-  Run run{host, RunState{}, RegistryOutput{}, {}, 0};
+  Run run{host, RunState{}, RegistryOutput{}, {}, 0, nullptr};
   RunOutcome outcome = RunChecked(run, args);
   outcome.counts = CountsOf(run.results, run.total);
   outcome.results = std::move(run.results);

@@ -24,6 +24,7 @@ enum class RunEnd {
   kNoMatch,              // no file matches the pattern (no log line)
   kRegistryUnopenable,   // "Unable to create/append output file %s"
   kRegistryLocked,       // "Output file %s is in use by another run"
+  kRegistryReadOnly,     // "Output file %s is read-only": the user made it so
   kMeasurementAbort,     // a stack or prototype limit of the measurement
   kRegistryWriteFailed,  // "Unable to write to output file %s"
   kListUnopenable,       // web mode: the list file cannot be opened (no log line)
@@ -50,17 +51,22 @@ struct RunOutcome {
   // The file the ending concerns: format file, pattern, registry, list, or the model whose
   // measurement hit a limit.
   std::string about;
+  std::string why;  // kRegistryUnopenable: the reason, as the log line gives it
   RunCounts counts;
   // One record per model the run met, in the order of the registry (see model_results.h).
   std::vector<ModelOutcome> results;
   double seconds = 0.0;  // from the start of the run to its end
   // The run began to write a new registry file and left the old one as it was (stopped, ended
-  // early, or failed to write: only a completed run replaces it).
+  // early, or failed to write: only a completed run replaces it), or a stop ended it before.
   bool registry_unchanged = false;
 };
 
 // args: program name, model pattern, format file, run options and registry name (at least 3).
 // Nothing is created or truncated before the arguments are checked and a first model is found.
+// "Stopped" is one rule for every moment of the run, its first milliseconds and the moments after
+// its last model included: a stop request seen before the registry is replaced ends the run as
+// kStopped, and then no result file changes (registry, thumbnails, the web records; the front
+// end's report follows `end`).
 // In web mode (host.GetFromWeb()) the models come from the web fetch: the list file is the
 // host's, and the run goes through the whole list (kCompleted) unless it is stopped.
 RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args);

@@ -149,7 +149,7 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
     return Fail(job, Reason::kConverterFailed, "exit status " + std::to_string(r.status));
   }
 
-  auto converted = platform::OpenInStream(job.work_path, false);
+  auto converted = platform::OpenWorkInStream(job.work_path, false);
   if (job.cob_debug) {
     platform::LogF(log, "Debug - open %s   %s\n", job.work_path.c_str(),
                    Outcome(converted != nullptr));

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "boxtally/driver/batch_main.h"
 #include "platform/paths.h"
@@ -22,25 +23,32 @@ std::string LockPathOf(const std::string& target) {
   return folder + "." + name + kRegistryLockSuffix;
 }
 
-// Takes the lock on `path`. A run that ends removes its lock file; one that opened the file just
-// before that holds a lock on a name that is gone, and takes the new file's instead.
-int TakeLock(const std::string& path, bool* locked) {
+// Takes the lock on `path`, a regular file of this user's (never a link, a FIFO or another's
+// file planted at its name). A run that ends removes its lock file; one that opened the file
+// just before that holds a lock on a name that is gone, and takes the new file's instead. -1
+// with `why` when it cannot, and `*locked` true when another run holds it.
+int TakeLock(const std::string& path, bool* locked, std::string& why) {
   for (int attempt = 0; attempt < 16; ++attempt) {
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    const int fd = platform::OpenOwnFile(path, O_RDWR | O_CREAT, why);
     if (fd < 0) return -1;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      *locked = errno == EWOULDBLOCK;
+      const int error = errno;
+      *locked = error == EWOULDBLOCK;
+      why = platform::ErrorText(error);
       close(fd);
+      errno = error;
       return -1;
     }
     struct stat held {};
     struct stat named {};
-    if (fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-        held.st_ino == named.st_ino) {
+    if (fstat(fd, &held) == 0 && lstat(path.c_str(), &named) == 0 &&
+        held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
       return fd;
     }
     close(fd);
   }
+  why = "it keeps changing";
+  errno = EAGAIN;
   return -1;
 }
 
@@ -55,19 +63,27 @@ void ReleaseLock(RegistryOutput& r) {
   }
 }
 
-// Pipes, devices and the like are written as a stream, as before: nothing can replace them.
-bool IsStreamTarget(const std::string& target) {
-  struct stat st {};
-  return stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+RegistryOpen Unopenable(platform::TextFile& log, RegistryOutput& out, const std::string& why) {
+  out.why = why;
+  platform::LogF(log, "Unable to create/append output file %s (%s)\n", out.name.c_str(),
+                 why.c_str());
+  return RegistryOpen::kUnopenable;
 }
 
+// Pipes, devices and the like are written as a stream, as before: nothing can replace them.
 RegistryOpen OpenStream(const RunOptions& options, platform::TextFile& log, RegistryOutput& out) {
-  bool locked = false;
-  out.file.reset(
-      platform::OpenLockedTextFile(options.registry_name, options.registry_mode, &locked));
+  out.file.reset(platform::OpenStreamOutput(options.registry_name, /*crlf=*/true));
   if (out.file != nullptr) return RegistryOpen::kOk;
-  platform::LogF(log, "Unable to create/append output file %s\n", options.registry_name.c_str());
-  return RegistryOpen::kUnopenable;
+  return Unopenable(log, out, platform::OutputOpenError(errno));
+}
+
+// A registry the user made read-only (its mode, an immutable attribute, a read-only mount) is
+// theirs to keep: a replacement would go through the folder's permissions and drop the file's
+// own. (Root may write a file of any mode, and so may replace it.)
+bool IsReadOnly(const std::string& target) {
+  return platform::IsRegularFile(target) &&
+         faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 &&
+         (errno == EACCES || errno == EROFS || errno == EPERM);
 }
 
 // The new file behind a text stream of its own (the replacement keeps its descriptor).
@@ -101,34 +117,47 @@ RegistryOpen OpenRegistryOutput(const RunOptions& options, platform::TextFile& l
   }
   out.name = options.registry_name;
   const std::string target = platform::FollowLinks(options.registry_name);
-  if (IsStreamTarget(target)) return OpenStream(options, log, out);
+  if (platform::IsStreamOutput(target)) return OpenStream(options, log, out);
+  if (platform::IsDirectory(target)) return Unopenable(log, out, platform::ErrorText(EISDIR));
+  if (IsReadOnly(target)) {
+    platform::LogF(log, "Output file %s is read-only\n", out.name.c_str());
+    return RegistryOpen::kReadOnly;
+  }
   out.lock_path = LockPathOf(target);
   bool locked = false;
-  out.lock_fd = TakeLock(out.lock_path, &locked);
+  std::string why;
+  platform::HoldImmediateEnd();  // the lock may be made here: a signal must know it
+  out.lock_fd = TakeLock(out.lock_path, &locked, why);
+  const int lock_error = errno;
+  if (out.lock_fd >= 0) out.removed_on_signal[0] = platform::RegisterRemoveOnSignal(out.lock_path);
+  platform::ReleaseImmediateEnd();
   if (out.lock_fd < 0) {
     if (locked) {
       platform::LogF(log, "Output file %s is in use by another run\n", out.name.c_str());
       return RegistryOpen::kLocked;
     }
-    platform::LogF(log, "Unable to create/append output file %s\n", out.name.c_str());
-    return RegistryOpen::kUnopenable;
+    // The folder's refusal is the registry's own; a refused lock file is named.
+    return Unopenable(log, out, lock_error == EPERM ? "the lock " + out.lock_path + " is " + why : why);
   }
-  out.removed_on_signal[0] = platform::RegisterRemoveOnSignal(out.lock_path);
   platform::RemoveReplacementLeftovers(target);
   const bool append = options.registry_mode == platform::OpenMode::kAppend;
-  if (platform::IsDirectory(target) ||
-      !platform::BeginReplacement(target, append, out.replacement) || !WrapReplacement(out)) {
-    platform::LogF(log, "Unable to create/append output file %s\n", out.name.c_str());
+  if (!platform::BeginReplacement(target, append, out.replacement, &out.removed_on_signal[1]) ||
+      !WrapReplacement(out)) {
+    const int error = errno;
     AbandonRegistry(out);
-    return RegistryOpen::kUnopenable;
+    return Unopenable(log, out, platform::ErrorText(error));
   }
-  out.removed_on_signal[1] = platform::RegisterRemoveOnSignal(out.replacement.temp);
+  for (const std::string& attribute : out.replacement.attributes_not_kept) {
+    platform::LogF(log, "Warning: the registry %s loses its extended attribute %s\n",
+                   out.name.c_str(), attribute.c_str());
+  }
   out.replacing = true;
   out.begun = true;
   return RegistryOpen::kOk;
 }
 
-bool CommitRegistry(RegistryOutput& r, platform::TextFile& log) {
+RegistryCommit CommitRegistry(RegistryOutput& r, platform::TextFile& log,
+                              const std::function<bool()>& stopped) {
   bool ok = true;
   if (r.file != nullptr) {
     ok = platform::FlushTextFile(*r.file);
@@ -138,11 +167,15 @@ bool CommitRegistry(RegistryOutput& r, platform::TextFile& log) {
     }
     r.file.reset();
   }
-  if (r.replacing) ok = ok && platform::CommitReplacement(r.replacement);
+  bool cancelled = false;
+  if (r.replacing && ok) {
+    ok = platform::CommitReplacement(r.replacement, [&] { return cancelled = stopped(); });
+  }
   r.replaced = ok && r.replacing;
-  if (!ok) platform::LogF(log, "Unable to write to output file %s\n", r.name.c_str());
+  if (!ok && !cancelled) platform::LogF(log, "Unable to write to output file %s\n", r.name.c_str());
   AbandonRegistry(r);
-  return ok;
+  if (cancelled) return RegistryCommit::kStopped;
+  return ok ? RegistryCommit::kCommitted : RegistryCommit::kFailed;
 }
 
 void AbandonRegistry(RegistryOutput& r) {

@@ -6,6 +6,7 @@
 // ".NAME.lock" beside the registry, which outlives the replacement of the registry itself.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "boxtally/driver/run_arguments.h"
@@ -25,21 +26,29 @@ struct RegistryOutput {
   platform::Replacement replacement;
   std::string lock_path;
   int lock_fd = -1;
-  int removed_on_signal[2] = {-1, -1};  // the new file and the lock, if the process is ended
+  int removed_on_signal[2] = {-1, -1};  // the lock and the new file, if the process is ended
+  std::string why;  // kUnopenable: the reason, as the log line gives it
 };
 
-enum class RegistryOpen { kOk, kUnopenable, kLocked };
+enum class RegistryOpen { kOk, kUnopenable, kLocked, kReadOnly };
 
 // Opens the registry the options name (standard output when none): locks it, removes what killed
-// runs left beside it, and starts its replacement. Logs "Unable to create/append output file %s"
-// or "Output file %s is in use by another run" when it cannot; nothing is changed then.
+// runs left beside it, and starts its replacement, which keeps the old file's attributes (those
+// the file system refuses are logged). Logs "Unable to create/append output file %s (%s)" with
+// the reason, "Output file %s is in use by another run" or "Output file %s is read-only" when it
+// cannot; nothing is changed then. The lock must be a regular file of this user's: a link, a FIFO
+// or another user's file at its name is left alone, and the registry unopenable.
 RegistryOpen OpenRegistryOutput(const RunOptions& options, platform::TextFile& log,
                                 RegistryOutput& out);
 
+enum class RegistryCommit { kCommitted, kFailed, kStopped };
+
 // The end of a completed run: the new file, flushed to the disk, takes the registry's place.
-// False after "Unable to write to output file %s" when any byte or the replacement failed: the
-// registry keeps its old content then. Releases the lock.
-bool CommitRegistry(RegistryOutput& registry, platform::TextFile& log);
+// kFailed after "Unable to write to output file %s" when any byte or the replacement failed;
+// kStopped when `stopped` says so right before the replacement (asked only for a registry file):
+// the registry keeps its old content then. Releases the lock.
+RegistryCommit CommitRegistry(RegistryOutput& registry, platform::TextFile& log,
+                              const std::function<bool()>& stopped);
 
 // Any other end: the new file is removed, the registry keeps its old content, the lock goes.
 // Accepts a registry that was never opened, and one already committed.

@@ -33,9 +33,10 @@ enum class OptionsResult { kOk, kRegistryTwice };
 OptionsResult ReadRunOptions(const std::vector<std::string>& args, platform::TextFile& log,
                              RunOptions& options);
 
-// The first two of a run's own files (format file, registry, log, list file; empty paths are
-// none) that name one file: the same file, or the same path when one does not exist yet. A run
-// would destroy one with the other. nullopt when all differ.
+// The first two of a run's own files (format file, registry, log, list file, the web records
+// beside it; empty paths are none) that name one file: the same file, or the same resolved path
+// when one does not exist yet (platform::SameFile). A run would destroy one with the other.
+// nullopt when all differ.
 std::optional<std::pair<std::size_t, std::size_t>> SameRunFiles(
     const std::vector<std::string>& paths);
 

@@ -15,6 +15,7 @@ bool EndingLogged(RunEnd end) {
     case RunEnd::kRegistryTwice:        // "Output file already defined"
     case RunEnd::kRegistryUnopenable:   // "Unable to create/append output file %s"
     case RunEnd::kRegistryLocked:       // "Output file %s is in use by another run"
+    case RunEnd::kRegistryReadOnly:     // "Output file %s is read-only"
     case RunEnd::kMeasurementAbort:     // the measurement's own error line
     case RunEnd::kRegistryWriteFailed:  // "Unable to write to output file %s"
       return true;

@@ -14,6 +14,7 @@
 #include "boxtally/render/png_writer.h"
 #include "boxtally/render/rasteriser.h"
 #include "platform/paths.h"
+#include "platform/safe_replace.h"
 
 namespace driver {
 
@@ -164,6 +165,20 @@ void CommitThumbnails(ThumbnailSet& set) {
 void AbandonThumbnails(ThumbnailSet& set) {
   for (const ThumbnailSet::Pending& p : set.pending) unlink(p.temp.c_str());
   set.pending.clear();
+}
+
+bool PictureMayTake(const std::string& dir, const std::string& path) {
+  if (path.empty()) return false;
+  for (const std::string& name : {path, platform::FollowLinks(path)}) {
+    const std::size_t slash = name.rfind('/');
+    const std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : name.substr(0, slash));
+    const bool picture_name = last.size() > 4 && last[0] != '.' &&
+                              last.compare(last.size() - 4, 4, ".png") == 0;
+    if (picture_name && platform::SameFile(folder, dir)) return true;
+  }
+  return false;
 }
 
 std::optional<std::string> PrepareThumbnailFolder(const std::string& dir) {

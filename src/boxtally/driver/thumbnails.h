@@ -65,6 +65,12 @@ void CommitThumbnails(ThumbnailSet& set);
 // Any other end: the waiting pictures are removed and the folder stays as it was.
 void AbandonThumbnails(ThumbnailSet& set);
 
+// Whether a picture may take the name of `path`, a file the run reads or writes: it stands in
+// the folder `dir` (made yet or not) under a name of a picture's form (NAME.png, not hidden). A
+// symbolic link at `path` counts, and so does the file it leads to. Such a run must not start:
+// the picture would replace the file when the run completes.
+bool PictureMayTake(const std::string& dir, const std::string& path);
+
 // Makes the folder when it does not exist (its parent must), and removes the hidden files that
 // runs which were killed left in it (this user's, of processes that are gone). Why it cannot be
 // used, if so.

@@ -551,6 +551,8 @@ void TakeField(ReplyHeaderFacts& facts, std::string_view line) {
     facts.etag = sendable ? std::string(value) : std::string();
   } else if (EqualsIgnoringCase(name, "Last-Modified")) {
     facts.last_modified = ParseHttpDate(value).value_or(-1);
+  } else if (EqualsIgnoringCase(name, "Proxy-Authenticate")) {
+    facts.proxy_challenge = true;
   }
 }
 

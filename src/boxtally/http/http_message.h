@@ -130,6 +130,7 @@ struct ReplyHeaderFacts {
   bool chunked = false;     // Transfer-Encoding ends in chunked: the body comes in chunks
   bool close = false;       // Connection: close
   bool keep_alive = false;  // Connection: keep-alive (an HTTP/1.0 reply that keeps its connection)
+  bool proxy_challenge = false;  // Proxy-Authenticate: only a proxy asks for its credentials
   std::string etag;         // the ETag, when it may be sent back (see kMaxEtag)
   std::int64_t last_modified = -1;  // Last-Modified, seconds since 1970; -1: none or unreadable
   std::string pending;      // the field line that folded lines may still continue

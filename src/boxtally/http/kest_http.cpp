@@ -282,6 +282,10 @@ SockResult TKestHTTP::Exchange(const Route& route) {
   if (!result.ok) return result;
   result = ReadBody();
   if (!result.ok) return result;
+  // Through a proxy, an http request's reply may be the proxy's own: a demand for credentials.
+  if (route.via_proxy && !Secure && (ReplyNumber == 407 || facts_.proxy_challenge)) {
+    return RefusedByProxy(route);
+  }
   if (ReplyNumber == 304 && !condition_sent_) {
     return Refuse("Refused the reply of " + Host + ": 304 Not Modified to a request without a condition",
                   FailureKind::kReplyRefused);
@@ -320,6 +324,13 @@ SockResult TKestHTTP::OpenRoute(const Route& route) {
   return {};
 }
 
+SockResult TKestHTTP::RefusedByProxy(const Route& route) {
+  return Refuse("Refused by the proxy " + HostAndPort(route.proxy.host, route.proxy.port) + ": " +
+                    std::to_string(ReplyNumber) +
+                    (reply_reason_.empty() ? "" : " " + reply_reason_),
+                FailureKind::kProxyRefused);
+}
+
 SockResult TKestHTTP::OpenTunnel(const Route& route) {
   const std::string proxy = HostAndPort(route.proxy.host, route.proxy.port);
   const std::string target = HostAndPort(Host, Port);
@@ -346,7 +357,7 @@ SockResult TKestHTTP::OpenTunnel(const Route& route) {
   const std::string first = text.substr(0, text.find('\n') + 1);
   const int status = ReplyStatusNumber(first);
   if (status < 200 || status > 299) {
-    const std::string reason = ReplyReason(first);
+    const std::string reason = ReplyReason(first);  // as RefusedByProxy words it
     return Refuse("Refused by the proxy " + proxy + ": " + std::to_string(status) +
                       (reason.empty() ? "" : " " + reason),
                   FailureKind::kProxyRefused);
@@ -408,6 +419,7 @@ SockResult TKestHTTP::ReadReplyHeader() {
   BytesTotal = 0;
   BytesRecvd = 0;
   reply_version_ = 0;
+  reply_reason_.clear();
   body_whole_ = false;
 
   SockResult result;
@@ -424,6 +436,7 @@ SockResult TKestHTTP::ReadReplyHeader() {
     }
     if (!result.ok) break;
     reply_version_ = ReplyVersion(text.substr(0, text.find('\n') + 1));
+    reply_reason_ = ReplyReason(text.substr(0, text.find('\n') + 1));
     // 100 Continue and 103 Early Hints come before the reply; 101 would leave HTTP.
     if (ReplyNumber < 100 || ReplyNumber > 199) break;
     if (ReplyNumber == 101 || interim == kMaxInterimReplies) {
@@ -445,7 +458,8 @@ SockResult TKestHTTP::ReadReplyHeader() {
   Location = facts_.location;
   ReplyEtag = facts_.etag;
   ReplyLastModified = facts_.last_modified;
-  BytesTotal = facts_.has_length ? facts_.length : 0;
+  // The chunked coding frames the body whatever a Content-Length beside it says (RFC 9112, 6.3).
+  BytesTotal = facts_.has_length && !facts_.chunked ? facts_.length : 0;
   return result;
 }
 

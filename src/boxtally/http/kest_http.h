@@ -142,6 +142,8 @@ class TKestHTTP : public TPowersock {
   SockResult Exchange(const Route& route);
   SockResult OpenRoute(const Route& route);
   SockResult OpenTunnel(const Route& route);
+  // "Refused by the proxy HOST:PORT: 407 Proxy Authentication Required" for the last reply.
+  SockResult RefusedByProxy(const Route& route);
   SockResult ReadReplyHeader();
   // A status line and its header lines up to the empty line, into `text` (and `facts`);
   // `header_bytes` counts on across calls. `status_line` false: the first line was none.
@@ -161,6 +163,7 @@ class TKestHTTP : public TPowersock {
   bool abort_request_ = false;
   ReplyHeaderFacts facts_;  // of the last reply header
   int reply_version_ = 0;   // of the last status line: 10 for HTTP/1.0, 11 for HTTP/1.1
+  std::string reply_reason_;  // of the last status line (ReplyReason)
   bool body_whole_ = false;      // the last body was read to its framed end
   bool condition_sent_ = false;  // the request carries If-Modified-Since or If-None-Match
   std::string kept_key_;         // the route of the open connection

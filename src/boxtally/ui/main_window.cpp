@@ -669,8 +669,10 @@ void TForm1::RunBatch() {
     return;
   }
   const web::WebControls web_controls = Controls();
-  const std::vector<std::string> run_files{in.format_file, in.registry, ToStd(LogFileEdit->text()),
-                                           GetFromWeb() ? in.models : std::string()};
+  const std::vector<std::string> run_files{
+      in.format_file, in.registry, ToStd(LogFileEdit->text()),
+      GetFromWeb() ? in.models : std::string(),
+      GetFromWeb() ? web::ValidatorFilePath(in.models) : std::string()};
   if (const auto same = driver::SameRunFiles(run_files)) {
     QString text =
         Tr(texts::kSameFiles)

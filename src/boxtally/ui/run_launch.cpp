@@ -56,7 +56,7 @@ RunArguments BuildRunArguments(const RunInputs& in) {
 }
 
 bool WriteTemporaryFormat(const std::string& path, const std::string& template_text) {
-  platform::TextFile* file = platform::OpenTextFile(path, platform::OpenMode::kCreate);
+  platform::TextFile* file = platform::CreateWorkTextFile(path);
   if (file == nullptr) return false;
   platform::WriteText(*file, template_text);
   if (!template_text.empty() && template_text.back() != '\n') platform::WriteText(*file, "\n");

@@ -129,6 +129,8 @@ const char* const kUnexpectedFailure = "Erreur inattendue pendant la génératio
 const char* const kRegistryLocked =
     "Le fichier Registry %1 est en cours d'écriture par une autre génération : rien n'a été "
     "généré.";
+const char* const kRegistryReadOnly =
+    "Le fichier Registry %1 est en lecture seule : rien n'a été généré.";
 const char* const kNoWorkFolder =
     "Impossible de créer un dossier de travail privé (%1) : la génération n'est pas lancée.";
 const char* const kCannotOpenDocument = "Aucun programme du bureau n'a pu ouvrir %1.";
@@ -137,7 +139,8 @@ const char* const kLogLocked =
     "recréé, rien n'a été généré.";
 const char* const kSameFiles = "%1 et %2 sont un seul fichier (%3) : rien n'a été généré.";
 const char* const kRunFileRoles[] = {"le fichier de format", "le fichier registry",
-                                     "le fichier log", "la liste de fichiers"};
+                                     "le fichier log", "la liste de fichiers",
+                                     "le fichier .boxtally-web des téléchargements"};
 const char* const kRegistryUnchanged = " ; la registry n'a pas été modifiée";
 
 const char* const kOpenRegistry = "Ouvrir la registry";
@@ -235,6 +238,8 @@ QString EndingMessage(const driver::RunOutcome& outcome) {
       break;
     case driver::RunEnd::kRegistryLocked:
       return Named(kRegistryLocked, about);
+    case driver::RunEnd::kRegistryReadOnly:
+      return Named(kRegistryReadOnly, about);
     case driver::RunEnd::kRegistryWriteFailed:
       why = Named("Impossible d'écrire dans le fichier registry « %1 »", about);
       then = QString::fromUtf8(kStoppedThere);

@@ -100,12 +100,14 @@ extern const char* const kInvalidHostTitle;
 extern const char* const kInvalidHostPrompt;
 extern const char* const kUnexpectedFailure;
 extern const char* const kRegistryLocked;
+extern const char* const kRegistryReadOnly;
 extern const char* const kNoWorkFolder;
 extern const char* const kCannotOpenDocument;
 extern const char* const kLogLocked;
-// %1 and %2: two of kRunFileRoles (format file, registry, log, list file), %3 the file.
+// %1 and %2: two of kRunFileRoles (format file, registry, log, list file, the web records), %3
+// the file.
 extern const char* const kSameFiles;
-extern const char* const kRunFileRoles[4];
+extern const char* const kRunFileRoles[5];
 // After the summary of a run that left its registry as it was (stopped, ended early).
 extern const char* const kRegistryUnchanged;
 

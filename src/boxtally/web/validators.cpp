@@ -1,5 +1,9 @@
 #include "boxtally/web/validators.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <system_error>
@@ -7,6 +11,7 @@
 
 #include "boxtally/http/http_message.h"
 #include "platform/file_search.h"
+#include "platform/paths.h"
 #include "platform/safe_replace.h"
 
 namespace web {
@@ -89,16 +94,35 @@ std::string ValidatorText(const std::map<std::string, Validators>& files) {
   return text;
 }
 
-std::shared_ptr<ValidatorStore> LoadValidatorStore(const std::string& list_file) {
+std::string ValidatorFilePath(const std::string& list_file) {
+  return list_file.substr(0, platform::DirectoryPrefixLength(list_file)) + kValidatorFileName;
+}
+
+std::shared_ptr<ValidatorStore> LoadValidatorStore(const std::string& list_file,
+                                                   std::string* refusal) {
   // Saved once nothing can record into it any more: the list is closed and every download that
   // read an entry of it has ended (with several downloads, after the list's end was read).
   std::shared_ptr<ValidatorStore> store(new ValidatorStore, [](ValidatorStore* done) {
     (void)SaveValidatorStore(*done);  // not written: the next run only downloads in full
     delete done;
   });
-  store->path = list_file.substr(0, platform::DirectoryPrefixLength(list_file)) + kValidatorFileName;
-  std::FILE* file = std::fopen(store->path.c_str(), "rb");
-  if (file == nullptr) return store;
+  store->path = ValidatorFilePath(list_file);
+  std::string why;
+  const int fd = platform::OpenOwnFile(store->path, O_RDONLY, why);
+  if (fd < 0) {
+    // A missing file is made by the first save; anything else there is not ours to touch.
+    if (errno != ENOENT) {
+      store->keep_file = true;
+      if (refusal != nullptr) *refusal = why;
+    }
+    return store;
+  }
+  std::FILE* file = fdopen(fd, "rb");
+  if (file == nullptr) {
+    close(fd);
+    store->keep_file = true;
+    return store;
+  }
   std::string text;
   char buffer[65536];
   std::size_t got = 0;
@@ -110,6 +134,11 @@ std::shared_ptr<ValidatorStore> LoadValidatorStore(const std::string& list_file)
   std::fclose(file);
   if (read_whole) store->files = ParseValidatorText(text);
   return store;
+}
+
+void KeepValidatorFileAsItIs(ValidatorStore& store) {
+  std::lock_guard<std::mutex> lock(store.mutex);
+  store.keep_file = true;
 }
 
 std::optional<Validators> FindValidators(ValidatorStore& store, const std::string& file_name) {
@@ -132,8 +161,9 @@ void PutValidators(ValidatorStore& store, const std::string& file_name,
 
 bool SaveValidatorStore(ValidatorStore& store) {
   std::lock_guard<std::mutex> lock(store.mutex);
-  if (!store.changed) return true;
-  if (!platform::ReplaceFileContents(store.path, ValidatorText(store.files))) return false;
+  if (!store.changed || store.keep_file) return true;
+  std::string why;
+  if (!platform::ReplaceOwnFile(store.path, ValidatorText(store.files), why)) return false;
   store.changed = false;
   return true;
 }

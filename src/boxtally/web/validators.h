@@ -35,6 +35,9 @@ struct ValidatorStore {
   std::mutex mutex;
   std::map<std::string, Validators> files;
   bool changed = false;
+  // The file is never written: what stands at its name is not this user's regular file, or the
+  // run that used the records did not complete.
+  bool keep_file = false;
 };
 
 // The records as text, and back: a first line "boxtally-web 1", then one line per file, its
@@ -43,15 +46,24 @@ struct ValidatorStore {
 std::map<std::string, Validators> ParseValidatorText(std::string_view text);
 std::string ValidatorText(const std::map<std::string, Validators>& files);
 
+// The records file of the list file's folder.
+std::string ValidatorFilePath(const std::string& list_file);
+
 // The store of the folder of `list_file`; empty when its file is missing or cannot be read. It is
-// saved (SaveValidatorStore) when the last owner lets it go.
-std::shared_ptr<ValidatorStore> LoadValidatorStore(const std::string& list_file);
+// saved (SaveValidatorStore) when the last owner lets it go. The file is the program's own: read
+// without following a link or waiting on a FIFO, and only when it is a regular file of this
+// user's. Anything else at its name is left alone for good (keep_file), with `*refusal` saying
+// what stands there ("a symbolic link", "not a regular file", "another user's file").
+std::shared_ptr<ValidatorStore> LoadValidatorStore(const std::string& list_file,
+                                                   std::string* refusal = nullptr);
+// The file stays as it is, whatever the store holds or comes to hold.
+void KeepValidatorFileAsItIs(ValidatorStore& store);
 std::optional<Validators> FindValidators(ValidatorStore& store, const std::string& file_name);
 // Replaces the record of a file (nullopt: removes it).
 void PutValidators(ValidatorStore& store, const std::string& file_name,
                    std::optional<Validators> validators);
-// Writes the store's file when a record changed (safely replaced, never half written). False
-// when it could not be written.
+// Writes the store's file when a record changed (safely replaced, never half written, onto its
+// name itself, never through a link). False when it could not be written.
 bool SaveValidatorStore(ValidatorStore& store);
 
 }  // namespace web

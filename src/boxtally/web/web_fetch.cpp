@@ -164,7 +164,8 @@ void CheckFoundNoModel(WebHost& host, const WebEntry& entry, EntryEnd& end) {
   }
   platform::LogF(host.Log(), "File %s doesn't exist %s\n", entry.places.url.c_str(),
                  entry.line.c_str());
-  if (http.ReplyNumber != 0) {
+  // A proxy's own reply (407) is the proxy's refusal, not the server's answer.
+  if (http.ReplyNumber != 0 && http.Failure != http::FailureKind::kProxyRefused) {
     AnswerStatus(http.ReplyNumber, end);
   } else {
     ClassifyFailure(http, http.Refusal, end);
@@ -181,20 +182,23 @@ bool Download(WebHost& host, const WebEntry& entry, const Conditions& conditions
   const WebControls& controls = entry.controls;
   const ModelPlaces& places = entry.places;
   const std::string& url = places.url;
+  // A signal that ends the program at once still takes the file along, once it is registered:
+  // it waits for that.
+  platform::HoldImmediateEnd();
   const std::string partial = platform::CreateUniqueFile(
       places.local_path.substr(0, platform::DirectoryPrefixLength(places.local_path)) +
       kPartialPrefix);
+  struct RemovedOnSignal {
+    int slot;
+    ~RemovedOnSignal() { platform::UnregisterRemoveOnSignal(slot); }
+  } on_signal{partial.empty() ? -1 : platform::RegisterRemoveOnSignal(partial)};
+  platform::ReleaseImmediateEnd();
   if (partial.empty()) {
     platform::LogF(log, "Unable to create a download file for %s\n", places.local_path.c_str());
     end.cause = EntryEnd::Cause::kNotSaved;
     end.why = "no download file beside the list";
     return false;
   }
-  // A signal that ends the program at once still takes the file along.
-  struct RemovedOnSignal {
-    int slot;
-    ~RemovedOnSignal() { platform::UnregisterRemoveOnSignal(slot); }
-  } on_signal{platform::RegisterRemoveOnSignal(partial)};
   http::TKestHTTP& http = host.Http();
   http.TimeOut = host.RequestTimeOutMs();
   http.Header = kHeaderPlaceholder;
@@ -330,8 +334,14 @@ bool OpenListFile(WebHost& host) {
   if (!platform::IsRegularFile(controls.list_file)) return false;
   list.stream = platform::OpenInStream(controls.list_file, /*text_mode=*/!controls.propdump);
   list.propdump = controls.propdump;
-  if (list.stream) list.validators = LoadValidatorStore(controls.list_file);
-  return list.stream != nullptr;
+  if (!list.stream) return false;
+  std::string refusal;
+  list.validators = LoadValidatorStore(controls.list_file, &refusal);
+  if (!refusal.empty()) {
+    platform::LogF(host.Log(), "Ignored the records file %s: %s; every model is downloaded in full\n",
+                   list.validators->path.c_str(), refusal.c_str());
+  }
+  return true;
 }
 
 void CloseListFile(WebHost& host) {

@@ -92,7 +92,8 @@ TEST_F(CliRun, RunArgumentEdgeCases) {
 
   run = Run({"--new-log"}, {dir_ / "box.rwx", dir_ / "fmt.txt", "-o" + (dir_ / "no/such/reg.txt")});
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(Log(), "Unable to create/append output file " + (dir_ / "no/such/reg.txt") + "\r\n");
+  EXPECT_EQ(Log(), "Unable to create/append output file " + (dir_ / "no/such/reg.txt") +
+                       " (No such file or directory)\r\n");
 }
 
 TEST_F(CliRun, UsageErrorsAndAnUnopenableLogExitWithTwo) {

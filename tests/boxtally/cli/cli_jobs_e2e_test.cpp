@@ -164,6 +164,7 @@ TEST_F(JobsRun, ThumbnailsLeaveTheRunAsItWasAndDrawEveryMeasuredModelOnce) {
 TEST_F(JobsRun, ThumbnailSwitchMistakesStopTheRunBeforeAnythingIsWritten) {
   WriteFile(dir_ / "objects/a.rwx", kBox);
   WriteFile(dir_ / "file", "");
+  const std::vector<std::string> registry{"objects/*.rwx", "-oreg.txt"};
   const std::vector<std::string> cases[] = {
       {"--thumbnails", "thumbs", "--thumbnail-size", "15"},
       {"--thumbnails", "thumbs", "--thumbnail-size", "2049"},
@@ -171,12 +172,16 @@ TEST_F(JobsRun, ThumbnailSwitchMistakesStopTheRunBeforeAnythingIsWritten) {
       {"--thumbnail-size", "64"},  // no folder for them
       {"--thumbnails", ""},
       {"--thumbnails", "file"},  // the folder's other refusals are the thumbnails module's
+      // A file of the run under a name a picture may take: the picture would replace it.
+      {"--thumbnails", "thumbs", "objects/*.rwx", "-othumbs/a.png"},
+      {"--thumbnails", "thumbs/", "--log", "./thumbs/log.png"},
+      {"--thumbnails", "thumbs", "--report", "objects/../thumbs/report.png"},
   };
-  for (const std::vector<std::string>& c : cases) {
+  for (std::vector<std::string> c : cases) {
     SCOPED_TRACE(c.back());
+    if (c.size() < 4 || c[2] != "objects/*.rwx") c.insert(c.end(), registry.begin(), registry.end());
     std::vector<std::string> argv{kBin + "/boxtally-cli"};
     argv.insert(argv.end(), c.begin(), c.end());
-    argv.insert(argv.end(), {"objects/*.rwx", "-oreg.txt"});
     const ProgramRun run = RunProgram(argv, dir_.path());
     EXPECT_EQ(run.exit_status, 2);
     EXPECT_NE(run.err.find("thumbnail"), std::string::npos) << run.err;

@@ -177,8 +177,8 @@ TEST_F(SafeRun, EarlyEndsAreExplainedOnStandardErrorWhenTheLogIsAFile) {
        "Unable to open format file folder\r\n",
        "cannot open the format file folder"},
       {{"objects/a.rwx", "-ofolder"},
-       "Unable to create/append output file folder\r\n",
-       "cannot create or append to the registry file folder"},
+       "Unable to create/append output file folder (Is a directory)\r\n",
+       "cannot create or append to the registry file folder (Is a directory)"},
       {{"objects/deep.rwx"}, nullptr, "the run ended there"},
   };
   for (const Case& c : cases) {

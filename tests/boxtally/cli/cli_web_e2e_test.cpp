@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -166,6 +168,110 @@ TEST_F(CliWeb, ListsThatGiveNoModelEndWithOneAndSayWhy) {
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(run.err, "boxtally-cli: cannot open the list file nolist.txt\n");
   EXPECT_EQ(ReadFile(dir_ / "reg.txt"), "kept\r\n");
+}
+
+// The bytes of a zip holding a.rwx, a block of 2 units, made in `dir`.
+std::string ZipOfABlock(const TempDir& dir) {
+  WriteFile(dir / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  EXPECT_EQ(std::system(("cd '" + dir.path() + "' && zip -q -X a.zip a.rwx").c_str()), 0);
+  return ReadFile(dir / "a.zip");
+}
+
+// The records beside the list are the program's own file: a link, a FIFO or another user's file
+// planted at their name is left as it is, with a log line, and every model comes in full. (The
+// time limit only ends a run that waits on the FIFO.)
+TEST_F(CliWeb, RecordsThatAreNoRegularFileOfThisUserAreLeftAlone) {
+  PythonServer server(dir_.path() + "/site");
+  const std::string records = dir_ / "list/.boxtally-web";
+  struct Case {
+    const char* is;
+    std::function<bool()> plant;  // false: the row needs root
+  };
+  const Case cases[] = {
+      {"a symbolic link", [&] { return symlink("../victim.txt", records.c_str()) == 0; }},
+      {"not a regular file", [&] { return mkfifo(records.c_str(), 0600) == 0; }},
+      {"another user's file",
+       [&] {
+         WriteFile(records, "boxtally-web 1\n");
+         return geteuid() == 0 && chown(records.c_str(), 65534, 65534) == 0;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.is);
+    std::filesystem::remove_all(dir_ / "list");
+    std::filesystem::create_directory(dir_ / "list");
+    WriteFile(dir_ / "list/models.txt", "tree.rwx\n");
+    WriteFile(dir_ / "victim.txt", "victim\n");
+    if (!c.plant()) {
+      std::printf("skipped the row \"%s\": it needs root\n", c.is);
+      continue;
+    }
+    struct stat before {};
+    ASSERT_EQ(lstat(records.c_str(), &before), 0);
+    std::filesystem::remove(dir_ / "log.txt");
+    const ProgramRun run = RunProgram(
+        {"/usr/bin/timeout", "60", kCli, "--quiet", "--log", dir_ / "log.txt", "--web",
+         server.Url(), "list/models.txt", "-oreg.txt"},
+        dir_.path());
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(ReadFile(dir_ / "reg.txt"), "tree.rwx 1 -1995 1005 -1995 1995 6995 1995\r\n");
+    EXPECT_EQ(ReadFile(dir_ / "log.txt"), "Ignored the records file list/.boxtally-web: " +
+                                              std::string(c.is) +
+                                              "; every model is downloaded in full\r\n");
+    struct stat after {};
+    ASSERT_EQ(lstat(records.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(ReadFile(dir_ / "victim.txt"), "victim\n");
+  }
+}
+
+// A stop leaves the records as they were, as it leaves the registry: the first model came whole
+// (and was recorded), the second is stopped while it drips.
+TEST(CliWebSignals, AStopLeavesTheRecordsAsTheyWere) {
+  TempDir dir;
+  if (!HaveTool("zip")) GTEST_SKIP() << "needs zip";
+  const std::string zip = ZipOfABlock(dir);
+  const std::string reply = "HTTP/1.0 200 OK\r\nETag: \"v1\"\r\nContent-Length: " +
+                            std::to_string(zip.size()) + "\r\n\r\n" + zip;
+  testing_support::ServerScript drip;
+  testing_support::AppendDrip(drip, reply, 1, 100);
+  testing_support::ScriptedServer server({{testing_support::SendBytes(reply)}, drip});
+  WriteFile(dir / "models.txt", "a.rwx\nb.rwx\n");
+  WriteFile(dir / ".boxtally-web", "boxtally-web 1\n");
+  WriteFile(dir / "reg.txt", "old\r\n");
+  const testing_support::BackgroundProgram program = testing_support::StartProgram(
+      {kCli, "--connect-fix", "--downloads", "1", "--web",
+       "http://127.0.0.1:" + std::to_string(server.port()), "models.txt", "-oreg.txt"},
+      dir.path(), dir.path());
+  for (int i = 0; i < 500 && server.connections() < 2; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // into the second reply
+  kill(-program.pid, SIGTERM);
+  const ProgramRun run = testing_support::WaitProgram(program);
+  EXPECT_EQ(run.exit_status, 128 + SIGTERM) << run.err;
+  EXPECT_EQ(ReadFile(dir / ".boxtally-web"), "boxtally-web 1\n");
+  EXPECT_EQ(ReadFile(dir / "reg.txt"), "old\r\n");
+  EXPECT_NE(run.err.find("the registry was not changed"), std::string::npos) << run.err;
+}
+
+// A reply framed both ways is framed by its chunks (RFC 9112, 6.3), whatever its Content-Length.
+TEST(CliWebReplies, AChunkedBodyBesideAContentLengthIsReadByItsChunks) {
+  TempDir dir;
+  if (!HaveTool("zip")) GTEST_SKIP() << "needs zip";
+  const std::string zip = ZipOfABlock(dir);
+  char size[16];
+  std::snprintf(size, sizeof size, "%zx", zip.size());
+  testing_support::ScriptedServer server({{testing_support::SendBytes(
+      "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(zip.size() * 3) +
+      "\r\nTransfer-Encoding: chunked\r\n\r\n" + size + "\r\n" + zip + "\r\n0\r\n\r\n")}});
+  WriteFile(dir / "models.txt", "a.rwx\n");
+  const ProgramRun run = RunProgram({kCli, "--quiet", "--connect-fix", "--web",
+                                     "http://127.0.0.1:" + std::to_string(server.port()),
+                                     "models.txt", "-oreg.txt"},
+                                    dir.path());
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(ReadFile(dir / "reg.txt"), "a.rwx 1 -995 -995 -995 995 995 995\r\n");
 }
 
 // The names in a folder that start with `prefix`.

@@ -198,6 +198,21 @@ TEST_F(CliWebKept, GoesThroughTheProxyOfTheEnvironmentOrTheSwitch) {
     EXPECT_EQ(ReadFile(dir_ / "run/reg.txt"), expected);
     EXPECT_EQ(Log(), "File " + https + "/missing.zip doesn't exist missing.rwx\r\n");
   }
+  // A plain http object path goes through the proxy in one request; its 407 to a wrong password
+  // is the proxy's refusal, as the tunnel's is.
+  NginxServer plain(dir_ / "site");
+  const std::string http = "http://127.0.0.1:" + std::to_string(plain.port()) + "/objects";
+  std::filesystem::remove_all(dir_ / "run");
+  ProgramRun run = Web("run", http, {"--proxy", with_credentials});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(ReadFile(dir_ / "run/reg.txt"), expected);
+  std::filesystem::remove_all(dir_ / "run");
+  run = Web("run", http, {"--proxy", "http://boxtally:wrong@" + proxy_at});
+  EXPECT_EQ(run.exit_status, 1) << run.err;
+  const std::string log = Log();
+  EXPECT_EQ(log.substr(0, log.find('\n', log.find('\n') + 1) + 1),
+            "Refused by the proxy " + proxy_at + ": 407 Proxy Authentication Required\r\n"
+            "File " + http + "/m01.zip doesn't exist m01.rwx\r\n");
   kill(proxy.pid, SIGTERM);
   testing_support::WaitProgram(proxy);
 }

@@ -75,7 +75,8 @@ TEST(RunOptions, ReadsEveryArgumentInOrderAndOpensNothing) {
   driver::RegistryOutput registry;
   EXPECT_EQ(driver::OpenRegistryOutput(options, *log, registry), driver::RegistryOpen::kUnopenable);
   EXPECT_EQ(ReadFile(dir / "log.txt"), "Unknown option: q\r\nUnknown option: -\r\n"
-                                       "Unable to create/append output file " + reg + "\r\n");
+                                       "Unable to create/append output file " + reg +
+                                           " (No such file or directory)\r\n");
 
   // A second registry name ends the reading; neither file is created.
   driver::RunOptions twice;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -27,6 +28,7 @@
 #include <clocale>
 #include <cstring>
 #include <filesystem>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -686,6 +688,24 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
        [&](TestForm& w) { w.LogFileEdit->setText(QString::fromStdString(registry)); },
        "Le fichier registry et le fichier log sont un seul fichier (" + registry +
            ") : rien n'a été généré."},
+      // One file under two names, before it is made (the run reads names from its own folder);
+      // the records beside a web list.
+      {"a new registry as the log",
+       [&](TestForm& w) {
+         ASSERT_EQ(chdir(out.path().c_str()), 0);
+         w.RegFileEdit->setText(QStringLiteral("new.txt"));
+         w.LogFileEdit->setText(QStringLiteral("./new.txt"));
+       },
+       "Le fichier registry et le fichier log sont un seul fichier (./new.txt) : rien n'a été "
+       "généré."},
+      {"the registry as the web records",
+       [&](TestForm& w) {
+         w.GetFromWeb_->setChecked(true);
+         w.RwxFileEdit->setText(QString::fromStdString(out / "list.txt"));
+         w.RegFileEdit->setText(QString::fromStdString(out / ".boxtally-web"));
+       },
+       "Le fichier registry et le fichier .boxtally-web des téléchargements sont un seul fichier (" +
+           (out / ".boxtally-web") + ") : rien n'a été généré."},
       {"a new log that another run writes",
        [&](TestForm& w) {
          WriteFile(log, "another run's line\r\n");
@@ -697,6 +717,7 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
            " est en cours d'écriture par une autre génération : il ne peut pas être recréé, rien "
            "n'a été généré."},
   };
+  const std::filesystem::path folder = std::filesystem::current_path();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestForm w(out / "boxtally.INI");
@@ -720,6 +741,8 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
     close(holder);
     holder = -1;
     std::filesystem::remove(log);
+    std::filesystem::current_path(folder);
+    EXPECT_FALSE(platform::FileExists(out / "new.txt"));
   }
 }
 
@@ -736,7 +759,7 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
     std::string message;
     const char* not_reached = "";  // in the summary: the models found and never reached
   };
-  const Case cases[] = {
+  std::vector<Case> cases = {
       {"no file matches the models box",
        [&](TestForm& w) { w.RwxFileEdit->setText(QString::fromStdString(no_match)); },
        "Aucun fichier ne correspond à « " + no_match + " » : rien n'a été mesuré."},
@@ -769,6 +792,19 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
            " est en cours d'écriture par une autre génération : rien n'a été généré.",
        ", 3 non traités"},
   };
+  // Made read-only by its owner; root, who may write any mode, is kept out by the immutable flag.
+  const std::string read_only = out / "read-only.txt";
+  WriteFile(read_only, "earlier\r\n");
+  chmod(read_only.c_str(), 0444);
+  if (geteuid() == 0 && std::system(("chattr +i '" + read_only + "' 2>/dev/null").c_str()) != 0) {
+    std::printf("skipped the read-only registry: chattr +i is refused here\n");
+  } else {
+    cases.push_back({"a registry its owner made read-only",
+                     [&](TestForm& w) { w.RegFileEdit->setText(QString::fromStdString(read_only)); },
+                     "Le fichier Registry " + read_only +
+                         " est en lecture seule : rien n'a été généré.",
+                     ", 3 non traités"});
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TestForm w(out / "boxtally.INI");
@@ -789,6 +825,8 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
   }
   close(holder);
   EXPECT_EQ(ReadFile(locked), "earlier\r\n");
+  EXPECT_EQ(ReadFile(read_only), "earlier\r\n");
+  (void)std::system(("chattr -i '" + read_only + "' 2>/dev/null").c_str());
 }
 
 TEST(MainWindow, ReturnInABoxPressesTheRunButton) {
