@@ -1,5 +1,6 @@
 #include "boxtally/cli/report_output.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,18 +34,52 @@ void Forget(ReportOutput& out) {
   out.signal_slot = -1;
 }
 
-// The report into a stream, in chunks: its writes give up when a stop has come and nobody reads.
-bool WriteStreamReport(platform::TextFile& stream, const driver::RunOutcome& outcome) {
-  constexpr std::size_t kChunkBytes = 64 * 1024;
-  std::string chunk = driver::kCsvHeader;
-  for (const driver::ModelOutcome& model : outcome.results) {
-    driver::AppendCsvRow(model, chunk);
-    if (chunk.size() < kChunkBytes) continue;
-    platform::WriteText(stream, chunk);
-    chunk.clear();
+// A workbook's bytes: it is made whole before any of it can go out.
+bool WorkbookBytes(const driver::RunOutcome& outcome, std::string& bytes, std::string& error) {
+  const int fd = memfd_create("report", MFD_CLOEXEC);
+  if (fd < 0) {
+    error = std::strerror(errno);
+    return false;
   }
-  platform::WriteText(stream, chunk);
-  return platform::FlushTextFile(stream);
+  const driver::XlsxOutcome written =
+      driver::WriteXlsxReport(fd, outcome.results, driver::EnglishWording());
+  error = driver::XlsxErrorText(written, outcome.results);
+  bool ok = written.result == driver::kXlsxOk && lseek(fd, 0, SEEK_SET) == 0;
+  char buffer[1 << 16];
+  for (ssize_t n = 0; ok && (n = read(fd, buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = std::strerror(errno);
+      ok = false;
+      break;
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  close(fd);
+  return ok;
+}
+
+// The report into a stream, in chunks: its writes give up when a stop has come and nobody reads.
+bool WriteStreamReport(platform::TextFile& stream, const std::string& path,
+                       const driver::RunOutcome& outcome, std::string& error) {
+  if (driver::IsWorkbookName(path)) {
+    std::string bytes;
+    if (!WorkbookBytes(outcome, bytes, error)) return false;
+    platform::WriteText(stream, bytes);
+  } else {
+    constexpr std::size_t kChunkBytes = 64 * 1024;
+    std::string chunk = driver::CsvHeader(driver::EnglishWording(), driver::CsvStyle{});
+    for (const driver::ModelOutcome& model : outcome.results) {
+      driver::AppendCsvRow(model, chunk);
+      if (chunk.size() < kChunkBytes) continue;
+      platform::WriteText(stream, chunk);
+      chunk.clear();
+    }
+    platform::WriteText(stream, chunk);
+  }
+  if (platform::FlushTextFile(stream)) return true;
+  error = "its reader did not take every byte";
+  return false;
 }
 }  // namespace
 
@@ -72,11 +107,7 @@ bool FinishReport(ReportOutput& out, const driver::RunOutcome& outcome, bool com
     std::fflush(stdout);  // whatever went there before comes first
     return WriteReport(out.path, STDOUT_FILENO, outcome, error);
   }
-  if (out.stream != nullptr) {
-    if (WriteStreamReport(*out.stream, outcome)) return true;
-    error = "its reader did not take every byte";
-    return false;
-  }
+  if (out.stream != nullptr) return WriteStreamReport(*out.stream, out.path, outcome, error);
   bool ok = true;
   if (!completed) {
     platform::AbandonReplacement(out.replacement);
