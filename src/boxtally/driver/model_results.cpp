@@ -17,6 +17,12 @@ FateCounts CountFates(const std::vector<ModelOutcome>& results) {
   return counts;
 }
 
+std::size_t CountMissingTextures(const std::vector<ModelOutcome>& results) {
+  std::size_t n = 0;
+  for (const ModelOutcome& m : results) n += m.missing_textures.empty() ? 0 : 1;
+  return n;
+}
+
 const char* FateWord(Fate fate) {
   switch (fate) {
     case Fate::kMeasured:
