@@ -69,13 +69,15 @@ ModelOutcome Problem(const char* name, Fate fate, Reason reason, const char* fac
 std::vector<ModelOutcome> MixedRun() {
   ModelOutcome tree = Measured("tree.rwx", 10, 12);
   tree.flags = driver::kFlagNotCentred | driver::kFlagOversized;
+  ModelOutcome bench = Measured("Bench.rwx", 2, 8);
+  bench.missing_textures = {"wood", "leafm"};
   return {tree,
           Problem("secret.rwx", Fate::kFailed, Reason::kArchiveEncrypted, "error 1: Provide",
                   "/objects/secret.zip"),
           Measured("pole.rwx", 0.5f, 1200),
           Problem("gone.rwx", Fate::kMissingOnServer, Reason::kHttpStatus, "404",
                   "https://objects.example/world/gone.zip"),
-          Measured("Bench.rwx", 2, 8),
+          bench,
           Problem("far.rwx", Fate::kNotDownloaded, Reason::kCertificateRefused,
                   "hostname mismatch", "https://objects.example/world/far.zip")};
 }
@@ -110,6 +112,7 @@ TEST(ResultsWindow, ShowsEveryModelInFrenchAndSortsNumbersAsNumbers) {
   EXPECT_EQ(Column(w, ui::kColumnWidth), (Texts{"10,000", "", "0,500", "", "2,000", ""}));
   EXPECT_EQ(Column(w, ui::kColumnVertices), (Texts{"12", "", "1\u202f200", "", "8", ""}));
   EXPECT_EQ(Column(w, ui::kColumnNotes), (Texts{"non centré, trop grand", "", "", "", "", ""}));
+  EXPECT_EQ(Column(w, ui::kColumnMissingTextures), (Texts{"", "", "", "", "wood, leafm", ""}));
 
   // As numbers, not as texts ("10,000" < "2,000"); the models without a size first.
   struct Sort {
@@ -147,7 +150,9 @@ TEST(ResultsWindow, FiltersByNameOrReasonAndToTheProblems) {
     Texts names;
   };
   const Case cases[] = {
-      {"", true, {"secret.rwx", "gone.rwx", "far.rwx"}},
+      // A measured model that lacks textures is a problem too.
+      {"", true, {"secret.rwx", "gone.rwx", "Bench.rwx", "far.rwx"}},
+      {"LEAF", false, {"Bench.rwx"}},  // the missing textures' names
       {"SERVEUR", false, {"gone.rwx"}},  // the reason as shown, letter case aside
       {"e.r", false, {"tree.rwx", "pole.rwx", "gone.rwx"}},
       {"e.r", true, {"gone.rwx"}},
@@ -201,13 +206,13 @@ TEST(ResultsWindow, ShowsAModelsLogLinesOpensItsFolderAndExportsTheRowsShown) {
     EXPECT_EQ(w.opened, std::vector<QUrl>{c.folder});
   }
 
-  // Export: the rows as the table shows them, in its order.
+  // Export: the rows as the table shows them, in its order (Bench.rwx lacks textures).
   w.findChild<QCheckBox*>(QStringLiteral("ProblemsOnly"))->setChecked(true);
   table->sortByColumn(ui::kColumnName, Qt::DescendingOrder);
   w.export_to = QString::fromStdString(dir / "results.csv");
   w.findChild<QPushButton*>(QStringLiteral("ExportButton"))->click();
   std::string expected = driver::kCsvHeader;
-  for (const int i : {1, 3, 5}) driver::AppendCsvRow(results[static_cast<std::size_t>(i)], expected);
+  for (const int i : {1, 3, 5, 4}) driver::AppendCsvRow(results[static_cast<std::size_t>(i)], expected);
   EXPECT_EQ(ReadFile(dir / "results.csv"), expected);
   EXPECT_TRUE(w.messages.empty());
   w.export_to = QString::fromStdString(dir / "no/results.csv");
