@@ -19,7 +19,9 @@ FateCounts CountFates(const std::vector<ModelOutcome>& results) {
 
 std::size_t CountMissingTextures(const std::vector<ModelOutcome>& results) {
   std::size_t n = 0;
-  for (const ModelOutcome& m : results) n += m.missing_textures.empty() ? 0 : 1;
+  for (const ModelOutcome& m : results) {
+    if (m.fate == Fate::kMeasured && !m.missing_textures.empty()) ++n;
+  }
   return n;
 }
 

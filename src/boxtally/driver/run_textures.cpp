@@ -57,8 +57,7 @@ std::optional<textures::TexturePlaces> LocalPlaces(RunHost& host, const std::str
   return places;
 }
 
-textures::WebTexturePlaces WebPlaces(RunHost& host, const std::string& url,
-                                     const RunState& state) {
+textures::WebTexturePlaces WebPlaces(RunHost& host, const std::string& url, const RunState& state) {
   textures::WebTexturePlaces web;
   web.url = WithSlash(url);
   web::WebHost* fetch = host.WebFetch();
@@ -69,8 +68,8 @@ textures::WebTexturePlaces WebPlaces(RunHost& host, const std::string& url,
   if (host.GetFromWeb() && fetch != nullptr) {
     // Beside the models the run downloads, in a folder of their own, with records as theirs.
     const std::string& list = web.controls.list_file;
-    web.download_dir = list.substr(0, platform::DirectoryPrefixLength(list)) +
-                       textures::kTexturesFolderName + "/";
+    web.download_dir =
+        list.substr(0, platform::DirectoryPrefixLength(list)) + textures::kTexturesFolderName + "/";
     web.keep_records = true;
     web.reuse_files = web.controls.reuse_web;
   } else {
@@ -88,8 +87,8 @@ std::string SiblingTexturesFolder(const std::string& models_dir) {
   const std::size_t slash = dir.rfind('/');
   const std::string last = slash == std::string::npos ? dir : dir.substr(slash + 1);
   if (last.empty() || last == "." || last == "..") return ResolvedSibling(models_dir);
-  return dir.substr(0, slash == std::string::npos ? 0 : slash + 1) +
-         textures::kTexturesFolderName + "/";
+  return dir.substr(0, slash == std::string::npos ? 0 : slash + 1) + textures::kTexturesFolderName +
+         "/";
 }
 
 bool IsTexturesUrl(const std::string& named) {

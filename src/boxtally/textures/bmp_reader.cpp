@@ -17,8 +17,7 @@ enum Compression : std::uint32_t {
 
 constexpr std::size_t kCoreHeaderSize = 12;
 constexpr std::size_t kInfoHeaderSize = 40;
-constexpr std::size_t kV2HeaderSize = 52;  // the info header with the three colour masks
-constexpr std::size_t kV3HeaderSize = 56;  // ... and the alpha mask
+constexpr std::size_t kV3HeaderSize = 56;  // the info header with the four colour masks
 
 using Rgba = std::array<std::uint8_t, 4>;
 
@@ -27,9 +26,7 @@ std::uint32_t U16(std::string_view b, std::size_t at) {
   return static_cast<std::uint32_t>(static_cast<unsigned char>(b[at]) |
                                     static_cast<unsigned char>(b[at + 1]) << 8);
 }
-std::uint32_t U32(std::string_view b, std::size_t at) {
-  return U16(b, at) | U16(b, at + 2) << 16;
-}
+std::uint32_t U32(std::string_view b, std::size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
 
 // A colour channel of a direct pixel: its mask's bits, widened to 8 bits.
 struct Channel {
@@ -104,7 +101,7 @@ ImageResult ReadMasks(std::string_view b, std::size_t header_size, Header& h) {
     }
   } else {
     const std::size_t count = h.compression == kBiAlphaBitFields ? 4 : 3;
-    std::size_t at = kBmpFileHeaderSize + kInfoHeaderSize;
+    const std::size_t at = kBmpFileHeaderSize + kInfoHeaderSize;
     if (header_size == kInfoHeaderSize) after_header = count * 4;
     if (b.size() < at + count * 4) return kImageTruncated;
     for (std::size_t i = 0; i < count; ++i) masks[i] = U32(b, at + i * 4);
@@ -120,7 +117,8 @@ ImageResult ReadHeader(std::string_view b, Header& h) {
   if (b.size() < kBmpFileHeaderSize + 4) return kImageTruncated;
   h.pixels_at = U32(b, 10);
   const std::size_t header_size = U32(b, kBmpFileHeaderSize);
-  if (header_size != kCoreHeaderSize && (header_size < kInfoHeaderSize || header_size > kMaxBmpHeaderSize)) {
+  if (header_size != kCoreHeaderSize &&
+      (header_size < kInfoHeaderSize || header_size > kMaxBmpHeaderSize)) {
     return kImageUnsupported;
   }
   if (b.size() < kBmpFileHeaderSize + header_size) return kImageTruncated;
@@ -147,7 +145,8 @@ ImageResult ReadHeader(std::string_view b, Header& h) {
   const std::size_t full = std::size_t{1} << h.bits;
   h.palette_count = colours_used == 0 || colours_used > full ? full : colours_used;
   // A palette cut short by the pixels that follow it keeps the entries before them.
-  if (h.pixels_at > h.palette_at && h.pixels_at < h.palette_at + h.palette_count * h.palette_entry) {
+  if (h.pixels_at > h.palette_at &&
+      h.pixels_at < h.palette_at + h.palette_count * h.palette_entry) {
     h.palette_count = (h.pixels_at - h.palette_at) / h.palette_entry;
   }
   if (b.size() < h.palette_at + h.palette_count * h.palette_entry) return kImageTruncated;
@@ -193,8 +192,8 @@ bool RowsFit(std::string_view b, const Header& h) {
   return h.pixels_at <= b.size() && RowStride(h) * h.height <= b.size() - h.pixels_at;
 }
 
-ImageResult ReadRows(std::string_view b, const Header& h, const std::array<Rgba, 256>& palette,
-                     Canvas& canvas) {
+void ReadRows(std::string_view b, const Header& h, const std::array<Rgba, 256>& palette,
+              Canvas& canvas) {
   const std::uint64_t stride = RowStride(h);
   for (std::int64_t row = 0; row < h.height; ++row) {
     const std::size_t start = h.pixels_at + static_cast<std::size_t>(row * stride);
@@ -206,15 +205,14 @@ ImageResult ReadRows(std::string_view b, const Header& h, const std::array<Rgba,
         const unsigned index = (byte >> (8 - h.bits - bit % 8)) & ((1u << h.bits) - 1);
         canvas.Put(x, row, palette[index]);
       } else if (h.bits == 24) {
-        canvas.Put(x, row, {static_cast<std::uint8_t>(b[at + 2]),
-                            static_cast<std::uint8_t>(b[at + 1]), static_cast<std::uint8_t>(b[at]),
-                            255});
+        canvas.Put(x, row,
+                   {static_cast<std::uint8_t>(b[at + 2]), static_cast<std::uint8_t>(b[at + 1]),
+                    static_cast<std::uint8_t>(b[at]), 255});
       } else {
         canvas.Put(x, row, DirectColour(h, h.bits == 16 ? U16(b, at) : U32(b, at)));
       }
     }
   }
-  return kImageOk;
 }
 
 // RLE8 and RLE4: pairs of a count and a value, or 0 and an escape (0 line end, 1 image end, 2 a
@@ -279,9 +277,11 @@ ImageResult ReadBmp(std::string_view bytes, render::Texture& out) {
     }
   }
   Canvas canvas{h, picture};
-  const ImageResult read =
-      rle ? ReadRunLengths(bytes, h, palette, canvas) : ReadRows(bytes, h, palette, canvas);
-  if (read != kImageOk) return read;
+  if (!rle) {
+    ReadRows(bytes, h, palette, canvas);
+  } else if (const ImageResult read = ReadRunLengths(bytes, h, palette, canvas); read != kImageOk) {
+    return read;
+  }
   out = std::move(picture);
   return kImageOk;
 }

@@ -14,7 +14,8 @@
 namespace textures {
 
 inline constexpr std::size_t kBmpFileHeaderSize = 14;
-inline constexpr std::size_t kMaxBmpHeaderSize = 4096;  // bytes of the info header; past it: damaged
+inline constexpr std::size_t kMaxBmpHeaderSize =
+    4096;  // bytes of the info header; past it: damaged
 
 // Decodes a BMP file into `out` (rows from the top, RGBA; opaque unless the masks give alpha).
 // Pixels that an RLE image skips (its "delta" and early line ends) take palette entry 0.

@@ -36,8 +36,8 @@ struct GifInput {
 
 int ReadGifBytes(GifFileType* gif, GifByteType* into, int wanted) {
   auto* in = static_cast<GifInput*>(gif->UserData);
-  const std::size_t n = std::min(static_cast<std::size_t>(std::max(wanted, 0)),
-                                 in->bytes.size() - in->pos);
+  const std::size_t n =
+      std::min(static_cast<std::size_t>(std::max(wanted, 0)), in->bytes.size() - in->pos);
   std::memcpy(into, in->bytes.data() + in->pos, n);
   in->pos += n;
   return static_cast<int>(n);

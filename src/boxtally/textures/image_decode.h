@@ -17,13 +17,13 @@ namespace textures {
 // is refused unread. A 4096 x 1024 BMP of 32 bits is 16 MiB.
 inline constexpr std::size_t kMaxImageFileBytes = std::size_t{32} << 20;
 
-enum [[nodiscard]] ImageResult : int {
-  kImageOk = 0,
-  kImageUnknownKind = -1,  // not JPEG, PNG, GIF or BMP
-  kImageTooLarge = -2,     // the header claims more pixels than the bounds allow, or none
-  kImageTruncated = -3,    // the bytes end before the image does
-  kImageDamaged = -4,      // the decoder refused the data
-  kImageUnsupported = -5,  // a kind of the format we do not read (a BMP compression, say)
+enum [[nodiscard]] ImageResult : int{
+    kImageOk = 0,
+    kImageUnknownKind = -1,  // not JPEG, PNG, GIF or BMP
+    kImageTooLarge = -2,     // the header claims more pixels than the bounds allow, or none
+    kImageTruncated = -3,    // the bytes end before the image does
+    kImageDamaged = -4,      // the decoder refused the data
+    kImageUnsupported = -5,  // a kind of the format we do not read (a BMP compression, say)
 };
 
 enum class ImageKind { kUnknown, kJpeg, kPng, kGif, kBmp };

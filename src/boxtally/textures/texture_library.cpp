@@ -54,8 +54,8 @@ std::optional<std::string> ArchiveEntry(const std::string& path, const std::stri
   bool in_memory = false;
   // Bounded below the memory entry's size, so the entry never goes through a work file.
   std::unique_ptr<platform::InStream> entry = archive::ExtractFirstEntry(
-      path, password, sink, std::string(), archive::EntryDestination::kMemoryWhenItFits,
-      &in_memory, notes, kMaxImageFileBytes);
+      path, password, sink, std::string(), archive::EntryDestination::kMemoryWhenItFits, &in_memory,
+      notes, kMaxImageFileBytes);
   std::fclose(notes);
   if (!entry || !in_memory) return std::nullopt;
   std::string bytes;

@@ -30,10 +30,10 @@ struct LocalTextureFolder {
 };
 
 struct TexturePlaces {
-  std::vector<LocalTextureFolder> folders;  // searched in this order
+  std::vector<LocalTextureFolder> folders;   // searched in this order
   std::shared_ptr<const FolderIndex> index;  // the folders already listed: not listed again
-  std::optional<WebTexturePlaces> web;      // instead of the folders
-  std::string password;                     // of texture archives, as of the models'
+  std::optional<WebTexturePlaces> web;       // instead of the folders
+  std::string password;                      // of texture archives, as of the models'
 };
 
 class TextureLibrary : public render::TextureSource {
@@ -49,10 +49,10 @@ class TextureLibrary : public render::TextureSource {
 
  private:
   struct Entry {
-    std::mutex mutex;  // held while the image loads: a name is read once at a time
-    bool loaded = false;                            // under `mutex`
-    std::shared_ptr<const render::Texture> image;   // under `mutex` and the library's
-    std::uint64_t last_use = 0;                     // under the library's mutex
+    std::mutex mutex;     // held while the image loads: a name is read once at a time
+    bool loaded = false;  // under `mutex`
+    std::shared_ptr<const render::Texture> image;  // under `mutex` and the library's
+    std::uint64_t last_use = 0;                    // under the library's mutex
   };
 
   const FolderIndex& Index();

@@ -72,7 +72,8 @@ bool AddFolderToIndex(FolderIndex& index, const std::string& dir, bool archives)
   while (const dirent* entry = readdir(folder.get())) {
     const std::string lowered = Lowered(entry->d_name);
     if (lowered.empty() || lowered[0] == '.') continue;
-    const bool wanted = IsImageFileName(lowered) || (archives && EndsWith(lowered, kArchiveExtension));
+    const bool wanted =
+        IsImageFileName(lowered) || (archives && EndsWith(lowered, kArchiveExtension));
     if (wanted) index.paths.emplace(lowered, dir + entry->d_name);
   }
   return true;

@@ -37,6 +37,12 @@ std::string SiblingTexturesUrl(const std::string& models_url) {
   return url.substr(0, url.rfind('/') + 1) + kTexturesFolderName + "/";
 }
 
+std::string TextureUrl(const std::string& folder_url, const std::string& file_name) {
+  std::string url = folder_url;
+  for (const char c : file_name) url += c == '%' ? std::string("%25") : web::EncodeForUrl({&c, 1});
+  return url;
+}
+
 // One kept connection: its own HTTP component, whose pump ends a request once the folder is
 // abandoned or a stop signal came.
 struct WebTextureFolder::Connection {
@@ -61,9 +67,8 @@ class WebTextureFolder::Lease {
  public:
   explicit Lease(WebTextureFolder& folder) : folder_(folder) {
     std::unique_lock<std::mutex> lock(folder.mutex_);
-    folder.connection_free_.wait(lock, [&] {
-      return !folder.idle_.empty() || folder.made_ < kMaxTextureConnections;
-    });
+    folder.connection_free_.wait(
+        lock, [&] { return !folder.idle_.empty() || folder.made_ < kMaxTextureConnections; });
     if (folder.idle_.empty()) {
       folder.idle_.push_back(std::make_unique<Connection>(folder.abandoned_));
       ++folder.made_;
@@ -170,7 +175,7 @@ WebTextureFolder::Presence WebTextureFolder::AskFor(NameState& state, const std:
       state.current = true;
       return Presence::kThere;
     }
-    const std::string url = places_.url + web::EncodeForUrl(file_name);
+    const std::string url = TextureUrl(places_.url, file_name);
     Lease lease(*this);
     http::TKestHTTP& http =
         lease.Prepare(places_, web::ConditionsFor(records_.get(), file_name, url, local));
@@ -205,7 +210,7 @@ std::string WebTextureFolder::FetchFile(NameState& state, const std::string& fil
                                         bool& missing) {
   missing = false;
   const std::string local = places_.download_dir + file_name;
-  const std::string url = places_.url + web::EncodeForUrl(file_name);
+  const std::string url = TextureUrl(places_.url, file_name);
   if (places_.keep_records) ::mkdir(places_.download_dir.c_str(), 0777);
   const std::string partial = platform::CreateUniqueFile(places_.download_dir + kPartialPrefix);
   if (partial.empty()) return {};

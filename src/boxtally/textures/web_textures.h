@@ -25,8 +25,8 @@ namespace textures {
 inline constexpr std::size_t kMaxTextureConnections = 4;  // requests at once
 
 struct WebTexturePlaces {
-  std::string url;           // the folder's URL, ending with '/'
-  std::string download_dir;  // where fetched files go, ending with '/' (made when needed)
+  std::string url;            // the folder's URL, ending with '/'
+  std::string download_dir;   // where fetched files go, ending with '/' (made when needed)
   bool keep_records = false;  // a records file in download_dir, for conditional requests
   bool reuse_files = false;   // a file already in download_dir is used without a request
   web::WebControls controls;  // proxy, authorities, referer and user agent
@@ -37,6 +37,11 @@ struct WebTexturePlaces {
 // "http://h/op/models/" give "http://h/op/textures/". Empty for a URL without a parent folder
 // ("http://h", "http://h/models" has "http://h/" as parent and gives "http://h/textures/").
 std::string SiblingTexturesUrl(const std::string& models_url);
+
+// The URL of a texture file in the folder `folder_url` (ending with '/'): its name encoded as the
+// web fetch encodes a model's, and a '%' of the name as "%25" too, so that no name can spell an
+// encoded "../" and ask for a file outside the folder.
+std::string TextureUrl(const std::string& folder_url, const std::string& file_name);
 
 class WebTextureFolder {
  public:

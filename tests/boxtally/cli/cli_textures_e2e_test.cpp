@@ -39,23 +39,27 @@ class TexturedObjectPath : public ::testing::Test {
       std::filesystem::create_directories(dir_ / d);
     }
     WriteFile(dir_ / "src/sign.rwx", std::string("modelbegin\ntexture signboard\n") + kQuad);
-    WriteFile(dir_ / "src/bush.rwx", std::string("modelbegin\ntexture leaves mask leavesm\n") + kQuad);
+    WriteFile(dir_ / "src/bush.rwx",
+              std::string("modelbegin\ntexture leaves mask leavesm\n") + kQuad);
     WriteFile(dir_ / "src/crate.rwx", std::string("modelbegin\ntexture crate\n") + kQuad);
     WriteFile(dir_ / "src/plain.rwx", std::string("modelbegin\ncolor 1 0 0\n") + kQuad);
     WriteFile(dir_ / "src/box.cob", testing_support::CubeScene("C:\\maps\\Brick.jpg"));
     const std::string make =
-        "cd '" + dir_.path() + "/src' && for m in sign bush crate plain; do zip -q -X "
+        "cd '" + dir_.path() +
+        "/src' && for m in sign bush crate plain; do zip -q -X "
         "../op/models/$m.zip $m.rwx; done && zip -q -X ../op/models/box.zip box.cob && "
         "cd ../op/textures && convert -size 8x8 xc:navy -strip signboard.JPG && "
         "convert -size 8x8 xc:green -strip leaves.png && "
-        "convert -size 8x8 xc:white -fill black -draw 'rectangle 0,0 3,7' -strip BMP3:LEAVESM.bmp && "
+        "convert -size 8x8 xc:white -fill black -draw 'rectangle 0,0 3,7' -strip BMP3:LEAVESM.bmp "
+        "&& "
         "convert -size 8x8 xc:firebrick -strip brick.gif && zip -q -X -m brick.zip brick.gif";
     ASSERT_EQ(RunProgram({"/bin/sh", "-c", make}).exit_status, 0);
   }
 
   ProgramRun Run(std::vector<std::string> args) {
-    std::vector<std::string> argv{"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kBin + "/boxtally-cli",
-                                  "--log", "run.log", "--new-log"};
+    std::vector<std::string> argv{
+        "/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kBin + "/boxtally-cli", "--log", "run.log",
+        "--new-log"};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunProgram(argv, dir_.path());
   }
@@ -75,11 +79,13 @@ TEST_F(TexturedObjectPath, NamesTheMissingTexturesOfEveryModelForAnyNumberOfJobs
     std::string summary;
   };
   const Case cases[] = {
-      {"textures beside models", {},
+      {"textures beside models",
+       {},
        "Warning: Missing textures: crate (file:op/models/crate.zip)\r\n",
        "boxtally-cli: done: 5 models measured (1 with missing textures)\n"},
       // A folder named instead: an empty one lacks every texture and mask, the COB's too.
-      {"an empty folder named", {"--textures", "empty"},
+      {"an empty folder named",
+       {"--textures", "empty"},
        "Warning: Missing textures: brick (file:op/models/box.zip)\r\n"
        "Warning: Missing textures: leaves;leavesm (file:op/models/bush.zip)\r\n"
        "Warning: Missing textures: crate (file:op/models/crate.zip)\r\n"
@@ -90,15 +96,16 @@ TEST_F(TexturedObjectPath, NamesTheMissingTexturesOfEveryModelForAnyNumberOfJobs
     for (const char* jobs : {"1", "3"}) {
       SCOPED_TRACE(std::string(c.label) + ", --jobs " + jobs);
       std::filesystem::remove_all(dir_ / "thumbs");
-      std::vector<std::string> args = {"--jobs", jobs, "--thumbnails", "thumbs", "--report",
-                                       "report.csv", "op/models/*.zip", "-oreg.txt"};
+      std::vector<std::string> args = {"--jobs",   jobs,         "--thumbnails",    "thumbs",
+                                       "--report", "report.csv", "op/models/*.zip", "-oreg.txt"};
       args.insert(args.begin(), c.textures.begin(), c.textures.end());
       const ProgramRun run = Run(args);
       EXPECT_EQ(run.exit_status, 0) << run.err;
       EXPECT_EQ(ReadFile(dir_ / "run.log"), c.log);
       EXPECT_EQ(WithoutTime(run.err), c.summary);
       for (const char* picture : {"box", "bush", "crate", "plain", "sign"}) {
-        EXPECT_TRUE(std::filesystem::is_regular_file(dir_ / ("thumbs/" + std::string(picture) + ".png")))
+        EXPECT_TRUE(
+            std::filesystem::is_regular_file(dir_ / ("thumbs/" + std::string(picture) + ".png")))
             << picture;
       }
       const std::string report = ReadFile(dir_ / "report.csv");
@@ -124,18 +131,21 @@ TEST_F(TexturedObjectPath, AWebObjectPathHasItsTexturesBesideItsModels) {
   std::filesystem::create_directories(dir_ / "site");
   std::filesystem::rename(dir_ / "op", dir_ / "site/op");
   // A web server's names keep their case, and scripts are read in lower case.
-  std::filesystem::rename(dir_ / "site/op/textures/signboard.JPG", dir_ / "site/op/textures/signboard.jpg");
-  std::filesystem::rename(dir_ / "site/op/textures/LEAVESM.bmp", dir_ / "site/op/textures/leavesm.bmp");
+  std::filesystem::rename(dir_ / "site/op/textures/signboard.JPG",
+                          dir_ / "site/op/textures/signboard.jpg");
+  std::filesystem::rename(dir_ / "site/op/textures/LEAVESM.bmp",
+                          dir_ / "site/op/textures/leavesm.bmp");
   std::filesystem::create_directories(dir_ / "lists");
   WriteFile(dir_ / "lists/list.txt", "sign.rwx\nbush.rwx\ncrate.rwx\n");
   NginxServer nginx(dir_ / "site");
   const std::string url = "http://127.0.0.1:" + std::to_string(nginx.port()) + "/op/models";
-  const ProgramRun run = Run({"--web", url, "--jobs", "1", "--downloads", "1", "lists/list.txt",
-                              "-oreg.txt"});
+  const ProgramRun run =
+      Run({"--web", url, "--jobs", "1", "--downloads", "1", "lists/list.txt", "-oreg.txt"});
   EXPECT_EQ(run.exit_status, 0) << run.err;
   EXPECT_EQ(ReadFile(dir_ / "run.log"),
             "Warning: Missing textures: crate (file:lists/crate.zip)\r\n");
-  EXPECT_EQ(WithoutTime(run.err), "boxtally-cli: done: 3 models measured (1 with missing textures)\n");
+  EXPECT_EQ(WithoutTime(run.err),
+            "boxtally-cli: done: 3 models measured (1 with missing textures)\n");
   std::vector<std::string> texture_requests;
   for (const std::string& line : nginx.AccessLines()) {
     if (line.find("/op/textures/") == std::string::npos) continue;

@@ -30,10 +30,12 @@ std::string Le(std::uint32_t v, int bytes) {
 std::string MakeBmp(const BmpSpec& s) {
   std::string header = Le(s.header_size, 4);
   if (s.header_size == 12) {
-    header += Le(static_cast<std::uint32_t>(s.width), 2) + Le(static_cast<std::uint32_t>(s.height), 2);
+    header +=
+        Le(static_cast<std::uint32_t>(s.width), 2) + Le(static_cast<std::uint32_t>(s.height), 2);
     header += Le(1, 2) + Le(s.bits, 2);
   } else {
-    header += Le(static_cast<std::uint32_t>(s.width), 4) + Le(static_cast<std::uint32_t>(s.height), 4);
+    header +=
+        Le(static_cast<std::uint32_t>(s.width), 4) + Le(static_cast<std::uint32_t>(s.height), 4);
     header += Le(1, 2) + Le(s.bits, 2) + Le(s.compression, 4) + Le(0, 4) + Le(2835, 4) +
               Le(2835, 4) + Le(static_cast<std::uint32_t>(s.palette.size()), 4) + Le(0, 4);
     header.resize(s.header_size, '\0');
@@ -71,7 +73,8 @@ std::vector<ReadCase> ReadCases() {
       {"core header, 8 bits",
        {3, 1, 8, 0, 12, {0x112233, 0x445566}, {}, Bytes({1, 0, 5, 0})},
        {0x445566FF, 0x112233FF, kBlack}},
-      {"1 bit", {3, 1, 1, 0, 40, {0x000000, 0xFFFFFF}, {}, Bytes({0xA0, 0, 0, 0})},
+      {"1 bit",
+       {3, 1, 1, 0, 40, {0x000000, 0xFFFFFF}, {}, Bytes({0xA0, 0, 0, 0})},
        {kWhite, kBlack, kWhite}},
       {"16 bits, 5-5-5 by default", {1, 1, 16, 0, 40, {}, {}, Bytes({0x00, 0x7C, 0, 0})}, {kRed}},
       {"32 bits, alpha through bit fields",
@@ -80,11 +83,23 @@ std::vector<ReadCase> ReadCases() {
       // Bottom row: a run of 1 2 1, a literal 3 3 1, its line end; top row: a move of 2, a run
       // of 2 2 and the end: the pixels passed over take entry 0.
       {"RLE4 with runs, a literal, a move and the end",
-       {6, 2, 4, 2, 40, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF}, {},
+       {6,
+        2,
+        4,
+        2,
+        40,
+        {0x000000, 0xFF0000, 0x00FF00, 0x0000FF},
+        {},
         Bytes({3, 0x12, 0, 3, 0x33, 0x10, 0, 0, 0, 2, 2, 0, 2, 0x22, 0, 1})},
        {kBlack, kBlack, kGreen, kGreen, kBlack, kBlack, kRed, kGreen, kRed, kBlue, kBlue, kRed}},
       {"RLE8 with a padded literal and a move",
-       {3, 2, 8, 1, 40, {0x000000, 0xFFFFFF, 0x808080}, {},
+       {3,
+        2,
+        8,
+        1,
+        40,
+        {0x000000, 0xFFFFFF, 0x808080},
+        {},
         Bytes({0, 3, 1, 2, 1, 0, 0, 0, 0, 2, 1, 0, 1, 1, 0, 1})},
        {kBlack, kWhite, kBlack, kWhite, kGrey, kWhite}},
   };
@@ -98,7 +113,8 @@ TEST(BmpReader, ReadsEveryLayoutToItsKnownPixels) {
     ASSERT_EQ(t.width * t.height, static_cast<int>(c.pixels.size()));
     for (std::size_t i = 0; i < c.pixels.size(); ++i) {
       const std::uint32_t got = static_cast<std::uint32_t>(t.rgba[i * 4]) << 24 |
-                                t.rgba[i * 4 + 1] << 16 | t.rgba[i * 4 + 2] << 8 | t.rgba[i * 4 + 3];
+                                t.rgba[i * 4 + 1] << 16 | t.rgba[i * 4 + 2] << 8 |
+                                t.rgba[i * 4 + 3];
       EXPECT_EQ(got, c.pixels[i]) << "pixel " << i;
     }
   }
@@ -130,7 +146,8 @@ TEST(BmpReader, RefusesHeadersPastTheBoundsOrOutsideWhatItReads) {
       {"height -4097", {1, -4097, 24, 0, 40, {}, {}, row}, textures::kImageTooLarge},
       {"height -2^31", {1, INT32_MIN, 24, 0, 40, {}, {}, row}, textures::kImageTooLarge},
       {"4096 x 1025 pixels", {4096, 1025, 24, 0, 40, {}, {}, row}, textures::kImageTooLarge},
-      {"4096 x 1024 pixels, rows missing", {4096, 1024, 24, 0, 40, {}, {}, row},
+      {"4096 x 1024 pixels, rows missing",
+       {4096, 1024, 24, 0, 40, {}, {}, row},
        textures::kImageTruncated},
       {"2 bits", {1, 1, 2, 0, 40, {0, 0, 0, 0}, {}, row}, textures::kImageUnsupported},
       {"JPEG inside", {1, 1, 24, 4, 40, {}, {}, row}, textures::kImageUnsupported},

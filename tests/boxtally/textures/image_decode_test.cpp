@@ -16,7 +16,8 @@ using textures::ImageKind;
 // A 16 x 8 JPEG of two flat 8 x 8 blocks, so the lossy code keeps each colour near its own.
 Picture TwoBlocks() {
   Picture p{16, 8, {}};
-  for (int i = 0; i < 16 * 8; ++i) p.pixels.push_back(i % 16 < 8 ? Rgba{200, 40, 10} : Rgba{10, 40, 200});
+  for (int i = 0; i < 16 * 8; ++i)
+    p.pixels.push_back(i % 16 < 8 ? Rgba{200, 40, 10} : Rgba{10, 40, 200});
   return p;
 }
 
@@ -37,19 +38,22 @@ const char* const kHalfAlpha = "-alpha set -channel A -evaluate set 50% +channel
 std::vector<FormatCase> FormatCases() {
   return {
       {"PNG truecolour", MakePicture(5, 4, 20), "", "PNG24", ImageKind::kPng, 0, 0, 255, -1},
-      {"PNG palette", MakePicture(5, 4, 20), "-type palette", "PNG8", ImageKind::kPng, 0, 0, 255, -1},
-      {"PNG with alpha", MakePicture(5, 4, 20), kHalfAlpha, "PNG32", ImageKind::kPng, 0, 0, 128, -1},
+      {"PNG palette", MakePicture(5, 4, 20), "-type palette", "PNG8", ImageKind::kPng, 0, 0, 255,
+       -1},
+      {"PNG with alpha", MakePicture(5, 4, 20), kHalfAlpha, "PNG32", ImageKind::kPng, 0, 0, 128,
+       -1},
       {"GIF", MakePicture(5, 4, 20), "", "GIF", ImageKind::kGif, 0, 0, 255, -1},
       // 16 rows: all four passes (convert mixes up the rows of shorter interlaced pictures).
       {"GIF interlaced", MakePicture(3, 16, 20), "-interlace GIF", "GIF", ImageKind::kGif, 0, 0,
        255, -1},
-      {"GIF transparent", MakePicture(5, 4, 20), "-transparent 'rgb(0,255,0)'", "GIF", ImageKind::kGif,
-       0, 0, 255, 0},
+      {"GIF transparent", MakePicture(5, 4, 20), "-transparent 'rgb(0,255,0)'", "GIF",
+       ImageKind::kGif, 0, 0, 255, 0},
       {"JPEG", TwoBlocks(), "-quality 100 -sampling-factor 1x1", "JPEG", ImageKind::kJpeg, 0, 6,
        255, -1},
       {"BMP 1 bit", MakePicture(4, 2, 2), "-type bilevel", "BMP3", ImageKind::kBmp, 1, 0, 255, -1},
       {"BMP 4 bits", MakePicture(4, 2, 8), "-type palette", "BMP3", ImageKind::kBmp, 4, 0, 255, -1},
-      {"BMP 8 bits", MakePicture(5, 4, 20), "-type palette", "BMP3", ImageKind::kBmp, 8, 0, 255, -1},
+      {"BMP 8 bits", MakePicture(5, 4, 20), "-type palette", "BMP3", ImageKind::kBmp, 8, 0, 255,
+       -1},
       {"BMP 8 bits RLE", MakePicture(5, 4, 20), "-type palette -compress RLE", "BMP3",
        ImageKind::kBmp, 8, 0, 255, -1},
       {"BMP 16 bits 5-6-5", MakePicture(5, 4, 20), "-define bmp:subtype=RGB565", "BMP",
@@ -121,10 +125,10 @@ TEST_F(ImageDecode, RefusesPicturesPastTheBoundsAndTakesThoseAtThem) {
     textures::ImageResult result;
   };
   const Case cases[] = {
-      {"PNG24", 4096, 1, textures::kImageOk},       {"PNG24", 4097, 1, textures::kImageTooLarge},
-      {"PNG24", 1, 4097, textures::kImageTooLarge}, {"PNG24", 2048, 2048, textures::kImageOk},
+      {"PNG24", 4096, 1, textures::kImageOk},          {"PNG24", 4097, 1, textures::kImageTooLarge},
+      {"PNG24", 1, 4097, textures::kImageTooLarge},    {"PNG24", 2048, 2048, textures::kImageOk},
       {"PNG24", 2049, 2048, textures::kImageTooLarge},  // 4,196,352 pixels
-      {"GIF", 4097, 1, textures::kImageTooLarge},   {"JPEG", 4097, 1, textures::kImageTooLarge},
+      {"GIF", 4097, 1, textures::kImageTooLarge},      {"JPEG", 4097, 1, textures::kImageTooLarge},
       {"BMP3", 1, 4097, textures::kImageTooLarge},
   };
   for (const Case& c : cases) {

@@ -27,8 +27,9 @@ TEST(TextureNames, StandForTheirFilesAndNeverForAPathOutOfTheFolder) {
       {"WOOD", wood},
       {"Leaf.PNG", {"leaf.png"}},  // the name carries its extension: that file alone
       {"bark.zip", {"bark.zip"}},
-      {"wood.old", {"wood.old.jpg", "wood.old.jpeg", "wood.old.png", "wood.old.bmp",
-                    "wood.old.gif", "wood.old.zip"}},
+      {"wood.old",
+       {"wood.old.jpg", "wood.old.jpeg", "wood.old.png", "wood.old.bmp", "wood.old.gif",
+        "wood.old.zip"}},
       {std::string(250, 'x'), {}},  // filled in below: the longest name that still fits
       {std::string(251, 'x'), {}},  // NAME.jpeg would pass 255 bytes
       {"", {}},
@@ -41,14 +42,16 @@ TEST(TextureNames, StandForTheirFilesAndNeverForAPathOutOfTheFolder) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name.substr(0, 20));
     std::vector<std::string> want = c.files;
-    if (c.name.size() == 250) want = {c.name + ".jpg", c.name + ".jpeg", c.name + ".png",
-                                      c.name + ".bmp", c.name + ".gif", c.name + ".zip"};
+    if (c.name.size() == 250) {
+      want = {c.name + ".jpg", c.name + ".jpeg", c.name + ".png",
+              c.name + ".bmp", c.name + ".gif",  c.name + ".zip"};
+    }
     EXPECT_EQ(textures::TextureFileNames(c.name), want);
     EXPECT_EQ(textures::IsPlainTextureName(c.name), !want.empty());
   }
 }
 
-TEST(TextureNames, SiblingWebFolderOfAnObjectPath) {
+TEST(TextureNames, SiblingWebFolderOfAnObjectPathAndTheirUrls) {
   const std::pair<const char*, const char*> cases[] = {
       {"http://h/op/models", "http://h/op/textures/"},
       {"http://h/op/models/", "http://h/op/textures/"},
@@ -62,6 +65,9 @@ TEST(TextureNames, SiblingWebFolderOfAnObjectPath) {
     SCOPED_TRACE(url);
     EXPECT_EQ(textures::SiblingTexturesUrl(url), sibling);
   }
+  // A '%' of a name is a '%', never the start of an encoded "../".
+  EXPECT_EQ(textures::TextureUrl("http://h/t/", "%2e%2e%2fkey.jpg"), "http://h/t/%252e%252e%252fkey.jpg");
+  EXPECT_EQ(textures::TextureUrl("http://h/t/", "old oak#2.png"), "http://h/t/old%20oak%232.png");
 }
 
 // An object path as world builders lay it out: models/ beside textures/, with pictures of every
@@ -76,10 +82,11 @@ class TextureLibraryTest : public ::testing::Test {
     ASSERT_FALSE(Convert(dir_, picture, "", "JPEG", "op/textures/Wood.JPG").empty());
     ASSERT_FALSE(Convert(dir_, picture, "", "PNG", "bark.png").empty());
     ASSERT_FALSE(Convert(dir_, picture, "", "GIF", "op/models/leaf.gif").empty());
-    const std::string zips = "cd '" + dir_.path() + "' && zip -q -X op/textures/bark.zip bark.png" +
-                             " && cp bark.png locked.png && zip -q -X -P secret " +
-                             "op/textures/locked.zip locked.png && mkdir t && cp bark.png t/tree.rwx" +
-                             " && cd t && zip -q -X ../op/models/tree.zip tree.rwx";
+    const std::string zips =
+        "cd '" + dir_.path() + "' && zip -q -X op/textures/bark.zip bark.png" +
+        " && cp bark.png locked.png && zip -q -X -P secret " +
+        "op/textures/locked.zip locked.png && mkdir t && cp bark.png t/tree.rwx" +
+        " && cd t && zip -q -X ../op/models/tree.zip tree.rwx";
     ASSERT_EQ(std::system(zips.c_str()), 0);
     WriteFile(dir_ / "op/textures/bad.png", "\x89PNG\r\n\x1A\n not really");
   }
@@ -101,12 +108,13 @@ TEST_F(TextureLibraryTest, FindsEachKindAndTellsWhatTheFoldersLack) {
     bool lacks;  // no file for it
   };
   const Case cases[] = {
-      {"wood", true, false},    {"WOOD", true, false},         {"wood.jpg", true, false},
-      {"bark", true, false},    {"leaf", true, false},  // the models' folder's own pictures
-      {"bad", false, false},    // there, but no picture: drawn as missing, not said missing
+      {"wood", true, false},     {"WOOD", true, false},
+      {"wood.jpg", true, false}, {"bark", true, false},
+      {"leaf", true, false},     // the models' folder's own pictures
+      {"bad", false, false},     // there, but no picture: drawn as missing, not said missing
       {"locked", false, false},  // an archive needing the password
-      {"tree", false, true},    // a model's archive in the models' folder is no texture
-      {"nothere", false, true}, {"../textures/wood", false, true},
+      {"tree", false, true},     // a model's archive in the models' folder is no texture
+      {"nothere", false, true},  {"../textures/wood", false, true},
   };
   textures::TextureLibrary library = Library();
   for (const Case& c : cases) {

@@ -35,7 +35,8 @@ struct Picture {
 inline Picture MakePicture(int width, int height, int count) {
   const std::vector<Rgba> colours = Colours(count);
   Picture p{width, height, {}};
-  for (int i = 0; i < width * height; ++i) p.pixels.push_back(colours[static_cast<std::size_t>(i % count)]);
+  for (int i = 0; i < width * height; ++i)
+    p.pixels.push_back(colours[static_cast<std::size_t>(i % count)]);
   return p;
 }
 

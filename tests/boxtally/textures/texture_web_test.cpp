@@ -29,7 +29,8 @@ class WebTextures : public ::testing::Test {
     }
     std::filesystem::create_directories(dir_ / "site/op/textures");
     std::filesystem::create_directories(dir_ / "lists");
-    ASSERT_FALSE(Convert(dir_, MakePicture(4, 2, 8), "", "PNG", "site/op/textures/wood.png").empty());
+    ASSERT_FALSE(
+        Convert(dir_, MakePicture(4, 2, 8), "", "PNG", "site/op/textures/wood.png").empty());
   }
 
   textures::TextureLibrary Library(const NginxServer& nginx, const std::string& folder) {
@@ -77,8 +78,9 @@ TEST_F(WebTextures, AskOncePerNameFetchWhatIsDrawnAndAskAgainWithConditions) {
     EXPECT_NE(library.Find("wood"), nullptr);
   }
   const std::vector<std::string> again = Requests(nginx);
-  EXPECT_EQ(std::vector<std::string>(again.begin() + static_cast<std::ptrdiff_t>(before), again.end()),
-            (std::vector<std::string>{"HEAD /op/textures/ 403", "HEAD /op/textures/wood.png 304"}));
+  EXPECT_EQ(
+      std::vector<std::string>(again.begin() + static_cast<std::ptrdiff_t>(before), again.end()),
+      (std::vector<std::string>{"HEAD /op/textures/ 403", "HEAD /op/textures/wood.png 304"}));
 }
 
 TEST_F(WebTextures, AFolderTheServerLacksIsNoKnownFolder) {
