@@ -3,11 +3,11 @@
 # (bench's own generator, 50 textures and 7 masks among them) laid out as models/ beside
 # textures/, the textures folder holding half of them, against the same models with no textures
 # folder at all. Best of three, --jobs 1 and every core. Usage: bench/textures_bench.sh [BIN_DIR]
-# [MODELS] (default 200).
+# [MODELS] (default 2000).
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:-$src/build-bench/bin}" && pwd)
-count=${2:-200}
+count=${2:-2000}
 work=$(mktemp -d "${TMPDIR:-/tmp}/textures-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
