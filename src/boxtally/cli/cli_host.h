@@ -33,6 +33,7 @@ struct CliSettings {
   web::WebControls web_controls;
   std::string thumbnail_dir;  // --thumbnails DIR; empty: no pictures
   int thumbnail_size = driver::kDefaultThumbnailSize;  // --thumbnail-size N
+  std::string textures;  // --textures DIR|URL; empty: the object path's own
 };
 
 // Also the web fetch's host in web mode, and the receiver of its HTTP component's events: they
@@ -83,6 +84,7 @@ class CliHost : public driver::RunHost, public web::WebHost, public http::HttpEv
   void ModelCommitted(const driver::ModelOutcome& outcome) override;
   bool GetFromWeb() const override { return settings_.web; }
   web::WebHost* WebFetch() override { return this; }
+  std::string TexturesFolder() const override { return settings_.textures; }
   driver::ThumbnailSet* Thumbnails() override {
     return settings_.thumbnail_dir.empty() ? nullptr : &thumbnails_;
   }

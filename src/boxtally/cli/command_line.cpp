@@ -7,6 +7,7 @@
 
 #include "boxtally/driver/model_pool.h"
 #include "boxtally/driver/run_arguments.h"
+#include "boxtally/driver/run_textures.h"
 #include "boxtally/driver/thumbnails.h"
 #include "boxtally/http/http_message.h"
 #include "platform/paths.h"
@@ -116,6 +117,13 @@ std::string QuoteAdvice(const std::string& what, const std::string& name) {
          "Quote it, as in 'objects/*.zip'";
 }
 
+// A --textures value that names no folder (a web folder is asked during the run).
+std::string TexturesProblem(const std::string& value) {
+  if (value.empty()) return "--textures needs a folder or the URL of a web folder";
+  if (driver::IsTexturesUrl(value) || platform::IsDirectory(value)) return {};
+  return "--textures " + value + " is no folder";
+}
+
 // The format file and the registry names of the operands, checked before anything is opened.
 std::string CheckOperands(const CommandLine& line) {
   const std::vector<std::string>& ops = line.operands;
@@ -194,10 +202,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& argv) {
     }
     if (arg == "--log" || arg == "--password" || arg == "--converter-time-limit" ||
         arg == "--jobs" || arg == "--max-entry-size" || arg == "--downloads" ||
-        arg == "--report" || arg == "--thumbnails" || arg == "--thumbnail-size") {
+        arg == "--report" || arg == "--thumbnails" || arg == "--thumbnail-size" ||
+        arg == "--textures") {
       if (i + 1 >= argv.size()) return UsageError(arg + " needs a value");
       const std::string& value = argv[++i];
-      if (arg == "--thumbnails") {
+      if (arg == "--textures") {
+        if (const std::string bad = TexturesProblem(value); !bad.empty()) return UsageError(bad);
+        line.settings.textures = value;
+      } else if (arg == "--thumbnails") {
         if (value.empty()) return UsageError("--thumbnails needs a folder");
         line.settings.thumbnail_dir = value;
       } else if (arg == "--thumbnail-size") {

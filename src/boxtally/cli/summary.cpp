@@ -42,6 +42,8 @@ std::string SummaryLine(const driver::RunOutcome& outcome) {
       {Fate::kNotReached, "not reached", "not reached", false},
   };
   line += ": " + Counted(counts[Fate::kMeasured], "model measured", "models measured");
+  const std::size_t lacking = driver::CountMissingTextures(outcome.results);
+  if (lacking > 0) line += " (" + std::to_string(lacking) + " with missing textures)";
   for (const Kind& k : kKinds) {
     if (counts[k.fate] == 0) continue;
     line += ", " + Counted(counts[k.fate], k.one, k.many);

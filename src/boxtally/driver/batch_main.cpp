@@ -19,6 +19,7 @@
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
 #include "boxtally/driver/run_results.h"
+#include "boxtally/driver/run_textures.h"
 #include "boxtally/driver/thumbnails.h"
 #include "boxtally/rwx/workspace.h"
 #include "boxtally/web/web_fetch.h"
@@ -47,6 +48,7 @@ struct Run {
   // Web mode: the records of the list's downloads, held to the end of the run so they are saved
   // (or left as they were) when the registry is.
   std::shared_ptr<web::ValidatorStore> records;
+  std::shared_ptr<textures::TextureLibrary> textures;  // where the models' textures are, if known
 };
 
 // The registry of the run, held locked until the run ends; an ending when it cannot be opened.
@@ -260,6 +262,8 @@ RunOutcome MeasureInParallel(Run& run, ModelSource& source, std::optional<NextMo
   };
   auto left_over = [&](RunEnd end) {
     pool.DiscardPending();
+    // The models still running need no texture the network has not given yet.
+    if (run.textures) run.textures->Abandon();
     RecordLeftOver(run, end, waiting,
                    [&] { return source_done ? std::vector<std::string>() : rest(); });
   };
@@ -508,6 +512,8 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
   state.password = options.password;
   state.work_dir = work_dir;
   if (const ThumbnailSet* thumbnails = host.Thumbnails()) state.thumbnail_size = thumbnails->size;
+  run.textures = OpenRunTextures(host, pattern, state);
+  state.textures = run.textures;
   RunOutcome outcome = host.GetFromWeb() ? RunWeb(run, options) : RunFiles(run, pattern, options);
   // A stop after the last model, or in the run's first moments, stops the run as any other does.
   if (outcome.end == RunEnd::kCompleted && host.StopRequested()) outcome = Ended(RunEnd::kStopped);
@@ -532,6 +538,7 @@ RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args) {
   const auto start = std::chrono::steady_clock::now();
   Run run{host, RunState{}, RegistryOutput{}, {}, 0, nullptr};
   RunOutcome outcome = RunChecked(run, args);
+  outcome.textures = run.state.textures;
   outcome.counts = CountsOf(run.results, run.total);
   outcome.results = std::move(run.results);
   outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "boxtally/driver/model_results.h"
 #include "boxtally/driver/run_host.h"
+#include "boxtally/render/texture.h"
 
 namespace driver {
 
@@ -59,6 +61,9 @@ struct RunOutcome {
   // The run began to write a new registry file and left the old one as it was (stopped, ended
   // early, or failed to write: only a completed run replaces it), or a stop ended it before.
   bool registry_unchanged = false;
+  // Where the run found its models' textures, for pictures drawn after it (the preview); nullptr
+  // when no textures folder was known.
+  std::shared_ptr<render::TextureSource> textures;
 };
 
 // args: program name, model pattern, format file, run options and registry name (at least 3).

@@ -118,6 +118,7 @@ ModelPool::ModelPool(const RunState& shape, std::size_t workers) {
     worker->run.password = shape.password;
     worker->run.cancel = &cancel_;
     worker->run.thumbnail_size = shape.thumbnail_size;
+    worker->run.textures = shape.textures;
     worker->run.workspace->defer_once_notices = true;
     // The first worker shares the run's own folder; the others get folders of their own.
     worker->run.work_dir = i == 0 ? shape.work_dir : platform::NewWorkDirectory();

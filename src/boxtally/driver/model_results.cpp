@@ -39,6 +39,14 @@ FateCounts CountFates(const std::vector<ModelOutcome>& results) {
   return counts;
 }
 
+std::size_t CountMissingTextures(const std::vector<ModelOutcome>& results) {
+  std::size_t n = 0;
+  for (const ModelOutcome& m : results) {
+    if (m.fate == Fate::kMeasured && !m.missing_textures.empty()) ++n;
+  }
+  return n;
+}
+
 const char* FateWord(Fate fate) {
   switch (fate) {
     case Fate::kMeasured:

@@ -126,6 +126,9 @@ struct FateCounts {
 };
 FateCounts CountFates(const std::vector<ModelOutcome>& results);
 
+// How many models lack a texture or a mask (measured models whose missing_textures is not empty).
+std::size_t CountMissingTextures(const std::vector<ModelOutcome>& results);
+
 // The stable English words of the report's "fate" column: measured, failed, skipped_huge, empty,
 // no_model, not_model_file, missing, not_downloaded, refused, not_reached.
 const char* FateWord(Fate fate);

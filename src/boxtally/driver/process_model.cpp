@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "boxtally/driver/model_branches.h"
+#include "boxtally/driver/run_textures.h"
 #include "platform/paths.h"
 
 namespace driver {
@@ -58,6 +59,20 @@ void CleanUp(RunHost& host, const ModelJob& job) {
                      Outcome(removed));
     }
   }
+}
+// The textures a measured model names that the run's textures folder lacks: a result of the
+// model, and one log line.
+void NoteMissingTextures(platform::TextFile& log, const ModelJob& job, RunState& run,
+                         ProcessedModel& processed) {
+  processed.missing_textures =
+      MissingTextures(*run.textures, rwx::LastTally(*run.workspace).image_names);
+  if (processed.missing_textures.empty()) return;
+  std::string names;
+  for (const std::string& name : processed.missing_textures) {
+    names += (names.empty() ? "" : ";") + platform::WithoutControls(name);
+  }
+  platform::LogF(log, "Warning: Missing textures: %s (file:%s)\n", names.c_str(),
+                 job.model_path.c_str());
 }
 }  // namespace
 
@@ -137,12 +152,14 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   std::optional<rwx::GeometryCapture> for_thumbnail;
   input.geometry = run.geometry;
   if (input.geometry == nullptr && run.thumbnail_size > 0) input.geometry = &for_thumbnail.emplace();
+  input.collect_images = run.textures != nullptr;
   const rwx::MeasureResult result = rwx::MeasureModelFile(std::move(stream), input, *run.workspace);
   CleanUp(host, job);
   ProcessedModel processed = FromTally(rwx::LastTally(*run.workspace), job);
   processed.result =
       result == rwx::MeasureResult::kAbort ? ModelResult::kAbort : ModelResult::kDone;
   processed.model_name = input.model_name;
+  if (run.textures && processed.fate == Fate::kMeasured) NoteMissingTextures(log, job, run, processed);
   if (for_thumbnail && processed.fate == Fate::kMeasured) {
     processed.thumbnail = {input.model_name, DrawThumbnail(*for_thumbnail, run.thumbnail_size)};
   }

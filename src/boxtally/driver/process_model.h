@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "boxtally/driver/model_results.h"
 #include "boxtally/driver/run_host.h"
@@ -48,6 +49,8 @@ struct ProcessedModel {
   std::string model_name;     // the registry name, "cob" once converted
   rwx::ModelSummary summary;  // measured: the last model whose lines were written
   Thumbnail thumbnail;        // with RunState::thumbnail_size, the picture of a measured model
+  // With RunState::textures: the textures and masks a measured model names that they lack.
+  std::vector<std::string> missing_textures;
 };
 
 // The registry name of a found file: lower-cased, its last three characters replaced by `suffix`

@@ -71,6 +71,10 @@ class RunHost : public rwx::SwitchSource {
   // is committed. Hosts without them keep the default.
   virtual ThumbnailSet* Thumbnails() { return nullptr; }
 
+  // Where the models' textures are: a folder or the URL of a web folder (--textures, the window's
+  // "Textures" box); empty: the object path's own (see run_textures.h).
+  virtual std::string TexturesFolder() const { return {}; }
+
   // Progress for hosts that show a count: `done` models finished of `total` found; a total of 0
   // means not known yet (web mode).
   virtual void ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {

@@ -24,6 +24,9 @@ ModelOutcome FromProcessed(const ProcessedModel& p, const FoundModel& found) {
   o.vertices = static_cast<std::int32_t>(std::min<std::int64_t>(s.vertices, INT32_MAX));
   o.polygons = static_cast<std::int32_t>(std::min<std::int64_t>(s.polygons, INT32_MAX));
   o.textures = s.textures;
+  for (const std::string& name : p.missing_textures) {
+    o.missing_textures.push_back(platform::WithoutControls(name));
+  }
   o.flags =
       static_cast<std::uint8_t>((s.not_centred ? kFlagNotCentred : 0) |
                                 (s.oversized ? kFlagOversized : 0) | (s.facer ? kFlagFacer : 0));

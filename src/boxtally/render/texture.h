@@ -31,6 +31,12 @@ class TextureSource {
   virtual ~TextureSource() = default;
   // The image `name` stands for; nullptr when it cannot be found or decoded (drawn as missing).
   virtual std::shared_ptr<const Texture> Find(const std::string& name) = 0;
+  // True when the source knows its folder has no file for `name` (the run's missing-textures
+  // check), without decoding anything; a source that cannot tell says false.
+  virtual bool Lacks(const std::string& name) {
+    (void)name;
+    return false;
+  }
 };
 
 }  // namespace render

@@ -74,6 +74,7 @@ StepResult HandleModelEnd(Workspace& workspace, const MeasureInput& input) {
   } else {
     ++tally.models_written;
     tally.last_written = Summarise(record);
+    MergeImageNames(tally.image_names, record.image_names);
   }
   --record.model_state;
   return StepResult::kContinue;
@@ -327,6 +328,7 @@ MeasureResult MeasureModelFile(std::unique_ptr<platform::InStream> stream,
     in = &with_sinks;
   }
   ResetWorkspace(workspace);
+  workspace.record.collect_images = input.collect_images;
   workspace.capture = input.geometry;
   if (workspace.capture != nullptr) ResetCapture(*workspace.capture);
   MeasureResult result = MeasureResult::kDone;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/text_file.h"
 
@@ -36,6 +37,7 @@ struct MeasureInput {
   bool debug_trace = false;                    // run option d
   const SwitchSource* switches = nullptr;
   GeometryCapture* geometry = nullptr;     // also take the geometry (none: measure only)
+  bool collect_images = false;  // also note every texture and mask name (MeasureTally)
 };
 
 enum class MeasureResult { kDone, kAbort };  // kAbort: a stack or prototype limit ends the run
@@ -61,6 +63,9 @@ struct MeasureTally {
   bool limit_error = false;   // the first error line was a limit's (stack, prototypes, points)
   std::string first_error;    // the first error line, without its line end
   ModelSummary last_written;  // the last model whose lines were written
+  // With MeasureInput::collect_images: the texture and mask names of the models whose lines
+  // were written, each once, in the order of the script.
+  std::vector<std::string> image_names;
 };
 
 struct Workspace;  // the matrix stack and the prototype table, made once and reused

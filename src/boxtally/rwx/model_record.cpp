@@ -87,6 +87,7 @@ void ResetModelContents(ModelRecord& record) {
   record.polygon_count = 0;
   record.texture_list.clear();
   record.mask_list.clear();
+  record.image_names.clear();
 }
 
 void ResetModelRecord(ModelRecord& record) {
@@ -131,16 +132,41 @@ InsetBox ComputeInsetBox(const Box& box) {
   return inset;
 }
 
+namespace {
+// The mask of a "texture" line: the second word after the texture's name when "mask" occurs
+// anywhere after it; empty otherwise.
+std::string_view MaskArgument(std::string_view rest) {
+  if (rest.find("mask") == std::string_view::npos) return {};
+  for (int i = 0; i < 2; ++i) rest.remove_prefix(NextArgument(rest));
+  return NameArgument(rest);
+}
+
+// Each name once, compared whole: the lists' quick test would take "wood" for a part of
+// "woodfloor" and never look for it.
+void NoteImage(std::vector<std::string>& names, std::string_view name) {
+  if (name.empty() || names.size() >= kMaxImageNames) return;
+  if (!names.empty() && names.back() == name) return;
+  if (std::find(names.begin(), names.end(), name) != names.end()) return;
+  names.emplace_back(name);
+}
+}  // namespace
+
 void AddTexture(ModelRecord& record, std::string_view arguments) {
   const std::string_view name = NameArgument(arguments);
   if (StartsWithNull(name)) return;
+  const std::string_view mask = MaskArgument(arguments.substr(name.size()));
+  if (record.collect_images) {
+    NoteImage(record.image_names, name);
+    NoteImage(record.image_names, mask);
+  }
   bool found = false;
   AddToList(record.texture_list, name, found);
   if (found) return;
-  std::string_view rest = arguments.substr(name.size());
-  if (rest.find("mask") == std::string_view::npos) return;
-  for (int i = 0; i < 2; ++i) rest.remove_prefix(NextArgument(rest));
-  AddToList(record.mask_list, NameArgument(rest), found);
+  AddToList(record.mask_list, mask, found);
+}
+
+void MergeImageNames(std::vector<std::string>& into, const std::vector<std::string>& names) {
+  for (const std::string& name : names) NoteImage(into, name);
 }
 
 void AddColour(ModelRecord& record, float red, float green, float blue) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "boxtally/rwx/matrix.h"
 #include "boxtally/rwx/measure.h"
@@ -19,6 +20,7 @@ inline constexpr std::size_t kNameCompareLength = 64;  // characters of a name c
 inline constexpr int kHugeLimit = 20000;               // inset box in thousandths beyond it: huge
 inline constexpr int kOversizeLimit = 1415;  // footprint side in thousandths beyond it: oversized
 inline constexpr int kSphereDensities = 22;  // densities 0..21; others are clamped into it
+inline constexpr std::size_t kMaxImageNames = 512;  // distinct texture and mask names kept
 
 struct Box {
   std::array<float, 3> min{kBoxStartMin, kBoxStartMin, kBoxStartMin};
@@ -33,6 +35,10 @@ struct ModelRecord {
   std::int64_t polygon_count = 0;
   std::string texture_list;  // names separated by ",", at most kMaxNameList characters
   std::string mask_list;
+  // With collect_images: every texture and mask name since "modelbegin", each once, in the
+  // order of the script (at most kMaxImageNames), for the run's missing-textures check.
+  bool collect_images = false;
+  std::vector<std::string> image_names;
   std::array<std::int64_t, 3> colour_sums{};  // red, green, blue: 255 * each colour, summed
   std::int64_t colour_count = 0;
   bool facer = false;           // the last "axisalignment" said zorienty
@@ -68,8 +74,10 @@ InsetBox ComputeInsetBox(const Box& box);
 
 // The "texture" command on the text after the keyword: adds the texture name and, when the rest
 // of the line says "mask", the mask name to their lists (names already present are not repeated;
-// names that no longer fit a list are dropped whole).
+// names that no longer fit a list are dropped whole), and with collect_images to image_names.
 void AddTexture(ModelRecord& record, std::string_view arguments);
+// Adds the names `into` lacks, in their order (at most kMaxImageNames in all).
+void MergeImageNames(std::vector<std::string>& into, const std::vector<std::string>& names);
 
 // The "color" command: 255 * each component, truncated, added to the sums.
 void AddColour(ModelRecord& record, float red, float green, float blue);

@@ -39,6 +39,7 @@
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
 #include "boxtally/ui/run_launch.h"
+#include "boxtally/ui/textures_box.h"
 #include "boxtally/ui/web_settings.h"
 #include "boxtally/ui/window_texts.h"
 #include "platform/paths.h"
@@ -283,6 +284,10 @@ void TForm1::CreateControls() {
   LogFileEdit = edit("LogFileEdit", "boxtally.log", texts::kHintLogFileEdit);
   CheckBox2 = check("CheckBox2", texts::kAppendResult, texts::kHintCheckBox2);
   ErrorsOnly_ = check("ErrorsOnly", texts::kErrorsOnly, texts::kHintErrorsOnly);
+  const TexturesControls textures = CreateTexturesControls(central, this);
+  TexturesButton = textures.button;
+  TexturesEdit = textures.edit;
+  TexturesDialog = textures.dialog;
   Button5 = button("Button5", texts::kButton5, texts::kHintButton5);
   FormatFile = edit("FormatFile", "", texts::kHintFormatFile);
   CheckBox3 = check("CheckBox3", texts::kCheckBox3, texts::kHintCheckBox3);
@@ -354,13 +359,15 @@ void TForm1::CreateControls() {
   connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
   connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
   connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+  connect(TexturesButton, &QPushButton::clicked, this, &TForm1::TexturesButtonClick);
   // Toggled, not clicked: a tick set from the settings switches the mode as a click does.
   connect(GetFromWeb_, &QCheckBox::toggled, this, &TForm1::GetFromWebClick);
   connect(UseReferer, &QCheckBox::clicked, this, &TForm1::UseRefererClick);
   // Générer is the window's default button: Return in a box presses it. The boxes are locked
   // during a run, so Return never stops one.
   for (QLineEdit* box :
-       {RwxFileEdit, RegFileEdit, LogFileEdit, FormatFile, PassEdit, UrlEdit, ProxyEdit}) {
+       {RwxFileEdit, RegFileEdit, LogFileEdit, FormatFile, PassEdit, UrlEdit, ProxyEdit,
+        TexturesEdit}) {
     connect(box, &QLineEdit::returnPressed, Button1, &QPushButton::click);
   }
   connect(open_registry_button_, &QPushButton::clicked, this, [this] { OpenResult(*RegFileEdit); });
@@ -413,7 +420,10 @@ void TForm1::LayOutControls() {
   auto* web_options = Row({ReuseWeb, ItIsThePropfile, ConnectFix, ProxyLabel, ProxyEdit}, -1);
   top->addLayout(web_options);
   top->setAlignment(web_options, Qt::AlignLeft);
-  top->addLayout(Row({Button2, Label1, RwxFileEdit}, 2));
+  // The textures sit beside the models they belong to: no row of their own on a small screen.
+  auto* models_row = Row({Button2, Label1, RwxFileEdit, TexturesButton, TexturesEdit}, 2);
+  models_row->setStretch(4, 1);
+  top->addLayout(models_row);
   // Each row ends with the button that opens its file once a run has written it.
   top->addWidget(
       Framed(Row({Button3, RegFileEdit, CheckBox1, open_registry_button_}, 1), "RegistryFrame"));
@@ -454,10 +464,12 @@ void TForm1::LayOutControls() {
 
   // The browse buttons share one width, so the boxes beside them line up.
   int width = 0;
-  for (QPushButton* b : {Button2, Button3, Button4, Button5}) {
+  for (QPushButton* b : {Button2, Button3, Button4, Button5, TexturesButton}) {
     width = std::max(width, b->sizeHint().width());
   }
-  for (QPushButton* b : {Button2, Button3, Button4, Button5}) b->setFixedWidth(width);
+  for (QPushButton* b : {Button2, Button3, Button4, Button5, TexturesButton}) {
+    b->setFixedWidth(width);
+  }
 }
 
 void TForm1::SetTabOrder() {
@@ -473,6 +485,7 @@ void TForm1::SetTabOrder() {
                                        CheckBox1,       open_registry_button_,
                                        Button4,         CheckBox2,
                                        ErrorsOnly_,     open_log_button_,
+                                       TexturesButton,  TexturesEdit,
                                        Button5,         FormatFile,
                                        CheckBox3,       HandleFacers_,
                                        NonCentered_,    OverSized_,
@@ -508,6 +521,7 @@ void TForm1::ApplySettings(const Settings& s) {
   ca_file_ = s.ca_file;
   ProxyEdit->setText(FromStd(s.proxy));
   downloads_ = s.downloads;
+  TexturesEdit->setText(FromStd(s.textures));
   MyInput->setPlainText(FromStd(s.default_format));
   results_layout_ = ResultsLayout{s.results_width, s.results_height, s.results_columns};
 }
@@ -541,6 +555,7 @@ Settings TForm1::CollectSettings() const {
   s.ca_file = ca_file_;
   s.proxy = ToStd(ProxyEdit->text());
   s.downloads = downloads_;
+  s.textures = ToStd(TexturesEdit->text());
   s.default_format = ToStd(MyInput->toPlainText());
   const ResultsLayout results =
       results_window_ != nullptr ? results_window_->CollectLayout() : results_layout_;
@@ -619,7 +634,8 @@ void TForm1::SetRunControlsEnabled(bool enabled) {
   const std::vector<QWidget*> locked = {
       Button2,     Button3,       Button4,      Button5,    MyInput,     CheckBox1,   CheckBox2,
       CheckBox3,   HandleFacers_, NonCentered_, OverSized_, GetFromWeb_, RwxFileEdit, RegFileEdit,
-      LogFileEdit, UrlEdit,       FormatFile,   ReuseWeb,   PassEdit,    ProxyEdit};
+      LogFileEdit, UrlEdit,       FormatFile,   ReuseWeb,   PassEdit,    ProxyEdit,
+      TexturesButton, TexturesEdit};
   for (QWidget* w : locked) w->setEnabled(enabled);
 }
 
@@ -689,6 +705,10 @@ void TForm1::RunBatch() {
   }
   if (const QString problem = GetFromWeb() ? WebSettingsProblem(web_controls) : QString();
       !problem.isEmpty()) {
+    ShowMessage(problem);
+    return;
+  }
+  if (const QString problem = TexturesFolderProblem(TexturesEdit->text()); !problem.isEmpty()) {
     ShowMessage(problem);
     return;
   }
@@ -838,6 +858,19 @@ void TForm1::Button5Click() {
   const std::optional<QStringList> chosen = ExecDialog(*OpenDialog2);
   if (chosen && !chosen->isEmpty()) FormatFile->setText(chosen->front());
 }
+
+void TForm1::TexturesButtonClick() {
+  // A box that names a folder opens it, rather than the folder around it.
+  if (platform::IsDirectory(ToStd(TexturesEdit->text()))) {
+    TexturesDialog->setDirectory(TexturesEdit->text());
+  } else {
+    StartDialogAt(*TexturesDialog, *TexturesEdit, false);
+  }
+  const std::optional<QStringList> chosen = ExecDialog(*TexturesDialog);
+  if (chosen && !chosen->isEmpty()) TexturesEdit->setText(chosen->front());
+}
+
+std::string TForm1::TexturesFolder() const { return ToStd(TexturesEdit->text()); }
 
 void TForm1::GetFromWebClick() {
   const bool web = GetFromWeb_->isChecked();

@@ -80,6 +80,8 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   QLineEdit* LogFileEdit;
   QCheckBox* CheckBox2;
   QCheckBox* ErrorsOnly_;
+  QPushButton* TexturesButton;
+  QLineEdit* TexturesEdit;
   QPushButton* Button5;
   QLineEdit* FormatFile;
   QCheckBox* CheckBox3;
@@ -98,6 +100,7 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   QFileDialog* SaveDialog1;
   QFileDialog* SaveDialog2;
   QFileDialog* OpenDialog2;
+  QFileDialog* TexturesDialog;
 
   // Event handlers.
   void Button1Click();
@@ -105,6 +108,7 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   void Button3Click();
   void Button4Click();
   void Button5Click();
+  void TexturesButtonClick();
   void GetFromWebClick();
   void UseRefererClick() {}
   void OpenDialog1TypeChange(const QString& filter);
@@ -154,6 +158,7 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   bool GetFromWeb() const override;
   web::WebHost* WebFetch() override { return this; }
   void ModelCommitted(const driver::ModelOutcome& outcome) override;
+  std::string TexturesFolder() const override;
 
   // WebHost: the controls of web mode, the HTTP component, and the seen-name set, which lives
   // as long as the window.

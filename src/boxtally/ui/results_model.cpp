@@ -93,7 +93,8 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::TextAlignmentRole) {
     return IsNumberColumn(column) ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
   }
-  if (role == Qt::ToolTipRole && (column == kColumnReason || column == kColumnSource)) {
+  if (role == Qt::ToolTipRole &&
+      (column == kColumnReason || column == kColumnSource || column == kColumnMissingTextures)) {
     return data(index, Qt::DisplayRole);  // long reasons and paths, whole
   }
   if (role != Qt::DisplayRole) return {};
@@ -115,6 +116,8 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
       return French().toString(static_cast<qlonglong>(NumberOf(m, column)));
     case kColumnNotes:
       return HasNumbers(m) ? texts::NotesText(m.flags) : QString();
+    case kColumnMissingTextures:
+      return texts::MissingTexturesText(m);
     case kColumnSource:
       return QString::fromStdString(m.source);
     default:
@@ -148,6 +151,8 @@ bool ResultsModel::Less(int column, int left_row, int right_row) const {
     if (order == 0) order = a.facts.compare(b.facts);
   } else if (column == kColumnNotes) {
     order = Compare(HasNumbers(a) ? a.flags : -1, HasNumbers(b) ? b.flags : -1);
+  } else if (column == kColumnMissingTextures) {
+    order = Compare(a.missing_textures, b.missing_textures);  // none first
   }
   return order < 0;  // equal rows keep the registry's order: the view's sort is stable
 }
@@ -155,9 +160,12 @@ bool ResultsModel::Less(int column, int left_row, int right_row) const {
 bool ResultsModel::Matches(int row, const QString& needle) const {
   if (needle.isEmpty()) return true;
   const driver::ModelOutcome& m = At(row);
-  return NameHolds(m.name, needle) ||
-         (m.reason != driver::Reason::kNone &&
-          texts::ReasonFrench(m).contains(needle, Qt::CaseInsensitive));
+  if (NameHolds(m.name, needle)) return true;
+  for (const std::string& texture : m.missing_textures) {
+    if (NameHolds(texture, needle)) return true;
+  }
+  return m.reason != driver::Reason::kNone &&
+         texts::ReasonFrench(m).contains(needle, Qt::CaseInsensitive);
 }
 
 ResultsFilter::ResultsFilter(ResultsModel* model, QObject* parent)

@@ -23,12 +23,16 @@ enum ResultsColumn : int {
   kColumnVertices,
   kColumnPolygons,
   kColumnNotes,     // the flags
+  kColumnMissingTextures,
   kColumnSource,
   kResultsColumnCount
 };
 
-// A result the user should look at: every model that did not get its registry lines.
-inline bool IsProblem(const driver::ModelOutcome& m) { return m.fate != driver::Fate::kMeasured; }
+// A result the user should look at: every model that did not get its registry lines, and those
+// that name textures the object path lacks.
+inline bool IsProblem(const driver::ModelOutcome& m) {
+  return m.fate != driver::Fate::kMeasured || !m.missing_textures.empty();
+}
 
 class ResultsModel : public QAbstractTableModel {
  public:
@@ -47,7 +51,8 @@ class ResultsModel : public QAbstractTableModel {
   // The order of two rows by a column: numbers as numbers (rows without one first), texts
   // without regard to case, fates and reasons in their enums' order.
   bool Less(int column, int left_row, int right_row) const;
-  // Whether the model's name or reason (as shown) holds `needle`, ignoring case.
+  // Whether the model's name, reason (as shown) or a missing texture holds `needle`, ignoring
+  // case.
   bool Matches(int row, const QString& needle) const;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -186,7 +186,7 @@ void ResultsWindow::SetFirstColumnWidths() {
       chars * 15 + kCellPadding,  text("ignoré (trop grand)"), chars * 40 + kCellPadding,
       text("Profondeur"),         text("Profondeur"),          text("Profondeur"),
       text("Polygones"),          text("Polygones"),           text("non centré, trop grand"),
-      chars * 24};
+      text("Textures manquantes"), chars * 24};
   for (int i = 0; i < kResultsColumnCount; ++i) table_->horizontalHeader()->resizeSection(i, widths[i]);
 }
 

@@ -167,6 +167,7 @@ Settings LoadSettings(const std::string& path) {
   s.proxy = ReadString(path, "Proxy", s.proxy);
   const int downloads = platform::ReadProfileInt(path, kParameters, "Downloads", s.downloads);
   if (downloads >= 1 && downloads <= static_cast<int>(web::kMaxDownloads)) s.downloads = downloads;
+  s.textures = ReadString(path, "Textures", s.textures);
   s.default_format = ReadString(path, "DefaultFormat", s.default_format);
   // The whole template counts only while it starts with DefaultFormat: a file saved since by the
   // older program, or edited by hand, holds a newer first line and the rest is stale. The key is
@@ -221,6 +222,7 @@ SettingsResult SaveSettings(const std::string& path, const Settings& s) {
       {kParameters, "CaFile", Quoted(s.ca_file)},
       {kParameters, "Proxy", Quoted(s.proxy)},
       {kParameters, "Downloads", std::to_string(s.downloads)},
+      {kParameters, "Textures", Quoted(s.textures)},
       {kParameters, "DefaultFormat", Quoted(first_line)},
   };
   // One write per key, in the table's order; the first that fails ends the save.

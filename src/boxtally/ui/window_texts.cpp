@@ -160,6 +160,7 @@ constexpr const char* kTitleDepth = "Profondeur";
 constexpr const char* kTitleVertices = "Sommets";
 constexpr const char* kTitlePolygons = "Polygones";
 constexpr const char* kTitleNotes = "Remarques";
+constexpr const char* kTitleMissingTextures = "Textures manquantes";
 constexpr const char* kTitleSource = "Source";
 }  // namespace
 
@@ -167,9 +168,9 @@ const char* const kResults = "Résultats";
 const char* const kHintResults =
     "Ce que chaque modèle de la dernière génération est devenu, avec la raison des problèmes "
     "(Ctrl+R)";
-const char* const kResultsColumns[] = {kTitleModel,  kTitleFate,  kTitleReason,   kTitleWidth,
-                                       kTitleHeight, kTitleDepth, kTitleVertices, kTitlePolygons,
-                                       kTitleNotes,  kTitleSource};
+const char* const kResultsColumns[] = {
+    kTitleModel,    kTitleFate,     kTitleReason, kTitleWidth,           kTitleHeight, kTitleDepth,
+    kTitleVertices, kTitlePolygons, kTitleNotes,  kTitleMissingTextures, kTitleSource};
 const char* const kFilterPlaceholder = "Filtrer les noms et les raisons";
 const char* const kProblemsOnly = "Problèmes seulement";
 const char* const kExport = "Exporter…";
@@ -184,7 +185,7 @@ const char* const kCannotExport = "Impossible d'écrire le fichier %1 : %2";
 const char* const kReportColumnTitles[] = {
     kTitleModel, kTitleFate,     kTitleReason,   kTitleSource, "Gauche",    "Bas",
     "Arrière",   "Droite",       "Haut",         "Avant",      kTitleWidth, kTitleHeight,
-    kTitleDepth, kTitleVertices, kTitlePolygons, "Textures",   kTitleNotes, "Textures manquantes"};
+    kTitleDepth, kTitleVertices, kTitlePolygons, "Textures",   kTitleNotes, kTitleMissingTextures};
 static_assert(std::size(kReportColumnTitles) == driver::kReportColumnCount,
               "one title per column of the report");
 const char* const kReportSheet = "Résultats";
@@ -548,6 +549,9 @@ QString RunSummary(const driver::RunOutcome& outcome) {
   const std::size_t measured = counts[Fate::kMeasured];
   kinds << (measured == 0 ? QString::fromUtf8("aucun modèle mesuré")
                           : Counted(measured, "modèle mesuré", "modèles mesurés"));
+  if (const std::size_t lacking = driver::CountMissingTextures(outcome.results); lacking > 0) {
+    kinds.last() += QString::fromUtf8(" (%1 avec des textures manquantes)").arg(Number(lacking));
+  }
   for (const Kind& k : kKinds) {
     if (counts[k.fate] == 0) continue;
     kinds << Counted(counts[k.fate], k.one, k.many) + (k.with_reason ? why(k.fate) : QString());
@@ -558,6 +562,23 @@ QString RunSummary(const driver::RunOutcome& outcome) {
   return ended + QString::fromUtf8(" : ") + kinds.join(QStringLiteral(", ")) +
          QString::fromUtf8(unchanged ? kRegistryUnchanged : "") + QString::fromUtf8(" (") +
          QString::fromStdString(driver::DurationText(outcome.seconds, ',')) + QLatin1Char(')');
+}
+
+// The "Textures" box (textures_box.cpp).
+const char* const kTexturesButton = "Textures";
+const char* const kHintTexturesButton = "Choisir le dossier des textures des modèles";
+const char* const kHintTexturesEdit =
+    "Le dossier des textures des modèles, ou l'URL d'un dossier web de textures. Vide : le "
+    "dossier « textures » à côté de celui des modèles, et ce dossier même (en mode Web, le "
+    "dossier « textures/ » à côté de l'URL)";
+const char* const kTexturesPlaceholder = "« textures » à côté des modèles";
+const char* const kTexturesDialogTitle = "Choisissez le dossier des textures";
+const char* const kTexturesFolderMissing = "Le dossier des textures %1 n'existe pas.";
+
+QString MissingTexturesText(const driver::ModelOutcome& outcome) {
+  QStringList names;
+  for (const std::string& name : outcome.missing_textures) names << QString::fromStdString(name);
+  return names.join(QStringLiteral(", "));
 }
 
 }  // namespace texts

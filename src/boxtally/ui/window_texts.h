@@ -184,4 +184,15 @@ QString EndingMessage(const driver::RunOutcome& outcome);
 // 50 : 12 modèles mesurés, 38 non traités (0,5 s)".
 QString RunSummary(const driver::RunOutcome& outcome);
 
+// The "Textures" box.
+extern const char* const kTexturesButton;
+extern const char* const kHintTexturesButton;
+extern const char* const kHintTexturesEdit;
+extern const char* const kTexturesPlaceholder;
+extern const char* const kTexturesDialogTitle;
+extern const char* const kTexturesFolderMissing;  // %1: the box's text
+
+// The results window's "Textures manquantes": the names, separated by commas.
+QString MissingTexturesText(const driver::ModelOutcome& outcome);
+
 }  // namespace texts

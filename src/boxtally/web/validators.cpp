@@ -11,6 +11,7 @@
 
 #include "boxtally/http/http_message.h"
 #include "platform/file_search.h"
+#include "platform/file_time.h"
 #include "platform/paths.h"
 #include "platform/safe_replace.h"
 
@@ -157,6 +158,49 @@ void PutValidators(ValidatorStore& store, const std::string& file_name,
   }
   store.files[file_name] = std::move(*validators);
   store.changed = true;
+}
+
+RequestConditions ConditionsFor(ValidatorStore* store, const std::string& file_name,
+                                const std::string& url, const std::string& local_path) {
+  RequestConditions conditions;
+  if (store == nullptr) return conditions;
+  const std::optional<Validators> kept = FindValidators(*store, file_name);
+  const std::optional<platform::FileStamp> stamp = platform::StampOf(local_path);
+  if (!kept || !stamp || kept->url != url || kept->size != stamp->size ||
+      kept->mtime_ns != stamp->mtime_ns) {
+    return conditions;
+  }
+  if (kept->last_modified >= 0) {
+    conditions.if_modified_since = http::FormatHttpDate(kept->last_modified);
+  }
+  conditions.if_none_match = kept->etag;
+  return conditions;
+}
+
+void RecordDownload(ValidatorStore* store, const std::string& file_name, const std::string& url,
+                    const std::string& local_path, const std::string& etag,
+                    std::int64_t last_modified) {
+  if (store == nullptr) return;
+  const std::optional<platform::FileStamp> stamp = platform::StampOf(local_path);
+  if (!stamp || (etag.empty() && last_modified < 0)) {
+    PutValidators(*store, file_name, std::nullopt);
+    return;
+  }
+  Validators v;
+  v.url = url;
+  v.size = stamp->size;
+  v.mtime_ns = stamp->mtime_ns;
+  v.last_modified = last_modified;
+  v.etag = etag;
+  PutValidators(*store, file_name, std::move(v));
+}
+
+void RefreshEtag(ValidatorStore* store, const std::string& file_name, const std::string& etag) {
+  if (store == nullptr || etag.empty()) return;
+  std::optional<Validators> kept = FindValidators(*store, file_name);
+  if (!kept || kept->etag == etag) return;
+  kept->etag = etag;
+  PutValidators(*store, file_name, std::move(kept));
 }
 
 bool SaveValidatorStore(ValidatorStore& store) {

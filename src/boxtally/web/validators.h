@@ -62,6 +62,24 @@ std::optional<Validators> FindValidators(ValidatorStore& store, const std::strin
 // Replaces the record of a file (nullopt: removes it).
 void PutValidators(ValidatorStore& store, const std::string& file_name,
                    std::optional<Validators> validators);
+// The conditions of a request for `url` whose earlier download is at `local_path`, recorded as
+// `file_name`: only while the record still describes that file (same URL, size and time), so
+// nothing else is ever taken for it. Empty when there is no such record (`store` may be null).
+struct RequestConditions {
+  std::string if_modified_since;  // an HTTP date
+  std::string if_none_match;      // the ETag
+  bool Any() const { return !if_modified_since.empty() || !if_none_match.empty(); }
+};
+RequestConditions ConditionsFor(ValidatorStore* store, const std::string& file_name,
+                                const std::string& url, const std::string& local_path);
+// Records what the server said of the file now at `local_path` (its ETag, empty for none, and
+// its Last-Modified, -1 for none), or forgets it when the server gave neither.
+void RecordDownload(ValidatorStore* store, const std::string& file_name, const std::string& url,
+                    const std::string& local_path, const std::string& etag,
+                    std::int64_t last_modified);
+// After a 304: a new ETag, where the server gave one, replaces the recorded one.
+void RefreshEtag(ValidatorStore* store, const std::string& file_name, const std::string& etag);
+
 // Writes the store's file when a record changed (safely replaced, never half written, onto its
 // name itself, never through a link). False when it could not be written.
 bool SaveValidatorStore(ValidatorStore& store);

@@ -101,56 +101,18 @@ void AnswerStatus(int status, EntryEnd& end) {
   end.why = "HTTP status " + std::to_string(status);
 }
 
-// The conditions of a GET for a file already beside the list: only while the record of its
-// download still describes it (same URL, size and time), so nothing else is ever taken for it.
-struct Conditions {
-  std::string if_modified_since;
-  std::string if_none_match;
-  bool Any() const { return !if_modified_since.empty() || !if_none_match.empty(); }
-};
+// The conditions of a GET for a file already beside the list (see ConditionsFor).
+using Conditions = RequestConditions;
 
-Conditions ConditionsFor(const WebEntry& entry) {
-  Conditions conditions;
-  if (!entry.validators) return conditions;
-  const std::optional<Validators> kept =
-      FindValidators(*entry.validators, entry.places.file_name);
-  const std::optional<platform::FileStamp> stamp = platform::StampOf(entry.places.local_path);
-  if (!kept || !stamp || kept->url != entry.places.url || kept->size != stamp->size ||
-      kept->mtime_ns != stamp->mtime_ns) {
-    return conditions;
-  }
-  if (kept->last_modified >= 0) {
-    conditions.if_modified_since = http::FormatHttpDate(kept->last_modified);
-  }
-  conditions.if_none_match = kept->etag;
-  return conditions;
+Conditions ConditionsOf(const WebEntry& entry) {
+  return ConditionsFor(entry.validators.get(), entry.places.file_name, entry.places.url,
+                       entry.places.local_path);
 }
 
-// Records what the server said of the file now beside the list (or forgets it, when the server
-// gave nothing a condition could use).
+// Records what the server said of the file now beside the list.
 void RecordValidators(const WebEntry& entry, const http::TKestHTTP& http) {
-  if (!entry.validators) return;
-  const std::optional<platform::FileStamp> stamp = platform::StampOf(entry.places.local_path);
-  if (!stamp || (http.ReplyEtag.empty() && http.ReplyLastModified < 0)) {
-    PutValidators(*entry.validators, entry.places.file_name, std::nullopt);
-    return;
-  }
-  Validators v;
-  v.url = entry.places.url;
-  v.size = stamp->size;
-  v.mtime_ns = stamp->mtime_ns;
-  v.last_modified = http.ReplyLastModified;
-  v.etag = http.ReplyEtag;
-  PutValidators(*entry.validators, entry.places.file_name, std::move(v));
-}
-
-// After a 304: the file stays; a new ETag, where the server gave one, replaces the old.
-void RefreshValidators(const WebEntry& entry, const http::TKestHTTP& http) {
-  if (!entry.validators || http.ReplyEtag.empty()) return;
-  std::optional<Validators> kept = FindValidators(*entry.validators, entry.places.file_name);
-  if (!kept || kept->etag == http.ReplyEtag) return;
-  kept->etag = http.ReplyEtag;
-  PutValidators(*entry.validators, entry.places.file_name, std::move(kept));
+  RecordDownload(entry.validators.get(), entry.places.file_name, entry.places.url,
+                 entry.places.local_path, http.ReplyEtag, http.ReplyLastModified);
 }
 
 // A check that found no model: "File %s doesn't exist %s", after the refusal of its request.
@@ -238,7 +200,7 @@ bool Download(WebHost& host, const WebEntry& entry, const Conditions& conditions
                    AsLong(http.BytesRecvd));
     ClassifyFailure(http, got.error, end);
   } else if (not_modified) {
-    RefreshValidators(entry, http);
+    RefreshEtag(entry.validators.get(), entry.places.file_name, http.ReplyEtag);
     kept = true;
   } else if (result != 0) {
     platform::LogF(log, "Error (%d) in getting %s\n", result, url.c_str());
@@ -283,7 +245,7 @@ bool FetchWebModel(WebHost& host, const WebEntry& entry, EntryEnd* end) {
   if (controls.reuse_web && Readable(places.local_path)) return true;
   host.ShowStatusNow(1, "Checking " + places.url);
   // A conditional GET answers what the HEAD would ask, and more: it takes the HEAD's place.
-  const Conditions conditions = ConditionsFor(entry);
+  const Conditions conditions = ConditionsOf(entry);
   const bool for_check = !controls.connect_fix && conditions.Any();
   if (!controls.connect_fix && !for_check && !CheckModelUrl(host, places.url)) {
     CheckFoundNoModel(host, entry, *end);

@@ -878,6 +878,8 @@ TEST(MainWindow, BrowseDialogsStartInTheFolderOfTheirBox) {
        dir / "gone/run.log", dir / "elsewhere", "run.log"},
       {"no format file: the last folder and the first name", w.Button5, w.FormatFile, w.OpenDialog2,
        "", dir / "elsewhere", "myformat.txt"},
+      {"a textures folder: that folder", w.TexturesButton, w.TexturesEdit, w.TexturesDialog,
+       dir / "objects", dir / "objects", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -889,6 +891,35 @@ TEST(MainWindow, BrowseDialogsStartInTheFolderOfTheirBox) {
     EXPECT_EQ(Std(c.dialog->directory().absolutePath()), c.folder);
     EXPECT_EQ(Std(c.dialog->property("fileName").toString()), c.file_name);
   }
+}
+
+TEST(MainWindow, TheTexturesBoxNamesWhereTheRunFindsTheModelsTextures) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "models");
+  std::filesystem::create_directories(dir / "tex");
+  WriteFile(dir / "models/sign.rwx",
+            "modelbegin\ntexture wood mask bark\nvertex 0 0 0\nvertex 1 1 0\nvertex 1 0 0\n"
+            "triangle 1 2 3\nmodelend\n");
+  WriteFile(dir / "tex/Wood.png", "only its name counts here");
+  TestForm w(dir / "boxtally.INI");
+  w.RwxFileEdit->setText(QString::fromStdString(dir / "models/*.rwx"));
+  w.RegFileEdit->setText(QString::fromStdString(dir / "reg.txt"));
+  w.LogFileEdit->setText(QString::fromStdString(dir / "run.log"));
+
+  w.TexturesEdit->setText(QString::fromStdString(dir / "gone"));
+  w.Button1->click();
+  ASSERT_EQ(w.messages.size(), 1u);
+  EXPECT_EQ(Std(w.messages[0]), "Le dossier des textures " + (dir / "gone") + " n'existe pas.");
+  EXPECT_TRUE(w.SummaryText().isEmpty());  // nothing ran
+
+  w.TexturesEdit->setText(QString::fromStdString(dir / "tex"));
+  w.Button1->click();
+  EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
+            "Terminé : 1 modèle mesuré (1 avec des textures manquantes)");
+  ASSERT_EQ(w.Results()->Model().rowCount(), 1);
+  EXPECT_EQ(w.Results()->Model().At(0).missing_textures, std::vector<std::string>{"bark"});
+  EXPECT_EQ(ReadFile(dir / "run.log"),
+            "Warning: Missing textures: bark (file:" + (dir / "models/sign.rwx") + ")\r\n");
 }
 
 TEST(MainWindow, TheModelsDialogTakesTypedNamesAsTheyAre) {

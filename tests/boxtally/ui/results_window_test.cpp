@@ -71,13 +71,15 @@ ModelOutcome Problem(const char* name, Fate fate, Reason reason, const char* fac
 std::vector<ModelOutcome> MixedRun() {
   ModelOutcome tree = Measured("tree.rwx", 10, 12);
   tree.flags = driver::kFlagNotCentred | driver::kFlagOversized;
+  ModelOutcome bench = Measured("Bench.rwx", 2, 8);
+  bench.missing_textures = {"wood", "leafm"};
   return {tree,
           Problem("secret.rwx", Fate::kFailed, Reason::kArchiveEncrypted, "error 1: Provide",
                   "/objects/secret.zip"),
           Measured("pole.rwx", 0.5f, 1200),
           Problem("gone.rwx", Fate::kMissingOnServer, Reason::kHttpStatus, "404",
                   "https://objects.example/world/gone.zip"),
-          Measured("Bench.rwx", 2, 8),
+          bench,
           Problem("far.rwx", Fate::kNotDownloaded, Reason::kCertificateRefused,
                   "hostname mismatch", "https://objects.example/world/far.zip")};
 }
@@ -112,6 +114,7 @@ TEST(ResultsWindow, ShowsEveryModelInFrenchAndSortsNumbersAsNumbers) {
   EXPECT_EQ(Column(w, ui::kColumnWidth), (Texts{"10,000", "", "0,500", "", "2,000", ""}));
   EXPECT_EQ(Column(w, ui::kColumnVertices), (Texts{"12", "", "1\u202f200", "", "8", ""}));
   EXPECT_EQ(Column(w, ui::kColumnNotes), (Texts{"non centré, trop grand", "", "", "", "", ""}));
+  EXPECT_EQ(Column(w, ui::kColumnMissingTextures), (Texts{"", "", "", "", "wood, leafm", ""}));
 
   // As numbers, not as texts ("10,000" < "2,000"); the models without a size first.
   struct Sort {
@@ -149,7 +152,9 @@ TEST(ResultsWindow, FiltersByNameOrReasonAndToTheProblems) {
     Texts names;
   };
   const Case cases[] = {
-      {"", true, {"secret.rwx", "gone.rwx", "far.rwx"}},
+      // A measured model that lacks textures is a problem too.
+      {"", true, {"secret.rwx", "gone.rwx", "Bench.rwx", "far.rwx"}},
+      {"LEAF", false, {"Bench.rwx"}},  // the missing textures' names
       {"SERVEUR", false, {"gone.rwx"}},  // the reason as shown, letter case aside
       {"e.r", false, {"tree.rwx", "pole.rwx", "gone.rwx"}},
       {"e.r", true, {"gone.rwx"}},

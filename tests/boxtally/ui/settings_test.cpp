@@ -13,7 +13,7 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
-// The 26 keys of a first start, in the order of the settings table, each with its default.
+// The 27 keys of a first start, in the order of the settings table, each with its default.
 const std::string kFirstStartFile =
     "[Form]\r\n"
     "Top=70\r\n"
@@ -47,6 +47,7 @@ const std::string kFirstStartFile =
     "CaFile=\r\n"
     "Proxy=\r\n"
     "Downloads=6\r\n"
+    "Textures=\r\n"
     "DefaultFormat=<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>\r\n";
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
@@ -101,6 +102,8 @@ TEST(Settings, ReadsTheEdgeCasesOfTheFileAndWritesThemBackNormalised) {
        [](const ui::Settings& s) { return s.downloads == 6; }},
       {"URL=", "url = http://example.invalid/objects ", "URL=http://example.invalid/objects",
        [](const ui::Settings& s) { return s.url == "http://example.invalid/objects"; }},
+      {"Textures=", "Textures=\" op/tex \"", "Textures=\" op/tex \"",  // blanks kept in quotes
+       [](const ui::Settings& s) { return s.textures == " op/tex "; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.replacement);
