@@ -12,17 +12,6 @@ namespace {
 
 constexpr double kTruncLimit = 9007199254740992.0;  // 2^53: beyond it nothing is exact anyway
 
-bool StartsWithNull(std::string_view name) {
-  if (name.size() < 4) return false;
-  const char* null = "null";
-  for (std::size_t i = 0; i < 4; ++i) {
-    char c = name[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != null[i]) return false;
-  }
-  return true;
-}
-
 // Appends `name` to a comma-separated list unless its first kNameCompareLength characters occur
 // anywhere in the list already. Returns false when it was found in the list (or is empty).
 bool AddToList(std::string& list, std::string_view name, bool& found) {
@@ -131,16 +120,35 @@ InsetBox ComputeInsetBox(const Box& box) {
   return inset;
 }
 
+bool StartsWithNull(std::string_view name) {
+  if (name.size() < 4) return false;
+  const char* null = "null";
+  for (std::size_t i = 0; i < 4; ++i) {
+    char c = name[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != null[i]) return false;
+  }
+  return true;
+}
+
+TextureNames ReadTextureNames(std::string_view arguments) {
+  TextureNames names;
+  names.texture = NameArgument(arguments);
+  std::string_view rest = arguments.substr(names.texture.size());
+  if (rest.find("mask") != std::string_view::npos) {
+    for (int i = 0; i < 2; ++i) rest.remove_prefix(NextArgument(rest));
+    names.mask = NameArgument(rest);
+  }
+  return names;
+}
+
 void AddTexture(ModelRecord& record, std::string_view arguments) {
-  const std::string_view name = NameArgument(arguments);
-  if (StartsWithNull(name)) return;
+  const TextureNames names = ReadTextureNames(arguments);
+  if (StartsWithNull(names.texture)) return;
   bool found = false;
-  AddToList(record.texture_list, name, found);
-  if (found) return;
-  std::string_view rest = arguments.substr(name.size());
-  if (rest.find("mask") == std::string_view::npos) return;
-  for (int i = 0; i < 2; ++i) rest.remove_prefix(NextArgument(rest));
-  AddToList(record.mask_list, NameArgument(rest), found);
+  AddToList(record.texture_list, names.texture, found);
+  if (found || names.mask.data() == nullptr) return;
+  AddToList(record.mask_list, names.mask, found);
 }
 
 void AddColour(ModelRecord& record, float red, float green, float blue) {

@@ -1,0 +1,239 @@
+#include "boxtally/render/surface_paint.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <string>
+
+namespace render {
+
+namespace {
+
+constexpr float kMaskedBelow = 0.5f;  // coverage of a mask or a texture's alpha that is drawn
+
+bool Usable(const Texture* t) {
+  return t != nullptr && t->width > 0 && t->height > 0 && t->width <= kMaxTextureSide &&
+         t->height <= kMaxTextureSide &&
+         t->rgba.size() >= static_cast<std::size_t>(t->width) * static_cast<std::size_t>(t->height) * 4;
+}
+
+float LightOf(const Material& m, float facing) {
+  return std::min(1.0f, m.ambient + m.diffuse * facing);
+}
+
+// A texture coordinate as a place among n texels, repeated: the texel and the fraction past it.
+void Wrap(float coordinate, int n, int& first, int& second, float& fraction) {
+  float f = coordinate - std::floor(coordinate);
+  if (!(f >= 0.0f && f < 1.0f)) f = 0.0f;  // not finite, or rounded up to 1
+  const float at = f * static_cast<float>(n) - 0.5f;
+  const float whole = std::floor(at);
+  fraction = at - whole;
+  first = static_cast<int>(whole);
+  if (first < 0) first += n;
+  second = first + 1 == n ? 0 : first + 1;
+}
+
+const std::uint8_t* Texel(const Texture& t, int x, int y) {
+  return &t.rgba[(static_cast<std::size_t>(y) * static_cast<std::size_t>(t.width) +
+                  static_cast<std::size_t>(x)) *
+                 4];
+}
+
+struct Rgba {
+  float v[4] = {0, 0, 0, 0};
+};
+
+// The picture at (u, v): the nearest texel, or the four about it blended. `opacity_of` reads a
+// texel's opacity: its alpha for a texture, not black for a mask.
+template <typename Opacity>
+Rgba Sample(const Texture& t, float u, float v, bool filter, Opacity opacity_of) {
+  int x0, x1, y0, y1;
+  float fx, fy;
+  Wrap(u, t.width, x0, x1, fx);
+  Wrap(v, t.height, y0, y1, fy);
+  Rgba out;
+  if (!filter) {
+    const std::uint8_t* p = Texel(t, fx < 0.5f ? x0 : x1, fy < 0.5f ? y0 : y1);
+    for (int i = 0; i < 3; ++i) out.v[i] = p[i];
+    out.v[3] = opacity_of(p);
+    return out;
+  }
+  const std::uint8_t* corners[4] = {Texel(t, x0, y0), Texel(t, x1, y0), Texel(t, x0, y1),
+                                    Texel(t, x1, y1)};
+  const float weights[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+  for (int k = 0; k < 4; ++k) {
+    for (int i = 0; i < 3; ++i) out.v[i] += weights[k] * corners[k][i];
+    out.v[3] += weights[k] * opacity_of(corners[k]);
+  }
+  return out;
+}
+
+float AlphaOf(const std::uint8_t* p) { return p[3] / 255.0f; }
+float NotBlack(const std::uint8_t* p) { return (p[0] | p[1] | p[2]) != 0 ? 1.0f : 0.0f; }
+
+}  // namespace
+
+std::uint32_t Scale(std::uint32_t rgb, float intensity) {
+  std::uint32_t out = 0;
+  for (int shift = 16; shift >= 0; shift -= 8) {
+    const float channel = static_cast<float>((rgb >> shift) & 0xFF) * intensity;
+    out |= static_cast<std::uint32_t>(std::min(255.0f, channel + 0.5f)) << shift;
+  }
+  return out;
+}
+
+std::uint32_t Mix(std::uint32_t under, std::uint32_t over, float alpha) {
+  std::uint32_t out = 0;
+  for (int shift = 16; shift >= 0; shift -= 8) {
+    const float top = static_cast<float>((over >> shift) & 0xFF);
+    const float bottom = static_cast<float>((under >> shift) & 0xFF);
+    out |= static_cast<std::uint32_t>(top * alpha + bottom * (1 - alpha) + 0.5f) << shift;
+  }
+  return out;
+}
+
+std::vector<Look> LookUp(const Mesh& mesh, TextureSource* source,
+                         std::vector<std::shared_ptr<const Texture>>& kept) {
+  std::vector<Look> looks(mesh.materials.size() + 1);
+  static const Material kDefault;
+  looks.back().material = &kDefault;
+  std::vector<bool> used(mesh.materials.size(), false);
+  for (const Triangle& t : mesh.triangles) {
+    if (t.material < used.size()) used[t.material] = true;
+  }
+  std::map<std::string, const Texture*> found;
+  const auto find = [&](std::uint32_t name) -> const Texture* {
+    if (source == nullptr || name >= mesh.names.size()) return nullptr;
+    const auto [place, added] = found.emplace(mesh.names[name], nullptr);
+    if (added) {
+      std::shared_ptr<const Texture> picture = source->Find(mesh.names[name]);
+      if (Usable(picture.get())) place->second = picture.get();
+      kept.push_back(std::move(picture));
+    }
+    return place->second;
+  };
+  for (std::size_t i = 0; i < mesh.materials.size(); ++i) {
+    Look& look = looks[i];
+    look.material = &mesh.materials[i];
+    if (!used[i] || source == nullptr || look.material->texture == kNoName) continue;
+    look.texture = find(look.material->texture);
+    look.missing = look.texture == nullptr;
+    if (look.material->mask != kNoName) look.mask = find(look.material->mask);
+  }
+  return looks;
+}
+
+const Look& LookOf(const std::vector<Look>& looks, const Triangle& t) {
+  return t.material < looks.size() - 1 ? looks[t.material] : looks.back();
+}
+
+Facing WorkOutFacing(const Mesh& mesh, const std::vector<Look>& looks, const Vec3& light) {
+  Facing f;
+  f.face.resize(mesh.triangles.size(), 0.0f);
+  bool per_vertex = false;
+  for (const Material& m : mesh.materials) per_vertex |= m.light_sampling == LightSampling::kVertex;
+  std::vector<float> lit, area;
+  if (per_vertex) {
+    lit.assign(mesh.vertices.size(), 0.0f);
+    area.assign(mesh.vertices.size(), 0.0f);
+  }
+  const std::size_t count = mesh.vertices.size();
+  for (std::size_t i = 0; i < mesh.triangles.size(); ++i) {
+    const Triangle& t = mesh.triangles[i];
+    if (t.a >= count || t.b >= count || t.c >= count) continue;
+    const Vec3& p = mesh.vertices[t.a];
+    const Vec3& q = mesh.vertices[t.b];
+    const Vec3& r = mesh.vertices[t.c];
+    const Vec3 u{q.x - p.x, q.y - p.y, q.z - p.z}, v{r.x - p.x, r.y - p.y, r.z - p.z};
+    const Vec3 n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+    const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+    const float towards = std::fabs(n.x * light.x + n.y * light.y + n.z * light.z);
+    if (!(length > 0.0f) || !std::isfinite(length)) continue;
+    f.face[i] = std::min(1.0f, towards / length);
+    if (!per_vertex || LookOf(looks, t).material->light_sampling != LightSampling::kVertex) continue;
+    for (const std::uint32_t corner : {t.a, t.b, t.c}) {
+      lit[corner] += towards;
+      area[corner] += length;
+    }
+  }
+  if (per_vertex) {
+    f.vertex.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      f.vertex[i] = area[i] > 0.0f ? std::min(1.0f, lit[i] / area[i]) : 0.0f;
+    }
+  }
+  return f;
+}
+
+Paint PaintOf(const Mesh& mesh, const Look& look, const Facing& facing, std::size_t index,
+              int checker) {
+  const Triangle& t = mesh.triangles[index];
+  const Material& m = *look.material;
+  Paint p;
+  p.rgb = m.rgb;
+  p.opacity = m.opacity;
+  p.checker = checker;
+  const std::uint32_t corners[3] = {t.a, t.b, t.c};
+  if (!facing.vertex.empty() && m.light_sampling == LightSampling::kVertex) {
+    for (int k = 0; k < 3; ++k) p.light[k] = LightOf(m, facing.vertex[corners[k]]);
+    p.shaded = p.light[0] != p.light[1] || p.light[1] != p.light[2];
+  } else {
+    p.light[0] = p.light[1] = p.light[2] = LightOf(m, facing.face[index]);
+  }
+  if (look.texture != nullptr) {
+    p.kind = Paint::kTextured;
+    p.texture = look.texture;
+    p.mask = look.mask;
+    p.filter = (m.texture_modes & kTextureFilter) != 0;
+    p.lit = (m.texture_modes & kTextureLit) != 0;
+    if (!mesh.uvs.empty()) {
+      for (int k = 0; k < 3; ++k) p.uv[k] = mesh.uvs[corners[k]];
+    }
+    return p;
+  }
+  p.kind = look.missing ? Paint::kMissing : Paint::kFlat;
+  p.mask = look.mask;
+  if (p.mask != nullptr && !mesh.uvs.empty()) {
+    for (int k = 0; k < 3; ++k) p.uv[k] = mesh.uvs[corners[k]];
+  }
+  if (p.kind == Paint::kFlat && !p.shaded) p.rgb = Scale(m.rgb, p.light[0]);
+  return p;
+}
+
+bool PaintPoint(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb) {
+  const float u = w[0] * p.uv[0].u + w[1] * p.uv[1].u + w[2] * p.uv[2].u;
+  const float v = w[0] * p.uv[0].v + w[1] * p.uv[1].v + w[2] * p.uv[2].v;
+  if (p.mask != nullptr && Sample(*p.mask, u, v, p.filter, NotBlack).v[3] < kMaskedBelow) {
+    return false;
+  }
+  const float light = p.shaded ? w[0] * p.light[0] + w[1] * p.light[1] + w[2] * p.light[2]
+                               : p.light[0];
+  switch (p.kind) {
+    case Paint::kTextured: {
+      const Rgba texel = Sample(*p.texture, u, v, p.filter, AlphaOf);
+      if (texel.v[3] < kMaskedBelow) return false;
+      const float scale = p.lit ? light : 1.0f;
+      rgb = 0;
+      for (int i = 0; i < 3; ++i) {
+        const float channel = std::min(255.0f, texel.v[i] * scale + 0.5f);
+        rgb |= static_cast<std::uint32_t>(channel) << (16 - 8 * i);
+      }
+      return true;
+    }
+    case Paint::kMissing:
+      rgb = Scale(p.rgb, light);
+      // Every other cell of a checker fixed to the picture, lighter on dark colours and darker
+      // on light ones, so that it shows on any colour.
+      if (((x / p.checker) + (y / p.checker)) % 2 != 0) {
+        const std::uint32_t luma = ((rgb >> 16) & 0xFF) * 3 + ((rgb >> 8) & 0xFF) * 6 + (rgb & 0xFF);
+        rgb = luma > 1000 ? Scale(rgb, 0.7f) : Mix(rgb, 0xFFFFFF, 0.35f);
+      }
+      return true;
+    default:
+      rgb = p.shaded ? Scale(p.rgb, light) : p.rgb;
+      return true;
+  }
+}
+
+
+}  // namespace render
