@@ -144,7 +144,8 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
       result == rwx::MeasureResult::kAbort ? ModelResult::kAbort : ModelResult::kDone;
   processed.model_name = input.model_name;
   if (for_thumbnail && processed.fate == Fate::kMeasured) {
-    processed.thumbnail = {input.model_name, DrawThumbnail(*for_thumbnail, run.thumbnail_size)};
+    processed.thumbnail = {input.model_name,
+                           DrawThumbnail(*for_thumbnail, run.thumbnail_size, run.textures.get())};
   }
   return processed;
 }

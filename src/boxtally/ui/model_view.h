@@ -14,6 +14,7 @@
 
 #include "boxtally/render/camera.h"
 #include "boxtally/render/mesh.h"
+#include "boxtally/render/texture.h"
 
 namespace ui {
 
@@ -31,6 +32,9 @@ class ModelView : public QWidget {
   void SetScene(std::shared_ptr<const render::Mesh> mesh, const render::Bounds& box);
   // Nothing to show (the last frame goes too).
   void ClearScene();
+  // Where the frames find the textures and masks the model names (nullptr: surfaces in their
+  // colours); the frames from now on use it.
+  void SetTextures(std::shared_ptr<render::TextureSource> textures);
   bool HasScene() const { return mesh_ != nullptr; }
 
   const render::Camera& Camera() const { return camera_; }
@@ -61,6 +65,7 @@ class ModelView : public QWidget {
   void Zoom(float factor);
 
   std::shared_ptr<const render::Mesh> mesh_;
+  std::shared_ptr<render::TextureSource> textures_;
   render::Bounds box_;
   render::Camera camera_;
   QImage frame_;

@@ -78,6 +78,10 @@ void PreviewPane::SetPasswordSource(std::function<std::string()> password) {
 
 void PreviewPane::SetProgramDirectory(const std::string& dir) { program_dir_ = dir; }
 
+void PreviewPane::SetTextures(std::shared_ptr<render::TextureSource> textures) {
+  view_->SetTextures(std::move(textures));
+}
+
 QString PreviewPane::MessageText() const {
   return stack_->currentWidget() == message_ ? message_->text() : QString();
 }

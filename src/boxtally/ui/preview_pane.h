@@ -19,6 +19,7 @@
 
 #include "boxtally/driver/model_results.h"
 #include "boxtally/render/mesh.h"
+#include "boxtally/render/texture.h"
 
 class QLabel;
 class QStackedLayout;
@@ -39,6 +40,9 @@ class PreviewPane : public QWidget {
   // model is chosen, and the folder rwxsmith is in (ending with '/').
   void SetPasswordSource(std::function<std::string()> password);
   void SetProgramDirectory(const std::string& dir);
+  // Where the pictures find the textures and masks models name (the window's finder; nullptr,
+  // the start: surfaces in their colours).
+  void SetTextures(std::shared_ptr<render::TextureSource> textures);
 
   // Shows the model (nullptr: none selected). The same model again changes nothing.
   void ShowModel(const driver::ModelOutcome* model);
