@@ -48,6 +48,7 @@ struct Setup {
   float zx = 0, zy = 0, z0 = 0;  // depth = zx x + zy y + z0
   float nearest = 0;             // the nearest depth of its corners
   float inverse_area = 0;
+  float cross_at[3], cross_step[3];  // edge k meets pixel row y at x = cross_at + cross_step y
   bool turned = false;  // corners b and c were swapped to make the edges face inward
   int x0 = 0, x1 = -1, y0 = 0, y1 = -1;  // pixels whose centre it may hold
 };
@@ -83,6 +84,11 @@ bool SetUp(ScreenPoint a, ScreenPoint b, ScreenPoint c, int width, int height, S
     t.c[k] = p.x * q.y - p.y * q.x;
   }
   t.inverse_area = 1.0f / area;
+  for (int k = 0; k < 3; ++k) {
+    // a (x + 0.5) + b (y + 0.5) + c = 0
+    t.cross_step[k] = t.a[k] != 0.0f ? -t.b[k] / t.a[k] : 0.0f;
+    t.cross_at[k] = t.a[k] != 0.0f ? -(t.b[k] * 0.5f + t.c[k]) / t.a[k] - 0.5f : 0.0f;
+  }
   t.zx = (t.a[0] * a.depth + t.a[1] * b.depth + t.a[2] * c.depth) * t.inverse_area;
   t.zy = (t.b[0] * a.depth + t.b[1] * b.depth + t.b[2] * c.depth) * t.inverse_area;
   t.z0 = (t.c[0] * a.depth + t.c[1] * b.depth + t.c[2] * c.depth) * t.inverse_area;
@@ -173,28 +179,29 @@ float TileFar(const Buffers& s, int tile_x, int tile_y) {
   return far;
 }
 
-// The pixels of row y whose centre may lie inside the triangle, from its three edges (a pixel
-// more on each side than the arithmetic says: the pixel test decides); empty: first > last.
+// The pixels of row y whose centre may lie inside the triangle, from where its three edges cross
+// the row (a pixel more on each side than the arithmetic says: the pixel test decides); empty:
+// first > last.
 void RowSpan(const Setup& t, int y, int& first, int& last) {
   float low = static_cast<float>(t.x0), high = static_cast<float>(t.x1);
-  const float py = static_cast<float>(y) + 0.5f;
+  const float row = static_cast<float>(y);
   for (int k = 0; k < 3; ++k) {
-    const float rest = t.b[k] * py + t.c[k];  // inside: a (x + 0.5) + rest >= 0
-    if (t.a[k] == 0.0f) {
-      if (rest < 0.0f) high = -1.0f;
+    if (t.a[k] == 0.0f) {  // along the row: all of it inside, or none
+      if (t.b[k] * (row + 0.5f) + t.c[k] < 0.0f) high = -1.0f;
       continue;
     }
-    const float edge = -rest / t.a[k] - 0.5f;
+    const float cross = t.cross_at[k] + t.cross_step[k] * row;
     if (t.a[k] > 0.0f) {
-      low = std::max(low, std::floor(edge) - 1.0f);
+      low = std::max(low, cross - 1.0f);
     } else {
-      high = std::min(high, std::ceil(edge) + 1.0f);
+      high = std::min(high, cross + 1.0f);
     }
   }
   first = 0;
   last = -1;
   if (low <= high) {  // not NaN either
-    first = static_cast<int>(low);
+    // Both lie in x0 - 1 .. x1 + 1 now; truncation rounds toward the span's inside.
+    first = static_cast<int>(std::ceil(low));
     last = static_cast<int>(high);
   }
 }
@@ -353,42 +360,55 @@ bool Differs(const Buffers& s, const Scene& scene, std::size_t p, std::size_t q)
   return std::fabs(s.depth[p] - s.depth[q]) > kDepthStep;
 }
 
-// The pixel from four samples: at each, the nearest of the triangles drawn in the pixel and its
-// eight neighbours that covers it (and is not masked there), or the background.
+// The pixel from four samples: at each, the nearest of the triangles drawn at the pixel and its
+// eight neighbours that covers it, or the background. Each triangle is painted once a pixel, at
+// the pixel's centre (where its mask or alpha leaves it out, it is left out of the pixel).
 std::uint32_t SmoothPixel(const Buffers& s, Scene& scene, int x, int y, std::uint32_t background) {
+  const std::size_t p = Index(s, x, y);
   std::uint32_t found[9];
   int count = 0;
+  const auto add = [&](std::uint32_t w) {
+    if (w != kNone && std::find(found, found + count, w) == found + count) found[count++] = w;
+  };
+  add(s.winner[p]);
   for (int dy = -1; dy <= 1; ++dy) {
     for (int dx = -1; dx <= 1; ++dx) {
       const int nx = x + dx, ny = y + dy;
-      if (nx < 0 || ny < 0 || nx >= s.width || ny >= s.height) continue;
-      const std::uint32_t w = s.winner[Index(s, nx, ny)];
-      if (w != kNone && std::find(found, found + count, w) == found + count) found[count++] = w;
+      if (nx >= 0 && ny >= 0 && nx < s.width && ny < s.height) add(s.winner[Index(s, nx, ny)]);
     }
   }
+  // Per candidate: 0 not painted yet, 1 painted, -1 left out here.
+  int painted[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+  std::uint32_t colour[9];
+  if (s.winner[p] != kNone) {  // the centre's own, as the first pass painted it
+    painted[0] = 1;
+    colour[0] = s.colour[p];
+  }
+  const float cx = static_cast<float>(x) + 0.5f, cy = static_cast<float>(y) + 0.5f;
   std::uint32_t sum[3] = {0, 0, 0};
   for (int i = 0; i < 4; ++i) {
     const float px = static_cast<float>(x) + kSampleX[i], py = static_cast<float>(y) + kSampleY[i];
-    std::uint32_t rgb = background;
-    float best = kFar;
+    int best = -1;
+    float nearest = kFar;
     for (int n = 0; n < count; ++n) {
+      if (painted[n] < 0) continue;
       const Scene::Cached& c = TriangleOf(scene, found[n], s.width, s.height);
       const Setup& t = c.setup;
-      float w[3];
       bool inside = true;
-      for (int k = 0; k < 3; ++k) {
-        w[k] = t.a[k] * px + (t.b[k] * py + t.c[k]);
-        inside &= w[k] >= 0.0f;
-      }
+      for (int k = 0; k < 3; ++k) inside &= t.a[k] * px + (t.b[k] * py + t.c[k]) >= 0.0f;
       const float z = (t.zx * px + t.zy * py) + t.z0;
-      if (!inside || !(z > best)) continue;
-      for (float& weight : w) weight *= t.inverse_area;
-      if (t.turned) std::swap(w[1], w[2]);
-      std::uint32_t painted = 0;
-      if (!PaintAt(c.paint, w, x, y, painted)) continue;
-      rgb = painted;
-      best = z;
+      if (!inside || !(z > nearest)) continue;
+      if (painted[n] == 0) {
+        float w[3];
+        for (int k = 0; k < 3; ++k) w[k] = (t.a[k] * cx + (t.b[k] * cy + t.c[k])) * t.inverse_area;
+        if (t.turned) std::swap(w[1], w[2]);
+        painted[n] = PaintAt(c.paint, w, x, y, colour[n]) ? 1 : -1;
+        if (painted[n] < 0) continue;
+      }
+      best = n;
+      nearest = z;
     }
+    const std::uint32_t rgb = best < 0 ? background : colour[best];
     for (int k = 0; k < 3; ++k) sum[k] += (rgb >> (16 - 8 * k)) & 0xFF;
   }
   return ((sum[0] + 2) / 4) << 16 | ((sum[1] + 2) / 4) << 8 | (sum[2] + 2) / 4;

@@ -1,6 +1,7 @@
 #include "boxtally/render/surface_paint.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 #include <string>
@@ -9,7 +10,7 @@ namespace render {
 
 namespace {
 
-constexpr float kMaskedBelow = 0.5f;  // coverage of a mask or a texture's alpha that is drawn
+constexpr std::uint32_t kOpaqueFrom = 128;  // a texture's alpha from which it is drawn
 
 bool Usable(const Texture* t) {
   return t != nullptr && t->width > 0 && t->height > 0 && t->width <= kMaxTextureSide &&
@@ -21,16 +22,23 @@ float LightOf(const Material& m, float facing) {
   return std::min(1.0f, m.ambient + m.diffuse * facing);
 }
 
-// A texture coordinate as a place among n texels, repeated: the texel and the fraction past it.
-void Wrap(float coordinate, int n, int& first, int& second, float& fraction) {
-  float f = coordinate - std::floor(coordinate);
-  if (!(f >= 0.0f && f < 1.0f)) f = 0.0f;  // not finite, or rounded up to 1
-  const float at = f * static_cast<float>(n) - 0.5f;
-  const float whole = std::floor(at);
-  fraction = at - whole;
-  first = static_cast<int>(whole);
-  if (first < 0) first += n;
-  second = first + 1 == n ? 0 : first + 1;
+// A texture coordinate as a place among n texels, repeated: the texel at or before it, the one
+// after, and the fraction past the first in 256ths.
+void Wrap(float coordinate, int n, int& first, int& second, int& fraction) {
+  // The fraction past the whole number below; 0 past 2^22, where floats have none (and for NaN).
+  float f = 0.0f;
+  if (std::fabs(coordinate) < 4194304.0f) {
+    int whole = static_cast<int>(coordinate);
+    if (static_cast<float>(whole) > coordinate) --whole;
+    f = coordinate - static_cast<float>(whole);
+    if (!(f < 1.0f)) f = 0.0f;  // rounded up to 1
+  }
+  // Texel centres lie at k + 0.5: from -0.5 to n - 0.5, one added so truncation floors it.
+  const float at = f * static_cast<float>(n) + 0.5f;
+  const int whole = static_cast<int>(at);
+  fraction = static_cast<int>((at - static_cast<float>(whole)) * 256.0f);
+  first = whole == 0 ? n - 1 : whole - 1;
+  second = whole == n ? 0 : whole;
 }
 
 const std::uint8_t* Texel(const Texture& t, int x, int y) {
@@ -39,37 +47,37 @@ const std::uint8_t* Texel(const Texture& t, int x, int y) {
                  4];
 }
 
-struct Rgba {
-  float v[4] = {0, 0, 0, 0};
-};
-
-// The picture at (u, v): the nearest texel, or the four about it blended. `opacity_of` reads a
-// texel's opacity: its alpha for a texture, not black for a mask.
-template <typename Opacity>
-Rgba Sample(const Texture& t, float u, float v, bool filter, Opacity opacity_of) {
-  int x0, x1, y0, y1;
-  float fx, fy;
+// The texture at (u, v), R, G, B, A: the nearest texel, or the four about it blended.
+std::array<std::uint32_t, 4> Sample(const Texture& t, float u, float v, bool filter) {
+  int x0, x1, y0, y1, fx, fy;
   Wrap(u, t.width, x0, x1, fx);
   Wrap(v, t.height, y0, y1, fy);
-  Rgba out;
+  std::array<std::uint32_t, 4> out{};
   if (!filter) {
-    const std::uint8_t* p = Texel(t, fx < 0.5f ? x0 : x1, fy < 0.5f ? y0 : y1);
-    for (int i = 0; i < 3; ++i) out.v[i] = p[i];
-    out.v[3] = opacity_of(p);
+    const std::uint8_t* p = Texel(t, fx < 128 ? x0 : x1, fy < 128 ? y0 : y1);
+    for (int i = 0; i < 4; ++i) out[i] = p[i];
     return out;
   }
-  const std::uint8_t* corners[4] = {Texel(t, x0, y0), Texel(t, x1, y0), Texel(t, x0, y1),
-                                    Texel(t, x1, y1)};
-  const float weights[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
-  for (int k = 0; k < 4; ++k) {
-    for (int i = 0; i < 3; ++i) out.v[i] += weights[k] * corners[k][i];
-    out.v[3] += weights[k] * opacity_of(corners[k]);
-  }
+  const std::uint8_t* a = Texel(t, x0, y0);
+  const std::uint8_t* b = Texel(t, x1, y0);
+  const std::uint8_t* c = Texel(t, x0, y1);
+  const std::uint8_t* d = Texel(t, x1, y1);
+  const std::uint32_t wa = static_cast<std::uint32_t>((256 - fx) * (256 - fy));
+  const std::uint32_t wb = static_cast<std::uint32_t>(fx * (256 - fy));
+  const std::uint32_t wc = static_cast<std::uint32_t>((256 - fx) * fy);
+  const std::uint32_t wd = static_cast<std::uint32_t>(fx * fy);
+  for (int i = 0; i < 4; ++i) out[i] = (wa * a[i] + wb * b[i] + wc * c[i] + wd * d[i] + 32768) >> 16;
   return out;
 }
 
-float AlphaOf(const std::uint8_t* p) { return p[3] / 255.0f; }
-float NotBlack(const std::uint8_t* p) { return (p[0] | p[1] | p[2]) != 0 ? 1.0f : 0.0f; }
+// Whether the mask leaves (u, v) out: its nearest texel is black.
+bool MaskedOut(const Texture& mask, float u, float v) {
+  int x0, x1, y0, y1, fx, fy;
+  Wrap(u, mask.width, x0, x1, fx);
+  Wrap(v, mask.height, y0, y1, fy);
+  const std::uint8_t* p = Texel(mask, fx < 128 ? x0 : x1, fy < 128 ? y0 : y1);
+  return (p[0] | p[1] | p[2]) == 0;
+}
 
 }  // namespace
 
@@ -203,21 +211,15 @@ Paint PaintOf(const Mesh& mesh, const Look& look, const Facing& facing, std::siz
 bool PaintPoint(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb) {
   const float u = w[0] * p.uv[0].u + w[1] * p.uv[1].u + w[2] * p.uv[2].u;
   const float v = w[0] * p.uv[0].v + w[1] * p.uv[1].v + w[2] * p.uv[2].v;
-  if (p.mask != nullptr && Sample(*p.mask, u, v, p.filter, NotBlack).v[3] < kMaskedBelow) {
-    return false;
-  }
+  if (p.mask != nullptr && MaskedOut(*p.mask, u, v)) return false;
   const float light = p.shaded ? w[0] * p.light[0] + w[1] * p.light[1] + w[2] * p.light[2]
                                : p.light[0];
   switch (p.kind) {
     case Paint::kTextured: {
-      const Rgba texel = Sample(*p.texture, u, v, p.filter, AlphaOf);
-      if (texel.v[3] < kMaskedBelow) return false;
-      const float scale = p.lit ? light : 1.0f;
-      rgb = 0;
-      for (int i = 0; i < 3; ++i) {
-        const float channel = std::min(255.0f, texel.v[i] * scale + 0.5f);
-        rgb |= static_cast<std::uint32_t>(channel) << (16 - 8 * i);
-      }
+      const std::array<std::uint32_t, 4> texel = Sample(*p.texture, u, v, p.filter);
+      if (texel[3] < kOpaqueFrom) return false;
+      rgb = texel[0] << 16 | texel[1] << 8 | texel[2];
+      if (p.lit) rgb = Scale(rgb, light);
       return true;
     }
     case Paint::kMissing:
@@ -234,6 +236,5 @@ bool PaintPoint(const Paint& p, const float w[3], int x, int y, std::uint32_t& r
       return true;
   }
 }
-
 
 }  // namespace render

@@ -1,6 +1,7 @@
 // What a triangle's pixels are painted with: its material's colour, or its texture through the
 // texture coordinates of its corners (repeated, sampled bilinearly unless the material says
-// otherwise), cut by its mask, shaded by how squarely it meets the light.
+// otherwise; a texture's alpha below half is not drawn), cut by its mask (its nearest texel
+// black: not drawn), shaded by how squarely it meets the light.
 #pragma once
 
 #include <cstdint>
