@@ -283,6 +283,7 @@ void TForm1::CreateControls() {
   LogFileEdit = edit("LogFileEdit", "boxtally.log", texts::kHintLogFileEdit);
   CheckBox2 = check("CheckBox2", texts::kAppendResult, texts::kHintCheckBox2);
   ErrorsOnly_ = check("ErrorsOnly", texts::kErrorsOnly, texts::kHintErrorsOnly);
+  thumbnail_box_ = new ThumbnailBox(central, [this](QFileDialog& d) { return ExecDialog(d); });
   Button5 = button("Button5", texts::kButton5, texts::kHintButton5);
   FormatFile = edit("FormatFile", "", texts::kHintFormatFile);
   CheckBox3 = check("CheckBox3", texts::kCheckBox3, texts::kHintCheckBox3);
@@ -413,12 +414,15 @@ void TForm1::LayOutControls() {
   auto* web_options = Row({ReuseWeb, ItIsThePropfile, ConnectFix, ProxyLabel, ProxyEdit}, -1);
   top->addLayout(web_options);
   top->setAlignment(web_options, Qt::AlignLeft);
-  top->addLayout(Row({Button2, Label1, RwxFileEdit}, 2));
+  QHBoxLayout* models_row = Row({Button2, Label1, RwxFileEdit}, 2);
+  top->addLayout(models_row);
   // Each row ends with the button that opens its file once a run has written it.
   top->addWidget(
       Framed(Row({Button3, RegFileEdit, CheckBox1, open_registry_button_}, 1), "RegistryFrame"));
   top->addWidget(
       Framed(Row({Button4, LogFileEdit, CheckBox2, ErrorsOnly_, open_log_button_}, 1), "LogFrame"));
+  // The pictures' folder shares the models' row: the window has no height to spare.
+  models_row->addWidget(thumbnail_box_, 2);
 
   auto* format_grid = new QGridLayout;
   auto* format_row = Row({Button5, FormatFile}, 1);
@@ -473,6 +477,7 @@ void TForm1::SetTabOrder() {
                                        CheckBox1,       open_registry_button_,
                                        Button4,         CheckBox2,
                                        ErrorsOnly_,     open_log_button_,
+                                       thumbnail_box_->Button(), thumbnail_box_->Edit(),
                                        Button5,         FormatFile,
                                        CheckBox3,       HandleFacers_,
                                        NonCentered_,    OverSized_,
@@ -507,6 +512,7 @@ void TForm1::ApplySettings(const Settings& s) {
   RefererWorldEdit->setText(FromStd(s.referer_world));
   ca_file_ = s.ca_file;
   ProxyEdit->setText(FromStd(s.proxy));
+  thumbnail_box_->SetFolder(FromStd(s.thumbnail_folder));
   downloads_ = s.downloads;
   MyInput->setPlainText(FromStd(s.default_format));
   results_layout_ = ResultsLayout{s.results_width, s.results_height, s.results_columns};
@@ -540,6 +546,7 @@ Settings TForm1::CollectSettings() const {
   s.referer_world = ToStd(RefererWorldEdit->text());
   s.ca_file = ca_file_;
   s.proxy = ToStd(ProxyEdit->text());
+  s.thumbnail_folder = ToStd(thumbnail_box_->Folder());
   s.downloads = downloads_;
   s.default_format = ToStd(MyInput->toPlainText());
   const ResultsLayout results =
@@ -619,7 +626,8 @@ void TForm1::SetRunControlsEnabled(bool enabled) {
   const std::vector<QWidget*> locked = {
       Button2,     Button3,       Button4,      Button5,    MyInput,     CheckBox1,   CheckBox2,
       CheckBox3,   HandleFacers_, NonCentered_, OverSized_, GetFromWeb_, RwxFileEdit, RegFileEdit,
-      LogFileEdit, UrlEdit,       FormatFile,   ReuseWeb,   PassEdit,    ProxyEdit};
+      LogFileEdit, UrlEdit,       FormatFile,   ReuseWeb,   PassEdit,    ProxyEdit,
+      thumbnail_box_};
   for (QWidget* w : locked) w->setEnabled(enabled);
 }
 
@@ -690,6 +698,12 @@ void TForm1::RunBatch() {
     ShowMessage(problem);
     return;
   }
+  ThumbnailStart pictures = StartThumbnails(thumbnail_box_->Folder());
+  if (!pictures.problem.isEmpty()) {
+    ShowMessage(pictures.problem);
+    return;
+  }
+  thumbnails_ = std::move(pictures.set);
 
   running_ = true;
   prompts_ = web::HostPrompts();
@@ -743,6 +757,8 @@ void TForm1::RunBatch() {
   Results()->FinishRun(outcome ? outcome->results : std::vector<driver::ModelOutcome>());
   if (outcome) ShowRunOutcome(*outcome);
   if (!failure.isEmpty()) ShowMessage(failure);
+  if (thumbnails_ && thumbnails_->failed > 0) ShowMessage(ThumbnailFailuresText(*thumbnails_));
+  thumbnails_.reset();
 }
 
 // The summary under the controls; the results window in front when a model was not measured. A

@@ -66,6 +66,13 @@ void ModelView::SetTextures(std::shared_ptr<render::TextureSource> textures) {
   RequestFrame();
 }
 
+render::Image ModelView::DrawNow(int width, int height) const {
+  if (mesh_ == nullptr) return {};
+  render::DrawOptions options;
+  options.textures = textures_.get();
+  return render::DrawScene(*mesh_, &box_, camera_, width, height, options);
+}
+
 void ModelView::SetCamera(const render::Camera& camera) {
   camera_ = camera;
   camera_.pitch_degrees = std::clamp(camera_.pitch_degrees, -90.0f, 90.0f);

@@ -14,6 +14,7 @@
 
 #include "boxtally/render/camera.h"
 #include "boxtally/render/mesh.h"
+#include "boxtally/render/rasteriser.h"
 #include "boxtally/render/texture.h"
 
 namespace ui {
@@ -38,6 +39,9 @@ class ModelView : public QWidget {
   bool HasScene() const { return mesh_ != nullptr; }
 
   const render::Camera& Camera() const { return camera_; }
+  // The scene as the view shows it now (its camera), drawn on the calling thread at width x
+  // height pixels; an empty image without a scene or at a size past the renderer's.
+  render::Image DrawNow(int width, int height) const;
   void SetCamera(const render::Camera& camera);  // brought into range, then drawn
   // The last frame drawn (device pixels), null before the first; whether one is being drawn.
   const QImage& Frame() const { return frame_; }

@@ -20,8 +20,10 @@
 #include "boxtally/driver/model_results.h"
 #include "boxtally/render/mesh.h"
 #include "boxtally/render/texture.h"
+#include "boxtally/ui/save_picture.h"
 
 class QLabel;
+class QPushButton;
 class QStackedLayout;
 
 namespace ui {
@@ -48,6 +50,10 @@ class PreviewPane : public QWidget {
   void ShowModel(const driver::ModelOutcome* model);
 
   ModelView* View() const { return view_; }
+  // "Enregistrer l'image…": enabled while a picture shows; `ask` stands in for its dialogs (the
+  // size, then the file; nullopt: cancelled), which by default are the user's.
+  QPushButton* SavePictureButton() const { return save_; }
+  void SetPictureDialogs(std::function<std::optional<PictureRequest>(QWidget*, QSize)> ask);
   // The text shown instead of a picture; empty while the picture shows.
   QString MessageText() const;
   QString SizesText() const;
@@ -81,8 +87,10 @@ class PreviewPane : public QWidget {
   void ShowMessage(const QString& text);
   void ShowPicture(const Found& found);
   void CancelReadings();
+  void SavePictureClick();
 
   QLabel* sizes_;
+  QPushButton* save_;
   QLabel* message_;
   ModelView* view_;
   QStackedLayout* stack_;
@@ -93,6 +101,7 @@ class PreviewPane : public QWidget {
   std::optional<Request> waiting_;             // the newest, when kMaxReadings are running
   std::function<std::string()> password_;
   std::string program_dir_;
+  std::function<std::optional<PictureRequest>(QWidget*, QSize)> ask_picture_;
   QThreadPool readers_;
 };
 

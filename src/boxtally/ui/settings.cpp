@@ -165,6 +165,7 @@ Settings LoadSettings(const std::string& path) {
   s.referer_world = ReadString(path, "RefererWorld", s.referer_world);
   s.ca_file = ReadString(path, "CaFile", s.ca_file);
   s.proxy = ReadString(path, "Proxy", s.proxy);
+  s.thumbnail_folder = ReadString(path, "Thumbnails", s.thumbnail_folder);
   const int downloads = platform::ReadProfileInt(path, kParameters, "Downloads", s.downloads);
   if (downloads >= 1 && downloads <= static_cast<int>(web::kMaxDownloads)) s.downloads = downloads;
   s.default_format = ReadString(path, "DefaultFormat", s.default_format);
@@ -221,6 +222,7 @@ SettingsResult SaveSettings(const std::string& path, const Settings& s) {
       {kParameters, "CaFile", Quoted(s.ca_file)},
       {kParameters, "Proxy", Quoted(s.proxy)},
       {kParameters, "Downloads", std::to_string(s.downloads)},
+      {kParameters, "Thumbnails", Quoted(s.thumbnail_folder)},
       {kParameters, "DefaultFormat", Quoted(first_line)},
   };
   // One write per key, in the table's order; the first that fails ends the save.
