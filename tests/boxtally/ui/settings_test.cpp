@@ -47,6 +47,7 @@ const std::string kFirstStartFile =
     "CaFile=\r\n"
     "Proxy=\r\n"
     "Downloads=6\r\n"
+    "Thumbnails=\r\n"
     "DefaultFormat=<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>\r\n";
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
@@ -101,6 +102,8 @@ TEST(Settings, ReadsTheEdgeCasesOfTheFileAndWritesThemBackNormalised) {
        [](const ui::Settings& s) { return s.downloads == 6; }},
       {"URL=", "url = http://example.invalid/objects ", "URL=http://example.invalid/objects",
        [](const ui::Settings& s) { return s.url == "http://example.invalid/objects"; }},
+      {"Thumbnails=", "Thumbnails=\" thumbs \"", "Thumbnails=\" thumbs \"",
+       [](const ui::Settings& s) { return s.thumbnail_folder == " thumbs "; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.replacement);
