@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "boxtally/render/surface_fill.h"
+#include "boxtally/render/surface_paint.h"
 
 namespace render {
 
@@ -30,15 +31,6 @@ struct Canvas {
 
 bool Finite(const ScreenPoint& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.depth);
-}
-
-std::uint32_t Shade(std::uint32_t rgb, float intensity) {
-  std::uint32_t out = 0;
-  for (int shift = 16; shift >= 0; shift -= 8) {
-    const float channel = static_cast<float>((rgb >> shift) & 0xFF) * intensity;
-    out |= static_cast<std::uint32_t>(std::min(255.0f, channel + 0.5f)) << shift;
-  }
-  return out;
 }
 
 void Put(Canvas& canvas, std::size_t pixel, std::uint32_t rgb) {
@@ -151,7 +143,7 @@ void DrawPoints(Canvas& canvas, const std::vector<ScreenPoint>& screen) {
                                   static_cast<std::size_t>(x);
         if (p.depth <= canvas.depth[pixel]) continue;
         canvas.depth[pixel] = p.depth;
-        Put(canvas, pixel, Shade(kGrey, 0.5f));
+        Put(canvas, pixel, Scale(kGrey, 0.5f));
       }
     }
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <utility>
 #include <vector>
@@ -25,6 +26,15 @@ std::string Describe(const render::Mesh& mesh) {
     out += text;
   }
   return out;
+}
+
+// The geometry of a model whose script is `body` between "modelbegin" and "modelend".
+std::unique_ptr<rwx::GeometryCapture> Captured(const std::string& body) {
+  rwx_test::MeasureHarness harness;
+  auto capture = std::make_unique<rwx::GeometryCapture>();
+  harness.geometry = capture.get();
+  harness.Run("modelbegin\n" + body + "modelend\n");
+  return capture;
 }
 
 rwx::Box BoxOf(const render::Mesh& mesh) {
@@ -114,11 +124,7 @@ TEST(GeometryCapture, FacesUseTheClumpsVertexNumbersAndTheColourInForce) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    rwx_test::MeasureHarness harness;
-    rwx::GeometryCapture capture;
-    harness.geometry = &capture;
-    harness.Run("modelbegin\n" + c.body + "modelend\n");
-    EXPECT_EQ(Describe(capture.mesh), c.triangles);
+    EXPECT_EQ(Describe(Captured(c.body)->mesh), c.triangles);
   }
 }
 
@@ -229,11 +235,7 @@ TEST(GeometryCapture, FacesTakeTheMaterialInForce) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    rwx_test::MeasureHarness harness;
-    rwx::GeometryCapture capture;
-    harness.geometry = &capture;
-    harness.Run("modelbegin\n" + c.body + "modelend\n");
-    EXPECT_EQ(DescribeMaterials(capture.mesh), c.materials);
+    EXPECT_EQ(DescribeMaterials(Captured(c.body)->mesh), c.materials);
   }
 }
 
@@ -255,12 +257,9 @@ TEST(GeometryCapture, VerticesKeepTheirTextureCoordinates) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    rwx_test::MeasureHarness harness;
-    rwx::GeometryCapture capture;
-    harness.geometry = &capture;
-    harness.Run("modelbegin\n" + c.body + "modelend\n");
+    const std::unique_ptr<rwx::GeometryCapture> capture = Captured(c.body);
     std::vector<std::pair<float, float>> uvs;
-    for (const render::TexCoord& uv : capture.mesh.uvs) uvs.emplace_back(uv.u, uv.v);
+    for (const render::TexCoord& uv : capture->mesh.uvs) uvs.emplace_back(uv.u, uv.v);
     EXPECT_EQ(uvs, c.uvs);
   }
 }
