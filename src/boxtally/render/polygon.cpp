@@ -25,23 +25,26 @@ bool InsideOrOn(const Point2& p, const Point2& a, const Point2& b, const Point2&
 
 void Fan(std::span<const std::uint32_t> corners, std::vector<std::uint32_t>& out) {
   for (std::size_t k = 1; k + 1 < corners.size(); ++k) {
-    out.insert(out.end(), {corners[0], corners[k], corners[k + 1]});
+    out.push_back(corners[0]);
+    out.push_back(corners[k]);
+    out.push_back(corners[k + 1]);
   }
 }
 
 struct Normal {
-  double v[3] = {0, 0, 0};
+  float v[3] = {0, 0, 0};
 };
 
 // The polygon's Newell normal: its area's direction, right for concave polygons too.
 Normal NewellNormal(const std::vector<Vec3>& points, std::span<const std::uint32_t> corners) {
   Normal n;
-  for (std::size_t i = 0; i < corners.size(); ++i) {
-    const Vec3& a = points[corners[i]];
-    const Vec3& b = points[corners[(i + 1) % corners.size()]];
-    n.v[0] += (static_cast<double>(a.y) - b.y) * (static_cast<double>(a.z) + b.z);
-    n.v[1] += (static_cast<double>(a.z) - b.z) * (static_cast<double>(a.x) + b.x);
-    n.v[2] += (static_cast<double>(a.x) - b.x) * (static_cast<double>(a.y) + b.y);
+  const Vec3* a = &points[corners.back()];
+  for (const std::uint32_t corner : corners) {
+    const Vec3* b = &points[corner];
+    n.v[0] += (a->y - b->y) * (a->z + b->z);
+    n.v[1] += (a->z - b->z) * (a->x + b->x);
+    n.v[2] += (a->x - b->x) * (a->y + b->y);
+    a = b;
   }
   return n;
 }
@@ -49,18 +52,17 @@ Normal NewellNormal(const std::vector<Vec3>& points, std::span<const std::uint32
 // Whether every corner turns the way the whole polygon does (straight corners too).
 bool Convex(const std::vector<Vec3>& points, std::span<const std::uint32_t> corners,
             const Normal& n) {
-  const std::size_t count = corners.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    const Vec3& p = points[corners[(i + count - 1) % count]];
-    const Vec3& q = points[corners[i]];
-    const Vec3& r = points[corners[(i + 1) % count]];
-    const double u[3] = {static_cast<double>(q.x) - p.x, static_cast<double>(q.y) - p.y,
-                         static_cast<double>(q.z) - p.z};
-    const double w[3] = {static_cast<double>(r.x) - q.x, static_cast<double>(r.y) - q.y,
-                         static_cast<double>(r.z) - q.z};
-    const double turn = (u[1] * w[2] - u[2] * w[1]) * n.v[0] + (u[2] * w[0] - u[0] * w[2]) * n.v[1] +
-                        (u[0] * w[1] - u[1] * w[0]) * n.v[2];
+  const Vec3* p = &points[corners[corners.size() - 2]];
+  const Vec3* q = &points[corners.back()];
+  for (const std::uint32_t corner : corners) {
+    const Vec3* r = &points[corner];
+    const Vec3 u{q->x - p->x, q->y - p->y, q->z - p->z};
+    const Vec3 w{r->x - q->x, r->y - q->y, r->z - q->z};
+    const float turn = (u.y * w.z - u.z * w.y) * n.v[0] + (u.z * w.x - u.x * w.z) * n.v[1] +
+                       (u.x * w.y - u.y * w.x) * n.v[2];
     if (turn < 0) return false;
+    p = q;
+    q = r;
   }
   return true;
 }
@@ -92,7 +94,7 @@ void CutPolygon(const std::vector<Vec3>& points, std::span<const std::uint32_t> 
   for (int axis = 1; axis < 3; ++axis) {
     if (std::fabs(normal.v[axis]) > std::fabs(normal.v[drop])) drop = axis;
   }
-  if (!(std::fabs(normal.v[drop]) > 0) || !std::isfinite(normal.v[drop]) ||
+  if (!(std::fabs(normal.v[drop]) > 0.0f) || !std::isfinite(normal.v[drop]) ||
       Convex(points, corners, normal)) {
     return Fan(corners, out);
   }

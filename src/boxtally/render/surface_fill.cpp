@@ -64,6 +64,17 @@ float ScreenArea(const ScreenPoint& a, const ScreenPoint& b, const ScreenPoint& 
   return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
 }
 
+// Whether the triangle's bounds hold a pixel centre of the picture: most triangles of a mesh
+// far finer than the picture hold none, and are not drawn (nor are they needed for the edges).
+bool HoldsCentre(const ScreenPoint& a, const ScreenPoint& b, const ScreenPoint& c, int width,
+                 int height) {
+  const float left = std::max(std::min({a.x, b.x, c.x}) - 0.5f, 0.0f);
+  const float right = std::min(std::max({a.x, b.x, c.x}) - 0.5f, static_cast<float>(width - 1));
+  const float top = std::max(std::min({a.y, b.y, c.y}) - 0.5f, 0.0f);
+  const float bottom = std::min(std::max({a.y, b.y, c.y}) - 0.5f, static_cast<float>(height - 1));
+  return std::ceil(left) <= std::floor(right) && std::ceil(top) <= std::floor(bottom);
+}
+
 // The edges, depth plane and pixel range of a triangle; false when it holds no pixel centre.
 bool SetUp(ScreenPoint a, ScreenPoint b, ScreenPoint c, int width, int height, Setup& t) {
   float area = ScreenArea(a, b, c);
@@ -483,7 +494,10 @@ void FillSurfaces(const Mesh& mesh, const std::vector<ScreenPoint>& screen, cons
     const ScreenPoint &a = screen[t.a], &b = screen[t.b], &c = screen[t.c];
     const float area = ScreenArea(a, b, c);
     nearest[i] = std::max({a.depth, b.depth, c.depth});
-    if (area == 0.0f || !std::isfinite(area) || !std::isfinite(nearest[i])) continue;
+    if (area == 0.0f || !std::isfinite(area) || !std::isfinite(nearest[i]) ||
+        !HoldsCentre(a, b, c, s.width, s.height)) {
+      continue;
+    }
     kind[i] = opacity < 1.0f ? 2 : 1;
     if (kind[i] == 2 && s.veiled.empty()) s.veiled.assign(pixels, 0);
   }

@@ -18,6 +18,21 @@ bool Usable(const Texture* t) {
          t->rgba.size() >= static_cast<std::size_t>(t->width) * static_cast<std::size_t>(t->height) * 4;
 }
 
+// Twice a face's area, and the same times how squarely it meets the light (the corners valid).
+struct Toward {
+  float area = 0;
+  float lit = 0;
+};
+Toward TowardLight(const Mesh& mesh, const Triangle& t, const Vec3& light) {
+  const Vec3& p = mesh.vertices[t.a];
+  const Vec3& q = mesh.vertices[t.b];
+  const Vec3& r = mesh.vertices[t.c];
+  const Vec3 u{q.x - p.x, q.y - p.y, q.z - p.z}, v{r.x - p.x, r.y - p.y, r.z - p.z};
+  const Vec3 n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+  return {std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z),
+          std::fabs(n.x * light.x + n.y * light.y + n.z * light.z)};
+}
+
 float LightOf(const Material& m, float facing) {
   return std::min(1.0f, m.ambient + m.diffuse * facing);
 }
@@ -137,38 +152,25 @@ const Look& LookOf(const std::vector<Look>& looks, const Triangle& t) {
 
 Facing WorkOutFacing(const Mesh& mesh, const std::vector<Look>& looks, const Vec3& light) {
   Facing f;
-  f.face.resize(mesh.triangles.size(), 0.0f);
+  f.light = light;
   bool per_vertex = false;
   for (const Material& m : mesh.materials) per_vertex |= m.light_sampling == LightSampling::kVertex;
-  std::vector<float> lit, area;
-  if (per_vertex) {
-    lit.assign(mesh.vertices.size(), 0.0f);
-    area.assign(mesh.vertices.size(), 0.0f);
-  }
+  if (!per_vertex) return f;
   const std::size_t count = mesh.vertices.size();
-  for (std::size_t i = 0; i < mesh.triangles.size(); ++i) {
-    const Triangle& t = mesh.triangles[i];
+  std::vector<float> lit(count, 0.0f), area(count, 0.0f);
+  for (const Triangle& t : mesh.triangles) {
     if (t.a >= count || t.b >= count || t.c >= count) continue;
-    const Vec3& p = mesh.vertices[t.a];
-    const Vec3& q = mesh.vertices[t.b];
-    const Vec3& r = mesh.vertices[t.c];
-    const Vec3 u{q.x - p.x, q.y - p.y, q.z - p.z}, v{r.x - p.x, r.y - p.y, r.z - p.z};
-    const Vec3 n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
-    const float length = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
-    const float towards = std::fabs(n.x * light.x + n.y * light.y + n.z * light.z);
-    if (!(length > 0.0f) || !std::isfinite(length)) continue;
-    f.face[i] = std::min(1.0f, towards / length);
-    if (!per_vertex || LookOf(looks, t).material->light_sampling != LightSampling::kVertex) continue;
+    if (LookOf(looks, t).material->light_sampling != LightSampling::kVertex) continue;
+    const Toward toward = TowardLight(mesh, t, light);
+    if (!(toward.area > 0.0f) || !std::isfinite(toward.area)) continue;
     for (const std::uint32_t corner : {t.a, t.b, t.c}) {
-      lit[corner] += towards;
-      area[corner] += length;
+      lit[corner] += toward.lit;
+      area[corner] += toward.area;
     }
   }
-  if (per_vertex) {
-    f.vertex.resize(count);
-    for (std::size_t i = 0; i < count; ++i) {
-      f.vertex[i] = area[i] > 0.0f ? std::min(1.0f, lit[i] / area[i]) : 0.0f;
-    }
+  f.vertex.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    f.vertex[i] = area[i] > 0.0f ? std::min(1.0f, lit[i] / area[i]) : 0.0f;
   }
   return f;
 }
@@ -186,7 +188,11 @@ Paint PaintOf(const Mesh& mesh, const Look& look, const Facing& facing, std::siz
     for (int k = 0; k < 3; ++k) p.light[k] = LightOf(m, facing.vertex[corners[k]]);
     p.shaded = p.light[0] != p.light[1] || p.light[1] != p.light[2];
   } else {
-    p.light[0] = p.light[1] = p.light[2] = LightOf(m, facing.face[index]);
+    const Toward toward = TowardLight(mesh, t, facing.light);
+    const float face = toward.area > 0.0f && std::isfinite(toward.area)
+                           ? std::min(1.0f, toward.lit / toward.area)
+                           : 0.0f;
+    p.light[0] = p.light[1] = p.light[2] = LightOf(m, face);
   }
   if (look.texture != nullptr) {
     p.kind = Paint::kTextured;

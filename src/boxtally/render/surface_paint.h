@@ -28,11 +28,11 @@ std::vector<Look> LookUp(const Mesh& mesh, TextureSource* source,
                          std::vector<std::shared_ptr<const Texture>>& kept);
 const Look& LookOf(const std::vector<Look>& looks, const Triangle& t);
 
-// How squarely each face meets the light (0..1, both sides alike: scripts wind polygons either
-// way), and for vertex light sampling the same at each vertex: the faces about it that sample
-// light there, weighted by their areas. `light`: unit length, model space.
+// How squarely faces meet the light (0..1, both sides alike: scripts wind polygons either way):
+// each face's is worked out when it is painted; for vertex light sampling the same at each
+// vertex, from the faces about it that sample light there, weighted by their areas.
 struct Facing {
-  std::vector<float> face;
+  Vec3 light;                 // unit length, model space
   std::vector<float> vertex;  // empty when no material samples light at vertices
 };
 Facing WorkOutFacing(const Mesh& mesh, const std::vector<Look>& looks, const Vec3& light);
