@@ -48,7 +48,9 @@ struct Setup {
   float zx = 0, zy = 0, z0 = 0;  // depth = zx x + zy y + z0
   float nearest = 0;             // the nearest depth of its corners
   float inverse_area = 0;
-  float cross_at[3], cross_step[3];  // edge k meets pixel row y at x = cross_at + cross_step y
+  // Edge k meets pixel row y at x = cross_at + cross_step y (set by SetUpRows, for the triangles
+  // drawn row by row).
+  float cross_at[3], cross_step[3];
   bool turned = false;  // corners b and c were swapped to make the edges face inward
   int x0 = 0, x1 = -1, y0 = 0, y1 = -1;  // pixels whose centre it may hold
 };
@@ -95,11 +97,6 @@ bool SetUp(ScreenPoint a, ScreenPoint b, ScreenPoint c, int width, int height, S
     t.c[k] = p.x * q.y - p.y * q.x;
   }
   t.inverse_area = 1.0f / area;
-  for (int k = 0; k < 3; ++k) {
-    // a (x + 0.5) + b (y + 0.5) + c = 0
-    t.cross_step[k] = t.a[k] != 0.0f ? -t.b[k] / t.a[k] : 0.0f;
-    t.cross_at[k] = t.a[k] != 0.0f ? -(t.b[k] * 0.5f + t.c[k]) / t.a[k] - 0.5f : 0.0f;
-  }
   t.zx = (t.a[0] * a.depth + t.a[1] * b.depth + t.a[2] * c.depth) * t.inverse_area;
   t.zy = (t.b[0] * a.depth + t.b[1] * b.depth + t.b[2] * c.depth) * t.inverse_area;
   t.z0 = (t.c[0] * a.depth + t.c[1] * b.depth + t.c[2] * c.depth) * t.inverse_area;
@@ -217,6 +214,14 @@ void RowSpan(const Setup& t, int y, int& first, int& last) {
   }
 }
 
+void SetUpRows(Setup& t) {
+  for (int k = 0; k < 3; ++k) {
+    // a (x + 0.5) + b (y + 0.5) + c = 0
+    t.cross_step[k] = t.a[k] != 0.0f ? -t.b[k] / t.a[k] : 0.0f;
+    t.cross_at[k] = t.a[k] != 0.0f ? -(t.b[k] * 0.5f + t.c[k]) / t.a[k] - 0.5f : 0.0f;
+  }
+}
+
 // Whether part of the triangle (`nearest` its nearest depth) may lie nearer in a tile than the
 // farthest thing drawn there.
 bool Nearer(Buffers& s, const Setup& t, int tile_x, int tile_y) {
@@ -261,11 +266,11 @@ void DrawSmall(Buffers& s, const Setup& t, const Paint& paint, std::uint32_t ind
 // Band by band of tiles: the rows' spans, then the tiles they reach, passing over those where
 // all that is drawn lies in front of the triangle (asked only by triangles larger than a few
 // tiles).
-void DrawTriangle(Buffers& s, const Setup& t, const Paint& paint, std::uint32_t index,
-                  bool opaque) {
+void DrawTriangle(Buffers& s, Setup& t, const Paint& paint, std::uint32_t index, bool opaque) {
   if (t.x1 - t.x0 < kSmallSide && t.y1 - t.y0 < kSmallSide) {
     return DrawSmall(s, t, paint, index, opaque);
   }
+  SetUpRows(t);
   const bool deep = (t.x1 - t.x0 + 1) * (t.y1 - t.y0 + 1) >= kTiledArea;
   int first[kTileSide], last[kTileSide];
   for (int band = t.y0 / kTileSide; band <= t.y1 / kTileSide; ++band) {
@@ -348,20 +353,19 @@ const Scene::Cached& TriangleOf(Scene& scene, std::uint32_t index, int width, in
 }
 
 // Whether two colours differ by more than kColourStep in a channel.
-bool ColourStep(std::uint32_t a, std::uint32_t b) {
-  bool step = false;
-  for (int shift = 0; shift <= 16; shift += 8) {
-    const int d = static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF);
-    step |= d > kColourStep || d < -kColourStep;
-  }
-  return step;
+inline bool ColourStep(std::uint32_t a, std::uint32_t b) {
+  if (a == b) return false;
+  const auto step = [](std::uint32_t u, std::uint32_t v) {
+    return static_cast<std::uint32_t>(static_cast<int>(u & 0xFF) - static_cast<int>(v & 0xFF) +
+                                      kColourStep) > 2 * kColourStep;
+  };
+  return step(a, b) | step(a >> 8, b >> 8) | step(a >> 16, b >> 16);
 }
 
-// Whether a pixel and its neighbour, drawn from two triangles (or one and none), show an edge
-// worth smoothing: they differ in colour, and not only as a texture does inside one textured
+// Whether a pixel and its neighbour, drawn from two triangles (or one and none) in colours a
+// ColourStep apart, show an edge worth smoothing: not only as a texture does inside one textured
 // surface (there the two must lie at two depths).
 bool Differs(const Buffers& s, const Scene& scene, std::size_t p, std::size_t q) {
-  if (!ColourStep(s.colour[p], s.colour[q])) return false;
   const std::uint32_t a = s.winner[p], b = s.winner[q];
   if (a == kNone || b == kNone) return true;
   const Triangle& ta = scene.mesh.triangles[a];
@@ -434,10 +438,13 @@ void Finish(const Buffers& s, Scene& scene, std::uint32_t background, Image& ima
     for (int x = 0; x < s.width; ++x) {
       const std::size_t p = Index(s, x, y);
       const std::uint32_t w = s.winner[p];
-      if (x + 1 < s.width && s.winner[p + 1] != w && Differs(s, scene, p, p + 1)) {
+      const std::uint32_t rgb = s.colour[p];
+      if (x + 1 < s.width && s.winner[p + 1] != w && ColourStep(rgb, s.colour[p + 1]) &&
+          Differs(s, scene, p, p + 1)) {
         edge[p] = edge[p + 1] = 1;
       }
-      if (y + 1 < s.height && s.winner[p + row] != w && Differs(s, scene, p, p + row)) {
+      if (y + 1 < s.height && s.winner[p + row] != w && ColourStep(rgb, s.colour[p + row]) &&
+          Differs(s, scene, p, p + row)) {
         edge[p] = edge[p + row] = 1;
       }
     }

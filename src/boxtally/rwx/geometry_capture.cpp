@@ -128,8 +128,15 @@ std::uint32_t PlaceName(GeometryCapture& capture, std::string_view name) {
 // "uv u v" after a vertex's three coordinates: the texture coordinates, else 0, 0.
 render::TexCoord VertexUv(std::string_view line) {
   render::TexCoord uv;
-  const std::string_view rest = Argument(line, 4);
-  if (rest.substr(0, 3) != "uv " ) return uv;
+  // Argument 4, blank by blank (the line is normalised: one blank between words).
+  std::size_t at = 0;
+  for (int k = 0; k < 4; ++k) {
+    at = line.find(' ', at);
+    if (at == std::string_view::npos) return uv;
+    ++at;
+  }
+  const std::string_view rest = line.substr(at);
+  if (rest.substr(0, 3) != "uv ") return uv;
   ParseReal(Argument(rest, 1), uv.u);
   ParseReal(Argument(rest, 2), uv.v);
   if (!std::isfinite(uv.u)) uv.u = 0.0f;
