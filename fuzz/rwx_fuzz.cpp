@@ -3,8 +3,9 @@
 // template, so the reader, the stacks, the prototype table and the template expansion (tags,
 // own formats, trimmed numbers) all see the fuzzer's bytes. The workspace is reused from input
 // to input, as a run reuses it from model to model. With the flag 0x80 the reading also takes
-// the geometry (faces by vertex numbers, prototypes, tessellated primitives), which is then
-// drawn into a small picture and encoded as PNG.
+// the geometry (faces by vertex numbers, prototypes, tessellated primitives, materials and
+// texture coordinates), which is then drawn into a small picture and encoded as PNG, its
+// textures and masks found or missing by their names (tiny pictures, some with alpha).
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -60,6 +61,22 @@ FuzzState& State() {
   return state;
 }
 
+// A name's picture by its first byte: none (missing), or a picture of 1 to 4 texels a side whose
+// texels and alpha come from the name's bytes.
+class NamedTextures : public render::TextureSource {
+ public:
+  std::shared_ptr<const render::Texture> Find(const std::string& name) override {
+    if (name.empty() || name[0] % 3 == 0) return nullptr;
+    auto t = std::make_shared<render::Texture>();
+    t->width = 1 + name[0] % 4;
+    t->height = 1 + name.size() % 4;
+    for (int i = 0; i < t->width * t->height * 4; ++i) {
+      t->rgba.push_back(static_cast<std::uint8_t>(name[static_cast<std::size_t>(i) % name.size()] * (i + 1)));
+    }
+    return t;
+  }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -102,8 +119,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (input.geometry != nullptr) {
     const rwx::Box& b = capture.box;
     const render::Bounds box{{b.min[0], b.min[1], b.min[2]}, {b.max[0], b.max[1], b.max[2]}};
+    NamedTextures textures;
+    render::DrawOptions options;
+    options.textures = &textures;
     const render::Image image = render::DrawScene(
-        capture.mesh, capture.model_ended ? &box : nullptr, render::Camera{}, 24, 24);
+        capture.mesh, capture.model_ended ? &box : nullptr, render::Camera{}, 24, 24, options);
     std::string png;
     render::EncodePng(image, png);
   }

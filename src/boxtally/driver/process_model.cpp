@@ -161,7 +161,8 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   processed.model_name = input.model_name;
   if (run.textures && processed.fate == Fate::kMeasured) NoteMissingTextures(log, job, run, processed);
   if (for_thumbnail && processed.fate == Fate::kMeasured) {
-    processed.thumbnail = {input.model_name, DrawThumbnail(*for_thumbnail, run.thumbnail_size)};
+    processed.thumbnail = {input.model_name,
+                           DrawThumbnail(*for_thumbnail, run.thumbnail_size, run.textures.get())};
   }
   return processed;
 }

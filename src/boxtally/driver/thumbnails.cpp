@@ -108,11 +108,15 @@ void Fail(ThumbnailSet& set, const std::string& line) {
 
 }  // namespace
 
-std::string DrawThumbnail(const rwx::GeometryCapture& geometry, int size) {
+std::string DrawThumbnail(const rwx::GeometryCapture& geometry, int size,
+                          render::TextureSource* textures) {
   render::Bounds box{{geometry.box.min[0], geometry.box.min[1], geometry.box.min[2]},
                      {geometry.box.max[0], geometry.box.max[1], geometry.box.max[2]}};
-  const render::Image image = render::DrawScene(
-      geometry.mesh, geometry.model_ended ? &box : nullptr, render::Camera{}, size, size);
+  render::DrawOptions options;
+  options.textures = textures;
+  const render::Image image =
+      render::DrawScene(geometry.mesh, geometry.model_ended ? &box : nullptr, render::Camera{},
+                        size, size, options);
   std::string png;
   if (!render::EncodePng(image, png)) png.clear();
   return png;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "boxtally/render/texture.h"
 #include "boxtally/rwx/geometry_capture.h"
 
 namespace driver {
@@ -46,8 +47,10 @@ struct ThumbnailSet {
 };
 
 // The model's picture, size x size, as PNG bytes: the geometry of its last model in the first
-// view, with the box that model's registry line took. Empty when the PNG cannot be made.
-std::string DrawThumbnail(const rwx::GeometryCapture& geometry, int size);
+// view, with the box that model's registry line took, its textures and masks found by
+// `textures` (nullptr: surfaces in their colours). Empty when the PNG cannot be made.
+std::string DrawThumbnail(const rwx::GeometryCapture& geometry, int size,
+                          render::TextureSource* textures);
 
 // A picture's file name: the registry name without its extension, and ".png" (tree.rwx gives
 // tree.png). Control characters, '/' and '\' become '_', and a name that would start with '.'

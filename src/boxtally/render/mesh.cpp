@@ -30,4 +30,9 @@ bool IsUsable(const Bounds& bounds) {
          bounds.min.y <= bounds.max.y && bounds.min.z <= bounds.max.z;
 }
 
+const Material& MaterialOf(const Mesh& mesh, const Triangle& triangle) {
+  static const Material kDefault;
+  return triangle.material < mesh.materials.size() ? mesh.materials[triangle.material] : kDefault;
+}
+
 }  // namespace render

@@ -1,13 +1,30 @@
 #include "boxtally/render/png_writer.h"
 
-#include <png.h>
+#include <libdeflate.h>
 
-#include <csetjmp>
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace render {
 
 namespace {
+
+// Level 1: a 256 x 256 thumbnail in a fraction of a millisecond, a few percent larger than at
+// zlib's default level.
+constexpr int kDeflateLevel = 1;
+
+struct CompressorFree {
+  void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+
+// Each thread that draws keeps one compressor: making one costs more than a small picture's
+// compression.
+libdeflate_compressor* Compressor() {
+  thread_local std::unique_ptr<libdeflate_compressor, CompressorFree> kept(
+      libdeflate_alloc_compressor(kDeflateLevel));
+  return kept.get();
+}
 
 bool Opaque(const Image& image) {
   for (std::size_t i = 3; i < image.rgba.size(); i += 4) {
@@ -16,56 +33,58 @@ bool Opaque(const Image& image) {
   return true;
 }
 
-void AppendBytes(png_structp png, png_bytep data, png_size_t length) {
-  auto* out = static_cast<std::string*>(png_get_io_ptr(png));
-  out->append(reinterpret_cast<const char*>(data), length);
+void PutU32(std::string& out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(v >> shift));
 }
 
-void NoFlush(png_structp) {}
-
-// libpng reports its errors by longjmp. Nothing in this frame needs a destructor, and everything
-// it touches after setjmp is owned by the caller, so the jump leaves nothing behind.
-bool Encode(png_structp png, png_infop info, const Image& image, int channels,
-            std::vector<png_bytep>& rows, std::string& out) {
-  if (setjmp(png_jmpbuf(png))) return false;
-  png_set_write_fn(png, &out, AppendBytes, NoFlush);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width),
-               static_cast<png_uint_32>(image.height), 8,
-               channels == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  // Flat colours and straight lines need no filter: unfiltered rows at zlib's level 3 come out
-  // about as small as libpng's defaults make them, three to five times faster.
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-  png_set_compression_level(png, 3);
-  png_set_rows(png, info, rows.data());
-  png_write_png(png, info, channels == 4 ? PNG_TRANSFORM_IDENTITY : PNG_TRANSFORM_STRIP_FILLER_AFTER,
-                nullptr);
-  return true;
+// A chunk: its length, type and data, and the CRC of type and data.
+void PutChunk(std::string& out, const char type[4], const void* data, std::size_t size) {
+  PutU32(out, static_cast<std::uint32_t>(size));
+  const std::size_t start = out.size();
+  out.append(type, 4);
+  if (size > 0) out.append(static_cast<const char*>(data), size);
+  PutU32(out, libdeflate_crc32(0, out.data() + start, size + 4));
 }
 
 }  // namespace
 
 bool EncodePng(const Image& image, std::string& out) {
   out.clear();
-  const std::size_t pixels =
-      static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
-  if (image.width < 1 || image.height < 1 || image.rgba.size() != pixels * 4) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-  if (info == nullptr) {
-    png_destroy_write_struct(&png, nullptr);
-    return false;
+  const std::size_t width = static_cast<std::size_t>(image.width);
+  const std::size_t height = static_cast<std::size_t>(image.height);
+  if (image.width < 1 || image.height < 1 || image.rgba.size() != width * height * 4) return false;
+  libdeflate_compressor* compressor = Compressor();
+  if (compressor == nullptr) return false;
+  const std::size_t channels = Opaque(image) ? 3 : 4;
+  // Each row: filter type 0 (none), then its pixels.
+  const std::size_t stride = width * channels + 1;
+  std::vector<std::uint8_t> rows(stride * height);
+  for (std::size_t y = 0; y < height; ++y) {
+    std::uint8_t* to = &rows[y * stride];
+    const std::uint8_t* from = &image.rgba[y * width * 4];
+    *to++ = 0;
+    for (std::size_t x = 0; x < width; ++x, from += 4, to += channels) {
+      for (std::size_t c = 0; c < channels; ++c) to[c] = from[c];
+    }
   }
-  // Rows point into the picture itself; an opaque one loses its alpha bytes on the way.
-  std::vector<png_bytep> rows(static_cast<std::size_t>(image.height));
-  auto* data = const_cast<png_bytep>(image.rgba.data());
-  for (std::size_t y = 0; y < rows.size(); ++y) {
-    rows[y] = data + y * static_cast<std::size_t>(image.width) * 4;
+  std::vector<std::uint8_t> deflated(libdeflate_zlib_compress_bound(compressor, rows.size()));
+  const std::size_t size = libdeflate_zlib_compress(compressor, rows.data(), rows.size(),
+                                                    deflated.data(), deflated.size());
+  if (size == 0) return false;
+  std::uint8_t header[13];
+  for (int i = 0; i < 4; ++i) {
+    header[i] = static_cast<std::uint8_t>(width >> (24 - 8 * i));
+    header[4 + i] = static_cast<std::uint8_t>(height >> (24 - 8 * i));
   }
-  const bool ok = Encode(png, info, image, Opaque(image) ? 3 : 4, rows, out);
-  png_destroy_write_struct(&png, &info);
-  if (!ok) out.clear();
-  return ok;
+  header[8] = 8;                          // bits per channel
+  header[9] = channels == 4 ? 6 : 2;      // RGBA or RGB
+  header[10] = header[11] = header[12] = 0;  // deflate, adaptive filtering, not interlaced
+  out.reserve(size + 64);
+  out.append("\x89PNG\r\n\x1a\n", 8);
+  PutChunk(out, "IHDR", header, sizeof header);
+  PutChunk(out, "IDAT", deflated.data(), size);
+  PutChunk(out, "IEND", nullptr, 0);
+  return true;
 }
 
 }  // namespace render

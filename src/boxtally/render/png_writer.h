@@ -1,5 +1,6 @@
-// PNG encoding of a drawn picture, through libpng: 8-bit RGB when every pixel is opaque, else
-// 8-bit RGBA; never interlaced.
+// PNG encoding of a drawn picture: 8-bit RGB when every pixel is opaque, else 8-bit RGBA; never
+// interlaced; rows unfiltered (flat colours compress best so) and deflated by libdeflate at its
+// fastest level.
 #pragma once
 
 #include <string>
@@ -8,7 +9,7 @@
 
 namespace render {
 
-// The PNG file's bytes into `out`; false (out empty) when the image is empty or libpng fails.
+// The PNG file's bytes into `out`; false (out empty) when the image is empty or inconsistent.
 bool EncodePng(const Image& image, std::string& out);
 
 }  // namespace render

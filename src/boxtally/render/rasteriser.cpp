@@ -4,11 +4,13 @@
 #include <cmath>
 #include <limits>
 
+#include "boxtally/render/surface_fill.h"
+#include "boxtally/render/surface_paint.h"
+
 namespace render {
 
 namespace {
 
-constexpr float kAmbient = 0.4f;  // light every face gets; the rest comes from the light
 constexpr float kHiddenAlpha = 0.35f;  // lines of the box and axes behind the model
 constexpr float kGridAlpha = 0.45f;
 constexpr int kMaxGridLines = 200;  // each way
@@ -29,21 +31,6 @@ struct Canvas {
 
 bool Finite(const ScreenPoint& p) {
   return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.depth);
-}
-
-Vec3 Minus(const Vec3& a, const Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-Vec3 Cross(const Vec3& a, const Vec3& b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-float Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-
-std::uint32_t Shade(std::uint32_t rgb, float intensity) {
-  std::uint32_t out = 0;
-  for (int shift = 16; shift >= 0; shift -= 8) {
-    const float channel = static_cast<float>((rgb >> shift) & 0xFF) * intensity;
-    out |= static_cast<std::uint32_t>(std::min(255.0f, channel + 0.5f)) << shift;
-  }
-  return out;
 }
 
 void Put(Canvas& canvas, std::size_t pixel, std::uint32_t rgb) {
@@ -71,62 +58,6 @@ PixelRange Clip(float low, float high, int size) {
   if (!(high >= 0.0f) || !(low <= static_cast<float>(size - 1))) return {};
   return {static_cast<int>(std::max(0.0f, std::floor(low))),
           static_cast<int>(std::min(static_cast<float>(size - 1), std::ceil(high)))};
-}
-
-// Pixels whose centres lie inside the triangle (or on its edges) and nearer than what is there.
-void FillTriangle(Canvas& canvas, ScreenPoint a, ScreenPoint b, ScreenPoint c, std::uint32_t rgb) {
-  float area = (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
-  if (area == 0.0f || !std::isfinite(area)) return;
-  if (area < 0.0f) {
-    std::swap(b, c);
-    area = -area;
-  }
-  const int width = canvas.image.width;
-  const PixelRange xs = Clip(std::min({a.x, b.x, c.x}) - 0.5f, std::max({a.x, b.x, c.x}) - 0.5f,
-                             width);
-  const PixelRange ys = Clip(std::min({a.y, b.y, c.y}) - 0.5f, std::max({a.y, b.y, c.y}) - 0.5f,
-                             canvas.image.height);
-  // Edge functions w = A x + B y + C, each positive on the inner side of its edge.
-  const float a0 = b.y - c.y, b0 = c.x - b.x, c0 = b.x * c.y - b.y * c.x;
-  const float a1 = c.y - a.y, b1 = a.x - c.x, c1 = c.x * a.y - c.y * a.x;
-  const float a2 = a.y - b.y, b2 = b.x - a.x, c2 = a.x * b.y - a.y * b.x;
-  const float inverse = 1.0f / area;
-  for (int y = ys.first; y <= ys.last; ++y) {
-    const float py = static_cast<float>(y) + 0.5f;
-    float px = static_cast<float>(xs.first) + 0.5f;
-    for (int x = xs.first; x <= xs.last; ++x, px += 1.0f) {
-      const float w0 = a0 * px + b0 * py + c0;
-      const float w1 = a1 * px + b1 * py + c1;
-      const float w2 = a2 * px + b2 * py + c2;
-      if (!(w0 >= 0.0f && w1 >= 0.0f && w2 >= 0.0f)) continue;  // NaN too
-      const float depth = (w0 * a.depth + w1 * b.depth + w2 * c.depth) * inverse;
-      const std::size_t pixel = static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                                static_cast<std::size_t>(x);
-      if (depth <= canvas.depth[pixel]) continue;
-      canvas.depth[pixel] = depth;
-      Put(canvas, pixel, rgb);
-    }
-  }
-}
-
-// The square of thickness x thickness pixels centred on (x, y): blended with `visible` where
-// nothing of the model is in front of `depth`, else with `hidden` (0: left alone).
-void Stamp(Canvas& canvas, float x, float y, float depth, std::uint32_t rgb, float visible,
-           float hidden) {
-  const float half = static_cast<float>(canvas.thickness) / 2;
-  const float left = std::floor(x - half + 0.5f), top = std::floor(y - half + 0.5f);
-  const float last = static_cast<float>(canvas.thickness - 1);
-  const PixelRange xs = Clip(left, left + last, canvas.image.width);
-  const PixelRange ys = Clip(top, top + last, canvas.image.height);
-  for (int py = ys.first; py <= ys.last; ++py) {
-    for (int px = xs.first; px <= xs.last; ++px) {
-      const std::size_t pixel =
-          static_cast<std::size_t>(py) * static_cast<std::size_t>(canvas.image.width) +
-          static_cast<std::size_t>(px);
-      const float alpha = depth + canvas.depth_slack >= canvas.depth[pixel] ? visible : hidden;
-      if (alpha > 0.0f) Blend(canvas, pixel, rgb, alpha);
-    }
-  }
 }
 
 // Cuts the segment to the picture (with a border of the line's thickness), so a line that
@@ -163,37 +94,39 @@ bool ClipSegment(const Canvas& canvas, ScreenPoint& a, ScreenPoint& b) {
   return true;
 }
 
+// The line as a band of the canvas's thickness, each pixel blended by how much of it the band
+// covers (so the line is smooth), with `visible` where nothing of the model is in front of it,
+// else with `hidden` (0: left alone). It goes once along its longer axis: every pixel gets one
+// blend.
 void DrawLine(Canvas& canvas, ScreenPoint a, ScreenPoint b, std::uint32_t rgb, float visible,
               float hidden) {
   if (!Finite(a) || !Finite(b) || !ClipSegment(canvas, a, b)) return;
-  const int steps =
-      static_cast<int>(std::ceil(std::max(std::fabs(b.x - a.x), std::fabs(b.y - a.y)))) + 1;
-  for (int i = 0; i <= steps; ++i) {
-    const float t = static_cast<float>(i) / static_cast<float>(steps);
-    Stamp(canvas, a.x + (b.x - a.x) * t, a.y + (b.y - a.y) * t,
-          a.depth + (b.depth - a.depth) * t, rgb, visible, hidden);
-  }
-}
-
-void DrawTriangles(Canvas& canvas, const Mesh& mesh, const std::vector<ScreenPoint>& screen,
-                   const Projection& view) {
-  Vec3 light{kLightRight * view.right.x + kLightUp * view.up.x + kLightEye * view.toward_eye.x,
-             kLightRight * view.right.y + kLightUp * view.up.y + kLightEye * view.toward_eye.y,
-             kLightRight * view.right.z + kLightUp * view.up.z + kLightEye * view.toward_eye.z};
-  const std::size_t count = mesh.vertices.size();
-  for (const Triangle& t : mesh.triangles) {
-    if (t.a >= count || t.b >= count || t.c >= count) continue;
-    const ScreenPoint& a = screen[t.a];
-    const ScreenPoint& b = screen[t.b];
-    const ScreenPoint& c = screen[t.c];
-    if (!Finite(a) || !Finite(b) || !Finite(c)) continue;
-    const Vec3& pa = mesh.vertices[t.a];
-    const Vec3 normal = Cross(Minus(mesh.vertices[t.b], pa), Minus(mesh.vertices[t.c], pa));
-    const float length = std::sqrt(Dot(normal, normal));
-    // Both sides of a face are lit alike: scripts wind their polygons either way.
-    const float facing = length > 0.0f ? std::fabs(Dot(normal, light)) / length : 0.0f;
-    const float intensity = kAmbient + (1.0f - kAmbient) * std::min(1.0f, facing);
-    FillTriangle(canvas, a, b, c, Shade(t.rgb, intensity));
+  const bool steep = std::fabs(b.y - a.y) > std::fabs(b.x - a.x);
+  float from[3] = {steep ? a.y : a.x, steep ? a.x : a.y, a.depth};  // along, across, depth
+  float to[3] = {steep ? b.y : b.x, steep ? b.x : b.y, b.depth};
+  if (from[0] > to[0]) std::swap(from, to);
+  const int along_size = steep ? canvas.image.height : canvas.image.width;
+  const int across_size = steep ? canvas.image.width : canvas.image.height;
+  const float length = to[0] - from[0];
+  const float half = static_cast<float>(canvas.thickness) / 2;
+  const PixelRange steps = Clip(std::ceil(from[0] - 1), std::floor(to[0]), along_size);
+  for (int step = steps.first; step <= steps.last; ++step) {
+    const float t =
+        length > 0 ? std::clamp((static_cast<float>(step) + 0.5f - from[0]) / length, 0.0f, 1.0f)
+                   : 0.0f;
+    const float across = from[1] + (to[1] - from[1]) * t;
+    const float depth = from[2] + (to[2] - from[2]) * t;
+    const PixelRange band = Clip(std::floor(across - half), std::floor(across + half), across_size);
+    for (int pixel_across = band.first; pixel_across <= band.last; ++pixel_across) {
+      const float low = static_cast<float>(pixel_across);
+      const float cover = std::min(low + 1, across + half) - std::max(low, across - half);
+      if (!(cover > 0.0f)) continue;
+      const int x = steep ? pixel_across : step, y = steep ? step : pixel_across;
+      const std::size_t pixel = static_cast<std::size_t>(y) * static_cast<std::size_t>(canvas.image.width) +
+                                static_cast<std::size_t>(x);
+      const float alpha = depth + canvas.depth_slack >= canvas.depth[pixel] ? visible : hidden;
+      if (alpha > 0.0f) Blend(canvas, pixel, rgb, alpha * std::min(cover, 1.0f));
+    }
   }
 }
 
@@ -210,7 +143,7 @@ void DrawPoints(Canvas& canvas, const std::vector<ScreenPoint>& screen) {
                                   static_cast<std::size_t>(x);
         if (p.depth <= canvas.depth[pixel]) continue;
         canvas.depth[pixel] = p.depth;
-        Put(canvas, pixel, Shade(kGrey, 0.5f));
+        Put(canvas, pixel, Scale(kGrey, 0.5f));
       }
     }
   }
@@ -310,7 +243,11 @@ Image DrawScene(const Mesh& mesh, const Bounds* box, const Camera& camera, int w
   if (mesh.triangles.empty()) {
     DrawPoints(canvas, screen);
   } else {
-    DrawTriangles(canvas, mesh, screen, view);
+    const Vec3 light{
+        kLightRight * view.right.x + kLightUp * view.up.x + kLightEye * view.toward_eye.x,
+        kLightRight * view.right.y + kLightUp * view.up.y + kLightEye * view.toward_eye.y,
+        kLightRight * view.right.z + kLightUp * view.up.z + kLightEye * view.toward_eye.z};
+    FillSurfaces(mesh, screen, light, options.textures, kBackground, image, canvas.depth);
   }
   if (options.grid) DrawGrid(canvas, fitted, view);
   if (options.box && box != nullptr && IsUsable(*box)) DrawBox(canvas, *box, view);

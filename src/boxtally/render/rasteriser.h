@@ -1,7 +1,7 @@
-// Draws a mesh into an RGBA picture: z-buffered triangles flat-shaded by one directional light,
-// or the points of a mesh without triangles; the ground plane y = 0 as a faint grid; the model's
-// box as 12 lines; the origin's axes (x red, y green, z blue). Lines behind the model are drawn
-// faded, never hidden, so the whole box always shows.
+// Draws a mesh into an RGBA picture: z-buffered triangles in their materials, shaded by one
+// directional light, with smoothed edges, or the points of a mesh without triangles; the ground
+// plane y = 0 as a faint grid; the model's box as 12 lines; the origin's axes (x red, y green,
+// z blue). Lines behind the model are drawn faded, never hidden, so the whole box always shows.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 
 #include "boxtally/render/camera.h"
 #include "boxtally/render/mesh.h"
+#include "boxtally/render/texture.h"
 
 namespace render {
 
@@ -30,6 +31,9 @@ struct DrawOptions {
   bool grid = true;
   bool box = true;
   bool axes = true;
+  // Where the materials' textures and masks are found (each name asked once a drawing); none:
+  // textured surfaces are drawn in their colours too.
+  TextureSource* textures = nullptr;
 };
 
 // The model seen by `camera` in a new opaque picture of width x height pixels (an empty Image

@@ -1,7 +1,10 @@
 #include "boxtally/rwx/geometry_capture.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 
+#include "boxtally/render/polygon.h"
 #include "boxtally/rwx/script_reader.h"
 #include "boxtally/rwx/workspace.h"
 
@@ -37,7 +40,14 @@ void Empty(GeometryCapture& capture, render::Mesh& mesh) {
   capture.stored_vertices -= mesh.vertices.size();
   capture.stored_triangles -= mesh.triangles.size();
   mesh.vertices.clear();
+  mesh.uvs.clear();
   mesh.triangles.clear();
+}
+
+void SetMaterial(GeometryCapture& capture, const render::Material& material) {
+  if (material == capture.material) return;
+  capture.material = material;
+  capture.material_known = false;
 }
 
 // Closes the clumps (and the prototype) opened after the first `keep` scopes; the file's own
@@ -45,7 +55,7 @@ void Empty(GeometryCapture& capture, render::Mesh& mesh) {
 void KeepScopes(GeometryCapture& capture, std::size_t keep) {
   keep = std::max<std::size_t>(keep, 1);
   if (capture.scopes.size() <= keep) return;
-  capture.colour = capture.scopes[keep].colour_before;
+  SetMaterial(capture, capture.scopes[keep].material_before);
   capture.scopes.resize(keep);
 }
 
@@ -55,13 +65,113 @@ std::uint32_t Channel(float value) {
   return static_cast<std::uint32_t>(value * 255.0f + 0.5f);
 }
 
+float Unit(float value) { return value > 0.0f ? std::min(value, 1.0f) : 0.0f; }  // NaN: 0
+
+// The material's bytes, field by field (no padding), as the key of the table of materials.
+std::string MaterialKey(const render::Material& m) {
+  std::string key(26, '\0');
+  char* p = key.data();
+  const auto put = [&p](const void* field, std::size_t size) {
+    std::memcpy(p, field, size);
+    p += size;
+  };
+  put(&m.rgb, 4);
+  put(&m.opacity, 4);
+  put(&m.ambient, 4);
+  put(&m.diffuse, 4);
+  put(&m.light_sampling, 1);
+  put(&m.texture_modes, 1);
+  put(&m.texture, 4);
+  put(&m.mask, 4);
+  return key;
+}
+
+// The place of the material in force in the model's table, added there at its first face; false
+// past kMaxCapturedMaterials.
+bool PlaceMaterial(GeometryCapture& capture) {
+  if (capture.material_known) return true;
+  const std::string key = MaterialKey(capture.material);
+  const auto found = capture.material_places.find(key);
+  if (found != capture.material_places.end()) {
+    capture.material_index = found->second;
+  } else {
+    std::vector<render::Material>& table = capture.mesh.materials;
+    if (table.size() >= kMaxCapturedMaterials) {
+      capture.cut = true;
+      return false;
+    }
+    capture.material_index = static_cast<std::uint32_t>(table.size());
+    table.push_back(capture.material);
+    capture.material_places.emplace(key, capture.material_index);
+  }
+  capture.material_known = true;
+  return true;
+}
+
+// The place of a texture or mask name in the model's table of names; kNoName past
+// kMaxCapturedNameBytes (the capture is then cut).
+std::uint32_t PlaceName(GeometryCapture& capture, std::string_view name) {
+  std::string text(name);
+  const auto found = capture.name_places.find(text);
+  if (found != capture.name_places.end()) return found->second;
+  if (name.size() > kMaxCapturedNameBytes - capture.name_bytes) {
+    capture.cut = true;
+    return render::kNoName;
+  }
+  capture.name_bytes += name.size();
+  const auto place = static_cast<std::uint32_t>(capture.mesh.names.size());
+  capture.mesh.names.push_back(text);
+  capture.name_places.emplace(std::move(text), place);
+  return place;
+}
+
+// "uv u v" after a vertex's three coordinates: the texture coordinates, else 0, 0.
+render::TexCoord VertexUv(std::string_view line) {
+  render::TexCoord uv;
+  // Argument 4, blank by blank (the line is normalised: one blank between words).
+  std::size_t at = 0;
+  for (int k = 0; k < 4; ++k) {
+    at = line.find(' ', at);
+    if (at == std::string_view::npos) return uv;
+    ++at;
+  }
+  const std::string_view rest = line.substr(at);
+  if (rest.substr(0, 3) != "uv ") return uv;
+  ParseReal(Argument(rest, 1), uv.u);
+  ParseReal(Argument(rest, 2), uv.v);
+  if (!std::isfinite(uv.u)) uv.u = 0.0f;
+  if (!std::isfinite(uv.v)) uv.v = 0.0f;
+  return uv;
+}
+
+bool StartsWith(std::string_view line, std::string_view word) {
+  return line.substr(0, word.size()) == word;
+}
+
+// "texturemodes WORD...": the modes the words name, of those the renderer draws.
+std::uint8_t TextureModes(std::string_view line) {
+  std::uint8_t modes = 0;
+  for (std::string_view rest = Argument(line, 1); !rest.empty();
+       rest.remove_prefix(NextArgument(rest))) {
+    const std::string_view word = NameArgument(rest);
+    if (word == "lit") modes |= render::kTextureLit;
+    if (word == "foreshorten") modes |= render::kTextureForeshorten;
+    if (word == "filter") modes |= render::kTextureFilter;
+  }
+  return modes;
+}
+
 }  // namespace
 
 void ResetCapture(GeometryCapture& capture) {
   capture.mesh.vertices.clear();
+  capture.mesh.uvs.clear();
   capture.mesh.triangles.clear();
+  capture.mesh.materials.clear();
+  capture.mesh.names.clear();
   for (render::Mesh& prototype : capture.prototypes) {
     prototype.vertices.clear();
+    prototype.uvs.clear();
     prototype.triangles.clear();
   }
   capture.box = Box{};
@@ -70,9 +180,14 @@ void ResetCapture(GeometryCapture& capture) {
   capture.cancelled = false;
   capture.scopes.assign(1, GeometryCapture::Scope{});
   capture.definition_scope = 0;
-  capture.colour = render::kGrey;
+  capture.material = render::Material{};
+  capture.material_known = false;
+  capture.material_places.clear();
+  capture.name_places.clear();
+  capture.name_bytes = 0;
   capture.stored_vertices = 0;
   capture.stored_triangles = 0;
+  capture.ear_work_left = kMaxEarClippingWork;
 }
 
 void CaptureModelEnd(GeometryCapture& capture, const Box& box) {
@@ -80,13 +195,19 @@ void CaptureModelEnd(GeometryCapture& capture, const Box& box) {
   capture.model_ended = true;
 }
 
-std::uint32_t EmitPoint(Workspace& workspace, float x, float y, float z) {
+std::uint32_t EmitPoint(Workspace& workspace, float x, float y, float z, render::TexCoord uv) {
   GeometryCapture& capture = *workspace.capture;
   render::Mesh& target = Target(workspace);
   if (!Room(capture, 1, 0)) return kNoVertex;
   // The point the box gets, through the same function.
   const Point4 p = TransformPoint(Point4{x, y, z, 1.0f}, CurrentMatrix(workspace.stack));
   target.vertices.push_back({p.x, p.y, p.z});
+  // Texture coordinates are kept from the first point that has some on (the points before it
+  // at 0, 0).
+  if (!target.uvs.empty() || uv.u != 0.0f || uv.v != 0.0f) {
+    target.uvs.resize(target.vertices.size() - 1);
+    target.uvs.push_back(uv);
+  }
   return static_cast<std::uint32_t>(target.vertices.size() - 1);
 }
 
@@ -94,12 +215,12 @@ void EmitTriangle(Workspace& workspace, std::uint32_t a, std::uint32_t b, std::u
   if (a == kNoVertex || b == kNoVertex || c == kNoVertex) return;
   GeometryCapture& capture = *workspace.capture;
   render::Mesh& target = Target(workspace);
-  if (!Room(capture, 0, 1)) return;
-  target.triangles.push_back({a, b, c, capture.colour});
+  if (!PlaceMaterial(capture) || !Room(capture, 0, 1)) return;
+  target.triangles.push_back({a, b, c, capture.material_index});
 }
 
-void CaptureVertex(Workspace& workspace, float x, float y, float z) {
-  const std::uint32_t index = EmitPoint(workspace, x, y, z);
+void CaptureVertex(Workspace& workspace, std::string_view line, float x, float y, float z) {
+  const std::uint32_t index = EmitPoint(workspace, x, y, z, VertexUv(line));
   if (index != kNoVertex) workspace.capture->scopes.back().vertices.push_back(index);
 }
 
@@ -115,7 +236,7 @@ void CaptureFace(Workspace& workspace, std::string_view line) {
   // Every index takes at least two characters of the line: a longer count cannot be met.
   if (count < 3 || static_cast<std::size_t>(count) > line.size() / 2) return;
   const std::vector<std::uint32_t>& vertices = capture.scopes.back().vertices;
-  const std::size_t target_size = Target(workspace).vertices.size();
+  const render::Mesh& target = Target(workspace);
   std::vector<std::uint32_t>& face = capture.face;
   face.clear();
   for (int k = 0; k < count; ++k) {
@@ -125,21 +246,80 @@ void CaptureFace(Workspace& workspace, std::string_view line) {
       return;
     }
     const std::uint32_t index = vertices[static_cast<std::size_t>(number - 1)];
-    if (index >= target_size) return;
+    if (index >= target.vertices.size()) return;
     face.push_back(index);
     rest.remove_prefix(NextArgument(rest));
   }
-  for (std::size_t k = 1; k + 1 < face.size(); ++k) {
-    EmitTriangle(workspace, face[0], face[k], face[k + 1]);
+  std::vector<std::uint32_t>& cut = capture.cut_face;
+  cut.clear();
+  render::CutPolygon(target.vertices, face, capture.ear_work_left, cut);
+  for (std::size_t k = 0; k + 2 < cut.size(); k += 3) {
+    EmitTriangle(workspace, cut[k], cut[k + 1], cut[k + 2]);
   }
 }
 
 void CaptureColour(GeometryCapture& capture, float red, float green, float blue) {
-  capture.colour = (Channel(red) << 16) | (Channel(green) << 8) | Channel(blue);
+  render::Material m = capture.material;
+  m.rgb = (Channel(red) << 16) | (Channel(green) << 8) | Channel(blue);
+  SetMaterial(capture, m);
+}
+
+void CaptureTexture(GeometryCapture& capture, std::string_view arguments) {
+  const TextureNames names = ReadTextureNames(arguments);
+  render::Material m = capture.material;
+  m.texture = m.mask = render::kNoName;
+  if (!names.texture.empty() && !StartsWithNull(names.texture)) {
+    m.texture = PlaceName(capture, names.texture);
+    if (!names.mask.empty() && !StartsWithNull(names.mask)) m.mask = PlaceName(capture, names.mask);
+  }
+  SetMaterial(capture, m);
+}
+
+void CaptureMaterialLine(GeometryCapture& capture, std::string_view line) {
+  render::Material m = capture.material;
+  float v[3] = {m.ambient, m.diffuse, 0.0f};
+  switch (line.empty() ? '\0' : line[0]) {
+    case 's':
+      if (!StartsWith(line, "surface")) return;
+      ReadRealArguments(line, v, 2);
+      m.ambient = Unit(v[0]);
+      m.diffuse = Unit(v[1]);
+      break;
+    case 'a':
+      if (!StartsWith(line, "ambient")) return;
+      ReadRealArguments(line, v, 1);
+      m.ambient = Unit(v[0]);
+      break;
+    case 'd':
+      if (!StartsWith(line, "diffuse")) return;
+      ReadRealArguments(line, v + 1, 1);
+      m.diffuse = Unit(v[1]);
+      break;
+    case 'o':
+      if (!StartsWith(line, "opacity")) return;
+      v[0] = m.opacity;
+      ReadRealArguments(line, v, 1);
+      m.opacity = Unit(v[0]);
+      break;
+    case 'l': {
+      if (!StartsWith(line, "lightsampling")) return;
+      const std::string_view word = NameArgument(Argument(line, 1));
+      if (word == "facet") m.light_sampling = render::LightSampling::kFacet;
+      if (word == "vertex") m.light_sampling = render::LightSampling::kVertex;
+      break;
+    }
+    case 't':
+      if (!StartsWith(line, "texturemode")) return;
+      m.texture_modes = TextureModes(line);
+      break;
+    default:
+      return;
+  }
+  SetMaterial(capture, m);
 }
 
 void CaptureClumpBegin(GeometryCapture& capture) {
-  capture.scopes.push_back({{}, capture.colour});
+  capture.scopes.push_back({{}, capture.material});
 }
 
 void CaptureClumpEnd(Workspace& workspace) {
@@ -154,8 +334,8 @@ void CaptureProtoBegin(Workspace& workspace, bool was_defining) {
   // A "protobegin" inside a definition reopens the same definition.
   if (was_defining) KeepScopes(capture, capture.definition_scope);
   capture.definition_scope = capture.scopes.size();
-  capture.scopes.push_back({{}, capture.colour});
-  capture.colour = render::kGrey;
+  capture.scopes.push_back({{}, capture.material});
+  SetMaterial(capture, render::Material{});
   Empty(capture, Target(workspace));
 }
 
@@ -177,18 +357,25 @@ void CaptureProtoInstance(Workspace& workspace, std::string_view line) {
       static_cast<std::size_t>(index) >= capture.prototypes.size()) {
     return;
   }
-  // As for the box, an instance goes into the model, also inside an open definition.
+  // As for the box, an instance goes into the model, also inside an open definition. Its
+  // triangles keep the materials they were defined with.
   const render::Mesh& prototype = capture.prototypes[static_cast<std::size_t>(index)];
   if (!Room(capture, prototype.vertices.size(), prototype.triangles.size())) return;
   render::Mesh& mesh = capture.mesh;
   const auto base = static_cast<std::uint32_t>(mesh.vertices.size());
+  if (!prototype.uvs.empty() && mesh.uvs.empty()) mesh.uvs.resize(mesh.vertices.size());
   const Matrix4& m = CurrentMatrix(workspace.stack);
   for (const render::Vec3& v : prototype.vertices) {
     const Point4 p = TransformPoint(Point4{v.x, v.y, v.z, 1.0f}, m);
     mesh.vertices.push_back({p.x, p.y, p.z});
   }
+  if (!prototype.uvs.empty()) {
+    mesh.uvs.insert(mesh.uvs.end(), prototype.uvs.begin(), prototype.uvs.end());
+  } else if (!mesh.uvs.empty()) {
+    mesh.uvs.resize(mesh.vertices.size());
+  }
   for (const render::Triangle& t : prototype.triangles) {
-    mesh.triangles.push_back({t.a + base, t.b + base, t.c + base, t.rgb});
+    mesh.triangles.push_back({t.a + base, t.b + base, t.c + base, t.material});
   }
 }
 

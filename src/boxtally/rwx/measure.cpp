@@ -103,7 +103,7 @@ void HandleGeometry(CommandCode code, Workspace& workspace, std::string_view lin
     case kCmdVertex:
       ReadRealArguments(line, v, 3);
       AddPoint(workspace, v[0], v[1], v[2]);
-      if constexpr (kCapture) CaptureVertex(workspace, v[0], v[1], v[2]);
+      if constexpr (kCapture) CaptureVertex(workspace, line, v[0], v[1], v[2]);
       return;
     case kCmdBlock:
       ReadRealArguments(line, v, 3);
@@ -148,7 +148,11 @@ template <bool kCapture>
 void HandleSurfaceCommand(CommandCode code, Workspace& workspace, const MeasureInput& input,
                           std::string_view line) {
   ModelRecord& record = workspace.record;
-  if (code == kCmdTexture) return AddTexture(record, Argument(line, 1));
+  if (code == kCmdTexture) {
+    AddTexture(record, Argument(line, 1));
+    if constexpr (kCapture) CaptureTexture(*workspace.capture, Argument(line, 1));
+    return;
+  }
   if (code == kCmdColor) {
     float c[3] = {0.0f, 0.0f, 0.0f};
     ReadRealSequence(line, c, 3);
@@ -268,7 +272,10 @@ MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
     if (!stream.AtEnd()) {
       NormaliseLine(line);
       code = ClassifyLine(line.View());
-      if (code <= kCmdNone) continue;
+      if (code <= kCmdNone) {
+        if constexpr (kCapture) CaptureMaterialLine(*workspace.capture, line.View());
+        continue;
+      }
     }
     StepResult step = StepResult::kFailed;
     workspace.line_failed = false;

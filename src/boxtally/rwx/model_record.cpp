@@ -12,17 +12,6 @@ namespace {
 
 constexpr double kTruncLimit = 9007199254740992.0;  // 2^53: beyond it nothing is exact anyway
 
-bool StartsWithNull(std::string_view name) {
-  if (name.size() < 4) return false;
-  const char* null = "null";
-  for (std::size_t i = 0; i < 4; ++i) {
-    char c = name[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != null[i]) return false;
-  }
-  return true;
-}
-
 // Appends `name` to a comma-separated list unless its first kNameCompareLength characters occur
 // anywhere in the list already. Returns false when it was found in the list (or is empty).
 bool AddToList(std::string& list, std::string_view name, bool& found) {
@@ -133,14 +122,6 @@ InsetBox ComputeInsetBox(const Box& box) {
 }
 
 namespace {
-// The mask of a "texture" line: the second word after the texture's name when "mask" occurs
-// anywhere after it; empty otherwise.
-std::string_view MaskArgument(std::string_view rest) {
-  if (rest.find("mask") == std::string_view::npos) return {};
-  for (int i = 0; i < 2; ++i) rest.remove_prefix(NextArgument(rest));
-  return NameArgument(rest);
-}
-
 // Each name once, compared whole: the lists' quick test would take "wood" for a part of
 // "woodfloor" and never look for it.
 void NoteImage(std::vector<std::string>& names, std::string_view name) {
@@ -151,18 +132,39 @@ void NoteImage(std::vector<std::string>& names, std::string_view name) {
 }
 }  // namespace
 
+bool StartsWithNull(std::string_view name) {
+  if (name.size() < 4) return false;
+  const char* null = "null";
+  for (std::size_t i = 0; i < 4; ++i) {
+    char c = name[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != null[i]) return false;
+  }
+  return true;
+}
+
+TextureNames ReadTextureNames(std::string_view arguments) {
+  TextureNames names;
+  names.texture = NameArgument(arguments);
+  std::string_view rest = arguments.substr(names.texture.size());
+  if (rest.find("mask") != std::string_view::npos) {
+    for (int i = 0; i < 2; ++i) rest.remove_prefix(NextArgument(rest));
+    names.mask = NameArgument(rest);
+  }
+  return names;
+}
+
 void AddTexture(ModelRecord& record, std::string_view arguments) {
-  const std::string_view name = NameArgument(arguments);
-  if (StartsWithNull(name)) return;
-  const std::string_view mask = MaskArgument(arguments.substr(name.size()));
+  const TextureNames names = ReadTextureNames(arguments);
+  if (StartsWithNull(names.texture)) return;
   if (record.collect_images) {
-    NoteImage(record.image_names, name);
-    NoteImage(record.image_names, mask);
+    NoteImage(record.image_names, names.texture);
+    NoteImage(record.image_names, names.mask);
   }
   bool found = false;
-  AddToList(record.texture_list, name, found);
-  if (found) return;
-  AddToList(record.mask_list, mask, found);
+  AddToList(record.texture_list, names.texture, found);
+  if (found || names.mask.data() == nullptr) return;
+  AddToList(record.mask_list, names.mask, found);
 }
 
 void MergeImageNames(std::vector<std::string>& into, const std::vector<std::string>& names) {

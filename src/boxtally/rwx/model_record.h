@@ -72,6 +72,18 @@ void WidenInset(std::int64_t& lo, std::int64_t& hi);
 
 InsetBox ComputeInsetBox(const Box& box);
 
+// Whether a texture or mask name starts with "null" in any letter case: it names no picture.
+bool StartsWithNull(std::string_view name);
+
+// The names of a "texture" line, from the text after the keyword: the texture, and the mask when
+// the rest of the line says "mask" anywhere (then the second word after the texture; a null
+// view when the line says no "mask").
+struct TextureNames {
+  std::string_view texture;
+  std::string_view mask;
+};
+TextureNames ReadTextureNames(std::string_view arguments);
+
 // The "texture" command on the text after the keyword: adds the texture name and, when the rest
 // of the line says "mask", the mask name to their lists (names already present are not repeated;
 // names that no longer fit a list are dropped whole), and with collect_images to image_names.

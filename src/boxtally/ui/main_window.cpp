@@ -288,6 +288,7 @@ void TForm1::CreateControls() {
   TexturesButton = textures.button;
   TexturesEdit = textures.edit;
   TexturesDialog = textures.dialog;
+  thumbnail_box_ = new ThumbnailBox(central, [this](QFileDialog& d) { return ExecDialog(d); });
   Button5 = button("Button5", texts::kButton5, texts::kHintButton5);
   FormatFile = edit("FormatFile", "", texts::kHintFormatFile);
   CheckBox3 = check("CheckBox3", texts::kCheckBox3, texts::kHintCheckBox3);
@@ -420,10 +421,7 @@ void TForm1::LayOutControls() {
   auto* web_options = Row({ReuseWeb, ItIsThePropfile, ConnectFix, ProxyLabel, ProxyEdit}, -1);
   top->addLayout(web_options);
   top->setAlignment(web_options, Qt::AlignLeft);
-  // The textures sit beside the models they belong to: no row of their own on a small screen.
-  auto* models_row = Row({Button2, Label1, RwxFileEdit, TexturesButton, TexturesEdit}, 2);
-  models_row->setStretch(4, 1);
-  top->addLayout(models_row);
+  top->addLayout(Row({Button2, Label1, RwxFileEdit}, 2));
   // Each row ends with the button that opens its file once a run has written it.
   top->addWidget(
       Framed(Row({Button3, RegFileEdit, CheckBox1, open_registry_button_}, 1), "RegistryFrame"));
@@ -432,19 +430,27 @@ void TForm1::LayOutControls() {
 
   auto* format_grid = new QGridLayout;
   auto* format_row = Row({Button5, FormatFile}, 1);
-  format_grid->addLayout(format_row, 0, 0, 1, 2);
+  format_grid->addLayout(format_row, 0, 0, 1, 3);
   format_grid->addWidget(CheckBox3, 1, 0);
   format_grid->addWidget(HandleFacers_, 1, 1);
   format_grid->addWidget(NonCentered_, 2, 0);
   format_grid->addWidget(OverSized_, 2, 1);
+  // The pictures' boxes beside the switches: the window has no height to spare for a row.
+  auto* textures_row = Row({TexturesButton, TexturesEdit}, 1);
+  format_grid->addLayout(textures_row, 1, 2);
+  format_grid->addWidget(thumbnail_box_, 2, 2);
+  for (QLayout* row : {static_cast<QLayout*>(textures_row), thumbnail_box_->layout()}) {
+    row->setSpacing(kRowSpacing);
+  }
   auto* default_label = new QHBoxLayout;
   default_label->addWidget(Label8);
   default_label->addWidget(Label6, 1);
-  format_grid->addLayout(default_label, 3, 0, 1, 2);
-  format_grid->addWidget(MyInput, 4, 0, 1, 2);
+  format_grid->addLayout(default_label, 3, 0, 1, 3);
+  format_grid->addWidget(MyInput, 4, 0, 1, 3);
   format_grid->setRowStretch(4, 1);
-  format_grid->setColumnStretch(1, 1);
-  format_grid->setContentsMargins(kFrameMarginX, kFrameMarginX, kFrameMarginX, kFrameMarginX);
+  format_grid->setColumnStretch(2, 1);
+  format_grid->setSpacing(kRowSpacing);
+  format_grid->setContentsMargins(kRowSpacing, kFrameMarginX, kRowSpacing, kFrameMarginX);
   auto* format_box = Named(new QGroupBox, "FormatFrame");
   format_box->setLayout(format_grid);
 
@@ -464,10 +470,10 @@ void TForm1::LayOutControls() {
 
   // The browse buttons share one width, so the boxes beside them line up.
   int width = 0;
-  for (QPushButton* b : {Button2, Button3, Button4, Button5, TexturesButton}) {
+  for (QPushButton* b : {Button2, Button3, Button4, Button5}) {
     width = std::max(width, b->sizeHint().width());
   }
-  for (QPushButton* b : {Button2, Button3, Button4, Button5, TexturesButton}) {
+  for (QPushButton* b : {Button2, Button3, Button4, Button5}) {
     b->setFixedWidth(width);
   }
 }
@@ -486,6 +492,7 @@ void TForm1::SetTabOrder() {
                                        Button4,         CheckBox2,
                                        ErrorsOnly_,     open_log_button_,
                                        TexturesButton,  TexturesEdit,
+                                       thumbnail_box_->Button(), thumbnail_box_->Edit(),
                                        Button5,         FormatFile,
                                        CheckBox3,       HandleFacers_,
                                        NonCentered_,    OverSized_,
@@ -520,6 +527,7 @@ void TForm1::ApplySettings(const Settings& s) {
   RefererWorldEdit->setText(FromStd(s.referer_world));
   ca_file_ = s.ca_file;
   ProxyEdit->setText(FromStd(s.proxy));
+  thumbnail_box_->SetFolder(FromStd(s.thumbnail_folder));
   downloads_ = s.downloads;
   TexturesEdit->setText(FromStd(s.textures));
   MyInput->setPlainText(FromStd(s.default_format));
@@ -554,6 +562,7 @@ Settings TForm1::CollectSettings() const {
   s.referer_world = ToStd(RefererWorldEdit->text());
   s.ca_file = ca_file_;
   s.proxy = ToStd(ProxyEdit->text());
+  s.thumbnail_folder = ToStd(thumbnail_box_->Folder());
   s.downloads = downloads_;
   s.textures = ToStd(TexturesEdit->text());
   s.default_format = ToStd(MyInput->toPlainText());
@@ -635,7 +644,7 @@ void TForm1::SetRunControlsEnabled(bool enabled) {
       Button2,     Button3,       Button4,      Button5,    MyInput,     CheckBox1,   CheckBox2,
       CheckBox3,   HandleFacers_, NonCentered_, OverSized_, GetFromWeb_, RwxFileEdit, RegFileEdit,
       LogFileEdit, UrlEdit,       FormatFile,   ReuseWeb,   PassEdit,    ProxyEdit,
-      TexturesButton, TexturesEdit};
+      TexturesButton, TexturesEdit,  thumbnail_box_};
   for (QWidget* w : locked) w->setEnabled(enabled);
 }
 
@@ -712,6 +721,12 @@ void TForm1::RunBatch() {
     ShowMessage(problem);
     return;
   }
+  ThumbnailStart pictures = StartThumbnails(thumbnail_box_->Folder(), run_files);
+  if (!pictures.problem.isEmpty()) {
+    ShowMessage(pictures.problem);
+    return;
+  }
+  thumbnails_ = std::move(pictures.set);
 
   running_ = true;
   prompts_ = web::HostPrompts();
@@ -762,9 +777,13 @@ void TForm1::RunBatch() {
   run_progress_->setVisible(false);
   running_ = false;
   UpdateOpenButtons();
+  // The preview draws the run's models with the textures the run found.
+  Results()->Preview().SetTextures(outcome ? outcome->textures : nullptr);
   Results()->FinishRun(outcome ? outcome->results : std::vector<driver::ModelOutcome>());
   if (outcome) ShowRunOutcome(*outcome);
   if (!failure.isEmpty()) ShowMessage(failure);
+  if (thumbnails_ && thumbnails_->failed > 0) ShowMessage(ThumbnailFailuresText(*thumbnails_));
+  thumbnails_.reset();
 }
 
 // The summary under the controls; the results window in front when a model was not measured. A

@@ -20,6 +20,7 @@
 #include "boxtally/ui/screen_fit.h"
 #include "boxtally/ui/settings.h"
 #include "boxtally/ui/summary_line.h"
+#include "boxtally/ui/thumbnail_box.h"
 #include "boxtally/web/web_fetch.h"
 #include "platform/text_file.h"
 
@@ -159,6 +160,7 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   web::WebHost* WebFetch() override { return this; }
   void ModelCommitted(const driver::ModelOutcome& outcome) override;
   std::string TexturesFolder() const override;
+  driver::ThumbnailSet* Thumbnails() override { return thumbnails_.get(); }
 
   // WebHost: the controls of web mode, the HTTP component, and the seen-name set, which lives
   // as long as the window.
@@ -235,6 +237,8 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   class HttpHandlers;
   std::unique_ptr<HttpHandlers> http_handlers_;
   std::unique_ptr<http::TKestHTTP> http_;  // the component the design calls HTTP
+  ThumbnailBox* thumbnail_box_ = nullptr;  // "Vignettes"
+  std::unique_ptr<driver::ThumbnailSet> thumbnails_;  // the run's pictures, while it runs
 };
 
 }  // namespace ui

@@ -61,6 +61,18 @@ void ModelView::ClearScene() {
   update();
 }
 
+void ModelView::SetTextures(std::shared_ptr<render::TextureSource> textures) {
+  textures_ = std::move(textures);
+  RequestFrame();
+}
+
+render::Image ModelView::DrawNow(int width, int height) const {
+  if (mesh_ == nullptr) return {};
+  render::DrawOptions options;
+  options.textures = textures_.get();
+  return render::DrawScene(*mesh_, &box_, camera_, width, height, options);
+}
+
 void ModelView::SetCamera(const render::Camera& camera) {
   camera_ = camera;
   camera_.pitch_degrees = std::clamp(camera_.pitch_degrees, -90.0f, 90.0f);
@@ -92,9 +104,12 @@ void ModelView::StartDrawing() {
   again_ = false;
   const QSize size = FrameSize();
   const qreal ratio = devicePixelRatioF();
-  painter_.start([this, mesh = mesh_, box = box_, camera = camera_, size, ratio, scene = scene_] {
-    const QImage frame =
-        ToQImage(render::DrawScene(*mesh, &box, camera, size.width(), size.height()), ratio);
+  painter_.start([this, mesh = mesh_, textures = textures_, box = box_, camera = camera_, size,
+                  ratio, scene = scene_] {
+    render::DrawOptions options;
+    options.textures = textures.get();
+    const QImage frame = ToQImage(
+        render::DrawScene(*mesh, &box, camera, size.width(), size.height(), options), ratio);
     QMetaObject::invokeMethod(
         this, [this, scene, frame] { TakeFrame(scene, frame); }, Qt::QueuedConnection);
   });

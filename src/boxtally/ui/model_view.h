@@ -14,6 +14,8 @@
 
 #include "boxtally/render/camera.h"
 #include "boxtally/render/mesh.h"
+#include "boxtally/render/rasteriser.h"
+#include "boxtally/render/texture.h"
 
 namespace ui {
 
@@ -31,9 +33,15 @@ class ModelView : public QWidget {
   void SetScene(std::shared_ptr<const render::Mesh> mesh, const render::Bounds& box);
   // Nothing to show (the last frame goes too).
   void ClearScene();
+  // Where the frames find the textures and masks the model names (nullptr: surfaces in their
+  // colours); the frames from now on use it.
+  void SetTextures(std::shared_ptr<render::TextureSource> textures);
   bool HasScene() const { return mesh_ != nullptr; }
 
   const render::Camera& Camera() const { return camera_; }
+  // The scene as the view shows it now (its camera), drawn on the calling thread at width x
+  // height pixels; an empty image without a scene or at a size past the renderer's.
+  render::Image DrawNow(int width, int height) const;
   void SetCamera(const render::Camera& camera);  // brought into range, then drawn
   // The last frame drawn (device pixels), null before the first; whether one is being drawn.
   const QImage& Frame() const { return frame_; }
@@ -61,6 +69,7 @@ class ModelView : public QWidget {
   void Zoom(float factor);
 
   std::shared_ptr<const render::Mesh> mesh_;
+  std::shared_ptr<render::TextureSource> textures_;
   render::Bounds box_;
   render::Camera camera_;
   QImage frame_;

@@ -1,6 +1,9 @@
 #include "boxtally/ui/preview_pane.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStackedLayout>
 #include <QVBoxLayout>
 #include <utility>
@@ -32,11 +35,13 @@ bool SameModel(const driver::ModelOutcome& a, const driver::ModelOutcome& b) {
 PreviewPane::PreviewPane(QWidget* parent)
     : QWidget(parent),
       sizes_(new QLabel(this)),
+      save_(new QPushButton(QString::fromUtf8(texts::kSavePicture), this)),
       message_(new QLabel(this)),
       view_(new ModelView(this)),
       stack_(new QStackedLayout),
       password_([] { return std::string(); }),
-      program_dir_(platform::ProgramDirectory()) {
+      program_dir_(platform::ProgramDirectory()),
+      ask_picture_(AskPicture) {
   setObjectName(QStringLiteral("PreviewPane"));
   sizes_->setObjectName(QStringLiteral("PreviewSizes"));
   sizes_->setWordWrap(true);
@@ -53,8 +58,15 @@ PreviewPane::PreviewPane(QWidget* parent)
   stack_->addWidget(message_);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(sizes_);
+  auto* top = new QHBoxLayout;
+  top->addWidget(sizes_, 1);
+  top->addWidget(save_, 0, Qt::AlignTop);
+  layout->addLayout(top);
   layout->addLayout(stack_, 1);
+  save_->setObjectName(QStringLiteral("SavePictureButton"));
+  save_->setToolTip(QString::fromUtf8(texts::kHintSavePicture));
+  save_->setEnabled(false);
+  connect(save_, &QPushButton::clicked, this, &PreviewPane::SavePictureClick);
 
   readers_.setMaxThreadCount(kMaxReadings);
   reading_notice_.setSingleShot(true);
@@ -78,6 +90,26 @@ void PreviewPane::SetPasswordSource(std::function<std::string()> password) {
 
 void PreviewPane::SetProgramDirectory(const std::string& dir) { program_dir_ = dir; }
 
+void PreviewPane::SetTextures(std::shared_ptr<render::TextureSource> textures) {
+  view_->SetTextures(std::move(textures));
+}
+
+void PreviewPane::SetPictureDialogs(
+    std::function<std::optional<PictureRequest>(QWidget*, QSize)> ask) {
+  ask_picture_ = std::move(ask);
+}
+
+void PreviewPane::SavePictureClick() {
+  if (!view_->HasScene()) return;
+  const qreal ratio = view_->devicePixelRatioF();
+  const QSize pane(qRound(view_->width() * ratio), qRound(view_->height() * ratio));
+  const std::optional<PictureRequest> request = ask_picture_(this, pane);
+  if (!request) return;
+  if (const QString problem = SavePicture(*view_, request->path, request->size); !problem.isEmpty()) {
+    QMessageBox::warning(this, QString::fromUtf8(texts::kMessageTitle), problem);
+  }
+}
+
 QString PreviewPane::MessageText() const {
   return stack_->currentWidget() == message_ ? message_->text() : QString();
 }
@@ -97,6 +129,7 @@ void PreviewPane::ShowModel(const driver::ModelOutcome* model) {
   ++newest_;
   reading_notice_.stop();
   view_->ClearScene();
+  save_->setEnabled(false);
   sizes_->setVisible(false);
   if (model == nullptr) {
     shown_.reset();
@@ -197,6 +230,7 @@ void PreviewPane::ShowPicture(const Found& found) {
   }
   view_->SetScene(found.mesh, RegistryBox(*shown_));
   stack_->setCurrentWidget(view_);
+  save_->setEnabled(true);
 }
 
 void PreviewPane::ShowMessage(const QString& text) {

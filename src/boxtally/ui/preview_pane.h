@@ -19,8 +19,11 @@
 
 #include "boxtally/driver/model_results.h"
 #include "boxtally/render/mesh.h"
+#include "boxtally/render/texture.h"
+#include "boxtally/ui/save_picture.h"
 
 class QLabel;
+class QPushButton;
 class QStackedLayout;
 
 namespace ui {
@@ -39,11 +42,18 @@ class PreviewPane : public QWidget {
   // model is chosen, and the folder rwxsmith is in (ending with '/').
   void SetPasswordSource(std::function<std::string()> password);
   void SetProgramDirectory(const std::string& dir);
+  // Where the pictures find the textures and masks models name (the window's finder; nullptr,
+  // the start: surfaces in their colours).
+  void SetTextures(std::shared_ptr<render::TextureSource> textures);
 
   // Shows the model (nullptr: none selected). The same model again changes nothing.
   void ShowModel(const driver::ModelOutcome* model);
 
   ModelView* View() const { return view_; }
+  // "Enregistrer l'image…": enabled while a picture shows; `ask` stands in for its dialogs (the
+  // size, then the file; nullopt: cancelled), which by default are the user's.
+  QPushButton* SavePictureButton() const { return save_; }
+  void SetPictureDialogs(std::function<std::optional<PictureRequest>(QWidget*, QSize)> ask);
   // The text shown instead of a picture; empty while the picture shows.
   QString MessageText() const;
   QString SizesText() const;
@@ -77,8 +87,10 @@ class PreviewPane : public QWidget {
   void ShowMessage(const QString& text);
   void ShowPicture(const Found& found);
   void CancelReadings();
+  void SavePictureClick();
 
   QLabel* sizes_;
+  QPushButton* save_;
   QLabel* message_;
   ModelView* view_;
   QStackedLayout* stack_;
@@ -89,6 +101,7 @@ class PreviewPane : public QWidget {
   std::optional<Request> waiting_;             // the newest, when kMaxReadings are running
   std::function<std::string()> password_;
   std::string program_dir_;
+  std::function<std::optional<PictureRequest>(QWidget*, QSize)> ask_picture_;
   QThreadPool readers_;
 };
 

@@ -165,6 +165,7 @@ Settings LoadSettings(const std::string& path) {
   s.referer_world = ReadString(path, "RefererWorld", s.referer_world);
   s.ca_file = ReadString(path, "CaFile", s.ca_file);
   s.proxy = ReadString(path, "Proxy", s.proxy);
+  s.thumbnail_folder = ReadString(path, "Thumbnails", s.thumbnail_folder);
   const int downloads = platform::ReadProfileInt(path, kParameters, "Downloads", s.downloads);
   if (downloads >= 1 && downloads <= static_cast<int>(web::kMaxDownloads)) s.downloads = downloads;
   s.textures = ReadString(path, "Textures", s.textures);
@@ -223,6 +224,7 @@ SettingsResult SaveSettings(const std::string& path, const Settings& s) {
       {kParameters, "Proxy", Quoted(s.proxy)},
       {kParameters, "Downloads", std::to_string(s.downloads)},
       {kParameters, "Textures", Quoted(s.textures)},
+      {kParameters, "Thumbnails", Quoted(s.thumbnail_folder)},
       {kParameters, "DefaultFormat", Quoted(first_line)},
   };
   // One write per key, in the table's order; the first that fails ends the save.

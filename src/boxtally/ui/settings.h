@@ -48,6 +48,7 @@ struct Settings {
   std::string proxy;    // Proxy: the proxy of every web request; empty: the environment's
   int downloads = static_cast<int>(web::kDefaultDownloads);  // Downloads: at once; no control
   std::string textures;  // Textures: the textures folder or web folder; empty: the default
+  std::string thumbnail_folder;  // Thumbnails: the "Vignettes" box; empty: no pictures
   // The format template, its lines separated by "\n". DefaultFormat holds its first line, so a
   // file written by the older program reads the same; a template of several lines is kept whole
   // in DefaultFormatLines, used only while its first line still equals DefaultFormat.

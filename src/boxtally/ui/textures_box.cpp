@@ -5,6 +5,7 @@
 #include <QPushButton>
 
 #include "boxtally/driver/run_textures.h"
+#include "boxtally/ui/folder_edit.h"
 #include "boxtally/ui/window_texts.h"
 #include "platform/paths.h"
 
@@ -15,7 +16,7 @@ TexturesControls CreateTexturesControls(QWidget* parent, QWidget* dialog_parent)
   c.button = new QPushButton(QString::fromUtf8(texts::kTexturesButton), parent);
   c.button->setObjectName(QStringLiteral("TexturesButton"));
   c.button->setToolTip(QString::fromUtf8(texts::kHintTexturesButton));
-  c.edit = new QLineEdit(parent);
+  c.edit = new FolderEdit(parent);
   c.edit->setObjectName(QStringLiteral("TexturesEdit"));
   c.edit->setPlaceholderText(QString::fromUtf8(texts::kTexturesPlaceholder));
   c.edit->setToolTip(QString::fromUtf8(texts::kHintTexturesEdit));

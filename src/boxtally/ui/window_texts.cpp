@@ -213,6 +213,25 @@ const char* const kPreviewFileGone =
 const char* const kPreviewNoWorkFolder = "Pas de dossier de travail privé pour lire ce modèle : %1";
 const char* const kPreviewCut =
     "Modèle trop grand pour l'aperçu : seule sa première partie est dessinée.";
+const char* const kSavePicture = "Enregistrer l'image…";
+const char* const kHintSavePicture =
+    "Enregistre l'image de l'aperçu, telle qu'elle est tournée, en PNG, à la taille choisie.";
+const char* const kSavePictureFilter = "Images PNG (*.png)";
+const char* const kSavePictureSize = "Taille (pixels) :";
+const char* const kSavePictureSizeValue = "%1 × %2 (l'aperçu)";
+const char* const kCannotSavePicture = "Impossible d'enregistrer l'image %1 : %2";
+const char* const kNothingToDraw = "rien à dessiner";
+
+const char* const kThumbnailsButton = "Vignettes";
+const char* const kHintThumbnailsButton = "Choisir le dossier des vignettes";
+const char* const kHintThumbnailsEdit =
+    "Dossier où chaque modèle mesuré est dessiné en PNG de 256 pixels (arbre.rwx donne "
+    "arbre.png), comme avec boxtally-cli --thumbnails. Vide : pas de vignettes.";
+const char* const kThumbnailsDialogTitle = "Dossier des vignettes";
+const char* const kThumbnailsUnusable = "Le dossier des vignettes ne peut pas servir : %1";
+const char* const kRunFileInThumbnails =
+    "%1 (%2) se trouve dans le dossier des vignettes sous un nom d'image : rien n'a été généré.";
+const char* const kThumbnailsNotWritten = "Vignettes non écrites : %1\n%2";
 
 namespace {
 const char* const kNothingMeasured = " : rien n'a été mesuré.";
@@ -571,7 +590,7 @@ const char* const kHintTexturesEdit =
     "Le dossier des textures des modèles, ou l'URL d'un dossier web de textures. Vide : le "
     "dossier « textures » à côté de celui des modèles, et ce dossier même (en mode Web, le "
     "dossier « textures/ » à côté de l'URL)";
-const char* const kTexturesPlaceholder = "« textures » à côté des modèles";
+const char* const kTexturesPlaceholder = "par défaut";
 const char* const kTexturesDialogTitle = "Choisissez le dossier des textures";
 const char* const kTexturesFolderMissing = "Le dossier des textures %1 n'existe pas.";
 

@@ -154,6 +154,23 @@ extern const char* const kPreviewReading;       // %1: the model
 extern const char* const kPreviewFileGone;      // %1: the file
 extern const char* const kPreviewNoWorkFolder;  // %1: why
 extern const char* const kPreviewCut;
+// Saving the preview's picture.
+extern const char* const kSavePicture;  // the button, and its dialog's title
+extern const char* const kHintSavePicture;
+extern const char* const kSavePictureFilter;
+extern const char* const kSavePictureSize;  // the size box's label
+extern const char* const kSavePictureSizeValue;  // %1 x %2 pixels (the pane's size)
+extern const char* const kCannotSavePicture;  // %1: the file, %2: why
+extern const char* const kNothingToDraw;
+
+// The thumbnails' folder box of the main window.
+extern const char* const kThumbnailsButton;
+extern const char* const kHintThumbnailsButton;
+extern const char* const kHintThumbnailsEdit;
+extern const char* const kThumbnailsDialogTitle;
+extern const char* const kThumbnailsUnusable;  // %1: why
+extern const char* const kRunFileInThumbnails;  // %1: its role (kRunFileRoles), %2: the file
+extern const char* const kThumbnailsNotWritten;  // %1: how many, %2: the first lines
 
 // A model's fate in the table ("mesuré", "absent du serveur", ...).
 QString FateText(driver::Fate fate);

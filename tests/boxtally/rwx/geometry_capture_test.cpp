@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <random>
+#include <utility>
+#include <vector>
 #include <string>
 
+#include "boxtally/render/rasteriser.h"
 #include "boxtally/rwx/geometry_capture.h"
 #include "boxtally/rwx/workspace.h"
 #include "rwx_test_support.h"
@@ -18,10 +22,19 @@ std::string Describe(const render::Mesh& mesh) {
   for (const render::Triangle& t : mesh.triangles) {
     char text[64];
     std::snprintf(text, sizeof text, "%s%u %u %u %06x", out.empty() ? "" : ";", t.a, t.b, t.c,
-                  t.rgb);
+                  render::MaterialOf(mesh, t).rgb);
     out += text;
   }
   return out;
+}
+
+// The geometry of a model whose script is `body` between "modelbegin" and "modelend".
+std::unique_ptr<rwx::GeometryCapture> Captured(const std::string& body) {
+  rwx_test::MeasureHarness harness;
+  auto capture = std::make_unique<rwx::GeometryCapture>();
+  harness.geometry = capture.get();
+  harness.Run("modelbegin\n" + body + "modelend\n");
+  return capture;
 }
 
 rwx::Box BoxOf(const render::Mesh& mesh) {
@@ -111,11 +124,7 @@ TEST(GeometryCapture, FacesUseTheClumpsVertexNumbersAndTheColourInForce) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    rwx_test::MeasureHarness harness;
-    rwx::GeometryCapture capture;
-    harness.geometry = &capture;
-    harness.Run("modelbegin\n" + c.body + "modelend\n");
-    EXPECT_EQ(Describe(capture.mesh), c.triangles);
+    EXPECT_EQ(Describe(Captured(c.body)->mesh), c.triangles);
   }
 }
 
@@ -169,4 +178,149 @@ TEST(GeometryCapture, StopsTakingGeometryPastItsLimitWhileTheMeasurementGoesOn) 
   EXPECT_EQ(capture.mesh.vertices.size(), rwx::kMaxCapturedVertices);
   EXPECT_EQ(capture.mesh.triangles.size(), 419u * 10000u);
   EXPECT_NE(capture.mesh.vertices.back().x, 50.0f);
+}
+
+namespace {
+
+// "rrggbb opacity ambient/diffuse sampling modes texture/mask" of each triangle, joined by ';'
+// ("-" for no texture or mask; sampling f or v; modes as their bits).
+std::string DescribeMaterials(const render::Mesh& mesh) {
+  std::string out;
+  for (const render::Triangle& t : mesh.triangles) {
+    const render::Material& m = render::MaterialOf(mesh, t);
+    const auto name = [&mesh](std::uint32_t i) {
+      return i < mesh.names.size() ? mesh.names[i] : std::string("-");
+    };
+    char text[96];
+    std::snprintf(text, sizeof text, "%06x %g %g/%g %c %d ", m.rgb, m.opacity, m.ambient,
+                  m.diffuse, m.light_sampling == render::LightSampling::kVertex ? 'v' : 'f',
+                  m.texture_modes);
+    out += (out.empty() ? "" : ";") + std::string(text) + name(m.texture) + "/" + name(m.mask);
+  }
+  return out;
+}
+
+const std::string kTriangle = "vertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\ntriangle 1 2 3\n";
+
+}  // namespace
+
+TEST(GeometryCapture, FacesTakeTheMaterialInForce) {
+  struct Case {
+    const char* what;
+    std::string body;  // between "modelbegin" and "modelend"
+    const char* materials;
+  };
+  const Case cases[] = {
+      {"nothing said", kTriangle, "a8a8a8 1 0.4/0.6 f 7 -/-"},
+      {"texture and mask", "texture Wood mask leaf\n" + kTriangle, "a8a8a8 1 0.4/0.6 f 7 wood/leaf"},
+      {"texture, then null", "texture wood\n" + kTriangle + "texture NULL mask leaf\n" + kTriangle,
+       "a8a8a8 1 0.4/0.6 f 7 wood/-;a8a8a8 1 0.4/0.6 f 7 -/-"},
+      {"surface, opacity, light, modes",
+       "color 1 0 0\nsurface .2 .7 .5\nopacity .25\nlightsampling vertex\ntexturemodes lit "
+       "filter\n" + kTriangle,
+       "ff0000 0.25 0.2/0.7 v 5 -/-"},
+      {"out of range, and words not drawn",
+       "surface -1 3\nopacity 2\ntexturemode foreshorten mipmap\nlightsampling none\n" + kTriangle,
+       "a8a8a8 1 0/1 f 2 -/-"},
+      {"ambient and diffuse alone, texturemodes null",
+       "ambient .3\ndiffuse .5\ntexturemodes null\n" + kTriangle, "a8a8a8 1 0.3/0.5 f 0 -/-"},
+      {"a clump gives its material back",
+       "texture a\nopacity .5\nclumpbegin\ntexture b mask c\nopacity 1\n" + kTriangle +
+           "clumpend\n" + kTriangle,
+       "a8a8a8 1 0.4/0.6 f 7 b/c;a8a8a8 0.5 0.4/0.6 f 7 a/-"},
+      {"a prototype keeps its own",
+       "protobegin p\ntexture wood\n" + kTriangle + "protoend\ncolor 0 0 1\ntexture stone\n" +
+           "protoinstance p\n" + kTriangle,
+       "a8a8a8 1 0.4/0.6 f 7 wood/-;0000ff 1 0.4/0.6 f 7 stone/-"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(DescribeMaterials(Captured(c.body)->mesh), c.materials);
+  }
+}
+
+TEST(GeometryCapture, VerticesKeepTheirTextureCoordinates) {
+  struct Case {
+    const char* what;
+    std::string body;
+    std::vector<std::pair<float, float>> uvs;  // empty: the mesh keeps none
+  };
+  const Case cases[] = {
+      {"none given", kTriangle, {}},
+      {"given after the first", "vertex 0 0 0\nvertex 1 0 0 uv .5 .25\nVertex 0 1 0 UV 2 -1 # x\n",
+       {{0, 0}, {0.5f, 0.25f}, {2, -1}}},
+      {"half given, or not numbers", "vertex 0 0 0 uv 1\nvertex 1 0 0 uv x y\nvertex 0 1 0 uvw 1 1\n",
+       {{1, 0}, {0, 0}, {0, 0}}},
+      {"an instance brings its own",
+       "protobegin p\nvertex 0 0 0 uv .5 .5\nprotoend\nvertex 9 9 9\nprotoinstance p\n",
+       {{0, 0}, {0.5f, 0.5f}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::unique_ptr<rwx::GeometryCapture> capture = Captured(c.body);
+    std::vector<std::pair<float, float>> uvs;
+    for (const render::TexCoord& uv : capture->mesh.uvs) uvs.emplace_back(uv.u, uv.v);
+    EXPECT_EQ(uvs, c.uvs);
+  }
+}
+
+TEST(GeometryCapture, AnLShapeGivesOnePictureFromEveryCorner) {
+  // An L of three unit squares, written from each of its six corners, both ways round. A fan
+  // from the corner beside the notch covers the notch too.
+  const char* corners[6] = {"0 0 0", "2 0 0", "2 1 0", "1 1 0", "1 2 0", "0 2 0"};
+  const render::Bounds box{{0, 0, 0}, {2, 2, 0}};
+  std::vector<render::Image> pictures;
+  for (int first = 0; first < 6; ++first) {
+    for (const int way : {1, 5}) {
+      std::string script = "modelbegin\nclumpbegin\n";
+      for (int k = 0; k < 6; ++k) script += "vertex " + std::string(corners[(first + way * k) % 6]) + "\n";
+      script += "polygon 6 1 2 3 4 5 6\nclumpend\nmodelend\n";
+      rwx_test::MeasureHarness harness;
+      rwx::GeometryCapture capture;
+      harness.geometry = &capture;
+      harness.Run(script);
+      pictures.push_back(render::DrawScene(capture.mesh, &box, render::Camera{0, 0}, 64, 64,
+                                           {false, false, false}));
+    }
+  }
+  for (std::size_t i = 1; i < pictures.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(pictures[i].rgba, pictures[0].rgba);
+  }
+  // The notch, at the top right, shows the background.
+  const render::Projection view = render::FitProjection(render::Camera{0, 0}, box, 64, 64);
+  const render::ScreenPoint notch = render::Project(view, {1.5f, 1.5f, 0});
+  EXPECT_EQ(render::PixelAt(pictures[0], static_cast<int>(notch.x), static_cast<int>(notch.y)),
+            render::kBackground);
+}
+
+TEST(GeometryCapture, StopsPastItsMaterialsAndNames) {
+  struct Case {
+    const char* what;
+    std::string script;
+  };
+  std::string colours = "modelbegin\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n";
+  for (std::size_t i = 0; i <= rwx::kMaxCapturedMaterials; ++i) {
+    colours += "color " + std::to_string(i % 256 / 255.0) + " " +
+               std::to_string(i / 256 % 256 / 255.0) + " " + std::to_string(i / 65536 / 255.0) +
+               "\ntriangle 1 2 3\n";
+  }
+  std::string names = "modelbegin\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n";
+  const std::string long_name(1000, 'n');
+  for (std::size_t i = 0; i <= rwx::kMaxCapturedNameBytes / 1000; ++i) {
+    names += "texture " + long_name + std::to_string(i) + "\ntriangle 1 2 3\n";
+  }
+  for (const Case& c : {Case{"materials", colours}, Case{"names", names}}) {
+    SCOPED_TRACE(c.what);
+    rwx_test::MeasureHarness harness;
+    rwx::GeometryCapture capture;
+    harness.geometry = &capture;
+    harness.Run(c.script + "modelend\n");
+    EXPECT_TRUE(capture.cut);
+    EXPECT_LE(capture.mesh.materials.size(), rwx::kMaxCapturedMaterials);
+    EXPECT_GT(capture.mesh.triangles.size(), 900u);
+    for (const render::Triangle& t : capture.mesh.triangles) {
+      ASSERT_LT(t.material, capture.mesh.materials.size());
+    }
+  }
 }

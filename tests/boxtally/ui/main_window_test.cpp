@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -1626,4 +1627,68 @@ TEST(MainWindow, SeveralDownloadsAskOncePerRunAndHost) {
   EXPECT_EQ(ReadFile(out / "reg.txt"),
             "tree.rwx 1 -995 -995 -995 995 995 995\r\n"
             "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
+}
+
+// The file names in a folder and their bytes.
+std::map<std::string, std::string> FolderFiles(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    files[entry.path().filename().string()] = ReadFile(entry.path().string());
+  }
+  return files;
+}
+
+TEST(MainWindow, TheThumbnailsBoxDrawsEveryMeasuredModelAsTheTerminalDoes) {
+  ObjectPath objects;
+  TempDir out;
+  const std::string ini = out / "boxtally.INI";
+  WriteFile(out / "a-file", "not a folder");
+  {
+    TestForm w(ini);
+    w.show();
+    w.RwxFileEdit->setText(QString::fromStdString(objects.models));
+    w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+    w.LogFileEdit->setText(QString::fromStdString(out / "window.log"));
+    w.PassEdit->setText(QString::fromLatin1(kPassword));
+    auto* box = Control<QLineEdit>(w, "ThumbnailsEdit");
+    // A folder that cannot be made: the run does not start.
+    box->setText(QString::fromStdString(out / "a-file/thumbs"));
+    w.Button1->click();
+    ASSERT_EQ(w.messages.size(), 1u);
+    EXPECT_TRUE(w.messages[0].startsWith(QStringLiteral("Le dossier des vignettes ne peut pas servir")))
+        << Std(w.messages[0]);
+    EXPECT_FALSE(std::filesystem::exists(out / "reg.txt"));
+    // A file of the run where a picture may take its name: the folder is not even made.
+    box->setText(QString::fromStdString(out / "thumbs"));
+    w.RegFileEdit->setText(QString::fromStdString(out / "thumbs/tree.png"));
+    w.Button1->click();
+    ASSERT_EQ(w.messages.size(), 2u);
+    EXPECT_EQ(Std(w.messages[1]), "Le fichier registry (" + (out / "thumbs/tree.png") +
+                                      ") se trouve dans le dossier des vignettes sous un nom "
+                                      "d'image : rien n'a été généré.");
+    EXPECT_FALSE(std::filesystem::exists(out / "thumbs"));
+    w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+    // Chosen with the browse button, made by the run, filled as --thumbnails fills its folder.
+    w.dialog_answer = QStringList{QString::fromStdString(out / "thumbs")};
+    Control<QPushButton>(w, "ThumbnailsButton")->click();
+    EXPECT_EQ(Std(box->text()), out / "thumbs");
+    w.Button1->click();
+    EXPECT_EQ(w.messages.size(), 2u);
+    EXPECT_FALSE(w.Running());
+    EXPECT_EQ(w.Thumbnails(), nullptr);  // only while a run lasts
+    EXPECT_TRUE(w.close());
+  }
+  WriteFile(out / "format.txt", std::string(ui::kDefaultTemplate) + "\r\n");
+  const testing_support::ProgramRun cli =
+      RunProgram({BOXTALLY_BIN_DIR "/boxtally-cli", "--quiet", "--thumbnails", out / "cli-thumbs",
+                  objects.models, out / "format.txt", "-r", std::string("-s") + kPassword,
+                  "-o" + (out / "cli-reg.txt")});
+  ASSERT_EQ(cli.exit_status, 0) << cli.err;
+  const std::map<std::string, std::string> drawn = FolderFiles(out / "thumbs");
+  EXPECT_EQ(drawn.size(), 5u);  // every model but the broken zip
+  EXPECT_TRUE(drawn == FolderFiles(out / "cli-thumbs"));
+  EXPECT_NE(ReadFile(ini).find("\r\nThumbnails=" + (out / "thumbs") + "\r\n"), std::string::npos);
+  TestForm again(ini);
+  EXPECT_EQ(Std(Control<QLineEdit>(again, "ThumbnailsEdit")->text()), out / "thumbs");
 }

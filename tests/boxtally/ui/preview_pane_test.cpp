@@ -6,11 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QTest>
 #include <QWheelEvent>
 #include <filesystem>
+#include <cstring>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <string>
 
 #include "boxtally/driver/model_geometry.h"
@@ -209,5 +214,64 @@ TEST(ModelView, TheMouseAndTheKeysTurnZoomMoveAndReset) {
     EXPECT_FLOAT_EQ(got.zoom, c.to.zoom);
     EXPECT_NEAR(got.pan_x, c.to.pan_x, 1e-6);
     EXPECT_NEAR(got.pan_y, c.to.pan_y, 1e-6);
+  }
+}
+
+TEST(PreviewPane, SavesItsPictureAtThePanesSizeOrOneAskedFor) {
+  TempDir dir;
+  const std::string block = dir / "block.rwx";
+  WriteFile(block, "modelbegin\ncolor 1 1 0\nblock 2 1 0.5\nmodelend\n");
+  const ModelOutcome model = Result(block, Fate::kMeasured, {-1, -0.5f, -0.25f, 1, 0.5f, 0.25f});
+  ui::PreviewPane pane;
+  pane.resize(300, 300);
+  pane.show();
+  EXPECT_FALSE(pane.SavePictureButton()->isEnabled());  // nothing to save yet
+  pane.ShowModel(&model);
+  ASSERT_TRUE(Settled(pane));
+  ASSERT_TRUE(pane.SavePictureButton()->isEnabled());
+  QTest::keyClick(pane.View(), Qt::Key_Left);  // saved as turned
+  ASSERT_TRUE(Settled(pane));
+
+  struct Case {
+    const char* what;
+    std::optional<QSize> size;  // nullopt: the pane's, as offered
+    std::string file;
+  };
+  const Case cases[] = {{"the pane's size", std::nullopt, dir / "pane.png"},
+                        {"a size asked for", QSize(64, 48), dir / "small.png"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    QSize offered;
+    pane.SetPictureDialogs([&](QWidget*, QSize pane_size) {
+      offered = pane_size;
+      return ui::PictureRequest{QString::fromStdString(c.file), c.size.value_or(pane_size)};
+    });
+    pane.SavePictureButton()->click();
+    const QSize size = c.size.value_or(offered);
+    EXPECT_EQ(offered, pane.View()->Frame().size());
+    const QImage saved(QString::fromStdString(c.file));
+    ASSERT_EQ(saved.size(), size);
+    const render::Image expected = pane.View()->DrawNow(size.width(), size.height());
+    const QImage rgba = saved.convertToFormat(QImage::Format_RGBA8888);
+    EXPECT_EQ(0, std::memcmp(rgba.constBits(), expected.rgba.data(), expected.rgba.size()));
+  }
+  // Cancelled: nothing written.
+  pane.SetPictureDialogs([](QWidget*, QSize) { return std::nullopt; });
+  pane.SavePictureButton()->click();
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
+}
+
+TEST(PreviewPane, ReadsThePictureSizeTheUserTypes) {
+  const std::pair<const char*, std::optional<QSize>> cases[] = {
+      {"640 × 480 (l'aperçu)", QSize(640, 480)},
+      {"512x300", QSize(512, 300)},
+      {"1024", QSize(1024, 1024)},
+      {"0 x 10", std::nullopt},
+      {"9000 x 10", std::nullopt},  // past the renderer's largest side
+      {"grand", std::nullopt},
+  };
+  for (const auto& [text, size] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(ui::PictureSizeOf(QString::fromUtf8(text)), size);
   }
 }

@@ -48,6 +48,7 @@ const std::string kFirstStartFile =
     "Proxy=\r\n"
     "Downloads=6\r\n"
     "Textures=\r\n"
+    "Thumbnails=\r\n"
     "DefaultFormat=<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>\r\n";
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
@@ -104,6 +105,8 @@ TEST(Settings, ReadsTheEdgeCasesOfTheFileAndWritesThemBackNormalised) {
        [](const ui::Settings& s) { return s.url == "http://example.invalid/objects"; }},
       {"Textures=", "Textures=\" op/tex \"", "Textures=\" op/tex \"",  // blanks kept in quotes
        [](const ui::Settings& s) { return s.textures == " op/tex "; }},
+      {"Thumbnails=", "Thumbnails=\" thumbs \"", "Thumbnails=\" thumbs \"",
+       [](const ui::Settings& s) { return s.thumbnail_folder == " thumbs "; }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.replacement);

@@ -1,0 +1,522 @@
+#include "boxtally/render/surface_fill.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+
+#include "boxtally/render/surface_paint.h"
+
+namespace render {
+
+namespace {
+
+constexpr float kFar = -std::numeric_limits<float>::infinity();
+constexpr std::uint32_t kNone = 0xFFFFFFFF;  // no triangle at a pixel
+// Where an edge pixel's four samples lie, from its top left corner: a rotated grid, so that
+// edges near the horizontal and near the vertical both get four steps of coverage.
+constexpr float kSampleX[4] = {0.375f, 0.875f, 0.125f, 0.625f};
+constexpr float kSampleY[4] = {0.125f, 0.375f, 0.625f, 0.875f};
+// Triangles smaller than this many pixels of bounding box never ask their tiles' depth: it
+// costs more than it saves.
+constexpr int kTiledArea = 2 * kTileSide * kTileSide;
+constexpr int kSmallSide = 4;  // pixels: triangles narrower and lower go pixel by pixel
+constexpr int kDepthBuckets = 4096;  // of the front-to-back order
+constexpr int kCheckerCells = 48;    // cells of the missing-texture checker across the picture
+// Neighbouring pixels of two triangles are an edge to smooth when they differ by more than this
+// in a channel, and for one textured material also in depth (in pixels).
+constexpr int kColourStep = 24;
+constexpr float kDepthStep = 1.5f;
+constexpr std::size_t kCachedTriangles = 64;  // triangles set up again for the edges, kept
+
+struct Buffers {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> colour;  // 0xRRGGBB of each pixel's centre
+  std::vector<float> depth;           // likewise, larger is nearer; four more at the end
+  std::vector<std::uint32_t> winner;  // the triangle drawn at the centre, or kNone
+  std::vector<std::uint8_t> veiled;   // a translucent triangle lies over the pixel
+  int tiles_across = 0;
+  std::vector<float> tile_far;           // the farthest depth drawn in each tile
+  std::vector<std::uint8_t> tile_stale;  // tile_far needs working out again
+};
+
+// One triangle as the pixel loops see it. Edge k (opposite corner k): a x + b y + c >= 0 inside.
+struct Setup {
+  float a[3], b[3], c[3];
+  float zx = 0, zy = 0, z0 = 0;  // depth = zx x + zy y + z0
+  float nearest = 0;             // the nearest depth of its corners
+  float inverse_area = 0;
+  // Edge k meets pixel row y at x = cross_at + cross_step y (set by SetUpRows, for the triangles
+  // drawn row by row).
+  float cross_at[3], cross_step[3];
+  bool turned = false;  // corners b and c were swapped to make the edges face inward
+  int x0 = 0, x1 = -1, y0 = 0, y1 = -1;  // pixels whose centre it may hold
+};
+
+std::size_t Index(const Buffers& s, int x, int y) {
+  return static_cast<std::size_t>(y) * static_cast<std::size_t>(s.width) +
+         static_cast<std::size_t>(x);
+}
+
+// Twice the triangle's area on screen, positive when its corners turn clockwise on screen
+// (y down); 0 or not finite when it covers nothing.
+float ScreenArea(const ScreenPoint& a, const ScreenPoint& b, const ScreenPoint& c) {
+  return (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
+}
+
+// Whether the triangle's bounds hold a pixel centre of the picture: most triangles of a mesh
+// far finer than the picture hold none, and are not drawn (nor are they needed for the edges).
+bool HoldsCentre(const ScreenPoint& a, const ScreenPoint& b, const ScreenPoint& c, int width,
+                 int height) {
+  const float left = std::max(std::min({a.x, b.x, c.x}) - 0.5f, 0.0f);
+  const float right = std::min(std::max({a.x, b.x, c.x}) - 0.5f, static_cast<float>(width - 1));
+  const float top = std::max(std::min({a.y, b.y, c.y}) - 0.5f, 0.0f);
+  const float bottom = std::min(std::max({a.y, b.y, c.y}) - 0.5f, static_cast<float>(height - 1));
+  return std::ceil(left) <= std::floor(right) && std::ceil(top) <= std::floor(bottom);
+}
+
+// The edges, depth plane and pixel range of a triangle; false when it holds no pixel centre.
+bool SetUp(ScreenPoint a, ScreenPoint b, ScreenPoint c, int width, int height, Setup& t) {
+  float area = ScreenArea(a, b, c);
+  if (area == 0.0f || !std::isfinite(area)) return false;
+  t.turned = area < 0.0f;
+  if (t.turned) {
+    std::swap(b, c);
+    area = -area;
+  }
+  const ScreenPoint corner[3] = {a, b, c};
+  for (int k = 0; k < 3; ++k) {
+    // Each edge from its own two ends, so the triangle on its other side works out exactly the
+    // opposite values and no pixel falls between the two.
+    const ScreenPoint& p = corner[(k + 1) % 3];
+    const ScreenPoint& q = corner[(k + 2) % 3];
+    t.a[k] = p.y - q.y;
+    t.b[k] = q.x - p.x;
+    t.c[k] = p.x * q.y - p.y * q.x;
+  }
+  t.inverse_area = 1.0f / area;
+  t.zx = (t.a[0] * a.depth + t.a[1] * b.depth + t.a[2] * c.depth) * t.inverse_area;
+  t.zy = (t.b[0] * a.depth + t.b[1] * b.depth + t.b[2] * c.depth) * t.inverse_area;
+  t.z0 = (t.c[0] * a.depth + t.c[1] * b.depth + t.c[2] * c.depth) * t.inverse_area;
+  t.nearest = std::max({a.depth, b.depth, c.depth});
+  // Pixels whose centres (x + 0.5, y + 0.5) may lie inside; an edge pixel's samples reach no
+  // farther than its neighbours' centres, and edges are worked out from the neighbours.
+  const float left = std::min({a.x, b.x, c.x}) - 0.5f, right = std::max({a.x, b.x, c.x}) - 0.5f;
+  const float top = std::min({a.y, b.y, c.y}) - 0.5f, bottom = std::max({a.y, b.y, c.y}) - 0.5f;
+  if (!(right >= -1.0f && bottom >= -1.0f && left <= static_cast<float>(width) &&
+        top <= static_cast<float>(height))) {
+    return false;
+  }
+  t.x0 = static_cast<int>(std::max(0.0f, std::ceil(left)));
+  t.y0 = static_cast<int>(std::max(0.0f, std::ceil(top)));
+  t.x1 = static_cast<int>(std::min(static_cast<float>(width - 1), std::floor(right)));
+  t.y1 = static_cast<int>(std::min(static_cast<float>(height - 1), std::floor(bottom)));
+  return t.x0 <= t.x1 && t.y0 <= t.y1;
+}
+
+// Draws the pixel (x, y), whose centre lies inside the triangle at depth z nearer than what the
+// pixel shows: opaque paint replaces it, translucent paint is blended over it. False where the
+// mask or the texture's alpha leaves the pixel out.
+bool DrawPixel(Buffers& s, const Setup& t, const Paint& paint, std::uint32_t index, bool opaque,
+               int x, int y, float z) {
+  std::uint32_t rgb = 0;
+  if (paint.Plain()) {
+    rgb = paint.rgb;
+  } else {
+    const float px = static_cast<float>(x) + 0.5f, py = static_cast<float>(y) + 0.5f;
+    float w[3];
+    for (int k = 0; k < 3; ++k) w[k] = (t.a[k] * px + (t.b[k] * py + t.c[k])) * t.inverse_area;
+    if (t.turned) std::swap(w[1], w[2]);
+    if (!PaintPoint(paint, w, x, y, rgb)) return false;
+  }
+  const std::size_t pixel = Index(s, x, y);
+  if (!opaque) {
+    s.colour[pixel] = Mix(s.colour[pixel], rgb, paint.opacity);
+    s.veiled[pixel] = 1;
+    return true;
+  }
+  s.colour[pixel] = rgb;
+  s.depth[pixel] = z;
+  s.winner[pixel] = index;
+  return true;
+}
+
+using Lanes = float __attribute__((vector_size(16)));
+using LaneBits = std::int32_t __attribute__((vector_size(16)));
+
+// Pixels from..to of row y, four at a time: those whose centre lies inside the triangle and
+// nearer than what they show are drawn; the others (most, behind what is drawn) are passed over
+// without a branch each. True when something was drawn.
+bool DrawRow(Buffers& s, const Setup& t, const Paint& paint, std::uint32_t index, bool opaque,
+             int y, int from, int to) {
+  const Lanes steps = {0.5f, 1.5f, 2.5f, 3.5f};
+  const float py = static_cast<float>(y) + 0.5f;
+  float row[3];
+  for (int k = 0; k < 3; ++k) row[k] = t.b[k] * py + t.c[k];
+  const float zy = t.zy * py;
+  const float last = static_cast<float>(to) + 0.5f;
+  const float* depth = &s.depth[Index(s, from, y)];
+  bool drawn = false;
+  for (int x = from; x <= to; x += 4, depth += 4) {
+    const Lanes px = static_cast<float>(x) + steps;
+    LaneBits in = px <= last;
+    for (int k = 0; k < 3; ++k) in &= t.a[k] * px + row[k] >= 0.0f;
+    Lanes stored;
+    std::memcpy(&stored, depth, sizeof stored);  // the buffer has room past its last row
+    const Lanes z = (t.zx * px + zy) + t.z0;
+    in &= z > stored;
+    if ((in[0] | in[1] | in[2] | in[3]) == 0) continue;
+    for (int lane = 0; lane < 4; ++lane) {
+      if (in[lane] != 0) drawn |= DrawPixel(s, t, paint, index, opaque, x + lane, y, z[lane]);
+    }
+  }
+  return drawn;
+}
+
+// The farthest depth drawn in a tile: -infinity while one of its pixels shows the background.
+float TileFar(const Buffers& s, int tile_x, int tile_y) {
+  const int x0 = tile_x * kTileSide, y0 = tile_y * kTileSide;
+  const int x1 = std::min(s.width, x0 + kTileSide), y1 = std::min(s.height, y0 + kTileSide);
+  float far = INFINITY;
+  for (int y = y0; y < y1; ++y) {
+    const float* depth = &s.depth[Index(s, x0, y)];
+    for (int x = 0; x < x1 - x0; ++x) far = std::min(far, depth[x]);
+  }
+  return far;
+}
+
+// The pixels of row y whose centre may lie inside the triangle, from where its three edges cross
+// the row (a pixel more on each side than the arithmetic says: the pixel test decides); empty:
+// first > last.
+void RowSpan(const Setup& t, int y, int& first, int& last) {
+  float low = static_cast<float>(t.x0), high = static_cast<float>(t.x1);
+  const float row = static_cast<float>(y);
+  for (int k = 0; k < 3; ++k) {
+    if (t.a[k] == 0.0f) {  // along the row: all of it inside, or none
+      if (t.b[k] * (row + 0.5f) + t.c[k] < 0.0f) high = -1.0f;
+      continue;
+    }
+    const float cross = t.cross_at[k] + t.cross_step[k] * row;
+    if (t.a[k] > 0.0f) {
+      low = std::max(low, cross - 1.0f);
+    } else {
+      high = std::min(high, cross + 1.0f);
+    }
+  }
+  first = 0;
+  last = -1;
+  if (low <= high) {  // not NaN either
+    // Both lie in x0 - 1 .. x1 + 1 now; truncation rounds toward the span's inside.
+    first = static_cast<int>(std::ceil(low));
+    last = static_cast<int>(high);
+  }
+}
+
+void SetUpRows(Setup& t) {
+  for (int k = 0; k < 3; ++k) {
+    // a (x + 0.5) + b (y + 0.5) + c = 0
+    t.cross_step[k] = t.a[k] != 0.0f ? -t.b[k] / t.a[k] : 0.0f;
+    t.cross_at[k] = t.a[k] != 0.0f ? -(t.b[k] * 0.5f + t.c[k]) / t.a[k] - 0.5f : 0.0f;
+  }
+}
+
+// Whether part of the triangle (`nearest` its nearest depth) may lie nearer in a tile than the
+// farthest thing drawn there.
+bool Nearer(Buffers& s, const Setup& t, int tile_x, int tile_y) {
+  const std::size_t tile = static_cast<std::size_t>(tile_y * s.tiles_across + tile_x);
+  if (s.tile_stale[tile] != 0) {
+    s.tile_far[tile] = TileFar(s, tile_x, tile_y);
+    s.tile_stale[tile] = 0;
+  }
+  const float side = static_cast<float>(kTileSide);
+  const float left = static_cast<float>(tile_x * kTileSide);
+  const float top = static_cast<float>(tile_y * kTileSide);
+  const float nearest = std::min(t.nearest, t.zx * left + t.zy * top + t.z0 +
+                                                std::max(t.zx, 0.0f) * side +
+                                                std::max(t.zy, 0.0f) * side);
+  return nearest > s.tile_far[tile];
+}
+
+// A triangle of a few pixels, pixel by pixel: the same tests as DrawRow's, without its set-up.
+void DrawSmall(Buffers& s, const Setup& t, const Paint& paint, std::uint32_t index, bool opaque) {
+  bool drawn = false;
+  for (int y = t.y0; y <= t.y1; ++y) {
+    const float py = static_cast<float>(y) + 0.5f;
+    const float zy = t.zy * py;
+    for (int x = t.x0; x <= t.x1; ++x) {
+      const float px = static_cast<float>(x) + 0.5f;
+      bool inside = true;
+      for (int k = 0; k < 3; ++k) inside &= t.a[k] * px + (t.b[k] * py + t.c[k]) >= 0.0f;
+      const float z = (t.zx * px + zy) + t.z0;
+      if (inside && z > s.depth[Index(s, x, y)]) {
+        drawn |= DrawPixel(s, t, paint, index, opaque, x, y, z);
+      }
+    }
+  }
+  if (!drawn || !opaque) return;
+  for (const int y : {t.y0, t.y1}) {
+    for (const int x : {t.x0, t.x1}) {
+      s.tile_stale[static_cast<std::size_t>((y / kTileSide) * s.tiles_across + x / kTileSide)] = 1;
+    }
+  }
+}
+
+// Band by band of tiles: the rows' spans, then the tiles they reach, passing over those where
+// all that is drawn lies in front of the triangle (asked only by triangles larger than a few
+// tiles).
+void DrawTriangle(Buffers& s, Setup& t, const Paint& paint, std::uint32_t index, bool opaque) {
+  if (t.x1 - t.x0 < kSmallSide && t.y1 - t.y0 < kSmallSide) {
+    return DrawSmall(s, t, paint, index, opaque);
+  }
+  SetUpRows(t);
+  const bool deep = (t.x1 - t.x0 + 1) * (t.y1 - t.y0 + 1) >= kTiledArea;
+  int first[kTileSide], last[kTileSide];
+  for (int band = t.y0 / kTileSide; band <= t.y1 / kTileSide; ++band) {
+    const int y0 = std::max(t.y0, band * kTileSide);
+    const int y1 = std::min(t.y1, band * kTileSide + kTileSide - 1);
+    int left = s.width, right = -1;
+    for (int y = y0; y <= y1; ++y) {
+      RowSpan(t, y, first[y - y0], last[y - y0]);
+      if (first[y - y0] > last[y - y0]) continue;
+      left = std::min(left, first[y - y0]);
+      right = std::max(right, last[y - y0]);
+    }
+    for (int tile_x = left / kTileSide; right >= 0 && tile_x <= right / kTileSide; ++tile_x) {
+      if (deep && !Nearer(s, t, tile_x, band)) continue;
+      const int x0 = tile_x * kTileSide, x1 = x0 + kTileSide - 1;
+      bool drawn = false;
+      for (int y = y0; y <= y1; ++y) {
+        const int from = std::max(x0, first[y - y0]), to = std::min(x1, last[y - y0]);
+        if (from <= to) drawn |= DrawRow(s, t, paint, index, opaque, y, from, to);
+      }
+      if (drawn && opaque) s.tile_stale[static_cast<std::size_t>(band * s.tiles_across + tile_x)] = 1;
+    }
+  }
+}
+
+// Triangle indices in drawing order: opaque ones nearest first (what lies behind is then mostly
+// passed over tile by tile), translucent ones after them, farthest first. Kind 0: not drawn;
+// 1: opaque; 2: translucent.
+std::vector<std::uint32_t> DrawingOrder(const std::vector<float>& nearest,
+                                        const std::vector<std::uint8_t>& kind) {
+  float low = INFINITY, high = -INFINITY;
+  for (std::size_t i = 0; i < nearest.size(); ++i) {
+    if (kind[i] == 0) continue;
+    low = std::min(low, nearest[i]);
+    high = std::max(high, nearest[i]);
+  }
+  const float scale = high > low ? (kDepthBuckets - 1) / (high - low) : 0.0f;
+  std::vector<std::uint32_t> counts(2 * kDepthBuckets + 1, 0);
+  std::vector<std::uint32_t> bucket(nearest.size(), 0);
+  for (std::size_t i = 0; i < nearest.size(); ++i) {
+    if (kind[i] == 0) continue;
+    const int step =
+        std::clamp(static_cast<int>((nearest[i] - low) * scale), 0, kDepthBuckets - 1);
+    bucket[i] = kind[i] == 1 ? static_cast<std::uint32_t>(kDepthBuckets - 1 - step)
+                             : static_cast<std::uint32_t>(kDepthBuckets + step);
+    ++counts[bucket[i] + 1];
+  }
+  for (std::size_t b = 1; b < counts.size(); ++b) counts[b] += counts[b - 1];
+  std::vector<std::uint32_t> order(counts.back());
+  for (std::size_t i = 0; i < nearest.size(); ++i) {
+    if (kind[i] != 0) order[counts[bucket[i]]++] = static_cast<std::uint32_t>(i);
+  }
+  return order;
+}
+
+// What the edge pass needs of the mesh, and the triangles it set up again lately.
+struct Scene {
+  const Mesh& mesh;
+  const std::vector<ScreenPoint>& screen;
+  const std::vector<Look>& looks;
+  const Facing& facing;
+  int checker = 4;
+  struct Cached {
+    std::uint32_t index = kNone;
+    Setup setup;
+    Paint paint;
+  };
+  std::vector<Cached> cache = std::vector<Cached>(kCachedTriangles);
+};
+
+const Scene::Cached& TriangleOf(Scene& scene, std::uint32_t index, int width, int height) {
+  Scene::Cached& entry = scene.cache[index % kCachedTriangles];
+  if (entry.index == index) return entry;
+  entry.index = index;
+  const Triangle& t = scene.mesh.triangles[index];
+  // It was drawn, so it sets up as it did then.
+  SetUp(scene.screen[t.a], scene.screen[t.b], scene.screen[t.c], width, height, entry.setup);
+  entry.paint = PaintOf(scene.mesh, LookOf(scene.looks, t), scene.facing, index, scene.checker);
+  return entry;
+}
+
+// Whether two colours differ by more than kColourStep in a channel.
+inline bool ColourStep(std::uint32_t a, std::uint32_t b) {
+  if (a == b) return false;
+  const auto step = [](std::uint32_t u, std::uint32_t v) {
+    return static_cast<std::uint32_t>(static_cast<int>(u & 0xFF) - static_cast<int>(v & 0xFF) +
+                                      kColourStep) > 2 * kColourStep;
+  };
+  return step(a, b) | step(a >> 8, b >> 8) | step(a >> 16, b >> 16);
+}
+
+// Whether a pixel and its neighbour, drawn from two triangles (or one and none) in colours a
+// ColourStep apart, show an edge worth smoothing: not only as a texture does inside one textured
+// surface (there the two must lie at two depths).
+bool Differs(const Buffers& s, const Scene& scene, std::size_t p, std::size_t q) {
+  const std::uint32_t a = s.winner[p], b = s.winner[q];
+  if (a == kNone || b == kNone) return true;
+  const Triangle& ta = scene.mesh.triangles[a];
+  if (ta.material != scene.mesh.triangles[b].material) return true;
+  const Look& look = LookOf(scene.looks, ta);
+  if (look.texture == nullptr && !look.missing) return true;
+  return std::fabs(s.depth[p] - s.depth[q]) > kDepthStep;
+}
+
+// The pixel from four samples: at each, the nearest of the triangles drawn at the pixel and its
+// eight neighbours that covers it, or the background. Each triangle is painted once a pixel, at
+// the pixel's centre (where its mask or alpha leaves it out, it is left out of the pixel).
+std::uint32_t SmoothPixel(const Buffers& s, Scene& scene, int x, int y, std::uint32_t background) {
+  const std::size_t p = Index(s, x, y);
+  std::uint32_t found[9];
+  int count = 0;
+  const auto add = [&](std::uint32_t w) {
+    if (w != kNone && std::find(found, found + count, w) == found + count) found[count++] = w;
+  };
+  add(s.winner[p]);
+  for (int dy = -1; dy <= 1; ++dy) {
+    for (int dx = -1; dx <= 1; ++dx) {
+      const int nx = x + dx, ny = y + dy;
+      if (nx >= 0 && ny >= 0 && nx < s.width && ny < s.height) add(s.winner[Index(s, nx, ny)]);
+    }
+  }
+  // Per candidate: 0 not painted yet, 1 painted, -1 left out here.
+  int painted[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+  std::uint32_t colour[9];
+  if (s.winner[p] != kNone) {  // the centre's own, as the first pass painted it
+    painted[0] = 1;
+    colour[0] = s.colour[p];
+  }
+  const float cx = static_cast<float>(x) + 0.5f, cy = static_cast<float>(y) + 0.5f;
+  std::uint32_t sum[3] = {0, 0, 0};
+  for (int i = 0; i < 4; ++i) {
+    const float px = static_cast<float>(x) + kSampleX[i], py = static_cast<float>(y) + kSampleY[i];
+    int best = -1;
+    float nearest = kFar;
+    for (int n = 0; n < count; ++n) {
+      if (painted[n] < 0) continue;
+      const Scene::Cached& c = TriangleOf(scene, found[n], s.width, s.height);
+      const Setup& t = c.setup;
+      bool inside = true;
+      for (int k = 0; k < 3; ++k) inside &= t.a[k] * px + (t.b[k] * py + t.c[k]) >= 0.0f;
+      const float z = (t.zx * px + t.zy * py) + t.z0;
+      if (!inside || !(z > nearest)) continue;
+      if (painted[n] == 0) {
+        float w[3];
+        for (int k = 0; k < 3; ++k) w[k] = (t.a[k] * cx + (t.b[k] * cy + t.c[k])) * t.inverse_area;
+        if (t.turned) std::swap(w[1], w[2]);
+        painted[n] = PaintAt(c.paint, w, x, y, colour[n]) ? 1 : -1;
+        if (painted[n] < 0) continue;
+      }
+      best = n;
+      nearest = z;
+    }
+    const std::uint32_t rgb = best < 0 ? background : colour[best];
+    for (int k = 0; k < 3; ++k) sum[k] += (rgb >> (16 - 8 * k)) & 0xFF;
+  }
+  return ((sum[0] + 2) / 4) << 16 | ((sum[1] + 2) / 4) << 8 | (sum[2] + 2) / 4;
+}
+
+// The picture from the pixels' centres, smoothed where an edge passes (not under translucent
+// faces, whose blending the samples would lose). Each pair of neighbours is looked at once.
+void Finish(const Buffers& s, Scene& scene, std::uint32_t background, Image& image) {
+  const std::size_t row = static_cast<std::size_t>(s.width);
+  std::vector<std::uint8_t> edge(s.colour.size(), 0);
+  for (int y = 0; y < s.height; ++y) {
+    for (int x = 0; x < s.width; ++x) {
+      const std::size_t p = Index(s, x, y);
+      const std::uint32_t w = s.winner[p];
+      const std::uint32_t rgb = s.colour[p];
+      if (x + 1 < s.width && s.winner[p + 1] != w && ColourStep(rgb, s.colour[p + 1]) &&
+          Differs(s, scene, p, p + 1)) {
+        edge[p] = edge[p + 1] = 1;
+      }
+      if (y + 1 < s.height && s.winner[p + row] != w && ColourStep(rgb, s.colour[p + row]) &&
+          Differs(s, scene, p, p + row)) {
+        edge[p] = edge[p + row] = 1;
+      }
+    }
+  }
+  for (int y = 0; y < s.height; ++y) {
+    for (int x = 0; x < s.width; ++x) {
+      const std::size_t p = Index(s, x, y);
+      std::uint32_t rgb = s.colour[p];
+      if (edge[p] != 0 && (s.veiled.empty() || s.veiled[p] == 0)) {
+        rgb = SmoothPixel(s, scene, x, y, background);
+      }
+      std::uint8_t* out = &image.rgba[p * 4];
+      out[0] = static_cast<std::uint8_t>(rgb >> 16);
+      out[1] = static_cast<std::uint8_t>(rgb >> 8);
+      out[2] = static_cast<std::uint8_t>(rgb);
+    }
+  }
+}
+
+}  // namespace
+
+void FillSurfaces(const Mesh& mesh, const std::vector<ScreenPoint>& screen, const Vec3& light,
+                  TextureSource* textures, std::uint32_t background, Image& image,
+                  std::vector<float>& depth) {
+  Buffers s;
+  s.width = image.width;
+  s.height = image.height;
+  const std::size_t pixels = static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height);
+  s.colour.assign(pixels, background);
+  s.depth.assign(pixels + 4, kFar);  // DrawRow reads four at a time
+  s.winner.assign(pixels, kNone);
+  s.tiles_across = (s.width + kTileSide - 1) / kTileSide;
+  const std::size_t tiles = static_cast<std::size_t>(s.tiles_across) *
+                            static_cast<std::size_t>((s.height + kTileSide - 1) / kTileSide);
+  s.tile_far.assign(tiles, kFar);
+  s.tile_stale.assign(tiles, 0);
+
+  std::vector<std::shared_ptr<const Texture>> kept;
+  const std::vector<Look> looks = LookUp(mesh, textures, kept);
+  const Facing facing = WorkOutFacing(mesh, looks, light);
+  Scene scene{mesh, screen, looks, facing, std::max(2, std::min(s.width, s.height) / kCheckerCells)};
+
+  // Set-ups are worked out again when drawn: keeping them would take far more memory than the
+  // triangles.
+  const std::size_t count = screen.size();
+  std::vector<float> nearest(mesh.triangles.size(), 0.0f);
+  std::vector<std::uint8_t> kind(mesh.triangles.size(), 0);
+  Setup setup;
+  for (std::size_t i = 0; i < mesh.triangles.size(); ++i) {
+    const Triangle& t = mesh.triangles[i];
+    if (t.a >= count || t.b >= count || t.c >= count) continue;
+    const float opacity = LookOf(looks, t).material->opacity;
+    if (!(opacity > 0.0f)) continue;
+    const ScreenPoint &a = screen[t.a], &b = screen[t.b], &c = screen[t.c];
+    const float area = ScreenArea(a, b, c);
+    nearest[i] = std::max({a.depth, b.depth, c.depth});
+    if (area == 0.0f || !std::isfinite(area) || !std::isfinite(nearest[i]) ||
+        !HoldsCentre(a, b, c, s.width, s.height)) {
+      continue;
+    }
+    kind[i] = opacity < 1.0f ? 2 : 1;
+    if (kind[i] == 2 && s.veiled.empty()) s.veiled.assign(pixels, 0);
+  }
+  for (const std::uint32_t i : DrawingOrder(nearest, kind)) {
+    const Triangle& t = mesh.triangles[i];
+    if (!SetUp(screen[t.a], screen[t.b], screen[t.c], s.width, s.height, setup)) continue;
+    DrawTriangle(s, setup, PaintOf(mesh, LookOf(looks, t), facing, i, scene.checker), i,
+                 kind[i] == 1);
+  }
+  Finish(s, scene, background, image);
+  s.depth.resize(pixels);
+  depth = std::move(s.depth);
+}
+
+}  // namespace render
