@@ -12,10 +12,6 @@
 
 namespace platform {
 
-namespace {
-constexpr std::size_t kInBufferSize = 1 << 16;  // bytes
-}
-
 TextFile* OpenTextFile(const std::string& path, OpenMode mode) {
   std::FILE* f = std::fopen(path.c_str(), mode == OpenMode::kCreate ? "wb" : "ab");
   if (f == nullptr) return nullptr;
@@ -270,13 +266,13 @@ std::string WithoutControls(std::string_view text) {
   return out;
 }
 
-InStream::InStream(std::FILE* file, bool text_mode) : file_(file), text_mode_(text_mode) {
-  // A template or a colour table of a few bytes is opened for every model: its buffer is only as
-  // big as the file.
-  capacity_ = kInBufferSize;
+InStream::InStream(std::FILE* file, bool text_mode, std::size_t buffer_bytes)
+    : file_(file), text_mode_(text_mode) {
+  // A small file gets a buffer only as big as itself.
+  capacity_ = buffer_bytes;
   struct stat st {};
   if (file != nullptr && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
-      static_cast<std::uint64_t>(st.st_size) < kInBufferSize) {
+      static_cast<std::uint64_t>(st.st_size) < buffer_bytes) {
     capacity_ = static_cast<std::size_t>(st.st_size) + 1;  // one more: the end is seen at once
   }
   storage_.reset(new char[capacity_]);
@@ -305,6 +301,33 @@ bool InStream::Fill() {
     return false;
   }
   return true;
+}
+
+void InStream::Gather(std::size_t want) {
+  if (file_ == nullptr) {
+    eof_ = true;
+    return;
+  }
+  const std::size_t kept = len_ - pos_;
+  if (want > capacity_) {  // a file that grew since it was opened: its buffer grows with it
+    std::unique_ptr<char[]> bigger(new char[want]);
+    std::memcpy(bigger.get(), buffer_ + pos_, kept);
+    storage_ = std::move(bigger);
+    buffer_ = storage_.get();
+    capacity_ = want;
+  } else {
+    std::memmove(buffer_, buffer_ + pos_, kept);
+  }
+  pos_ = 0;
+  len_ = kept;
+  while (len_ < want) {
+    const std::size_t got = std::fread(buffer_ + len_, 1, capacity_ - len_, file_);
+    len_ += got;
+    if (got == 0) {
+      eof_ = true;
+      return;
+    }
+  }
 }
 
 int InStream::AfterCarriageReturn() {
@@ -345,10 +368,11 @@ std::FILE* OpenRegularFile(const std::string& path) {
   return f;
 }
 
-std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode) {
+std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode,
+                                              std::size_t buffer_bytes) {
   std::FILE* f = OpenRegularFile(path);
   if (f == nullptr) return nullptr;
-  return std::make_unique<InStream>(f, text_mode);
+  return std::make_unique<InStream>(f, text_mode, buffer_bytes);
 }
 
 std::unique_ptr<InStream> MemoryInStream(std::string bytes, bool text_mode) {

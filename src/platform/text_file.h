@@ -73,12 +73,15 @@ std::optional<std::uint64_t> EndOffset(TextFile& out);
 // `text` with every control character (below 0x20, and 0x7F) replaced by "_".
 std::string WithoutControls(std::string_view text);
 
+inline constexpr std::size_t kInBufferBytes = std::size_t{1} << 16;  // an InStream's buffer
+
 // A buffered input stream over a FILE*, or over bytes held in memory, read byte by byte. In text
 // mode a CR directly followed by LF is dropped (as the C library does on Windows); in binary mode
 // bytes pass unchanged. `AtEnd` becomes true once a read has found no more bytes, like feof.
 class InStream {
  public:
-  InStream(std::FILE* file, bool text_mode);
+  // `buffer_bytes`: the buffer of a file stream, never bigger than the file needs.
+  InStream(std::FILE* file, bool text_mode, std::size_t buffer_bytes = kInBufferBytes);
   InStream(std::string bytes, bool text_mode);  // reads `bytes`, then ends
   ~InStream();
   InStream(const InStream&) = delete;
@@ -102,13 +105,24 @@ class InStream {
   }
   void Consume(std::size_t n) { pos_ += n; }
 
+  // As Buffered, but at least `want` bytes in one piece unless the stream ends first: the bytes
+  // not yet read move to the front of the buffer and more are read behind them. The view stays
+  // valid until the next call that reads.
+  std::string_view Window(std::size_t want) {
+    if (len_ - pos_ < want && !eof_) Gather(want);
+    if (pos_ == len_) at_end_ = true;
+    return {buffer_ + pos_, len_ - pos_};
+  }
+
  private:
   bool Fill();
+  void Gather(std::size_t want);
   int AfterCarriageReturn();
 
   std::FILE* file_;
   bool text_mode_;
   bool at_end_ = false;
+  bool eof_ = false;                 // Window's reads found the end of the file
   std::string memory_;               // the bytes of a memory stream
   std::unique_ptr<char[]> storage_;  // a file stream's buffer, not cleared: it is filled first
   char* buffer_ = nullptr;
@@ -123,7 +137,8 @@ std::unique_ptr<InStream> OpenInStream(const std::string& path, bool text_mode);
 // wait for a writer): nullptr with errno EINVAL for anything else that is there (a folder, a
 // device, a link that points nowhere).
 std::FILE* OpenRegularFile(const std::string& path);
-std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode);
+std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode,
+                                              std::size_t buffer_bytes = kInBufferBytes);
 // A stream over bytes in memory.
 std::unique_ptr<InStream> MemoryInStream(std::string bytes, bool text_mode);
 

@@ -95,7 +95,8 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
 
   // A FIFO, a device or a folder among the matches is named, never read: reading a FIFO waits
   // for a writer that may never come.
-  std::unique_ptr<platform::InStream> stream = platform::OpenRegularInStream(model_path, false);
+  std::unique_ptr<platform::InStream> stream =
+      platform::OpenRegularInStream(model_path, false, kScriptBufferBytes);
   if (!stream && errno == EINVAL) {
     Fail(job, Reason::kNotRegularFile, "");
     platform::LogF(log, "Not a regular file: %s\n", model_path.c_str());

@@ -22,17 +22,15 @@ std::vector<std::string> ReadAll(const std::string& bytes) {
   std::rewind(f);
   platform::InStream in(f, false);
   std::vector<std::string> lines;
-  ScriptLine line;
   while (!in.AtEnd()) {
-    ReadScriptLine(in, line);
-    const std::string text(line.View());
+    const std::string text(ReadScriptLine(in));
     lines.push_back(in.AtEnd() ? text + "|end" : text);
   }
   return lines;
 }
 
 TEST(ReadScriptLine, AllLineEndsGiveTheSameLinesAndSkipEmptyOnes) {
-  const std::vector<std::string> expected = {"vertex 1 2 3\n", "quad 1 2 3 4\n", "|end"};
+  const std::vector<std::string> expected = {"vertex 1 2 3", "quad 1 2 3 4", "|end"};
   for (const char* bytes :
        {"vertex 1 2 3\r\nquad 1 2 3 4\r\n", "vertex 1 2 3\nquad 1 2 3 4\n",
         "vertex 1 2 3\rquad 1 2 3 4\r", "\n\nvertex 1 2 3\n\r\n\nquad 1 2 3 4\n\n"}) {
@@ -43,7 +41,7 @@ TEST(ReadScriptLine, AllLineEndsGiveTheSameLinesAndSkipEmptyOnes) {
 
 TEST(ReadScriptLine, LastLineWithoutLineEndIsReadAtTheEnd) {
   EXPECT_EQ(ReadAll("modelbegin\nmodelend"),
-            (std::vector<std::string>{"modelbegin\n", "modelend|end"}));
+            (std::vector<std::string>{"modelbegin", "modelend|end"}));
   EXPECT_EQ(ReadAll(""), (std::vector<std::string>{"|end"}));
 }
 
@@ -52,7 +50,7 @@ TEST(ReadScriptLine, LongLineIsCutAfter1255Characters) {
   const std::vector<std::string> lines = ReadAll(long_line + "\n");
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], std::string(1255, 'a'));
-  EXPECT_EQ(lines[1], std::string(45, 'a') + "\n");
+  EXPECT_EQ(lines[1], std::string(45, 'a'));
   EXPECT_EQ(lines[2], "|end");
 }
 
