@@ -85,9 +85,20 @@ TextFile* OpenLogFile(const std::string& path, OpenMode mode, bool* locked) {
 
 TextFile* WrapStream(std::FILE* stream, bool crlf) { return new TextFile{stream, crlf, false}; }
 
+void BatchWrites(TextFile& out, FlushPoint flush_at) {
+  out.batching = out.file != nullptr;
+  out.flush_at = flush_at;
+  if (out.batching) out.batch.reserve(kBatchBytes);
+}
+
+bool IsTerminal(const TextFile& out) {
+  return out.file != nullptr && ::fileno(out.file) >= 0 && isatty(::fileno(out.file)) == 1;
+}
+
 void CloseTextFile(TextFile* file) {
   if (file == nullptr) return;
   if (file->file != nullptr) {
+    FlushTextFile(*file);
     if (file->owned) {
       std::fclose(file->file);
     } else {
@@ -98,12 +109,15 @@ void CloseTextFile(TextFile* file) {
 }
 
 namespace {
+bool WriteBatched(TextFile& out, const char* data, std::size_t size);
+
 bool WriteRaw(TextFile& out, const char* data, std::size_t size) {
   if (size == 0) return true;
   if (out.memory != nullptr) {
     out.memory->append(data, size);
     return true;
   }
+  if (out.batching) return WriteBatched(out, data, size);
   if (std::fwrite(data, 1, size, out.file) == size) return true;
   out.failed = true;
   return false;
@@ -157,6 +171,34 @@ bool WriteAllOrNothing(int fd, const char* data, std::size_t size) {
   return false;
 }
 
+bool WriteOut(TextFile& out, const char* data, std::size_t size) {
+  if (size == 0) return true;
+  if (std::fflush(out.file) == 0) {
+    const int fd = ::fileno(out.file);
+    if (fd >= 0 && WriteAllOrNothing(fd, data, size)) return true;
+    if (fd < 0 && std::fwrite(data, 1, size, out.file) == size && std::fflush(out.file) == 0) {
+      return true;
+    }
+  }
+  out.failed = true;
+  return false;
+}
+
+bool SendBatch(TextFile& out) {
+  const bool sent = WriteOut(out, out.batch.data(), out.batch.size());
+  out.batch.clear();
+  return sent;
+}
+
+// Into the batch, after sending the batch when the text would not fit; a text bigger than a
+// batch goes out at once.
+bool WriteBatched(TextFile& out, const char* data, std::size_t size) {
+  if (out.batch.size() + size > kBatchBytes && !SendBatch(out)) return false;
+  if (size > kBatchBytes) return WriteOut(out, data, size);
+  out.batch.append(data, size);
+  return true;
+}
+
 [[gnu::format(printf, 1, 0)]] std::string FormatV(const char* format, std::va_list args) {
   char small[512];
   std::va_list copy;
@@ -208,6 +250,10 @@ void WriteWhole(TextFile& out, std::string_view text) {
     AppendWithLineEnds(converted, text);
     text = converted;
   }
+  if (out.batching) {
+    WriteBatched(out, text.data(), text.size());
+    return;
+  }
   // Only what this flush could not write stops the text: a log goes on trying after a full disk.
   if (std::fflush(out.file) != 0) {
     out.failed = true;
@@ -244,9 +290,15 @@ void LogF(TextFile& log, const char* format, ...) {
 
 bool FlushTextFile(TextFile& out) {
   if (out.file == nullptr) return true;
+  if (!out.batch.empty()) SendBatch(out);
   if (std::fflush(out.file) == 0 && std::ferror(out.file) == 0) return !out.failed;
   out.failed = true;
   return false;
+}
+
+bool FlushAt(TextFile& out, FlushPoint point) {
+  if (!out.batching || point >= out.flush_at) return FlushTextFile(out);
+  return !out.failed;
 }
 
 std::optional<std::uint64_t> EndOffset(TextFile& out) {
@@ -283,6 +335,12 @@ InStream::InStream(std::string bytes, bool text_mode)
     : file_(nullptr), text_mode_(text_mode), memory_(std::move(bytes)) {
   buffer_ = memory_.data();
   capacity_ = len_ = memory_.size();
+}
+
+InStream::InStream(const char* data, std::size_t size, bool text_mode)
+    : file_(nullptr), text_mode_(text_mode) {
+  buffer_ = const_cast<char*>(data);  // a stream without a file never writes into its buffer
+  capacity_ = len_ = size;
 }
 
 InStream::~InStream() {
@@ -375,8 +433,24 @@ std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text
   return std::make_unique<InStream>(f, text_mode, buffer_bytes);
 }
 
+std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t limit) {
+  std::unique_ptr<InStream> in = OpenRegularInStream(path, false);
+  if (!in) return std::nullopt;
+  std::string bytes;
+  for (std::string_view chunk = in->Buffered(); !chunk.empty(); chunk = in->Buffered()) {
+    if (bytes.size() + chunk.size() > limit) return std::nullopt;
+    bytes.append(chunk);
+    in->Consume(chunk.size());
+  }
+  return bytes;
+}
+
 std::unique_ptr<InStream> MemoryInStream(std::string bytes, bool text_mode) {
   return std::make_unique<InStream>(std::move(bytes), text_mode);
+}
+
+std::unique_ptr<InStream> ViewInStream(std::string_view bytes, bool text_mode) {
+  return std::make_unique<InStream>(bytes.data(), bytes.size(), text_mode);
 }
 
 bool ReadTextLine(InStream& in, std::size_t limit, std::string& line) {

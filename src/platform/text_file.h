@@ -13,6 +13,12 @@
 
 namespace platform {
 
+// Where the writes that a stream batches go out, besides whenever its batch is full: at every
+// model's end, at the end of every model file, or only when the stream is flushed or closed.
+enum class FlushPoint { kModelEnd, kFileEnd, kClose };
+
+inline constexpr std::size_t kBatchBytes = std::size_t{64} << 10;  // a batching stream's batch
+
 // An output stream. `crlf` turns every "\n" written into "\r\n" (files); the standard streams
 // of a terminal are written as they are.
 struct TextFile {
@@ -21,6 +27,12 @@ struct TextFile {
   bool owned = true;    // false for stdout/stderr: Close flushes but does not fclose them
   bool failed = false;  // a write or flush failed (full disk, closed pipe): bytes were lost
   std::string* memory = nullptr;  // instead of a file: the text is appended here
+  // Batching (BatchWrites): what is written waits here, in order, and goes out with one write
+  // when the next text would not fit, at `flush_at` (FlushAt) and at FlushTextFile. A text
+  // written with WriteWhole is never split between two writes unless it is bigger than a batch.
+  std::string batch{};
+  bool batching = false;
+  FlushPoint flush_at = FlushPoint::kModelEnd;
 };
 
 // A TextFile that appends to `target` (which must outlive it); line ends converted per `crlf`.
@@ -47,6 +59,11 @@ TextFile* OpenLockedTextFile(const std::string& path, OpenMode mode, bool* locke
 TextFile* OpenLogFile(const std::string& path, OpenMode mode, bool* locked);
 // Wraps a standard stream; `crlf` as for files.
 TextFile* WrapStream(std::FILE* stream, bool crlf);
+// From now on `out` (a file stream) gathers what is written into batches of up to kBatchBytes,
+// sent at `flush_at`.
+void BatchWrites(TextFile& out, FlushPoint flush_at);
+// Whether `out` writes to a terminal.
+bool IsTerminal(const TextFile& out);
 void CloseTextFile(TextFile* file);  // accepts nullptr
 struct TextFileCloser {
   void operator()(TextFile* file) const { CloseTextFile(file); }
@@ -66,6 +83,9 @@ void WriteWhole(TextFile& out, std::string_view text);
 [[gnu::format(printf, 2, 3)]] void LogF(TextFile& log, const char* format, ...);
 // Flushes the stream; false (and `failed` set) when buffered bytes could not be written.
 bool FlushTextFile(TextFile& out);
+// The run reached `point`: a stream that batches its writes sends them when that is its
+// flush_at (or a later point), one that does not is flushed. False when bytes were lost.
+bool FlushAt(TextFile& out, FlushPoint point);
 // The size of the file the stream writes, once flushed: where the next line will start. nullopt
 // for memory texts and for streams that are no regular file (a terminal, a pipe).
 std::optional<std::uint64_t> EndOffset(TextFile& out);
@@ -83,6 +103,7 @@ class InStream {
   // `buffer_bytes`: the buffer of a file stream, never bigger than the file needs.
   InStream(std::FILE* file, bool text_mode, std::size_t buffer_bytes = kInBufferBytes);
   InStream(std::string bytes, bool text_mode);  // reads `bytes`, then ends
+  InStream(const char* data, std::size_t size, bool text_mode);  // bytes that outlive the stream
   ~InStream();
   InStream(const InStream&) = delete;
   InStream& operator=(const InStream&) = delete;
@@ -139,8 +160,13 @@ std::unique_ptr<InStream> OpenInStream(const std::string& path, bool text_mode);
 std::FILE* OpenRegularFile(const std::string& path);
 std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode,
                                               std::size_t buffer_bytes = kInBufferBytes);
+// The bytes of the regular file at `path`; nullopt when it cannot be opened as one or holds more
+// than `limit` bytes.
+std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t limit);
 // A stream over bytes in memory.
 std::unique_ptr<InStream> MemoryInStream(std::string bytes, bool text_mode);
+// A stream over bytes in memory that the caller keeps until the stream is gone.
+std::unique_ptr<InStream> ViewInStream(std::string_view bytes, bool text_mode);
 
 // Reads a text-mode line of at most `limit` bytes including its "\n" into `line` (the "\n" kept).
 // Returns false when the stream ended before any byte or before the line end: the caller reads

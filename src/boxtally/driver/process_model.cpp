@@ -130,6 +130,7 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   input.found_name = platform::WithoutControls(job.found_name);
   input.format_path = run.format_path;
   input.template_text = run.template_text.get();
+  input.colour_table = run.colour_table.get();
   input.registry = run.registry;
   input.log = &log;
   input.integer_mode = run.integer_mode;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "boxtally/driver/model_results.h"
@@ -27,6 +28,9 @@ struct RunState {
   // The template's bytes, read once when the run starts: a template changed or removed during
   // the run changes nothing.
   std::shared_ptr<const std::string> template_text;
+  // "bmpcolor.txt" as read when the run starts, when the template asks for it: a table changed
+  // during the run changes nothing.
+  std::shared_ptr<const std::optional<std::string>> colour_table;
   platform::TextFile* registry = nullptr;
   bool integer_mode = false;
   bool debug_trace = false;

@@ -61,11 +61,21 @@ bool IsStreamTarget(const std::string& target) {
   return stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
+// Lines going to a stream wait in a batch until the end of each model file, and a terminal's
+// until the end of each model: whoever watches sees every model as soon as it is measured.
+void BatchStreamWrites(platform::TextFile& file) {
+  platform::BatchWrites(file, platform::IsTerminal(file) ? platform::FlushPoint::kModelEnd
+                                                         : platform::FlushPoint::kFileEnd);
+}
+
 RegistryOpen OpenStream(const RunOptions& options, platform::TextFile& log, RegistryOutput& out) {
   bool locked = false;
   out.file.reset(
       platform::OpenLockedTextFile(options.registry_name, options.registry_mode, &locked));
-  if (out.file != nullptr) return RegistryOpen::kOk;
+  if (out.file != nullptr) {
+    BatchStreamWrites(*out.file);
+    return RegistryOpen::kOk;
+  }
   platform::LogF(log, "Unable to create/append output file %s\n", options.registry_name.c_str());
   return RegistryOpen::kUnopenable;
 }
@@ -81,6 +91,8 @@ bool WrapReplacement(RegistryOutput& out) {
     return false;
   }
   out.file.reset(new platform::TextFile{f, true, true});
+  // Nobody reads the new file before it replaces the registry: its lines go out as batches fill.
+  platform::BatchWrites(*out.file, platform::FlushPoint::kClose);
   // Appended lines start on a line of their own, even after a registry whose last line lacks
   // its line end.
   struct stat st {};
@@ -97,6 +109,7 @@ RegistryOpen OpenRegistryOutput(const RunOptions& options, platform::TextFile& l
   if (!options.registry_named) {
     out.name = kStandardOutputName;
     out.file.reset(platform::WrapStream(stdout, /*crlf=*/true));
+    BatchStreamWrites(*out.file);
     return RegistryOpen::kOk;
   }
   out.name = options.registry_name;

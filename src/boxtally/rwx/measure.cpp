@@ -62,8 +62,8 @@ StepResult HandleModelEnd(Workspace& workspace, const MeasureInput& input) {
   record.model_open = false;
   record.huge = false;  // a template without lines never asks
   const bool written = WriteRegistryLines(workspace, input);
-  // A killed run keeps the complete lines of every model measured so far.
-  platform::FlushTextFile(*input.registry);
+  // Whoever watches the registry (a terminal) sees the model now.
+  platform::FlushAt(*input.registry, platform::FlushPoint::kModelEnd);
   if (!written) return StepResult::kFailed;
   if (workspace.capture != nullptr) CaptureModelEnd(*workspace.capture, record.box);
   MeasureTally& tally = workspace.tally;

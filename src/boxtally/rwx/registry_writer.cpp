@@ -153,9 +153,15 @@ void AppendColour(const std::string& own, TagContext& ctx) {
 
 // The colour table line for `key` (a blank right after the key), without its line end and the
 // blanks before it; false when the table cannot be opened (`found` tells whether a line matched).
-bool LookUpColourTable(std::string_view key, std::string& text, bool& found) {
+bool LookUpColourTable(std::string_view key, const MeasureInput& input, std::string& text,
+                       bool& found) {
   found = false;
-  std::unique_ptr<platform::InStream> in = platform::OpenInStream(kColourTableName, true);
+  std::unique_ptr<platform::InStream> in;
+  if (input.colour_table == nullptr) {
+    in = platform::OpenInStream(kColourTableName, true);
+  } else if (input.colour_table->has_value()) {
+    in = platform::ViewInStream(**input.colour_table, true);
+  }
   if (!in) return false;
   std::string line;
   for (;;) {
@@ -183,7 +189,7 @@ void AppendTableColour(TagContext& ctx) {
   if (!integer_mode && list.empty()) return;
   std::string text;
   bool found = false;
-  if (!LookUpColourTable(key, text, found)) return;
+  if (!LookUpColourTable(key, ctx.input, text, found)) return;
   if (!integer_mode) {
     if (found) ctx.out += text;
     return;
@@ -351,7 +357,7 @@ void ExpandTemplateLine(std::string_view line, const ModelRecord& record, const 
 
 bool WriteRegistryLines(Workspace& workspace, const MeasureInput& input) {
   std::unique_ptr<platform::InStream> in =
-      input.template_text != nullptr ? platform::MemoryInStream(*input.template_text, true)
+      input.template_text != nullptr ? platform::ViewInStream(*input.template_text, true)
                                      : platform::OpenInStream(input.format_path, true);
   if (!in) return false;
   // The model's lines are written with one write once they are all complete, so a run killed in
@@ -369,6 +375,10 @@ bool WriteRegistryLines(Workspace& workspace, const MeasureInput& input) {
   }
   platform::WriteWhole(*input.registry, lines);
   return true;
+}
+
+std::optional<std::string> ReadColourTable() {
+  return platform::ReadRegularFile(kColourTableName, kMaxColourTableBytes);
 }
 
 }  // namespace rwx
