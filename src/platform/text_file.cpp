@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 
 namespace platform {
@@ -456,6 +457,15 @@ std::unique_ptr<InStream> ViewInStream(std::string_view bytes, bool text_mode) {
 bool ReadTextLine(InStream& in, std::size_t limit, std::string& line) {
   line.clear();
   while (line.size() < limit) {
+    // The bytes before the next line feed or carriage return go in at once; those two go through
+    // Get, which knows what text mode makes of them.
+    const std::string_view chunk = in.Buffered();
+    const std::size_t room = std::min(chunk.size(), limit - line.size());
+    std::size_t n = 0;
+    while (n < room && chunk[n] != '\n' && chunk[n] != '\r') ++n;
+    line.append(chunk.data(), n);
+    in.Consume(n);
+    if (line.size() == limit) break;
     const int c = in.Get();
     if (c < 0) return false;
     line.push_back(static_cast<char>(c));
