@@ -194,44 +194,6 @@ std::size_t ReadAnyRealPrefix(std::string_view text, float& value) {
   return ParseRealExactly(text, length, value) ? length : 0;
 }
 
-// The longest decimal number at the start of `text` (as DecimalRealLength) into `value`; its
-// length, 0 (value unchanged) when there is none. Most script numbers are short, without an
-// exponent: fewer than eight digits before and after the point, each run read eight bytes at a
-// once. When their digits make an integer up to 2^24, the divisor is an exact power of ten and
-// one single-precision division rounds the decimal value correctly (Clinger's fast path). Every
-// other number goes through ReadAnyRealPrefix, and from_chars where it must.
-std::size_t ReadRealPrefix(std::string_view text, float& value) {
-  const char* const begin = text.data();
-  const char* const end = begin + text.size();
-  const char* p = begin;
-  const bool negative = p < end && *p == '-';
-  if (p < end && (*p == '+' || *p == '-')) ++p;
-  const std::uint64_t int_chunk = LoadEight(p, end);
-  const unsigned int_digits = LeadingDigits(int_chunk);
-  if (int_digits == 8) return ReadAnyRealPrefix(text, value);
-  const char* number_end = p + int_digits;
-  std::uint64_t mantissa = int_digits > 0 ? DigitsValue(int_chunk, int_digits) : 0;
-  unsigned frac_digits = 0;
-  if (number_end < end && *number_end == '.') {
-    const std::uint64_t frac_chunk = LoadEight(number_end + 1, end);
-    frac_digits = LeadingDigits(frac_chunk);
-    if (frac_digits == 8) return ReadAnyRealPrefix(text, value);
-    if (int_digits + frac_digits == 0) return 0;
-    if (frac_digits > 0) {
-      mantissa = mantissa * kIntegerPowersOfTen[frac_digits] + DigitsValue(frac_chunk, frac_digits);
-    }
-    number_end += 1 + frac_digits;  // a lone point after digits belongs to the number ("5.")
-  } else if (int_digits == 0) {
-    return 0;
-  }
-  if (mantissa > kExactMantissaLimit || ExponentAt(number_end, end)) {
-    return ReadAnyRealPrefix(text, value);
-  }
-  const float magnitude = static_cast<float>(mantissa) / kExactPowersOfTen[frac_digits];
-  value = negative ? -magnitude : magnitude;
-  return static_cast<std::size_t>(number_end - begin);
-}
-
 // The command table's entries grouped by the first byte of their keyword, table order kept
 // within a group.
 constexpr std::size_t kCommandCount = std::size(kCommandTable);
@@ -477,6 +439,43 @@ std::size_t NextArgument(std::string_view text) {
 std::string_view Argument(std::string_view line, int k) {
   for (int i = 0; i < k; ++i) line.remove_prefix(NextArgument(line));
   return line;
+}
+
+// Most script numbers are short, without an
+// exponent: fewer than eight digits before and after the point, each run read eight bytes at a
+// once. When their digits make an integer up to 2^24, the divisor is an exact power of ten and
+// one single-precision division rounds the decimal value correctly (Clinger's fast path). Every
+// other number goes through ReadAnyRealPrefix, and from_chars where it must.
+std::size_t ReadRealPrefix(std::string_view text, float& value) {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* p = begin;
+  const bool negative = p < end && *p == '-';
+  if (p < end && (*p == '+' || *p == '-')) ++p;
+  const std::uint64_t int_chunk = LoadEight(p, end);
+  const unsigned int_digits = LeadingDigits(int_chunk);
+  if (int_digits == 8) return ReadAnyRealPrefix(text, value);
+  const char* number_end = p + int_digits;
+  std::uint64_t mantissa = int_digits > 0 ? DigitsValue(int_chunk, int_digits) : 0;
+  unsigned frac_digits = 0;
+  if (number_end < end && *number_end == '.') {
+    const std::uint64_t frac_chunk = LoadEight(number_end + 1, end);
+    frac_digits = LeadingDigits(frac_chunk);
+    if (frac_digits == 8) return ReadAnyRealPrefix(text, value);
+    if (int_digits + frac_digits == 0) return 0;
+    if (frac_digits > 0) {
+      mantissa = mantissa * kIntegerPowersOfTen[frac_digits] + DigitsValue(frac_chunk, frac_digits);
+    }
+    number_end += 1 + frac_digits;  // a lone point after digits belongs to the number ("5.")
+  } else if (int_digits == 0) {
+    return 0;
+  }
+  if (mantissa > kExactMantissaLimit || ExponentAt(number_end, end)) {
+    return ReadAnyRealPrefix(text, value);
+  }
+  const float magnitude = static_cast<float>(mantissa) / kExactPowersOfTen[frac_digits];
+  value = negative ? -magnitude : magnitude;
+  return static_cast<std::size_t>(number_end - begin);
 }
 
 bool ParseReal(std::string_view text, float& value) { return ReadRealPrefix(text, value) > 0; }

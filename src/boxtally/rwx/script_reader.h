@@ -137,6 +137,8 @@ std::string_view Argument(std::string_view line, int k);
 // and digits, an exponent only when digits follow it) as a float. False, with `value` unchanged,
 // when there is none. A number beyond the float range gives an infinity, a tiny one zero.
 bool ParseReal(std::string_view text, float& value);
+// As ParseReal, giving the length of the number read (0 when there is none).
+std::size_t ReadRealPrefix(std::string_view text, float& value);
 
 // As ParseReal for an integer (optional sign and digits); "8.0" gives 8. Saturates at the int
 // range.
