@@ -1,6 +1,7 @@
 #include "boxtally/rwx/script_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -194,8 +195,10 @@ std::size_t ReadAnyRealPrefix(std::string_view text, float& value) {
   return ParseRealExactly(text, length, value) ? length : 0;
 }
 
-// The command table's entries grouped by the first byte of their keyword, table order kept
-// within a group.
+// The command table's entries grouped by the first byte of their keyword. The first keyword of
+// the table that begins a line is the longest one that does (every keyword that is another's
+// prefix stands after it), so within a group the words most lines begin with are tried first:
+// a triangle need not be tried against the five transform words.
 constexpr std::size_t kCommandCount = std::size(kCommandTable);
 struct KeywordRange {
   std::uint8_t begin = 0;
@@ -205,20 +208,38 @@ struct KeywordIndex {
   std::array<std::uint8_t, kCommandCount> order{};  // table indices, grouped
   std::array<KeywordRange, 256> ranges{};           // each first byte's part of `order`
 };
+constexpr bool IsFrequentKeyword(std::string_view keyword) {
+  return keyword == "vertex" || keyword == "triangle" || keyword == "quad" || keyword == "polygon";
+}
 constexpr KeywordIndex kKeywordIndex = [] {
   KeywordIndex index;
   std::size_t next = 0;
   for (int byte = 0; byte < 256; ++byte) {
     index.ranges[static_cast<std::size_t>(byte)].begin = static_cast<std::uint8_t>(next);
-    for (std::size_t k = 0; k < kCommandCount; ++k) {
-      if (static_cast<unsigned char>(kCommandTable[k].keyword[0]) == byte) {
-        index.order[next++] = static_cast<std::uint8_t>(k);
+    for (const bool frequent : {true, false}) {
+      for (std::size_t k = 0; k < kCommandCount; ++k) {
+        if (static_cast<unsigned char>(kCommandTable[k].keyword[0]) == byte &&
+            IsFrequentKeyword(kCommandTable[k].keyword) == frequent) {
+          index.order[next++] = static_cast<std::uint8_t>(k);
+        }
       }
     }
     index.ranges[static_cast<std::size_t>(byte)].end = static_cast<std::uint8_t>(next);
   }
   return index;
 }();
+// Whatever the order within a group, a keyword is tried before every keyword that is its prefix.
+constexpr bool kLongerKeywordsFirst = [] {
+  for (std::size_t i = 0; i < kCommandCount; ++i) {
+    for (std::size_t j = i + 1; j < kCommandCount; ++j) {
+      const std::string_view a = kCommandTable[kKeywordIndex.order[i]].keyword;
+      const std::string_view b = kCommandTable[kKeywordIndex.order[j]].keyword;
+      if (b.size() > a.size() && b.substr(0, a.size()) == a) return false;
+    }
+  }
+  return true;
+}();
+static_assert(kLongerKeywordsFirst);
 
 // Each keyword as eight-byte chunks with masks over its bytes, to meet a line eight bytes at a
 // time.
@@ -449,9 +470,10 @@ std::string_view Argument(std::string_view line, int k) {
 std::size_t ReadRealPrefix(std::string_view text, float& value) {
   const char* const begin = text.data();
   const char* const end = begin + text.size();
-  const char* p = begin;
-  const bool negative = p < end && *p == '-';
-  if (p < end && (*p == '+' || *p == '-')) ++p;
+  // Signs come in any order in a script: they are taken without a branch to guess wrong.
+  const char first = begin < end ? *begin : '\0';
+  const bool negative = first == '-';
+  const char* const p = begin + static_cast<int>(negative || first == '+');
   const std::uint64_t int_chunk = LoadEight(p, end);
   const unsigned int_digits = LeadingDigits(int_chunk);
   if (int_digits == 8) return ReadAnyRealPrefix(text, value);
@@ -474,7 +496,8 @@ std::size_t ReadRealPrefix(std::string_view text, float& value) {
     return ReadAnyRealPrefix(text, value);
   }
   const float magnitude = static_cast<float>(mantissa) / kExactPowersOfTen[frac_digits];
-  value = negative ? -magnitude : magnitude;
+  value = std::bit_cast<float>(std::bit_cast<std::uint32_t>(magnitude) |
+                               (std::uint32_t{negative} << 31));
   return static_cast<std::size_t>(number_end - begin);
 }
 
