@@ -1,5 +1,7 @@
 // Writes a synthetic object path: N RWX models of realistic size and command mix (clumps,
-// transforms, prototypes, primitives, 50 to 5,000 vertices each). Deterministic for a seed.
+// transforms, prototypes, primitives, 50 to 5,000 vertices each). With --one-script, one script
+// of N small models instead (two vertices each), whose cost is mostly its registry lines.
+// Deterministic for a seed.
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -54,11 +56,30 @@ void Model(Writer& w, int index) {
   std::fprintf(w.f, "ClumpEnd\nModelEnd\n");
 }
 
+// One script of `count` small models.
+int OneScript(const char* path, int count, unsigned seed) {
+  Writer w{std::fopen(path, "wb"), std::mt19937(seed)};
+  if (w.f == nullptr) {
+    std::perror(path);
+    return 1;
+  }
+  for (int i = 0; i < count; ++i) {
+    std::fprintf(w.f, "ModelBegin\n  Vertex %.3f %.3f %.3f\n  Vertex %.3f %.3f %.3f\nModelEnd\n",
+                 w.Real(-2, 0), w.Real(0, 1), w.Real(-2, 0), w.Real(0, 2), w.Real(1, 3),
+                 w.Real(0, 2));
+  }
+  return std::fclose(w.f) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 4 && std::string(argv[1]) == "--one-script") {
+    return OneScript(argv[2], std::atoi(argv[3]),
+                     argc > 4 ? static_cast<unsigned>(std::atoi(argv[4])) : 1u);
+  }
   if (argc < 3) {
-    std::fprintf(stderr, "usage: gen_objects DIR COUNT [SEED]\n");
+    std::fprintf(stderr, "usage: gen_objects DIR COUNT [SEED]\n       gen_objects --one-script FILE COUNT [SEED]\n");
     return 2;
   }
   const std::string dir = argv[1];

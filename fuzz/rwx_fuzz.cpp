@@ -114,7 +114,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool text_mode = (flags & 0x40) != 0;
   rwx::GeometryCapture capture;
   if ((flags & 0x80) != 0) input.geometry = &capture;
-  rwx::MeasureModelFile(std::make_unique<platform::InStream>(in, text_mode), input,
+  // A buffer little bigger than a line, so that lines are met across every kind of refill.
+  constexpr std::size_t kBufferBytes = 1300;
+  rwx::MeasureModelFile(std::make_unique<platform::InStream>(in, text_mode, kBufferBytes), input,
                         *state.workspace);
   if (input.geometry != nullptr) {
     const rwx::Box& b = capture.box;

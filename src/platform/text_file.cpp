@@ -9,16 +9,13 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 
 #include "platform/paths.h"
 #include "platform/termination.h"
 
 namespace platform {
-
-namespace {
-constexpr std::size_t kInBufferSize = 1 << 16;  // bytes
-}
 
 TextFile* OpenTextFile(const std::string& path, OpenMode mode) {
   std::FILE* f = std::fopen(path.c_str(), mode == OpenMode::kCreate ? "wb" : "ab");
@@ -161,9 +158,20 @@ TextFile* OpenLogFile(const std::string& path, OpenMode mode, bool* locked) {
 
 TextFile* WrapStream(std::FILE* stream, bool crlf) { return new TextFile{stream, crlf, false}; }
 
+void BatchWrites(TextFile& out, FlushPoint flush_at) {
+  out.batching = out.file != nullptr;
+  out.flush_at = flush_at;
+  if (out.batching) out.batch.reserve(kBatchBytes);
+}
+
+bool IsTerminal(const TextFile& out) {
+  return out.file != nullptr && ::fileno(out.file) >= 0 && isatty(::fileno(out.file)) == 1;
+}
+
 void CloseTextFile(TextFile* file) {
   if (file == nullptr) return;
   if (file->file != nullptr) {
+    FlushTextFile(*file);
     if (file->owned) {
       std::fclose(file->file);
     } else {
@@ -174,12 +182,15 @@ void CloseTextFile(TextFile* file) {
 }
 
 namespace {
+bool WriteBatched(TextFile& out, const char* data, std::size_t size);
+
 bool WriteRaw(TextFile& out, const char* data, std::size_t size) {
   if (size == 0) return true;
   if (out.memory != nullptr) {
     out.memory->append(data, size);
     return true;
   }
+  if (out.batching) return WriteBatched(out, data, size);
   if (std::fwrite(data, 1, size, out.file) == size) return true;
   out.failed = true;
   return false;
@@ -233,6 +244,34 @@ bool WriteAllOrNothing(int fd, const char* data, std::size_t size) {
   return false;
 }
 
+bool WriteOut(TextFile& out, const char* data, std::size_t size) {
+  if (size == 0) return true;
+  if (std::fflush(out.file) == 0) {
+    const int fd = ::fileno(out.file);
+    if (fd >= 0 && WriteAllOrNothing(fd, data, size)) return true;
+    if (fd < 0 && std::fwrite(data, 1, size, out.file) == size && std::fflush(out.file) == 0) {
+      return true;
+    }
+  }
+  out.failed = true;
+  return false;
+}
+
+bool SendBatch(TextFile& out) {
+  const bool sent = WriteOut(out, out.batch.data(), out.batch.size());
+  out.batch.clear();
+  return sent;
+}
+
+// Into the batch, after sending the batch when the text would not fit; a text bigger than a
+// batch goes out at once.
+bool WriteBatched(TextFile& out, const char* data, std::size_t size) {
+  if (out.batch.size() + size > kBatchBytes && !SendBatch(out)) return false;
+  if (size > kBatchBytes) return WriteOut(out, data, size);
+  out.batch.append(data, size);
+  return true;
+}
+
 [[gnu::format(printf, 1, 0)]] std::string FormatV(const char* format, std::va_list args) {
   char small[512];
   std::va_list copy;
@@ -284,6 +323,10 @@ void WriteWhole(TextFile& out, std::string_view text) {
     AppendWithLineEnds(converted, text);
     text = converted;
   }
+  if (out.batching) {
+    WriteBatched(out, text.data(), text.size());
+    return;
+  }
   // Only what this flush could not write stops the text: a log goes on trying after a full disk.
   if (std::fflush(out.file) != 0) {
     out.failed = true;
@@ -320,9 +363,15 @@ void LogF(TextFile& log, const char* format, ...) {
 
 bool FlushTextFile(TextFile& out) {
   if (out.file == nullptr) return true;
+  if (!out.batch.empty()) SendBatch(out);
   if (std::fflush(out.file) == 0 && std::ferror(out.file) == 0) return !out.failed;
   out.failed = true;
   return false;
+}
+
+bool FlushAt(TextFile& out, FlushPoint point) {
+  if (!out.batching || point >= out.flush_at) return FlushTextFile(out);
+  return !out.failed;
 }
 
 std::optional<std::uint64_t> EndOffset(TextFile& out) {
@@ -342,13 +391,13 @@ std::string WithoutControls(std::string_view text) {
   return out;
 }
 
-InStream::InStream(std::FILE* file, bool text_mode) : file_(file), text_mode_(text_mode) {
-  // A template or a colour table of a few bytes is opened for every model: its buffer is only as
-  // big as the file.
-  capacity_ = kInBufferSize;
+InStream::InStream(std::FILE* file, bool text_mode, std::size_t buffer_bytes)
+    : file_(file), text_mode_(text_mode) {
+  // A small file gets a buffer only as big as itself.
+  capacity_ = buffer_bytes;
   struct stat st {};
   if (file != nullptr && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
-      static_cast<std::uint64_t>(st.st_size) < kInBufferSize) {
+      static_cast<std::uint64_t>(st.st_size) < buffer_bytes) {
     capacity_ = static_cast<std::size_t>(st.st_size) + 1;  // one more: the end is seen at once
   }
   storage_.reset(new char[capacity_]);
@@ -359,6 +408,12 @@ InStream::InStream(std::string bytes, bool text_mode)
     : file_(nullptr), text_mode_(text_mode), memory_(std::move(bytes)) {
   buffer_ = memory_.data();
   capacity_ = len_ = memory_.size();
+}
+
+InStream::InStream(const char* data, std::size_t size, bool text_mode)
+    : file_(nullptr), text_mode_(text_mode) {
+  buffer_ = const_cast<char*>(data);  // a stream without a file never writes into its buffer
+  capacity_ = len_ = size;
 }
 
 InStream::~InStream() {
@@ -377,6 +432,33 @@ bool InStream::Fill() {
     return false;
   }
   return true;
+}
+
+void InStream::Gather(std::size_t want) {
+  if (file_ == nullptr) {
+    eof_ = true;
+    return;
+  }
+  const std::size_t kept = len_ - pos_;
+  if (want > capacity_) {  // a file that grew since it was opened: its buffer grows with it
+    std::unique_ptr<char[]> bigger(new char[want]);
+    std::memcpy(bigger.get(), buffer_ + pos_, kept);
+    storage_ = std::move(bigger);
+    buffer_ = storage_.get();
+    capacity_ = want;
+  } else {
+    std::memmove(buffer_, buffer_ + pos_, kept);
+  }
+  pos_ = 0;
+  len_ = kept;
+  while (len_ < want) {
+    const std::size_t got = std::fread(buffer_ + len_, 1, capacity_ - len_, file_);
+    len_ += got;
+    if (got == 0) {
+      eof_ = true;
+      return;
+    }
+  }
 }
 
 int InStream::AfterCarriageReturn() {
@@ -417,10 +499,23 @@ std::FILE* OpenRegularFile(const std::string& path) {
   return f;
 }
 
-std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode) {
+std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode,
+                                              std::size_t buffer_bytes) {
   std::FILE* f = OpenRegularFile(path);
   if (f == nullptr) return nullptr;
-  return std::make_unique<InStream>(f, text_mode);
+  return std::make_unique<InStream>(f, text_mode, buffer_bytes);
+}
+
+std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t limit) {
+  std::unique_ptr<InStream> in = OpenRegularInStream(path, false);
+  if (!in) return std::nullopt;
+  std::string bytes;
+  for (std::string_view chunk = in->Buffered(); !chunk.empty(); chunk = in->Buffered()) {
+    if (bytes.size() + chunk.size() > limit) return std::nullopt;
+    bytes.append(chunk);
+    in->Consume(chunk.size());
+  }
+  return bytes;
 }
 
 std::unique_ptr<InStream> OpenWorkInStream(const std::string& path, bool text_mode) {
@@ -433,9 +528,22 @@ std::unique_ptr<InStream> MemoryInStream(std::string bytes, bool text_mode) {
   return std::make_unique<InStream>(std::move(bytes), text_mode);
 }
 
+std::unique_ptr<InStream> ViewInStream(std::string_view bytes, bool text_mode) {
+  return std::make_unique<InStream>(bytes.data(), bytes.size(), text_mode);
+}
+
 bool ReadTextLine(InStream& in, std::size_t limit, std::string& line) {
   line.clear();
   while (line.size() < limit) {
+    // The bytes before the next line feed or carriage return go in at once; those two go through
+    // Get, which knows what text mode makes of them.
+    const std::string_view chunk = in.Buffered();
+    const std::size_t room = std::min(chunk.size(), limit - line.size());
+    std::size_t n = 0;
+    while (n < room && chunk[n] != '\n' && chunk[n] != '\r') ++n;
+    line.append(chunk.data(), n);
+    in.Consume(n);
+    if (line.size() == limit) break;
     const int c = in.Get();
     if (c < 0) return false;
     line.push_back(static_cast<char>(c));

@@ -13,6 +13,12 @@
 
 namespace platform {
 
+// Where the writes that a stream batches go out, besides whenever its batch is full: at every
+// model's end, at the end of every model file, or only when the stream is flushed or closed.
+enum class FlushPoint { kModelEnd, kFileEnd, kClose };
+
+inline constexpr std::size_t kBatchBytes = std::size_t{64} << 10;  // a batching stream's batch
+
 // An output stream. `crlf` turns every "\n" written into "\r\n" (files); the standard streams
 // of a terminal are written as they are.
 struct TextFile {
@@ -21,6 +27,12 @@ struct TextFile {
   bool owned = true;    // false for stdout/stderr: Close flushes but does not fclose them
   bool failed = false;  // a write or flush failed (full disk, closed pipe): bytes were lost
   std::string* memory = nullptr;  // instead of a file: the text is appended here
+  // Batching (BatchWrites): what is written waits here, in order, and goes out with one write
+  // when the next text would not fit, at `flush_at` (FlushAt) and at FlushTextFile. A text
+  // written with WriteWhole is never split between two writes unless it is bigger than a batch.
+  std::string batch{};
+  bool batching = false;
+  FlushPoint flush_at = FlushPoint::kModelEnd;
 };
 
 // A TextFile that appends to `target` (which must outlive it); line ends converted per `crlf`.
@@ -59,6 +71,11 @@ std::FILE* CreateWorkFile(const std::string& path);  // binary, for writing
 TextFile* OpenLogFile(const std::string& path, OpenMode mode, bool* locked);
 // Wraps a standard stream; `crlf` as for files.
 TextFile* WrapStream(std::FILE* stream, bool crlf);
+// From now on `out` (a file stream) gathers what is written into batches of up to kBatchBytes,
+// sent at `flush_at`.
+void BatchWrites(TextFile& out, FlushPoint flush_at);
+// Whether `out` writes to a terminal.
+bool IsTerminal(const TextFile& out);
 void CloseTextFile(TextFile* file);  // accepts nullptr
 struct TextFileCloser {
   void operator()(TextFile* file) const { CloseTextFile(file); }
@@ -78,6 +95,9 @@ void WriteWhole(TextFile& out, std::string_view text);
 [[gnu::format(printf, 2, 3)]] void LogF(TextFile& log, const char* format, ...);
 // Flushes the stream; false (and `failed` set) when buffered bytes could not be written.
 bool FlushTextFile(TextFile& out);
+// The run reached `point`: a stream that batches its writes sends them when that is its
+// flush_at (or a later point), one that does not is flushed. False when bytes were lost.
+bool FlushAt(TextFile& out, FlushPoint point);
 // The size of the file the stream writes, once flushed: where the next line will start. nullopt
 // for memory texts and for streams that are no regular file (a terminal, a pipe).
 std::optional<std::uint64_t> EndOffset(TextFile& out);
@@ -85,13 +105,17 @@ std::optional<std::uint64_t> EndOffset(TextFile& out);
 // `text` with every control character (below 0x20, and 0x7F) replaced by "_".
 std::string WithoutControls(std::string_view text);
 
+inline constexpr std::size_t kInBufferBytes = std::size_t{1} << 16;  // an InStream's buffer
+
 // A buffered input stream over a FILE*, or over bytes held in memory, read byte by byte. In text
 // mode a CR directly followed by LF is dropped (as the C library does on Windows); in binary mode
 // bytes pass unchanged. `AtEnd` becomes true once a read has found no more bytes, like feof.
 class InStream {
  public:
-  InStream(std::FILE* file, bool text_mode);
+  // `buffer_bytes`: the buffer of a file stream, never bigger than the file needs.
+  InStream(std::FILE* file, bool text_mode, std::size_t buffer_bytes = kInBufferBytes);
   InStream(std::string bytes, bool text_mode);  // reads `bytes`, then ends
+  InStream(const char* data, std::size_t size, bool text_mode);  // bytes that outlive the stream
   ~InStream();
   InStream(const InStream&) = delete;
   InStream& operator=(const InStream&) = delete;
@@ -114,13 +138,24 @@ class InStream {
   }
   void Consume(std::size_t n) { pos_ += n; }
 
+  // As Buffered, but at least `want` bytes in one piece unless the stream ends first: the bytes
+  // not yet read move to the front of the buffer and more are read behind them. The view stays
+  // valid until the next call that reads.
+  std::string_view Window(std::size_t want) {
+    if (len_ - pos_ < want && !eof_) Gather(want);
+    if (pos_ == len_) at_end_ = true;
+    return {buffer_ + pos_, len_ - pos_};
+  }
+
  private:
   bool Fill();
+  void Gather(std::size_t want);
   int AfterCarriageReturn();
 
   std::FILE* file_;
   bool text_mode_;
   bool at_end_ = false;
+  bool eof_ = false;                 // Window's reads found the end of the file
   std::string memory_;               // the bytes of a memory stream
   std::unique_ptr<char[]> storage_;  // a file stream's buffer, not cleared: it is filled first
   char* buffer_ = nullptr;
@@ -135,11 +170,17 @@ std::unique_ptr<InStream> OpenInStream(const std::string& path, bool text_mode);
 // wait for a writer): nullptr with errno EINVAL for anything else that is there (a folder, a
 // device, a link that points nowhere).
 std::FILE* OpenRegularFile(const std::string& path);
-std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode);
+std::unique_ptr<InStream> OpenRegularInStream(const std::string& path, bool text_mode,
+                                              std::size_t buffer_bytes = kInBufferBytes);
 // A work file read back (see CreateWorkTextFile).
 std::unique_ptr<InStream> OpenWorkInStream(const std::string& path, bool text_mode);
+// The bytes of the regular file at `path`; nullopt when it cannot be opened as one or holds more
+// than `limit` bytes.
+std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t limit);
 // A stream over bytes in memory.
 std::unique_ptr<InStream> MemoryInStream(std::string bytes, bool text_mode);
+// A stream over bytes in memory that the caller keeps until the stream is gone.
+std::unique_ptr<InStream> ViewInStream(std::string_view bytes, bool text_mode);
 
 // Reads a text-mode line of at most `limit` bytes including its "\n" into `line` (the "\n" kept).
 // Returns false when the stream ended before any byte or before the line end: the caller reads

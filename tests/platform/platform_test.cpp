@@ -78,6 +78,48 @@ TEST(TextFile, WritesCrLfLineEndsAndAppends) {
   EXPECT_EQ(platform::OpenTextFile(dir / "no/such/dir/x", platform::OpenMode::kCreate), nullptr);
 }
 
+TEST(TextFile, BatchedWritesGoOutInOrderAtTheirFlushPoint) {
+  TempDir dir;
+  const std::string path = dir / "out.txt";
+  using platform::FlushPoint;
+  struct Case {
+    FlushPoint flush_at;
+    FlushPoint point;
+    bool sent;
+  };
+  const Case cases[] = {
+      {FlushPoint::kModelEnd, FlushPoint::kModelEnd, true},
+      {FlushPoint::kFileEnd, FlushPoint::kModelEnd, false},
+      {FlushPoint::kFileEnd, FlushPoint::kFileEnd, true},
+      {FlushPoint::kClose, FlushPoint::kFileEnd, false},
+      {FlushPoint::kClose, FlushPoint::kClose, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.flush_at) * 10 + static_cast<int>(c.point));
+    platform::TextFilePtr f(platform::OpenTextFile(path, platform::OpenMode::kCreate));
+    platform::BatchWrites(*f, c.flush_at);
+    platform::WriteWhole(*f, "a\n");
+    platform::TextPrintf(*f, "b %d\n", 2);
+    EXPECT_EQ(ReadFile(path), "");
+    EXPECT_TRUE(platform::FlushAt(*f, c.point));
+    EXPECT_EQ(ReadFile(path), c.sent ? "a\r\nb 2\r\n" : "");
+    f.reset();  // closing sends what waits
+    EXPECT_EQ(ReadFile(path), "a\r\nb 2\r\n");
+  }
+  // A text that would not fit sends the batch first; one bigger than a batch goes out at once.
+  platform::TextFilePtr f(platform::OpenTextFile(path, platform::OpenMode::kCreate));
+  platform::BatchWrites(*f, platform::FlushPoint::kClose);
+  const std::string half(platform::kBatchBytes / 2, 'h');
+  const std::string big(platform::kBatchBytes + 1, 'b');
+  platform::WriteWhole(*f, half);
+  platform::WriteWhole(*f, half);
+  EXPECT_EQ(ReadFile(path), "");
+  platform::WriteWhole(*f, "x");
+  EXPECT_EQ(ReadFile(path), half + half);
+  platform::WriteWhole(*f, big);
+  EXPECT_EQ(ReadFile(path), half + half + "x" + big);
+}
+
 TEST(InStream, TextModeDropsTheCrOfCrLfOnly) {
   TempDir dir;
   const std::string path = dir / "in.txt";
@@ -109,6 +151,13 @@ TEST(InStream, ReadTextLineKeepsTheLineEndAndSplitsLongLines) {
   EXPECT_EQ(line, "last");
   EXPECT_FALSE(platform::ReadTextLine(*in, 8, line));
   EXPECT_EQ(line, "");
+  // A carriage return alone stays in the line; one before a line feed goes.
+  WriteFile(path, "a\rb\r\nc\r");
+  in = platform::OpenInStream(path, true);
+  ASSERT_TRUE(platform::ReadTextLine(*in, 8, line));
+  EXPECT_EQ(line, "a\rb\n");
+  EXPECT_FALSE(platform::ReadTextLine(*in, 8, line));
+  EXPECT_EQ(line, "c\r");
 }
 
 TEST(RunAndWait, GivesTheExitStatusOrTheReasonTheStartFailed) {

@@ -21,6 +21,7 @@
 #include "boxtally/driver/run_results.h"
 #include "boxtally/driver/run_textures.h"
 #include "boxtally/driver/thumbnails.h"
+#include "boxtally/rwx/registry_writer.h"
 #include "boxtally/rwx/workspace.h"
 #include "boxtally/web/web_fetch.h"
 #include "platform/file_search.h"
@@ -117,7 +118,7 @@ void RecordNotReached(Run& run, RunEnd end, const std::vector<std::string>& name
 // losing them, and a partial registry looks complete.
 std::optional<RunOutcome> AfterModel(Run& run, const ProcessedModel& model,
                                      const std::string& path) {
-  if (!platform::FlushTextFile(*run.registry.file)) {
+  if (!platform::FlushAt(*run.registry.file, platform::FlushPoint::kFileEnd)) {
     platform::LogF(run.host.Log(), "Unable to write to output file %s\n",
                    run.registry.name.c_str());
     return Ended(RunEnd::kRegistryWriteFailed, run.registry.name);
@@ -506,6 +507,10 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
   }
   RunState& state = run.state;
   state.format_path = format_path;
+  if (template_text->find("<ftcolor") != std::string::npos) {
+    state.colour_table =
+        std::make_shared<const std::optional<std::string>>(rwx::ReadColourTable());
+  }
   state.template_text = std::make_shared<const std::string>(std::move(*template_text));
   state.integer_mode = options.integer_mode;
   state.debug_trace = options.debug_trace;

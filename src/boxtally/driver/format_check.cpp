@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "boxtally/rwx/registry_writer.h"
-#include "platform/paths.h"
 #include "platform/text_file.h"
 
 namespace driver {
@@ -47,16 +46,7 @@ bool EndsWithSixNumbers(std::string_view line) {
 }  // namespace
 
 std::optional<std::string> ReadTemplate(const std::string& path) {
-  if (!platform::IsRegularFile(path)) return std::nullopt;
-  auto in = platform::OpenInStream(path, /*text_mode=*/false);
-  if (!in) return std::nullopt;
-  std::string text;
-  for (std::string_view chunk = in->Buffered(); !chunk.empty(); chunk = in->Buffered()) {
-    if (text.size() + chunk.size() > kMaxTemplateBytes) return std::nullopt;
-    text.append(chunk);
-    in->Consume(chunk.size());
-  }
-  return text;
+  return platform::ReadRegularFile(path, kMaxTemplateBytes);
 }
 
 bool GivesRegistryLines(const std::string& text) { return !CompleteLines(text).empty(); }

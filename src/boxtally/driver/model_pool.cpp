@@ -113,6 +113,7 @@ ModelPool::ModelPool(const RunState& shape, std::size_t workers) {
     auto worker = std::make_unique<Worker>();
     worker->run.format_path = shape.format_path;
     worker->run.template_text = shape.template_text;
+    worker->run.colour_table = shape.colour_table;
     worker->run.integer_mode = shape.integer_mode;
     worker->run.debug_trace = shape.debug_trace;
     worker->run.password = shape.password;

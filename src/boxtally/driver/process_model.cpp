@@ -110,7 +110,8 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
 
   // A FIFO, a device or a folder among the matches is named, never read: reading a FIFO waits
   // for a writer that may never come.
-  std::unique_ptr<platform::InStream> stream = platform::OpenRegularInStream(model_path, false);
+  std::unique_ptr<platform::InStream> stream =
+      platform::OpenRegularInStream(model_path, false, kScriptBufferBytes);
   if (!stream && errno == EINVAL) {
     Fail(job, Reason::kNotRegularFile, "");
     platform::LogF(log, "Not a regular file: %s\n", model_path.c_str());
@@ -144,6 +145,7 @@ ProcessedModel ProcessModel(RunHost& host, const std::string& model_path,
   input.found_name = platform::WithoutControls(job.found_name);
   input.format_path = run.format_path;
   input.template_text = run.template_text.get();
+  input.colour_table = run.colour_table.get();
   input.registry = run.registry;
   input.log = &log;
   input.integer_mode = run.integer_mode;

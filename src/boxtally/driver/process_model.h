@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,19 @@
 
 namespace driver {
 
+// A plain script is read in blocks of this many bytes (a smaller file whole), so the memory a
+// model takes stays the same for any file size. Bigger blocks measured no faster.
+inline constexpr std::size_t kScriptBufferBytes = std::size_t{1} << 18;
+
 // What carries over from one model to the next during a run.
 struct RunState {
   std::string format_path;
   // The template's bytes, read once when the run starts: a template changed or removed during
   // the run changes nothing.
   std::shared_ptr<const std::string> template_text;
+  // "bmpcolor.txt" as read when the run starts, when the template asks for it: a table changed
+  // during the run changes nothing.
+  std::shared_ptr<const std::optional<std::string>> colour_table;
   platform::TextFile* registry = nullptr;
   bool integer_mode = false;
   bool debug_trace = false;

@@ -70,11 +70,19 @@ RegistryOpen Unopenable(platform::TextFile& log, RegistryOutput& out, const std:
   return RegistryOpen::kUnopenable;
 }
 
+// Lines going to a stream wait in a batch until the end of each model file, and a terminal's
+// until the end of each model: whoever watches sees every model as soon as it is measured.
+void BatchStreamWrites(platform::TextFile& file) {
+  platform::BatchWrites(file, platform::IsTerminal(file) ? platform::FlushPoint::kModelEnd
+                                                         : platform::FlushPoint::kFileEnd);
+}
+
 // Pipes, devices and the like are written as a stream, as before: nothing can replace them.
 RegistryOpen OpenStream(const RunOptions& options, platform::TextFile& log, RegistryOutput& out) {
   out.file.reset(platform::OpenStreamOutput(options.registry_name, /*crlf=*/true));
-  if (out.file != nullptr) return RegistryOpen::kOk;
-  return Unopenable(log, out, platform::OutputOpenError(errno));
+  if (out.file == nullptr) return Unopenable(log, out, platform::OutputOpenError(errno));
+  BatchStreamWrites(*out.file);
+  return RegistryOpen::kOk;
 }
 
 // A registry the user made read-only (its mode, an immutable attribute, a read-only mount) is
@@ -97,6 +105,8 @@ bool WrapReplacement(RegistryOutput& out) {
     return false;
   }
   out.file.reset(new platform::TextFile{f, true, true});
+  // Nobody reads the new file before it replaces the registry: its lines go out as batches fill.
+  platform::BatchWrites(*out.file, platform::FlushPoint::kClose);
   // Appended lines start on a line of their own, even after a registry whose last line lacks
   // its line end.
   struct stat st {};
@@ -113,6 +123,7 @@ RegistryOpen OpenRegistryOutput(const RunOptions& options, platform::TextFile& l
   if (!options.registry_named) {
     out.name = kStandardOutputName;
     out.file.reset(platform::WrapStream(stdout, /*crlf=*/true));
+    BatchStreamWrites(*out.file);
     return RegistryOpen::kOk;
   }
   out.name = options.registry_name;

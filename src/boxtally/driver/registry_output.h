@@ -1,8 +1,9 @@
 // The registry of a run. A registry file changes only when the run completes: its lines go into a
 // new hidden file beside it, which takes the registry's place in one step at the end (after the
 // old content, when appending). A stopped, failed or killed run leaves the old registry as it
-// was. Standard output, pipes and devices have nothing to replace: they are written as the run
-// goes. Two runs never write one registry at once: a run holds a lock on a companion file,
+// was; its lines go into the new file in batches of up to 64 KiB. Standard output, pipes and
+// devices have nothing to replace: they are written as the run goes, at the end of every model
+// file (of every model on a terminal). Two runs never write one registry at once: a run holds a lock on a companion file,
 // ".NAME.lock" beside the registry, which outlives the replacement of the registry itself.
 #pragma once
 

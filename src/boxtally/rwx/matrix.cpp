@@ -15,18 +15,6 @@ Matrix4 IdentityMatrix() {
   return m;
 }
 
-Point4 TransformPoint(const Point4& point, const Matrix4& m) {
-  float out[4];
-  for (int j = 0; j < 4; ++j) {
-    float sum = point.x * m[0][j];
-    sum += point.y * m[1][j];
-    sum += point.z * m[2][j];
-    sum += m[3][j];
-    out[j] = sum;
-  }
-  return Point4{out[0], out[1], out[2], out[3]};
-}
-
 Matrix4 MultiplyMatrices(const Matrix4& a, const Matrix4& b) {
   Matrix4 r{};
   for (int i = 0; i < 4; ++i) {

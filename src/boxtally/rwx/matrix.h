@@ -30,8 +30,18 @@ struct MatrixStack {
 Matrix4 IdentityMatrix();
 
 // out_j = x*M[0][j] + y*M[1][j] + z*M[2][j] + M[3][j], summed in that order in single precision.
-// The point's own fourth component is not used.
-Point4 TransformPoint(const Point4& point, const Matrix4& m);
+// The point's own fourth component is not used. Inline: every point of a script goes through it.
+inline Point4 TransformPoint(const Point4& point, const Matrix4& m) {
+  float out[4];
+  for (int j = 0; j < 4; ++j) {
+    float sum = point.x * m[0][j];
+    sum += point.y * m[1][j];
+    sum += point.z * m[2][j];
+    sum += m[3][j];
+    out[j] = sum;
+  }
+  return Point4{out[0], out[1], out[2], out[3]};
+}
 
 // a x b, each element summed over k = 0..3 in that order, starting with the k = 0 product.
 Matrix4 MultiplyMatrices(const Matrix4& a, const Matrix4& b);

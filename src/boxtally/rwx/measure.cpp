@@ -62,8 +62,8 @@ StepResult HandleModelEnd(Workspace& workspace, const MeasureInput& input) {
   record.model_open = false;
   record.huge = false;  // a template without lines never asks
   const bool written = WriteRegistryLines(workspace, input);
-  // A killed run keeps the complete lines of every model measured so far.
-  platform::FlushTextFile(*input.registry);
+  // Whoever watches the registry (a terminal) sees the model now.
+  platform::FlushAt(*input.registry, platform::FlushPoint::kModelEnd);
   if (!written) return StepResult::kFailed;
   if (workspace.capture != nullptr) CaptureModelEnd(*workspace.capture, record.box);
   MeasureTally& tally = workspace.tally;
@@ -260,27 +260,52 @@ bool Cancelled(Workspace& workspace) {
   return true;
 }
 
+// Commands whose arguments are names: their handlers read the normalised line, whose letters are
+// lowered. Numbers read the same from the line as it came.
+bool TakesNames(CommandCode code) {
+  return code == kCmdProtoBegin || code == kCmdProtoInstance || code == kCmdTexture ||
+         code == kCmdAxisAlignment;
+}
+
+// The normalised line in `workspace.line`.
+std::string_view Normalised(Workspace& workspace, std::string_view text) {
+  StoreLine(text, workspace.line);
+  NormaliseLine(workspace.line);
+  return workspace.line.View();
+}
+
+void ReportFailedLine(Workspace& workspace, const MeasureInput& input, std::string_view line) {
+  const std::string shown(line.substr(0, line.find('\n')));
+  platform::LogF(*input.log, "Application error in %s line=%s\n", input.work_path.c_str(),
+                 shown.c_str());
+  NoteError(workspace.tally, false, "line=" + platform::WithoutControls(shown));
+}
+
+// Each line is classified as it was read, from its first word; only the lines that need it are
+// normalised (names, the geometry's hooks, a failure's message). The view `text` holds until the
+// next line is read.
 template <bool kCapture>
 MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
                          Workspace& workspace) {
-  ScriptLine& line = workspace.line;
   while (!stream.AtEnd()) {
     if (Cancelled<kCapture>(workspace)) return MeasureResult::kDone;
-    ReadScriptLine(stream, line);
-    CommandCode code =
-        kCmdModelEnd;  // the end of the script ends the model, whatever the line held
-    if (!stream.AtEnd()) {
-      NormaliseLine(line);
-      code = ClassifyLine(line.View());
+    const std::string_view text = ReadScriptLine(stream);
+    std::string_view line = text;
+    CommandCode code = kCmdModelEnd;  // the end of the script ends the model, whatever the line
+    const bool at_end = stream.AtEnd();
+    if (!at_end) {
+      line = SkipBlanks(text);
+      code = ClassifyLine(line);
       if (code <= kCmdNone) {
-        if constexpr (kCapture) CaptureMaterialLine(*workspace.capture, line.View());
+        if constexpr (kCapture) CaptureMaterialLine(*workspace.capture, Normalised(workspace, text));
         continue;
       }
+      if (kCapture || TakesNames(code)) line = Normalised(workspace, text);
     }
     StepResult step = StepResult::kFailed;
     workspace.line_failed = false;
     try {
-      step = Dispatch<kCapture>(code, workspace, input, line.View());
+      step = Dispatch<kCapture>(code, workspace, input, line);
     } catch (...) {
       step = StepResult::kFailed;  // this line alone is lost; the model goes on
     }
@@ -298,11 +323,8 @@ MeasureResult ReadScript(platform::InStream& stream, const MeasureInput& input,
       return MeasureResult::kAbort;
     }
     if (step == StepResult::kFailed) {
-      const std::string_view text = line.View();
-      const std::string shown(text.substr(0, text.find('\n')));
-      platform::LogF(*input.log, "Application error in %s line=%s\n", input.work_path.c_str(),
-                     shown.c_str());
-      NoteError(workspace.tally, false, "line=" + platform::WithoutControls(shown));
+      // The message shows the line normalised, or as read when the end of the script ended it.
+      ReportFailedLine(workspace, input, at_end ? text : Normalised(workspace, text));
     }
   }
   return MeasureResult::kDone;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct MeasureInput {
   std::string found_name;   // <ffname>
   std::string format_path;  // the template file, read at every model end unless...
   const std::string* template_text = nullptr;  // ...its bytes are given here, read once per run
+  // The colour table as read once per run (nullopt: it could not be read); none: it is read at
+  // every model end that asks for it.
+  const std::optional<std::string>* colour_table = nullptr;
   platform::TextFile* registry = nullptr;      // registry lines and the debug trace
   platform::TextFile* log = nullptr;           // warnings and errors
   bool integer_mode = false;                   // run option r

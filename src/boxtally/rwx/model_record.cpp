@@ -89,14 +89,6 @@ void ResetModelRecord(ModelRecord& record) {
   record.mask_list.clear();
 }
 
-void ExtendBox(Box& box, const Point4& point) {
-  const float c[3] = {point.x, point.y, point.z};
-  for (std::size_t i = 0; i < 3; ++i) {
-    if (box.min[i] > c[i]) box.min[i] = c[i];
-    if (box.max[i] < c[i]) box.max[i] = c[i];
-  }
-}
-
 std::int64_t TruncToInt(double value) {
   if (!(value == value)) return 0;
   return static_cast<std::int64_t>(std::clamp(value, -kTruncLimit, kTruncLimit));

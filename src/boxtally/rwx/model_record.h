@@ -62,8 +62,15 @@ void ResetModelRecord(ModelRecord& record);
 void ResetModelContents(ModelRecord& record);
 
 void ResetBox(Box& box);
-// A coordinate moves the minimum only when below it and the maximum only when above it.
-void ExtendBox(Box& box, const Point4& point);
+// A coordinate moves the minimum only when below it and the maximum only when above it. Inline:
+// every point of a script goes through it.
+inline void ExtendBox(Box& box, const Point4& point) {
+  const float c[3] = {point.x, point.y, point.z};
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (box.min[i] > c[i]) box.min[i] = c[i];
+    if (box.max[i] < c[i]) box.max[i] = c[i];
+  }
+}
 
 // real -> integer, toward zero, saturating at +-2^53 (NaN gives 0) so no input can overflow.
 std::int64_t TruncToInt(double value);

@@ -1,6 +1,7 @@
 #include "boxtally/rwx/registry_writer.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
@@ -61,16 +62,17 @@ bool UsableOwnFormat(const std::string& own, ValueKind kind, TagContext& ctx) {
   return false;
 }
 
-void AppendInt(TagContext& ctx, const std::string& own, const char* default_format,
-               std::int64_t value) {
+// An integer with a default format: "%d", or "%4d" (`width` 4), right-aligned with blanks.
+void AppendInt(TagContext& ctx, const std::string& own, std::size_t width, std::int64_t value) {
   if (UsableOwnFormat(own, ValueKind::kInt, ctx)) {
     ctx.out += FormatInt(own, ClampToInt(value));
     return;
   }
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"  // one of our own literal int formats
-  AppendF(ctx.out, default_format, ClampToInt(value));
-#pragma GCC diagnostic pop
+  char digits[16];
+  const std::size_t n =
+      static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, ClampToInt(value)).ptr - digits);
+  if (n < width) ctx.out.append(width - n, ' ');
+  ctx.out.append(digits, n);
 }
 
 void AppendText(TagContext& ctx, const std::string& own, const std::string& value) {
@@ -91,7 +93,7 @@ void AppendBox(const TagEntry& entry, const std::string& own, TagContext& ctx) {
     const std::int64_t value = entry.part == BoxPart::kMin   ? side.lo
                                : entry.part == BoxPart::kMax ? side.hi
                                                              : side.size;
-    AppendInt(ctx, own, "%d", value);
+    AppendInt(ctx, own, 0, value);
     return;
   }
   const double value = entry.part == BoxPart::kMin   ? static_cast<double>(min) * 10.0
@@ -153,9 +155,15 @@ void AppendColour(const std::string& own, TagContext& ctx) {
 
 // The colour table line for `key` (a blank right after the key), without its line end and the
 // blanks before it; false when the table cannot be opened (`found` tells whether a line matched).
-bool LookUpColourTable(std::string_view key, std::string& text, bool& found) {
+bool LookUpColourTable(std::string_view key, const MeasureInput& input, std::string& text,
+                       bool& found) {
   found = false;
-  std::unique_ptr<platform::InStream> in = platform::OpenInStream(kColourTableName, true);
+  std::unique_ptr<platform::InStream> in;
+  if (input.colour_table == nullptr) {
+    in = platform::OpenInStream(kColourTableName, true);
+  } else if (input.colour_table->has_value()) {
+    in = platform::ViewInStream(**input.colour_table, true);
+  }
   if (!in) return false;
   std::string line;
   for (;;) {
@@ -183,7 +191,7 @@ void AppendTableColour(TagContext& ctx) {
   if (!integer_mode && list.empty()) return;
   std::string text;
   bool found = false;
-  if (!LookUpColourTable(key, text, found)) return;
+  if (!LookUpColourTable(key, ctx.input, text, found)) return;
   if (!integer_mode) {
     if (found) ctx.out += text;
     return;
@@ -210,9 +218,9 @@ void AppendTagValue(const TagEntry& entry, const std::string& own, TagContext& c
       if (integer_mode) AppendText(ctx, own, ctx.input.found_name);
       return;
     case TagKind::kVertices:
-      return AppendInt(ctx, own, integer_mode ? "%d" : "%4d", record.vertex_count);
+      return AppendInt(ctx, own, integer_mode ? 0 : 4, record.vertex_count);
     case TagKind::kPolygons:
-      return AppendInt(ctx, own, integer_mode ? "%d" : "%4d", record.polygon_count);
+      return AppendInt(ctx, own, integer_mode ? 0 : 4, record.polygon_count);
     case TagKind::kTextures:
     case TagKind::kMasks:
       return AppendList(entry.kind, own, ctx);
@@ -236,6 +244,8 @@ void AppendTagValue(const TagEntry& entry, const std::string& own, TagContext& c
 
 // "<fx" must not take the start of "<fxcolor>", which is a tag of its own.
 bool EntryMatches(const TagEntry& entry, std::string_view rest) {
+  // Every entry starts with "<f": its third character tells most of them apart at once.
+  if (rest.size() < entry.text.size() || rest[2] != entry.text[2]) return false;
   if (rest.substr(0, entry.text.size()) != entry.text) return false;
   return !(entry.text == "<fx" && rest.substr(3, 5) == "color");
 }
@@ -333,6 +343,7 @@ void ExpandTemplateLine(std::string_view line, const ModelRecord& record, const 
   std::size_t p = 0;
   while (p < line.size()) {
     for (const TagEntry& entry : kTagTable) {
+      if (p >= line.size() || line[p] != '<') break;  // every tag starts so: none can match here
       if (!EntryMatches(entry, line.substr(p))) continue;
       const std::size_t own_start = p + entry.text.size();
       const std::size_t close = line.find('>', own_start);
@@ -351,7 +362,7 @@ void ExpandTemplateLine(std::string_view line, const ModelRecord& record, const 
 
 bool WriteRegistryLines(Workspace& workspace, const MeasureInput& input) {
   std::unique_ptr<platform::InStream> in =
-      input.template_text != nullptr ? platform::MemoryInStream(*input.template_text, true)
+      input.template_text != nullptr ? platform::ViewInStream(*input.template_text, true)
                                      : platform::OpenInStream(input.format_path, true);
   if (!in) return false;
   // The model's lines are written with one write once they are all complete, so a run killed in
@@ -369,6 +380,10 @@ bool WriteRegistryLines(Workspace& workspace, const MeasureInput& input) {
   }
   platform::WriteWhole(*input.registry, lines);
   return true;
+}
+
+std::optional<std::string> ReadColourTable() {
+  return platform::ReadRegularFile(kColourTableName, kMaxColourTableBytes);
 }
 
 }  // namespace rwx

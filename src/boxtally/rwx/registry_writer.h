@@ -1,6 +1,7 @@
 // The registry lines of one model: the format template expanded with the model record's values.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,7 @@ inline constexpr std::size_t kMaxTemplateLine = 1254;  // characters, line feed 
 inline constexpr std::size_t kMaxColourLine = 255;     // characters of a "bmpcolor.txt" line
 inline constexpr std::size_t kMaxTrimmedText = 63;     // characters WriteTrimmed formats into
 inline constexpr const char* kColourTableName = "bmpcolor.txt";  // read from the working directory
+inline constexpr std::size_t kMaxColourTableBytes = std::size_t{64} << 20;  // read once per run
 
 enum class TagKind {
   kBox,   // a box value: minimum, maximum or size of one axis
@@ -101,5 +103,9 @@ void ExpandTemplateLine(std::string_view line, const ModelRecord& record, const 
 // stops the output. A template line with an unusable tag is warned about once per workspace.
 // Returns false when the template cannot be opened (nothing written).
 bool WriteRegistryLines(Workspace& workspace, const MeasureInput& input);
+
+// "bmpcolor.txt" from the working directory, for a run to read once: nullopt when it is not a
+// regular file that can be read, or holds more than kMaxColourTableBytes.
+std::optional<std::string> ReadColourTable();
 
 }  // namespace rwx

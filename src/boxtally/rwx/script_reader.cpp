@@ -1,6 +1,7 @@
 #include "boxtally/rwx/script_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -19,6 +20,8 @@ namespace rwx {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }  // a tab is a blank once normalised
+bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 
 std::size_t SkipDigits(std::string_view text, std::size_t i) {
   while (i < text.size() && IsDigit(text[i])) ++i;
@@ -101,16 +104,55 @@ bool ParseRealExactly(std::string_view text, std::size_t length, float& value) {
 // Powers of ten that single precision holds exactly.
 constexpr float kExactPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
                                        1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+constexpr std::uint32_t kIntegerPowersOfTen[] = {1,      10,      100,      1000,
+                                                 10000,  100000,  1000000,  10000000};
 constexpr std::uint64_t kExactMantissaLimit = std::uint64_t{1}
                                               << 24;  // float holds every integer up to it
 constexpr std::size_t kMaxAccumulatedDigits =
     19;  // digits a 64-bit mantissa takes without overflow
 
-// The longest decimal number at the start of `text` (as DecimalRealLength) into `value`; its
-// length, 0 (value unchanged) when there is none. Most script numbers have few digits and no
-// exponent: their digits make an integer below 2^24 and the divisor is an exact power of ten, so
-// one single-precision division rounds the decimal value correctly (Clinger's fast path). Every
-// other number goes through from_chars.
+// Eight bytes at a time, the first in the lowest byte.
+constexpr std::uint64_t kEveryByte = 0x0101010101010101;
+constexpr std::uint64_t kHighBits = 0x8080808080808080;
+constexpr std::uint64_t kLowBits = 0x7F7F7F7F7F7F7F7F;
+
+// The eight bytes from `p`, zeros for those at or past `end`.
+std::uint64_t LoadEight(const char* p, const char* end) {
+  std::uint64_t chunk = 0;
+  if (end - p >= 8) {
+    std::memcpy(&chunk, p, 8);
+  } else if (p < end) {
+    std::memcpy(&chunk, p, static_cast<std::size_t>(end - p));
+  }
+  return chunk;
+}
+
+// How many of the chunk's bytes, from the first, are digits.
+unsigned LeadingDigits(std::uint64_t chunk) {
+  const std::uint64_t t = chunk ^ (kEveryByte * '0');  // digits become 0..9
+  const std::uint64_t not_digits = (((t & kLowBits) + kEveryByte * (0x80 - 10)) | t) & kHighBits;
+  return not_digits == 0 ? 8 : static_cast<unsigned>(__builtin_ctzll(not_digits)) / 8;
+}
+
+// The value of the chunk's first `n` bytes (1..8), all digits: the digits are moved to the top,
+// behind zeros, and eight of them are combined in three multiplications.
+std::uint32_t DigitsValue(std::uint64_t chunk, unsigned n) {
+  std::uint64_t v = (chunk - kEveryByte * '0') << (8 * (8 - n));
+  v = v * 10 + (v >> 8);
+  v = (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
+       (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >>
+      32;
+  return static_cast<std::uint32_t>(v);
+}
+
+// Whether `p` starts an exponent that belongs to a number: "e" or "E", a sign, a digit.
+bool ExponentAt(const char* p, const char* end) {
+  if (p >= end || (*p != 'e' && *p != 'E')) return false;
+  ++p;
+  if (p < end && (*p == '+' || *p == '-')) ++p;
+  return p < end && IsDigit(*p);
+}
+
 // Takes the run of digits at `p` into `mantissa` (which wraps when the run is too long for it:
 // callers count the digits first) and returns where the run ends.
 const char* TakeDigits(const char* p, const char* end, std::uint64_t& mantissa) {
@@ -122,7 +164,8 @@ const char* TakeDigits(const char* p, const char* end, std::uint64_t& mantissa) 
   return p;
 }
 
-std::size_t ReadRealPrefix(std::string_view text, float& value) {
+// ReadRealPrefix for any number: exponents and long runs of digits too.
+std::size_t ReadAnyRealPrefix(std::string_view text, float& value) {
   const char* const begin = text.data();
   const char* const end = begin + text.size();
   const char* p = begin;
@@ -142,13 +185,7 @@ std::size_t ReadRealPrefix(std::string_view text, float& value) {
   if (int_digits + frac_digits == 0) return 0;
   // A lone point after digits belongs to the number ("5." is 5).
   const char* const number_end = frac_start > int_end ? frac_end : int_end;
-  bool exponent = false;
-  if (number_end < end && (*number_end == 'e' || *number_end == 'E')) {
-    const char* e = number_end + 1;
-    if (e < end && (*e == '+' || *e == '-')) ++e;
-    exponent = e < end && IsDigit(*e);
-  }
-  if (!exponent && int_digits + frac_digits <= kMaxAccumulatedDigits &&
+  if (!ExponentAt(number_end, end) && int_digits + frac_digits <= kMaxAccumulatedDigits &&
       frac_digits < std::size(kExactPowersOfTen) && mantissa <= kExactMantissaLimit) {
     const float magnitude = static_cast<float>(mantissa) / kExactPowersOfTen[frac_digits];
     value = negative ? -magnitude : magnitude;
@@ -158,8 +195,10 @@ std::size_t ReadRealPrefix(std::string_view text, float& value) {
   return ParseRealExactly(text, length, value) ? length : 0;
 }
 
-// The command table's entries grouped by the first byte of their keyword, table order kept
-// within a group.
+// The command table's entries grouped by the first byte of their keyword. The first keyword of
+// the table that begins a line is the longest one that does (every keyword that is another's
+// prefix stands after it), so within a group the words most lines begin with are tried first:
+// a triangle need not be tried against the five transform words.
 constexpr std::size_t kCommandCount = std::size(kCommandTable);
 struct KeywordRange {
   std::uint8_t begin = 0;
@@ -169,20 +208,69 @@ struct KeywordIndex {
   std::array<std::uint8_t, kCommandCount> order{};  // table indices, grouped
   std::array<KeywordRange, 256> ranges{};           // each first byte's part of `order`
 };
+constexpr bool IsFrequentKeyword(std::string_view keyword) {
+  return keyword == "vertex" || keyword == "triangle" || keyword == "quad" || keyword == "polygon";
+}
 constexpr KeywordIndex kKeywordIndex = [] {
   KeywordIndex index;
   std::size_t next = 0;
   for (int byte = 0; byte < 256; ++byte) {
     index.ranges[static_cast<std::size_t>(byte)].begin = static_cast<std::uint8_t>(next);
-    for (std::size_t k = 0; k < kCommandCount; ++k) {
-      if (static_cast<unsigned char>(kCommandTable[k].keyword[0]) == byte) {
-        index.order[next++] = static_cast<std::uint8_t>(k);
+    for (const bool frequent : {true, false}) {
+      for (std::size_t k = 0; k < kCommandCount; ++k) {
+        if (static_cast<unsigned char>(kCommandTable[k].keyword[0]) == byte &&
+            IsFrequentKeyword(kCommandTable[k].keyword) == frequent) {
+          index.order[next++] = static_cast<std::uint8_t>(k);
+        }
       }
     }
     index.ranges[static_cast<std::size_t>(byte)].end = static_cast<std::uint8_t>(next);
   }
   return index;
 }();
+// Whatever the order within a group, a keyword is tried before every keyword that is its prefix.
+constexpr bool kLongerKeywordsFirst = [] {
+  for (std::size_t i = 0; i < kCommandCount; ++i) {
+    for (std::size_t j = i + 1; j < kCommandCount; ++j) {
+      const std::string_view a = kCommandTable[kKeywordIndex.order[i]].keyword;
+      const std::string_view b = kCommandTable[kKeywordIndex.order[j]].keyword;
+      if (b.size() > a.size() && b.substr(0, a.size()) == a) return false;
+    }
+  }
+  return true;
+}();
+static_assert(kLongerKeywordsFirst);
+
+// Each keyword as eight-byte chunks with masks over its bytes, to meet a line eight bytes at a
+// time.
+constexpr std::size_t kKeywordChunks = 3;  // the longest keyword has 18 bytes
+struct KeywordPattern {
+  std::array<std::uint64_t, kKeywordChunks> bytes{};
+  std::array<std::uint64_t, kKeywordChunks> masks{};
+};
+constexpr std::array<KeywordPattern, kCommandCount> kKeywordPatterns = [] {
+  std::array<KeywordPattern, kCommandCount> patterns{};
+  for (std::size_t k = 0; k < kCommandCount; ++k) {
+    const std::string_view keyword = kCommandTable[k].keyword;
+    for (std::size_t i = 0; i < keyword.size(); ++i) {
+      const int shift = static_cast<int>(8 * (i % 8));
+      patterns[k].bytes[i / 8] |= std::uint64_t{static_cast<unsigned char>(keyword[i])} << shift;
+      patterns[k].masks[i / 8] |= std::uint64_t{0xFF} << shift;
+    }
+  }
+  return patterns;
+}();
+
+// Eight bytes of a line as normalising makes them: letters lowered, tabs made blanks.
+std::uint64_t NormalisedEight(std::uint64_t x) {
+  const std::uint64_t h = x & kLowBits;
+  const std::uint64_t upper =
+      (h + kEveryByte * (0x80 - 'A')) & ~(h + kEveryByte * (0x80 - 'Z' - 1)) & ~x & kHighBits;
+  x |= upper >> 2;                                    // 0x80 >> 2 is the case bit
+  const std::uint64_t t = x ^ (kEveryByte * '\t');   // tabs become zero bytes
+  const std::uint64_t tabs = ~(((t & kLowBits) + kLowBits) | t | kLowBits);
+  return x ^ ((tabs >> 7) * ('\t' ^ ' '));
+}
 
 // Lower case for ASCII letters and a blank for a tab; every other byte stays.
 constexpr std::array<char, 256> kNormalised = [] {
@@ -195,6 +283,9 @@ constexpr std::array<char, 256> kNormalised = [] {
   }
   return table;
 }();
+
+// A byte as normalising makes it, which is how it meets a keyword's byte.
+char NormalisedByte(char c) { return kNormalised[static_cast<unsigned char>(c)]; }
 
 // The index of the first CR or LF among the `size` bytes at `text`, or `size` when there is none.
 std::size_t LineEndIn(const char* text, std::size_t size) {
@@ -274,38 +365,39 @@ bool MapAndFindDoubleBlanks(char* text, std::size_t n, std::size_t capacity) {
 
 }  // namespace
 
-void ReadScriptLine(platform::InStream& in, ScriptLine& line) {
-  // Whole runs of bytes are taken from the stream's buffer at once. CR and LF both end a line and
-  // empty lines are skipped, so the stream's own CR LF handling makes no difference here.
-  char* out = line.bytes.data();
-  std::size_t n = 0;
-  while (!in.AtEnd()) {
-    const std::string_view chunk = in.Buffered();
-    if (chunk.empty()) break;
-    std::size_t skipped = 0;
-    if (n == 0) {
-      while (skipped < chunk.size() && (chunk[skipped] == '\n' || chunk[skipped] == '\r')) {
-        ++skipped;
-      }
-      if (skipped == chunk.size()) {
-        in.Consume(skipped);
-        continue;
-      }
+std::string_view ReadScriptLine(platform::InStream& in) {
+  for (;;) {
+    // A whole line fits the window unless the stream ends first.
+    const std::string_view window = in.Window(kMaxLineLength);
+    if (window.empty()) return {};
+    std::size_t start = 0;
+    while (start < window.size() && IsLineEnd(window[start])) ++start;
+    if (start > 0) {  // the ends of empty lines
+      in.Consume(start);
+      continue;
     }
-    const char* start = chunk.data() + skipped;
-    const std::size_t window = std::min(chunk.size() - skipped, kMaxLineLength - n);
-    const std::size_t length = LineEndIn(start, window);
-    std::memcpy(out + n, start, length);
-    n += length;
-    if (length < window) {  // the line end: stored as a line feed
-      out[n++] = '\n';
-      in.Consume(skipped + length + 1);
-      break;
+    const std::size_t limit = std::min(window.size(), kMaxLineLength);
+    const std::size_t length = LineEndIn(window.data(), limit);
+    if (length < limit) {
+      in.Consume(length + 1);
+      return window.substr(0, length);
     }
-    in.Consume(skipped + length);
-    if (n >= kMaxLineLength) break;
+    in.Consume(limit);
+    // Short of the limit without a line end: the last line of the stream, whose end this read
+    // reaches.
+    if (limit < kMaxLineLength) in.Window(1);
+    return window.substr(0, limit);
   }
+}
+
+std::string_view SkipBlanks(std::string_view text) {
+  return text.substr(LeadingBlanks(text.data(), text.size(), text.size()));
+}
+
+void StoreLine(std::string_view text, ScriptLine& line) {
+  const std::size_t n = text.copy(line.bytes.data(), kMaxLineLength);
   line.length = n;
+  if (n < kMaxLineLength) line.bytes[line.length++] = '\n';
 }
 
 void NormaliseLine(ScriptLine& line) {
@@ -335,27 +427,78 @@ void NormaliseLine(ScriptLine& line) {
 CommandCode ClassifyLine(std::string_view line) {
   if (!line.empty() && line[0] == '#') return kCmdNone;
   if (line.size() < 3) return kCmdNone;
-  // Only keywords with the line's first byte can match; they are tried in table order.
-  const KeywordRange range = kKeywordIndex.ranges[static_cast<unsigned char>(line[0])];
+  // Only keywords with the line's first letter can match; they are tried in table order.
+  const KeywordRange range =
+      kKeywordIndex.ranges[static_cast<unsigned char>(NormalisedByte(line[0]))];
+  const char* const end = line.data() + line.size();
+  std::array<std::uint64_t, kKeywordChunks> chunks{};
+  chunks[0] = NormalisedEight(LoadEight(line.data(), end));
+  std::size_t loaded = 1;
   for (std::size_t k = range.begin; k < range.end; ++k) {
-    const CommandEntry& entry = kCommandTable[kKeywordIndex.order[k]];
-    const std::string_view keyword = entry.keyword;
-    if (line.size() < keyword.size()) continue;
-    std::size_t i = 1;  // the first byte chose the group
-    while (i < keyword.size() && line[i] == keyword[i]) ++i;
-    if (i == keyword.size()) return entry.code;
+    const std::size_t entry = kKeywordIndex.order[k];
+    const std::size_t size = kCommandTable[entry].keyword.size();
+    if (line.size() < size) continue;
+    const KeywordPattern& pattern = kKeywordPatterns[entry];
+    const std::size_t needed = (size + 7) / 8;
+    for (; loaded < needed; ++loaded) {
+      chunks[loaded] = NormalisedEight(LoadEight(line.data() + 8 * loaded, end));
+    }
+    std::size_t c = 0;
+    while (c < needed && (chunks[c] & pattern.masks[c]) == pattern.bytes[c]) ++c;
+    if (c == needed) return kCommandTable[entry].code;
   }
   return kCmdUnknown;
 }
 
 std::size_t NextArgument(std::string_view text) {
-  const std::size_t blank = text.find(' ');
-  return blank == std::string_view::npos ? text.size() : blank + 1;
+  std::size_t i = 0;
+  while (i < text.size() && !IsBlank(text[i])) ++i;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  return i;
 }
 
 std::string_view Argument(std::string_view line, int k) {
   for (int i = 0; i < k; ++i) line.remove_prefix(NextArgument(line));
   return line;
+}
+
+// Most script numbers are short, without an
+// exponent: fewer than eight digits before and after the point, each run read eight bytes at a
+// once. When their digits make an integer up to 2^24, the divisor is an exact power of ten and
+// one single-precision division rounds the decimal value correctly (Clinger's fast path). Every
+// other number goes through ReadAnyRealPrefix, and from_chars where it must.
+std::size_t ReadRealPrefix(std::string_view text, float& value) {
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  // Signs come in any order in a script: they are taken without a branch to guess wrong.
+  const char first = begin < end ? *begin : '\0';
+  const bool negative = first == '-';
+  const char* const p = begin + static_cast<int>(negative || first == '+');
+  const std::uint64_t int_chunk = LoadEight(p, end);
+  const unsigned int_digits = LeadingDigits(int_chunk);
+  if (int_digits == 8) return ReadAnyRealPrefix(text, value);
+  const char* number_end = p + int_digits;
+  std::uint64_t mantissa = int_digits > 0 ? DigitsValue(int_chunk, int_digits) : 0;
+  unsigned frac_digits = 0;
+  if (number_end < end && *number_end == '.') {
+    const std::uint64_t frac_chunk = LoadEight(number_end + 1, end);
+    frac_digits = LeadingDigits(frac_chunk);
+    if (frac_digits == 8) return ReadAnyRealPrefix(text, value);
+    if (int_digits + frac_digits == 0) return 0;
+    if (frac_digits > 0) {
+      mantissa = mantissa * kIntegerPowersOfTen[frac_digits] + DigitsValue(frac_chunk, frac_digits);
+    }
+    number_end += 1 + frac_digits;  // a lone point after digits belongs to the number ("5.")
+  } else if (int_digits == 0) {
+    return 0;
+  }
+  if (mantissa > kExactMantissaLimit || ExponentAt(number_end, end)) {
+    return ReadAnyRealPrefix(text, value);
+  }
+  const float magnitude = static_cast<float>(mantissa) / kExactPowersOfTen[frac_digits];
+  value = std::bit_cast<float>(std::bit_cast<std::uint32_t>(magnitude) |
+                               (std::uint32_t{negative} << 31));
+  return static_cast<std::size_t>(number_end - begin);
 }
 
 bool ParseReal(std::string_view text, float& value) { return ReadRealPrefix(text, value) > 0; }
@@ -379,13 +522,10 @@ bool ParseInteger(std::string_view text, int& value) {
 }
 
 void ReadRealArguments(std::string_view line, float* values, int count) {
-  // Argument k + 1 starts after the first blank from the start of argument k; a number holds no
-  // blank, so that blank is looked for from where the number ended.
-  std::size_t scanned = 0;  // bytes of `line` known to hold no blank of the current argument
+  // A number holds no blank: the next argument is looked for from where the number ended.
   for (int k = 0; k < count; ++k) {
-    while (scanned < line.size() && line[scanned] != ' ') ++scanned;  // mostly at once
-    line.remove_prefix(std::min(scanned + 1, line.size()));
-    scanned = ReadRealPrefix(line, values[k]);
+    line.remove_prefix(NextArgument(line));
+    line.remove_prefix(ReadRealPrefix(line, values[k]));
   }
 }
 

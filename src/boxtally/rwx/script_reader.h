@@ -101,21 +101,33 @@ struct ScriptLine {
   std::string_view View() const { return {bytes.data(), length}; }
 };
 
-// Reads the next non-empty line into `line` (at most kMaxLineLength bytes, ending with its line
-// feed unless the limit or the end of the stream came first). A carriage return is stored as a
-// line feed, so "\r\n", "\n" and "\r" all end a line and the empty line between "\r" and "\n" is
-// skipped. The caller then asks the stream whether it reached its end during this read.
-void ReadScriptLine(platform::InStream& in, ScriptLine& line);
+// Reads the next non-empty line and gives it without its line end: "\r\n", "\n" and "\r" all end
+// a line, and empty lines are skipped. A line longer than kMaxLineLength is cut there, the rest
+// being the next line. The view points into the stream's buffer and holds until the next read;
+// the caller then asks the stream whether it reached its end during this read.
+std::string_view ReadScriptLine(platform::InStream& in);
+
+// `text` from its first character that is neither a blank nor a tab.
+std::string_view SkipBlanks(std::string_view text);
+
+// A line as ReadScriptLine gives it, stored as the byte-by-byte reading keeps it: its bytes, then
+// a line feed unless it was cut at kMaxLineLength.
+void StoreLine(std::string_view text, ScriptLine& line);
 
 // In place: lower case (ASCII letters only), tabs to blanks, leading blanks removed, runs of
 // blanks folded to one.
 void NormaliseLine(ScriptLine& line);
 
-// The command code of a normalised line: kCmdNone for a comment ("#...") or a line shorter than
-// 3 characters, kCmdUnknown when no keyword matches.
+// The command code of a line: kCmdNone for a comment ("#...") or a line shorter than 3
+// characters, kCmdUnknown when no keyword matches. The line is normalised, or taken as read from
+// its first character that is no blank: letters match a keyword in either case, and the blank
+// after "texture" may be a tab, so both give the same code.
 CommandCode ClassifyLine(std::string_view line);
 
-// The index just past the first blank of `text`, or text.size() when it holds none.
+// Arguments are separated by runs of blanks and tabs, which is what a normalised line's single
+// blanks are made from, so a line reads the same arguments before and after NormaliseLine.
+// The index just past the first run of blanks (and tabs) in `text`, or text.size() when it holds
+// none.
 std::size_t NextArgument(std::string_view text);
 
 // Argument k (1-based) of a line: the text from where NextArgument applied k times lands.
@@ -125,6 +137,8 @@ std::string_view Argument(std::string_view line, int k);
 // and digits, an exponent only when digits follow it) as a float. False, with `value` unchanged,
 // when there is none. A number beyond the float range gives an infinity, a tiny one zero.
 bool ParseReal(std::string_view text, float& value);
+// As ParseReal, giving the length of the number read (0 when there is none).
+std::size_t ReadRealPrefix(std::string_view text, float& value);
 
 // As ParseReal for an integer (optional sign and digits); "8.0" gives 8. Saturates at the int
 // range.

@@ -346,9 +346,11 @@ TEST_F(JobsRun, AStopCommitsTheModelInProgressAndDropsTheWorkDoneAhead) {
 
 TEST_F(JobsRun, AKilledParallelRunMakesNoRegistry) {
   std::string format;
-  for (int i = 0; i < 100; ++i) format += std::string(80, 'x') + " <ffile>\n";
+  // Enough lines that the run is still going when it is killed (they are written in batches: 300
+  // models of 100 lines took under 60 ms).
+  for (int i = 0; i < 800; ++i) format += std::string(80, 'x') + " <ffile>\n";
   WriteFile(dir_ / "fmt.txt", format);
-  for (int i = 0; i < 300; ++i) {
+  for (int i = 0; i < 1000; ++i) {
     WriteFile(dir_ / ("objects/m" + std::to_string(1000 + i) + ".rwx"), kBox);
   }
   for (const int delay_ms : {30, 60, 90}) {

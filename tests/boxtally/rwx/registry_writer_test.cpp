@@ -1,10 +1,12 @@
 #include "boxtally/rwx/registry_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "rwx_test_support.h"
@@ -276,6 +278,25 @@ TEST_F(TableColour, LastTableLineWithoutLineEndIsFound) {
   UseColourTable("stone 0x808080\nwood 0x8b4513");
   record.texture_list = "wood";
   EXPECT_EQ(Expand("<ftcolor>", false), " 0x8b4513");
+}
+
+TEST_F(TableColour, ATableReadOnceIsWhatEveryModelSees) {
+  UseColourTable("wood 0x8b4513\n");
+  const std::optional<std::string> table = ReadColourTable();
+  ASSERT_TRUE(table.has_value());
+  testing_support::WriteFile(dir / "bmpcolor.txt", "wood 0x000000\n");  // changed during the run
+  record.texture_list = "wood";
+  input.colour_table = &table;
+  EXPECT_EQ(Expand("<ftcolor>", false), " 0x8b4513");
+
+  // A table missing when the run started stays missing; a FIFO is never waited for.
+  ASSERT_EQ(unlink((dir / "bmpcolor.txt").c_str()), 0);
+  const std::optional<std::string> missing = ReadColourTable();
+  EXPECT_FALSE(missing.has_value());
+  ASSERT_EQ(mkfifo((dir / "bmpcolor.txt").c_str(), 0600), 0);
+  EXPECT_FALSE(ReadColourTable().has_value());
+  input.colour_table = &missing;
+  EXPECT_EQ(Expand("<ftcolor>", true), "");
 }
 
 }  // namespace

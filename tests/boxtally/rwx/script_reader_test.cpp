@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/numerals.h"
+
 namespace rwx {
 namespace {
 
@@ -22,17 +24,15 @@ std::vector<std::string> ReadAll(const std::string& bytes) {
   std::rewind(f);
   platform::InStream in(f, false);
   std::vector<std::string> lines;
-  ScriptLine line;
   while (!in.AtEnd()) {
-    ReadScriptLine(in, line);
-    const std::string text(line.View());
+    const std::string text(ReadScriptLine(in));
     lines.push_back(in.AtEnd() ? text + "|end" : text);
   }
   return lines;
 }
 
 TEST(ReadScriptLine, AllLineEndsGiveTheSameLinesAndSkipEmptyOnes) {
-  const std::vector<std::string> expected = {"vertex 1 2 3\n", "quad 1 2 3 4\n", "|end"};
+  const std::vector<std::string> expected = {"vertex 1 2 3", "quad 1 2 3 4", "|end"};
   for (const char* bytes :
        {"vertex 1 2 3\r\nquad 1 2 3 4\r\n", "vertex 1 2 3\nquad 1 2 3 4\n",
         "vertex 1 2 3\rquad 1 2 3 4\r", "\n\nvertex 1 2 3\n\r\n\nquad 1 2 3 4\n\n"}) {
@@ -43,7 +43,7 @@ TEST(ReadScriptLine, AllLineEndsGiveTheSameLinesAndSkipEmptyOnes) {
 
 TEST(ReadScriptLine, LastLineWithoutLineEndIsReadAtTheEnd) {
   EXPECT_EQ(ReadAll("modelbegin\nmodelend"),
-            (std::vector<std::string>{"modelbegin\n", "modelend|end"}));
+            (std::vector<std::string>{"modelbegin", "modelend|end"}));
   EXPECT_EQ(ReadAll(""), (std::vector<std::string>{"|end"}));
 }
 
@@ -52,7 +52,7 @@ TEST(ReadScriptLine, LongLineIsCutAfter1255Characters) {
   const std::vector<std::string> lines = ReadAll(long_line + "\n");
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], std::string(1255, 'a'));
-  EXPECT_EQ(lines[1], std::string(45, 'a') + "\n");
+  EXPECT_EQ(lines[1], std::string(45, 'a'));
   EXPECT_EQ(lines[2], "|end");
 }
 
@@ -223,6 +223,21 @@ TEST(NameArgument, StopsAtBlanksControlsAndHighBytes) {
 }  // namespace
 }  // namespace rwx
 
+TEST(ReadRealPrefix, ReadsWhatScanfReadsBitForBit) {
+  // Random and adversarial numerals (bench/numeral_check runs tens of millions of them).
+  testing_support::NumeralMaker maker(1);
+  for (int i = 0; i < 5000; ++i) {
+    const std::string text = maker.Next();
+    const testing_support::NumeralReading expected = testing_support::ScanfReading(text);
+    float value = 7.0f;
+    const std::size_t length = rwx::ReadRealPrefix(text, value);
+    ASSERT_EQ(length > 0, expected.ok) << text;
+    if (!expected.ok) continue;
+    ASSERT_EQ(length, expected.length) << text;
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(value), expected.bits) << text;
+  }
+}
+
 TEST(ParseReal, ShortNumbersReadAsFromCharsReadsThem) {
   // Script numbers of few digits take a quicker road than from_chars; both must give the same
   // float, bit for bit, for every kind of number a script holds.
@@ -272,3 +287,108 @@ TEST(NormaliseLine, AgreesWithTheByteByByteRuleOnAnyLine) {
     ASSERT_EQ(std::string(line.View()), reference(in)) << '"' << in << '"';
   }
 }
+
+namespace rwx {
+namespace {
+
+// Lines as the byte-by-byte reading cuts them: each with "|end" when the stream ended during its
+// read, its line end left out.
+std::vector<std::string> ReferenceLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  std::size_t p = 0;
+  for (;;) {
+    std::string line;
+    bool ended = false;
+    while (p < bytes.size() && line.size() < kMaxLineLength) {
+      const char c = bytes[p++];
+      if (c == '\n' || c == '\r') {
+        if (!line.empty()) {
+          ended = true;
+          break;
+        }
+        continue;
+      }
+      line += c;
+    }
+    const bool at_end = !ended && line.size() < kMaxLineLength && p == bytes.size();
+    lines.push_back(at_end ? line + "|end" : line);
+    if (at_end) return lines;
+  }
+}
+
+TEST(ReadScriptLine, GivesTheByteByByteLinesWhereverTheBufferIsRefilled) {
+  std::mt19937 rng(5);
+  const char alphabet[] = {'a', 'b', ' ', '\t', '\r', '\n'};
+  for (int round = 0; round < 200; ++round) {
+    std::string bytes;
+    const int pieces = static_cast<int>(rng() % 40);
+    for (int i = 0; i < pieces; ++i) {
+      // Mostly short runs, now and then one longer than a line may be.
+      const std::size_t n = rng() % 8 == 0 ? 1000 + rng() % 2000 : rng() % 30;
+      for (std::size_t k = 0; k < n; ++k) bytes += alphabet[rng() % (k % 50 == 0 ? 6 : 4)];
+    }
+    const std::vector<std::string> expected = ReferenceLines(bytes);
+    for (const std::size_t buffer : {std::size_t{64}, kMaxLineLength, std::size_t{2000}}) {
+      SCOPED_TRACE(std::to_string(round) + " " + std::to_string(buffer));
+      std::FILE* f = std::tmpfile();
+      std::fwrite(bytes.data(), 1, bytes.size(), f);
+      std::rewind(f);
+      platform::InStream in(f, false, buffer);
+      std::vector<std::string> lines;
+      while (!in.AtEnd()) {
+        const std::string text(ReadScriptLine(in));
+        lines.push_back(in.AtEnd() ? text + "|end" : text);
+      }
+      ASSERT_EQ(lines, expected);
+    }
+  }
+}
+
+TEST(ClassifyLine, ALineAsReadMeansWhatItMeansNormalised) {
+  // A line is classified and its arguments read without normalising it: keywords in any case,
+  // blanks and tabs in runs, bytes that are neither, must all come out as on the normalised line.
+  const std::string words[] = {"vertex", "VERTEX", "Texture", "texture", "TransformEnd",
+                               "transform", "IdentityJoint", "color", "COLOR", "RemoveMaterialMode",
+                               "removematerialmod", "sphere", "1", "-2.5", "1E3", ".5", "0x1",
+                               "5e", "#", "x", "\v", std::string(1, '\0'), "\xC9"};
+  const char* const gaps[] = {" ", "  ", "\t", " \t ", ""};
+  std::mt19937 rng(3);
+  for (int round = 0; round < 20000; ++round) {
+    std::string raw(gaps[rng() % 5]);
+    for (int w = static_cast<int>(rng() % 7); w >= 0; --w) {
+      raw += words[rng() % std::size(words)];
+      raw += gaps[rng() % 5];
+    }
+    SCOPED_TRACE(raw);
+    ScriptLine line;
+    StoreLine(raw, line);
+    NormaliseLine(line);
+    const std::string_view normalised = line.View();
+    const std::string_view as_read = SkipBlanks(raw);
+    const CommandCode code = ClassifyLine(as_read);
+    const CommandCode expected = ClassifyLine(normalised);
+    ASSERT_EQ(code <= kCmdNone ? kCmdNone : code, expected <= kCmdNone ? kCmdNone : expected);
+    for (int k = 1; k <= 4; ++k) {
+      float a = 7.0f;
+      float b = 7.0f;
+      ASSERT_EQ(ParseReal(Argument(as_read, k), a), ParseReal(Argument(normalised, k), b)) << k;
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(a), std::bit_cast<std::uint32_t>(b)) << k;
+      int i = 7;
+      int j = 7;
+      ASSERT_EQ(ParseInteger(Argument(as_read, k), i), ParseInteger(Argument(normalised, k), j));
+      ASSERT_EQ(i, j) << k;
+    }
+    float r[4] = {1, 2, 3, 4};
+    float n[4] = {1, 2, 3, 4};
+    ReadRealArguments(as_read, r, 4);
+    ReadRealArguments(normalised, n, 4);
+    ReadRealSequence(as_read, r + 1, 3);
+    ReadRealSequence(normalised, n + 1, 3);
+    for (int k = 0; k < 4; ++k) {
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(r[k]), std::bit_cast<std::uint32_t>(n[k])) << k;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace rwx
