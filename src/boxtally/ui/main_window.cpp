@@ -29,7 +29,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <climits>
 #include <clocale>
 #include <exception>
 #include <utility>
@@ -63,7 +62,6 @@ constexpr int kFrameMarginY = 2;
 constexpr int kRowSpacing = 4;      // pixels between the window's rows
 constexpr int kWindowMargin = 6;    // pixels around them
 constexpr int kPanelPadding = 4;    // pixels between a status panel's frame and its text
-constexpr int kProgressSlack = 24;  // pixels of the progress bar beside its text
 // The models dialog's filters, counted from 1 as the handlers do.
 constexpr int kZipFilter = 3;
 constexpr int kListFilter = 5;
@@ -348,6 +346,11 @@ void TForm1::CreateControls() {
   run_progress_->setVisible(false);
   StatusBar1->addPermanentWidget(run_progress_);
   StatusBar1->addPermanentWidget(results_button_);
+  feed_ = new RunFeed(
+      {[this](int panel, const QString& text) { status_panels_[panel]->SetText(text); },
+       [this](std::size_t done, std::size_t total) { ShowRunProgress(*run_progress_, done, total); },
+       [this](std::vector<driver::ModelOutcome> batch) { Results()->Add(std::move(batch)); }},
+      this);
 
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
@@ -702,10 +705,10 @@ void TForm1::RunBatch() {
   run_summary_->SetText(QString());
   run_summary_->setVisible(false);
   Results()->StartRun(LogFileEdit->text());
-  committed_ = 0;
   results_button_->setEnabled(true);
   run_progress_->setRange(0, 0);  // busy until the search has counted the models
   run_progress_->setVisible(true);
+  feed_->Start();
 
   QString failure;
   std::optional<driver::RunOutcome> outcome;
@@ -732,6 +735,7 @@ void TForm1::RunBatch() {
     }
   }
 
+  feed_->Finish();
   Button1->setText(Tr(texts::kGenerer));
   log_.reset();
   if (temporary) platform::RemoveFile(in.temporary_format);
@@ -896,15 +900,7 @@ ResultsWindow* TForm1::Results() {
 
 void TForm1::ShowResults() { Results()->ShowInFront(); }
 
-void TForm1::ModelCommitted(const driver::ModelOutcome& outcome) {
-  Results()->Add(outcome);
-  if (outcome.fate == driver::Fate::kNotReached) return;
-  ++committed_;
-  if (run_progress_->maximum() > 0) {
-    run_progress_->setValue(static_cast<int>(
-        std::min<std::size_t>(committed_, static_cast<std::size_t>(run_progress_->maximum()))));
-  }
-}
+void TForm1::ModelCommitted(const driver::ModelOutcome& outcome) { feed_->Commit(outcome); }
 
 // The two buttons open what a run wrote; a file that is not there (yet) has nothing to open.
 void TForm1::UpdateOpenButtons() {
@@ -939,11 +935,12 @@ bool TForm1::OverSized() const { return OverSized_->isChecked(); }
 std::string TForm1::ProgramDirectory() const { return platform::ProgramDirectory(); }
 std::string TForm1::WorkDirectory() const { return platform::WorkDirectory(); }
 
-void TForm1::SetStatusText(int panel, const std::string& text) {
-  if (panel == 0 || panel == 1) status_panels_[panel]->SetText(FromStd(text));
-}
+void TForm1::SetStatusText(int panel, const std::string& text) { feed_->SetStatusText(panel, text); }
 
-void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
+// During a run, a round at most every kRunFeedMs: a round per model repaints for every model.
+void TForm1::ProcessMessages() {
+  if (feed_->RoundDue()) QCoreApplication::processEvents();
+}
 
 bool TForm1::GetFromWeb() const { return GetFromWeb_->isChecked(); }
 
@@ -967,6 +964,7 @@ web::WebControls TForm1::Controls() const {
 
 void TForm1::ShowStatusNow(int panel, const std::string& text) {
   SetStatusText(panel, text);
+  feed_->HandOver();
   StatusBar1->repaint();
 }
 
@@ -1010,17 +1008,8 @@ void TForm1::HTTPRedirect(bool& handled) {
 // one, say) is done too and the bar ends at the list's length: "12 / 50".
 void TForm1::ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
   (void)done;
-  (void)found_name;        // panel 1 names the model already
-  if (total == 0) return;  // not known yet: the bar stays busy
-  const int maximum = static_cast<int>(std::min<std::size_t>(total, INT_MAX));
-  if (run_progress_->maximum() != maximum) {
-    run_progress_->setRange(0, maximum);
-    // Wide enough for "found / found", so the figures are never cut by a crowded status bar.
-    const QString widest = QStringLiteral("%1 / %1").arg(maximum);
-    run_progress_->setMinimumWidth(run_progress_->fontMetrics().horizontalAdvance(widest) +
-                                   kProgressSlack);
-  }
-  run_progress_->setValue(static_cast<int>(std::min<std::size_t>(committed_, total)));
+  (void)found_name;  // panel 1 names the model already
+  feed_->SetTotal(total);
 }
 
 }  // namespace ui

@@ -17,6 +17,7 @@
 #include "boxtally/driver/run_host.h"
 #include "boxtally/http/kest_http.h"
 #include "boxtally/ui/results_window.h"
+#include "boxtally/ui/run_feed.h"
 #include "boxtally/ui/screen_fit.h"
 #include "boxtally/ui/settings.h"
 #include "boxtally/ui/summary_line.h"
@@ -220,9 +221,9 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   QString file_models_;
   QString web_list_;
   bool models_web_ = false;
-  bool frame_fitted_ = false;
-  std::size_t committed_ = 0;  // results of the run in progress, models not reached left out  // fitted again once the window manager framed the window
+  bool frame_fitted_ = false;  // fitted again once the window manager framed the window
   QProgressBar* run_progress_ = nullptr;
+  RunFeed* feed_ = nullptr;  // what the run tells of its models, for the status bar and results
   QPushButton* open_registry_button_ = nullptr;
   QPushButton* open_log_button_ = nullptr;
   web::SeenNames seen_names_;

@@ -106,9 +106,6 @@ ResultsWindow::ResultsWindow(QWidget* parent)
   CreateControls();
   LayOutControls();
   resize(kFirstWidth, kFirstHeight);
-  flush_timer_.setSingleShot(true);
-  flush_timer_.setInterval(kResultsFlushMs);
-  connect(&flush_timer_, &QTimer::timeout, this, &ResultsWindow::Flush);
 }
 
 ResultsWindow::~ResultsWindow() = default;
@@ -247,32 +244,19 @@ void ResultsWindow::LayOutControls() {
 }
 
 void ResultsWindow::StartRun(const QString& log_path) {
-  flush_timer_.stop();
-  pending_.clear();
   // The run reads its log from the folder it started in; so will this window, later.
   log_path_ = log_path.isEmpty() ? QString() : QFileInfo(log_path).absoluteFilePath();
   model_->Clear();
   UpdateCount();
 }
 
-void ResultsWindow::Add(const driver::ModelOutcome& outcome) {
-  pending_.push_back(outcome);
-  if (pending_.size() >= kResultsBatch) {
-    Flush();
-  } else if (!flush_timer_.isActive()) {
-    flush_timer_.start();
-  }
-}
-
-void ResultsWindow::Flush() {
-  flush_timer_.stop();
-  if (pending_.empty()) return;
-  model_->Append(std::exchange(pending_, {}));
+void ResultsWindow::Add(std::vector<driver::ModelOutcome> batch) {
+  if (batch.empty()) return;
+  model_->Append(std::move(batch));
   UpdateCount();
 }
 
 void ResultsWindow::FinishRun(const std::vector<driver::ModelOutcome>& results) {
-  Flush();
   // The rows received are the run's list as a rule; when they are not, the list wins.
   const std::vector<driver::ModelOutcome>& shown = model_->Results();
   const bool same = shown.size() == results.size() &&
@@ -285,7 +269,9 @@ void ResultsWindow::FinishRun(const std::vector<driver::ModelOutcome>& results) 
 }
 
 void ResultsWindow::UpdateCount() {
-  count_->setText(Tr(texts::kRowsShown).arg(filter_->rowCount()).arg(model_->rowCount()));
+  count_->setText(Tr(texts::kRowsShown)
+                      .arg(texts::Count(static_cast<std::size_t>(filter_->rowCount())),
+                           texts::Count(static_cast<std::size_t>(model_->rowCount()))));
 }
 
 void ResultsWindow::ShowCurrentModel() {

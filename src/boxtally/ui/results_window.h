@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QString>
-#include <QTimer>
 #include <QWidget>
 #include <optional>
 #include <string>
@@ -25,8 +24,6 @@ class QUrl;
 
 namespace ui {
 
-inline constexpr int kResultsFlushMs = 100;           // rows reach the table at least this often
-inline constexpr std::size_t kResultsBatch = 4096;    // rows added to the table at once at most
 inline constexpr qint64 kMaxLogLinesShown = 1 << 20;  // bytes of a model's log lines shown
 
 // The window's size and column widths, as the settings file keeps them.
@@ -43,12 +40,10 @@ class ResultsWindow : public QWidget {
 
   // A new run: the table empties; the models' lines will be read from `log_path`.
   void StartRun(const QString& log_path);
-  // One model as the run commits it; it reaches the table within kResultsFlushMs.
-  void Add(const driver::ModelOutcome& outcome);
+  // Models as the run commits them, in a batch (see run_feed.h): one insertion into the table.
+  void Add(std::vector<driver::ModelOutcome> batch);
   // The run's end: every row in the table, as the run's own list has them.
   void FinishRun(const std::vector<driver::ModelOutcome>& results);
-  // Moves the models received into the table now.
-  void Flush();
 
   void ApplyLayout(const ResultsLayout& layout);
   ResultsLayout CollectLayout() const;
@@ -95,8 +90,6 @@ class ResultsWindow : public QWidget {
   QPushButton* close_button_ = nullptr;
   QFileDialog* export_dialog_ = nullptr;
   QString log_path_;
-  std::vector<driver::ModelOutcome> pending_;
-  QTimer flush_timer_;
 };
 
 // The folder to open for a model's source: the folder of a local file, made absolute, or the web

@@ -253,15 +253,15 @@ QString EndingMessage(const driver::RunOutcome& outcome) {
   return why + then;
 }
 
-namespace {
-// French whatever the desktop's language, as the rest of the window: "1 998", "3,4".
-QString Number(std::size_t n) {
-  return QLocale(QLocale::French, QLocale::France).toString(static_cast<qulonglong>(n));
+QString Count(std::size_t n) {
+  static const QLocale french(QLocale::French, QLocale::France);
+  return french.toString(static_cast<qulonglong>(n));
 }
 
+namespace {
 // "1 modèle mesuré", "2 modèles mesurés": French takes the singular for 0 and 1.
 QString Counted(std::size_t n, const char* one, const char* many) {
-  return Number(n) + QLatin1Char(' ') + QString::fromUtf8(n >= 2 ? many : one);
+  return Count(n) + QLatin1Char(' ') + QString::fromUtf8(n >= 2 ? many : one);
 }
 }  // namespace
 
@@ -481,7 +481,7 @@ QString RunSummary(const driver::RunOutcome& outcome) {
   } else {
     ended = QString::fromUtf8(outcome.end == driver::RunEnd::kStopped ? "Arrêté" : "Interrompu");
     if (reached > 0) {
-      ended += QString::fromUtf8(" après %1 sur %2").arg(Number(reached), Number(counts.Total()));
+      ended += QString::fromUtf8(" après %1 sur %2").arg(Count(reached), Count(counts.Total()));
     }
   }
   // The reason shared by every model of a fate, in parentheses: "(serveur injoignable)".

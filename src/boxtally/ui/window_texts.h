@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 
 #include "boxtally/driver/batch_main.h"
@@ -141,6 +142,10 @@ extern const char* const kPreviewReading;       // %1: the model
 extern const char* const kPreviewFileGone;      // %1: the file
 extern const char* const kPreviewNoWorkFolder;  // %1: why
 extern const char* const kPreviewCut;
+
+// A count as every number of the window shows it, French whatever the desktop's language, with
+// its thousands apart: "1 998", "100 000".
+QString Count(std::size_t n);
 
 // A model's fate in the table ("mesuré", "absent du serveur", ...).
 QString FateText(driver::Fate fate);

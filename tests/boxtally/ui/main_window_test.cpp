@@ -575,6 +575,7 @@ TEST(MainWindow, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
   w.on_round = [&](int round) {
     if (round != 2) return;
     checked = true;
+    QTest::qWait(2 * ui::kRunFeedMs);  // the status bar shows the run in batches
     EXPECT_EQ(ReadFile(temporary), "<ffile>\t<fvert>\r\n# <ffname>\r\n");
     EXPECT_EQ(Std(w.Button1->text()), "S T O P !!!");
     for (const char* name : kRunLocked) EXPECT_FALSE(Control(w, name)->isEnabled()) << name;
@@ -1547,7 +1548,10 @@ TEST(MainWindow, SeveralDownloadsAskOncePerRunAndHost) {
   w.UrlEdit->setText(
       QString::fromStdString("http://objects.invalid:" + std::to_string(server.port())));
   int most = 0;  // the progress bar's length: the list's, known before the first download
-  w.on_round = [&](int) { most = std::max(most, w.RunProgress()->maximum()); };
+  w.on_round = [&](int) {
+    QTest::qWait(2 * ui::kRunFeedMs);
+    most = std::max(most, w.RunProgress()->maximum());
+  };
   w.Button1->click();
   EXPECT_EQ(most, 2);
   EXPECT_EQ(w.RunProgress()->value(), 2);

@@ -1,0 +1,106 @@
+// What the user sees of a run in the window, on Qt's offscreen platform (the environment of
+// main_window_test.cpp): a run of many models shown in batches, the results window's place, its
+// filter and preview at a new run, and the question before appending to a registry that holds
+// the run's models already.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTest>
+#include <string>
+#include <vector>
+
+#include "boxtally/ui/main_window.h"
+#include "boxtally/ui/results_window.h"
+#include "boxtally/ui/run_feed.h"
+#include "support/temp_dir.h"
+
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+
+// The window with its message boxes played by the test.
+class RunForm : public ui::TForm1 {
+ public:
+  explicit RunForm(const std::string& settings) : TForm1(settings) {}
+
+  // Starts a run of `models` into a new `registry`, logging into `log`.
+  void Run(const std::string& models, const std::string& registry, const std::string& log) {
+    RwxFileEdit->setText(QString::fromStdString(models));
+    RegFileEdit->setText(QString::fromStdString(registry));
+    LogFileEdit->setText(QString::fromStdString(log));
+    Button1->click();
+  }
+
+  std::vector<QString> messages;
+
+ protected:
+  void ShowMessage(const QString& text) override { messages.push_back(text); }
+};
+
+// Counts the paint events of a widget and of the widgets in it.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget& widget) {
+    widget.installEventFilter(this);
+    for (QWidget* child : widget.findChildren<QWidget*>()) child->installEventFilter(this);
+  }
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+std::size_t LineCount(const std::string& text) {
+  std::size_t lines = 0;
+  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
+    ++lines;
+  return lines;
+}
+
+}  // namespace
+
+TEST(WindowRun, ARunOfManyModelsReachesTheWindowInBatches) {
+  constexpr int kModels = 20000;
+  TempDir objects, out;
+  for (int i = 0; i < kModels; ++i) {
+    WriteFile(objects / ("m" + std::to_string(i) + ".rwx"),
+              "modelbegin\nvertex 0 0 0\nvertex 1 2 " + std::to_string(i % 7) + "\nmodelend\n");
+  }
+  RunForm w(out / "boxtally.INI");
+  w.show();
+  w.ShowResults();
+  int inserted = 0;
+  QObject::connect(&w.Results()->Model(), &QAbstractItemModel::rowsInserted, [&] { ++inserted; });
+  int progressed = 0;
+  QObject::connect(w.RunProgress(), &QProgressBar::valueChanged, [&] { ++progressed; });
+  PaintCounter status_bar(*w.statusBar());
+
+  QElapsedTimer clock;
+  clock.start();
+  w.Run(objects / "*.rwx", out / "reg.txt", out / "run.log");
+  // The hand-overs the run had time for, whatever the machine's speed.
+  const qint64 rounds = clock.elapsed() / ui::kRunFeedMs + 2;
+
+  EXPECT_TRUE(w.messages.empty());
+  EXPECT_EQ(LineCount(ReadFile(out / "reg.txt")), std::size_t{kModels});
+  EXPECT_EQ(w.Results()->Model().rowCount(), kModels);
+  EXPECT_EQ(w.RunProgress()->value(), kModels);
+  EXPECT_EQ(w.RunProgress()->text().toStdString(), "20\u202f000 / 20\u202f000");
+  EXPECT_LE(inserted, rounds);
+  EXPECT_LE(progressed, rounds);
+  // A hand-over repaints the status panel and the progress bar, and the bar behind them.
+  EXPECT_LE(status_bar.paints, 4 * rounds);
+}
