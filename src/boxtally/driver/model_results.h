@@ -45,7 +45,8 @@ enum class Reason : std::uint8_t {
   kWorkFolderFull,        // the entry could not be written into the work folder
   // The conversion of a COB model (facts: the exit status, the seconds, the errno).
   kConverterNotStarted,  // not found, not executable, ...
-  kConverterFailed,      // a non-zero exit status ("6": not a binary COB, "7": damaged scene)
+  kConverterFailed,      // a non-zero exit status ("exit status 6"), then ": " and the
+                         // converter's last message line when it wrote one
   kConverterTimedOut,
   kConverterNoOutput,  // ended with 0 but left no RWX file
   kCobTooLarge,        // the plain COB model passes the size bound

@@ -371,6 +371,21 @@ QString CertificateFault(const std::string& facts) {
   }
   return QString::fromStdString(facts);
 }
+
+// "conversion échouée (code de sortie 6)", and the converter's message after it in its own
+// words: "... (code de sortie 6) : ASCII format COB files are not supported - resave as binary".
+QString ConverterFailure(const QString& words, const std::string& facts) {
+  const std::size_t said = facts.find(": ");
+  const std::string status = facts.substr(0, said);
+  QString text = words;
+  if (status.rfind("exit status ", 0) == 0) {
+    text += QString::fromUtf8(" (code de sortie %1)").arg(QString::fromStdString(status.substr(12)));
+  } else {
+    text += QString::fromUtf8(" (") + QString::fromStdString(status) + QLatin1Char(')');
+  }
+  if (said == std::string::npos) return text;
+  return text + QString::fromUtf8(" : ") + QString::fromStdString(facts.substr(said + 2));
+}
 }  // namespace
 
 QString FateText(driver::Fate fate) {
@@ -421,11 +436,7 @@ QString ReasonFrench(const driver::ModelOutcome& outcome) {
     case driver::Reason::kCertificateRefused:
       return words + QString::fromUtf8(" : ") + CertificateFault(facts);
     case driver::Reason::kConverterFailed:
-      if (facts.rfind("exit status ", 0) == 0) {
-        return words + QString::fromUtf8(" (code de sortie %1)")
-                           .arg(QString::fromStdString(facts.substr(12)));
-      }
-      return words + QString::fromUtf8(" (") + QString::fromStdString(facts) + QLatin1Char(')');
+      return ConverterFailure(words, facts);
     default:
       return words + QString::fromUtf8(" (") + QString::fromStdString(facts) + QLatin1Char(')');
   }

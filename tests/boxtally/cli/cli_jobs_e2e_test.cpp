@@ -278,7 +278,8 @@ TEST_F(JobsRun, TheReportGivesOneRowPerModelForAnyJobCount) {
       "g.rwx,empty,,objects/g.rwx,,,,,,,,,,,,,\r\n"
       "i.rwx,failed,archive truncated: error 1: zipfile ended prematurely,objects/i.zip,,,,,,,,,,,"
       ",,\r\n"
-      "t.cob,failed,conversion failed (exit status 6),objects/t.cob,,,,,,,,,,,,,\r\n";
+      "t.cob,failed,conversion failed (exit status 6): ASCII format COB files are not "
+      "supported - resave as binary,objects/t.cob,,,,,,,,,,,,,\r\n";
   const auto cli = [&](const char* jobs, const char* report, const char* models) {
     return RunProgram(
         {"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kBin + "/boxtally-cli", "--log", "log.txt",
