@@ -61,6 +61,9 @@ struct MeasureTally {
   bool limit_error = false;   // the first error line was a limit's (stack, prototypes, points)
   std::string first_error;    // the first error line, without its line end
   ModelSummary last_written;  // the last model whose lines were written
+  // The last model left out as huge that has a vertex: its box as measured, before the model-end
+  // adjustments its lines would have had (not centred is not known of it).
+  ModelSummary last_huge;
 };
 
 struct Workspace;  // the matrix stack and the prototype table, made once and reused

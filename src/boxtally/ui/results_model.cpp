@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <QLocale>
 #include <algorithm>
 #include <utility>
 
@@ -11,13 +10,6 @@
 namespace ui {
 
 namespace {
-
-bool HasNumbers(const driver::ModelOutcome& m) { return m.fate == driver::Fate::kMeasured; }
-
-const QLocale& French() {
-  static const QLocale french(QLocale::French, QLocale::France);
-  return french;
-}
 
 // The column's number for a measured model.
 double NumberOf(const driver::ModelOutcome& m, int column) {
@@ -103,14 +95,14 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     case kColumnWidth:
     case kColumnHeight:
     case kColumnDepth:
-      if (!HasNumbers(m)) return {};
+      if (!driver::HasMeasures(m)) return {};
       return texts::SizeText(NumberOf(m, column));
     case kColumnVertices:
     case kColumnPolygons:
-      if (!HasNumbers(m)) return {};
-      return French().toString(static_cast<qlonglong>(NumberOf(m, column)));
+      if (!driver::HasMeasures(m)) return {};
+      return texts::Count(static_cast<std::size_t>(NumberOf(m, column)));
     case kColumnNotes:
-      return HasNumbers(m) ? texts::NotesText(m.flags) : QString();
+      return driver::HasMeasures(m) ? texts::NotesText(m.flags) : QString();
     case kColumnSource:
       return QString::fromStdString(m.source);
     default:
@@ -129,8 +121,10 @@ bool ResultsModel::Less(int column, int left_row, int right_row) const {
   const driver::ModelOutcome& b = At(right_row);
   int order = 0;
   if (IsNumberColumn(column)) {
-    order = Compare(HasNumbers(a), HasNumbers(b));
-    if (order == 0 && HasNumbers(a)) order = Compare(NumberOf(a, column), NumberOf(b, column));
+    order = Compare(driver::HasMeasures(a), driver::HasMeasures(b));
+    if (order == 0 && driver::HasMeasures(a)) {
+      order = Compare(NumberOf(a, column), NumberOf(b, column));
+    }
   } else if (column == kColumnName) {
     order = strcasecmp(a.name.c_str(), b.name.c_str());
   } else if (column == kColumnSource) {
@@ -141,7 +135,10 @@ bool ResultsModel::Less(int column, int left_row, int right_row) const {
     order = Compare(a.reason, b.reason);
     if (order == 0) order = a.facts.compare(b.facts);
   } else if (column == kColumnNotes) {
-    order = Compare(HasNumbers(a) ? a.flags : -1, HasNumbers(b) ? b.flags : -1);
+    const auto flags = [](const driver::ModelOutcome& m) {
+      return driver::HasMeasures(m) ? m.flags : -1;
+    };
+    order = Compare(flags(a), flags(b));
   }
   return order < 0;  // equal rows keep the registry's order: the view's sort is stable
 }

@@ -41,7 +41,12 @@ class RunForm : public ui::TForm1 {
     Button1->click();
   }
 
+  std::string ProgramDirectory() const override {
+    return program_dir.empty() ? TForm1::ProgramDirectory() : program_dir;
+  }
+
   std::vector<QString> messages;
+  std::string program_dir;  // where rwxsmith is; empty: beside the test (it is not)
 
  protected:
   void ShowMessage(const QString& text) override { messages.push_back(text); }
@@ -62,6 +67,20 @@ class PaintCounter : public QObject {
     return false;
   }
 };
+
+// The rows of the results table as shown, each its cells from `first` to `last` joined by "|".
+std::vector<std::string> Rows(ui::ResultsWindow& results, int first, int last) {
+  std::vector<std::string> rows;
+  for (int row = 0; row < results.Filter().rowCount(); ++row) {
+    std::string cells;
+    for (int column = first; column <= last; ++column) {
+      if (column > first) cells += "|";
+      cells += results.Filter().index(row, column).data().toString().toStdString();
+    }
+    rows.push_back(cells);
+  }
+  return rows;
+}
 
 std::size_t LineCount(const std::string& text) {
   std::size_t lines = 0;
@@ -103,4 +122,23 @@ TEST(WindowRun, ARunOfManyModelsReachesTheWindowInBatches) {
   EXPECT_LE(progressed, rounds);
   // A hand-over repaints the status panel and the progress bar, and the bar behind them.
   EXPECT_LE(status_bar.paints, 4 * rounds);
+}
+
+TEST(WindowRun, TheResultsMeasureAHugeModelAndGiveTheConvertersReason) {
+  TempDir objects, out;
+  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(objects / "big.rwx", "modelbegin\nblock 50 1 1\nmodelend\n");  // over 20 units
+  WriteFile(objects / "t.cob", "Caligari V00.01ALH             \n(the rest as text)\n");
+  RunForm w(out / "boxtally.INI");
+  w.program_dir = BOXTALLY_BIN_DIR "/";
+  w.show();
+  w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+  // The huge model is left out of the registry, as "Ignorer les grands objets" asks.
+  EXPECT_EQ(ReadFile(out / "reg.txt"), "a.rwx 1 -995 -995 -995 995 995 995\r\n");
+  EXPECT_EQ(Rows(*w.Results(), ui::kColumnName, ui::kColumnPolygons),
+            (std::vector<std::string>{
+                "a.rwx|mesuré||2,000|2,000|2,000|8|6",
+                "big.rwx|ignoré (trop grand)||50,000|1,000|1,000|8|6",
+                "t.cob|en échec|conversion échouée (code de sortie 6) : ASCII format COB files "
+                "are not supported - resave as binary|||||"}));
 }
