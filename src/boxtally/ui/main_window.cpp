@@ -35,6 +35,8 @@
 #include <vector>
 
 #include "boxtally/driver/batch_main.h"
+#include "boxtally/driver/format_check.h"
+#include "boxtally/driver/registry_overlap.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
 #include "boxtally/ui/run_launch.h"
@@ -608,6 +610,8 @@ bool TForm1::OpenDocument(const QString& path) {
   return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
 }
 
+AppendAnswer TForm1::AskAppend(std::size_t models) { return AskAppendQuestion(this, models); }
+
 std::optional<QString> TForm1::AskText(const QString& title, const QString& prompt) {
   bool ok = false;
   const QString text =
@@ -666,7 +670,7 @@ void TForm1::RunBatch() {
   in.password = ToStd(PassEdit->text());
   in.registry = ToStd(RegFileEdit->text());
   in.append_registry = CheckBox1->isChecked();
-  const RunArguments run = BuildRunArguments(in);
+  RunArguments run = BuildRunArguments(in);
   if (run.too_long != RunField::kNone) {
     ShowMessage(Tr(texts::kArgumentTooLong).arg(FieldName(static_cast<int>(run.too_long))));
     return;
@@ -692,6 +696,17 @@ void TForm1::RunBatch() {
       !problem.isEmpty()) {
     ShowMessage(problem);
     return;
+  }
+  // A second run over the same models would give each of them twice: the user says what to do.
+  const std::string template_text = in.format_file.empty()
+                                        ? ToStd(MyInput->toPlainText())
+                                        : driver::ReadTemplate(in.format_file).value_or("");
+  if (const std::size_t already = driver::ModelsAlreadyInRegistry(
+          run.args, template_text, GetFromWeb(), ItIsThePropfile->isChecked())) {
+    const AppendAnswer answer = AskAppend(already);
+    if (answer == AppendAnswer::kCancel) return;
+    in.append_registry = answer == AppendAnswer::kAppend;
+    run = BuildRunArguments(in);
   }
 
   running_ = true;

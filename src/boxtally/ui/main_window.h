@@ -16,6 +16,7 @@
 #include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/run_host.h"
 #include "boxtally/http/kest_http.h"
+#include "boxtally/ui/append_question.h"
 #include "boxtally/ui/results_window.h"
 #include "boxtally/ui/run_feed.h"
 #include "boxtally/ui/screen_fit.h"
@@ -183,6 +184,8 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   virtual std::optional<QString> AskText(const QString& title, const QString& prompt);
   // Opens a file in the desktop's program for it; false when none could be started.
   virtual bool OpenDocument(const QString& path);
+  // Before appending `models` models the registry holds lines of already.
+  virtual AppendAnswer AskAppend(std::size_t models);
 
  private:
   void CreateControls();

@@ -138,6 +138,13 @@ const char* const kRunFileRoles[] = {"le fichier de format", "le fichier registr
                                      "le fichier log", "la liste de fichiers"};
 const char* const kRegistryUnchanged = " ; la registry n'a pas été modifiée";
 
+const char* const kAppendQuestion = "La registry contient déjà %1 de ces modèles.";
+const char* const kAppendQuestionDetail =
+    "Ajouter : leurs lignes y seront deux fois. Remplacer : la registry est refaite avec les "
+    "seules lignes de cette génération.";
+const char* const kAppendButton = "Ajouter";
+const char* const kReplaceButton = "Remplacer";
+const char* const kCancelButton = "Annuler";
 const char* const kOpenRegistry = "Ouvrir la registry";
 const char* const kOpenLog = "Ouvrir le log";
 const char* const kHintOpenRegistry =

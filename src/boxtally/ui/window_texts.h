@@ -110,6 +110,14 @@ extern const char* const kRunFileRoles[4];
 // After the summary of a run that left its registry as it was (stopped, ended early).
 extern const char* const kRegistryUnchanged;
 
+// The question before a run appends models the registry holds already (%1: how many), and its
+// buttons.
+extern const char* const kAppendQuestion;
+extern const char* const kAppendQuestionDetail;
+extern const char* const kAppendButton;
+extern const char* const kReplaceButton;
+extern const char* const kCancelButton;
+
 // The buttons that open the run's results in the desktop's programs.
 extern const char* const kOpenRegistry;
 extern const char* const kOpenLog;

@@ -114,6 +114,7 @@ class TestForm : public ui::TForm1 {
     opened.push_back(path);
     return true;
   }
+  ui::AppendAnswer AskAppend(std::size_t) override { return ui::AppendAnswer::kAppend; }
   std::optional<QString> AskText(const QString& title, const QString& prompt) override {
     questions.push_back(title + "|" + prompt);
     return answer;

@@ -8,12 +8,16 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +86,27 @@ std::vector<std::string> Rows(ui::ResultsWindow& results, int first, int last) {
   return rows;
 }
 
+// Answers the next modal box with its button `caption`, once it shows; keeps what it said.
+struct BoxAnswer {
+  explicit BoxAnswer(const char* caption) {
+    QTimer::singleShot(0, [this, caption] { Click(caption); });
+  }
+  void Click(const char* caption) {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) {
+      QTimer::singleShot(10, [this, caption] { Click(caption); });
+      return;
+    }
+    text = box->text().toStdString();
+    for (QAbstractButton* b : box->buttons()) {
+      buttons.push_back(b->text().toStdString());
+      if (b->text() == QString::fromUtf8(caption)) b->click();
+    }
+  }
+  std::string text;
+  std::vector<std::string> buttons;
+};
+
 std::size_t LineCount(const std::string& text) {
   std::size_t lines = 0;
   for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
@@ -141,4 +166,42 @@ TEST(WindowRun, TheResultsMeasureAHugeModelAndGiveTheConvertersReason) {
                 "big.rwx|ignoré (trop grand)||50,000|1,000|1,000|8|6",
                 "t.cob|en échec|conversion échouée (code de sortie 6) : ASCII format COB files "
                 "are not supported - resave as binary|||||"}));
+}
+
+TEST(WindowRun, AppendingModelsTheRegistryHoldsAlreadyAsksFirst) {
+  TempDir objects, out;
+  for (const char* name : {"a.rwx", "b.rwx", "c.rwx"}) {
+    WriteFile(objects / name, "modelbegin\nblock 2 2 2\nmodelend\n");
+  }
+  const std::string box = " 1 -995 -995 -995 995 995 995\r\n";
+  const std::string earlier = "a.rwx" + box + "c.rwx" + box + "other.rwx" + box;
+  const std::string ours = "a.rwx" + box + "b.rwx" + box + "c.rwx" + box;
+  struct Case {
+    const char* button;
+    bool append;  // "Ajoute le résultat"
+    std::string registry;
+  };
+  const Case cases[] = {
+      {"Annuler", true, earlier},  // nothing runs
+      {"Remplacer", true, ours},   // as if unticked, for this run
+      {"Ajouter", true, earlier + ours},
+      {nullptr, false, ours},  // a new registry: no question
+  };
+  RunForm w(out / "boxtally.INI");
+  w.show();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.button ? c.button : "unticked");
+    WriteFile(out / "reg.txt", earlier);
+    w.CheckBox1->setChecked(c.append);
+    std::optional<BoxAnswer> answer;
+    if (c.button != nullptr) answer.emplace(c.button);
+    w.Run(objects / "*.rwx", out / "reg.txt", out / "run.log");
+    EXPECT_EQ(ReadFile(out / "reg.txt"), c.registry);
+    if (!answer) continue;
+    EXPECT_EQ(answer->text, "La registry contient déjà 2 de ces modèles.");
+    std::sort(answer->buttons.begin(), answer->buttons.end());
+    EXPECT_EQ(answer->buttons, (std::vector<std::string>{"Ajouter", "Annuler", "Remplacer"}));
+    EXPECT_TRUE(w.CheckBox1->isChecked());  // the answer counts for this run alone
+  }
+  EXPECT_TRUE(w.messages.empty());
 }
