@@ -514,7 +514,8 @@ void TForm1::ApplySettings(const Settings& s) {
   ProxyEdit->setText(FromStd(s.proxy));
   downloads_ = s.downloads;
   MyInput->setPlainText(FromStd(s.default_format));
-  results_layout_ = ResultsLayout{s.results_width, s.results_height, s.results_columns};
+  results_layout_ = ResultsLayout{s.results_width, s.results_height, s.results_columns, {}};
+  if (s.results_placed) results_layout_.position = QPoint(s.results_left, s.results_top);
 }
 
 Settings TForm1::CollectSettings() const {
@@ -552,6 +553,9 @@ Settings TForm1::CollectSettings() const {
   s.results_width = results.width;
   s.results_height = results.height;
   s.results_columns = results.columns;
+  s.results_placed = results.position.has_value();
+  s.results_left = results.position.value_or(QPoint()).x();
+  s.results_top = results.position.value_or(QPoint()).y();
   return s;
 }
 

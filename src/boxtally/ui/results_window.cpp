@@ -28,6 +28,7 @@
 
 #include "boxtally/driver/csv_report.h"
 #include "boxtally/ui/model_view.h"
+#include "boxtally/ui/results_place.h"
 #include "boxtally/ui/screen_fit.h"
 #include "boxtally/ui/window_texts.h"
 #include "platform/safe_replace.h"
@@ -328,6 +329,7 @@ void ResultsWindow::Export() {
 }
 
 void ResultsWindow::ApplyLayout(const ResultsLayout& layout) {
+  user_place_ = layout.position;
   if (layout.width > 0 && layout.height > 0) {
     resize(QSize(layout.width, layout.height).expandedTo(minimumSizeHint()));
   }
@@ -344,6 +346,7 @@ ResultsLayout ResultsWindow::CollectLayout() const {
   ResultsLayout layout;
   layout.width = width();
   layout.height = height();
+  layout.position = user_place_;
   for (int i = 0; i < kResultsColumnCount; ++i) {
     layout.columns.push_back(table_->horizontalHeader()->sectionSize(i));
   }
@@ -351,7 +354,9 @@ ResultsLayout ResultsWindow::CollectLayout() const {
 }
 
 void ResultsWindow::ShowInFront() {
-  if (!isVisible()) {
+  if (!placed_) {
+    Place();
+  } else if (!isVisible()) {
     // No larger than the screen the main window is on, so its buttons stay in view.
     const QScreen* screen = parentWidget() != nullptr ? parentWidget()->screen() : this->screen();
     if (screen != nullptr) {
@@ -365,6 +370,33 @@ void ResultsWindow::ShowInFront() {
   raise();
   activateWindow();
   table_->setFocus(Qt::OtherFocusReason);
+}
+
+// Where the user put it, on the screens there are now; else beside the main window.
+void ResultsWindow::Place() {
+  placed_ = true;
+  const QWidget* main = parentWidget();
+  const QScreen* screen = main != nullptr ? main->screen() : this->screen();
+  if (screen == nullptr) return;
+  const QMargins frame = FrameMargins(*this);
+  QRect place;
+  if (user_place_ || main == nullptr) {
+    QList<QRect> screens;
+    for (const QScreen* s : QGuiApplication::screens()) screens << s->availableGeometry();
+    place = FitWithFrame(QRect(user_place_.value_or(pos()), size()), frame, screens,
+                         minimumSizeHint());
+  } else {
+    place = PlaceBeside(main->frameGeometry(), size(), minimumSizeHint(), frame,
+                        screen->availableGeometry());
+  }
+  resize(place.size());
+  move(place.topLeft());
+  placed_at_ = place.topLeft();
+}
+
+void ResultsWindow::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (isVisible() && pos() != placed_at_) user_place_ = pos();
 }
 
 bool ResultsWindow::OpenFolder(const QUrl& folder) { return QDesktopServices::openUrl(folder); }

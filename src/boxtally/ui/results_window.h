@@ -2,6 +2,7 @@
 // run commits its models. A separate, resizable window that never blocks the main one.
 #pragma once
 
+#include <QPoint>
 #include <QString>
 #include <QWidget>
 #include <optional>
@@ -31,6 +32,8 @@ struct ResultsLayout {
   int width = 0;  // 0: the window's own first size
   int height = 0;
   std::vector<int> columns;  // widths in pixels, from the left; missing ones keep their own
+  // Where the user put the window (its frame's top left corner); none: beside the main window.
+  std::optional<QPoint> position;
 };
 
 class ResultsWindow : public QWidget {
@@ -48,7 +51,8 @@ class ResultsWindow : public QWidget {
   void ApplyLayout(const ResultsLayout& layout);
   ResultsLayout CollectLayout() const;
 
-  // Shows the window (in front, on a screen) with the keyboard in the table.
+  // Shows the window (in front, on a screen) with the keyboard in the table. The first time, it
+  // goes where the user put it last, else beside the main window (see results_place.h).
   void ShowInFront();
 
   ResultsModel& Model() { return *model_; }
@@ -61,6 +65,7 @@ class ResultsWindow : public QWidget {
   QString LogLinesText() const;
 
  protected:
+  void moveEvent(QMoveEvent* event) override;
   // The modal and desktop parts, one place each, so the tests can stand in for the user.
   virtual bool OpenFolder(const QUrl& folder);
   virtual std::optional<QString> ChooseExportFile(QFileDialog& dialog);
@@ -75,6 +80,7 @@ class ResultsWindow : public QWidget {
   void OpenSourceFolder(int view_row);
   void Export();
   void UpdateCount();
+  void Place();
 
   ResultsModel* model_;
   ResultsFilter* filter_;
@@ -90,6 +96,9 @@ class ResultsWindow : public QWidget {
   QPushButton* close_button_ = nullptr;
   QFileDialog* export_dialog_ = nullptr;
   QString log_path_;
+  bool placed_ = false;
+  QPoint placed_at_;                   // where the window was put, to tell a move by the user
+  std::optional<QPoint> user_place_;  // where the user put it
 };
 
 // The folder to open for a model's source: the folder of a local file, made absolute, or the web

@@ -1,5 +1,5 @@
-// What the user sees of a run in the window, on Qt's offscreen platform (the environment of
-// main_window_test.cpp): a run of many models shown in batches, the results window's place, its
+// What the user sees of a run in the window, on Qt's offscreen platform with a screen of a
+// desktop's size (offscreen_desktop.json), under a French locale: a run of many models shown in batches, the results window's place, its
 // filter and preview at a new run, and the question before appending to a registry that holds
 // the run's models already.
 #include <gtest/gtest.h>
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "boxtally/ui/main_window.h"
+#include "boxtally/ui/results_place.h"
 #include "boxtally/ui/results_window.h"
 #include "boxtally/ui/run_feed.h"
 #include "support/temp_dir.h"
@@ -31,6 +32,26 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
+
+class QtEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A French desktop, as the window's users have.
+    setenv("LOCPATH", BOXTALLY_TEST_LOCPATH, 1);
+    setenv("LC_ALL", "fr_FR.UTF-8", 1);
+    app_ = new QApplication(argc_, argv_);
+    ui::PrepareApplication(*app_);
+  }
+  void TearDown() override { delete app_; }
+
+ private:
+  int argc_ = 1;
+  char name_[32] = "window_run_test";
+  char* argv_[2] = {name_, nullptr};
+  QApplication* app_ = nullptr;
+};
+testing::Environment* const kQt = testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 // The window with its message boxes played by the test.
 class RunForm : public ui::TForm1 {
@@ -204,4 +225,61 @@ TEST(WindowRun, AppendingModelsTheRegistryHoldsAlreadyAsksFirst) {
     EXPECT_TRUE(w.CheckBox1->isChecked());  // the answer counts for this run alone
   }
   EXPECT_TRUE(w.messages.empty());
+}
+
+TEST(WindowRun, TheResultsWindowGoesBesideTheMainOneWithinTheScreen) {
+  const QRect screen(0, 0, 1280, 800);
+  const QMargins frame(2, 28, 2, 2);
+  const QSize minimum(500, 300);
+  struct Case {
+    const char* name;
+    QRect main;  // its frame
+    QSize wanted;
+    QRect place;  // the frame's top left corner, the size inside the frame
+  };
+  const Case cases[] = {
+      {"right of it, level with its top, as wide as the room", {60, 70, 662, 418}, {1500, 560},
+       {722, 70, 554, 560}},
+      {"left of it", {600, 100, 662, 418}, {1500, 560}, {0, 100, 596, 560}},
+      {"below it, too wide for either side", {200, 0, 900, 400}, {1500, 560}, {0, 400, 1276, 370}},
+      {"above it", {100, 450, 1000, 350}, {1500, 560}, {0, 0, 1276, 420}},
+      {"never taller than the screen", {0, 0, 500, 800}, {1500, 1000}, {500, 0, 776, 770}},
+      // Over the main window's right: its summary starts at its left.
+      {"no room anywhere: the screen's top right corner", {100, 100, 1000, 600}, {1500, 560},
+       {0, 0, 1276, 560}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QRect place = ui::PlaceBeside(c.main, c.wanted, minimum, frame, screen);
+    EXPECT_EQ(place, c.place);
+    EXPECT_TRUE(screen.contains(QRect(place.topLeft(), place.size() + QSize(4, 30))));
+  }
+}
+
+TEST(WindowRun, TheResultsWindowOpensBesideAndComesBackWhereTheUserPutIt) {
+  TempDir objects, out;
+  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");  // opens the results
+  const std::string ini = out / "boxtally.INI";
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  ASSERT_EQ(screen, QRect(0, 0, 1920, 1080));  // offscreen_desktop.json
+  {
+    RunForm w(ini);
+    w.show();
+    w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+    ui::ResultsWindow& results = *w.Results();
+    ASSERT_TRUE(results.isVisible());
+    // Beside the main window: its summary and status bar stay in view.
+    EXPECT_FALSE(results.frameGeometry().intersects(w.frameGeometry()));
+    EXPECT_EQ(results.frameGeometry().left(), w.frameGeometry().right() + 1);
+    EXPECT_EQ(results.frameGeometry().top(), w.frameGeometry().top());
+    EXPECT_TRUE(screen.contains(results.frameGeometry()));
+    results.move(300, 400);  // the user puts it elsewhere
+    EXPECT_TRUE(w.close());
+  }
+  EXPECT_NE(ReadFile(ini).find("Left=300\r\nTop=400\r\n"), std::string::npos) << ReadFile(ini);
+  RunForm again(ini);
+  again.show();
+  again.ShowResults();
+  EXPECT_EQ(again.Results()->pos(), QPoint(300, 400));
 }
