@@ -118,6 +118,10 @@ void ResultsWindow::CreateControls() {
   filter_box_->setClearButtonEnabled(true);
   problems_only_ = new QCheckBox(Tr(texts::kProblemsOnly), this);
   problems_only_->setObjectName(QStringLiteral("ProblemsOnly"));
+  clear_filter_ = new QPushButton(Tr(texts::kClearFilter), this);
+  clear_filter_->setObjectName(QStringLiteral("ClearFilterButton"));
+  clear_filter_->setToolTip(Tr(texts::kHintClearFilter));
+  clear_filter_->setEnabled(false);
   count_ = new QLabel(this);
   count_->setObjectName(QStringLiteral("ResultsCount"));
 
@@ -171,8 +175,12 @@ void ResultsWindow::CreateControls() {
     filter_->SetProblemsOnly(on);
     UpdateCount();
   });
-  connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+  connect(clear_filter_, &QPushButton::clicked, this, &ResultsWindow::ClearFilter);
+  // The preview and the log lines follow the selection, also when a filter hides its row.
+  connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { ShowCurrentModel(); });
+  connect(filter_, &QAbstractItemModel::layoutChanged, this, [this] { ShowCurrentModel(); });
+  connect(filter_, &QAbstractItemModel::rowsRemoved, this, [this] { ShowCurrentModel(); });
   // Double-click or Return.
   connect(table_, &QTableView::activated, this,
           [this](const QModelIndex& index) { OpenSourceFolder(index.row()); });
@@ -209,6 +217,7 @@ void ResultsWindow::LayOutControls() {
   auto* filters = new QHBoxLayout;
   filters->addWidget(filter_box_, 1);
   filters->addWidget(problems_only_);
+  filters->addWidget(clear_filter_);
   filters->addWidget(count_);
   top->addLayout(filters);
 
@@ -236,7 +245,8 @@ void ResultsWindow::LayOutControls() {
   top->addLayout(buttons);
 
   setTabOrder(filter_box_, problems_only_);
-  setTabOrder(problems_only_, table_);
+  setTabOrder(problems_only_, clear_filter_);
+  setTabOrder(clear_filter_, table_);
   setTabOrder(table_, preview_->View());
   setTabOrder(preview_->View(), log_lines_);
   setTabOrder(log_lines_, export_button_);
@@ -245,7 +255,8 @@ void ResultsWindow::LayOutControls() {
 }
 
 void ResultsWindow::StartRun(const QString& log_path) {
-  // The run reads its log from the folder it started in; so will this window, later.
+  ClearFilter();  // a filter of the last run would hide this run's models
+  log_lines_of_.reset();  // The run reads its log from the folder it started in; so will this window, later.
   log_path_ = log_path.isEmpty() ? QString() : QFileInfo(log_path).absoluteFilePath();
   model_->Clear();
   UpdateCount();
@@ -269,18 +280,30 @@ void ResultsWindow::FinishRun(const std::vector<driver::ModelOutcome>& results) 
   UpdateCount();
 }
 
+void ResultsWindow::ClearFilter() {
+  filter_box_->clear();
+  problems_only_->setChecked(false);
+}
+
 void ResultsWindow::UpdateCount() {
+  clear_filter_->setEnabled(!filter_box_->text().isEmpty() || problems_only_->isChecked());
   count_->setText(Tr(texts::kRowsShown)
                       .arg(texts::Count(static_cast<std::size_t>(filter_->rowCount())),
                            texts::Count(static_cast<std::size_t>(model_->rowCount()))));
 }
 
 void ResultsWindow::ShowCurrentModel() {
-  const QModelIndex current = table_->currentIndex();
+  const QModelIndexList selected = table_->selectionModel()->selectedRows();
   const driver::ModelOutcome* m =
-      current.isValid() ? &model_->At(filter_->SourceRow(current.row())) : nullptr;
-  ShowLogLines(m);
+      selected.isEmpty() ? nullptr : &model_->At(filter_->SourceRow(selected.front().row()));
   preview_->ShowModel(m);
+  // Rows coming in, sorted, move the selected one: its lines are not read again for that.
+  const std::optional<std::uint64_t> lines =
+      m != nullptr ? std::optional<std::uint64_t>(m->log_offset) : std::nullopt;
+  if (m != nullptr && log_lines_of_ == lines && log_name_ == m->name) return;
+  log_lines_of_ = lines;
+  log_name_ = m != nullptr ? m->name : std::string();
+  ShowLogLines(m);
 }
 
 void ResultsWindow::ShowLogLines(const driver::ModelOutcome* selected) {

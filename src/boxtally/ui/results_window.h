@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QString>
 #include <QWidget>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,7 +42,8 @@ class ResultsWindow : public QWidget {
   explicit ResultsWindow(QWidget* parent = nullptr);
   ~ResultsWindow() override;
 
-  // A new run: the table empties; the models' lines will be read from `log_path`.
+  // A new run: the table empties and every row will show (the filter of the last run goes); the
+  // models' lines will be read from `log_path`.
   void StartRun(const QString& log_path);
   // Models as the run commits them, in a batch (see run_feed.h): one insertion into the table.
   void Add(std::vector<driver::ModelOutcome> batch);
@@ -75,7 +77,8 @@ class ResultsWindow : public QWidget {
   void CreateControls();
   void SetFirstColumnWidths();
   void LayOutControls();
-  void ShowCurrentModel();  // its log lines and its preview
+  void ShowCurrentModel();  // the selected model's log lines and preview; none: nothing
+  void ClearFilter();
   void ShowLogLines(const driver::ModelOutcome* m);
   void OpenSourceFolder(int view_row);
   void Export();
@@ -86,6 +89,7 @@ class ResultsWindow : public QWidget {
   ResultsFilter* filter_;
   QLineEdit* filter_box_ = nullptr;
   QCheckBox* problems_only_ = nullptr;
+  QPushButton* clear_filter_ = nullptr;
   QLabel* count_ = nullptr;
   QTableView* table_ = nullptr;
   QSplitter* table_splitter_ = nullptr;
@@ -96,6 +100,8 @@ class ResultsWindow : public QWidget {
   QPushButton* close_button_ = nullptr;
   QFileDialog* export_dialog_ = nullptr;
   QString log_path_;
+  std::optional<std::uint64_t> log_lines_of_;  // the log offset of the model whose lines show
+  std::string log_name_;                      // and its name
   bool placed_ = false;
   QPoint placed_at_;                   // where the window was put, to tell a move by the user
   std::optional<QPoint> user_place_;  // where the user put it

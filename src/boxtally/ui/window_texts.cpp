@@ -160,6 +160,8 @@ const char* const kResultsColumns[] = {"Modèle",     "Résultat", "Raison",    
                                        "Remarques",  "Source"};
 const char* const kFilterPlaceholder = "Filtrer les noms et les raisons";
 const char* const kProblemsOnly = "Problèmes seulement";
+const char* const kClearFilter = "Tout afficher";
+const char* const kHintClearFilter = "Efface le filtre et décoche « Problèmes seulement »";
 const char* const kExport = "Exporter…";
 const char* const kHintExport = "Enregistrer le tableau affiché dans un fichier CSV";
 const char* const kClose = "Fermer";

@@ -130,6 +130,8 @@ extern const char* const kHintResults;
 extern const char* const kResultsColumns[];  // Modèle, Résultat, Raison, ... (ResultsColumn)
 extern const char* const kFilterPlaceholder;
 extern const char* const kProblemsOnly;
+extern const char* const kClearFilter;
+extern const char* const kHintClearFilter;
 extern const char* const kExport;
 extern const char* const kHintExport;
 extern const char* const kClose;

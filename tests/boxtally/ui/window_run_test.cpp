@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -72,9 +73,13 @@ class RunForm : public ui::TForm1 {
 
   std::vector<QString> messages;
   std::string program_dir;  // where rwxsmith is; empty: beside the test (it is not)
+  bool real_question = false;  // the question before appending really shown; else appended
 
  protected:
   void ShowMessage(const QString& text) override { messages.push_back(text); }
+  ui::AppendAnswer AskAppend(std::size_t models) override {
+    return real_question ? TForm1::AskAppend(models) : ui::AppendAnswer::kAppend;
+  }
 };
 
 // Counts the paint events of a widget and of the widgets in it.
@@ -209,6 +214,7 @@ TEST(WindowRun, AppendingModelsTheRegistryHoldsAlreadyAsksFirst) {
       {nullptr, false, ours},  // a new registry: no question
   };
   RunForm w(out / "boxtally.INI");
+  w.real_question = true;
   w.show();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.button ? c.button : "unticked");
@@ -282,4 +288,51 @@ TEST(WindowRun, TheResultsWindowOpensBesideAndComesBackWhereTheUserPutIt) {
   again.show();
   again.ShowResults();
   EXPECT_EQ(again.Results()->pos(), QPoint(300, 400));
+}
+
+TEST(WindowRun, ANewRunShowsAllItsModelsAndThePreviewFollowsWhatIsListed) {
+  TempDir objects, out;
+  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(objects / "b.rwx", "modelbegin\nblock 1 1 1\nmodelend\n");
+  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");
+  RunForm w(out / "boxtally.INI");
+  w.show();
+  w.CheckBox1->setChecked(false);  // a new registry each time
+  w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+  ui::ResultsWindow& results = *w.Results();
+  auto* text = results.findChild<QLineEdit*>(QStringLiteral("ResultsFilterBox"));
+  auto* problems = results.findChild<QCheckBox*>(QStringLiteral("ProblemsOnly"));
+  auto* clear = results.findChild<QPushButton*>(QStringLiteral("ClearFilterButton"));
+  auto* count = results.findChild<QLabel*>(QStringLiteral("ResultsCount"));
+  ASSERT_TRUE(text && problems && clear && count);
+  EXPECT_EQ(clear->text().toStdString(), "Tout afficher");
+  EXPECT_FALSE(clear->isEnabled());
+
+  // The model shown goes with its row: hidden by a filter, it is shown no more.
+  QTableView* table = results.Table();
+  table->selectRow(0);  // a.rwx
+  EXPECT_EQ(results.Preview().SizesText().toStdString(),
+            "Largeur\u00a0:\u00a02,000 · Hauteur\u00a0:\u00a02,000 · Profondeur\u00a0:\u00a02,000");
+  problems->setChecked(true);
+  EXPECT_EQ(count->text().toStdString(), "1 sur 3");
+  EXPECT_EQ(results.Preview().MessageText().toStdString(),
+            "Sélectionnez un modèle dans le tableau pour le voir ici.");
+  EXPECT_EQ(results.LogLinesText().toStdString(), "");
+  text->setText(QStringLiteral("zzz"));
+  EXPECT_EQ(count->text().toStdString(), "0 sur 3");
+  EXPECT_TRUE(clear->isEnabled());
+  clear->click();
+  EXPECT_EQ(count->text().toStdString(), "3 sur 3");
+  EXPECT_FALSE(problems->isChecked());
+
+  // A filter set after one run is gone at the next: every model of it shows.
+  text->setText(QStringLiteral("broken"));
+  problems->setChecked(true);
+  table->selectRow(0);
+  w.Run(objects / "*.rwx", out / "reg.txt", out / "run.log");
+  EXPECT_EQ(text->text().toStdString(), "");
+  EXPECT_FALSE(problems->isChecked());
+  EXPECT_EQ(count->text().toStdString(), "2 sur 2");
+  EXPECT_EQ(results.Preview().MessageText().toStdString(),
+            "Sélectionnez un modèle dans le tableau pour le voir ici.");
 }
