@@ -775,6 +775,7 @@ void TForm1::ShowRunOutcome(const driver::RunOutcome& outcome) {
   const QString summary = texts::RunSummary(outcome);
   run_summary_->SetText(summary);
   run_summary_->setVisible(true);
+  GrowToFit();
   // An ending before the first model (a registry in use, say) explains itself in its box.
   const auto& results = outcome.results;
   const bool reached = std::any_of(results.begin(), results.end(), [](const auto& m) {
@@ -879,6 +880,7 @@ void TForm1::GetFromWebClick() {
                        static_cast<QWidget*>(ProxyLabel), static_cast<QWidget*>(ProxyEdit)}) {
       w->setVisible(true);
     }
+    GrowToFit();
     return;
   }
   Button2->setText(Tr(texts::kDossierDesObjets));
@@ -931,6 +933,15 @@ void TForm1::OpenResult(const QLineEdit& box) {
   UpdateOpenButtons();  // the file may have gone since
   if (!platform::IsRegularFile(ToStd(box.text()))) return;
   if (!OpenDocument(box.text())) ShowMessage(Tr(texts::kCannotOpenDocument).arg(box.text()));
+}
+
+// Room for what the window shows now (the web rows, a summary on several lines), within the
+// screen: it grows, and never shrinks on its own.
+void TForm1::GrowToFit() {
+  const QSize wanted = size().expandedTo(sizeHint());
+  if (wanted == size()) return;
+  resize(wanted);
+  FitOnScreen();
 }
 
 // At start-up: on a screen, also when the one it was saved on is gone, and no larger than it (the

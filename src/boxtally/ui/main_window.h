@@ -199,6 +199,7 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   void ShowRunOutcome(const driver::RunOutcome& outcome);
   QString FieldName(int field) const;
   void FitOnScreen();
+  void GrowToFit();
   void StartDialogAt(QFileDialog& dialog, const QLineEdit& box, bool take_name);
   void AcceptTypedModelNames();
   void UpdateOpenButtons();

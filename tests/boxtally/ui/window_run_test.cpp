@@ -26,6 +26,7 @@
 #include "boxtally/ui/results_place.h"
 #include "boxtally/ui/results_window.h"
 #include "boxtally/ui/run_feed.h"
+#include "boxtally/ui/summary_line.h"
 #include "support/temp_dir.h"
 
 using testing_support::ReadFile;
@@ -335,4 +336,38 @@ TEST(WindowRun, ANewRunShowsAllItsModelsAndThePreviewFollowsWhatIsListed) {
   EXPECT_EQ(count->text().toStdString(), "2 sur 2");
   EXPECT_EQ(results.Preview().MessageText().toStdString(),
             "Sélectionnez un modèle dans le tableau pour le voir ici.");
+}
+
+TEST(WindowRun, TheWindowGrowsToShowItsWebRowsAndItsSummaryWhole) {
+  TempDir objects, out;
+  // A run that meets every kind of local model: the longest summary.
+  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(objects / "c.cob", "Caligari garbage");  // no converter beside the tests
+  WriteFile(objects / "e.rwx", "modelbegin\nblock 50 1 1\nmodelend\n");
+  WriteFile(objects / "g.rwx", "modelbegin\nmodelend\n");
+  WriteFile(objects / "readme.rwx", "just a text\n");
+  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");
+  RunForm w(out / "boxtally.INI");
+  w.show();
+  w.CheckBox1->setChecked(false);
+  auto* summary = w.findChild<ui::SummaryLine*>(QStringLiteral("RunSummary"));
+  auto* proxy = w.findChild<QLineEdit*>(QStringLiteral("ProxyEdit"));
+  ASSERT_TRUE(summary && proxy);
+  const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+  // Made as small as it goes by the user, then a run whose summary takes more room than that.
+  w.resize(w.minimumSizeHint());
+  w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(summary->ShownWhole()) << summary->Text().toStdString();
+  for (const bool web : {true, false}) {
+    SCOPED_TRACE(web ? "web mode" : "file mode");
+    w.GetFromWeb_->setChecked(web);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(summary->ShownWhole()) << summary->Text().toStdString();
+    EXPECT_TRUE(screen.contains(w.frameGeometry()));
+  }
+  // The proxy box showed its example whole.
+  w.GetFromWeb_->setChecked(true);
+  QCoreApplication::processEvents();
+  EXPECT_GE(proxy->width(), proxy->fontMetrics().horizontalAdvance(proxy->placeholderText()));
 }
