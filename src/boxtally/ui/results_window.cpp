@@ -28,6 +28,7 @@
 
 #include "boxtally/driver/csv_report.h"
 #include "boxtally/ui/model_view.h"
+#include "boxtally/ui/results_columns.h"
 #include "boxtally/ui/results_place.h"
 #include "boxtally/ui/screen_fit.h"
 #include "boxtally/ui/window_texts.h"
@@ -39,7 +40,8 @@ namespace {
 constexpr int kFirstWidth = 1500;  // pixels: the window's first size, no larger than the screen
 constexpr int kFirstHeight = 560;
 constexpr int kFirstPreviewWidth = 360;  // pixels: the preview's share of the first width
-constexpr int kCellPadding = 16;  // pixels beside a cell's text
+constexpr int kCellPadding = 16;         // pixels beside a cell's text
+constexpr int kSortIndicatorWidth = 12;  // pixels beside a column's title
 constexpr int kLogLinesHeight = 90;  // pixels: the log box's first height
 constexpr int kSmallestColumn = 16;  // pixels: a saved width below it is not a width
 
@@ -142,6 +144,11 @@ void ResultsWindow::CreateControls() {
   table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   table_->horizontalHeader()->setStretchLastSection(true);
   SetFirstColumnWidths();
+  table_->viewport()->installEventFilter(this);
+  // A width the user drags stays, for this run and the next; the last column only stretches.
+  connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column) {
+    if (!fitting_ && column >= 0 && column < kResultsColumnCount - 1) hand_sized_[column] = true;
+  });
   // The registry's order until the user picks a column.
   table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   table_->setSortingEnabled(true);
@@ -198,6 +205,44 @@ void ResultsWindow::CreateControls() {
 
 // Wide enough for what the columns mostly hold: names, the longest fate, a reason of a few
 // words, sizes to the thousandth, the notes.
+// Each column not sized by hand as wide as its title and the first rows' texts, within the
+// table's width: the name, reason and source give way where they would push the source out.
+void ResultsWindow::FitColumns() {
+  const int rows = std::min(model_->rowCount(), kFitRows);
+  if (rows == 0) return;
+  QHeaderView* header = table_->horizontalHeader();
+  const QFontMetrics cells = table_->fontMetrics();
+  const QFontMetrics titles = header->fontMetrics();
+  std::vector<int> wanted(kResultsColumnCount);
+  for (int column = 0; column < kResultsColumnCount; ++column) {
+    if (hand_sized_[column]) {
+      wanted[column] = header->sectionSize(column);
+      continue;
+    }
+    int width = titles.horizontalAdvance(model_->headerData(column, Qt::Horizontal).toString()) +
+                kCellPadding + kSortIndicatorWidth;
+    for (int row = 0; row < rows; ++row) {
+      const QString text = model_->index(row, column).data().toString();
+      width = std::max(width, cells.horizontalAdvance(text) + kCellPadding);
+    }
+    wanted[column] = width;
+  }
+  // Where the table is too narrow: the name is kept whole first, then the reason; the source
+  // takes what is left (its whole text is its cell's hint).
+  std::vector<int> give_way;
+  for (const int column : {kColumnName, kColumnReason, kColumnSource}) {
+    if (!hand_sized_[column]) give_way.push_back(column);
+  }
+  // Hidden, the table has no width of its own yet: fitted again once it has.
+  fit_pending_ = !table_->isVisible();
+  const std::vector<int> widths = FitColumnWidths(wanted, give_way, table_->viewport()->width());
+  fitting_ = true;
+  for (int column = 0; column < kResultsColumnCount; ++column) {
+    if (!hand_sized_[column]) header->resizeSection(column, widths[column]);
+  }
+  fitting_ = false;
+}
+
 void ResultsWindow::SetFirstColumnWidths() {
   const QFontMetrics metrics = table_->fontMetrics();
   const auto text = [&metrics](const char* utf8) {
@@ -264,7 +309,9 @@ void ResultsWindow::StartRun(const QString& log_path) {
 
 void ResultsWindow::Add(std::vector<driver::ModelOutcome> batch) {
   if (batch.empty()) return;
+  const bool first_rows = model_->rowCount() < kFitRows;
   model_->Append(std::move(batch));
+  if (first_rows) FitColumns();
   UpdateCount();
 }
 
@@ -276,7 +323,10 @@ void ResultsWindow::FinishRun(const std::vector<driver::ModelOutcome>& results) 
                                [](const driver::ModelOutcome& a, const driver::ModelOutcome& b) {
                                  return a.name == b.name && a.fate == b.fate;
                                });
-  if (!same) model_->Reset(results);
+  if (!same) {
+    model_->Reset(results);
+    FitColumns();
+  }
   UpdateCount();
 }
 
@@ -360,7 +410,7 @@ void ResultsWindow::ApplyLayout(const ResultsLayout& layout) {
   const int columns = std::min<int>(static_cast<int>(layout.columns.size()), kResultsColumnCount);
   for (int i = 0; i < columns; ++i) {
     if (layout.columns[static_cast<std::size_t>(i)] >= kSmallestColumn) {
-      header->resizeSection(i, layout.columns[static_cast<std::size_t>(i)]);
+      header->resizeSection(i, layout.columns[static_cast<std::size_t>(i)]);  // by hand, once
     }
   }
 }
@@ -370,8 +420,9 @@ ResultsLayout ResultsWindow::CollectLayout() const {
   layout.width = width();
   layout.height = height();
   layout.position = user_place_;
+  // 0 for a column that fits its content.
   for (int i = 0; i < kResultsColumnCount; ++i) {
-    layout.columns.push_back(table_->horizontalHeader()->sectionSize(i));
+    layout.columns.push_back(hand_sized_[i] ? table_->horizontalHeader()->sectionSize(i) : 0);
   }
   return layout;
 }
@@ -415,6 +466,14 @@ void ResultsWindow::Place() {
   resize(place.size());
   move(place.topLeft());
   placed_at_ = place.topLeft();
+}
+
+bool ResultsWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == table_->viewport() && event->type() == QEvent::Resize && fit_pending_ &&
+      table_->isVisible()) {
+    FitColumns();
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void ResultsWindow::moveEvent(QMoveEvent* event) {

@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,7 +33,9 @@ inline constexpr qint64 kMaxLogLinesShown = 1 << 20;  // bytes of a model's log 
 struct ResultsLayout {
   int width = 0;  // 0: the window's own first size
   int height = 0;
-  std::vector<int> columns;  // widths in pixels, from the left; missing ones keep their own
+  // Widths in pixels of the columns the user sized, from the left; 0 (or missing): fitted to the
+  // first rows of each run.
+  std::vector<int> columns;
   // Where the user put the window (its frame's top left corner); none: beside the main window.
   std::optional<QPoint> position;
 };
@@ -68,6 +71,7 @@ class ResultsWindow : public QWidget {
 
  protected:
   void moveEvent(QMoveEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   // The modal and desktop parts, one place each, so the tests can stand in for the user.
   virtual bool OpenFolder(const QUrl& folder);
   virtual std::optional<QString> ChooseExportFile(QFileDialog& dialog);
@@ -76,6 +80,7 @@ class ResultsWindow : public QWidget {
  private:
   void CreateControls();
   void SetFirstColumnWidths();
+  void FitColumns();
   void LayOutControls();
   void ShowCurrentModel();  // the selected model's log lines and preview; none: nothing
   void ClearFilter();
@@ -100,6 +105,9 @@ class ResultsWindow : public QWidget {
   QPushButton* close_button_ = nullptr;
   QFileDialog* export_dialog_ = nullptr;
   QString log_path_;
+  std::array<bool, kResultsColumnCount> hand_sized_{};  // columns whose width the user set
+  bool fitting_ = false;                                // the widths set now are the fit's
+  bool fit_pending_ = false;  // fitted while hidden: again once the table has its width
   std::optional<std::uint64_t> log_lines_of_;  // the log offset of the model whose lines show
   std::string log_name_;                      // and its name
   bool placed_ = false;

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -234,36 +235,42 @@ TEST(WindowRun, AppendingModelsTheRegistryHoldsAlreadyAsksFirst) {
   EXPECT_TRUE(w.messages.empty());
 }
 
-TEST(WindowRun, TheResultsWindowGoesBesideTheMainOneWithinTheScreen) {
-  const QRect screen(0, 0, 1280, 800);
+TEST(WindowRun, TheResultsWindowGoesNextToTheMainOneWithinTheScreen) {
+  const QRect laptop(0, 0, 1280, 800), desktop(0, 0, 1920, 1080), wide(0, 0, 2560, 1440);
   const QMargins frame(2, 28, 2, 2);
   const QSize minimum(500, 300);
+  const QRect main(60, 70, 662, 418);  // its frame, where it first shows
   struct Case {
     const char* name;
-    QRect main;  // its frame
+    QRect screen;
+    QRect main;
     QSize wanted;
     QRect place;  // the frame's top left corner, the size inside the frame
   };
   const Case cases[] = {
-      {"right of it, level with its top, as wide as the room", {60, 70, 662, 418}, {1500, 560},
+      {"right of it, whole, level with its top", wide, main, {1500, 560}, {722, 70, 1500, 560}},
+      {"below it, where it shows whole", desktop, main, {1500, 560}, {60, 488, 1500, 560}},
+      {"right of it, as wide as the room, where it shows largest", laptop, main, {1500, 560},
        {722, 70, 554, 560}},
-      {"left of it", {600, 100, 662, 418}, {1500, 560}, {0, 100, 596, 560}},
-      {"below it, too wide for either side", {200, 0, 900, 400}, {1500, 560}, {0, 400, 1276, 370}},
-      {"above it", {100, 450, 1000, 350}, {1500, 560}, {0, 0, 1276, 420}},
-      {"never taller than the screen", {0, 0, 500, 800}, {1500, 1000}, {500, 0, 776, 770}},
+      {"left of it", laptop, {600, 100, 662, 418}, {1500, 560}, {0, 100, 596, 560}},
+      {"below it, cut to the screen's width", laptop, {200, 0, 900, 400}, {1500, 560},
+       {0, 400, 1276, 370}},
+      {"above it", laptop, {100, 450, 1000, 350}, {1500, 560}, {0, 0, 1276, 420}},
+      {"never taller than the screen", laptop, {0, 0, 500, 800}, {1500, 1000},
+       {500, 0, 776, 770}},
       // Over the main window's right: its summary starts at its left.
-      {"no room anywhere: the screen's top right corner", {100, 100, 1000, 600}, {1500, 560},
-       {0, 0, 1276, 560}},
+      {"no room anywhere: the screen's top right corner", laptop, {100, 100, 1000, 600},
+       {1500, 560}, {0, 0, 1276, 560}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const QRect place = ui::PlaceBeside(c.main, c.wanted, minimum, frame, screen);
+    const QRect place = ui::PlaceBeside(c.main, c.wanted, minimum, frame, c.screen);
     EXPECT_EQ(place, c.place);
-    EXPECT_TRUE(screen.contains(QRect(place.topLeft(), place.size() + QSize(4, 30))));
+    EXPECT_TRUE(c.screen.contains(QRect(place.topLeft(), place.size() + QSize(4, 30))));
   }
 }
 
-TEST(WindowRun, TheResultsWindowOpensBesideAndComesBackWhereTheUserPutIt) {
+TEST(WindowRun, TheResultsWindowOpensClearOfTheMainOneAndComesBackWhereTheUserPutIt) {
   TempDir objects, out;
   WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
   WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");  // opens the results
@@ -276,10 +283,10 @@ TEST(WindowRun, TheResultsWindowOpensBesideAndComesBackWhereTheUserPutIt) {
     w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
     ui::ResultsWindow& results = *w.Results();
     ASSERT_TRUE(results.isVisible());
-    // Beside the main window: its summary and status bar stay in view.
+    // Below the main window, where it shows whole: its summary and status bar stay in view.
     EXPECT_FALSE(results.frameGeometry().intersects(w.frameGeometry()));
-    EXPECT_EQ(results.frameGeometry().left(), w.frameGeometry().right() + 1);
-    EXPECT_EQ(results.frameGeometry().top(), w.frameGeometry().top());
+    EXPECT_EQ(results.frameGeometry().top(), w.frameGeometry().bottom() + 1);
+    EXPECT_EQ(results.frameGeometry().left(), w.frameGeometry().left());
     EXPECT_TRUE(screen.contains(results.frameGeometry()));
     results.move(300, 400);  // the user puts it elsewhere
     EXPECT_TRUE(w.close());
@@ -370,4 +377,33 @@ TEST(WindowRun, TheWindowGrowsToShowItsWebRowsAndItsSummaryWhole) {
   w.GetFromWeb_->setChecked(true);
   QCoreApplication::processEvents();
   EXPECT_GE(proxy->width(), proxy->fontMetrics().horizontalAdvance(proxy->placeholderText()));
+}
+
+TEST(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
+  TempDir objects, out;
+  const std::string name = "molecule_ascii_with_a_rather_long_name.rwx";
+  WriteFile(objects / name, "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");  // opens the results
+  RunForm w(out / "boxtally.INI");
+  w.show();
+  w.CheckBox1->setChecked(false);
+  w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+  ui::ResultsWindow& results = *w.Results();
+  ASSERT_TRUE(results.isVisible());
+  QCoreApplication::processEvents();  // laid out
+  QTableView* table = results.Table();
+  QHeaderView* header = table->horizontalHeader();
+  const QFontMetrics cells = table->fontMetrics();
+  EXPECT_GE(header->sectionSize(ui::kColumnName), cells.horizontalAdvance(QString::fromStdString(name)));
+  EXPECT_GE(header->sectionSize(ui::kColumnFate), cells.horizontalAdvance(QStringLiteral("en échec")));
+  // The source begins inside the table, with room to show some of it.
+  EXPECT_LT(header->sectionViewportPosition(ui::kColumnSource) + 60, table->viewport()->width());
+
+  // A width set by hand stays for the next run, and in the settings file; the others fit anew.
+  header->resizeSection(ui::kColumnReason, 333);
+  w.Run(objects / "*.zip", out / "reg.txt", out / "run.log");
+  EXPECT_EQ(header->sectionSize(ui::kColumnReason), 333);
+  EXPECT_LT(header->sectionSize(ui::kColumnName), cells.horizontalAdvance(QString::fromStdString(name)));
+  EXPECT_TRUE(w.close());
+  EXPECT_NE(ReadFile(out / "boxtally.INI").find("Columns=0,0,333,0,0,0,0,0,0,"), std::string::npos);
 }
