@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -39,6 +38,7 @@
 #include "boxtally/driver/registry_overlap.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
+#include "boxtally/ui/desktop_open.h"
 #include "boxtally/ui/run_launch.h"
 #include "boxtally/ui/web_settings.h"
 #include "boxtally/ui/window_texts.h"
@@ -611,7 +611,8 @@ std::optional<QStringList> TForm1::ExecDialog(QFileDialog& dialog) {
 }
 
 bool TForm1::OpenDocument(const QString& path) {
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+  return OpenOnDesktop(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()), this,
+                       [this, path] { ShowMessage(Tr(texts::kCannotOpenDocument).arg(path)); });
 }
 
 AppendAnswer TForm1::AskAppend(std::size_t models) { return AskAppendQuestion(this, models); }

@@ -1,7 +1,6 @@
 #include "boxtally/ui/results_window.h"
 
 #include <QCheckBox>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -27,6 +26,7 @@
 #include <utility>
 
 #include "boxtally/driver/csv_report.h"
+#include "boxtally/ui/desktop_open.h"
 #include "boxtally/ui/model_view.h"
 #include "boxtally/ui/results_columns.h"
 #include "boxtally/ui/results_place.h"
@@ -53,6 +53,11 @@ QStringList NameFilters(const char* filter) {
   QStringList names;
   for (int i = 0; i + 1 < parts.size(); i += 2) names << parts[i];
   return names;
+}
+
+// A folder as the user knows it: a path, or the web folder's address.
+QString FolderText(const QUrl& folder) {
+  return folder.isLocalFile() ? folder.toLocalFile() : folder.toDisplayString();
 }
 
 // Writes `results` as the report into `path`, replacing it in one step. The system's reason on
@@ -384,7 +389,7 @@ void ResultsWindow::OpenSourceFolder(int view_row) {
   const QUrl folder = SourceFolder(m.source);
   if (folder.isEmpty()) return;
   if (!OpenFolder(folder)) {
-    ShowMessage(Tr(texts::kCannotOpenFolder).arg(folder.toDisplayString()));
+    ShowMessage(Tr(texts::kCannotOpenFolder).arg(FolderText(folder)));
   }
 }
 
@@ -481,7 +486,11 @@ void ResultsWindow::moveEvent(QMoveEvent* event) {
   if (isVisible() && pos() != placed_at_) user_place_ = pos();
 }
 
-bool ResultsWindow::OpenFolder(const QUrl& folder) { return QDesktopServices::openUrl(folder); }
+bool ResultsWindow::OpenFolder(const QUrl& folder) {
+  return OpenOnDesktop(folder, this, [this, folder] {
+    ShowMessage(Tr(texts::kCannotOpenFolder).arg(FolderText(folder)));
+  });
+}
 
 std::optional<QString> ResultsWindow::ChooseExportFile(QFileDialog& dialog) {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;

@@ -19,6 +19,7 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -114,7 +115,8 @@ std::vector<std::string> Rows(ui::ResultsWindow& results, int first, int last) {
   return rows;
 }
 
-// Answers the next modal box with its button `caption`, once it shows; keeps what it said.
+// Answers the next modal box with its button `caption` (any other: its first button), once it
+// shows; keeps what it said.
 struct BoxAnswer {
   explicit BoxAnswer(const char* caption) {
     QTimer::singleShot(0, [this, caption] { Click(caption); });
@@ -126,10 +128,13 @@ struct BoxAnswer {
       return;
     }
     text = box->text().toStdString();
+    QAbstractButton* chosen = nullptr;
     for (QAbstractButton* b : box->buttons()) {
       buttons.push_back(b->text().toStdString());
-      if (b->text() == QString::fromUtf8(caption)) b->click();
+      if (b->text() == QString::fromUtf8(caption)) chosen = b;
     }
+    if (chosen == nullptr && !box->buttons().isEmpty()) chosen = box->buttons().front();
+    if (chosen != nullptr) chosen->click();
   }
   std::string text;
   std::vector<std::string> buttons;
@@ -406,4 +411,36 @@ TEST(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
   EXPECT_LT(header->sectionSize(ui::kColumnName), cells.horizontalAdvance(QString::fromStdString(name)));
   EXPECT_TRUE(w.close());
   EXPECT_NE(ReadFile(out / "boxtally.INI").find("Columns=0,0,333,0,0,0,0,0,0,"), std::string::npos);
+}
+
+TEST(WindowRun, OpeningAResultThatNoProgramOpensSaysSo) {
+  TempDir objects, out, bin;
+  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");  // opens the results
+  // The desktop's opener, finding no program for anything.
+  WriteFile(bin / "xdg-open", "#!/bin/sh\necho \"$1\" >> '" + (out / "opened") + "'\nexit 3\n");
+  std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
+  const QByteArray path = qgetenv("PATH");
+  qputenv("PATH", QByteArray::fromStdString(bin.path()) + ":" + path);
+  RunForm w(out / "boxtally.INI");
+  w.show();
+  w.CheckBox1->setChecked(false);
+  w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+  ui::ResultsWindow& results = *w.Results();
+  ASSERT_TRUE(results.isVisible());
+  results.Table()->setCurrentIndex(results.Filter().index(0, 0));
+  BoxAnswer box("");
+  QTest::keyClick(results.Table(), Qt::Key_Return);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !box.text.empty(); }, 10000));
+  EXPECT_EQ(box.text, "Aucun programme du bureau n'a pu ouvrir le dossier " + objects.path() + ".");
+  // The main window's buttons say so too.
+  auto* open_log = w.findChild<QPushButton*>(QStringLiteral("OpenLogButton"));
+  ASSERT_NE(open_log, nullptr);
+  open_log->click();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !w.messages.empty(); }, 10000));
+  EXPECT_EQ(w.messages,
+            std::vector<QString>{QString::fromStdString(
+                "Aucun programme du bureau n'a pu ouvrir " + (out / "run.log") + ".")});
+  EXPECT_EQ(ReadFile(out / "opened"), objects.path() + "\n" + (out / "run.log") + "\n");
+  qputenv("PATH", path);
 }
