@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "boxtally/ui/main_window.h"
+#include "boxtally/ui/model_view.h"
 #include "boxtally/ui/results_place.h"
 #include "boxtally/ui/results_window.h"
 #include "boxtally/ui/run_feed.h"
@@ -443,4 +444,31 @@ TEST(WindowRun, OpeningAResultThatNoProgramOpensSaysSo) {
                 "Aucun programme du bureau n'a pu ouvrir " + (out / "run.log") + ".")});
   EXPECT_EQ(ReadFile(out / "opened"), objects.path() + "\n" + (out / "run.log") + "\n");
   qputenv("PATH", path);
+}
+
+TEST(WindowRun, TheTableAndThePreviewFrameThemselvesWhileTheyHaveTheKeyboard) {
+  TempDir objects, out;
+  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");  // opens the results
+  RunForm w(out / "boxtally.INI");
+  w.show();
+  w.CheckBox1->setChecked(false);
+  w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+  ui::ResultsWindow& results = *w.Results();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&results));
+  QWidget* table = results.Table();
+  QWidget* view = results.Preview().View();
+  results.Table()->selectRow(0);
+  // The colour of a widget's left edge, halfway down, as drawn now.
+  const auto edge = [](QWidget* widget) {
+    return widget->grab().toImage().pixelColor(1, widget->height() / 2);
+  };
+  const QColor highlight = table->palette().color(QPalette::Highlight);
+  ASSERT_TRUE(table->hasFocus());
+  EXPECT_EQ(edge(table), highlight);
+  EXPECT_NE(edge(view), highlight);
+  QTest::keyClick(table, Qt::Key_Tab);
+  ASSERT_TRUE(view->hasFocus());
+  EXPECT_NE(edge(table), highlight);
+  EXPECT_EQ(edge(view), highlight);
 }
