@@ -455,16 +455,17 @@ TEST(WindowRun, TheTableAndThePreviewFrameThemselvesWhileTheyHaveTheKeyboard) {
   w.CheckBox1->setChecked(false);
   w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
   ui::ResultsWindow& results = *w.Results();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&results));
   QWidget* table = results.Table();
   QWidget* view = results.Preview().View();
   results.Table()->selectRow(0);
+  results.ShowInFront();  // in front with the keyboard in the table, as Ctrl+R shows it
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&results));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return table->hasFocus(); }));
   // The colour of a widget's left edge, halfway down, as drawn now.
   const auto edge = [](QWidget* widget) {
     return widget->grab().toImage().pixelColor(1, widget->height() / 2);
   };
   const QColor highlight = table->palette().color(QPalette::Highlight);
-  ASSERT_TRUE(table->hasFocus());
   EXPECT_EQ(edge(table), highlight);
   EXPECT_NE(edge(view), highlight);
   QTest::keyClick(table, Qt::Key_Tab);
