@@ -111,9 +111,17 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  if (section < 0 || section >= kResultsColumnCount) return {};
-  return QString::fromUtf8(texts::kResultsColumns[section]);
+  if (orientation != Qt::Horizontal || section < 0 || section >= kResultsColumnCount) return {};
+  if (role == Qt::DisplayRole) return QString::fromUtf8(texts::kResultsColumns[section]);
+  if (role != Qt::ToolTipRole || section < kColumnWidth || section > kColumnDepth) return {};
+  // How the registry writes the box on the column's axis.
+  static const char* const kTags[3][4] = {{"x", "<fleft>", "<fright>", "<fx>"},
+                                          {"y", "<fbottom>", "<ftop>", "<fy>"},
+                                          {"z", "<fback>", "<ffront>", "<fz>"}};
+  const char* const* tags = kTags[section - kColumnWidth];
+  return QString::fromUtf8(texts::kHintSizeColumn)
+      .arg(QString::fromLatin1(tags[0]), QString::fromLatin1(tags[1]),
+           QString::fromLatin1(tags[2]), QString::fromLatin1(tags[3]));
 }
 
 bool ResultsModel::Less(int column, int left_row, int right_row) const {

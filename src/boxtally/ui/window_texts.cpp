@@ -173,6 +173,11 @@ const char* const kCannotOpenFolder = "Aucun programme du bureau n'a pu ouvrir l
 const char* const kNoLogLines = "Ce modèle n'a écrit aucune ligne dans le log.";
 const char* const kLogLinesGone = "Les lignes de ce modèle ne sont plus dans le fichier log %1.";
 const char* const kRowsShown = "%1 sur %2";
+const char* const kHintSizeColumn =
+    "Taille de la boîte sur %1, en unités du modèle, au millième. La registry (en nombres "
+    "entiers, comme la fenêtre la fait) l'écrit en millièmes d'unité : %2 et %3 sont les côtés de "
+    "la boîte rentrés de 5 millièmes chacun (de -1 à 1 : -995 et 995 ; au moins 10 d'écart), %4 "
+    "la taille sans ce retrait (2000 pour 2,000).";
 
 const char* const kModelViewName = "Aperçu du modèle";
 const char* const kHintModelView =

@@ -143,6 +143,9 @@ extern const char* const kCannotOpenFolder;
 extern const char* const kNoLogLines;
 extern const char* const kLogLinesGone;
 extern const char* const kRowsShown;  // %1 shown of %2
+// The hint of the size columns: how the registry writes the box on that axis (%1 the axis, %2
+// and %3 its lower and upper tags, %4 its size tag).
+extern const char* const kHintSizeColumn;
 
 // The preview pane beside the results table.
 extern const char* const kModelViewName;

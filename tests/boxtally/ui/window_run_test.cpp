@@ -200,6 +200,14 @@ TEST(WindowRun, TheResultsMeasureAHugeModelAndGiveTheConvertersReason) {
                 "big.rwx|ignoré (trop grand)||50,000|1,000|1,000|8|6",
                 "t.cob|en échec|conversion échouée (code de sortie 6) : ASCII format COB files "
                 "are not supported - resave as binary|||||"}));
+  // What the sizes become in the registry, said where the user hovers.
+  EXPECT_EQ(w.Results()->Model().headerData(ui::kColumnHeight, Qt::Horizontal, Qt::ToolTipRole)
+                .toString()
+                .toStdString(),
+            "Taille de la boîte sur y, en unités du modèle, au millième. La registry (en nombres "
+            "entiers, comme la fenêtre la fait) l'écrit en millièmes d'unité : <fbottom> et <ftop> "
+            "sont les côtés de la boîte rentrés de 5 millièmes chacun (de -1 à 1 : -995 et 995 ; "
+            "au moins 10 d'écart), <fy> la taille sans ce retrait (2000 pour 2,000).");
 }
 
 TEST(WindowRun, AppendingModelsTheRegistryHoldsAlreadyAsksFirst) {
