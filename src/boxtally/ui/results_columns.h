@@ -10,9 +10,10 @@ inline constexpr int kFitRows = 100;          // rows a run's columns are fitted
 inline constexpr int kLeastSharedWidth = 60;  // pixels a column that gives way keeps at least
 
 // The widths to give the columns: each its `wanted` width, except that where they pass `room`
-// the columns listed in `give_way` (indexes, the one to keep whole first) make room: each takes
-// what it wants of what is left, keeping kLeastSharedWidth for each one after it, and the last
-// one takes the rest. None goes below kLeastSharedWidth, nor above what it wants.
+// the columns listed in `give_way` (indexes) make room: the first of them keeps what it wants of
+// what is left, leaving kLeastSharedWidth for each of the others, and the others share the rest,
+// the smaller ones whole and the larger ones one common width. None goes below
+// kLeastSharedWidth, nor above what it wants.
 std::vector<int> FitColumnWidths(const std::vector<int>& wanted, const std::vector<int>& give_way,
                                  int room);
 

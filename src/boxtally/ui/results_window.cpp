@@ -237,8 +237,8 @@ void ResultsWindow::FitColumns() {
     }
     wanted[column] = width;
   }
-  // Where the table is too narrow: the name is kept whole first, then the reason; the source
-  // takes what is left (its whole text is its cell's hint).
+  // Where the table is too narrow: the name is kept whole first, the reason and the source share
+  // what is left (a cell cut short shows whole as its hint).
   std::vector<int> give_way;
   for (const int column : {kColumnName, kColumnReason, kColumnSource}) {
     if (!hand_sized_[column]) give_way.push_back(column);

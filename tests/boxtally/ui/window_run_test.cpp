@@ -26,6 +26,7 @@
 
 #include "boxtally/ui/main_window.h"
 #include "boxtally/ui/model_view.h"
+#include "boxtally/ui/results_columns.h"
 #include "boxtally/ui/results_place.h"
 #include "boxtally/ui/results_window.h"
 #include "boxtally/ui/run_feed.h"
@@ -391,6 +392,26 @@ TEST(WindowRun, TheWindowGrowsToShowItsWebRowsAndItsSummaryWhole) {
   w.GetFromWeb_->setChecked(true);
   QCoreApplication::processEvents();
   EXPECT_GE(proxy->width(), proxy->fontMetrics().horizontalAdvance(proxy->placeholderText()));
+}
+
+TEST(WindowRun, ColumnsGiveWayTheNameLastTheOthersInShares) {
+  // Name, fate (fixed), reason, source; the name keeps its width first.
+  struct Case {
+    std::vector<int> wanted;
+    int room;
+    std::vector<int> widths;
+  };
+  const Case cases[] = {
+      {{100, 50, 300, 400}, 1000, {100, 50, 300, 400}},  // room for all
+      {{100, 50, 300, 400}, 600, {100, 50, 225, 225}},
+      {{100, 50, 80, 400}, 500, {100, 50, 80, 270}},  // the smaller wish whole
+      {{100, 50, 300, 400}, 400, {100, 50, 125, 125}},
+      {{100, 50, 300, 400}, 200, {60, 50, 60, 60}},  // never below the least width
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.room);
+    EXPECT_EQ(ui::FitColumnWidths(c.wanted, {0, 2, 3}, c.room), c.widths);
+  }
 }
 
 TEST(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
