@@ -76,7 +76,13 @@ RunModelNames ListModelNames(const std::string& list_file, bool propdump) {
 std::size_t CountModelsInRegistry(const std::string& path, const NamePlace& place,
                                   const RunModelNames& models) {
   std::unique_ptr<std::FILE, FileCloser> file(platform::OpenRegularFile(path));
-  if (!file || models.empty()) return 0;
+  if (!file) return 0;
+  return CountModelsInLines(file.get(), place, models);
+}
+
+std::size_t CountModelsInLines(std::FILE* registry, const NamePlace& place,
+                               const RunModelNames& models) {
+  if (models.empty()) return 0;
   std::vector<bool> seen(models.size());
   std::size_t count = 0;
   const auto note = [&](const std::string& name) {
@@ -98,7 +104,7 @@ std::size_t CountModelsInRegistry(const std::string& path, const NamePlace& plac
   };
   std::string line;
   char buffer[1 << 16];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, registry)) > 0;) {
     for (std::size_t i = 0; i < n; ++i) {
       if (buffer[i] != '\n') {
         if (line.size() < kMaxOverlapLine) line += buffer[i];

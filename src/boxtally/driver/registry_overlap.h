@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,9 @@ RunModelNames ListModelNames(const std::string& list_file, bool propdump);
 // first kMaxOverlapLine bytes of a line count. 0 when the file cannot be read.
 std::size_t CountModelsInRegistry(const std::string& path, const NamePlace& place,
                                   const RunModelNames& models);
+// The same over an open stream, read to its end.
+std::size_t CountModelsInLines(std::FILE* registry, const NamePlace& place,
+                               const RunModelNames& models);
 
 // All of it for a run's arguments (program, models, format file, options, registry) and its
 // template's text: 0 unless the run appends to a registry file that exists.
