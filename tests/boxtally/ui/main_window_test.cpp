@@ -42,6 +42,7 @@
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
+#include "french_desktop.h"
 
 // QStrings in failure messages as text, not as arrays of code units.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -53,25 +54,8 @@ using testing_support::WriteFile;
 
 namespace {
 
-class QtEnvironment : public testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // A French desktop: Qt takes every locale category from it when the application starts.
-    setenv("LOCPATH", BOXTALLY_TEST_LOCPATH, 1);
-    setenv("LC_ALL", "fr_FR.UTF-8", 1);
-    app_ = new QApplication(argc_, argv_);
-    ui::PrepareApplication(*app_);
-  }
-  void TearDown() override { delete app_; }
-
- private:
-  int argc_ = 1;
-  char name_[32] = "main_window_test";
-  char* argv_[2] = {name_, nullptr};
-  QApplication* app_ = nullptr;
-};
-testing::Environment* const kQt = testing::AddGlobalTestEnvironment(new QtEnvironment);
+testing::Environment* const kQt =
+    testing::AddGlobalTestEnvironment(new testing_support::FrenchDesktop);
 
 // The window with the user's modal parts played by the test.
 class TestForm : public ui::TForm1 {

@@ -32,6 +32,7 @@
 #include "boxtally/ui/run_feed.h"
 #include "boxtally/ui/summary_line.h"
 #include "support/temp_dir.h"
+#include "french_desktop.h"
 
 using testing_support::ReadFile;
 using testing_support::TempDir;
@@ -39,25 +40,8 @@ using testing_support::WriteFile;
 
 namespace {
 
-class QtEnvironment : public testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // A French desktop, as the window's users have.
-    setenv("LOCPATH", BOXTALLY_TEST_LOCPATH, 1);
-    setenv("LC_ALL", "fr_FR.UTF-8", 1);
-    app_ = new QApplication(argc_, argv_);
-    ui::PrepareApplication(*app_);
-  }
-  void TearDown() override { delete app_; }
-
- private:
-  int argc_ = 1;
-  char name_[32] = "window_run_test";
-  char* argv_[2] = {name_, nullptr};
-  QApplication* app_ = nullptr;
-};
-testing::Environment* const kQt = testing::AddGlobalTestEnvironment(new QtEnvironment);
+testing::Environment* const kQt =
+    testing::AddGlobalTestEnvironment(new testing_support::FrenchDesktop);
 
 // The window with its message boxes played by the test.
 class RunForm : public ui::TForm1 {
@@ -76,6 +60,12 @@ class RunForm : public ui::TForm1 {
     return program_dir.empty() ? TForm1::ProgramDirectory() : program_dir;
   }
 
+  // A run into a new registry (reg.txt) and log (run.log) in `out`.
+  void RunAnew(const std::string& models, const TempDir& out) {
+    CheckBox1->setChecked(false);
+    Run(models, out / "reg.txt", out / "run.log");
+  }
+
   std::vector<QString> messages;
   std::string program_dir;  // where rwxsmith is; empty: beside the test (it is not)
   bool real_question = false;  // the question before appending really shown; else appended
@@ -86,6 +76,12 @@ class RunForm : public ui::TForm1 {
     return real_question ? TForm1::AskAppend(models) : ui::AppendAnswer::kAppend;
   }
 };
+
+// A model and a broken archive: a run over them opens the results window by itself.
+void WriteModelAndBrokenArchive(const TempDir& objects) {
+  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");
+}
 
 // Counts the paint events of a widget and of the widgets in it.
 class PaintCounter : public QObject {
@@ -287,15 +283,14 @@ TEST(WindowRun, TheResultsWindowGoesNextToTheMainOneWithinTheScreen) {
 
 TEST(WindowRun, TheResultsWindowOpensClearOfTheMainOneAndComesBackWhereTheUserPutIt) {
   TempDir objects, out;
-  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
-  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");  // opens the results
+  WriteModelAndBrokenArchive(objects);
   const std::string ini = out / "boxtally.INI";
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   ASSERT_EQ(screen, QRect(0, 0, 1920, 1080));  // offscreen_desktop.json
   {
     RunForm w(ini);
     w.show();
-    w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+    w.RunAnew(objects / "*.*", out);
     ui::ResultsWindow& results = *w.Results();
     ASSERT_TRUE(results.isVisible());
     // Below the main window, where it shows whole: its summary and status bar stay in view.
@@ -315,13 +310,11 @@ TEST(WindowRun, TheResultsWindowOpensClearOfTheMainOneAndComesBackWhereTheUserPu
 
 TEST(WindowRun, ANewRunShowsAllItsModelsAndThePreviewFollowsWhatIsListed) {
   TempDir objects, out;
-  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteModelAndBrokenArchive(objects);
   WriteFile(objects / "b.rwx", "modelbegin\nblock 1 1 1\nmodelend\n");
-  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");
   RunForm w(out / "boxtally.INI");
   w.show();
-  w.CheckBox1->setChecked(false);  // a new registry each time
-  w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+  w.RunAnew(objects / "*.*", out);
   ui::ResultsWindow& results = *w.Results();
   auto* text = results.findChild<QLineEdit*>(QStringLiteral("ResultsFilterBox"));
   auto* problems = results.findChild<QCheckBox*>(QStringLiteral("ProblemsOnly"));
@@ -352,7 +345,7 @@ TEST(WindowRun, ANewRunShowsAllItsModelsAndThePreviewFollowsWhatIsListed) {
   text->setText(QStringLiteral("broken"));
   problems->setChecked(true);
   table->selectRow(0);
-  w.Run(objects / "*.rwx", out / "reg.txt", out / "run.log");
+  w.RunAnew(objects / "*.rwx", out);
   EXPECT_EQ(text->text().toStdString(), "");
   EXPECT_FALSE(problems->isChecked());
   EXPECT_EQ(count->text().toStdString(), "2 sur 2");
@@ -363,22 +356,20 @@ TEST(WindowRun, ANewRunShowsAllItsModelsAndThePreviewFollowsWhatIsListed) {
 TEST(WindowRun, TheWindowGrowsToShowItsWebRowsAndItsSummaryWhole) {
   TempDir objects, out;
   // A run that meets every kind of local model: the longest summary.
-  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
+  WriteModelAndBrokenArchive(objects);
   WriteFile(objects / "c.cob", "Caligari garbage");  // no converter beside the tests
   WriteFile(objects / "e.rwx", "modelbegin\nblock 50 1 1\nmodelend\n");
   WriteFile(objects / "g.rwx", "modelbegin\nmodelend\n");
   WriteFile(objects / "readme.rwx", "just a text\n");
-  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");
   RunForm w(out / "boxtally.INI");
   w.show();
-  w.CheckBox1->setChecked(false);
   auto* summary = w.findChild<ui::SummaryLine*>(QStringLiteral("RunSummary"));
   auto* proxy = w.findChild<QLineEdit*>(QStringLiteral("ProxyEdit"));
   ASSERT_TRUE(summary && proxy);
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   // Made as small as it goes by the user, then a run whose summary takes more room than that.
   w.resize(w.minimumSizeHint());
-  w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+  w.RunAnew(objects / "*.*", out);
   QCoreApplication::processEvents();
   EXPECT_TRUE(summary->ShownWhole()) << summary->Text().toStdString();
   for (const bool web : {true, false}) {
@@ -421,8 +412,7 @@ TEST(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
   WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");  // opens the results
   RunForm w(out / "boxtally.INI");
   w.show();
-  w.CheckBox1->setChecked(false);
-  w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+  w.RunAnew(objects / "*.*", out);
   ui::ResultsWindow& results = *w.Results();
   ASSERT_TRUE(results.isVisible());
   QCoreApplication::processEvents();  // laid out
@@ -436,7 +426,7 @@ TEST(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
 
   // A width set by hand stays for the next run, and in the settings file; the others fit anew.
   header->resizeSection(ui::kColumnReason, 333);
-  w.Run(objects / "*.zip", out / "reg.txt", out / "run.log");
+  w.RunAnew(objects / "*.zip", out);
   EXPECT_EQ(header->sectionSize(ui::kColumnReason), 333);
   EXPECT_LT(header->sectionSize(ui::kColumnName), cells.horizontalAdvance(QString::fromStdString(name)));
   EXPECT_TRUE(w.close());
@@ -445,8 +435,7 @@ TEST(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
 
 TEST(WindowRun, OpeningAResultThatNoProgramOpensSaysSo) {
   TempDir objects, out, bin;
-  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
-  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");  // opens the results
+  WriteModelAndBrokenArchive(objects);
   // The desktop's opener, finding no program for anything.
   WriteFile(bin / "xdg-open", "#!/bin/sh\necho \"$1\" >> '" + (out / "opened") + "'\nexit 3\n");
   std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
@@ -454,8 +443,7 @@ TEST(WindowRun, OpeningAResultThatNoProgramOpensSaysSo) {
   qputenv("PATH", QByteArray::fromStdString(bin.path()) + ":" + path);
   RunForm w(out / "boxtally.INI");
   w.show();
-  w.CheckBox1->setChecked(false);
-  w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+  w.RunAnew(objects / "*.*", out);
   ui::ResultsWindow& results = *w.Results();
   ASSERT_TRUE(results.isVisible());
   results.Table()->setCurrentIndex(results.Filter().index(0, 0));
@@ -477,12 +465,10 @@ TEST(WindowRun, OpeningAResultThatNoProgramOpensSaysSo) {
 
 TEST(WindowRun, TheTableAndThePreviewFrameThemselvesWhileTheyHaveTheKeyboard) {
   TempDir objects, out;
-  WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
-  WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");  // opens the results
+  WriteModelAndBrokenArchive(objects);
   RunForm w(out / "boxtally.INI");
   w.show();
-  w.CheckBox1->setChecked(false);
-  w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
+  w.RunAnew(objects / "*.*", out);
   ui::ResultsWindow& results = *w.Results();
   QWidget* table = results.Table();
   QWidget* view = results.Preview().View();
