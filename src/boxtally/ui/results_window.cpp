@@ -213,8 +213,6 @@ void ResultsWindow::CreateControls() {
   });
 }
 
-// Wide enough for what the columns mostly hold: names, the longest fate, a reason of a few
-// words, sizes to the thousandth, the notes.
 // Each column not sized by hand as wide as its title and the first rows' texts, within the
 // table's width: the name, reason and source give way where they would push the source out.
 void ResultsWindow::FitColumns() {
@@ -253,6 +251,8 @@ void ResultsWindow::FitColumns() {
   fitting_ = false;
 }
 
+// Before any run: wide enough for what the columns mostly hold: names, the longest fate, a
+// reason of a few words, sizes to the thousandth, the notes.
 void ResultsWindow::SetFirstColumnWidths() {
   const QFontMetrics metrics = table_->fontMetrics();
   const auto text = [&metrics](const char* utf8) {
@@ -311,7 +311,8 @@ void ResultsWindow::LayOutControls() {
 
 void ResultsWindow::StartRun(const QString& log_path) {
   ClearFilter();  // a filter of the last run would hide this run's models
-  log_lines_of_.reset();  // The run reads its log from the folder it started in; so will this window, later.
+  log_lines_of_.reset();
+  // The run reads its log from the folder it started in; so will this window, later.
   log_path_ = log_path.isEmpty() ? QString() : QFileInfo(log_path).absoluteFilePath();
   model_->Clear();
   UpdateCount();
@@ -456,7 +457,7 @@ void ResultsWindow::ShowInFront() {
   table_->setFocus(Qt::OtherFocusReason);
 }
 
-// Where the user put it, on the screens there are now; else beside the main window.
+// Where the user put it, on the screens there are now; else next to the main window.
 void ResultsWindow::Place() {
   placed_ = true;
   const QWidget* main = parentWidget();
