@@ -1,7 +1,8 @@
 // The results window over 100,000 models, on Qt's offscreen platform: the rows coming in as a run
 // commits them (one by one into the run's feed, in batches into the table), a sort by a number
-// column and by the names, a filter over names and reasons, and one paint of the table, each against a baseline done on the same records in plain C++ (a copy,
-// std::stable_sort, a loop of QString::contains). Prints milliseconds and ratios, best of three.
+// column and by the names, a filter over names and reasons, and one paint of the table, each
+// against a baseline done on the same records in plain C++ (a copy, std::stable_sort, a loop of
+// QString::contains). Prints milliseconds and ratios, best of three.
 #include <QApplication>
 #include <QTableView>
 #include <algorithm>
@@ -64,7 +65,8 @@ int main(int argc, char** argv) {
   std::printf("Results window, %d models (offscreen):\n", kModels);
 
   // As a run hands them over: one by one to the feed, in batches to the table.
-  ui::RunFeed feed({{}, {}, [&](std::vector<driver::ModelOutcome> b) { window.Add(std::move(b)); }});
+  ui::RunFeed feed(
+      {{}, {}, [&](std::vector<driver::ModelOutcome> batch) { window.Add(std::move(batch)); }});
   const double append = BestMs([&] { window.StartRun(QString()); }, [&] {
     feed.Start();
     for (const driver::ModelOutcome& m : records) feed.Commit(m);

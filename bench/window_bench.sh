@@ -32,6 +32,6 @@ for count in 20000 100000; do
   done
   same=identical
   for f in txt log csv; do cmp -s "$work/cli.$f" "$work/window.$f" || same="DIFFERENT ($f)"; done
-  printf "  %6d models  boxtally-cli %7.3f s  window %7.3f s  %5.2f x   registry, log, results %s\n" \
-    "$count" "$cli" "$window" "$(echo "$window / $cli" | bc -l)" "$same"
+  printf "  %6d models  boxtally-cli %7.3f s  window %7.3f s  %5.2f x   %s\n" \
+    "$count" "$cli" "$window" "$(echo "$window / $cli" | bc -l)" "registry, log, results $same"
 done

@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (place->before.size() + 16 > driver::kMaxOverlapLine) return 0;
   std::string lines;
   for (const char* name : {"tree.rwx", "my box.rwx", "x"}) {
-    lines += place->before + name + (place->after == '\n' ? "" : std::string(1, place->after)) +
-             "\r\n";
+    lines +=
+        place->before + name + (place->after == '\n' ? "" : std::string(1, place->after)) + "\r\n";
   }
   Check(Count(lines, *place, models) == 3);
   return 0;

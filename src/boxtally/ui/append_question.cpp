@@ -16,12 +16,12 @@ AppendAnswer AskAppendQuestion(QWidget* parent, std::size_t models) {
                   AppendQuestionText(models), QMessageBox::NoButton, parent);
   box.setObjectName(QStringLiteral("AppendQuestion"));
   box.setInformativeText(QString::fromUtf8(texts::kAppendQuestionDetail));
-  QPushButton* append = box.addButton(QString::fromUtf8(texts::kAppendButton),
-                                      QMessageBox::AcceptRole);
-  QPushButton* replace = box.addButton(QString::fromUtf8(texts::kReplaceButton),
-                                       QMessageBox::DestructiveRole);
-  QPushButton* cancel = box.addButton(QString::fromUtf8(texts::kCancelButton),
-                                      QMessageBox::RejectRole);
+  QPushButton* append =
+      box.addButton(QString::fromUtf8(texts::kAppendButton), QMessageBox::AcceptRole);
+  QPushButton* replace =
+      box.addButton(QString::fromUtf8(texts::kReplaceButton), QMessageBox::DestructiveRole);
+  QPushButton* cancel =
+      box.addButton(QString::fromUtf8(texts::kCancelButton), QMessageBox::RejectRole);
   box.setDefaultButton(cancel);
   box.setEscapeButton(cancel);
   box.exec();

@@ -25,7 +25,8 @@ bool OpenOnDesktop(const QUrl& url, QObject* owner, std::function<void()> failed
   auto report = std::make_shared<std::function<void()>>(std::move(failed));
   QObject::connect(process, &QProcess::finished, process,
                    [process, report](int status, QProcess::ExitStatus how) {
-                     if (how == QProcess::NormalExit && OpenerFailed(status) && *report) (*report)();
+                     if (how == QProcess::NormalExit && OpenerFailed(status) && *report)
+                       (*report)();
                      process->deleteLater();
                    });
   QObject::connect(process, &QProcess::errorOccurred, process,

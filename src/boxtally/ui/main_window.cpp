@@ -348,11 +348,15 @@ void TForm1::CreateControls() {
   run_progress_->setVisible(false);
   StatusBar1->addPermanentWidget(run_progress_);
   StatusBar1->addPermanentWidget(results_button_);
-  feed_ = new RunFeed(
-      {[this](int panel, const QString& text) { status_panels_[panel]->SetText(text); },
-       [this](std::size_t done, std::size_t total) { ShowRunProgress(*run_progress_, done, total); },
-       [this](std::vector<driver::ModelOutcome> batch) { Results()->Add(std::move(batch)); }},
-      this);
+  RunFeedSinks sinks;
+  sinks.status = [this](int panel, const QString& text) { status_panels_[panel]->SetText(text); };
+  sinks.progress = [this](std::size_t done, std::size_t total) {
+    ShowRunProgress(*run_progress_, done, total);
+  };
+  sinks.results = [this](std::vector<driver::ModelOutcome> batch) {
+    Results()->Add(std::move(batch));
+  };
+  feed_ = new RunFeed(std::move(sinks), this);
 
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
@@ -966,7 +970,9 @@ bool TForm1::OverSized() const { return OverSized_->isChecked(); }
 std::string TForm1::ProgramDirectory() const { return platform::ProgramDirectory(); }
 std::string TForm1::WorkDirectory() const { return platform::WorkDirectory(); }
 
-void TForm1::SetStatusText(int panel, const std::string& text) { feed_->SetStatusText(panel, text); }
+void TForm1::SetStatusText(int panel, const std::string& text) {
+  feed_->SetStatusText(panel, text);
+}
 
 // During a run, a round at most every kRunFeedMs: a round per model repaints for every model.
 void TForm1::ProcessMessages() {

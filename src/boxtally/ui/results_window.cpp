@@ -144,9 +144,10 @@ void ResultsWindow::CreateControls() {
   table_->setAlternatingRowColors(true);
   // Which of the table and the preview has the keyboard shows at a glance: a frame in the
   // highlight colour, drawn as the preview draws its own.
-  table_->setStyleSheet(QStringLiteral("QTableView { border: %1px solid transparent; }"
-                                       "QTableView:focus { border: %1px solid palette(highlight); }")
-                            .arg(kFocusFrameWidth));
+  table_->setStyleSheet(
+      QStringLiteral("QTableView { border: %1px solid transparent; }"
+                     "QTableView:focus { border: %1px solid palette(highlight); }")
+          .arg(kFocusFrameWidth));
   // Rows of one height and no vertical header: 100,000 rows lay out at once.
   table_->verticalHeader()->setVisible(false);
   table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

@@ -393,7 +393,8 @@ QString ConverterFailure(const QString& words, const std::string& facts) {
   const std::string status = facts.substr(0, said);
   QString text = words;
   if (status.rfind("exit status ", 0) == 0) {
-    text += QString::fromUtf8(" (code de sortie %1)").arg(QString::fromStdString(status.substr(12)));
+    text += QString::fromUtf8(" (code de sortie %1)")
+                .arg(QString::fromStdString(status.substr(std::string("exit status ").size())));
   } else {
     text += QString::fromUtf8(" (") + QString::fromStdString(status) + QLatin1Char(')');
   }

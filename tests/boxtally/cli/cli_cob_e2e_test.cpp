@@ -293,7 +293,8 @@ TEST_F(CobRun, SceneTheConverterCannotReadGetsNoLineAndALogLine) {
   // Each failure, then why in the converter's words.
   const std::string said = "Rwxsmith.exe reported for " + obj;
   EXPECT_EQ(Log(), smith + "6 for " + obj + "ascii.cob (ascii.cob)\r\n" + said +
-                       "ascii.cob: ASCII format COB files are not supported - resave as binary\r\n" +
+                       "ascii.cob: ASCII format COB files are not supported - resave as "
+                       "binary\r\n" +
                        smith + "6 for " + obj + "corrupt.cob (corrupt.cob)\r\n" + said +
                        "corrupt.cob: Can not read header - file probably corrupted\r\n" + smith +
                        "7 for " + obj + "cut.cob (cut.cob)\r\n" + said +

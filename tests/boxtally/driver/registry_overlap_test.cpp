@@ -22,10 +22,10 @@ TEST(RegistryOverlap, TheTemplateTellsWhereTheNameStands) {
       {"<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>\n", NamePlace{"", ' '}},
       {"# my objects\r\nname=<ffile>;<fvert>\r\n", NamePlace{"name=", ';'}},
       {"<ffile>\n<ftext>\n", NamePlace{"", '\n'}},
-      {"<fvert> <ffile>\n", std::nullopt},     // a number of any width before it
-      {"<ffile%-20s> 1\n", std::nullopt},      // an own format
-      {"<ffile><fvert>\n", std::nullopt},      // nothing tells where the name ends
-      {"<fleft> <fright>\n", std::nullopt},    // no name at all
+      {"<fvert> <ffile>\n", std::nullopt},   // a number of any width before it
+      {"<ffile%-20s> 1\n", std::nullopt},    // an own format
+      {"<ffile><fvert>\n", std::nullopt},    // nothing tells where the name ends
+      {"<fleft> <fright>\n", std::nullopt},  // no name at all
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -68,8 +68,8 @@ TEST(RegistryOverlap, CountsTheRunsModelsThatHaveALineAlready) {
       {{"boxtally", dir / "*.*", "fmt", "-r", registry}, false, 3},
       {{"boxtally", dir / "*.*", "fmt", "-r", "-o" + registry}, false, 0},
       {{"boxtally", dir / "*.*", "fmt", "-r", dir / "new.txt"}, false, 0},
-      {{"boxtally", dir / "*.*", "fmt", "-r"}, false, 0},  // standard output
-      {{"boxtally", list, "fmt", "-r", registry}, true, 1},     // chair, not lamp.rwx1
+      {{"boxtally", dir / "*.*", "fmt", "-r"}, false, 0},    // standard output
+      {{"boxtally", list, "fmt", "-r", registry}, true, 1},  // chair, not lamp.rwx1
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[1] + " " + c.args.back());

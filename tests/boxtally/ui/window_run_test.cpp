@@ -1,7 +1,7 @@
 // What the user sees of a run in the window, on Qt's offscreen platform with a screen of a
-// desktop's size (offscreen_desktop.json), under a French locale: a run of many models shown in batches, the results window's place, its
-// filter and preview at a new run, and the question before appending to a registry that holds
-// the run's models already.
+// desktop's size (offscreen_desktop.json), under a French locale: a run of many models shown in
+// batches, the results window's place, its filter and preview at a new run, and the question before
+// appending to a registry that holds the run's models already.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -31,8 +31,8 @@
 #include "boxtally/ui/results_window.h"
 #include "boxtally/ui/run_feed.h"
 #include "boxtally/ui/summary_line.h"
-#include "support/temp_dir.h"
 #include "french_desktop.h"
+#include "support/temp_dir.h"
 
 using testing_support::ReadFile;
 using testing_support::TempDir;
@@ -67,7 +67,7 @@ class RunForm : public ui::TForm1 {
   }
 
   std::vector<QString> messages;
-  std::string program_dir;  // where rwxsmith is; empty: beside the test (it is not)
+  std::string program_dir;     // where rwxsmith is; empty: beside the test (it is not)
   bool real_question = false;  // the question before appending really shown; else appended
 
  protected:
@@ -198,7 +198,9 @@ TEST(WindowRun, TheResultsMeasureAHugeModelAndGiveTheConvertersReason) {
                 "t.cob|en échec|conversion échouée (code de sortie 6) : ASCII format COB files "
                 "are not supported - resave as binary|||||"}));
   // What the sizes become in the registry, said where the user hovers.
-  EXPECT_EQ(w.Results()->Model().headerData(ui::kColumnHeight, Qt::Horizontal, Qt::ToolTipRole)
+  EXPECT_EQ(w.Results()
+                ->Model()
+                .headerData(ui::kColumnHeight, Qt::Horizontal, Qt::ToolTipRole)
                 .toString()
                 .toStdString(),
             "Taille de la boîte sur y, en unités du modèle, au millième. La registry (en nombres "
@@ -261,17 +263,25 @@ TEST(WindowRun, TheResultsWindowGoesNextToTheMainOneWithinTheScreen) {
   const Case cases[] = {
       {"right of it, whole, level with its top", wide, main, {1500, 560}, {722, 70, 1500, 560}},
       {"below it, where it shows whole", desktop, main, {1500, 560}, {60, 488, 1500, 560}},
-      {"right of it, as wide as the room, where it shows largest", laptop, main, {1500, 560},
+      {"right of it, as wide as the room, where it shows largest",
+       laptop,
+       main,
+       {1500, 560},
        {722, 70, 554, 560}},
       {"left of it", laptop, {600, 100, 662, 418}, {1500, 560}, {0, 100, 596, 560}},
-      {"below it, cut to the screen's width", laptop, {200, 0, 900, 400}, {1500, 560},
+      {"below it, cut to the screen's width",
+       laptop,
+       {200, 0, 900, 400},
+       {1500, 560},
        {0, 400, 1276, 370}},
       {"above it", laptop, {100, 450, 1000, 350}, {1500, 560}, {0, 0, 1276, 420}},
-      {"never taller than the screen", laptop, {0, 0, 500, 800}, {1500, 1000},
-       {500, 0, 776, 770}},
+      {"never taller than the screen", laptop, {0, 0, 500, 800}, {1500, 1000}, {500, 0, 776, 770}},
       // Over the main window's right: its summary starts at its left.
-      {"no room anywhere: the screen's top right corner", laptop, {100, 100, 1000, 600},
-       {1500, 560}, {0, 0, 1276, 560}},
+      {"no room anywhere: the screen's top right corner",
+       laptop,
+       {100, 100, 1000, 600},
+       {1500, 560},
+       {0, 0, 1276, 560}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -419,8 +429,10 @@ TEST(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
   QTableView* table = results.Table();
   QHeaderView* header = table->horizontalHeader();
   const QFontMetrics cells = table->fontMetrics();
-  EXPECT_GE(header->sectionSize(ui::kColumnName), cells.horizontalAdvance(QString::fromStdString(name)));
-  EXPECT_GE(header->sectionSize(ui::kColumnFate), cells.horizontalAdvance(QStringLiteral("en échec")));
+  EXPECT_GE(header->sectionSize(ui::kColumnName),
+            cells.horizontalAdvance(QString::fromStdString(name)));
+  EXPECT_GE(header->sectionSize(ui::kColumnFate),
+            cells.horizontalAdvance(QStringLiteral("en échec")));
   // The source begins inside the table, with room to show some of it.
   EXPECT_LT(header->sectionViewportPosition(ui::kColumnSource) + 60, table->viewport()->width());
 
@@ -428,7 +440,8 @@ TEST(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
   header->resizeSection(ui::kColumnReason, 333);
   w.RunAnew(objects / "*.zip", out);
   EXPECT_EQ(header->sectionSize(ui::kColumnReason), 333);
-  EXPECT_LT(header->sectionSize(ui::kColumnName), cells.horizontalAdvance(QString::fromStdString(name)));
+  EXPECT_LT(header->sectionSize(ui::kColumnName),
+            cells.horizontalAdvance(QString::fromStdString(name)));
   EXPECT_TRUE(w.close());
   EXPECT_NE(ReadFile(out / "boxtally.INI").find("Columns=0,0,333,0,0,0,0,0,0,"), std::string::npos);
 }
@@ -456,9 +469,8 @@ TEST(WindowRun, OpeningAResultThatNoProgramOpensSaysSo) {
   ASSERT_NE(open_log, nullptr);
   open_log->click();
   EXPECT_TRUE(QTest::qWaitFor([&] { return !w.messages.empty(); }, 10000));
-  EXPECT_EQ(w.messages,
-            std::vector<QString>{QString::fromStdString(
-                "Aucun programme du bureau n'a pu ouvrir " + (out / "run.log") + ".")});
+  EXPECT_EQ(w.messages, std::vector<QString>{QString::fromStdString(
+                            "Aucun programme du bureau n'a pu ouvrir " + (out / "run.log") + ".")});
   EXPECT_EQ(ReadFile(out / "opened"), objects.path() + "\n" + (out / "run.log") + "\n");
   qputenv("PATH", path);
 }
