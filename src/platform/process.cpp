@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <string>
 
 #include "platform/termination.h"
 
@@ -49,17 +50,55 @@ ProcessResult Failed(int error_number) {
   return r;
 }
 
-// Waits up to `ms` milliseconds for the child to end (-1: no limit). Uses a process descriptor
-// where the kernel has them, else short sleeps. True when it has ended (not yet reaped).
-bool WaitForEnd(pid_t pid, int pidfd, int ms) {
+// The read end of the pipe that takes the child's output, and the end of what came through it.
+struct ChildOutput {
+  int fd = -1;  // non-blocking; -1 when nothing is read (or the pipe is at its end)
+  std::string* kept = nullptr;
+
+  // Reads what is there now, keeping the last kMaxKeptOutput bytes; closes the pipe at its end.
+  void Drain() {
+    char buffer[4096];
+    while (fd >= 0) {
+      const ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+      if (n <= 0) {
+        Close();
+        return;
+      }
+      kept->append(buffer, static_cast<std::size_t>(n));
+      if (kept->size() > kMaxKeptOutput) kept->erase(0, kept->size() - kMaxKeptOutput);
+    }
+  }
+  void Close() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+};
+
+int MillisecondsUntil(Clock::time_point until) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+  return static_cast<int>(std::max<long long>(0, left.count()));
+}
+
+// Waits up to `ms` milliseconds for the child to end (-1: no limit), reading its output as it
+// comes. Uses a process descriptor where the kernel has them, else short sleeps. True when it has
+// ended (not yet reaped).
+bool WaitForEnd(pid_t pid, int pidfd, int ms, ChildOutput& output) {
+  const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
   if (pidfd >= 0) {
-    pollfd p{pidfd, POLLIN, 0};
-    return poll(&p, 1, ms) > 0;
+    for (;;) {
+      pollfd p[2] = {{pidfd, POLLIN, 0}, {output.fd, POLLIN, 0}};
+      const int ready = poll(p, output.fd >= 0 ? 2 : 1, ms < 0 ? -1 : MillisecondsUntil(until));
+      if (ready > 0 && (p[0].revents & POLLIN) != 0) return true;
+      if (ready <= 0 || output.fd < 0 || p[1].revents == 0) return false;
+      output.Drain();
+    }
   }
   siginfo_t info{};
-  const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
   long sleep_us = 100;
   for (;;) {
+    output.Drain();
     info.si_pid = 0;
     if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
         info.si_pid != 0) {
@@ -84,7 +123,7 @@ int Reap(pid_t pid) {
 
 // Waits for the child, ending its group when the time limit passes. The termination handler ends
 // the group on its own; the wait then simply sees the end.
-ProcessResult Await(pid_t pid, int slot, const SpawnOptions& options) {
+ProcessResult Await(pid_t pid, int slot, const SpawnOptions& options, ChildOutput& output) {
   const int time_limit_seconds = options.time_limit_seconds;
   constexpr int kCancelCheckMs = 50;  // how soon a cancel request is seen
 #ifdef SYS_pidfd_open
@@ -104,7 +143,7 @@ ProcessResult Await(pid_t pid, int slot, const SpawnOptions& options) {
     }
     const bool watched = options.cancel != nullptr || options.poll;
     if (watched && (ms < 0 || ms > kCancelCheckMs)) ms = kCancelCheckMs;
-    if (WaitForEnd(pid, pidfd, ms)) break;
+    if (WaitForEnd(pid, pidfd, ms, output)) break;
     if ((options.cancel != nullptr && options.cancel->load()) || (options.poll && options.poll())) {
       kill(-pid, SIGKILL);
       r.cancelled = true;
@@ -117,6 +156,8 @@ ProcessResult Await(pid_t pid, int slot, const SpawnOptions& options) {
     }
   }
   UnregisterChildGroup(slot);  // before the reap: its number may go to another process after
+  output.Drain();  // what it wrote last; a child of its own still writing is not waited for
+  output.Close();
   r.status = Reap(pid);
   if (pidfd >= 0) close(pidfd);
   return r;
@@ -126,7 +167,7 @@ ProcessResult Await(pid_t pid, int slot, const SpawnOptions& options) {
 // thread that started it, default signal actions, the size bound, its folder, and no standard
 // output.
 [[noreturn]] void StartChild(const std::string& program, char* const* argv,
-                             const SpawnOptions& options, pid_t parent, int report) {
+                             const SpawnOptions& options, pid_t parent, int report, int output) {
   setpgid(0, 0);
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(127);  // the parent died before the line above
@@ -145,8 +186,10 @@ ProcessResult Await(pid_t pid, int slot, const SpawnOptions& options) {
     setrlimit(RLIMIT_FSIZE, &limit);
   }
   if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) error = errno;
-  const int null_fd = error == 0 ? open("/dev/null", O_WRONLY) : -1;
-  if (null_fd >= 0) {
+  if (output >= 0) {
+    dup2(output, STDOUT_FILENO);
+    dup2(output, STDERR_FILENO);
+  } else if (const int null_fd = error == 0 ? open("/dev/null", O_WRONLY) : -1; null_fd >= 0) {
     dup2(null_fd, STDOUT_FILENO);
     if (null_fd != STDOUT_FILENO) close(null_fd);
   }
@@ -180,26 +223,38 @@ ProcessResult RunAndWait(const std::string& program, const std::vector<std::stri
   // The child tells why exec failed through this pipe; it closes unwritten when exec succeeds.
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return Failed(errno);
-  const pid_t parent = getpid();
-  const pid_t pid = fork();
-  if (pid < 0) {
+  // Close-on-exec on both ends: no other child started meanwhile keeps the pipe open.
+  int output[2] = {-1, -1};
+  if (options.output != nullptr && pipe2(output, O_CLOEXEC | O_NONBLOCK) != 0) {
     const int error = errno;
     close(report[0]);
     close(report[1]);
     return Failed(error);
   }
-  if (pid == 0) StartChild(program, argv.data(), options, parent, report[1]);
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    const int error = errno;
+    for (const int fd : {report[0], report[1], output[0], output[1]}) {
+      if (fd >= 0) close(fd);
+    }
+    return Failed(error);
+  }
+  if (pid == 0) StartChild(program, argv.data(), options, parent, report[1], output[1]);
   close(report[1]);
+  if (output[1] >= 0) close(output[1]);
+  ChildOutput child_output{output[0], options.output};
   int child_error = 0;
   ssize_t n = 0;
   while ((n = read(report[0], &child_error, sizeof child_error)) < 0 && errno == EINTR) {
   }
   close(report[0]);
   if (n == static_cast<ssize_t>(sizeof child_error)) {
+    child_output.Close();
     Reap(pid);
     return Failed(child_error);
   }
-  return Await(pid, RegisterChildGroup(pid), options);
+  return Await(pid, RegisterChildGroup(pid), options, child_output);
 }
 
 }  // namespace platform

@@ -185,6 +185,20 @@ TEST(RunAndWait, GivesTheExitStatusOrTheReasonTheStartFailed) {
   EXPECT_EQ(platform::RunAndWait(dir / "plain", {"plain"}).error, platform::SpawnError::kExecFormat);
 }
 
+// Read while the child runs: output beyond a pipe's buffer never makes it wait on us.
+TEST(RunAndWait, KeepsTheEndOfWhatTheChildWrote) {
+  std::string output;
+  platform::SpawnOptions options;
+  options.output = &output;
+  const platform::ProcessResult r = platform::RunAndWait(
+      "/bin/sh",
+      {"sh", "-c", "head -c 1000000 /dev/zero | tr '\\0' x; echo; echo last >&2; exit 4"},
+      options);
+  EXPECT_EQ(r.status, 4);
+  ASSERT_EQ(output.size(), platform::kMaxKeptOutput);
+  EXPECT_EQ(output.substr(output.size() - 8), "xx\nlast\n");
+}
+
 TEST(WorkDirectory, IsPrivateAndStable) {
   const std::string dir = platform::WorkDirectory();
   ASSERT_FALSE(dir.empty());

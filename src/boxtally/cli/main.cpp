@@ -12,6 +12,8 @@
 #include "boxtally/cli/report_output.h"
 #include "boxtally/cli/summary.h"
 #include "boxtally/driver/batch_main.h"
+#include "boxtally/driver/format_check.h"
+#include "boxtally/driver/registry_overlap.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
 #include "boxtally/driver/thumbnails.h"
@@ -258,6 +260,12 @@ int Run(const std::vector<std::string>& argv) {
   const std::vector<std::string> args = cli::BuildRunArguments(line, temporary_format);
   host.SetRegistryOnStandardOutput(cli::RegistryOnStandardOutput(args));
   host.SetRegistryFile(cli::RegistryFileOf(args));
+  // A second run over the same models gives each of them twice: said, then done as asked.
+  if (const std::size_t already = driver::ModelsAlreadyInRegistry(
+          args, driver::ReadTemplate(args[2]).value_or(std::string()), line.settings.web,
+          controls.propdump)) {
+    Say("%zu of these models are already in the registry\n", already);
+  }
   const driver::RunOutcome outcome = driver::RunBatch(host, args);
   host.ClearProgressLine();
   host.EndOpenLogLine();

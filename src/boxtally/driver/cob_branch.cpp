@@ -82,6 +82,36 @@ void LogStartFailure(RunHost& host, ModelJob& job, const platform::ProcessResult
   }
 }
 
+// The last line the converter wrote (on its standard output or error) that is not blank, as the
+// reason of a failed conversion: "ASCII format COB files are not supported - resave as binary".
+// Its messages start with the file it was given, a work file's name that tells the user
+// nothing: that goes. At most kMaxConverterMessage bytes, control characters as '_'.
+std::string ConverterMessage(const std::string& output, const std::string& file_arg) {
+  std::size_t end = output.size();
+  while (end > 0) {
+    const std::size_t start = output.rfind('\n', end - 1);
+    const std::size_t first = start == std::string::npos ? 0 : start + 1;
+    std::string line = output.substr(first, end - first);
+    end = start == std::string::npos ? 0 : start;
+    while (!line.empty() && static_cast<unsigned char>(line.back()) <= ' ') line.pop_back();
+    std::size_t from = 0;
+    while (from < line.size() && static_cast<unsigned char>(line[from]) <= ' ') ++from;
+    line.erase(0, from);
+    if (line.empty()) continue;
+    const std::string named = file_arg + ": ";
+    if (line.size() > named.size() && line.compare(0, named.size(), named) == 0) {
+      line.erase(0, named.size());
+    }
+    if (line.size() > kMaxConverterMessage) {
+      std::size_t cut = kMaxConverterMessage;
+      while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+      line.resize(cut);  // not inside a UTF-8 character
+    }
+    return platform::WithoutControls(line);
+  }
+  return {};
+}
+
 // The converter writes NAME.rwx for NAME.cob; the model path keeps its own name in messages.
 std::string ConvertedPath(const ModelJob& job) {
   if (job.from_zip) return job.work_dir + kRwxWorkFile;
@@ -112,6 +142,8 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
   spawn.max_file_bytes = host.MaxEntryBytes();
   spawn.cancel = job.cancel;
   spawn.poll = job.poll;
+  std::string output;
+  spawn.output = &output;
   const platform::ProcessResult r =
       platform::RunAndWait(converter, {converter, file_arg, "Rwx"}, spawn);
   if (job.cob_debug) {
@@ -146,7 +178,16 @@ std::unique_ptr<platform::InStream> ConvertCobModel(RunHost& host, ModelJob& job
     if (r.cancelled || platform::TerminationSignal() != 0) {
       return Fail(job, Reason::kRunStopped, "the conversion was ended by the stop");
     }
-    return Fail(job, Reason::kConverterFailed, "exit status " + std::to_string(r.status));
+    // Why, in the converter's own words: on a line of its own, so the line above stays as
+    // scripts read it.
+    const std::string said = ConverterMessage(output, file_arg);
+    std::string facts = "exit status " + std::to_string(r.status);
+    if (!said.empty()) {
+      platform::LogF(log, "Rwxsmith.exe reported for %s: %s\n", job.model_path.c_str(),
+                     said.c_str());
+      facts += ": " + said;
+    }
+    return Fail(job, Reason::kConverterFailed, std::move(facts));
   }
 
   auto converted = platform::OpenWorkInStream(job.work_path, false);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,8 @@ inline constexpr const char* kUnzipWorkFile = "unzipwk.$$$";
 inline constexpr const char* kCobWorkFile = "unzipwk.cob";
 inline constexpr const char* kRwxWorkFile = "unzipwk.rwx";
 inline constexpr const char* kConverterName = "rwxsmith";
+// Bytes of the converter's last message quoted in the log and the results.
+inline constexpr std::size_t kMaxConverterMessage = 255;
 
 // One model on its way through the pipeline.
 struct ModelJob {

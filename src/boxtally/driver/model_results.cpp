@@ -75,7 +75,9 @@ const char* FateWord(Fate fate) {
 
 namespace {
 // How a reason's facts join its words: "archive damaged: invalid compressed data--crc error",
-// "conversion failed (exit status 6)", "HTTP status 404"; kNone where the words say it all.
+// "conversion failed (exit status 6)", "HTTP status 404"; kNone where the words say it all. A
+// failed conversion's facts may end with the converter's message: "conversion failed (exit
+// status 6): ASCII format COB files are not supported - resave as binary".
 enum class Join { kColon, kParenthesis, kBlank, kNone };
 
 struct ReasonWords {
@@ -172,6 +174,11 @@ std::string ReasonText(Reason reason, const std::string& facts) {
     case Join::kColon:
       return text + ": " + facts;
     case Join::kParenthesis:
+      if (const std::size_t said = facts.find(": ");
+          reason == Reason::kConverterFailed && said != std::string::npos) {
+        // "exit status 6: the converter's message" after its status.
+        return text + " (" + facts.substr(0, said) + ")" + facts.substr(said);
+      }
       return text + " (" + facts + ")";
     case Join::kBlank:
       return text + " " + facts;

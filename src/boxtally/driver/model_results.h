@@ -16,7 +16,7 @@ namespace driver {
 enum class Fate : std::uint8_t {
   kMeasured,         // its registry lines were written
   kFailed,           // its file, archive, conversion or script failed (see the reason)
-  kSkippedHuge,      // huge, left out with SkipHugeObjects on: no registry line
+  kSkippedHuge,      // huge, left out with SkipHugeObjects on: no registry line, but a box
   kEmpty,            // a model without a single vertex: no registry line
   kNoModel,          // an archive whose first entry holds no model (a text file, say)
   kNotModelFile,     // a plain file (not an archive) that holds no model
@@ -45,7 +45,8 @@ enum class Reason : std::uint8_t {
   kWorkFolderFull,        // the entry could not be written into the work folder
   // The conversion of a COB model (facts: the exit status, the seconds, the errno).
   kConverterNotStarted,  // not found, not executable, ...
-  kConverterFailed,      // a non-zero exit status ("6": not a binary COB, "7": damaged scene)
+  kConverterFailed,      // a non-zero exit status ("exit status 6"), then ": " and the
+                         // converter's last message line when it wrote one
   kConverterTimedOut,
   kConverterNoOutput,  // ended with 0 but left no RWX file
   kCobTooLarge,        // the plain COB model passes the size bound
@@ -95,7 +96,7 @@ struct ModelOutcome {
   std::string facts;  // the reason's particulars, one line
   // Measured models: the box in model units (left, bottom, back, right, top, front), as the
   // registry line took it, and the counts and flags of the model (the last model of the file
-  // when it holds several).
+  // when it holds several). Models skipped as huge have them too, the box as measured.
   std::array<float, 6> box{};
   std::int32_t vertices = 0;
   std::int32_t polygons = 0;
@@ -109,6 +110,12 @@ struct ModelOutcome {
   std::uint64_t log_offset = 0;
   std::uint32_t log_length = 0;
 };
+
+// Whether the model was measured, and so has a box, counts and flags: its registry lines were
+// written, or it was left out as huge.
+inline bool HasMeasures(const ModelOutcome& m) {
+  return m.fate == Fate::kMeasured || m.fate == Fate::kSkippedHuge;
+}
 
 // The sizes of a measured model's box (right - left, top - bottom, front - back), each the
 // difference of its two sides as the results show them (their shortest decimals), rounded once to

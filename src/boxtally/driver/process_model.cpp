@@ -32,6 +32,7 @@ ProcessedModel FromTally(const rwx::MeasureTally& tally, const ModelJob& job) {
     m.summary = tally.last_written;
   } else if (tally.models_huge > tally.models_empty) {
     m.fate = Fate::kSkippedHuge;
+    m.summary = tally.last_huge;  // measured as any other, though its lines were left out
   } else if (tally.models_empty > 0) {
     m.fate = Fate::kEmpty;
   } else {

@@ -55,7 +55,8 @@ struct ProcessedModel {
   Reason reason = Reason::kNone;
   std::string facts;          // the reason's particulars
   std::string model_name;     // the registry name, "cob" once converted
-  rwx::ModelSummary summary;  // measured: the last model whose lines were written
+  // Measured: the last model whose lines were written; skipped as huge: the last huge model.
+  rwx::ModelSummary summary;
   Thumbnail thumbnail;        // with RunState::thumbnail_size, the picture of a measured model
   // With RunState::textures: the textures and masks a measured model names that they lack.
   std::vector<std::string> missing_textures;

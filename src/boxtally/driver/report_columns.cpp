@@ -37,7 +37,7 @@ std::size_t Utf8Length(std::string_view text, std::size_t i) {
 }
 
 // Box, sizes, counts and flags are the measurement's: the other models have none.
-bool HasMeasurement(const ModelOutcome& m) { return m.fate == Fate::kMeasured; }
+bool HasMeasurement(const ModelOutcome& m) { return HasMeasures(m); }
 
 std::string Name(const ModelOutcome& m, const ReportWording&) { return m.name; }
 std::string FateCell(const ModelOutcome& m, const ReportWording& words) { return words.fate(m); }

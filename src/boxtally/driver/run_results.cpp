@@ -18,7 +18,7 @@ ModelOutcome FromProcessed(const ProcessedModel& p, const FoundModel& found) {
   o.fate = p.fate;
   o.reason = p.reason;
   o.facts = platform::WithoutControls(p.facts);
-  if (p.fate != Fate::kMeasured) return o;
+  if (!HasMeasures(o)) return o;
   const rwx::ModelSummary& s = p.summary;
   o.box = s.box;
   o.vertices = static_cast<std::int32_t>(std::min<std::int64_t>(s.vertices, INT32_MAX));

@@ -70,7 +70,12 @@ StepResult HandleModelEnd(Workspace& workspace, const MeasureInput& input) {
   if (record.huge) {
     ++tally.models_huge;
     // A model without a vertex keeps the box's starting values, which read as huge.
-    if (record.vertex_count == 0) ++tally.models_empty;
+    if (record.vertex_count == 0) {
+      ++tally.models_empty;
+    } else {
+      tally.last_huge = Summarise(record);
+      tally.last_huge.not_centred = false;
+    }
   } else {
     ++tally.models_written;
     tally.last_written = Summarise(record);

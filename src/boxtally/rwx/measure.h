@@ -70,6 +70,9 @@ struct MeasureTally {
   // With MeasureInput::collect_images: the texture and mask names of the models whose lines
   // were written, each once, in the order of the script.
   std::vector<std::string> image_names;
+  // The last model left out as huge that has a vertex: its box as measured, before the model-end
+  // adjustments its lines would have had (not centred is not known of it).
+  ModelSummary last_huge;
 };
 
 struct Workspace;  // the matrix stack and the prototype table, made once and reused

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
@@ -29,15 +28,17 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <climits>
 #include <clocale>
 #include <exception>
 #include <utility>
 #include <vector>
 
 #include "boxtally/driver/batch_main.h"
+#include "boxtally/driver/format_check.h"
+#include "boxtally/driver/registry_overlap.h"
 #include "boxtally/driver/run_arguments.h"
 #include "boxtally/driver/run_report.h"
+#include "boxtally/ui/desktop_open.h"
 #include "boxtally/ui/run_launch.h"
 #include "boxtally/ui/textures_box.h"
 #include "boxtally/ui/web_settings.h"
@@ -64,7 +65,6 @@ constexpr int kFrameMarginY = 2;
 constexpr int kRowSpacing = 4;      // pixels between the window's rows
 constexpr int kWindowMargin = 6;    // pixels around them
 constexpr int kPanelPadding = 4;    // pixels between a status panel's frame and its text
-constexpr int kProgressSlack = 24;  // pixels of the progress bar beside its text
 // The models dialog's filters, counted from 1 as the handlers do.
 constexpr int kZipFilter = 3;
 constexpr int kListFilter = 5;
@@ -354,6 +354,15 @@ void TForm1::CreateControls() {
   run_progress_->setVisible(false);
   StatusBar1->addPermanentWidget(run_progress_);
   StatusBar1->addPermanentWidget(results_button_);
+  RunFeedSinks sinks;
+  sinks.status = [this](int panel, const QString& text) { status_panels_[panel]->SetText(text); };
+  sinks.progress = [this](std::size_t done, std::size_t total) {
+    ShowRunProgress(*run_progress_, done, total);
+  };
+  sinks.results = [this](std::vector<driver::ModelOutcome> batch) {
+    Results()->Add(std::move(batch));
+  };
+  feed_ = new RunFeed(std::move(sinks), this);
 
   connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
   connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
@@ -531,7 +540,8 @@ void TForm1::ApplySettings(const Settings& s) {
   downloads_ = s.downloads;
   TexturesEdit->setText(FromStd(s.textures));
   MyInput->setPlainText(FromStd(s.default_format));
-  results_layout_ = ResultsLayout{s.results_width, s.results_height, s.results_columns};
+  results_layout_ = ResultsLayout{s.results_width, s.results_height, s.results_columns, {}};
+  if (s.results_placed) results_layout_.position = QPoint(s.results_left, s.results_top);
 }
 
 Settings TForm1::CollectSettings() const {
@@ -571,6 +581,9 @@ Settings TForm1::CollectSettings() const {
   s.results_width = results.width;
   s.results_height = results.height;
   s.results_columns = results.columns;
+  s.results_placed = results.position.has_value();
+  s.results_left = results.position.value_or(QPoint()).x();
+  s.results_top = results.position.value_or(QPoint()).y();
   return s;
 }
 
@@ -626,8 +639,11 @@ std::optional<QStringList> TForm1::ExecDialog(QFileDialog& dialog) {
 }
 
 bool TForm1::OpenDocument(const QString& path) {
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+  return OpenOnDesktop(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()), this,
+                       [this, path] { ShowMessage(Tr(texts::kCannotOpenDocument).arg(path)); });
 }
+
+AppendAnswer TForm1::AskAppend(std::size_t models) { return AskAppendQuestion(this, models); }
 
 std::optional<QString> TForm1::AskText(const QString& title, const QString& prompt) {
   bool ok = false;
@@ -688,7 +704,7 @@ void TForm1::RunBatch() {
   in.password = ToStd(PassEdit->text());
   in.registry = ToStd(RegFileEdit->text());
   in.append_registry = CheckBox1->isChecked();
-  const RunArguments run = BuildRunArguments(in);
+  RunArguments run = BuildRunArguments(in);
   if (run.too_long != RunField::kNone) {
     ShowMessage(Tr(texts::kArgumentTooLong).arg(FieldName(static_cast<int>(run.too_long))));
     return;
@@ -721,6 +737,17 @@ void TForm1::RunBatch() {
     ShowMessage(problem);
     return;
   }
+  // A second run over the same models would give each of them twice: the user says what to do.
+  const std::string template_text = in.format_file.empty()
+                                        ? ToStd(MyInput->toPlainText())
+                                        : driver::ReadTemplate(in.format_file).value_or("");
+  if (const std::size_t already = driver::ModelsAlreadyInRegistry(
+          run.args, template_text, GetFromWeb(), ItIsThePropfile->isChecked())) {
+    const AppendAnswer answer = AskAppend(already);
+    if (answer == AppendAnswer::kCancel) return;
+    in.append_registry = answer == AppendAnswer::kAppend;
+    run = BuildRunArguments(in);
+  }
   ThumbnailStart pictures = StartThumbnails(thumbnail_box_->Folder(), run_files);
   if (!pictures.problem.isEmpty()) {
     ShowMessage(pictures.problem);
@@ -739,10 +766,10 @@ void TForm1::RunBatch() {
   run_summary_->SetText(QString());
   run_summary_->setVisible(false);
   Results()->StartRun(LogFileEdit->text());
-  committed_ = 0;
   results_button_->setEnabled(true);
   run_progress_->setRange(0, 0);  // busy until the search has counted the models
   run_progress_->setVisible(true);
+  feed_->Start();
 
   QString failure;
   std::optional<driver::RunOutcome> outcome;
@@ -769,6 +796,7 @@ void TForm1::RunBatch() {
     }
   }
 
+  feed_->Finish();
   Button1->setText(Tr(texts::kGenerer));
   log_.reset();
   if (temporary) platform::RemoveFile(in.temporary_format);
@@ -793,6 +821,7 @@ void TForm1::ShowRunOutcome(const driver::RunOutcome& outcome) {
   const QString summary = texts::RunSummary(outcome);
   run_summary_->SetText(summary);
   run_summary_->setVisible(true);
+  GrowToFit();
   // An ending before the first model (a registry in use, say) explains itself in its box.
   const auto& results = outcome.results;
   const bool reached = std::any_of(results.begin(), results.end(), [](const auto& m) {
@@ -910,6 +939,7 @@ void TForm1::GetFromWebClick() {
                        static_cast<QWidget*>(ProxyLabel), static_cast<QWidget*>(ProxyEdit)}) {
       w->setVisible(true);
     }
+    GrowToFit();
     return;
   }
   Button2->setText(Tr(texts::kDossierDesObjets));
@@ -950,15 +980,7 @@ ResultsWindow* TForm1::Results() {
 
 void TForm1::ShowResults() { Results()->ShowInFront(); }
 
-void TForm1::ModelCommitted(const driver::ModelOutcome& outcome) {
-  Results()->Add(outcome);
-  if (outcome.fate == driver::Fate::kNotReached) return;
-  ++committed_;
-  if (run_progress_->maximum() > 0) {
-    run_progress_->setValue(static_cast<int>(
-        std::min<std::size_t>(committed_, static_cast<std::size_t>(run_progress_->maximum()))));
-  }
-}
+void TForm1::ModelCommitted(const driver::ModelOutcome& outcome) { feed_->Commit(outcome); }
 
 // The two buttons open what a run wrote; a file that is not there (yet) has nothing to open.
 void TForm1::UpdateOpenButtons() {
@@ -970,6 +992,15 @@ void TForm1::OpenResult(const QLineEdit& box) {
   UpdateOpenButtons();  // the file may have gone since
   if (!platform::IsRegularFile(ToStd(box.text()))) return;
   if (!OpenDocument(box.text())) ShowMessage(Tr(texts::kCannotOpenDocument).arg(box.text()));
+}
+
+// Room for what the window shows now (the web rows, a summary on several lines), within the
+// screen: it grows, and never shrinks on its own.
+void TForm1::GrowToFit() {
+  const QSize wanted = size().expandedTo(sizeHint());
+  if (wanted == size()) return;
+  resize(wanted);
+  FitOnScreen();
 }
 
 // At start-up: on a screen, also when the one it was saved on is gone, and no larger than it (the
@@ -994,10 +1025,13 @@ std::string TForm1::ProgramDirectory() const { return platform::ProgramDirectory
 std::string TForm1::WorkDirectory() const { return platform::WorkDirectory(); }
 
 void TForm1::SetStatusText(int panel, const std::string& text) {
-  if (panel == 0 || panel == 1) status_panels_[panel]->SetText(FromStd(text));
+  feed_->SetStatusText(panel, text);
 }
 
-void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
+// During a run, a round at most every kRunFeedMs: a round per model repaints for every model.
+void TForm1::ProcessMessages() {
+  if (feed_->RoundDue()) QCoreApplication::processEvents();
+}
 
 bool TForm1::GetFromWeb() const { return GetFromWeb_->isChecked(); }
 
@@ -1021,6 +1055,7 @@ web::WebControls TForm1::Controls() const {
 
 void TForm1::ShowStatusNow(int panel, const std::string& text) {
   SetStatusText(panel, text);
+  feed_->HandOver();
   StatusBar1->repaint();
 }
 
@@ -1064,17 +1099,8 @@ void TForm1::HTTPRedirect(bool& handled) {
 // one, say) is done too and the bar ends at the list's length: "12 / 50".
 void TForm1::ShowProgress(std::size_t done, std::size_t total, const std::string& found_name) {
   (void)done;
-  (void)found_name;        // panel 1 names the model already
-  if (total == 0) return;  // not known yet: the bar stays busy
-  const int maximum = static_cast<int>(std::min<std::size_t>(total, INT_MAX));
-  if (run_progress_->maximum() != maximum) {
-    run_progress_->setRange(0, maximum);
-    // Wide enough for "found / found", so the figures are never cut by a crowded status bar.
-    const QString widest = QStringLiteral("%1 / %1").arg(maximum);
-    run_progress_->setMinimumWidth(run_progress_->fontMetrics().horizontalAdvance(widest) +
-                                   kProgressSlack);
-  }
-  run_progress_->setValue(static_cast<int>(std::min<std::size_t>(committed_, total)));
+  (void)found_name;  // panel 1 names the model already
+  feed_->SetTotal(total);
 }
 
 }  // namespace ui

@@ -16,7 +16,9 @@
 #include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/run_host.h"
 #include "boxtally/http/kest_http.h"
+#include "boxtally/ui/append_question.h"
 #include "boxtally/ui/results_window.h"
+#include "boxtally/ui/run_feed.h"
 #include "boxtally/ui/screen_fit.h"
 #include "boxtally/ui/settings.h"
 #include "boxtally/ui/summary_line.h"
@@ -189,6 +191,8 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   virtual std::optional<QString> AskText(const QString& title, const QString& prompt);
   // Opens a file in the desktop's program for it; false when none could be started.
   virtual bool OpenDocument(const QString& path);
+  // Before appending `models` models the registry holds lines of already.
+  virtual AppendAnswer AskAppend(std::size_t models);
 
  private:
   void CreateControls();
@@ -202,6 +206,7 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   void ShowRunOutcome(const driver::RunOutcome& outcome);
   QString FieldName(int field) const;
   void FitOnScreen();
+  void GrowToFit();
   void StartDialogAt(QFileDialog& dialog, const QLineEdit& box, bool take_name);
   void AcceptTypedModelNames();
   void UpdateOpenButtons();
@@ -227,9 +232,9 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   QString file_models_;
   QString web_list_;
   bool models_web_ = false;
-  bool frame_fitted_ = false;
-  std::size_t committed_ = 0;  // results of the run in progress, models not reached left out  // fitted again once the window manager framed the window
+  bool frame_fitted_ = false;  // fitted again once the window manager framed the window
   QProgressBar* run_progress_ = nullptr;
+  RunFeed* feed_ = nullptr;  // what the run tells of its models, for the status bar and results
   QPushButton* open_registry_button_ = nullptr;
   QPushButton* open_log_button_ = nullptr;
   web::SeenNames seen_names_;

@@ -131,8 +131,9 @@ void ModelView::paintEvent(QPaintEvent*) {
   if (!frame_.isNull()) painter.drawImage(QRectF(rect()), frame_);
   if (mesh_ != nullptr && frame_.size() != FrameSize()) RequestFrame();
   if (hasFocus()) {
-    painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
-    painter.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+    const qreal half = kFocusFrameWidth / 2.0;
+    painter.setPen(QPen(palette().color(QPalette::Highlight), kFocusFrameWidth));
+    painter.drawRect(QRectF(rect()).adjusted(half, half, -half, -half));
   }
 }
 

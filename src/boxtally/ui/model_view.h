@@ -23,6 +23,9 @@ inline constexpr float kDragDegreesPerPixel = 0.5f;
 inline constexpr float kKeyDegrees = 15.0f;  // one arrow key
 inline constexpr float kZoomStep = 1.25f;    // one wheel notch, or + and -
 inline constexpr float kKeyPan = 0.1f;       // Shift and an arrow: a tenth of the shorter side
+// Pixels of the frame, in the highlight colour, that the view and the results table draw while
+// they have the keyboard.
+inline constexpr int kFocusFrameWidth = 3;
 
 class ModelView : public QWidget {
  public:

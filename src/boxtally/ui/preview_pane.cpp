@@ -137,7 +137,7 @@ void PreviewPane::ShowModel(const driver::ModelOutcome* model) {
     return;
   }
   shown_ = *model;
-  if (model->fate != driver::Fate::kMeasured) {
+  if (!driver::HasMeasures(*model)) {  // a model skipped as huge was measured too
     ShowMessage(texts::NoPictureText(*model, false));
     return;
   }

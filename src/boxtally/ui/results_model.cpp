@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <QLocale>
 #include <algorithm>
 #include <utility>
 
@@ -11,13 +10,6 @@
 namespace ui {
 
 namespace {
-
-bool HasNumbers(const driver::ModelOutcome& m) { return m.fate == driver::Fate::kMeasured; }
-
-const QLocale& French() {
-  static const QLocale french(QLocale::French, QLocale::France);
-  return french;
-}
 
 // The column's number for a measured model. `to_sort`: a size as the float difference of its
 // sides, which orders the rows as the sizes do (they differ by a unit in the last place at most)
@@ -108,14 +100,14 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     case kColumnWidth:
     case kColumnHeight:
     case kColumnDepth:
-      if (!HasNumbers(m)) return {};
+      if (!driver::HasMeasures(m)) return {};
       return texts::SizeText(NumberOf(m, column));
     case kColumnVertices:
     case kColumnPolygons:
-      if (!HasNumbers(m)) return {};
-      return French().toString(static_cast<qlonglong>(NumberOf(m, column)));
+      if (!driver::HasMeasures(m)) return {};
+      return texts::Count(static_cast<std::size_t>(NumberOf(m, column)));
     case kColumnNotes:
-      return HasNumbers(m) ? texts::NotesText(m.flags) : QString();
+      return driver::HasMeasures(m) ? texts::NotesText(m.flags) : QString();
     case kColumnMissingTextures:
       return texts::MissingTexturesText(m);
     case kColumnSource:
@@ -126,9 +118,17 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  if (section < 0 || section >= kResultsColumnCount) return {};
-  return QString::fromUtf8(texts::kResultsColumns[section]);
+  if (orientation != Qt::Horizontal || section < 0 || section >= kResultsColumnCount) return {};
+  if (role == Qt::DisplayRole) return QString::fromUtf8(texts::kResultsColumns[section]);
+  if (role != Qt::ToolTipRole || section < kColumnWidth || section > kColumnDepth) return {};
+  // How the registry writes the box on the column's axis.
+  static const char* const kTags[3][4] = {{"x", "<fleft>", "<fright>", "<fx>"},
+                                          {"y", "<fbottom>", "<ftop>", "<fy>"},
+                                          {"z", "<fback>", "<ffront>", "<fz>"}};
+  const char* const* tags = kTags[section - kColumnWidth];
+  return QString::fromUtf8(texts::kHintSizeColumn)
+      .arg(QString::fromLatin1(tags[0]), QString::fromLatin1(tags[1]),
+           QString::fromLatin1(tags[2]), QString::fromLatin1(tags[3]));
 }
 
 bool ResultsModel::Less(int column, int left_row, int right_row) const {
@@ -136,8 +136,8 @@ bool ResultsModel::Less(int column, int left_row, int right_row) const {
   const driver::ModelOutcome& b = At(right_row);
   int order = 0;
   if (IsNumberColumn(column)) {
-    order = Compare(HasNumbers(a), HasNumbers(b));
-    if (order == 0 && HasNumbers(a)) {
+    order = Compare(driver::HasMeasures(a), driver::HasMeasures(b));
+    if (order == 0 && driver::HasMeasures(a)) {
       order = Compare(NumberOf(a, column, true), NumberOf(b, column, true));
     }
   } else if (column == kColumnName) {
@@ -150,7 +150,10 @@ bool ResultsModel::Less(int column, int left_row, int right_row) const {
     order = Compare(a.reason, b.reason);
     if (order == 0) order = a.facts.compare(b.facts);
   } else if (column == kColumnNotes) {
-    order = Compare(HasNumbers(a) ? a.flags : -1, HasNumbers(b) ? b.flags : -1);
+    const auto flags = [](const driver::ModelOutcome& m) {
+      return driver::HasMeasures(m) ? m.flags : -1;
+    };
+    order = Compare(flags(a), flags(b));
   } else if (column == kColumnMissingTextures) {
     order = Compare(a.missing_textures, b.missing_textures);  // none first
   }

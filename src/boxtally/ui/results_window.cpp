@@ -1,7 +1,6 @@
 #include "boxtally/ui/results_window.h"
 
 #include <QCheckBox>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -24,8 +23,11 @@
 #include <algorithm>
 #include <utility>
 
+#include "boxtally/ui/desktop_open.h"
 #include "boxtally/ui/model_view.h"
 #include "boxtally/ui/report_export.h"
+#include "boxtally/ui/results_columns.h"
+#include "boxtally/ui/results_place.h"
 #include "boxtally/ui/screen_fit.h"
 #include "boxtally/ui/window_texts.h"
 
@@ -35,7 +37,8 @@ namespace {
 constexpr int kFirstWidth = 1500;  // pixels: the window's first size, no larger than the screen
 constexpr int kFirstHeight = 560;
 constexpr int kFirstPreviewWidth = 360;  // pixels: the preview's share of the first width
-constexpr int kCellPadding = 16;  // pixels beside a cell's text
+constexpr int kCellPadding = 16;         // pixels beside a cell's text
+constexpr int kSortIndicatorWidth = 12;  // pixels beside a column's title
 constexpr int kLogLinesHeight = 90;  // pixels: the log box's first height
 constexpr int kSmallestColumn = 16;  // pixels: a saved width below it is not a width
 
@@ -47,6 +50,11 @@ QStringList NameFilters(const char* filter) {
   QStringList names;
   for (int i = 0; i + 1 < parts.size(); i += 2) names << parts[i];
   return names;
+}
+
+// A folder as the user knows it: a path, or the web folder's address.
+QString FolderText(const QUrl& folder) {
+  return folder.isLocalFile() ? folder.toLocalFile() : folder.toDisplayString();
 }
 }  // namespace
 
@@ -85,9 +93,6 @@ ResultsWindow::ResultsWindow(QWidget* parent)
   CreateControls();
   LayOutControls();
   resize(kFirstWidth, kFirstHeight);
-  flush_timer_.setSingleShot(true);
-  flush_timer_.setInterval(kResultsFlushMs);
-  connect(&flush_timer_, &QTimer::timeout, this, &ResultsWindow::Flush);
 }
 
 ResultsWindow::~ResultsWindow() = default;
@@ -99,6 +104,10 @@ void ResultsWindow::CreateControls() {
   filter_box_->setClearButtonEnabled(true);
   problems_only_ = new QCheckBox(Tr(texts::kProblemsOnly), this);
   problems_only_->setObjectName(QStringLiteral("ProblemsOnly"));
+  clear_filter_ = new QPushButton(Tr(texts::kClearFilter), this);
+  clear_filter_->setObjectName(QStringLiteral("ClearFilterButton"));
+  clear_filter_->setToolTip(Tr(texts::kHintClearFilter));
+  clear_filter_->setEnabled(false);
   count_ = new QLabel(this);
   count_->setObjectName(QStringLiteral("ResultsCount"));
 
@@ -112,6 +121,12 @@ void ResultsWindow::CreateControls() {
   table_->setTabKeyNavigation(false);
   table_->setWordWrap(false);
   table_->setAlternatingRowColors(true);
+  // Which of the table and the preview has the keyboard shows at a glance: a frame in the
+  // highlight colour, drawn as the preview draws its own.
+  table_->setStyleSheet(
+      QStringLiteral("QTableView { border: %1px solid transparent; }"
+                     "QTableView:focus { border: %1px solid palette(highlight); }")
+          .arg(kFocusFrameWidth));
   // Rows of one height and no vertical header: 100,000 rows lay out at once.
   table_->verticalHeader()->setVisible(false);
   table_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -119,6 +134,11 @@ void ResultsWindow::CreateControls() {
   table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   table_->horizontalHeader()->setStretchLastSection(true);
   SetFirstColumnWidths();
+  table_->viewport()->installEventFilter(this);
+  // A width the user drags stays, for this run and the next; the last column only stretches.
+  connect(table_->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column) {
+    if (!fitting_ && column >= 0 && column < kResultsColumnCount - 1) hand_sized_[column] = true;
+  });
   // The registry's order until the user picks a column.
   table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
   table_->setSortingEnabled(true);
@@ -157,8 +177,12 @@ void ResultsWindow::CreateControls() {
     filter_->SetProblemsOnly(on);
     UpdateCount();
   });
-  connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+  connect(clear_filter_, &QPushButton::clicked, this, &ResultsWindow::ClearFilter);
+  // The preview and the log lines follow the selection, also when a filter hides its row.
+  connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { ShowCurrentModel(); });
+  connect(filter_, &QAbstractItemModel::layoutChanged, this, [this] { ShowCurrentModel(); });
+  connect(filter_, &QAbstractItemModel::rowsRemoved, this, [this] { ShowCurrentModel(); });
   // Double-click or Return.
   connect(table_, &QTableView::activated, this,
           [this](const QModelIndex& index) { OpenSourceFolder(index.row()); });
@@ -174,8 +198,46 @@ void ResultsWindow::CreateControls() {
   });
 }
 
-// Wide enough for what the columns mostly hold: names, the longest fate, a reason of a few
-// words, sizes to the thousandth, the notes.
+// Each column not sized by hand as wide as its title and the first rows' texts, within the
+// table's width: the name, reason and source give way where they would push the source out.
+void ResultsWindow::FitColumns() {
+  const int rows = std::min(model_->rowCount(), kFitRows);
+  if (rows == 0) return;
+  QHeaderView* header = table_->horizontalHeader();
+  const QFontMetrics cells = table_->fontMetrics();
+  const QFontMetrics titles = header->fontMetrics();
+  std::vector<int> wanted(kResultsColumnCount);
+  for (int column = 0; column < kResultsColumnCount; ++column) {
+    if (hand_sized_[column]) {
+      wanted[column] = header->sectionSize(column);
+      continue;
+    }
+    int width = titles.horizontalAdvance(model_->headerData(column, Qt::Horizontal).toString()) +
+                kCellPadding + kSortIndicatorWidth;
+    for (int row = 0; row < rows; ++row) {
+      const QString text = model_->index(row, column).data().toString();
+      width = std::max(width, cells.horizontalAdvance(text) + kCellPadding);
+    }
+    wanted[column] = width;
+  }
+  // Where the table is too narrow: the name is kept whole first, the reason, the missing textures
+  // and the source share what is left (a cell cut short shows whole as its hint).
+  std::vector<int> give_way;
+  for (const int column : {kColumnName, kColumnReason, kColumnMissingTextures, kColumnSource}) {
+    if (!hand_sized_[column]) give_way.push_back(column);
+  }
+  // Hidden, the table has no width of its own yet: fitted again once it has.
+  fit_pending_ = !table_->isVisible();
+  const std::vector<int> widths = FitColumnWidths(wanted, give_way, table_->viewport()->width());
+  fitting_ = true;
+  for (int column = 0; column < kResultsColumnCount; ++column) {
+    if (!hand_sized_[column]) header->resizeSection(column, widths[column]);
+  }
+  fitting_ = false;
+}
+
+// Before any run: wide enough for what the columns mostly hold: names, the longest fate, a
+// reason of a few words, sizes to the thousandth, the notes.
 void ResultsWindow::SetFirstColumnWidths() {
   const QFontMetrics metrics = table_->fontMetrics();
   const auto text = [&metrics](const char* utf8) {
@@ -195,6 +257,7 @@ void ResultsWindow::LayOutControls() {
   auto* filters = new QHBoxLayout;
   filters->addWidget(filter_box_, 1);
   filters->addWidget(problems_only_);
+  filters->addWidget(clear_filter_);
   filters->addWidget(count_);
   top->addLayout(filters);
 
@@ -222,7 +285,8 @@ void ResultsWindow::LayOutControls() {
   top->addLayout(buttons);
 
   setTabOrder(filter_box_, problems_only_);
-  setTabOrder(problems_only_, table_);
+  setTabOrder(problems_only_, clear_filter_);
+  setTabOrder(clear_filter_, table_);
   setTabOrder(table_, preview_->View());
   setTabOrder(preview_->View(), log_lines_);
   setTabOrder(log_lines_, export_button_);
@@ -231,32 +295,23 @@ void ResultsWindow::LayOutControls() {
 }
 
 void ResultsWindow::StartRun(const QString& log_path) {
-  flush_timer_.stop();
-  pending_.clear();
+  ClearFilter();  // a filter of the last run would hide this run's models
+  log_lines_of_.reset();
   // The run reads its log from the folder it started in; so will this window, later.
   log_path_ = log_path.isEmpty() ? QString() : QFileInfo(log_path).absoluteFilePath();
   model_->Clear();
   UpdateCount();
 }
 
-void ResultsWindow::Add(const driver::ModelOutcome& outcome) {
-  pending_.push_back(outcome);
-  if (pending_.size() >= kResultsBatch) {
-    Flush();
-  } else if (!flush_timer_.isActive()) {
-    flush_timer_.start();
-  }
-}
-
-void ResultsWindow::Flush() {
-  flush_timer_.stop();
-  if (pending_.empty()) return;
-  model_->Append(std::exchange(pending_, {}));
+void ResultsWindow::Add(std::vector<driver::ModelOutcome> batch) {
+  if (batch.empty()) return;
+  const bool first_rows = model_->rowCount() < kFitRows;
+  model_->Append(std::move(batch));
+  if (first_rows) FitColumns();
   UpdateCount();
 }
 
 void ResultsWindow::FinishRun(const std::vector<driver::ModelOutcome>& results) {
-  Flush();
   // The rows received are the run's list as a rule; when they are not, the list wins.
   const std::vector<driver::ModelOutcome>& shown = model_->Results();
   const bool same = shown.size() == results.size() &&
@@ -264,20 +319,37 @@ void ResultsWindow::FinishRun(const std::vector<driver::ModelOutcome>& results) 
                                [](const driver::ModelOutcome& a, const driver::ModelOutcome& b) {
                                  return a.name == b.name && a.fate == b.fate;
                                });
-  if (!same) model_->Reset(results);
+  if (!same) {
+    model_->Reset(results);
+    FitColumns();
+  }
   UpdateCount();
 }
 
+void ResultsWindow::ClearFilter() {
+  filter_box_->clear();
+  problems_only_->setChecked(false);
+}
+
 void ResultsWindow::UpdateCount() {
-  count_->setText(Tr(texts::kRowsShown).arg(filter_->rowCount()).arg(model_->rowCount()));
+  clear_filter_->setEnabled(!filter_box_->text().isEmpty() || problems_only_->isChecked());
+  count_->setText(Tr(texts::kRowsShown)
+                      .arg(texts::Count(static_cast<std::size_t>(filter_->rowCount())),
+                           texts::Count(static_cast<std::size_t>(model_->rowCount()))));
 }
 
 void ResultsWindow::ShowCurrentModel() {
-  const QModelIndex current = table_->currentIndex();
+  const QModelIndexList selected = table_->selectionModel()->selectedRows();
   const driver::ModelOutcome* m =
-      current.isValid() ? &model_->At(filter_->SourceRow(current.row())) : nullptr;
-  ShowLogLines(m);
+      selected.isEmpty() ? nullptr : &model_->At(filter_->SourceRow(selected.front().row()));
   preview_->ShowModel(m);
+  // Rows coming in, sorted, move the selected one: its lines are not read again for that.
+  const std::optional<std::uint64_t> lines =
+      m != nullptr ? std::optional<std::uint64_t>(m->log_offset) : std::nullopt;
+  if (m != nullptr && log_lines_of_ == lines && log_name_ == m->name) return;
+  log_lines_of_ = lines;
+  log_name_ = m != nullptr ? m->name : std::string();
+  ShowLogLines(m);
 }
 
 void ResultsWindow::ShowLogLines(const driver::ModelOutcome* selected) {
@@ -308,7 +380,7 @@ void ResultsWindow::OpenSourceFolder(int view_row) {
   const QUrl folder = SourceFolder(m.source);
   if (folder.isEmpty()) return;
   if (!OpenFolder(folder)) {
-    ShowMessage(Tr(texts::kCannotOpenFolder).arg(folder.toDisplayString()));
+    ShowMessage(Tr(texts::kCannotOpenFolder).arg(FolderText(folder)));
   }
 }
 
@@ -330,6 +402,7 @@ void ResultsWindow::Export() {
 }
 
 void ResultsWindow::ApplyLayout(const ResultsLayout& layout) {
+  user_place_ = layout.position;
   if (layout.width > 0 && layout.height > 0) {
     resize(QSize(layout.width, layout.height).expandedTo(minimumSizeHint()));
   }
@@ -337,7 +410,7 @@ void ResultsWindow::ApplyLayout(const ResultsLayout& layout) {
   const int columns = std::min<int>(static_cast<int>(layout.columns.size()), kResultsColumnCount);
   for (int i = 0; i < columns; ++i) {
     if (layout.columns[static_cast<std::size_t>(i)] >= kSmallestColumn) {
-      header->resizeSection(i, layout.columns[static_cast<std::size_t>(i)]);
+      header->resizeSection(i, layout.columns[static_cast<std::size_t>(i)]);  // by hand, once
     }
   }
 }
@@ -346,14 +419,18 @@ ResultsLayout ResultsWindow::CollectLayout() const {
   ResultsLayout layout;
   layout.width = width();
   layout.height = height();
+  layout.position = user_place_;
+  // 0 for a column that fits its content.
   for (int i = 0; i < kResultsColumnCount; ++i) {
-    layout.columns.push_back(table_->horizontalHeader()->sectionSize(i));
+    layout.columns.push_back(hand_sized_[i] ? table_->horizontalHeader()->sectionSize(i) : 0);
   }
   return layout;
 }
 
 void ResultsWindow::ShowInFront() {
-  if (!isVisible()) {
+  if (!placed_) {
+    Place();
+  } else if (!isVisible()) {
     // No larger than the screen the main window is on, so its buttons stay in view.
     const QScreen* screen = parentWidget() != nullptr ? parentWidget()->screen() : this->screen();
     if (screen != nullptr) {
@@ -369,7 +446,46 @@ void ResultsWindow::ShowInFront() {
   table_->setFocus(Qt::OtherFocusReason);
 }
 
-bool ResultsWindow::OpenFolder(const QUrl& folder) { return QDesktopServices::openUrl(folder); }
+// Where the user put it, on the screens there are now; else next to the main window.
+void ResultsWindow::Place() {
+  placed_ = true;
+  const QWidget* main = parentWidget();
+  const QScreen* screen = main != nullptr ? main->screen() : this->screen();
+  if (screen == nullptr) return;
+  const QMargins frame = FrameMargins(*this);
+  QRect place;
+  if (user_place_ || main == nullptr) {
+    QList<QRect> screens;
+    for (const QScreen* s : QGuiApplication::screens()) screens << s->availableGeometry();
+    place = FitWithFrame(QRect(user_place_.value_or(pos()), size()), frame, screens,
+                         minimumSizeHint());
+  } else {
+    place = PlaceBeside(main->frameGeometry(), size(), minimumSizeHint(), frame,
+                        screen->availableGeometry());
+  }
+  resize(place.size());
+  move(place.topLeft());
+  placed_at_ = place.topLeft();
+}
+
+bool ResultsWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == table_->viewport() && event->type() == QEvent::Resize && fit_pending_ &&
+      table_->isVisible()) {
+    FitColumns();
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void ResultsWindow::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (isVisible() && pos() != placed_at_) user_place_ = pos();
+}
+
+bool ResultsWindow::OpenFolder(const QUrl& folder) {
+  return OpenOnDesktop(folder, this, [this, folder] {
+    ShowMessage(Tr(texts::kCannotOpenFolder).arg(FolderText(folder)));
+  });
+}
 
 std::optional<QString> ResultsWindow::ChooseExportFile(QFileDialog& dialog) {
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;

@@ -2,9 +2,11 @@
 // run commits its models. A separate, resizable window that never blocks the main one.
 #pragma once
 
+#include <QPoint>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,15 +27,17 @@ class QUrl;
 
 namespace ui {
 
-inline constexpr int kResultsFlushMs = 100;           // rows reach the table at least this often
-inline constexpr std::size_t kResultsBatch = 4096;    // rows added to the table at once at most
 inline constexpr qint64 kMaxLogLinesShown = 1 << 20;  // bytes of a model's log lines shown
 
 // The window's size and column widths, as the settings file keeps them.
 struct ResultsLayout {
   int width = 0;  // 0: the window's own first size
   int height = 0;
-  std::vector<int> columns;  // widths in pixels, from the left; missing ones keep their own
+  // Widths in pixels of the columns the user sized, from the left; 0 (or missing): fitted to the
+  // first rows of each run.
+  std::vector<int> columns;
+  // Where the user put the window (its frame's top left corner); none: beside the main window.
+  std::optional<QPoint> position;
 };
 
 class ResultsWindow : public QWidget {
@@ -41,19 +45,19 @@ class ResultsWindow : public QWidget {
   explicit ResultsWindow(QWidget* parent = nullptr);
   ~ResultsWindow() override;
 
-  // A new run: the table empties; the models' lines will be read from `log_path`.
+  // A new run: the table empties and every row will show (the filter of the last run goes); the
+  // models' lines will be read from `log_path`.
   void StartRun(const QString& log_path);
-  // One model as the run commits it; it reaches the table within kResultsFlushMs.
-  void Add(const driver::ModelOutcome& outcome);
+  // Models as the run commits them, in a batch (see run_feed.h): one insertion into the table.
+  void Add(std::vector<driver::ModelOutcome> batch);
   // The run's end: every row in the table, as the run's own list has them.
   void FinishRun(const std::vector<driver::ModelOutcome>& results);
-  // Moves the models received into the table now.
-  void Flush();
 
   void ApplyLayout(const ResultsLayout& layout);
   ResultsLayout CollectLayout() const;
 
-  // Shows the window (in front, on a screen) with the keyboard in the table.
+  // Shows the window (in front, on a screen) with the keyboard in the table. The first time, it
+  // goes where the user put it last, else beside the main window (see results_place.h).
   void ShowInFront();
 
   ResultsModel& Model() { return *model_; }
@@ -66,6 +70,8 @@ class ResultsWindow : public QWidget {
   QString LogLinesText() const;
 
  protected:
+  void moveEvent(QMoveEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   // The modal and desktop parts, one place each, so the tests can stand in for the user.
   virtual bool OpenFolder(const QUrl& folder);
   virtual std::optional<QString> ChooseExportFile(QFileDialog& dialog);
@@ -74,17 +80,21 @@ class ResultsWindow : public QWidget {
  private:
   void CreateControls();
   void SetFirstColumnWidths();
+  void FitColumns();
   void LayOutControls();
-  void ShowCurrentModel();  // its log lines and its preview
+  void ShowCurrentModel();  // the selected model's log lines and preview; none: nothing
+  void ClearFilter();
   void ShowLogLines(const driver::ModelOutcome* m);
   void OpenSourceFolder(int view_row);
   void Export();
   void UpdateCount();
+  void Place();
 
   ResultsModel* model_;
   ResultsFilter* filter_;
   QLineEdit* filter_box_ = nullptr;
   QCheckBox* problems_only_ = nullptr;
+  QPushButton* clear_filter_ = nullptr;
   QLabel* count_ = nullptr;
   QTableView* table_ = nullptr;
   QSplitter* table_splitter_ = nullptr;
@@ -95,8 +105,14 @@ class ResultsWindow : public QWidget {
   QPushButton* close_button_ = nullptr;
   QFileDialog* export_dialog_ = nullptr;
   QString log_path_;
-  std::vector<driver::ModelOutcome> pending_;
-  QTimer flush_timer_;
+  std::array<bool, kResultsColumnCount> hand_sized_{};  // columns whose width the user set
+  bool fitting_ = false;                                // the widths set now are the fit's
+  bool fit_pending_ = false;  // fitted while hidden: again once the table has its width
+  std::optional<std::uint64_t> log_lines_of_;  // the log offset of the model whose lines show
+  std::string log_name_;                      // and its name
+  bool placed_ = false;
+  QPoint placed_at_;                   // where the window was put, to tell a move by the user
+  std::optional<QPoint> user_place_;  // where the user put it
 };
 
 // The folder to open for a model's source: the folder of a local file, made absolute, or the web

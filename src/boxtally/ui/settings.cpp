@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <climits>
 #include <cstdlib>
 #include <string_view>
 
@@ -183,6 +184,15 @@ Settings LoadSettings(const std::string& path) {
   s.results_width = platform::ReadProfileInt(path, kResults, "Width", 0);
   s.results_height = platform::ReadProfileInt(path, kResults, "Height", 0);
   s.results_columns = Widths(platform::ReadProfileString(path, kResults, "Columns").value_or(""));
+  // Both keys, as numbers, or the window shows beside the main one.
+  constexpr int kNone = INT_MIN;
+  const int left = platform::ReadProfileInt(path, kResults, "Left", kNone);
+  const int top = platform::ReadProfileInt(path, kResults, "Top", kNone);
+  s.results_placed = left != kNone && top != kNone;
+  if (s.results_placed) {
+    s.results_left = left;
+    s.results_top = top;
+  }
   return s;
 }
 
@@ -246,6 +256,16 @@ SettingsResult SaveSettings(const std::string& path, const Settings& s) {
       {kResults, "Columns", WidthsText(s.results_columns)},
   };
   for (const Entry& e : results) {
+    if (platform::WriteProfileString(path, e.section, e.key, e.text) != platform::kProfileOk) {
+      return kSettingsCannotWrite;
+    }
+  }
+  if (!s.results_placed) return kSettingsOk;
+  const Entry place[] = {
+      {kResults, "Left", std::to_string(s.results_left)},
+      {kResults, "Top", std::to_string(s.results_top)},
+  };
+  for (const Entry& e : place) {
     if (platform::WriteProfileString(path, e.section, e.key, e.text) != platform::kProfileOk) {
       return kSettingsCannotWrite;
     }

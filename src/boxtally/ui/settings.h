@@ -59,6 +59,11 @@ struct Settings {
   int results_width = 0;
   int results_height = 0;
   std::vector<int> results_columns;
+  // Where the user put it (Results/Left and Top, its frame's top left corner), written once the
+  // user has moved it; until then it shows beside the main window.
+  bool results_placed = false;
+  int results_left = 0;
+  int results_top = 0;
 };
 
 enum [[nodiscard]] SettingsResult : int{

@@ -7,11 +7,25 @@
 
 namespace ui {
 
+namespace {
+constexpr int kPlaceholderSlack = 16;  // pixels of the box's frame and margins beside its text
+
+// Wide enough for its example where the window has room; narrower only on a small screen.
+class ProxyBox : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+  QSize sizeHint() const override {
+    const int example = fontMetrics().horizontalAdvance(placeholderText()) + kPlaceholderSlack;
+    return QLineEdit::sizeHint().expandedTo(QSize(example, 0));
+  }
+};
+}  // namespace
+
 ProxyControls CreateProxyControls(QWidget* parent) {
   ProxyControls controls;
   controls.label = new QLabel(QString::fromUtf8(texts::kProxyLabel), parent);
   controls.label->setObjectName(QStringLiteral("ProxyLabel"));
-  controls.edit = new QLineEdit(parent);
+  controls.edit = new ProxyBox(parent);
   controls.edit->setObjectName(QStringLiteral("ProxyEdit"));
   controls.edit->setPlaceholderText(QStringLiteral("http://hôte:port"));
   controls.edit->setToolTip(QString::fromUtf8(texts::kHintProxyEdit));

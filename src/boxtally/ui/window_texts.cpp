@@ -143,6 +143,13 @@ const char* const kRunFileRoles[] = {"le fichier de format", "le fichier registr
                                      "le fichier .boxtally-web des téléchargements"};
 const char* const kRegistryUnchanged = " ; la registry n'a pas été modifiée";
 
+const char* const kAppendQuestion = "La registry contient déjà %1 de ces modèles.";
+const char* const kAppendQuestionDetail =
+    "Ajouter : leurs lignes y seront deux fois. Remplacer : la registry est refaite avec les "
+    "seules lignes de cette génération.";
+const char* const kAppendButton = "Ajouter";
+const char* const kReplaceButton = "Remplacer";
+const char* const kCancelButton = "Annuler";
 const char* const kOpenRegistry = "Ouvrir la registry";
 const char* const kOpenLog = "Ouvrir le log";
 const char* const kHintOpenRegistry =
@@ -173,6 +180,8 @@ const char* const kResultsColumns[] = {
     kTitleVertices, kTitlePolygons, kTitleNotes,  kTitleMissingTextures, kTitleSource};
 const char* const kFilterPlaceholder = "Filtrer les noms et les raisons";
 const char* const kProblemsOnly = "Problèmes seulement";
+const char* const kClearFilter = "Tout afficher";
+const char* const kHintClearFilter = "Efface le filtre et décoche « Problèmes seulement »";
 const char* const kExport = "Exporter…";
 const char* const kHintExport =
     "Enregistrer le tableau affiché dans un classeur, ou dans un fichier CSV pour le tableur du "
@@ -200,6 +209,11 @@ const char* const kCannotOpenFolder = "Aucun programme du bureau n'a pu ouvrir l
 const char* const kNoLogLines = "Ce modèle n'a écrit aucune ligne dans le log.";
 const char* const kLogLinesGone = "Les lignes de ce modèle ne sont plus dans le fichier log %1.";
 const char* const kRowsShown = "%1 sur %2";
+const char* const kHintSizeColumn =
+    "Taille de la boîte sur %1, en unités du modèle, au millième. La registry (en nombres "
+    "entiers, comme la fenêtre la fait) l'écrit en millièmes d'unité : %2 et %3 sont les côtés de "
+    "la boîte rentrés de 5 millièmes chacun (de -1 à 1 : -995 et 995 ; au moins 10 d'écart), %4 "
+    "la taille sans ce retrait (2000 pour 2,000).";
 
 const char* const kModelViewName = "Aperçu du modèle";
 const char* const kHintModelView =
@@ -310,15 +324,15 @@ QString EndingMessage(const driver::RunOutcome& outcome) {
   return why + then;
 }
 
-namespace {
-// French whatever the desktop's language, as the rest of the window: "1 998", "3,4".
-QString Number(std::size_t n) {
-  return QLocale(QLocale::French, QLocale::France).toString(static_cast<qulonglong>(n));
+QString Count(std::size_t n) {
+  static const QLocale french(QLocale::French, QLocale::France);
+  return french.toString(static_cast<qulonglong>(n));
 }
 
+namespace {
 // "1 modèle mesuré", "2 modèles mesurés": French takes the singular for 0 and 1.
 QString Counted(std::size_t n, const char* one, const char* many) {
-  return Number(n) + QLatin1Char(' ') + QString::fromUtf8(n >= 2 ? many : one);
+  return Count(n) + QLatin1Char(' ') + QString::fromUtf8(n >= 2 ? many : one);
 }
 }  // namespace
 
@@ -428,6 +442,22 @@ QString CertificateFault(const std::string& facts) {
   }
   return QString::fromStdString(facts);
 }
+
+// "conversion échouée (code de sortie 6)", and the converter's message after it in its own
+// words: "... (code de sortie 6) : ASCII format COB files are not supported - resave as binary".
+QString ConverterFailure(const QString& words, const std::string& facts) {
+  const std::size_t said = facts.find(": ");
+  const std::string status = facts.substr(0, said);
+  QString text = words;
+  if (status.rfind("exit status ", 0) == 0) {
+    text += QString::fromUtf8(" (code de sortie %1)")
+                .arg(QString::fromStdString(status.substr(std::string("exit status ").size())));
+  } else {
+    text += QString::fromUtf8(" (") + QString::fromStdString(status) + QLatin1Char(')');
+  }
+  if (said == std::string::npos) return text;
+  return text + QString::fromUtf8(" : ") + QString::fromStdString(facts.substr(said + 2));
+}
 }  // namespace
 
 QString FateText(driver::Fate fate) {
@@ -478,11 +508,7 @@ QString ReasonFrench(const driver::ModelOutcome& outcome) {
     case driver::Reason::kCertificateRefused:
       return words + QString::fromUtf8(" : ") + CertificateFault(facts);
     case driver::Reason::kConverterFailed:
-      if (facts.rfind("exit status ", 0) == 0) {
-        return words + QString::fromUtf8(" (code de sortie %1)")
-                           .arg(QString::fromStdString(facts.substr(12)));
-      }
-      return words + QString::fromUtf8(" (") + QString::fromStdString(facts) + QLatin1Char(')');
+      return ConverterFailure(words, facts);
     default:
       return words + QString::fromUtf8(" (") + QString::fromStdString(facts) + QLatin1Char(')');
   }
@@ -538,7 +564,7 @@ QString RunSummary(const driver::RunOutcome& outcome) {
   } else {
     ended = QString::fromUtf8(outcome.end == driver::RunEnd::kStopped ? "Arrêté" : "Interrompu");
     if (reached > 0) {
-      ended += QString::fromUtf8(" après %1 sur %2").arg(Number(reached), Number(counts.Total()));
+      ended += QString::fromUtf8(" après %1 sur %2").arg(Count(reached), Count(counts.Total()));
     }
   }
   // The reason shared by every model of a fate, in parentheses: "(serveur injoignable)".
@@ -569,7 +595,7 @@ QString RunSummary(const driver::RunOutcome& outcome) {
   kinds << (measured == 0 ? QString::fromUtf8("aucun modèle mesuré")
                           : Counted(measured, "modèle mesuré", "modèles mesurés"));
   if (const std::size_t lacking = driver::CountMissingTextures(outcome.results); lacking > 0) {
-    kinds.last() += QString::fromUtf8(" (%1 avec des textures manquantes)").arg(Number(lacking));
+    kinds.last() += QString::fromUtf8(" (%1 avec des textures manquantes)").arg(Count(lacking));
   }
   for (const Kind& k : kKinds) {
     if (counts[k.fate] == 0) continue;

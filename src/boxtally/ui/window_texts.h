@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
 #include <cstdint>
 
 #include "boxtally/driver/batch_main.h"
@@ -111,6 +112,14 @@ extern const char* const kRunFileRoles[5];
 // After the summary of a run that left its registry as it was (stopped, ended early).
 extern const char* const kRegistryUnchanged;
 
+// The question before a run appends models the registry holds already (%1: how many), and its
+// buttons.
+extern const char* const kAppendQuestion;
+extern const char* const kAppendQuestionDetail;
+extern const char* const kAppendButton;
+extern const char* const kReplaceButton;
+extern const char* const kCancelButton;
+
 // The buttons that open the run's results in the desktop's programs.
 extern const char* const kOpenRegistry;
 extern const char* const kOpenLog;
@@ -123,6 +132,8 @@ extern const char* const kHintResults;
 extern const char* const kResultsColumns[];  // Modèle, Résultat, Raison, ... (ResultsColumn)
 extern const char* const kFilterPlaceholder;
 extern const char* const kProblemsOnly;
+extern const char* const kClearFilter;
+extern const char* const kHintClearFilter;
 extern const char* const kExport;
 extern const char* const kHintExport;
 extern const char* const kClose;
@@ -145,6 +156,9 @@ extern const char* const kCannotOpenFolder;
 extern const char* const kNoLogLines;
 extern const char* const kLogLinesGone;
 extern const char* const kRowsShown;  // %1 shown of %2
+// The hint of the size columns: how the registry writes the box on that axis (%1 the axis, %2
+// and %3 its lower and upper tags, %4 its size tag).
+extern const char* const kHintSizeColumn;
 
 // The preview pane beside the results table.
 extern const char* const kModelViewName;
@@ -171,6 +185,10 @@ extern const char* const kThumbnailsDialogTitle;
 extern const char* const kThumbnailsUnusable;  // %1: why
 extern const char* const kRunFileInThumbnails;  // %1: its role (kRunFileRoles), %2: the file
 extern const char* const kThumbnailsNotWritten;  // %1: how many, %2: the first lines
+
+// A count as every number of the window shows it, French whatever the desktop's language, with
+// its thousands apart: "1 998", "100 000".
+QString Count(std::size_t n);
 
 // A model's fate in the table ("mesuré", "absent du serveur", ...).
 QString FateText(driver::Fate fate);

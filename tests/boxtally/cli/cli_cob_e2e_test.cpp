@@ -290,9 +290,53 @@ TEST_F(CobRun, SceneTheConverterCannotReadGetsNoLineAndALogLine) {
   EXPECT_EQ(run.out, std::string("box.cob") + kCubeBox);
   const std::string obj = dir_ / "objects/";
   const std::string smith = "'" + kBin + "/rwxsmith' returned ";
-  EXPECT_EQ(Log(), smith + "6 for " + obj + "ascii.cob (ascii.cob)\r\n" + smith + "6 for " + obj +
-                       "corrupt.cob (corrupt.cob)\r\n" + smith + "7 for " + obj +
-                       "cut.cob (cut.cob)\r\n");
+  // Each failure, then why in the converter's words.
+  const std::string said = "Rwxsmith.exe reported for " + obj;
+  EXPECT_EQ(Log(), smith + "6 for " + obj + "ascii.cob (ascii.cob)\r\n" + said +
+                       "ascii.cob: ASCII format COB files are not supported - resave as "
+                       "binary\r\n" +
+                       smith + "6 for " + obj + "corrupt.cob (corrupt.cob)\r\n" + said +
+                       "corrupt.cob: Can not read header - file probably corrupted\r\n" + smith +
+                       "7 for " + obj + "cut.cob (cut.cob)\r\n" + said +
+                       "cut.cob: Can not read the chunk at offset 155 whole - file probably "
+                       "corrupted or cut short\r\n");
+}
+
+// The converter's last words, on its standard output or error, are the reason of a failed
+// conversion: never on boxtally-cli's own streams, cut to a bound, without the work file's name.
+TEST_F(CobRun, AFailedConversionGivesTheConvertersLastMessageAsItsReason) {
+  const std::string cli = CliWithConverter(
+      "echo 'Rwxsmith build 0.0.0'\n"
+      "echo \"$1: an earlier problem\" >&2\n"
+      "case \"$1\" in\n"
+      "  a.cob) printf '%s: the last word\\n\\n  \\n' \"$1\"; exit 6;;\n"
+      "  b.cob) printf 'tab\\there %0300d\\n' 0 >&2; exit 7;;\n"
+      "  *) printf '%s: zipped and said on error\\r\\n' \"$1\" >&2; exit 6;;\n"
+      "esac\n");
+  WriteFile(dir_ / "objects/a.cob", "scene");
+  WriteFile(dir_ / "objects/b.cob", "scene");
+  ZipCob("c.zip", "c.cob");
+  const ProgramRun run =
+      Run(cli, {"--jobs", "1", "--report", dir_ / "report.csv", dir_ / "objects/*.*"});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  const std::string obj = dir_ / "objects/";
+  const std::string smith = "'" + (dir_ / "bin/rwxsmith") + "' returned ";
+  const std::string long_words = "tab_here " + std::string(246, '0');  // 255 bytes
+  EXPECT_EQ(Log(), smith + "6 for " + obj + "a.cob (a.cob)\r\nRwxsmith.exe reported for " + obj +
+                       "a.cob: the last word\r\n" + smith + "7 for " + obj +
+                       "b.cob (b.cob)\r\nRwxsmith.exe reported for " + obj + "b.cob: " +
+                       long_words + "\r\n" + smith + "6 for " + obj +
+                       "c.zip (unzipwk.cob)\r\nRwxsmith.exe reported for " + obj +
+                       "c.zip: zipped and said on error\r\n");
+  const std::string report = ReadFile(dir_ / "report.csv");
+  for (const std::string& row : std::vector<std::string>{
+           "a.cob,failed,conversion failed (exit status 6): the last word,",
+           "b.cob,failed,conversion failed (exit status 7): " + long_words + ",",
+           "c.cob,failed,conversion failed (exit status 6): zipped and said on error,"}) {
+    EXPECT_NE(report.find(row), std::string::npos) << row << "\n" << report;
+  }
 }
 
 TEST_F(CobRun, ASecondRunOnARegistryInUseDoesNotStartAndLeavesItAlone) {

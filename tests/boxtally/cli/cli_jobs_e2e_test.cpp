@@ -281,11 +281,12 @@ TEST_F(JobsRun, TheReportGivesOneRowPerModelForAnyJobCount) {
       "c.rwx,failed,\"archive encrypted, no password given: error 1: Provide a password. File is "
       "encrypted\",objects/c.zip,,,,,,,,,,,,,,\r\n"
       "d.rwx,failed,not a zip or gzip file,objects/d.zip,,,,,,,,,,,,,,\r\n"
-      "e.rwx,skipped_huge,,objects/e.rwx,,,,,,,,,,,,,,\r\n"
+      "e.rwx,skipped_huge,,objects/e.rwx,-25,-0.5,-0.5,25,0.5,0.5,50,1,1,8,6,0,oversized,\r\n"
       "g.rwx,empty,,objects/g.rwx,,,,,,,,,,,,,,\r\n"
       "i.rwx,failed,archive truncated: error 1: zipfile ended prematurely,objects/i.zip,,,,,,,,,,,"
       ",,,\r\n"
-      "t.cob,failed,conversion failed (exit status 6),objects/t.cob,,,,,,,,,,,,,,\r\n";
+      "t.cob,failed,conversion failed (exit status 6): ASCII format COB files are not "
+      "supported - resave as binary,objects/t.cob,,,,,,,,,,,,,,\r\n";
   const auto cli = [&](const char* jobs, const char* report, const char* models) {
     return RunProgram(
         {"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), kBin + "/boxtally-cli", "--log", "log.txt",
@@ -302,7 +303,9 @@ TEST_F(JobsRun, TheReportGivesOneRowPerModelForAnyJobCount) {
   EXPECT_EQ(cli("2", "report.XLSX", "objects/*.*").exit_status, 0);
   const std::vector<std::string> cells = testing_support::SheetCells(dir_ / "report.XLSX");
   for (const char* cell : {"A2 text a.rwx", "K2 number 2", "N2 number 8", "Q2 text oversized",
-                           "B8 text failed", "C8 text conversion failed (exit status 6)"}) {
+                           "B8 text failed",
+                           "C8 text conversion failed (exit status 6): ASCII format COB files are "
+                           "not supported - resave as binary"}) {
     EXPECT_NE(std::find(cells.begin(), cells.end(), cell), cells.end()) << cell;
   }
   // A run that does not complete leaves the report as it was, and no file beside it.

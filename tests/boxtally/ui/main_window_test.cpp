@@ -45,6 +45,7 @@
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
+#include "french_desktop.h"
 
 // QStrings in failure messages as text, not as arrays of code units.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -56,25 +57,8 @@ using testing_support::WriteFile;
 
 namespace {
 
-class QtEnvironment : public testing::Environment {
- public:
-  void SetUp() override {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // A French desktop: Qt takes every locale category from it when the application starts.
-    setenv("LOCPATH", BOXTALLY_TEST_LOCPATH, 1);
-    setenv("LC_ALL", "fr_FR.UTF-8", 1);
-    app_ = new QApplication(argc_, argv_);
-    ui::PrepareApplication(*app_);
-  }
-  void TearDown() override { delete app_; }
-
- private:
-  int argc_ = 1;
-  char name_[32] = "main_window_test";
-  char* argv_[2] = {name_, nullptr};
-  QApplication* app_ = nullptr;
-};
-testing::Environment* const kQt = testing::AddGlobalTestEnvironment(new QtEnvironment);
+testing::Environment* const kQt =
+    testing::AddGlobalTestEnvironment(new testing_support::FrenchDesktop);
 
 // The window with the user's modal parts played by the test.
 class TestForm : public ui::TForm1 {
@@ -117,6 +101,7 @@ class TestForm : public ui::TForm1 {
     opened.push_back(path);
     return true;
   }
+  ui::AppendAnswer AskAppend(std::size_t) override { return ui::AppendAnswer::kAppend; }
   std::optional<QString> AskText(const QString& title, const QString& prompt) override {
     questions.push_back(title + "|" + prompt);
     return answer;
@@ -578,6 +563,7 @@ TEST(MainWindow, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
   w.on_round = [&](int round) {
     if (round != 2) return;
     checked = true;
+    QTest::qWait(2 * ui::kRunFeedMs);  // the status bar shows the run in batches
     EXPECT_EQ(ReadFile(temporary), "<ffile>\t<fvert>\r\n# <ffname>\r\n");
     EXPECT_EQ(Std(w.Button1->text()), "S T O P !!!");
     for (const char* name : kRunLocked) EXPECT_FALSE(Control(w, name)->isEnabled()) << name;
@@ -1617,7 +1603,10 @@ TEST(MainWindow, SeveralDownloadsAskOncePerRunAndHost) {
   w.UrlEdit->setText(
       QString::fromStdString("http://objects.invalid:" + std::to_string(server.port())));
   int most = 0;  // the progress bar's length: the list's, known before the first download
-  w.on_round = [&](int) { most = std::max(most, w.RunProgress()->maximum()); };
+  w.on_round = [&](int) {
+    QTest::qWait(2 * ui::kRunFeedMs);
+    most = std::max(most, w.RunProgress()->maximum());
+  };
   w.Button1->click();
   EXPECT_EQ(most, 2);
   EXPECT_EQ(w.RunProgress()->value(), 2);

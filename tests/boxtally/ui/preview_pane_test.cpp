@@ -56,6 +56,8 @@ TEST(PreviewPane, DrawsAMeasuredModelWithItsRegistryBoxOrSaysWhyNot) {
   TempDir dir;
   const std::string block = dir / "block.rwx";
   WriteFile(block, "modelbegin\ncolor 1 1 0\nblock 2 1 0.5\nmodelend\n");
+  const std::string huge = dir / "huge.rwx";
+  WriteFile(huge, "modelbegin\nblock 50 1 1\nmodelend\n");
   // As --non-centered would give it: not the box the geometry alone gives.
   const std::array<float, 6> registry_box = {-1, -0.5f, -1, 1, 0.5f, 1};
   ModelOutcome locked = Result(dir / "locked.zip", Fate::kFailed);
@@ -73,8 +75,9 @@ TEST(PreviewPane, DrawsAMeasuredModelWithItsRegistryBoxOrSaysWhyNot) {
        "Ce modèle n'a pas été mesuré.\nRésultat\u00a0: en échec\n"
        "Raison\u00a0: archive chiffrée sans mot de passe",
        ""},
-      {Result(dir / "huge.rwx", Fate::kSkippedHuge),
-       "Ce modèle n'a pas été mesuré.\nRésultat\u00a0: ignoré (trop grand)", ""},
+      // Left out of the registry, measured all the same.
+      {Result(huge, Fate::kSkippedHuge, {-25, -0.5f, -0.5f, 25, 0.5f, 0.5f}), "",
+       "Largeur\u00a0:\u00a050,000 · Hauteur\u00a0:\u00a01,000 · Profondeur\u00a0:\u00a01,000"},
       {Result(dir / "gone.rwx", Fate::kMeasured),
        "Le fichier de ce modèle n'est plus là depuis la génération : " + (dir / "gone.rwx"),
        "Largeur\u00a0:\u00a00,000 · Hauteur\u00a0:\u00a00,000 · Profondeur\u00a0:\u00a00,000"},
