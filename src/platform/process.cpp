@@ -224,11 +224,15 @@ ProcessResult RunAndWait(const std::string& program, const std::vector<std::stri
   int report[2];
   if (pipe2(report, O_CLOEXEC) != 0) return Failed(errno);
   // Close-on-exec on both ends: no other child started meanwhile keeps the pipe open.
+  // Only our end waits for nothing: the child's end blocks, or a child writing faster than we
+  // read would meet EAGAIN and lose its output (or fail on it).
   int output[2] = {-1, -1};
-  if (options.output != nullptr && pipe2(output, O_CLOEXEC | O_NONBLOCK) != 0) {
+  if (options.output != nullptr && (pipe2(output, O_CLOEXEC) != 0 ||
+                                    fcntl(output[0], F_SETFL, O_NONBLOCK) != 0)) {
     const int error = errno;
-    close(report[0]);
-    close(report[1]);
+    for (const int fd : {report[0], report[1], output[0], output[1]}) {
+      if (fd >= 0) close(fd);
+    }
     return Failed(error);
   }
   const pid_t parent = getpid();
