@@ -28,7 +28,7 @@ class BenchForm : public ui::TForm1 {
 };
 
 bool WriteReport(const char* path, const std::vector<driver::ModelOutcome>& results) {
-  std::string text = driver::kCsvHeader;
+  std::string text = driver::CsvHeader(driver::EnglishWording(), driver::CsvStyle{});
   for (const driver::ModelOutcome& m : results) driver::AppendCsvRow(m, text);
   std::FILE* f = std::fopen(path, "wb");
   if (f == nullptr) return false;

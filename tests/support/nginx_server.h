@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 #include <sstream>
@@ -80,10 +81,21 @@ class NginxServer {
 
   int port() const { return port_; }
 
-  // "CONNECTION REQUEST-NUMBER METHOD URI STATUS" per request so far.
-  std::vector<std::string> AccessLines() const {
+  // "CONNECTION REQUEST-NUMBER METHOD URI STATUS" per request so far. nginx logs a request after
+  // its reply is sent, so a client may be done before its line is written: the log is read again
+  // until it has `at_least` lines and stays the same for 20 ms (a few seconds at most).
+  std::vector<std::string> AccessLines(std::size_t at_least = 0) const {
+    std::string text = ReadFile(dir_ / "access.log");
+    for (int attempt = 0; attempt < 250; ++attempt) {
+      usleep(20000);
+      std::string again = ReadFile(dir_ / "access.log");
+      const bool enough =
+          static_cast<std::size_t>(std::count(again.begin(), again.end(), '\n')) >= at_least;
+      if (again == text && enough) break;
+      text = std::move(again);
+    }
     std::vector<std::string> lines;
-    std::istringstream in(ReadFile(dir_ / "access.log"));
+    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }

@@ -135,8 +135,8 @@ TEST(PreviewPane, ANewerSelectionCancelsASlowConversion) {
   std::string work_dir = testing_support::ReadFile(programs / "rwxsmith.cwd");
   work_dir.pop_back();  // pwd's line end
   // The window goes on; past the reading notice's delay, the pane says what it reads.
-  QTest::qWait(ui::kReadingNoticeMs * 2);
-  EXPECT_EQ(pane.MessageText().toStdString(), "Lecture de slow.cob…");
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] { return pane.MessageText().toStdString() == "Lecture de slow.cob…"; }, 10000));
   EXPECT_TRUE(pane.Busy());
 
   pane.ShowModel(&box);
