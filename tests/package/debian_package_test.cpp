@@ -121,6 +121,9 @@ TEST_F(DebianPackage, HoldsItsFilesOwnedByRootAndDependsOnWhatTheProgramsLink) {
       {"./usr/share/bash-completion/completions/boxtally-cli", data, false},
       {"./usr/share/bash-completion/completions/rwxsmith", data, false},
       {"./usr/share/doc/boxtally/README.md", data, false},
+      // The pages the README links to, and the pictures they show.
+      {"./usr/share/doc/boxtally/docs/cli.md", data, false},
+      {"./usr/share/doc/boxtally/docs/thumbnails/sign.png", data, false},
       {"./usr/bin/boxtally", program, true},
       {"./usr/share/applications/boxtally.desktop", data, true},
       {"./usr/share/icons/hicolor/scalable/apps/boxtally.svg", data, true},
