@@ -12,14 +12,15 @@
 #include <string>
 
 #include "boxtally/driver/csv_report.h"
+#include "boxtally/ui/application.h"
 #include "boxtally/ui/main_window.h"
 #include "boxtally/ui/results_window.h"
 
 namespace {
 // No modal box may wait for a user: a message ends up on standard error.
-class BenchForm : public ui::TForm1 {
+class BenchWindow : public ui::MainWindow {
  public:
-  using TForm1::TForm1;
+  using MainWindow::MainWindow;
 
  protected:
   void ShowMessage(const QString& text) override {
@@ -46,18 +47,18 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   ui::PrepareApplication(app);
   const std::string registry = argv[2];
-  BenchForm window(registry + ".INI");
-  window.RwxFileEdit->setText(QString::fromLocal8Bit(argv[1]));
-  window.RegFileEdit->setText(QString::fromLocal8Bit(argv[2]));
-  window.LogFileEdit->setText(QString::fromLocal8Bit(argv[3]));
-  window.CheckBox1->setChecked(false);  // a new registry, as -o
-  window.CheckBox2->setChecked(false);
+  BenchWindow window(registry + ".INI");
+  window.models_edit_->setText(QString::fromLocal8Bit(argv[1]));
+  window.registry_edit_->setText(QString::fromLocal8Bit(argv[2]));
+  window.log_edit_->setText(QString::fromLocal8Bit(argv[3]));
+  window.append_registry_box_->setChecked(false);  // a new registry, as -o
+  window.append_log_box_->setChecked(false);
   window.show();
   window.ShowResults();  // the table fills while the run goes on
   QCoreApplication::processEvents();
 
   const auto start = std::chrono::steady_clock::now();
-  window.Button1->click();
+  window.run_button_->click();
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%.3f\n", seconds);

@@ -128,6 +128,8 @@ TEST_F(DebianPackage, HoldsItsFilesOwnedByRootAndDependsOnWhatTheProgramsLink) {
       {"./usr/share/applications/boxtally.desktop", data, true},
       {"./usr/share/icons/hicolor/scalable/apps/boxtally.svg", data, true},
       {"./usr/share/man/man1/boxtally.1.gz", data, true},
+      // The guide F1 shows, readable outside the window too.
+      {"./usr/share/doc/boxtally/guide.fr.md", data, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);

@@ -61,7 +61,7 @@ class RunHost : public rwx::SwitchSource {
   // more measure them on worker threads with the same registry and log.
   virtual std::size_t Jobs() const { return DefaultJobs(); }
 
-  // Web mode (the GetFromWeb check box): the models come one by one from the web fetch, which
+  // Web mode (the window's web mode box): the models come one by one from the web fetch, which
   // reaches the host's list file, HTTP component and web controls through WebFetch(). Hosts
   // without web mode keep both defaults.
   virtual bool GetFromWeb() const { return false; }

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <exception>
 
+#include "boxtally/ui/application.h"
 #include "boxtally/ui/main_window.h"
 #include "boxtally/ui/settings.h"
 #include "platform/paths.h"
@@ -19,7 +20,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   ui::PrepareApplication(app);
   try {
-    ui::TForm1 window(ui::DefaultSettingsFilePath());
+    ui::MainWindow window(ui::DefaultSettingsFilePath());
     // SIGTERM and SIGHUP (a logout, say) close the window as the user would: a run stops after
     // the model in progress (running conversions end at once), the settings are saved and the
     // work folder goes.

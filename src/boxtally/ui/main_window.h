@@ -1,12 +1,12 @@
-// TForm1, the one window of boxtally: the settings' controls, the run button that calls BatchMain
-// on the window's own thread, the RunHost the run reads its switches from, and in web mode the
-// web fetch's host with the HTTP component and its event handlers.
+// MainWindow, the one window of boxtally: the settings' controls, the run button that calls
+// BatchMain on the window's own thread, the RunHost the run reads its switches from, and in web
+// mode the web fetch's host with its HTTP component. main_window.cpp makes the controls and
+// answers them; main_window_layout.cpp places them, main_window_settings.cpp fills them from the
+// settings file and back, main_window_run.cpp runs. The browse dialogs, the prompts, the HTTP
+// component's events, the status panels, the template box and the guide have files of their own.
 #pragma once
 
-#include <QList>
 #include <QMainWindow>
-#include <QPoint>
-#include <QRect>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -16,17 +16,15 @@
 #include "boxtally/driver/batch_main.h"
 #include "boxtally/driver/run_host.h"
 #include "boxtally/http/kest_http.h"
-#include "boxtally/ui/append_question.h"
+#include "boxtally/ui/prompts.h"
 #include "boxtally/ui/results_window.h"
 #include "boxtally/ui/run_feed.h"
-#include "boxtally/ui/screen_fit.h"
 #include "boxtally/ui/settings.h"
 #include "boxtally/ui/summary_line.h"
 #include "boxtally/ui/thumbnail_box.h"
 #include "boxtally/web/web_fetch.h"
 #include "platform/text_file.h"
 
-class QApplication;
 class QCheckBox;
 class QFileDialog;
 class QLabel;
@@ -40,96 +38,86 @@ namespace ui {
 
 inline constexpr int kHintShowMs = 6000;  // how long a hint stays visible
 
-// After the QApplication exists: locale-free numbers (Qt took LC_NUMERIC from the desktop, and a
-// French one would make printf write "1,50"), Qt's own French texts for its dialogs ("Annuler",
-// "Enregistrer"; the window is French whatever the desktop's language), and the program's name
-// and icon.
-void PrepareApplication(QApplication& app);
-
+class HelpWindow;
 class StatusPanel;
+class WindowHttpEvents;
+struct RunInputs;
+struct RunArguments;
 
-class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
+class MainWindow : public QMainWindow, public driver::RunHost, public web::WebHost {
   Q_OBJECT
 
  public:
   // Reads the settings from `settings_path` (missing: the defaults); closing writes them back.
-  explicit TForm1(std::string settings_path, QWidget* parent = nullptr);
-  ~TForm1() override;
+  explicit MainWindow(std::string settings_path, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
-  // The controls, under the names the design gives them (also their object names).
-  QCheckBox* GetFromWeb_;
-  QLabel* Label7;
-  QLabel* Label2;
-  QLineEdit* UrlEdit;
-  QCheckBox* ReuseWeb;
-  QCheckBox* ItIsThePropfile;
-  QCheckBox* ConnectFix;
-  QCheckBox* UseReferer;
-  QLabel* Label11;
-  QLineEdit* RefererWorldEdit;
-  QLabel* Label3;
-  QLineEdit* UserAgentEdit;
-  QLabel* Label4;
-  QLineEdit* RefererEdit;
-  QLabel* ProxyLabel;
-  QLineEdit* ProxyEdit;
-  QPushButton* Button2;
-  QLabel* Label1;
-  QLineEdit* RwxFileEdit;
-  QPushButton* Button3;
-  QLineEdit* RegFileEdit;
-  QCheckBox* CheckBox1;
-  QPushButton* Button4;
-  QLineEdit* LogFileEdit;
-  QCheckBox* CheckBox2;
-  QCheckBox* ErrorsOnly_;
-  QPushButton* TexturesButton;
-  QLineEdit* TexturesEdit;
-  QPushButton* Button5;
-  QLineEdit* FormatFile;
-  QCheckBox* CheckBox3;
-  QCheckBox* HandleFacers_;
-  QCheckBox* NonCentered_;
-  QCheckBox* OverSized_;
-  QCheckBox* CobDebug_;
-  QLabel* Label8;
-  QLabel* Label6;
-  QPlainTextEdit* MyInput;
-  QLabel* Label5;
-  QLineEdit* PassEdit;
-  QPushButton* Button1;
-  QStatusBar* StatusBar1;
-  QFileDialog* OpenDialog1;
-  QFileDialog* SaveDialog1;
-  QFileDialog* SaveDialog2;
-  QFileDialog* OpenDialog2;
-  QFileDialog* TexturesDialog;
+  // The controls; their object names are the same in UpperCamelCase (run_button_: RunButton).
+  // Web mode: its switch, the web folder's address and options, and the settings the window
+  // never shows (use_referer_box_ to cob_debug_box_ keep what the settings file says).
+  QCheckBox* web_mode_box_;
+  QLabel* model_kinds_label_;  // what the models may be; file mode only
+  QLabel* url_label_;
+  QLineEdit* url_edit_;
+  QCheckBox* reuse_web_box_;
+  QCheckBox* propdump_box_;
+  QCheckBox* connect_fix_box_;
+  QCheckBox* use_referer_box_;
+  QLabel* referer_world_label_;
+  QLineEdit* referer_world_edit_;
+  QLabel* user_agent_label_;
+  QLineEdit* user_agent_edit_;
+  QLabel* referer_label_;
+  QLineEdit* referer_edit_;
+  QLabel* proxy_label_;
+  QLineEdit* proxy_edit_;
+  // The models (a pattern, or the list file in web mode), the registry and the log.
+  QPushButton* models_button_;
+  QLabel* models_label_;
+  QLineEdit* models_edit_;
+  QPushButton* registry_button_;
+  QLineEdit* registry_edit_;
+  QCheckBox* append_registry_box_;
+  QPushButton* log_button_;
+  QLineEdit* log_edit_;
+  QCheckBox* append_log_box_;
+  QCheckBox* errors_only_box_;
+  // Where the textures are, the format file, the switches of the measurement, the template.
+  QPushButton* textures_button_;
+  QLineEdit* textures_edit_;
+  QPushButton* format_button_;
+  QLineEdit* format_file_edit_;
+  QCheckBox* skip_huge_box_;
+  QCheckBox* handle_facers_box_;
+  QCheckBox* non_centered_box_;
+  QCheckBox* over_sized_box_;
+  QCheckBox* cob_debug_box_;
+  QLabel* if_omitted_label_;
+  QLabel* template_label_;
+  QPlainTextEdit* template_edit_;
+  // The archives' password, the run button (Générer, and S T O P !!! during a run).
+  QLabel* password_label_;
+  QLineEdit* password_edit_;
+  QPushButton* run_button_;
+  QStatusBar* status_bar_;
+  QFileDialog* models_dialog_;
+  QFileDialog* registry_dialog_;
+  QFileDialog* log_dialog_;
+  QFileDialog* format_dialog_;
+  QFileDialog* textures_dialog_;
 
-  // Event handlers.
-  void Button1Click();
-  void Button2Click();
-  void Button3Click();
-  void Button4Click();
-  void Button5Click();
-  void TexturesButtonClick();
-  void GetFromWebClick();
-  void UseRefererClick() {}
-  void OpenDialog1TypeChange(const QString& filter);
-
-  // Handlers of the HTTP component's events: texts in panel 0 of the status bar, and the two
-  // dialogs of a connection that fails and of a host name that cannot be found.
-  void HTTPConnect();
-  void HTTPConnectionFailed();
-  void HTTPDisconnect();
-  void HTTPFailure(http::CmdType cmd);
-  void HTTPHostResolved();
-  void HTTPInvalidHost(bool& handled);
-  void HTTPPacketRecvd();
-  void HTTPPacketSent();
-  void HTTPStatus(const std::string& status);
-  void HTTPSuccess(http::CmdType cmd);
-  void HTTPAboutToSend();
-  void HTTPRedirect(bool& handled);
+  // The run button: starts a run, or during one asks it to stop after the model in progress.
+  void StartOrStopRun();
+  // The browse buttons: each dialog starts at its box's text, and a choice replaces that text.
+  void ChooseModels();
+  void ChooseRegistry();
+  void ChooseLog();
+  void ChooseFormat();
+  void ChooseTextures();
+  // The web mode box, ticked or not: captions, the web controls, and each mode's models box.
+  void SwitchWebMode();
+  // A filter chosen in the models dialog names its files and suffix (the list filter nothing).
+  void ModelsFilterChanged(const QString& filter);
 
   bool Running() const { return running_; }
   QString PanelText(int panel) const;
@@ -142,6 +130,9 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   ResultsWindow* Results();
   // "Résultats" and Ctrl+R: the results window, in front.
   void ShowResults();
+  // "Aide" and F1: the guide, in front (made at the first press).
+  HelpWindow* Help();
+  void ShowHelp();
 
   // RunHost.
   platform::TextFile& Log() override;
@@ -183,7 +174,7 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   // Ctrl+Tab and Ctrl+Shift+Tab leave the template box, where Tab types a tab.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
-  // The modal parts, one place each, so the tests can stand in for the user.
+  // The modal parts, one place each, so the tests can stand in for the user (see prompts.h).
   virtual void ShowMessage(const QString& text);
   // The chosen file names, or nullopt when the dialog was cancelled.
   virtual std::optional<QStringList> ExecDialog(QFileDialog& dialog);
@@ -196,37 +187,43 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
 
  private:
   void CreateControls();
-  void CreateDialogs();
+  void CreateStatusBar();
+  void ConnectControls();
+  // main_window_layout.cpp: where each control stands, the tab order, the window's size.
   void LayOutControls();
   void SetTabOrder();
-  void ApplySettings(const Settings& settings);
-  Settings CollectSettings() const;
-  void SetRunControlsEnabled(bool enabled);
-  void RunBatch();
-  void ShowRunOutcome(const driver::RunOutcome& outcome);
-  QString FieldName(int field) const;
   void FitOnScreen();
   void GrowToFit();
-  void StartDialogAt(QFileDialog& dialog, const QLineEdit& box, bool take_name);
-  void AcceptTypedModelNames();
+  // main_window_settings.cpp: the controls from the settings file's values, and back.
+  void ApplySettings(const Settings& settings);
+  Settings CollectSettings() const;
+
+  // main_window_run.cpp: the checks before a run, the run, what the window shows after it.
+  void SetRunControlsEnabled(bool enabled);
+  // The checks before a run; false (with a message shown, or the user's Cancel) when it may not
+  // start. They may change `inputs` and `run` (the append question) and make the thumbnails.
+  bool ReadyToRun(RunInputs& inputs, RunArguments& run);
+  void MeasureModels();
+  void ShowRunOutcome(const driver::RunOutcome& outcome);
+  QString FieldName(int field) const;
   void UpdateOpenButtons();
-  void OpenResult(const QLineEdit& box);
+  // "Ouvrir la registry", "Ouvrir le log": the file the box names, in the desktop's program.
+  void OpenWrittenFile(const QLineEdit& box);
 
   std::string settings_path_;
-  std::string ca_file_;       // the setting CaFile, which has no control
-  int downloads_ = 1;         // the setting Downloads, which has no control
-  web::HostPrompts prompts_;  // the failed requests' dialogs of the run in progress
+  std::string ca_file_;  // the setting CaFile, which has no control
+  int downloads_ = 1;    // the setting Downloads, which has no control
   platform::TextFilePtr log_;
   bool running_ = false;
   bool stop_requested_ = false;
   bool close_pending_ = false;  // closed during a run: close once the run has returned
-  bool dialog_list_flag_ = false;
   bool focus_set_ = false;
-  bool typed_names_watched_ = false;
   StatusPanel* status_panels_[2] = {nullptr, nullptr};
   SummaryLine* run_summary_ = nullptr;
   QPushButton* results_button_ = nullptr;
+  QPushButton* help_button_ = nullptr;
   ResultsWindow* results_window_ = nullptr;
+  HelpWindow* help_window_ = nullptr;
   ResultsLayout results_layout_;  // from the settings until the results window exists
   // Each mode's models box; the box shows the one of `models_web_`'s mode.
   QString file_models_;
@@ -239,8 +236,7 @@ class TForm1 : public QMainWindow, public driver::RunHost, public web::WebHost {
   QPushButton* open_log_button_ = nullptr;
   web::SeenNames seen_names_;
   web::ListFile list_file_;
-  class HttpHandlers;
-  std::unique_ptr<HttpHandlers> http_handlers_;
+  std::unique_ptr<WindowHttpEvents> http_events_;
   std::unique_ptr<http::TKestHTTP> http_;  // the component the design calls HTTP
   ThumbnailBox* thumbnail_box_ = nullptr;  // "Vignettes"
   std::unique_ptr<driver::ThumbnailSet> thumbnails_;  // the run's pictures, while it runs

@@ -12,12 +12,12 @@ inline constexpr const char* kRunProgramName = "boxtally";
 inline constexpr const char* kTemporaryFormatFile = "myregxxx.$$$";
 
 struct RunInputs {
-  std::string models;            // RwxFileEdit: a pattern, or the list file in web mode
-  std::string format_file;       // FormatFile; empty: use `temporary_format`
+  std::string models;            // models_edit_: a pattern, or the list file in web mode
+  std::string format_file;       // format_file_edit_; empty: use `temporary_format`
   std::string temporary_format;  // the work folder's "myregxxx.$$$"
-  std::string password;          // PassEdit; empty: no password argument
-  std::string registry;          // RegFileEdit
-  bool append_registry = true;   // CheckBox1
+  std::string password;          // password_edit_; empty: no password argument
+  std::string registry;          // registry_edit_
+  bool append_registry = true;   // append_registry_box_
 };
 
 // The argument that did not fit, if any.

@@ -28,7 +28,7 @@ ProxyControls CreateProxyControls(QWidget* parent) {
   controls.edit = new ProxyBox(parent);
   controls.edit->setObjectName(QStringLiteral("ProxyEdit"));
   controls.edit->setPlaceholderText(QStringLiteral("http://hôte:port"));
-  controls.edit->setToolTip(QString::fromUtf8(texts::kHintProxyEdit));
+  controls.edit->setToolTip(QString::fromUtf8(texts::kHintProxy));
   controls.label->setBuddy(controls.edit);
   controls.label->setVisible(false);
   controls.edit->setVisible(false);

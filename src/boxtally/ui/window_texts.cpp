@@ -14,71 +14,71 @@ namespace texts {
 
 const char* const kWindowCaption = "boxtally V" BOXTALLY_VERSION;
 
-const char* const kGetFromWeb = "Charger depuis le Web";
-const char* const kLabel7 = "Cela doit être des fichiers cob, rwx ou bien des zip";
-const char* const kLabel2 = "URL";
+const char* const kWebMode = "Charger depuis le Web";
+const char* const kModelKinds = "Cela doit être des fichiers cob, rwx ou bien des zip";
+const char* const kUrlLabel = "URL";
 const char* const kReuseWeb = "Réutiliser les fichiers web";
-const char* const kItIsThePropfile = "C'est un fichier Propdump!";
+const char* const kPropdump = "C'est un fichier Propdump!";
 const char* const kConnectFix = "Fixer la connection";
 const char* const kUseReferer = "Utiliser le Referer";
-const char* const kLabel11 = "World";
-const char* const kRefererWorldEdit = "GM";
-const char* const kLabel3 = "User-Agent";
-const char* const kLabel4 = "Referer";
-const char* const kButton2 = "Chemin du dossier";
-const char* const kLabel1 = "Fichier(s) RWX";
-const char* const kButton3 = "Fichier Registry";
+const char* const kRefererWorldLabel = "World";
+const char* const kRefererWorldDefault = "GM";
+const char* const kUserAgentLabel = "User-Agent";
+const char* const kRefererLabel = "Referer";
+const char* const kModelsButton = "Chemin du dossier";
+const char* const kModelsLabel = "Fichier(s) RWX";
+const char* const kRegistryButton = "Fichier Registry";
 const char* const kAppendResult = "Ajoute le résultat";
-const char* const kButton4 = "Fichier Log";
+const char* const kLogButton = "Fichier Log";
 const char* const kErrorsOnly = "Noter que les erreurs";
-const char* const kButton5 = "Fichier de Format";
-const char* const kCheckBox3 = "Ignorer les grands objets (ground)";
+const char* const kFormatButton = "Fichier de Format";
+const char* const kSkipHuge = "Ignorer les grands objets (ground)";
 const char* const kHandleFacers = "Enclore les sprites";
 const char* const kNonCentered = "Non-Centré";
 const char* const kOverSized = "Empiétement";
 const char* const kCobDebug = "CobDebug";
-const char* const kLabel8 = "Si omis, utiliser:";
-const char* const kLabel6 = "le format par défaut de la registry";
-const char* const kLabel5 = "Mot de passe pour les fichiers Zip";
+const char* const kIfOmitted = "Si omis, utiliser:";
+const char* const kTemplateLabel = "le format par défaut de la registry";
+const char* const kPasswordLabel = "Mot de passe pour les fichiers Zip";
 const char* const kGenerer = "Générer";
 const char* const kStop = "S T O P !!!";
 const char* const kListeDeFichier = "Liste de Fichier";
 const char* const kDossierDesObjets = "Dossier des objets";
 
-const char* const kHintGetFromWeb =
+const char* const kHintWebMode =
     "Si cocher, le programme lit les objets de URL donner basé sur la liste des fichiers fournit.";
-const char* const kHintUrlEdit = "Spécifier l'Url du dossier des objets sur le web.";
+const char* const kHintUrl = "Spécifier l'Url du dossier des objets sur le web.";
 const char* const kHintReuseWeb =
     "Si cocher, il sauve les modèles localement pour une possible réexécution.";
-const char* const kHintItIsThePropfile =
+const char* const kHintPropdump =
     "Le fichier choisi comme liste est un fichier Propdump (sauvegarde serveur). Le programme "
     "extraira tous les modèles à partir de ce fichier!";
 const char* const kHintConnectFix =
     "Cocher cette case si vous recevez des messages d'échec de connection.";
 const char* const kHintUseReferer = "Cocher cette option si le serveur FTP exige un referer";
-const char* const kHintRefererWorldEdit =
+const char* const kHintRefererWorld =
     "Ecrivez le nom du monde utiliser par le referer du serveur d'objet (FTP)";
-const char* const kHintUserAgentEdit =
+const char* const kHintUserAgent =
     "Utiliser \"Gridmere/3.60 (560)\" si le serveur limite l'accés au browser d'GM";
-const char* const kHintRefererEdit =
+const char* const kHintReferer =
     "Utiliser \"gm://localhost:5670/\" si le serveur d'objets exige un referer";
-const char* const kHintButton2 = "Rechercher le dossier des objets ou la liste d'objet(s)";
-const char* const kHintRwxFileEdit =
+const char* const kHintModelsButton = "Rechercher le dossier des objets ou la liste d'objet(s)";
+const char* const kHintModels =
     "Indiquez les modèles sur lesquels vous voulez à générer la registry\n"
     " les caractères spéciaux sont acceptés (wildchars) \n"
     "ou la liste des fichiers qui contient la liste des modèles sur le site web.";
-const char* const kHintButton3 = "Chercher le fichier registry";
-const char* const kHintRegFileEdit = "Spécifier le nom de la registry ici";
-const char* const kHintCheckBox1 =
+const char* const kHintRegistryButton = "Chercher le fichier registry";
+const char* const kHintRegistry = "Spécifier le nom de la registry ici";
+const char* const kHintAppendRegistry =
     "Si cocher, la registry que vous allez générer sera ajouterà l'ancienne.";
-const char* const kHintButton4 = "Chercher le fichier log";
-const char* const kHintLogFileEdit = "Spécifier le nom du fichier et le chemin du fichier log ici";
-const char* const kHintCheckBox2 = "Si cocher, le fichier log générer sera ajouter à l'ancien";
+const char* const kHintLogButton = "Chercher le fichier log";
+const char* const kHintLog = "Spécifier le nom du fichier et le chemin du fichier log ici";
+const char* const kHintAppendLog = "Si cocher, le fichier log générer sera ajouter à l'ancien";
 const char* const kHintErrorsOnly =
     "Si cocher, le fichier log contiendra seulement les messages d'erreur";
-const char* const kHintButton5 = "Rechercher le fichier de format de sortie (optionnel!)";
+const char* const kHintFormatButton = "Rechercher le fichier de format de sortie (optionnel!)";
 const char* const kHintFormatFile = "Spécifier le fichier texte de format de sortie (optionnel!)";
-const char* const kHintCheckBox3 =
+const char* const kHintSkipHuge =
     "Ignorer les objets énormes dans la registry (plus grand que 20x20 mètres)";
 const char* const kHintHandleFacers =
     "Élargir dans une boite englobante pour les objets qui se présente toujours de face (objet "
@@ -86,20 +86,21 @@ const char* const kHintHandleFacers =
 const char* const kHintNonCentered = "Ecrire un commentaire si un objet n'est pas centré";
 const char* const kHintOverSized =
     "Ecrire un commentaire si la taille d'objet excéde la taille d'empiétement";
-const char* const kHintMyInput = "Spécifier le format spécial de sortie ici.";
-const char* const kHintPassEdit = "Écrivez le mot de passe commun à tout les fichiers zip";
+const char* const kHintTemplate = "Spécifier le format spécial de sortie ici.";
+const char* const kHintPassword = "Écrivez le mot de passe commun à tout les fichiers zip";
 
-const char* const kOpenDialog1Title = "Sélectionner les Fichiers pour la Registry";
-const char* const kOpenDialog1Filter =
+const char* const kModelsDialogTitle = "Sélectionner les Fichiers pour la Registry";
+const char* const kModelsDialogFilter =
     "Fichiers RenderWare(*.rwx)|*.rwx|Fichiers TrueSpace(*.cob)|*.cob|Fichiers "
     "zip(*.zip)|*.zip|Tous les Fichiers(*.*)|*.*|Liste de Fichiers(*.txt)|*.txt";
-const char* const kSaveDialog1Title = "Choisissez un nom pour le fichier Registry";
-const char* const kSaveDialog1Filter = "Fichiers Registry(*.txt)|*.txt|Tous les Fichiers(*.*)|*.*";
-const char* const kSaveDialog1Name = "registry.txt";
-const char* const kSaveDialog2Title = "Choisissez un nom pour le fichier Log";
-const char* const kSaveDialog2Name = "boxtally.log";
-const char* const kOpenDialog2Title = "Choisissez Le fichier des définitions du Format de sorties";
-const char* const kOpenDialog2Name = "myformat.txt";
+const char* const kRegistryDialogTitle = "Choisissez un nom pour le fichier Registry";
+const char* const kRegistryDialogFilter =
+    "Fichiers Registry(*.txt)|*.txt|Tous les Fichiers(*.*)|*.*";
+const char* const kRegistryDialogName = "registry.txt";
+const char* const kLogDialogTitle = "Choisissez un nom pour le fichier Log";
+const char* const kLogDialogName = "boxtally.log";
+const char* const kFormatDialogTitle = "Choisissez Le fichier des définitions du Format de sorties";
+const char* const kFormatDialogName = "myformat.txt";
 
 const char* const kMessageTitle = "boxtally";
 const char* const kUnableToWrite = "Unable to write to %1";
@@ -112,7 +113,7 @@ const char* const kArgumentTooLong =
 const char* const kControlInRefererText =
     "Le réglage %1 contient un caractère de contrôle : la génération n'est pas lancée.";
 const char* const kProxyLabel = "Proxy";
-const char* const kHintProxyEdit =
+const char* const kHintProxy =
     "Serveur mandataire HTTP : http://[utilisateur:mot de passe@]hôte[:port] (port 1080 par "
     "défaut). Vide : celui des variables d'environnement (https_proxy, http_proxy, all_proxy, "
     "no_proxy).";
@@ -170,6 +171,11 @@ constexpr const char* kTitleNotes = "Remarques";
 constexpr const char* kTitleMissingTextures = "Textures manquantes";
 constexpr const char* kTitleSource = "Source";
 }  // namespace
+
+const char* const kHelp = "Aide";
+const char* const kHintHelp = "Le guide d'utilisation de la fenêtre (F1)";
+const char* const kHelpBack = "Précédent";
+const char* const kHelpPageMissing = "La page %1 n'est pas fournie avec le programme.";
 
 const char* const kResults = "Résultats";
 const char* const kHintResults =

@@ -13,32 +13,32 @@ namespace texts {
 extern const char* const kWindowCaption;
 
 // Captions and design texts.
-extern const char* const kGetFromWeb;
-extern const char* const kLabel7;
-extern const char* const kLabel2;
+extern const char* const kWebMode;
+extern const char* const kModelKinds;
+extern const char* const kUrlLabel;
 extern const char* const kReuseWeb;
-extern const char* const kItIsThePropfile;
+extern const char* const kPropdump;
 extern const char* const kConnectFix;
 extern const char* const kUseReferer;
-extern const char* const kLabel11;
-extern const char* const kRefererWorldEdit;
-extern const char* const kLabel3;
-extern const char* const kLabel4;
-extern const char* const kButton2;
-extern const char* const kLabel1;
-extern const char* const kButton3;
-extern const char* const kAppendResult;  // CheckBox1 and CheckBox2
-extern const char* const kButton4;
+extern const char* const kRefererWorldLabel;
+extern const char* const kRefererWorldDefault;
+extern const char* const kUserAgentLabel;
+extern const char* const kRefererLabel;
+extern const char* const kModelsButton;
+extern const char* const kModelsLabel;
+extern const char* const kRegistryButton;
+extern const char* const kAppendResult;  // append_registry_box_ and append_log_box_
+extern const char* const kLogButton;
 extern const char* const kErrorsOnly;
-extern const char* const kButton5;
-extern const char* const kCheckBox3;
+extern const char* const kFormatButton;
+extern const char* const kSkipHuge;
 extern const char* const kHandleFacers;
 extern const char* const kNonCentered;
 extern const char* const kOverSized;
 extern const char* const kCobDebug;
-extern const char* const kLabel8;
-extern const char* const kLabel6;
-extern const char* const kLabel5;
+extern const char* const kIfOmitted;
+extern const char* const kTemplateLabel;
+extern const char* const kPasswordLabel;
 extern const char* const kGenerer;
 extern const char* const kStop;
 // Captions of the web mode switch.
@@ -46,43 +46,43 @@ extern const char* const kListeDeFichier;
 extern const char* const kDossierDesObjets;
 
 // Hints.
-extern const char* const kHintGetFromWeb;
-extern const char* const kHintUrlEdit;
+extern const char* const kHintWebMode;
+extern const char* const kHintUrl;
 extern const char* const kHintReuseWeb;
-extern const char* const kHintItIsThePropfile;
+extern const char* const kHintPropdump;
 extern const char* const kHintConnectFix;
 extern const char* const kHintUseReferer;
-extern const char* const kHintRefererWorldEdit;
-extern const char* const kHintUserAgentEdit;
-extern const char* const kHintRefererEdit;
-extern const char* const kHintButton2;
-extern const char* const kHintRwxFileEdit;
-extern const char* const kHintButton3;
-extern const char* const kHintRegFileEdit;
-extern const char* const kHintCheckBox1;
-extern const char* const kHintButton4;
-extern const char* const kHintLogFileEdit;
-extern const char* const kHintCheckBox2;
+extern const char* const kHintRefererWorld;
+extern const char* const kHintUserAgent;
+extern const char* const kHintReferer;
+extern const char* const kHintModelsButton;
+extern const char* const kHintModels;
+extern const char* const kHintRegistryButton;
+extern const char* const kHintRegistry;
+extern const char* const kHintAppendRegistry;
+extern const char* const kHintLogButton;
+extern const char* const kHintLog;
+extern const char* const kHintAppendLog;
 extern const char* const kHintErrorsOnly;
-extern const char* const kHintButton5;
+extern const char* const kHintFormatButton;
 extern const char* const kHintFormatFile;
-extern const char* const kHintCheckBox3;
+extern const char* const kHintSkipHuge;
 extern const char* const kHintHandleFacers;
 extern const char* const kHintNonCentered;
 extern const char* const kHintOverSized;
-extern const char* const kHintMyInput;
-extern const char* const kHintPassEdit;
+extern const char* const kHintTemplate;
+extern const char* const kHintPassword;
 
 // Dialogs: titles, filters in the "description|pattern|..." form, first file names.
-extern const char* const kOpenDialog1Title;
-extern const char* const kOpenDialog1Filter;
-extern const char* const kSaveDialog1Title;
-extern const char* const kSaveDialog1Filter;
-extern const char* const kSaveDialog1Name;
-extern const char* const kSaveDialog2Title;
-extern const char* const kSaveDialog2Name;
-extern const char* const kOpenDialog2Title;
-extern const char* const kOpenDialog2Name;
+extern const char* const kModelsDialogTitle;
+extern const char* const kModelsDialogFilter;
+extern const char* const kRegistryDialogTitle;
+extern const char* const kRegistryDialogFilter;
+extern const char* const kRegistryDialogName;
+extern const char* const kLogDialogTitle;
+extern const char* const kLogDialogName;
+extern const char* const kFormatDialogTitle;
+extern const char* const kFormatDialogName;
 
 // Message boxes; %1 is replaced by a file or field name.
 extern const char* const kMessageTitle;
@@ -93,7 +93,7 @@ extern const char* const kArgumentTooLong;
 extern const char* const kControlInRefererText;  // %1: UserAgent, Referer or RefererWorld
 // The proxy control, and the web settings that keep a web run from starting (%1: why).
 extern const char* const kProxyLabel;
-extern const char* const kHintProxyEdit;
+extern const char* const kHintProxy;
 extern const char* const kCaFileUnusable;
 extern const char* const kProxyUnusable;
 extern const char* const kConnectionFailed;
@@ -125,6 +125,13 @@ extern const char* const kOpenRegistry;
 extern const char* const kOpenLog;
 extern const char* const kHintOpenRegistry;
 extern const char* const kHintOpenLog;
+
+// The guide: the main window's button and the guide window's caption, its button back to the
+// page shown before, and a link to a page the program does not hold (%1: the link).
+extern const char* const kHelp;
+extern const char* const kHintHelp;
+extern const char* const kHelpBack;
+extern const char* const kHelpPageMissing;
 
 // The results window.
 extern const char* const kResults;  // the main window's button and the window's caption

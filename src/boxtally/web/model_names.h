@@ -41,7 +41,7 @@ struct ModelPlaces {
 enum class PlacesResult { kOk, kNotPlain, kTooLong, kFileNameTooLong };
 
 // Forms the three names of `model_name` for the object path `url_text` (UrlEdit) and the list
-// file `list_file` (RwxFileEdit). kNotPlain: see IsPlainModelName. kFileNameTooLong: the file
+// file `list_file` (ModelsEdit). kNotPlain: see IsPlainModelName. kFileNameTooLong: the file
 // name passes kMaxFileName (no file system would take it). kTooLong: the encoded file name, the
 // URL or the local path passes its room. Nothing is ever cut. `places` is meaningful only with
 // kOk.

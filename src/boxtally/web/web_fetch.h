@@ -40,7 +40,7 @@ inline constexpr const char* kDefaultReferer = "gm://localhost:5670/";
 // The controls the web fetch reads, at the moment it needs them.
 struct WebControls {
   std::string url;           // UrlEdit: the web object path
-  std::string list_file;     // RwxFileEdit: the list file
+  std::string list_file;     // ModelsEdit: the list file
   bool propdump = false;     // ItIsThePropfile: the list file is a propdump
   bool reuse_web = false;    // ReuseWeb: a model already beside the list is used as it is
   bool connect_fix = false;  // ConnectFix: no HEAD request before the GET

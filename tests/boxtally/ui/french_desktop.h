@@ -8,7 +8,7 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "boxtally/ui/main_window.h"
+#include "boxtally/ui/application.h"
 
 namespace testing_support {
 

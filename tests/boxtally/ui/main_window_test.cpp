@@ -26,10 +26,10 @@
 #include <QTimer>
 #include <algorithm>
 #include <clocale>
-#include <cstring>
-#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -38,14 +38,15 @@
 #include "boxtally/driver/run_report.h"
 #include "boxtally/render/rasteriser.h"
 #include "boxtally/ui/model_view.h"
+#include "boxtally/ui/screen_fit.h"
 #include "boxtally/ui/summary_line.h"
 #include "boxtally/ui/window_texts.h"
+#include "french_desktop.h"
 #include "platform/paths.h"
 #include "support/https_server.h"
 #include "support/run_program.h"
 #include "support/scripted_server.h"
 #include "support/temp_dir.h"
-#include "french_desktop.h"
 
 // QStrings in failure messages as text, not as arrays of code units.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -61,24 +62,24 @@ testing::Environment* const kQt =
     testing::AddGlobalTestEnvironment(new testing_support::FrenchDesktop);
 
 // The window with the user's modal parts played by the test.
-class TestForm : public ui::TForm1 {
+class TestWindow : public ui::MainWindow {
  public:
-  using TForm1::TForm1;
+  using MainWindow::MainWindow;
 
   void ProcessMessages() override {
-    TForm1::ProcessMessages();
+    MainWindow::ProcessMessages();
     ++rounds;
     if (on_round) on_round(rounds);
   }
 
-  std::size_t Jobs() const override { return jobs > 0 ? jobs : TForm1::Jobs(); }
+  std::size_t Jobs() const override { return jobs > 0 ? jobs : MainWindow::Jobs(); }
   std::string ProgramDirectory() const override {
-    return program_dir.empty() ? TForm1::ProgramDirectory() : program_dir;
+    return program_dir.empty() ? MainWindow::ProgramDirectory() : program_dir;
   }
 
   // Every status text, as "panel:text", in the order shown.
   void SetStatusText(int panel, const std::string& text) override {
-    TForm1::SetStatusText(panel, text);
+    MainWindow::SetStatusText(panel, text);
     status.push_back(std::to_string(panel) + ":" + text);
   }
 
@@ -108,7 +109,7 @@ class TestForm : public ui::TForm1 {
   }
   std::optional<QStringList> ExecDialog(QFileDialog& dialog) override {
     dialogs_shown.push_back(&dialog);
-    if (real_dialogs) return TForm1::ExecDialog(dialog);
+    if (real_dialogs) return MainWindow::ExecDialog(dialog);
     return dialog_answer;
   }
 };
@@ -177,18 +178,18 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-const char* const kRunLocked[] = {"Button2",      "Button3",     "Button4",     "Button5",
-                                  "MyInput",      "CheckBox1",   "CheckBox2",   "CheckBox3",
-                                  "HandleFacers", "NonCentered", "OverSized",   "GetFromWeb",
-                                  "RwxFileEdit",  "RegFileEdit", "LogFileEdit", "UrlEdit",
-                                  "FormatFile",   "ReuseWeb",    "PassEdit"};
-const char* const kStaysEnabled[] = {"Button1", "ErrorsOnly", "ItIsThePropfile", "ConnectFix"};
+const char* const kRunLocked[] = {
+    "ModelsButton",      "RegistryButton", "LogButton",   "FormatButton",    "TemplateEdit",
+    "AppendRegistryBox", "AppendLogBox",   "SkipHugeBox", "HandleFacersBox", "NonCenteredBox",
+    "OverSizedBox",      "WebModeBox",     "ModelsEdit",  "RegistryEdit",    "LogEdit",
+    "UrlEdit",           "FormatFileEdit", "ReuseWebBox", "PasswordEdit"};
+const char* const kStaysEnabled[] = {"RunButton", "ErrorsOnlyBox", "PropdumpBox", "ConnectFixBox"};
 
 }  // namespace
 
 TEST(MainWindow, ShowsEveryControlWithItsCaptionHintAndVisibility) {
   TempDir dir;
-  TestForm w(dir / "boxtally.INI");
+  TestWindow w(dir / "boxtally.INI");
   w.show();
   EXPECT_EQ(Std(w.windowTitle()), "boxtally V" BOXTALLY_VERSION);
   struct Case {
@@ -198,72 +199,72 @@ TEST(MainWindow, ShowsEveryControlWithItsCaptionHintAndVisibility) {
     bool visible;
   };
   const Case cases[] = {
-      {"GetFromWeb", "Charger depuis le Web",
+      {"WebModeBox", "Charger depuis le Web",
        "Si cocher, le programme lit les objets de URL donner basé sur la liste des fichiers "
        "fournit.",
        true},
-      {"Label7", "Cela doit être des fichiers cob, rwx ou bien des zip", "", true},
-      {"Label2", "URL", "", false},
+      {"ModelKindsLabel", "Cela doit être des fichiers cob, rwx ou bien des zip", "", true},
+      {"UrlLabel", "URL", "", false},
       {"UrlEdit", "", "Spécifier l'Url du dossier des objets sur le web.", false},
-      {"ReuseWeb", "Réutiliser les fichiers web",
+      {"ReuseWebBox", "Réutiliser les fichiers web",
        "Si cocher, il sauve les modèles localement pour une possible réexécution.", false},
-      {"ItIsThePropfile", "C'est un fichier Propdump!",
+      {"PropdumpBox", "C'est un fichier Propdump!",
        "Le fichier choisi comme liste est un fichier Propdump (sauvegarde serveur). Le programme "
        "extraira tous les modèles à partir de ce fichier!",
        false},
-      {"ConnectFix", "Fixer la connection",
+      {"ConnectFixBox", "Fixer la connection",
        "Cocher cette case si vous recevez des messages d'échec de connection.", false},
-      {"UseReferer", "Utiliser le Referer",
+      {"UseRefererBox", "Utiliser le Referer",
        "Cocher cette option si le serveur FTP exige un referer", false},
-      {"Label11", "World", "", false},
+      {"RefererWorldLabel", "World", "", false},
       {"RefererWorldEdit", "",  // the settings' empty default wins over the design's "GM"
        "Ecrivez le nom du monde utiliser par le referer du serveur d'objet (FTP)", false},
-      {"Label3", "User-Agent", "", false},
+      {"UserAgentLabel", "User-Agent", "", false},
       {"UserAgentEdit", "Gridmere/3.60 (560)",
        "Utiliser \"Gridmere/3.60 (560)\" si le serveur limite l'accés au browser d'GM", false},
-      {"Label4", "Referer", "", false},
+      {"RefererLabel", "Referer", "", false},
       {"RefererEdit", "gm://localhost:5670/",
        "Utiliser \"gm://localhost:5670/\" si le serveur d'objets exige un referer", false},
-      {"Button2", "Chemin du dossier", "Rechercher le dossier des objets ou la liste d'objet(s)",
-       true},
-      {"Label1", "Fichier(s) RWX", "", true},
-      {"RwxFileEdit", "*.zip",
+      {"ModelsButton", "Chemin du dossier",
+       "Rechercher le dossier des objets ou la liste d'objet(s)", true},
+      {"ModelsLabel", "Fichier(s) RWX", "", true},
+      {"ModelsEdit", "*.zip",
        "Indiquez les modèles sur lesquels vous voulez à générer la registry\n les caractères "
        "spéciaux sont acceptés (wildchars) \nou la liste des fichiers qui contient la liste des "
        "modèles sur le site web.",
        true},
-      {"Button3", "Fichier Registry", "Chercher le fichier registry", true},
-      {"RegFileEdit", "myreg.txt", "Spécifier le nom de la registry ici", true},
-      {"CheckBox1", "Ajoute le résultat",
+      {"RegistryButton", "Fichier Registry", "Chercher le fichier registry", true},
+      {"RegistryEdit", "myreg.txt", "Spécifier le nom de la registry ici", true},
+      {"AppendRegistryBox", "Ajoute le résultat",
        "Si cocher, la registry que vous allez générer sera ajouterà l'ancienne.", true},
-      {"Button4", "Fichier Log", "Chercher le fichier log", true},
-      {"LogFileEdit", "boxtally.log", "Spécifier le nom du fichier et le chemin du fichier log ici",
+      {"LogButton", "Fichier Log", "Chercher le fichier log", true},
+      {"LogEdit", "boxtally.log", "Spécifier le nom du fichier et le chemin du fichier log ici",
        true},
-      {"CheckBox2", "Ajoute le résultat",
+      {"AppendLogBox", "Ajoute le résultat",
        "Si cocher, le fichier log générer sera ajouter à l'ancien", true},
-      {"ErrorsOnly", "Noter que les erreurs",
+      {"ErrorsOnlyBox", "Noter que les erreurs",
        "Si cocher, le fichier log contiendra seulement les messages d'erreur", true},
-      {"Button5", "Fichier de Format", "Rechercher le fichier de format de sortie (optionnel!)",
-       true},
-      {"FormatFile", "", "Spécifier le fichier texte de format de sortie (optionnel!)", true},
-      {"CheckBox3", "Ignorer les grands objets (ground)",
+      {"FormatButton", "Fichier de Format",
+       "Rechercher le fichier de format de sortie (optionnel!)", true},
+      {"FormatFileEdit", "", "Spécifier le fichier texte de format de sortie (optionnel!)", true},
+      {"SkipHugeBox", "Ignorer les grands objets (ground)",
        "Ignorer les objets énormes dans la registry (plus grand que 20x20 mètres)", true},
-      {"HandleFacers", "Enclore les sprites",
+      {"HandleFacersBox", "Enclore les sprites",
        "Élargir dans une boite englobante pour les objets qui se présente toujours de face (objet "
        "AxisAlignment)",
        true},
-      {"NonCentered", "Non-Centré", "Ecrire un commentaire si un objet n'est pas centré", true},
-      {"OverSized", "Empiétement",
+      {"NonCenteredBox", "Non-Centré", "Ecrire un commentaire si un objet n'est pas centré", true},
+      {"OverSizedBox", "Empiétement",
        "Ecrire un commentaire si la taille d'objet excéde la taille d'empiétement", true},
-      {"CobDebug", "CobDebug", "", false},
-      {"Label8", "Si omis, utiliser:", "", true},
-      {"Label6", "le format par défaut de la registry", "", true},
-      {"MyInput", "<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>",
+      {"CobDebugBox", "CobDebug", "", false},
+      {"IfOmittedLabel", "Si omis, utiliser:", "", true},
+      {"TemplateLabel", "le format par défaut de la registry", "", true},
+      {"TemplateEdit", "<ffile> 1 <fleft> <fbottom> <fback> <fright> <ftop> <ffront>",
        "Spécifier le format spécial de sortie ici.", true},
-      {"Label5", "Mot de passe pour les fichiers Zip", "", true},
-      {"PassEdit", "", "Écrivez le mot de passe commun à tout les fichiers zip", true},
-      {"Button1", "Générer", "", true},
-      {"StatusBar1", "", "", true},
+      {"PasswordLabel", "Mot de passe pour les fichiers Zip", "", true},
+      {"PasswordEdit", "", "Écrivez le mot de passe commun à tout les fichiers zip", true},
+      {"RunButton", "Générer", "", true},
+      {"StatusBar", "", "", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -277,86 +278,88 @@ TEST(MainWindow, ShowsEveryControlWithItsCaptionHintAndVisibility) {
     EXPECT_EQ(control->isVisible(), c.visible);
   }
   // Ticks of a first start: the settings' defaults.
-  for (const char* name : {"CheckBox1", "CheckBox2", "ErrorsOnly", "CheckBox3"}) {
+  for (const char* name : {"AppendRegistryBox", "AppendLogBox", "ErrorsOnlyBox", "SkipHugeBox"}) {
     EXPECT_TRUE(Control<QCheckBox>(w, name)->isChecked()) << name;
   }
-  for (const char* name :
-       {"GetFromWeb", "HandleFacers", "NonCentered", "OverSized", "CobDebug", "ConnectFix"}) {
+  for (const char* name : {"WebModeBox", "HandleFacersBox", "NonCenteredBox", "OverSizedBox",
+                           "CobDebugBox", "ConnectFixBox"}) {
     EXPECT_FALSE(Control<QCheckBox>(w, name)->isChecked()) << name;
   }
-  EXPECT_EQ(w.PassEdit->echoMode(), QLineEdit::Password);
-  EXPECT_FALSE(w.MyInput->tabChangesFocus());
-  EXPECT_GT(w.Button1->font().pointSizeF(), w.font().pointSizeF());
-  EXPECT_GE(w.Button1->width(), 129);
-  EXPECT_GE(w.Button1->height(), 73);
+  EXPECT_EQ(w.password_edit_->echoMode(), QLineEdit::Password);
+  EXPECT_FALSE(w.template_edit_->tabChangesFocus());
+  EXPECT_GT(w.run_button_->font().pointSizeF(), w.font().pointSizeF());
+  EXPECT_GE(w.run_button_->width(), 129);
+  EXPECT_GE(w.run_button_->height(), 73);
   EXPECT_FALSE(w.RunProgress()->isVisible());
   EXPECT_EQ(w.pos(), QPoint(60, 70));
 }
 
 TEST(MainWindow, WebModeSwitchesCaptionsAndControls) {
   TempDir dir;
-  TestForm w(dir / "boxtally.INI");
+  TestWindow w(dir / "boxtally.INI");
   w.show();
-  const char* const web_controls[] = {"Label2", "UrlEdit", "ReuseWeb", "ItIsThePropfile",
-                                      "ConnectFix"};
-  const char* const never_shown[] = {"UseReferer",    "Label11", "RefererWorldEdit", "Label3",
-                                     "UserAgentEdit", "Label4",  "RefererEdit",      "CobDebug"};
-  w.RwxFileEdit->setText(QStringLiteral("objects/*.rwx"));
-  w.GetFromWeb_->click();
-  EXPECT_EQ(Std(w.Button2->text()), "Liste de Fichier");
-  EXPECT_EQ(Std(w.Label1->text()), "Liste de Fichier");
-  EXPECT_FALSE(w.Label7->isVisible());
+  const char* const web_controls[] = {"UrlLabel", "UrlEdit", "ReuseWebBox", "PropdumpBox",
+                                      "ConnectFixBox"};
+  const char* const never_shown[] = {"UseRefererBox",  "RefererWorldLabel", "RefererWorldEdit",
+                                     "UserAgentLabel", "UserAgentEdit",     "RefererLabel",
+                                     "RefererEdit",    "CobDebugBox"};
+  w.models_edit_->setText(QStringLiteral("objects/*.rwx"));
+  w.web_mode_box_->click();
+  EXPECT_EQ(Std(w.models_button_->text()), "Liste de Fichier");
+  EXPECT_EQ(Std(w.models_label_->text()), "Liste de Fichier");
+  EXPECT_FALSE(w.model_kinds_label_->isVisible());
   for (const char* name : web_controls) EXPECT_TRUE(Control(w, name)->isVisible()) << name;
   for (const char* name : never_shown) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
   // Each mode keeps its own models box.
-  EXPECT_EQ(Std(w.RwxFileEdit->text()), "");
-  w.RwxFileEdit->setText(QStringLiteral("list.txt"));
+  EXPECT_EQ(Std(w.models_edit_->text()), "");
+  w.models_edit_->setText(QStringLiteral("list.txt"));
 
-  w.GetFromWeb_->click();
-  EXPECT_EQ(Std(w.Button2->text()), "Dossier des objets");
-  EXPECT_EQ(Std(w.Label1->text()), "Fichier(s) RWX");
+  w.web_mode_box_->click();
+  EXPECT_EQ(Std(w.models_button_->text()), "Dossier des objets");
+  EXPECT_EQ(Std(w.models_label_->text()), "Fichier(s) RWX");
   QCoreApplication::processEvents();
-  EXPECT_GE(w.Label1->width(), w.Label1->fontMetrics().horizontalAdvance(w.Label1->text()));
-  EXPECT_TRUE(w.Label7->isVisible());
+  EXPECT_GE(w.models_label_->width(),
+            w.models_label_->fontMetrics().horizontalAdvance(w.models_label_->text()));
+  EXPECT_TRUE(w.model_kinds_label_->isVisible());
   for (const char* name : web_controls) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
   for (const char* name : never_shown) EXPECT_FALSE(Control(w, name)->isVisible()) << name;
-  EXPECT_EQ(Std(w.RwxFileEdit->text()), "objects/*.rwx");
-  w.GetFromWeb_->click();
-  EXPECT_EQ(Std(w.RwxFileEdit->text()), "list.txt");
+  EXPECT_EQ(Std(w.models_edit_->text()), "objects/*.rwx");
+  w.web_mode_box_->click();
+  EXPECT_EQ(Std(w.models_edit_->text()), "list.txt");
   // And so does the settings file.
   w.close();
-  TestForm again(dir / "boxtally.INI");
-  EXPECT_EQ(Std(again.RwxFileEdit->text()), "list.txt");
-  again.GetFromWeb_->click();
-  EXPECT_EQ(Std(again.RwxFileEdit->text()), "objects/*.rwx");
+  TestWindow again(dir / "boxtally.INI");
+  EXPECT_EQ(Std(again.models_edit_->text()), "list.txt");
+  again.web_mode_box_->click();
+  EXPECT_EQ(Std(again.models_edit_->text()), "objects/*.rwx");
 }
 
 TEST(MainWindow, TabOrderStartsInTheModelsBoxAndReachesTheRunButton) {
   TempDir dir;
-  TestForm w(dir / "boxtally.INI");
+  TestWindow w(dir / "boxtally.INI");
   w.show();
   QApplication::setActiveWindow(&w);
   ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
   ASSERT_NE(QApplication::focusWidget(), nullptr);
-  EXPECT_EQ(Std(QApplication::focusWidget()->objectName()), "RwxFileEdit");
-  for (const char* next : {"RegFileEdit", "LogFileEdit", "PassEdit", "Button1", "GetFromWeb"}) {
+  EXPECT_EQ(Std(QApplication::focusWidget()->objectName()), "ModelsEdit");
+  for (const char* next : {"RegistryEdit", "LogEdit", "PasswordEdit", "RunButton", "WebModeBox"}) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     ASSERT_NE(QApplication::focusWidget(), nullptr);
     EXPECT_EQ(Std(QApplication::focusWidget()->objectName()), next);
   }
   // A tab typed in the template box stays there.
-  w.MyInput->setFocus();
-  w.MyInput->clear();
-  QTest::keyClick(w.MyInput, Qt::Key_Tab);
-  EXPECT_EQ(Std(w.MyInput->toPlainText()), "\t");
-  EXPECT_EQ(QApplication::focusWidget(), w.MyInput);
+  w.template_edit_->setFocus();
+  w.template_edit_->clear();
+  QTest::keyClick(w.template_edit_, Qt::Key_Tab);
+  EXPECT_EQ(Std(w.template_edit_->toPlainText()), "\t");
+  EXPECT_EQ(QApplication::focusWidget(), w.template_edit_);
   // Ctrl+Tab leaves it without typing; Ctrl+Shift+Tab goes back to the box before it.
-  QTest::keyClick(w.MyInput, Qt::Key_Tab, Qt::ControlModifier);
-  EXPECT_EQ(Std(w.MyInput->toPlainText()), "\t");
-  EXPECT_NE(QApplication::focusWidget(), w.MyInput);
-  w.MyInput->setFocus();
-  QTest::keyClick(w.MyInput, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
-  EXPECT_EQ(QApplication::focusWidget(), w.OverSized_);
+  QTest::keyClick(w.template_edit_, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(Std(w.template_edit_->toPlainText()), "\t");
+  EXPECT_NE(QApplication::focusWidget(), w.template_edit_);
+  w.template_edit_->setFocus();
+  QTest::keyClick(w.template_edit_, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), w.over_sized_box_);
 }
 
 TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
@@ -373,18 +376,18 @@ TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
         "\n<ffname> <fleft> <fbottom> <fback> <fright> <ftop> <ffront> <fx> " + std::to_string(i);
   }
   {
-    TestForm w(ini);
+    TestWindow w(ini);
     w.show();
     EXPECT_EQ(w.pos(), QPoint(15, 32));
     EXPECT_TRUE(w.CobDebug());
-    EXPECT_TRUE(w.GetFromWeb_->isChecked());
-    EXPECT_TRUE(w.UrlEdit->isVisible());
-    EXPECT_TRUE(w.ReuseWeb->isVisible());
-    EXPECT_EQ(Std(w.Label1->text()), "Liste de Fichier");
-    EXPECT_EQ(Std(w.UrlEdit->text()), "http://example.invalid/obj");
+    EXPECT_TRUE(w.web_mode_box_->isChecked());
+    EXPECT_TRUE(w.url_edit_->isVisible());
+    EXPECT_TRUE(w.reuse_web_box_->isVisible());
+    EXPECT_EQ(Std(w.models_label_->text()), "Liste de Fichier");
+    EXPECT_EQ(Std(w.url_edit_->text()), "http://example.invalid/obj");
     EXPECT_TRUE(w.ErrorsOnly());
-    w.MyInput->setPlainText(QString::fromStdString(long_template));
-    w.PassEdit->setText(QStringLiteral("never saved"));
+    w.template_edit_->setPlainText(QString::fromStdString(long_template));
+    w.password_edit_->setText(QStringLiteral("never saved"));
     EXPECT_TRUE(w.close());
     EXPECT_TRUE(w.messages.empty());
   }
@@ -395,16 +398,16 @@ TEST(MainWindow, ReadsItsSettingsAndWritesThemWhenClosed) {
     EXPECT_NE(saved.find(line), std::string::npos) << line << " in\n" << saved;
   }
   EXPECT_EQ(saved.find("never saved"), std::string::npos);
-  TestForm again(ini);
+  TestWindow again(ini);
   EXPECT_FALSE(again.CobDebug());
-  EXPECT_EQ(Std(again.MyInput->toPlainText()), long_template);
+  EXPECT_EQ(Std(again.template_edit_->toPlainText()), long_template);
 }
 
 TEST(MainWindow, ASettingsFileThatCannotBeWrittenIsNamedInAMessage) {
   TempDir dir;
   WriteFile(dir / "file", "x");
   const std::string ini = dir / "file/boxtally.INI";
-  TestForm w(ini);
+  TestWindow w(ini);
   w.show();
   EXPECT_TRUE(w.close());  // the window still closes
   ASSERT_EQ(w.messages.size(), 1u);
@@ -413,11 +416,11 @@ TEST(MainWindow, ASettingsFileThatCannotBeWrittenIsNamedInAMessage) {
 
 TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
   TempDir dir;
-  TestForm w(dir / "boxtally.INI");
+  TestWindow w(dir / "boxtally.INI");
   const QStringList model_filters = {"Fichiers RenderWare(*.rwx)", "Fichiers TrueSpace(*.cob)",
                                      "Fichiers zip(*.zip)", "Tous les Fichiers(*.*)",
                                      "Liste de Fichiers(*.txt)"};
-  QFileDialog& models = *w.OpenDialog1;
+  QFileDialog& models = *w.models_dialog_;
   EXPECT_EQ(Std(models.windowTitle()), "Sélectionner les Fichiers pour la Registry");
   EXPECT_EQ(models.nameFilters(), model_filters);
   EXPECT_EQ(models.fileMode(), QFileDialog::ExistingFiles);
@@ -437,13 +440,13 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
   w.dialog_answer = QStringList{QString::fromStdString(dir / "list.txt")};
   for (const Step& s : steps) {
     SCOPED_TRACE(s.web ? "web" : "file");
-    w.GetFromWeb_->setChecked(s.web);
-    w.Button2->click();
+    w.web_mode_box_->setChecked(s.web);
+    w.models_button_->click();
     EXPECT_EQ(models.selectedNameFilter(), QString::fromUtf8(s.filter));
     EXPECT_EQ(Std(models.property("fileName").toString()), s.name);
     EXPECT_EQ(Std(models.defaultSuffix()), s.suffix);
   }
-  EXPECT_EQ(Std(w.RwxFileEdit->text()), dir / "list.txt");
+  EXPECT_EQ(Std(w.models_edit_->text()), dir / "list.txt");
   struct Change {
     int filter;
     const char* name;
@@ -456,7 +459,7 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
                             {2, "*.zip", "zip"}};
   for (const Change& c : changes) {
     SCOPED_TRACE(c.filter);
-    w.OpenDialog1TypeChange(model_filters[c.filter]);
+    w.ModelsFilterChanged(model_filters[c.filter]);
     EXPECT_EQ(Std(models.property("fileName").toString()), c.name);
     EXPECT_EQ(Std(models.defaultSuffix()), c.suffix);
   }
@@ -471,17 +474,17 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
     QStringList filters;
   };
   const Save saves[] = {
-      {w.Button3,
-       w.SaveDialog1,
-       w.CheckBox1,
-       w.RegFileEdit,
+      {w.registry_button_,
+       w.registry_dialog_,
+       w.append_registry_box_,
+       w.registry_edit_,
        "Choisissez un nom pour le fichier Registry",
        "registry.txt",
        {"Fichiers Registry(*.txt)", "Tous les Fichiers(*.*)"}},
-      {w.Button4,
-       w.SaveDialog2,
-       w.CheckBox2,
-       w.LogFileEdit,
+      {w.log_button_,
+       w.log_dialog_,
+       w.append_log_box_,
+       w.log_edit_,
        "Choisissez un nom pour le fichier Log",
        "boxtally.log",
        {}},
@@ -503,30 +506,30 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
       EXPECT_EQ(Std(s.edit->text()), dir / "chosen.txt");
     }
   }
-  EXPECT_EQ(Std(w.SaveDialog1->defaultSuffix()), "txt");
-  EXPECT_EQ(Std(w.OpenDialog2->windowTitle()),
+  EXPECT_EQ(Std(w.registry_dialog_->defaultSuffix()), "txt");
+  EXPECT_EQ(Std(w.format_dialog_->windowTitle()),
             "Choisissez Le fichier des définitions du Format de sorties");
-  EXPECT_EQ(Std(w.OpenDialog2->property("fileName").toString()), "myformat.txt");
-  EXPECT_EQ(w.OpenDialog2->fileMode(), QFileDialog::ExistingFile);
+  EXPECT_EQ(Std(w.format_dialog_->property("fileName").toString()), "myformat.txt");
+  EXPECT_EQ(w.format_dialog_->fileMode(), QFileDialog::ExistingFile);
   w.dialog_answer = std::nullopt;  // cancelled: nothing changes
-  w.Button5->click();
-  EXPECT_EQ(Std(w.FormatFile->text()), "");
+  w.format_button_->click();
+  EXPECT_EQ(Std(w.format_file_edit_->text()), "");
 }
 
 TEST(MainWindow, ARunWritesWhatTheTerminalFrontEndWrites) {
   ObjectPath objects;
   TempDir out;
-  TestForm w(out / "boxtally.INI");
+  TestWindow w(out / "boxtally.INI");
   w.show();
-  w.RwxFileEdit->setText(QString::fromStdString(objects.models));
-  w.RegFileEdit->setText(QString::fromStdString(out / "window-reg.txt"));
-  w.LogFileEdit->setText(QString::fromStdString(out / "window.log"));
-  w.PassEdit->setText(QString::fromLatin1(kPassword));
-  w.CheckBox1->setChecked(false);
-  w.CheckBox2->setChecked(false);
-  w.ErrorsOnly_->setChecked(false);
+  w.models_edit_->setText(QString::fromStdString(objects.models));
+  w.registry_edit_->setText(QString::fromStdString(out / "window-reg.txt"));
+  w.log_edit_->setText(QString::fromStdString(out / "window.log"));
+  w.password_edit_->setText(QString::fromLatin1(kPassword));
+  w.append_registry_box_->setChecked(false);
+  w.append_log_box_->setChecked(false);
+  w.errors_only_box_->setChecked(false);
   WriteFile(out / "window.log", "an older run\r\n");
-  w.Button1->click();
+  w.run_button_->click();
 
   WriteFile(out / "format.txt", std::string(ui::kDefaultTemplate) + "\r\n");
   const testing_support::ProgramRun cli =
@@ -544,20 +547,20 @@ TEST(MainWindow, ARunWritesWhatTheTerminalFrontEndWrites) {
   EXPECT_TRUE(w.messages.empty());
 
   // Appending ticked: the same lines once more after the first run's.
-  w.CheckBox1->setChecked(true);
-  w.Button1->click();
+  w.append_registry_box_->setChecked(true);
+  w.run_button_->click();
   EXPECT_EQ(ReadFile(out / "window-reg.txt"), registry + registry);
 }
 
 TEST(MainWindow, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
   ObjectPath objects;
   TempDir out;
-  TestForm w(out / "boxtally.INI");
+  TestWindow w(out / "boxtally.INI");
   w.show();
-  w.RwxFileEdit->setText(QString::fromStdString(objects.models));
-  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
-  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
-  w.MyInput->setPlainText(QStringLiteral("<ffile>\t<fvert>\n# <ffname>"));
+  w.models_edit_->setText(QString::fromStdString(objects.models));
+  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
+  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  w.template_edit_->setPlainText(QStringLiteral("<ffile>\t<fvert>\n# <ffname>"));
   const std::string temporary = platform::WorkDirectory() + "myregxxx.$$$";
   bool checked = false;
   w.on_round = [&](int round) {
@@ -565,7 +568,7 @@ TEST(MainWindow, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
     checked = true;
     QTest::qWait(2 * ui::kRunFeedMs);  // the status bar shows the run in batches
     EXPECT_EQ(ReadFile(temporary), "<ffile>\t<fvert>\r\n# <ffname>\r\n");
-    EXPECT_EQ(Std(w.Button1->text()), "S T O P !!!");
+    EXPECT_EQ(Std(w.run_button_->text()), "S T O P !!!");
     for (const char* name : kRunLocked) EXPECT_FALSE(Control(w, name)->isEnabled()) << name;
     for (const char* name : kStaysEnabled) EXPECT_TRUE(Control(w, name)->isEnabled()) << name;
     ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
@@ -575,7 +578,7 @@ TEST(MainWindow, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
     EXPECT_EQ(w.RunProgress()->value(), 1);    // models done
     EXPECT_EQ(Std(w.PanelText(1)), "Processing broken.zip");
   };
-  w.Button1->click();
+  w.run_button_->click();
   EXPECT_TRUE(checked);
   EXPECT_FALSE(platform::FileExists(temporary));
   EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
@@ -586,28 +589,28 @@ TEST(MainWindow, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
 TEST(MainWindow, TheStopButtonEndsTheRunAfterTheModelInProgress) {
   ObjectPath objects;
   TempDir out;
-  TestForm w(out / "boxtally.INI");
+  TestWindow w(out / "boxtally.INI");
   w.show();
-  w.RwxFileEdit->setText(QString::fromStdString(objects.models));
-  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
-  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
-  w.CheckBox1->setChecked(false);
-  w.PassEdit->setText(QString::fromLatin1(kPassword));
+  w.models_edit_->setText(QString::fromStdString(objects.models));
+  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
+  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  w.append_registry_box_->setChecked(false);
+  w.password_edit_->setText(QString::fromLatin1(kPassword));
   // The press arrives from a timer while the driver lets the window process its messages.
   w.on_round = [&](int round) {
     if (round != 2) return;
-    QTimer::singleShot(0, w.Button1, &QPushButton::click);
+    QTimer::singleShot(0, w.run_button_, &QPushButton::click);
     QCoreApplication::processEvents();
     EXPECT_TRUE(w.StopRequested());
-    EXPECT_EQ(Std(w.Button1->text()), "S T O P !!!");  // nothing changes on screen
-    EXPECT_FALSE(w.RwxFileEdit->isEnabled());
+    EXPECT_EQ(Std(w.run_button_->text()), "S T O P !!!");  // nothing changes on screen
+    EXPECT_FALSE(w.models_edit_->isEnabled());
   };
-  w.Button1->click();
+  w.run_button_->click();
   EXPECT_EQ(w.rounds, 2);
   // box.rwx measured, broken.zip (the model in progress) finished with its log line; only a
   // completed run makes the registry.
   EXPECT_FALSE(std::filesystem::exists(out / "reg.txt"));
-  EXPECT_EQ(Std(w.Button1->text()), "Générer");
+  EXPECT_EQ(Std(w.run_button_->text()), "Générer");
   EXPECT_EQ(Std(w.PanelText(1)), "Done!");
   EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
             "Arrêté après 2 sur 6 : 1 modèle mesuré, 1 en échec, 4 non traités ; la registry "
@@ -620,17 +623,17 @@ TEST(MainWindow, ClosingDuringARunStopsItAndClosesAfterwards) {
   ObjectPath objects;
   TempDir out;
   const std::string ini = out / "boxtally.INI";
-  TestForm w(ini);
+  TestWindow w(ini);
   w.show();
-  w.RwxFileEdit->setText(QString::fromStdString(objects.models));
-  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
-  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
+  w.models_edit_->setText(QString::fromStdString(objects.models));
+  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
+  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
   w.on_round = [&](int round) {
     if (round == 3) {
       EXPECT_FALSE(w.close());  // refused while the driver is on the stack
     }
   };
-  w.Button1->click();
+  w.run_button_->click();
   EXPECT_EQ(w.rounds, 3);
   EXPECT_FALSE(w.isVisible());
   EXPECT_NE(ReadFile(ini).find("ModelPath=" + objects.models), std::string::npos);
@@ -645,60 +648,61 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
   const std::string temporary = platform::WorkDirectory() + "myregxxx.$$$";
   struct Case {
     const char* name;
-    std::function<void(TestForm&)> set_up;
+    std::function<void(TestWindow&)> set_up;
     std::string message;
   };
   const Case cases[] = {
       {"a log file that cannot be opened",
-       [&](TestForm& w) { w.LogFileEdit->setText(QString::fromStdString(out / "no/run.log")); },
+       [&](TestWindow& w) { w.log_edit_->setText(QString::fromStdString(out / "no/run.log")); },
        "Impossible d'ouvrir le fichier log " + (out / "no/run.log") +
            " : la génération n'est pas lancée."},
       {"a temporary format file that cannot be written",
-       [&](TestForm&) { std::filesystem::create_directory(temporary); },
+       [&](TestWindow&) { std::filesystem::create_directory(temporary); },
        "Impossible d'écrire le fichier de format temporaire " + temporary +
            " : la génération n'est pas lancée."},
       {"a models text over 511 bytes",
-       [&](TestForm& w) { w.RwxFileEdit->setText(QString(512, QLatin1Char('m'))); },
+       [&](TestWindow& w) { w.models_edit_->setText(QString(512, QLatin1Char('m'))); },
        "Le champ « Fichier(s) RWX » dépasse 511 caractères : la génération n'est pas lancée."},
       {"a user agent holding a line break, in web mode",
-       [&](TestForm& w) {
-         w.GetFromWeb_->setChecked(true);
-         w.UseReferer->setChecked(true);
-         w.UserAgentEdit->setText(QStringLiteral("Agent\r\nX-Evil: 1"));
+       [&](TestWindow& w) {
+         w.web_mode_box_->setChecked(true);
+         w.use_referer_box_->setChecked(true);
+         w.user_agent_edit_->setText(QStringLiteral("Agent\r\nX-Evil: 1"));
        },
        "Le réglage UserAgent contient un caractère de contrôle : la génération n'est pas lancée."},
       {"a password over 511 bytes with its -s",
-       [&](TestForm& w) { w.PassEdit->setText(QString(510, QLatin1Char('p'))); },
+       [&](TestWindow& w) { w.password_edit_->setText(QString(510, QLatin1Char('p'))); },
        "Le champ « Mot de passe pour les fichiers Zip » dépasse 511 caractères : la génération "
        "n'est pas lancée."},
       {"the registry as the log",
-       [&](TestForm& w) { w.LogFileEdit->setText(QString::fromStdString(registry)); },
+       [&](TestWindow& w) { w.log_edit_->setText(QString::fromStdString(registry)); },
        "Le fichier registry et le fichier log sont un seul fichier (" + registry +
            ") : rien n'a été généré."},
       // One file under two names, before it is made (the run reads names from its own folder);
       // the records beside a web list.
       {"a new registry as the log",
-       [&](TestForm& w) {
+       [&](TestWindow& w) {
          ASSERT_EQ(chdir(out.path().c_str()), 0);
-         w.RegFileEdit->setText(QStringLiteral("new.txt"));
-         w.LogFileEdit->setText(QStringLiteral("./new.txt"));
+         w.registry_edit_->setText(QStringLiteral("new.txt"));
+         w.log_edit_->setText(QStringLiteral("./new.txt"));
        },
        "Le fichier registry et le fichier log sont un seul fichier (./new.txt) : rien n'a été "
        "généré."},
       {"the registry as the web records",
-       [&](TestForm& w) {
-         w.GetFromWeb_->setChecked(true);
-         w.RwxFileEdit->setText(QString::fromStdString(out / "list.txt"));
-         w.RegFileEdit->setText(QString::fromStdString(out / ".boxtally-web"));
+       [&](TestWindow& w) {
+         w.web_mode_box_->setChecked(true);
+         w.models_edit_->setText(QString::fromStdString(out / "list.txt"));
+         w.registry_edit_->setText(QString::fromStdString(out / ".boxtally-web"));
        },
-       "Le fichier registry et le fichier .boxtally-web des téléchargements sont un seul fichier (" +
+       "Le fichier registry et le fichier .boxtally-web des téléchargements sont un seul fichier "
+       "(" +
            (out / ".boxtally-web") + ") : rien n'a été généré."},
       {"a new log that another run writes",
-       [&](TestForm& w) {
+       [&](TestWindow& w) {
          WriteFile(log, "another run's line\r\n");
          holder = open(log.c_str(), O_RDONLY);
          flock(holder, LOCK_SH);
-         w.CheckBox2->setChecked(false);
+         w.append_log_box_->setChecked(false);
        },
        "Le fichier log " + log +
            " est en cours d'écriture par une autre génération : il ne peut pas être recréé, rien "
@@ -707,18 +711,18 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
   const std::filesystem::path folder = std::filesystem::current_path();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TestForm w(out / "boxtally.INI");
+    TestWindow w(out / "boxtally.INI");
     w.show();
-    w.RwxFileEdit->setText(QString::fromStdString(objects.models));
-    w.RegFileEdit->setText(QString::fromStdString(registry));
-    w.LogFileEdit->setText(QString::fromStdString(log));
+    w.models_edit_->setText(QString::fromStdString(objects.models));
+    w.registry_edit_->setText(QString::fromStdString(registry));
+    w.log_edit_->setText(QString::fromStdString(log));
     c.set_up(w);
-    w.Button1->click();
+    w.run_button_->click();
     ASSERT_EQ(w.messages.size(), 1u);
     EXPECT_EQ(Std(w.messages[0]), c.message);
     EXPECT_EQ(w.rounds, 0);
     EXPECT_FALSE(platform::FileExists(registry));
-    EXPECT_EQ(Std(w.Button1->text()), "Générer");
+    EXPECT_EQ(Std(w.run_button_->text()), "Générer");
     for (const char* name : kRunLocked) EXPECT_TRUE(Control(w, name)->isEnabled()) << name;
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     std::filesystem::remove(temporary);
@@ -742,38 +746,41 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
   int holder = -1;
   struct Case {
     const char* name;
-    std::function<void(TestForm&)> set_up;
+    std::function<void(TestWindow&)> set_up;
     std::string message;
     const char* not_reached = "";  // in the summary: the models found and never reached
   };
   std::vector<Case> cases = {
       {"no file matches the models box",
-       [&](TestForm& w) { w.RwxFileEdit->setText(QString::fromStdString(no_match)); },
+       [&](TestWindow& w) { w.models_edit_->setText(QString::fromStdString(no_match)); },
        "Aucun fichier ne correspond à « " + no_match + " » : rien n'a été mesuré."},
       {"a registry in a folder that does not exist",
-       [&](TestForm& w) { w.RegFileEdit->setText(QString::fromStdString(out / "no/reg.txt")); },
+       [&](TestWindow& w) {
+         w.registry_edit_->setText(QString::fromStdString(out / "no/reg.txt"));
+       },
        "Impossible de créer ou d'ouvrir le fichier registry « " + (out / "no/reg.txt") +
            " » : rien n'a été mesuré.",
        ", 3 non traités"},
       {"a format file that is a folder",
-       [&](TestForm& w) { w.FormatFile->setText(QString::fromStdString(out / "folder")); },
+       [&](TestWindow& w) { w.format_file_edit_->setText(QString::fromStdString(out / "folder")); },
        "Impossible de lire le fichier de format « " + (out / "folder") +
            " » (absent, illisible ou dossier) : rien n'a été mesuré."},
       {"a list file that cannot be opened",
-       [&](TestForm& w) {
-         w.GetFromWeb_->setChecked(true);
-         w.RwxFileEdit->setText(QString::fromStdString(out / "nolist.txt"));
+       [&](TestWindow& w) {
+         w.web_mode_box_->setChecked(true);
+         w.models_edit_->setText(QString::fromStdString(out / "nolist.txt"));
        },
        "Impossible d'ouvrir la liste de fichiers « " + (out / "nolist.txt") +
            " » : rien n'a été mesuré."},
       // What another window or terminal run holds while it writes the registry.
       {"a registry another run is writing",
-       [&](TestForm& w) {
+       [&](TestWindow& w) {
          WriteFile(locked, "earlier\r\n");
          holder = open((out / ".locked.txt.lock").c_str(), O_WRONLY | O_CREAT, 0600);
          ASSERT_EQ(flock(holder, LOCK_EX), 0);
-         w.RegFileEdit->setText(QString::fromStdString(locked));
-         w.CheckBox1->setChecked(false);  // even a registry to be made anew keeps its lines
+         w.registry_edit_->setText(QString::fromStdString(locked));
+         w.append_registry_box_->setChecked(
+             false);  // even a registry to be made anew keeps its lines
        },
        "Le fichier Registry " + locked +
            " est en cours d'écriture par une autre génération : rien n'a été généré.",
@@ -786,29 +793,29 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
   if (geteuid() == 0 && std::system(("chattr +i '" + read_only + "' 2>/dev/null").c_str()) != 0) {
     std::printf("skipped the read-only registry: chattr +i is refused here\n");
   } else {
-    cases.push_back({"a registry its owner made read-only",
-                     [&](TestForm& w) { w.RegFileEdit->setText(QString::fromStdString(read_only)); },
-                     "Le fichier Registry " + read_only +
-                         " est en lecture seule : rien n'a été généré.",
-                     ", 3 non traités"});
+    cases.push_back(
+        {"a registry its owner made read-only",
+         [&](TestWindow& w) { w.registry_edit_->setText(QString::fromStdString(read_only)); },
+         "Le fichier Registry " + read_only + " est en lecture seule : rien n'a été généré.",
+         ", 3 non traités"});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TestForm w(out / "boxtally.INI");
+    TestWindow w(out / "boxtally.INI");
     w.show();
-    w.RwxFileEdit->setText(QString::fromStdString(objects.dir / "*.rwx"));
-    w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
-    w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
-    w.Button1->click();  // a run that went through: its "Done!" must not stand for the next one
+    w.models_edit_->setText(QString::fromStdString(objects.dir / "*.rwx"));
+    w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
+    w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+    w.run_button_->click();  // a run that went through: its "Done!" must not stand for the next one
     ASSERT_EQ(Std(w.PanelText(1)), "Done!");
     c.set_up(w);
-    w.Button1->click();
+    w.run_button_->click();
     EXPECT_EQ(w.messages, std::vector<QString>{QString::fromStdString(c.message)});
     EXPECT_EQ(Std(w.PanelText(1)), "");
     EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
               std::string("Interrompu : aucun modèle mesuré") + c.not_reached);
     EXPECT_FALSE(w.Results()->isVisible());  // the box says why
-    EXPECT_EQ(Std(w.Button1->text()), "Générer");
+    EXPECT_EQ(Std(w.run_button_->text()), "Générer");
   }
   close(holder);
   EXPECT_EQ(ReadFile(locked), "earlier\r\n");
@@ -819,13 +826,14 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
 TEST(MainWindow, ReturnInABoxPressesTheRunButton) {
   ObjectPath objects;
   TempDir out;
-  TestForm w(out / "boxtally.INI");
+  TestWindow w(out / "boxtally.INI");
   w.show();
-  EXPECT_TRUE(w.Button1->isDefault());
-  w.RwxFileEdit->setText(QString::fromStdString(objects.dir / "*.rwx"));
-  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
-  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
-  for (QLineEdit* box : {w.RwxFileEdit, w.RegFileEdit, w.LogFileEdit, w.FormatFile, w.PassEdit}) {
+  EXPECT_TRUE(w.run_button_->isDefault());
+  w.models_edit_->setText(QString::fromStdString(objects.dir / "*.rwx"));
+  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
+  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  for (QLineEdit* box :
+       {w.models_edit_, w.registry_edit_, w.log_edit_, w.format_file_edit_, w.password_edit_}) {
     SCOPED_TRACE(Std(box->objectName()));
     std::filesystem::remove(out / "reg.txt");
     QTest::keyClick(box, Qt::Key_Return);
@@ -834,10 +842,10 @@ TEST(MainWindow, ReturnInABoxPressesTheRunButton) {
   }
   // In the template box Return starts a new line of the template.
   std::filesystem::remove(out / "reg.txt");
-  w.MyInput->setPlainText(QStringLiteral("<ffile>"));
-  w.MyInput->moveCursor(QTextCursor::End);
-  QTest::keyClick(w.MyInput, Qt::Key_Return);
-  EXPECT_EQ(Std(w.MyInput->toPlainText()), "<ffile>\n");
+  w.template_edit_->setPlainText(QStringLiteral("<ffile>"));
+  w.template_edit_->moveCursor(QTextCursor::End);
+  QTest::keyClick(w.template_edit_, Qt::Key_Return);
+  EXPECT_EQ(Std(w.template_edit_->toPlainText()), "<ffile>\n");
   EXPECT_FALSE(platform::FileExists(out / "reg.txt"));
 }
 
@@ -846,7 +854,7 @@ TEST(MainWindow, BrowseDialogsStartInTheFolderOfTheirBox) {
   std::filesystem::create_directory(dir / "objects");
   std::filesystem::create_directory(dir / "results");
   std::filesystem::create_directory(dir / "elsewhere");
-  TestForm w(dir / "boxtally.INI");
+  TestWindow w(dir / "boxtally.INI");
   struct Case {
     const char* name;
     QPushButton* button;
@@ -857,15 +865,15 @@ TEST(MainWindow, BrowseDialogsStartInTheFolderOfTheirBox) {
     std::string file_name;
   };
   const Case cases[] = {
-      {"a models pattern", w.Button2, w.RwxFileEdit, w.OpenDialog1, dir / "objects/*.rwx",
-       dir / "objects", "*.rwx"},
-      {"a registry", w.Button3, w.RegFileEdit, w.SaveDialog1, dir / "results/reg.txt",
-       dir / "results", "reg.txt"},
-      {"a log in a folder that is gone: the last folder", w.Button4, w.LogFileEdit, w.SaveDialog2,
+      {"a models pattern", w.models_button_, w.models_edit_, w.models_dialog_,
+       dir / "objects/*.rwx", dir / "objects", "*.rwx"},
+      {"a registry", w.registry_button_, w.registry_edit_, w.registry_dialog_,
+       dir / "results/reg.txt", dir / "results", "reg.txt"},
+      {"a log in a folder that is gone: the last folder", w.log_button_, w.log_edit_, w.log_dialog_,
        dir / "gone/run.log", dir / "elsewhere", "run.log"},
-      {"no format file: the last folder and the first name", w.Button5, w.FormatFile, w.OpenDialog2,
-       "", dir / "elsewhere", "myformat.txt"},
-      {"a textures folder: that folder", w.TexturesButton, w.TexturesEdit, w.TexturesDialog,
+      {"no format file: the last folder and the first name", w.format_button_, w.format_file_edit_,
+       w.format_dialog_, "", dir / "elsewhere", "myformat.txt"},
+      {"a textures folder: that folder", w.textures_button_, w.textures_edit_, w.textures_dialog_,
        dir / "objects", dir / "objects", ""},
   };
   for (const Case& c : cases) {
@@ -888,19 +896,19 @@ TEST(MainWindow, TheTexturesBoxNamesWhereTheRunFindsTheModelsTextures) {
             "modelbegin\ntexture wood mask bark\nvertex 0 0 0\nvertex 1 1 0\nvertex 1 0 0\n"
             "triangle 1 2 3\nmodelend\n");
   WriteFile(dir / "tex/Wood.png", "only its name counts here");
-  TestForm w(dir / "boxtally.INI");
-  w.RwxFileEdit->setText(QString::fromStdString(dir / "models/*.rwx"));
-  w.RegFileEdit->setText(QString::fromStdString(dir / "reg.txt"));
-  w.LogFileEdit->setText(QString::fromStdString(dir / "run.log"));
+  TestWindow w(dir / "boxtally.INI");
+  w.models_edit_->setText(QString::fromStdString(dir / "models/*.rwx"));
+  w.registry_edit_->setText(QString::fromStdString(dir / "reg.txt"));
+  w.log_edit_->setText(QString::fromStdString(dir / "run.log"));
 
-  w.TexturesEdit->setText(QString::fromStdString(dir / "gone"));
-  w.Button1->click();
+  w.textures_edit_->setText(QString::fromStdString(dir / "gone"));
+  w.run_button_->click();
   ASSERT_EQ(w.messages.size(), 1u);
   EXPECT_EQ(Std(w.messages[0]), "Le dossier des textures " + (dir / "gone") + " n'existe pas.");
   EXPECT_TRUE(w.SummaryText().isEmpty());  // nothing ran
 
-  w.TexturesEdit->setText(QString::fromStdString(dir / "tex"));
-  w.Button1->click();
+  w.textures_edit_->setText(QString::fromStdString(dir / "tex"));
+  w.run_button_->click();
   EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
             "Terminé : 1 modèle mesuré (1 avec des textures manquantes)");
   ASSERT_EQ(w.Results()->Model().rowCount(), 1);
@@ -923,19 +931,19 @@ TEST(MainWindow, TheModelsDialogTakesTypedNamesAsTheyAre) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
-    TestForm w(out / "boxtally.INI");
+    TestWindow w(out / "boxtally.INI");
     w.real_dialogs = true;
-    w.RwxFileEdit->setText(QString::fromStdString(objects.dir / "tree.zip"));
+    w.models_edit_->setText(QString::fromStdString(objects.dir / "tree.zip"));
     bool typed_in = false;
     // A refused name leaves the dialog open, or opens Qt's "file not found" box over it: both
     // are closed, and the models box keeps its text.
     const auto close_what_stays = [&w] {
       QWidget* modal = QApplication::activeModalWidget();
-      if (modal != nullptr && modal != w.OpenDialog1) modal->close();
-      if (w.OpenDialog1->isVisible()) w.OpenDialog1->reject();
+      if (modal != nullptr && modal != w.models_dialog_) modal->close();
+      if (w.models_dialog_->isVisible()) w.models_dialog_->reject();
     };
     QTimer::singleShot(0, &w, [&] {
-      auto* typed = w.OpenDialog1->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      auto* typed = w.models_dialog_->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
       if (typed != nullptr) {
         typed_in = true;
         typed->clear();
@@ -945,9 +953,9 @@ TEST(MainWindow, TheModelsDialogTakesTypedNamesAsTheyAre) {
       }
       close_what_stays();
     });
-    w.Button2->click();
+    w.models_button_->click();
     EXPECT_TRUE(typed_in);
-    EXPECT_EQ(Std(w.RwxFileEdit->text()), c.box);
+    EXPECT_EQ(Std(w.models_edit_->text()), c.box);
   }
 }
 
@@ -997,7 +1005,7 @@ TEST(MainWindow, APositionOffEveryScreenComesBackOnTheNearestOne) {
   // A position saved on a screen that is gone: the window starts on the one there is.
   TempDir dir;
   WriteFile(dir / "boxtally.INI", "[Form]\r\nTop=4000\r\nLeft=-6000\r\n");
-  TestForm w(dir / "boxtally.INI");
+  TestWindow w(dir / "boxtally.INI");
   w.show();
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   // Its frame too, title bar included.
@@ -1010,24 +1018,25 @@ TEST(MainWindow, FitsALaptopScreenAtTwiceTheScale) {
   // and a title bar.
   const QSize room(640, 400 - 2 * 28);
   TempDir dir;
-  TestForm w(dir / "boxtally.INI");
+  TestWindow w(dir / "boxtally.INI");
   w.show();
   // Where there is room, the template box shows the default template whole.
-  EXPECT_GE(w.MyInput->viewport()->width(),
-            w.MyInput->fontMetrics().horizontalAdvance(QString::fromLatin1(ui::kDefaultTemplate)));
+  EXPECT_GE(
+      w.template_edit_->viewport()->width(),
+      w.template_edit_->fontMetrics().horizontalAdvance(QString::fromLatin1(ui::kDefaultTemplate)));
   // Before any run, and with the summary of a run that met every kind of local model.
   for (const bool after_run : {false, true}) {
     if (after_run) {
       ObjectPath objects;
-      w.RwxFileEdit->setText(QString::fromStdString(objects.models));
-      w.RegFileEdit->setText(QString::fromStdString(dir / "reg.txt"));
-      w.LogFileEdit->setText(QString::fromStdString(dir / "run.log"));
-      w.Button1->click();
+      w.models_edit_->setText(QString::fromStdString(objects.models));
+      w.registry_edit_->setText(QString::fromStdString(dir / "reg.txt"));
+      w.log_edit_->setText(QString::fromStdString(dir / "run.log"));
+      w.run_button_->click();
       ASSERT_FALSE(w.SummaryText().isEmpty());
     }
     for (const bool web : {false, true}) {
       SCOPED_TRACE(std::to_string(after_run) + " " + std::to_string(web));
-      w.GetFromWeb_->setChecked(web);
+      w.web_mode_box_->setChecked(web);
       QCoreApplication::processEvents();
       EXPECT_LE(w.minimumSizeHint().width(), room.width());
       EXPECT_LE(w.minimumSizeHint().height(), room.height());
@@ -1039,7 +1048,7 @@ TEST(MainWindow, TheResultsWindowFitsTooAndKeepsItsSizeAndColumnWidths) {
   const QSize room(640, 400 - 2 * 28);  // as above
   TempDir dir;
   {
-    TestForm w(dir / "boxtally.INI");
+    TestWindow w(dir / "boxtally.INI");
     w.show();
     ui::ResultsWindow* results = w.Results();
     EXPECT_LE(results->minimumSizeHint().width(), room.width());
@@ -1048,14 +1057,14 @@ TEST(MainWindow, TheResultsWindowFitsTooAndKeepsItsSizeAndColumnWidths) {
     results->Table()->horizontalHeader()->resizeSection(ui::kColumnReason, 333);
     EXPECT_TRUE(w.close());
   }
-  TestForm again(dir / "boxtally.INI");
+  TestWindow again(dir / "boxtally.INI");
   EXPECT_EQ(again.Results()->size(), QSize(720, 360));
   EXPECT_EQ(again.Results()->Table()->horizontalHeader()->sectionSize(ui::kColumnReason), 333);
 }
 
 TEST(MainWindow, StatusTextsStayReadableAndNeverWidenTheWindow) {
   TempDir dir;
-  TestForm w(dir / "boxtally.INI");
+  TestWindow w(dir / "boxtally.INI");
   w.show();
   const QSize minimum = w.minimumSizeHint();
   const std::string long_name = "Processing " + std::string(300, 'x') + ".zip";
@@ -1078,7 +1087,7 @@ TEST(MainWindow, StatusTextsStayReadableAndNeverWidenTheWindow) {
 TEST(MainWindow, TheRegistryAndTheLogOpenOnceARunHasWrittenThem) {
   ObjectPath objects;
   TempDir out;
-  TestForm w(out / "boxtally.INI");
+  TestWindow w(out / "boxtally.INI");
   w.show();
   auto* open_registry = Control<QPushButton>(w, "OpenRegistryButton");
   auto* open_log = Control<QPushButton>(w, "OpenLogButton");
@@ -1088,12 +1097,12 @@ TEST(MainWindow, TheRegistryAndTheLogOpenOnceARunHasWrittenThem) {
   EXPECT_EQ(Std(open_log->text()), "Ouvrir le log");
   const std::string registry = out / "reg.txt";
   const std::string log = out / "run.log";
-  w.RwxFileEdit->setText(QString::fromStdString(objects.dir / "*.rwx"));
-  w.RegFileEdit->setText(QString::fromStdString(registry));
-  w.LogFileEdit->setText(QString::fromStdString(log));
+  w.models_edit_->setText(QString::fromStdString(objects.dir / "*.rwx"));
+  w.registry_edit_->setText(QString::fromStdString(registry));
+  w.log_edit_->setText(QString::fromStdString(log));
   EXPECT_FALSE(open_registry->isEnabled());
   EXPECT_FALSE(open_log->isEnabled());
-  w.Button1->click();
+  w.run_button_->click();
   EXPECT_TRUE(open_registry->isEnabled());
   EXPECT_TRUE(open_log->isEnabled());
   open_registry->click();
@@ -1101,7 +1110,7 @@ TEST(MainWindow, TheRegistryAndTheLogOpenOnceARunHasWrittenThem) {
   EXPECT_EQ(w.opened,
             (std::vector<QString>{QString::fromStdString(registry), QString::fromStdString(log)}));
   // Another name has nothing to open yet.
-  w.RegFileEdit->setText(QString::fromStdString(out / "other.txt"));
+  w.registry_edit_->setText(QString::fromStdString(out / "other.txt"));
   EXPECT_FALSE(open_registry->isEnabled());
   EXPECT_TRUE(w.messages.empty());
 }
@@ -1119,14 +1128,14 @@ TEST(MainWindow, TheSummaryStandsWholeUnderTheControlsAndTheResultsOpenThemselve
                          "zip -q -X text.zip readme.txt && rm readme.txt")
                             .c_str()),
             0);
-  TestForm w(out / "boxtally.INI");
+  TestWindow w(out / "boxtally.INI");
   w.show();
   w.jobs = 4;
   EXPECT_FALSE(Control(w, "ResultsButton")->isEnabled());
-  w.RwxFileEdit->setText(QString::fromStdString(objects / "*.*"));
-  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
-  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
-  w.Button1->click();
+  w.models_edit_->setText(QString::fromStdString(objects / "*.*"));
+  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
+  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  w.run_button_->click();
   EXPECT_EQ(Std(w.PanelText(1)), "Done!");
   EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
             "Terminé : 1 modèle mesuré, 1 en échec, 1 ignoré (trop grand), 1 modèle vide, "
@@ -1139,7 +1148,7 @@ TEST(MainWindow, TheSummaryStandsWholeUnderTheControlsAndTheResultsOpenThemselve
   EXPECT_TRUE(summary->isVisible());
   EXPECT_TRUE(summary->ShownWhole());
   EXPECT_EQ(summary->toolTip(), w.SummaryText());
-  EXPECT_GT(summary->mapTo(&w, QPoint(0, 0)).y(), w.MyInput->mapTo(&w, QPoint(0, 0)).y());
+  EXPECT_GT(summary->mapTo(&w, QPoint(0, 0)).y(), w.template_edit_->mapTo(&w, QPoint(0, 0)).y());
   // Models were not measured: their results are in front.
   ASSERT_NE(w.Results(), nullptr);
   EXPECT_TRUE(w.Results()->isVisible());
@@ -1148,8 +1157,8 @@ TEST(MainWindow, TheSummaryStandsWholeUnderTheControlsAndTheResultsOpenThemselve
 
   // A run without a problem leaves the results window closed; Ctrl+R opens it.
   w.Results()->close();
-  w.RwxFileEdit->setText(QString::fromStdString(objects / "a.rwx"));
-  w.Button1->click();
+  w.models_edit_->setText(QString::fromStdString(objects / "a.rwx"));
+  w.run_button_->click();
   EXPECT_EQ(SummaryWithoutTime(w.SummaryText()), "Terminé : 1 modèle mesuré");
   EXPECT_FALSE(w.Results()->isVisible());
   EXPECT_EQ(w.Results()->Model().rowCount(), 1);
@@ -1177,14 +1186,14 @@ TEST(MainWindow, ThePreviewDrawsEveryModelOfARunOrSaysWhyNot) {
   WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");
   std::sort(drawn.begin(), drawn.end());
 
-  TestForm w(out / "boxtally.INI");
+  TestWindow w(out / "boxtally.INI");
   w.program_dir = BOXTALLY_BIN_DIR "/";
   w.show();
-  w.RwxFileEdit->setText(QString::fromStdString(objects / "*.*"));
-  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
-  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
-  w.PassEdit->setText(QString::fromLatin1(kPassword));
-  w.Button1->click();
+  w.models_edit_->setText(QString::fromStdString(objects / "*.*"));
+  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
+  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  w.password_edit_->setText(QString::fromLatin1(kPassword));
+  w.run_button_->click();
   ui::ResultsWindow& results = *w.Results();
   ui::PreviewPane& pane = results.Preview();
   QTableView* table = results.Table();
@@ -1227,7 +1236,7 @@ TEST(MainWindow, ThePreviewDrawsEveryModelOfARunOrSaysWhyNot) {
   ASSERT_TRUE(QTest::qWaitForWindowActive(&results));
   QTest::keyClick(table, Qt::Key_Tab);
   EXPECT_TRUE(pane.View()->hasFocus());
-  w.PassEdit->clear();
+  w.password_edit_->clear();
   ASSERT_TRUE(select(locked_row == 0 ? 1 : 0));
   ASSERT_TRUE(select(locked_row));
   EXPECT_EQ(Std(pane.MessageText()),
@@ -1309,11 +1318,11 @@ TEST(MainWindow, ARegistryNameWithADashStaysAFileName) {
   TempDir out;
   const std::string cwd = platform::CurrentDirectory().value_or("/");
   ASSERT_EQ(chdir(out.path().c_str()), 0);
-  TestForm w(out / "boxtally.INI");
-  w.RwxFileEdit->setText(QString::fromStdString(objects.dir / "*.rwx"));
-  w.RegFileEdit->setText(QStringLiteral("-reg.txt"));
-  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
-  w.Button1->click();
+  TestWindow w(out / "boxtally.INI");
+  w.models_edit_->setText(QString::fromStdString(objects.dir / "*.rwx"));
+  w.registry_edit_->setText(QStringLiteral("-reg.txt"));
+  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  w.run_button_->click();
   EXPECT_EQ(chdir(cwd.c_str()), 0);
   EXPECT_EQ(Lines(ReadFile(out / "-reg.txt")).size(), 3u);
   EXPECT_EQ(ReadFile(out / "run.log"), "");  // no "Unknown option: r"
@@ -1328,12 +1337,12 @@ TEST(MainWindow, NumbersStayLocaleFreeUnderAFrenchDesktop) {
             "modelbegin\nclumpbegin\ncolor 1 0 0.5\nvertex 0 0 0\nvertex 1.5 1 1\n"
             "vertex 1 0 0\ntriangle 1 2 3\nclumpend\nmodelend\n");
   WriteFile(out / "format.txt", "<ffile> <fcolor%.2f> <fx>\n");
-  TestForm w(out / "boxtally.INI");
-  w.RwxFileEdit->setText(QString::fromStdString(out / "colour.rwx"));
-  w.FormatFile->setText(QString::fromStdString(out / "format.txt"));
-  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
-  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
-  w.Button1->click();
+  TestWindow w(out / "boxtally.INI");
+  w.models_edit_->setText(QString::fromStdString(out / "colour.rwx"));
+  w.format_file_edit_->setText(QString::fromStdString(out / "format.txt"));
+  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
+  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  w.run_button_->click();
   // Red 1 gives "1", green 0 gives "0", blue 127/255 = "0.50" gives ".5", written back to back;
   // the x size 1.5 is 1500 thousandths.
   EXPECT_EQ(ReadFile(out / "reg.txt"), "colour.rwx 10.5 1500\r\n");
@@ -1363,15 +1372,15 @@ QString NoModelMessage(const std::string& list) {
                                 "mesuré.");
 }
 
-void SetUpWebRun(TestForm& w, const TempDir& out, const std::string& url) {
+void SetUpWebRun(TestWindow& w, const TempDir& out, const std::string& url) {
   w.show();
-  w.GetFromWeb_->setChecked(true);
-  w.UrlEdit->setText(QString::fromStdString(url));
-  w.RwxFileEdit->setText(QString::fromStdString(out / "list.txt"));
-  w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
-  w.LogFileEdit->setText(QString::fromStdString(out / "run.log"));
-  w.CheckBox1->setChecked(false);
-  w.CheckBox2->setChecked(false);
+  w.web_mode_box_->setChecked(true);
+  w.url_edit_->setText(QString::fromStdString(url));
+  w.models_edit_->setText(QString::fromStdString(out / "list.txt"));
+  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
+  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  w.append_registry_box_->setChecked(false);
+  w.append_log_box_->setChecked(false);
 }
 
 }  // namespace
@@ -1384,11 +1393,11 @@ TEST(MainWindow, AWebRunChecksDownloadsAndMeasuresWithItsEventsInTheStatusBar) {
   const std::string url = "http://127.0.0.1:" + std::to_string(server.port()) + "/objects";
   // One download at a time: the one component's events, in the order they come.
   WriteFile(out / "boxtally.INI", "[Parameters]\r\nDownloads=1\r\n");
-  TestForm w(out / "boxtally.INI");
+  TestWindow w(out / "boxtally.INI");
   SetUpWebRun(w, out, url);
-  w.ItIsThePropfile->setChecked(true);
+  w.propdump_box_->setChecked(true);
   WriteFile(out / "list.txt", "propdump version 4\r\n1 2 3 4 5 6 7 8 8 0 0 tree.rwx\r\n");
-  w.Button1->click();
+  w.run_button_->click();
   EXPECT_TRUE(w.messages.empty());
   EXPECT_EQ(ReadFile(out / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
   EXPECT_EQ(ReadFile(out / "run.log"), "");
@@ -1403,12 +1412,12 @@ TEST(MainWindow, AWebRunChecksDownloadsAndMeasuresWithItsEventsInTheStatusBar) {
                 "0:Transaction Completed", "0:Request Close Socket", "0:Disconnected",
                 "1:Processing tree.zip", "1:Done!"}));
   EXPECT_EQ(Std(w.PanelText(1)), "Done!");
-  EXPECT_EQ(Std(w.Button1->text()), "Générer");
-  EXPECT_TRUE(w.RwxFileEdit->isEnabled());
+  EXPECT_EQ(Std(w.run_button_->text()), "Générer");
+  EXPECT_TRUE(w.models_edit_->isEnabled());
 
   // The seen-name set lives as long as the window: the same propdump again fetches nothing,
   // and a run that yields no model leaves the registry as it was, and says so.
-  w.Button1->click();
+  w.run_button_->click();
   EXPECT_EQ(server.connections(), 2);
   EXPECT_EQ(ReadFile(out / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
   EXPECT_EQ(w.messages, std::vector<QString>{NoModelMessage(out / "list.txt")});
@@ -1421,10 +1430,10 @@ TEST(MainWindow, WebDialogsForAFailedConnectionAndAHostThatCannotBeFound) {
   WriteFile(out / "list.txt", "tree.rwx\n");
   const int refused = testing_support::FreeLoopbackPort();
   {
-    TestForm w(out / "boxtally.INI");
+    TestWindow w(out / "boxtally.INI");
     SetUpWebRun(w, out, "http://127.0.0.1:" + std::to_string(refused));
-    w.ConnectFix->setChecked(true);
-    w.Button1->click();
+    w.connect_fix_box_->setChecked(true);
+    w.run_button_->click();
     EXPECT_EQ(w.messages, (std::vector<QString>{QStringLiteral("Connection Failed"),
                                                 NoModelMessage(out / "list.txt")}));
     EXPECT_EQ(ReadFile(out / "run.log"),
@@ -1435,11 +1444,11 @@ TEST(MainWindow, WebDialogsForAFailedConnectionAndAHostThatCannotBeFound) {
   const std::string port = std::to_string(server.port());
   for (const bool answered : {false, true}) {
     SCOPED_TRACE(answered);
-    TestForm w(out / "boxtally.INI");
+    TestWindow w(out / "boxtally.INI");
     SetUpWebRun(w, out, "http://objects.invalid:" + port);
-    w.ConnectFix->setChecked(true);
+    w.connect_fix_box_->setChecked(true);
     if (answered) w.answer = QStringLiteral("127.0.0.1");
-    w.Button1->click();
+    w.run_button_->click();
     EXPECT_EQ(w.questions,
               std::vector<QString>{QStringLiteral("Invalid Host|Please Choose another host")});
     EXPECT_EQ(w.messages.empty(), answered);
@@ -1472,9 +1481,9 @@ TEST(MainWindow, AWebRunOverHttpsTrustsTheSettingsCaFileAndKeepsIt) {
   const std::string ca_line = "CaFile=" + (out / "authority.pem");
   WriteFile(ini, "[Parameters]\r\n" + ca_line + "\r\n");
   WriteFile(out / "list.txt", "tree.rwx\n");
-  TestForm w(ini);
+  TestWindow w(ini);
   SetUpWebRun(w, out, "https://127.0.0.1:" + std::to_string(server.port()) + "/objects");
-  w.Button1->click();
+  w.run_button_->click();
   EXPECT_TRUE(w.messages.empty());
   EXPECT_EQ(ReadFile(out / "reg.txt"), "tree.rwx 1 -995 -995 -995 995 995 995\r\n");
   EXPECT_EQ(ReadFile(out / "run.log"), "");
@@ -1492,10 +1501,10 @@ TEST(MainWindow, AWebRunGoesThroughTheProxyBoxAndUnusableSettingsStopItFirst) {
   WriteFile(ini, "[Parameters]\r\nDownloads=1\r\nConnectFix=1\r\n");
   WriteFile(out / "list.txt", "tree.rwx\n");
   WriteFile(out / "empty.pem", "no certificate here\n");
-  TestForm w(ini);
+  TestWindow w(ini);
   SetUpWebRun(w, out, "http://objects.invalid/objects");
-  w.ConnectFix->setChecked(true);
-  EXPECT_TRUE(w.ProxyEdit->isVisible());
+  w.connect_fix_box_->setChecked(true);
+  EXPECT_TRUE(w.proxy_edit_->isVisible());
   struct Case {
     const char* proxy;
     const char* message;  // the start of the message box; nullptr: the run goes
@@ -1510,8 +1519,8 @@ TEST(MainWindow, AWebRunGoesThroughTheProxyBoxAndUnusableSettingsStopItFirst) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.proxy);
     w.messages.clear();
-    w.ProxyEdit->setText(QString::fromUtf8(c.proxy));
-    w.Button1->click();
+    w.proxy_edit_->setText(QString::fromUtf8(c.proxy));
+    w.run_button_->click();
     if (c.message != nullptr) {
       ASSERT_EQ(w.messages.size(), 1u);
       EXPECT_EQ(Std(w.messages[0]), c.message);
@@ -1529,9 +1538,9 @@ TEST(MainWindow, AWebRunGoesThroughTheProxyBoxAndUnusableSettingsStopItFirst) {
 
   // A file of authorities without a certificate: said at once, not once per model.
   WriteFile(ini, "[Parameters]\r\nCaFile=" + (out / "empty.pem") + "\r\n");
-  TestForm again(ini);
+  TestWindow again(ini);
   SetUpWebRun(again, out, "https://objects.invalid/objects");
-  again.Button1->click();
+  again.run_button_->click();
   ASSERT_EQ(again.messages.size(), 1u);
   EXPECT_EQ(Std(again.messages[0]),
             "Le fichier d'autorités de certification (réglage CaFile) ne peut pas servir : la "
@@ -1552,11 +1561,11 @@ TEST(MainWindow, TheStopButtonAbandonsTheDownloadsInProgress) {
     WriteFile(out / "list.txt", "tree.rwx\nother.rwx\n");
     WriteFile(out / "boxtally.INI",
               "[Parameters]\r\nDownloads=" + std::to_string(downloads) + "\r\n");
-    TestForm w(out / "boxtally.INI");
+    TestWindow w(out / "boxtally.INI");
     SetUpWebRun(w, out, "http://127.0.0.1:" + std::to_string(server.port()));
-    w.ConnectFix->setChecked(true);
-    QTimer::singleShot(400, w.Button1, &QPushButton::click);  // pressed while the body drips in
-    w.Button1->click();
+    w.connect_fix_box_->setChecked(true);
+    QTimer::singleShot(400, w.run_button_, &QPushButton::click);  // pressed while the body drips in
+    w.run_button_->click();
     EXPECT_FALSE(w.Running());
     EXPECT_EQ(server.connections(), downloads == 1 ? 1 : 2);
     EXPECT_FALSE(platform::FileExists(out / "reg.txt"));
@@ -1577,9 +1586,9 @@ TEST(MainWindow, SeveralDownloadsAskOncePerRunAndHost) {
   WriteFile(out / "list.txt", "a.rwx\nb.rwx\nc.rwx\nd.rwx\n");
   WriteFile(out / "boxtally.INI", "[Parameters]\r\nDownloads=4\r\n");
   const std::string refused = std::to_string(testing_support::FreeLoopbackPort());
-  TestForm w(out / "boxtally.INI");
+  TestWindow w(out / "boxtally.INI");
   SetUpWebRun(w, out, "http://127.0.0.1:" + refused);
-  w.Button1->click();
+  w.run_button_->click();
   EXPECT_EQ(w.messages, (std::vector<QString>{QStringLiteral("Connection Failed"),
                                               NoModelMessage(out / "list.txt")}));
   const std::string log = ReadFile(out / "run.log");
@@ -1599,15 +1608,15 @@ TEST(MainWindow, SeveralDownloadsAskOncePerRunAndHost) {
   WriteFile(out / "list.txt", "tree.rwx\ntree.rwx\n");
   w.messages.clear();
   w.answer = QStringLiteral("127.0.0.1");
-  w.ConnectFix->setChecked(true);
-  w.UrlEdit->setText(
+  w.connect_fix_box_->setChecked(true);
+  w.url_edit_->setText(
       QString::fromStdString("http://objects.invalid:" + std::to_string(server.port())));
   int most = 0;  // the progress bar's length: the list's, known before the first download
   w.on_round = [&](int) {
     QTest::qWait(2 * ui::kRunFeedMs);
     most = std::max(most, w.RunProgress()->maximum());
   };
-  w.Button1->click();
+  w.run_button_->click();
   EXPECT_EQ(most, 2);
   EXPECT_EQ(w.RunProgress()->value(), 2);
   EXPECT_EQ(w.questions,
@@ -1634,35 +1643,35 @@ TEST(MainWindow, TheThumbnailsBoxDrawsEveryMeasuredModelAsTheTerminalDoes) {
   const std::string ini = out / "boxtally.INI";
   WriteFile(out / "a-file", "not a folder");
   {
-    TestForm w(ini);
+    TestWindow w(ini);
     w.show();
-    w.RwxFileEdit->setText(QString::fromStdString(objects.models));
-    w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
-    w.LogFileEdit->setText(QString::fromStdString(out / "window.log"));
-    w.PassEdit->setText(QString::fromLatin1(kPassword));
+    w.models_edit_->setText(QString::fromStdString(objects.models));
+    w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
+    w.log_edit_->setText(QString::fromStdString(out / "window.log"));
+    w.password_edit_->setText(QString::fromLatin1(kPassword));
     auto* box = Control<QLineEdit>(w, "ThumbnailsEdit");
     // A folder that cannot be made: the run does not start.
     box->setText(QString::fromStdString(out / "a-file/thumbs"));
-    w.Button1->click();
+    w.run_button_->click();
     ASSERT_EQ(w.messages.size(), 1u);
     EXPECT_TRUE(w.messages[0].startsWith(QStringLiteral("Le dossier des vignettes ne peut pas servir")))
         << Std(w.messages[0]);
     EXPECT_FALSE(std::filesystem::exists(out / "reg.txt"));
     // A file of the run where a picture may take its name: the folder is not even made.
     box->setText(QString::fromStdString(out / "thumbs"));
-    w.RegFileEdit->setText(QString::fromStdString(out / "thumbs/tree.png"));
-    w.Button1->click();
+    w.registry_edit_->setText(QString::fromStdString(out / "thumbs/tree.png"));
+    w.run_button_->click();
     ASSERT_EQ(w.messages.size(), 2u);
     EXPECT_EQ(Std(w.messages[1]), "Le fichier registry (" + (out / "thumbs/tree.png") +
                                       ") se trouve dans le dossier des vignettes sous un nom "
                                       "d'image : rien n'a été généré.");
     EXPECT_FALSE(std::filesystem::exists(out / "thumbs"));
-    w.RegFileEdit->setText(QString::fromStdString(out / "reg.txt"));
+    w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
     // Chosen with the browse button, made by the run, filled as --thumbnails fills its folder.
     w.dialog_answer = QStringList{QString::fromStdString(out / "thumbs")};
     Control<QPushButton>(w, "ThumbnailsButton")->click();
     EXPECT_EQ(Std(box->text()), out / "thumbs");
-    w.Button1->click();
+    w.run_button_->click();
     EXPECT_EQ(w.messages.size(), 2u);
     EXPECT_FALSE(w.Running());
     EXPECT_EQ(w.Thumbnails(), nullptr);  // only while a run lasts
@@ -1678,6 +1687,6 @@ TEST(MainWindow, TheThumbnailsBoxDrawsEveryMeasuredModelAsTheTerminalDoes) {
   EXPECT_EQ(drawn.size(), 5u);  // every model but the broken zip
   EXPECT_TRUE(drawn == FolderFiles(out / "cli-thumbs"));
   EXPECT_NE(ReadFile(ini).find("\r\nThumbnails=" + (out / "thumbs") + "\r\n"), std::string::npos);
-  TestForm again(ini);
+  TestWindow again(ini);
   EXPECT_EQ(Std(Control<QLineEdit>(again, "ThumbnailsEdit")->text()), out / "thumbs");
 }

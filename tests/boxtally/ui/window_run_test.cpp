@@ -44,25 +44,25 @@ testing::Environment* const kQt =
     testing::AddGlobalTestEnvironment(new testing_support::FrenchDesktop);
 
 // The window with its message boxes played by the test.
-class RunForm : public ui::TForm1 {
+class RunWindow : public ui::MainWindow {
  public:
-  explicit RunForm(const std::string& settings) : TForm1(settings) {}
+  explicit RunWindow(const std::string& settings) : MainWindow(settings) {}
 
   // Starts a run of `models` into a new `registry`, logging into `log`.
   void Run(const std::string& models, const std::string& registry, const std::string& log) {
-    RwxFileEdit->setText(QString::fromStdString(models));
-    RegFileEdit->setText(QString::fromStdString(registry));
-    LogFileEdit->setText(QString::fromStdString(log));
-    Button1->click();
+    models_edit_->setText(QString::fromStdString(models));
+    registry_edit_->setText(QString::fromStdString(registry));
+    log_edit_->setText(QString::fromStdString(log));
+    run_button_->click();
   }
 
   std::string ProgramDirectory() const override {
-    return program_dir.empty() ? TForm1::ProgramDirectory() : program_dir;
+    return program_dir.empty() ? MainWindow::ProgramDirectory() : program_dir;
   }
 
   // A run into a new registry (reg.txt) and log (run.log) in `out`.
   void RunAnew(const std::string& models, const TempDir& out) {
-    CheckBox1->setChecked(false);
+    append_registry_box_->setChecked(false);
     Run(models, out / "reg.txt", out / "run.log");
   }
 
@@ -73,7 +73,7 @@ class RunForm : public ui::TForm1 {
  protected:
   void ShowMessage(const QString& text) override { messages.push_back(text); }
   ui::AppendAnswer AskAppend(std::size_t models) override {
-    return real_question ? TForm1::AskAppend(models) : ui::AppendAnswer::kAppend;
+    return real_question ? MainWindow::AskAppend(models) : ui::AppendAnswer::kAppend;
   }
 };
 
@@ -154,7 +154,7 @@ TEST(WindowRun, ARunOfManyModelsReachesTheWindowInBatches) {
     WriteFile(objects / ("m" + std::to_string(i) + ".rwx"),
               "modelbegin\nvertex 0 0 0\nvertex 1 2 " + std::to_string(i % 7) + "\nmodelend\n");
   }
-  RunForm w(out / "boxtally.INI");
+  RunWindow w(out / "boxtally.INI");
   w.show();
   w.ShowResults();
   int inserted = 0;
@@ -185,7 +185,7 @@ TEST(WindowRun, TheResultsMeasureAHugeModelAndGiveTheConvertersReason) {
   WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
   WriteFile(objects / "big.rwx", "modelbegin\nblock 50 1 1\nmodelend\n");  // over 20 units
   WriteFile(objects / "t.cob", "Caligari V00.01ALH             \n(the rest as text)\n");
-  RunForm w(out / "boxtally.INI");
+  RunWindow w(out / "boxtally.INI");
   w.program_dir = BOXTALLY_BIN_DIR "/";
   w.show();
   w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
@@ -228,13 +228,13 @@ TEST(WindowRun, AppendingModelsTheRegistryHoldsAlreadyAsksFirst) {
       {"Ajouter", true, earlier + ours},
       {nullptr, false, ours},  // a new registry: no question
   };
-  RunForm w(out / "boxtally.INI");
+  RunWindow w(out / "boxtally.INI");
   w.real_question = true;
   w.show();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.button ? c.button : "unticked");
     WriteFile(out / "reg.txt", earlier);
-    w.CheckBox1->setChecked(c.append);
+    w.append_registry_box_->setChecked(c.append);
     std::optional<BoxAnswer> answer;
     if (c.button != nullptr) answer.emplace(c.button);
     w.Run(objects / "*.rwx", out / "reg.txt", out / "run.log");
@@ -243,7 +243,7 @@ TEST(WindowRun, AppendingModelsTheRegistryHoldsAlreadyAsksFirst) {
     EXPECT_EQ(answer->text, "La registry contient déjà 2 de ces modèles.");
     std::sort(answer->buttons.begin(), answer->buttons.end());
     EXPECT_EQ(answer->buttons, (std::vector<std::string>{"Ajouter", "Annuler", "Remplacer"}));
-    EXPECT_TRUE(w.CheckBox1->isChecked());  // the answer counts for this run alone
+    EXPECT_TRUE(w.append_registry_box_->isChecked());  // the answer counts for this run alone
   }
   EXPECT_TRUE(w.messages.empty());
 }
@@ -298,7 +298,7 @@ TEST(WindowRun, TheResultsWindowOpensClearOfTheMainOneAndComesBackWhereTheUserPu
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   ASSERT_EQ(screen, QRect(0, 0, 1920, 1080));  // offscreen_desktop.json
   {
-    RunForm w(ini);
+    RunWindow w(ini);
     w.show();
     w.RunAnew(objects / "*.*", out);
     ui::ResultsWindow& results = *w.Results();
@@ -312,7 +312,7 @@ TEST(WindowRun, TheResultsWindowOpensClearOfTheMainOneAndComesBackWhereTheUserPu
     EXPECT_TRUE(w.close());
   }
   EXPECT_NE(ReadFile(ini).find("Left=300\r\nTop=400\r\n"), std::string::npos) << ReadFile(ini);
-  RunForm again(ini);
+  RunWindow again(ini);
   again.show();
   again.ShowResults();
   EXPECT_EQ(again.Results()->pos(), QPoint(300, 400));
@@ -322,7 +322,7 @@ TEST(WindowRun, ANewRunShowsAllItsModelsAndThePreviewFollowsWhatIsListed) {
   TempDir objects, out;
   WriteModelAndBrokenArchive(objects);
   WriteFile(objects / "b.rwx", "modelbegin\nblock 1 1 1\nmodelend\n");
-  RunForm w(out / "boxtally.INI");
+  RunWindow w(out / "boxtally.INI");
   w.show();
   w.RunAnew(objects / "*.*", out);
   ui::ResultsWindow& results = *w.Results();
@@ -371,7 +371,7 @@ TEST(WindowRun, TheWindowGrowsToShowItsWebRowsAndItsSummaryWhole) {
   WriteFile(objects / "e.rwx", "modelbegin\nblock 50 1 1\nmodelend\n");
   WriteFile(objects / "g.rwx", "modelbegin\nmodelend\n");
   WriteFile(objects / "readme.rwx", "just a text\n");
-  RunForm w(out / "boxtally.INI");
+  RunWindow w(out / "boxtally.INI");
   w.show();
   auto* summary = w.findChild<ui::SummaryLine*>(QStringLiteral("RunSummary"));
   auto* proxy = w.findChild<QLineEdit*>(QStringLiteral("ProxyEdit"));
@@ -384,13 +384,13 @@ TEST(WindowRun, TheWindowGrowsToShowItsWebRowsAndItsSummaryWhole) {
   EXPECT_TRUE(summary->ShownWhole()) << summary->Text().toStdString();
   for (const bool web : {true, false}) {
     SCOPED_TRACE(web ? "web mode" : "file mode");
-    w.GetFromWeb_->setChecked(web);
+    w.web_mode_box_->setChecked(web);
     QCoreApplication::processEvents();
     EXPECT_TRUE(summary->ShownWhole()) << summary->Text().toStdString();
     EXPECT_TRUE(screen.contains(w.frameGeometry()));
   }
   // The proxy box showed its example whole.
-  w.GetFromWeb_->setChecked(true);
+  w.web_mode_box_->setChecked(true);
   QCoreApplication::processEvents();
   EXPECT_GE(proxy->width(), proxy->fontMetrics().horizontalAdvance(proxy->placeholderText()));
 }
@@ -420,7 +420,7 @@ TEST(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
   const std::string name = "molecule_ascii_with_a_rather_long_name.rwx";
   WriteFile(objects / name, "modelbegin\nblock 2 2 2\nmodelend\n");
   WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");  // opens the results
-  RunForm w(out / "boxtally.INI");
+  RunWindow w(out / "boxtally.INI");
   w.show();
   w.RunAnew(objects / "*.*", out);
   ui::ResultsWindow& results = *w.Results();
@@ -454,7 +454,7 @@ TEST(WindowRun, OpeningAResultThatNoProgramOpensSaysSo) {
   std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
   const QByteArray path = qgetenv("PATH");
   qputenv("PATH", QByteArray::fromStdString(bin.path()) + ":" + path);
-  RunForm w(out / "boxtally.INI");
+  RunWindow w(out / "boxtally.INI");
   w.show();
   w.RunAnew(objects / "*.*", out);
   ui::ResultsWindow& results = *w.Results();
@@ -478,7 +478,7 @@ TEST(WindowRun, OpeningAResultThatNoProgramOpensSaysSo) {
 TEST(WindowRun, TheTableAndThePreviewFrameThemselvesWhileTheyHaveTheKeyboard) {
   TempDir objects, out;
   WriteModelAndBrokenArchive(objects);
-  RunForm w(out / "boxtally.INI");
+  RunWindow w(out / "boxtally.INI");
   w.show();
   w.RunAnew(objects / "*.*", out);
   ui::ResultsWindow& results = *w.Results();

@@ -1,11 +1,31 @@
-#include "boxtally/ui/append_question.h"
+#include "boxtally/ui/prompts.h"
 
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
 #include "boxtally/ui/window_texts.h"
 
 namespace ui {
+
+void ShowWarning(QWidget* parent, const QString& text) {
+  QMessageBox::warning(parent, QString::fromUtf8(texts::kMessageTitle), text);
+}
+
+std::optional<QString> AskLine(QWidget* parent, const QString& title, const QString& prompt) {
+  bool ok = false;
+  const QString text =
+      QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, QString(), &ok);
+  if (!ok) return std::nullopt;
+  return text;
+}
+
+std::optional<QStringList> ChooseFiles(QFileDialog& dialog) {
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.selectedFiles();
+}
 
 QString AppendQuestionText(std::size_t models) {
   return QString::fromUtf8(texts::kAppendQuestion).arg(texts::Count(models));
