@@ -541,7 +541,7 @@ RunOutcome RunChecked(Run& run, const std::vector<std::string>& args) {
 
 RunOutcome RunBatch(RunHost& host, const std::vector<std::string>& args) {
   const auto start = std::chrono::steady_clock::now();
-  Run run{host, RunState{}, RegistryOutput{}, {}, 0, nullptr};
+  Run run{host, RunState{}, RegistryOutput{}, {}, 0, nullptr, nullptr};
   RunOutcome outcome = RunChecked(run, args);
   outcome.textures = run.state.textures;
   outcome.counts = CountsOf(run.results, run.total);
