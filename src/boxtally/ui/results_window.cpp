@@ -21,6 +21,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <numeric>
 #include <utility>
 
 #include "boxtally/ui/desktop_open.h"
@@ -207,6 +208,7 @@ void ResultsWindow::FitColumns() {
   const QFontMetrics cells = table_->fontMetrics();
   const QFontMetrics titles = header->fontMetrics();
   std::vector<int> wanted(kResultsColumnCount);
+  std::vector<int> title_widths(kResultsColumnCount);
   for (int column = 0; column < kResultsColumnCount; ++column) {
     if (hand_sized_[column]) {
       wanted[column] = header->sectionSize(column);
@@ -214,6 +216,7 @@ void ResultsWindow::FitColumns() {
     }
     int width = titles.horizontalAdvance(model_->headerData(column, Qt::Horizontal).toString()) +
                 kCellPadding + kSortIndicatorWidth;
+    title_widths[column] = width;
     for (int row = 0; row < rows; ++row) {
       const QString text = model_->index(row, column).data().toString();
       width = std::max(width, cells.horizontalAdvance(text) + kCellPadding);
@@ -221,14 +224,23 @@ void ResultsWindow::FitColumns() {
     wanted[column] = width;
   }
   // Where the table is too narrow: the name is kept whole first, the reason, the missing textures
-  // and the source share what is left (a cell cut short shows whole as its hint).
-  std::vector<int> give_way;
+  // and the source share what is left (a cell cut short shows whole as its hint). A column whose
+  // cells are no wider than its title keeps the title whole where the name stays whole too.
+  std::vector<int> give_way, give_way_titles_whole;
   for (const int column : {kColumnName, kColumnReason, kColumnMissingTextures, kColumnSource}) {
-    if (!hand_sized_[column]) give_way.push_back(column);
+    if (hand_sized_[column]) continue;
+    give_way.push_back(column);
+    if (wanted[column] > title_widths[column]) give_way_titles_whole.push_back(column);
   }
   // Hidden, the table has no width of its own yet: fitted again once it has.
   fit_pending_ = !table_->isVisible();
-  const std::vector<int> widths = FitColumnWidths(wanted, give_way, table_->viewport()->width());
+  const int room = table_->viewport()->width();
+  std::vector<int> widths = FitColumnWidths(wanted, give_way_titles_whole, room);
+  const bool name_whole = give_way.empty() || give_way.front() != kColumnName ||
+                          widths[kColumnName] >= wanted[kColumnName];
+  if (!name_whole || std::accumulate(widths.begin(), widths.end(), 0) > room) {
+    widths = FitColumnWidths(wanted, give_way, room);
+  }
   fitting_ = true;
   for (int column = 0; column < kResultsColumnCount; ++column) {
     if (!hand_sized_[column]) header->resizeSection(column, widths[column]);
