@@ -446,42 +446,25 @@ TEST(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
   EXPECT_NE(ReadFile(out / "boxtally.INI").find("Columns=0,0,333,0,0,0,0,0,0,"), std::string::npos);
 }
 
-TEST(WindowRun, OpeningAResultThatNoProgramOpensSaysSo) {
+// The table and the preview frame themselves while they have the keyboard; Return on a row
+// opens its folder, and a desktop that has no program for it is named in a message, as it is
+// for the main window's buttons.
+TEST(WindowRun, TheResultsTableFramesItselfWithTheKeyboardAndSaysWhatNoProgramOpens) {
   TempDir objects, out, bin;
   WriteModelAndBrokenArchive(objects);
   // The desktop's opener, finding no program for anything.
   WriteFile(bin / "xdg-open", "#!/bin/sh\necho \"$1\" >> '" + (out / "opened") + "'\nexit 3\n");
   std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
-  const QByteArray path = qgetenv("PATH");
-  qputenv("PATH", QByteArray::fromStdString(bin.path()) + ":" + path);
+  struct RestorePath {
+    const QByteArray was = qgetenv("PATH");
+    ~RestorePath() { qputenv("PATH", was); }
+  } path;
+  qputenv("PATH", QByteArray::fromStdString(bin.path()) + ":" + path.was);
   RunWindow w(out / "boxtally.INI");
   w.show();
   w.RunAnew(objects / "*.*", out);
   ui::ResultsWindow& results = *w.Results();
   ASSERT_TRUE(results.isVisible());
-  results.Table()->setCurrentIndex(results.Filter().index(0, 0));
-  BoxAnswer box("");
-  QTest::keyClick(results.Table(), Qt::Key_Return);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !box.text.empty(); }, 10000));
-  EXPECT_EQ(box.text, "Aucun programme du bureau n'a pu ouvrir le dossier " + objects.path() + ".");
-  // The main window's buttons say so too.
-  auto* open_log = w.findChild<QPushButton*>(QStringLiteral("OpenLogButton"));
-  ASSERT_NE(open_log, nullptr);
-  open_log->click();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !w.messages.empty(); }, 10000));
-  EXPECT_EQ(w.messages, std::vector<QString>{QString::fromStdString(
-                            "Aucun programme du bureau n'a pu ouvrir " + (out / "run.log") + ".")});
-  EXPECT_EQ(ReadFile(out / "opened"), objects.path() + "\n" + (out / "run.log") + "\n");
-  qputenv("PATH", path);
-}
-
-TEST(WindowRun, TheTableAndThePreviewFrameThemselvesWhileTheyHaveTheKeyboard) {
-  TempDir objects, out;
-  WriteModelAndBrokenArchive(objects);
-  RunWindow w(out / "boxtally.INI");
-  w.show();
-  w.RunAnew(objects / "*.*", out);
-  ui::ResultsWindow& results = *w.Results();
   QWidget* table = results.Table();
   QWidget* view = results.Preview().View();
   results.Table()->selectRow(0);
@@ -499,4 +482,18 @@ TEST(WindowRun, TheTableAndThePreviewFrameThemselvesWhileTheyHaveTheKeyboard) {
   ASSERT_TRUE(view->hasFocus());
   EXPECT_NE(edge(table), highlight);
   EXPECT_EQ(edge(view), highlight);
+
+  results.Table()->setCurrentIndex(results.Filter().index(0, 0));
+  BoxAnswer box("");
+  QTest::keyClick(results.Table(), Qt::Key_Return);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !box.text.empty(); }, 10000));
+  EXPECT_EQ(box.text, "Aucun programme du bureau n'a pu ouvrir le dossier " + objects.path() + ".");
+  // The main window's buttons say so too.
+  auto* open_log = w.findChild<QPushButton*>(QStringLiteral("OpenLogButton"));
+  ASSERT_NE(open_log, nullptr);
+  open_log->click();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !w.messages.empty(); }, 10000));
+  EXPECT_EQ(w.messages, std::vector<QString>{QString::fromStdString(
+                            "Aucun programme du bureau n'a pu ouvrir " + (out / "run.log") + ".")});
+  EXPECT_EQ(ReadFile(out / "opened"), objects.path() + "\n" + (out / "run.log") + "\n");
 }
