@@ -194,6 +194,15 @@ const char* const kStaysEnabled[] = {"RunButton", "ErrorsOnlyBox", "PropdumpBox"
 
 }  // namespace
 
+// A shown window, the small object path and the folder its runs write into.
+class MainWindowRun : public ::testing::Test {
+ protected:
+  MainWindowRun() { w.show(); }
+  ObjectPath objects;
+  TempDir out;
+  TestWindow w{out / "boxtally.INI"};
+};
+
 TEST(MainWindow, ShowsEveryControlWithItsCaptionHintAndVisibility) {
   TempDir dir;
   TestWindow w(dir / "boxtally.INI");
@@ -523,11 +532,7 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
   EXPECT_EQ(Std(w.format_file_edit_->text()), "");
 }
 
-TEST(MainWindow, ARunWritesWhatTheTerminalFrontEndWrites) {
-  ObjectPath objects;
-  TempDir out;
-  TestWindow w(out / "boxtally.INI");
-  w.show();
+TEST_F(MainWindowRun, ARunWritesWhatTheTerminalFrontEndWrites) {
   w.SetFiles(objects.models, out / "window-reg.txt", out / "window.log");
   w.password_edit_->setText(QString::fromLatin1(kPassword));
   w.append_registry_box_->setChecked(false);
@@ -557,11 +562,7 @@ TEST(MainWindow, ARunWritesWhatTheTerminalFrontEndWrites) {
   EXPECT_EQ(ReadFile(out / "window-reg.txt"), registry + registry);
 }
 
-TEST(MainWindow, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
-  ObjectPath objects;
-  TempDir out;
-  TestWindow w(out / "boxtally.INI");
-  w.show();
+TEST_F(MainWindowRun, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
   w.SetFiles(objects.models, out / "reg.txt", out / "run.log");
   w.template_edit_->setPlainText(QStringLiteral("<ffile>\t<fvert>\n# <ffname>"));
   const std::string temporary = platform::WorkDirectory() + "myregxxx.$$$";
@@ -589,11 +590,7 @@ TEST(MainWindow, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
   EXPECT_EQ(Lines(ReadFile(out / "reg.txt")).size(), 8u);  // two lines for each of four models
 }
 
-TEST(MainWindow, TheStopButtonEndsTheRunAfterTheModelInProgress) {
-  ObjectPath objects;
-  TempDir out;
-  TestWindow w(out / "boxtally.INI");
-  w.show();
+TEST_F(MainWindowRun, TheStopButtonEndsTheRunAfterTheModelInProgress) {
   w.SetFiles(objects.models, out / "reg.txt", out / "run.log");
   w.append_registry_box_->setChecked(false);
   w.password_edit_->setText(QString::fromLatin1(kPassword));
@@ -620,12 +617,7 @@ TEST(MainWindow, TheStopButtonEndsTheRunAfterTheModelInProgress) {
   EXPECT_FALSE(w.Running());
 }
 
-TEST(MainWindow, ClosingDuringARunStopsItAndClosesAfterwards) {
-  ObjectPath objects;
-  TempDir out;
-  const std::string ini = out / "boxtally.INI";
-  TestWindow w(ini);
-  w.show();
+TEST_F(MainWindowRun, ClosingDuringARunStopsItAndClosesAfterwards) {
   w.SetFiles(objects.models, out / "reg.txt", out / "run.log");
   w.on_round = [&](int round) {
     if (round == 3) {
@@ -635,7 +627,7 @@ TEST(MainWindow, ClosingDuringARunStopsItAndClosesAfterwards) {
   w.run_button_->click();
   EXPECT_EQ(w.rounds, 3);
   EXPECT_FALSE(w.isVisible());
-  EXPECT_NE(ReadFile(ini).find("ModelPath=" + objects.models), std::string::npos);
+  EXPECT_NE(ReadFile(out / "boxtally.INI").find("ModelPath=" + objects.models), std::string::npos);
 }
 
 TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
@@ -818,11 +810,7 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
   (void)std::system(("chattr -i '" + read_only + "' 2>/dev/null").c_str());
 }
 
-TEST(MainWindow, ReturnInABoxPressesTheRunButton) {
-  ObjectPath objects;
-  TempDir out;
-  TestWindow w(out / "boxtally.INI");
-  w.show();
+TEST_F(MainWindowRun, ReturnInABoxPressesTheRunButton) {
   EXPECT_TRUE(w.run_button_->isDefault());
   w.SetFiles(objects.dir / "*.rwx", out / "reg.txt", out / "run.log");
   for (QLineEdit* box :
@@ -1073,11 +1061,7 @@ TEST(MainWindow, StatusTextsStayReadableAndNeverWidenTheWindow) {
             w.RunProgress()->fontMetrics().horizontalAdvance(QStringLiteral("123456 / 123456")));
 }
 
-TEST(MainWindow, TheRegistryAndTheLogOpenOnceARunHasWrittenThem) {
-  ObjectPath objects;
-  TempDir out;
-  TestWindow w(out / "boxtally.INI");
-  w.show();
+TEST_F(MainWindowRun, TheRegistryAndTheLogOpenOnceARunHasWrittenThem) {
   auto* open_registry = Control<QPushButton>(w, "OpenRegistryButton");
   auto* open_log = Control<QPushButton>(w, "OpenLogButton");
   ASSERT_NE(open_registry, nullptr);
