@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/run_program.h"
@@ -41,9 +42,12 @@ class FilesRun : public ::testing::Test {
     WriteFile(dir_ / "bin/rwxsmith", "#!/bin/sh\ntouch \"$0.started\"\nexec sleep 60\n");
     std::filesystem::permissions(dir_ / "bin/rwxsmith", std::filesystem::perms::owner_all);
   }
-  std::vector<std::string> Argv(const std::vector<std::string>& args) const {
-    std::vector<std::string> argv{"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"),
-                                  dir_ / "bin/boxtally-cli", "--quiet"};
+  // The copy's command line, after the program it runs under (`before`), if any.
+  std::vector<std::string> Argv(const std::vector<std::string>& args,
+                                std::vector<std::string> before = {}) const {
+    std::vector<std::string> argv = std::move(before);
+    argv.insert(argv.end(), {"/usr/bin/env", "TMPDIR=" + (dir_ / "tmp"), dir_ / "bin/boxtally-cli",
+                             "--quiet"});
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
   }
@@ -307,12 +311,7 @@ TEST_F(FilesRun, OutputsThatAreNoRegularFilesAreWrittenAsStreams) {
     WriteFile(dir_ / ("objects/" + long_name + std::to_string(i) + ".rwx"), kBox);
   }
   ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
-  auto limited = [&](const std::vector<std::string>& args) {
-    std::vector<std::string> argv{"/usr/bin/timeout", "--foreground", "-s", "KILL", "60"};
-    const std::vector<std::string> rest = Argv(args);
-    argv.insert(argv.end(), rest.begin(), rest.end());
-    return argv;
-  };
+  const std::vector<std::string> limit{"/usr/bin/timeout", "--foreground", "-s", "KILL", "60"};
   struct Case {
     std::vector<std::string> args;
     int exit_status;
@@ -328,7 +327,7 @@ TEST_F(FilesRun, OutputsThatAreNoRegularFilesAreWrittenAsStreams) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
-    const ProgramRun run = RunProgram(limited(c.args), dir_.path());
+    const ProgramRun run = RunProgram(Argv(c.args, limit), dir_.path());
     EXPECT_EQ(run.exit_status, c.exit_status);
     EXPECT_EQ(run.err, c.says);
     EXPECT_FALSE(std::filesystem::exists(dir_ / "reg.txt"));
@@ -347,7 +346,7 @@ TEST_F(FilesRun, OutputsThatAreNoRegularFilesAreWrittenAsStreams) {
   }
   const int reader = open((dir_ / "fifo").c_str(), O_RDONLY | O_NONBLOCK);  // never reads
   const auto run = testing_support::StartProgram(
-      limited({"--all-messages", "--log", "fifo", "objects/*.rwx", "-oreg.txt"}), dir_.path(),
+      Argv({"--all-messages", "--log", "fifo", "objects/*.rwx", "-oreg.txt"}, limit), dir_.path(),
       dir_.path());
   // 500 progress lines are more than the FIFO holds: the run waits once it is full, and what
   // the FIFO holds stops growing.
@@ -398,13 +397,12 @@ TEST_F(FilesRun, ARegistryKeepsItsAclAndAttributesAndAReadOnlyOneIsRefused) {
   chmod((dir_ / "tmp").c_str(), 01777);
   for (const char* registry : {"-oro/reg.txt", "ro/reg.txt"}) {
     SCOPED_TRACE(registry);
-    std::vector<std::string> argv{"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
-                                  "--clear-groups"};
-    const std::vector<std::string> rest = Argv({"objects/*.rwx", "-r", registry});
-    argv.insert(argv.end(), rest.begin(), rest.end());
     struct stat before {};
     ASSERT_EQ(stat((dir_ / "ro/reg.txt").c_str(), &before), 0);
-    const ProgramRun run = RunProgram(argv, dir_.path());
+    const ProgramRun run = RunProgram(
+        Argv({"objects/*.rwx", "-r", registry},
+             {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"}),
+        dir_.path());
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.err, "Output file ro/reg.txt is read-only\n");
     struct stat after {};

@@ -147,19 +147,16 @@ TEST(GeometryCapture, PrimitivesAreTessellatedInsideTheirMeasuredBox) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    rwx_test::MeasureHarness harness;
-    rwx::GeometryCapture capture;
-    harness.geometry = &capture;
-    harness.Run(std::string("modelbegin\nrotate 0 1 0 30\n") + c.line + "\nmodelend\n");
-    EXPECT_EQ(capture.mesh.triangles.size(), c.triangles);
-    const rwx::Box box = BoxOf(capture.mesh);
+    const auto capture = Captured(std::string("rotate 0 1 0 30\n") + c.line + "\n");
+    EXPECT_EQ(capture->mesh.triangles.size(), c.triangles);
+    const rwx::Box box = BoxOf(capture->mesh);
     for (std::size_t i = 0; i < 3; ++i) {
-      EXPECT_GE(box.min[i], capture.box.min[i] - 1e-6f);
-      EXPECT_LE(box.max[i], capture.box.max[i] + 1e-6f);
+      EXPECT_GE(box.min[i], capture->box.min[i] - 1e-6f);
+      EXPECT_LE(box.max[i], capture->box.max[i] + 1e-6f);
     }
     if (c.same_box) {
-      EXPECT_EQ(box.min, capture.box.min);
-      EXPECT_EQ(box.max, capture.box.max);
+      EXPECT_EQ(box.min, capture->box.min);
+      EXPECT_EQ(box.max, capture->box.max);
     }
   }
 }
@@ -272,15 +269,11 @@ TEST(GeometryCapture, AnLShapeGivesOnePictureFromEveryCorner) {
   std::vector<render::Image> pictures;
   for (int first = 0; first < 6; ++first) {
     for (const int way : {1, 5}) {
-      std::string script = "modelbegin\nclumpbegin\n";
-      for (int k = 0; k < 6; ++k) script += "vertex " + std::string(corners[(first + way * k) % 6]) + "\n";
-      script += "polygon 6 1 2 3 4 5 6\nclumpend\nmodelend\n";
-      rwx_test::MeasureHarness harness;
-      rwx::GeometryCapture capture;
-      harness.geometry = &capture;
-      harness.Run(script);
-      pictures.push_back(render::DrawScene(capture.mesh, &box, render::Camera{0, 0}, 64, 64,
-                                           {false, false, false}));
+      std::string clump = "clumpbegin\n";
+      for (int k = 0; k < 6; ++k) clump += "vertex " + std::string(corners[(first + way * k) % 6]) + "\n";
+      clump += "polygon 6 1 2 3 4 5 6\nclumpend\n";
+      pictures.push_back(render::DrawScene(Captured(clump)->mesh, &box, render::Camera{0, 0}, 64,
+                                           64, {false, false, false}));
     }
   }
   for (std::size_t i = 1; i < pictures.size(); ++i) {
@@ -299,28 +292,25 @@ TEST(GeometryCapture, StopsPastItsMaterialsAndNames) {
     const char* what;
     std::string script;
   };
-  std::string colours = "modelbegin\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n";
+  std::string colours = "vertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n";
   for (std::size_t i = 0; i <= rwx::kMaxCapturedMaterials; ++i) {
     colours += "color " + std::to_string(i % 256 / 255.0) + " " +
                std::to_string(i / 256 % 256 / 255.0) + " " + std::to_string(i / 65536 / 255.0) +
                "\ntriangle 1 2 3\n";
   }
-  std::string names = "modelbegin\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n";
+  std::string names = "vertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n";
   const std::string long_name(1000, 'n');
   for (std::size_t i = 0; i <= rwx::kMaxCapturedNameBytes / 1000; ++i) {
     names += "texture " + long_name + std::to_string(i) + "\ntriangle 1 2 3\n";
   }
   for (const Case& c : {Case{"materials", colours}, Case{"names", names}}) {
     SCOPED_TRACE(c.what);
-    rwx_test::MeasureHarness harness;
-    rwx::GeometryCapture capture;
-    harness.geometry = &capture;
-    harness.Run(c.script + "modelend\n");
-    EXPECT_TRUE(capture.cut);
-    EXPECT_LE(capture.mesh.materials.size(), rwx::kMaxCapturedMaterials);
-    EXPECT_GT(capture.mesh.triangles.size(), 900u);
-    for (const render::Triangle& t : capture.mesh.triangles) {
-      ASSERT_LT(t.material, capture.mesh.materials.size());
+    const auto capture = Captured(c.script);
+    EXPECT_TRUE(capture->cut);
+    EXPECT_LE(capture->mesh.materials.size(), rwx::kMaxCapturedMaterials);
+    EXPECT_GT(capture->mesh.triangles.size(), 900u);
+    for (const render::Triangle& t : capture->mesh.triangles) {
+      ASSERT_LT(t.material, capture->mesh.materials.size());
     }
   }
 }

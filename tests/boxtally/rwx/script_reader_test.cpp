@@ -17,12 +17,13 @@ namespace rwx {
 namespace {
 
 // All lines ReadScriptLine gives for `bytes`, each followed by "|end" when the stream reached its
-// end during that read.
-std::vector<std::string> ReadAll(const std::string& bytes) {
+// end during that read; the stream reads through a buffer of `buffer` bytes.
+std::vector<std::string> ReadAll(const std::string& bytes,
+                                 std::size_t buffer = platform::kInBufferBytes) {
   std::FILE* f = std::tmpfile();
   std::fwrite(bytes.data(), 1, bytes.size(), f);
   std::rewind(f);
-  platform::InStream in(f, false);
+  platform::InStream in(f, false, buffer);
   std::vector<std::string> lines;
   while (!in.AtEnd()) {
     const std::string text(ReadScriptLine(in));
@@ -330,16 +331,7 @@ TEST(ReadScriptLine, GivesTheByteByByteLinesWhereverTheBufferIsRefilled) {
     const std::vector<std::string> expected = ReferenceLines(bytes);
     for (const std::size_t buffer : {std::size_t{64}, kMaxLineLength, std::size_t{2000}}) {
       SCOPED_TRACE(std::to_string(round) + " " + std::to_string(buffer));
-      std::FILE* f = std::tmpfile();
-      std::fwrite(bytes.data(), 1, bytes.size(), f);
-      std::rewind(f);
-      platform::InStream in(f, false, buffer);
-      std::vector<std::string> lines;
-      while (!in.AtEnd()) {
-        const std::string text(ReadScriptLine(in));
-        lines.push_back(in.AtEnd() ? text + "|end" : text);
-      }
-      ASSERT_EQ(lines, expected);
+      ASSERT_EQ(ReadAll(bytes, buffer), expected);
     }
   }
 }

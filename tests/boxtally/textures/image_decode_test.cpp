@@ -73,7 +73,7 @@ class ImageDecode : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(ImageDecode, GivesEveryFormatAndDepthItsKnownPixels) {
+TEST_F(ImageDecode, GivesEveryFormatAndDepthItsKnownPixelsAndRefusesItsCuts) {
   for (const FormatCase& c : FormatCases()) {
     SCOPED_TRACE(c.label);
     const std::string bytes = Convert(dir_, c.picture, c.args, c.format, "picture");
@@ -100,20 +100,12 @@ TEST_F(ImageDecode, GivesEveryFormatAndDepthItsKnownPixels) {
       EXPECT_NEAR(p[2], want.b, c.tolerance);
       EXPECT_NEAR(p[3], c.alpha, 1);  // 50% is 127.5: either neighbour
     }
-  }
-}
-
-TEST_F(ImageDecode, RefusesEveryCopyCutShortOfItsPixels) {
-  for (const FormatCase& c : FormatCases()) {
-    SCOPED_TRACE(c.label);
-    const std::string bytes = Convert(dir_, c.picture, c.args, c.format, "picture");
-    ASSERT_FALSE(bytes.empty());
     // Three quarters of such small files are still inside the pixel data.
     for (std::size_t n = 0; n < bytes.size() * 3 / 4; ++n) {
       const std::string cut(bytes.data(), n);  // a copy of its own, so ASan sees where it ends
-      render::Texture t;
-      EXPECT_NE(textures::DecodeImage(cut, t), textures::kImageOk) << "cut at " << n;
-      EXPECT_TRUE(t.rgba.empty());
+      render::Texture part;
+      EXPECT_NE(textures::DecodeImage(cut, part), textures::kImageOk) << "cut at " << n;
+      EXPECT_TRUE(part.rgba.empty());
     }
   }
 }

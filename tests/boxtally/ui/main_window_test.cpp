@@ -83,6 +83,13 @@ class TestWindow : public ui::MainWindow {
     status.push_back(std::to_string(panel) + ":" + text);
   }
 
+  // Fills in the boxes of the models, the registry and the log.
+  void SetFiles(const std::string& models, const std::string& registry, const std::string& log) {
+    models_edit_->setText(QString::fromStdString(models));
+    registry_edit_->setText(QString::fromStdString(registry));
+    log_edit_->setText(QString::fromStdString(log));
+  }
+
   std::vector<QString> messages;
   std::function<void(int)> on_round;  // at the driver's message round of each model
   int rounds = 0;
@@ -186,6 +193,15 @@ const char* const kRunLocked[] = {
 const char* const kStaysEnabled[] = {"RunButton", "ErrorsOnlyBox", "PropdumpBox", "ConnectFixBox"};
 
 }  // namespace
+
+// A shown window, the small object path and the folder its runs write into.
+class MainWindowRun : public ::testing::Test {
+ protected:
+  MainWindowRun() { w.show(); }
+  ObjectPath objects;
+  TempDir out;
+  TestWindow w{out / "boxtally.INI"};
+};
 
 TEST(MainWindow, ShowsEveryControlWithItsCaptionHintAndVisibility) {
   TempDir dir;
@@ -516,14 +532,8 @@ TEST(MainWindow, DialogsAreSetUpAsTheirButtonsAsk) {
   EXPECT_EQ(Std(w.format_file_edit_->text()), "");
 }
 
-TEST(MainWindow, ARunWritesWhatTheTerminalFrontEndWrites) {
-  ObjectPath objects;
-  TempDir out;
-  TestWindow w(out / "boxtally.INI");
-  w.show();
-  w.models_edit_->setText(QString::fromStdString(objects.models));
-  w.registry_edit_->setText(QString::fromStdString(out / "window-reg.txt"));
-  w.log_edit_->setText(QString::fromStdString(out / "window.log"));
+TEST_F(MainWindowRun, ARunWritesWhatTheTerminalFrontEndWrites) {
+  w.SetFiles(objects.models, out / "window-reg.txt", out / "window.log");
   w.password_edit_->setText(QString::fromLatin1(kPassword));
   w.append_registry_box_->setChecked(false);
   w.append_log_box_->setChecked(false);
@@ -552,14 +562,8 @@ TEST(MainWindow, ARunWritesWhatTheTerminalFrontEndWrites) {
   EXPECT_EQ(ReadFile(out / "window-reg.txt"), registry + registry);
 }
 
-TEST(MainWindow, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
-  ObjectPath objects;
-  TempDir out;
-  TestWindow w(out / "boxtally.INI");
-  w.show();
-  w.models_edit_->setText(QString::fromStdString(objects.models));
-  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
-  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+TEST_F(MainWindowRun, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
+  w.SetFiles(objects.models, out / "reg.txt", out / "run.log");
   w.template_edit_->setPlainText(QStringLiteral("<ffile>\t<fvert>\n# <ffname>"));
   const std::string temporary = platform::WorkDirectory() + "myregxxx.$$$";
   bool checked = false;
@@ -586,14 +590,8 @@ TEST(MainWindow, DuringARunTheControlsAreLockedAndTheTemporaryFormatExists) {
   EXPECT_EQ(Lines(ReadFile(out / "reg.txt")).size(), 8u);  // two lines for each of four models
 }
 
-TEST(MainWindow, TheStopButtonEndsTheRunAfterTheModelInProgress) {
-  ObjectPath objects;
-  TempDir out;
-  TestWindow w(out / "boxtally.INI");
-  w.show();
-  w.models_edit_->setText(QString::fromStdString(objects.models));
-  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
-  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+TEST_F(MainWindowRun, TheStopButtonEndsTheRunAfterTheModelInProgress) {
+  w.SetFiles(objects.models, out / "reg.txt", out / "run.log");
   w.append_registry_box_->setChecked(false);
   w.password_edit_->setText(QString::fromLatin1(kPassword));
   // The press arrives from a timer while the driver lets the window process its messages.
@@ -619,15 +617,8 @@ TEST(MainWindow, TheStopButtonEndsTheRunAfterTheModelInProgress) {
   EXPECT_FALSE(w.Running());
 }
 
-TEST(MainWindow, ClosingDuringARunStopsItAndClosesAfterwards) {
-  ObjectPath objects;
-  TempDir out;
-  const std::string ini = out / "boxtally.INI";
-  TestWindow w(ini);
-  w.show();
-  w.models_edit_->setText(QString::fromStdString(objects.models));
-  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
-  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+TEST_F(MainWindowRun, ClosingDuringARunStopsItAndClosesAfterwards) {
+  w.SetFiles(objects.models, out / "reg.txt", out / "run.log");
   w.on_round = [&](int round) {
     if (round == 3) {
       EXPECT_FALSE(w.close());  // refused while the driver is on the stack
@@ -636,7 +627,7 @@ TEST(MainWindow, ClosingDuringARunStopsItAndClosesAfterwards) {
   w.run_button_->click();
   EXPECT_EQ(w.rounds, 3);
   EXPECT_FALSE(w.isVisible());
-  EXPECT_NE(ReadFile(ini).find("ModelPath=" + objects.models), std::string::npos);
+  EXPECT_NE(ReadFile(out / "boxtally.INI").find("ModelPath=" + objects.models), std::string::npos);
 }
 
 TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
@@ -713,9 +704,7 @@ TEST(MainWindow, RefusesToRunWhatCannotGoWell) {
     SCOPED_TRACE(c.name);
     TestWindow w(out / "boxtally.INI");
     w.show();
-    w.models_edit_->setText(QString::fromStdString(objects.models));
-    w.registry_edit_->setText(QString::fromStdString(registry));
-    w.log_edit_->setText(QString::fromStdString(log));
+    w.SetFiles(objects.models, registry, log);
     c.set_up(w);
     w.run_button_->click();
     ASSERT_EQ(w.messages.size(), 1u);
@@ -803,9 +792,7 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
     SCOPED_TRACE(c.name);
     TestWindow w(out / "boxtally.INI");
     w.show();
-    w.models_edit_->setText(QString::fromStdString(objects.dir / "*.rwx"));
-    w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
-    w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+    w.SetFiles(objects.dir / "*.rwx", out / "reg.txt", out / "run.log");
     w.run_button_->click();  // a run that went through: its "Done!" must not stand for the next one
     ASSERT_EQ(Std(w.PanelText(1)), "Done!");
     c.set_up(w);
@@ -823,15 +810,9 @@ TEST(MainWindow, ARunThatEndsEarlySaysWhyAndLeavesNoDone) {
   (void)std::system(("chattr -i '" + read_only + "' 2>/dev/null").c_str());
 }
 
-TEST(MainWindow, ReturnInABoxPressesTheRunButton) {
-  ObjectPath objects;
-  TempDir out;
-  TestWindow w(out / "boxtally.INI");
-  w.show();
+TEST_F(MainWindowRun, ReturnInABoxPressesTheRunButton) {
   EXPECT_TRUE(w.run_button_->isDefault());
-  w.models_edit_->setText(QString::fromStdString(objects.dir / "*.rwx"));
-  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
-  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  w.SetFiles(objects.dir / "*.rwx", out / "reg.txt", out / "run.log");
   for (QLineEdit* box :
        {w.models_edit_, w.registry_edit_, w.log_edit_, w.format_file_edit_, w.password_edit_}) {
     SCOPED_TRACE(Std(box->objectName()));
@@ -897,9 +878,7 @@ TEST(MainWindow, TheTexturesBoxNamesWhereTheRunFindsTheModelsTextures) {
             "triangle 1 2 3\nmodelend\n");
   WriteFile(dir / "tex/Wood.png", "only its name counts here");
   TestWindow w(dir / "boxtally.INI");
-  w.models_edit_->setText(QString::fromStdString(dir / "models/*.rwx"));
-  w.registry_edit_->setText(QString::fromStdString(dir / "reg.txt"));
-  w.log_edit_->setText(QString::fromStdString(dir / "run.log"));
+  w.SetFiles(dir / "models/*.rwx", dir / "reg.txt", dir / "run.log");
 
   w.textures_edit_->setText(QString::fromStdString(dir / "gone"));
   w.run_button_->click();
@@ -1028,9 +1007,7 @@ TEST(MainWindow, FitsALaptopScreenAtTwiceTheScale) {
   for (const bool after_run : {false, true}) {
     if (after_run) {
       ObjectPath objects;
-      w.models_edit_->setText(QString::fromStdString(objects.models));
-      w.registry_edit_->setText(QString::fromStdString(dir / "reg.txt"));
-      w.log_edit_->setText(QString::fromStdString(dir / "run.log"));
+      w.SetFiles(objects.models, dir / "reg.txt", dir / "run.log");
       w.run_button_->click();
       ASSERT_FALSE(w.SummaryText().isEmpty());
     }
@@ -1084,11 +1061,7 @@ TEST(MainWindow, StatusTextsStayReadableAndNeverWidenTheWindow) {
             w.RunProgress()->fontMetrics().horizontalAdvance(QStringLiteral("123456 / 123456")));
 }
 
-TEST(MainWindow, TheRegistryAndTheLogOpenOnceARunHasWrittenThem) {
-  ObjectPath objects;
-  TempDir out;
-  TestWindow w(out / "boxtally.INI");
-  w.show();
+TEST_F(MainWindowRun, TheRegistryAndTheLogOpenOnceARunHasWrittenThem) {
   auto* open_registry = Control<QPushButton>(w, "OpenRegistryButton");
   auto* open_log = Control<QPushButton>(w, "OpenLogButton");
   ASSERT_NE(open_registry, nullptr);
@@ -1097,9 +1070,7 @@ TEST(MainWindow, TheRegistryAndTheLogOpenOnceARunHasWrittenThem) {
   EXPECT_EQ(Std(open_log->text()), "Ouvrir le log");
   const std::string registry = out / "reg.txt";
   const std::string log = out / "run.log";
-  w.models_edit_->setText(QString::fromStdString(objects.dir / "*.rwx"));
-  w.registry_edit_->setText(QString::fromStdString(registry));
-  w.log_edit_->setText(QString::fromStdString(log));
+  w.SetFiles(objects.dir / "*.rwx", registry, log);
   EXPECT_FALSE(open_registry->isEnabled());
   EXPECT_FALSE(open_log->isEnabled());
   w.run_button_->click();
@@ -1132,9 +1103,7 @@ TEST(MainWindow, TheSummaryStandsWholeUnderTheControlsAndTheResultsOpenThemselve
   w.show();
   w.jobs = 4;
   EXPECT_FALSE(Control(w, "ResultsButton")->isEnabled());
-  w.models_edit_->setText(QString::fromStdString(objects / "*.*"));
-  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
-  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  w.SetFiles(objects / "*.*", out / "reg.txt", out / "run.log");
   w.run_button_->click();
   EXPECT_EQ(Std(w.PanelText(1)), "Done!");
   EXPECT_EQ(SummaryWithoutTime(w.SummaryText()),
@@ -1189,9 +1158,7 @@ TEST(MainWindow, ThePreviewDrawsEveryModelOfARunOrSaysWhyNot) {
   TestWindow w(out / "boxtally.INI");
   w.program_dir = BOXTALLY_BIN_DIR "/";
   w.show();
-  w.models_edit_->setText(QString::fromStdString(objects / "*.*"));
-  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
-  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  w.SetFiles(objects / "*.*", out / "reg.txt", out / "run.log");
   w.password_edit_->setText(QString::fromLatin1(kPassword));
   w.run_button_->click();
   ui::ResultsWindow& results = *w.Results();
@@ -1319,9 +1286,7 @@ TEST(MainWindow, ARegistryNameWithADashStaysAFileName) {
   const std::string cwd = platform::CurrentDirectory().value_or("/");
   ASSERT_EQ(chdir(out.path().c_str()), 0);
   TestWindow w(out / "boxtally.INI");
-  w.models_edit_->setText(QString::fromStdString(objects.dir / "*.rwx"));
-  w.registry_edit_->setText(QStringLiteral("-reg.txt"));
-  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  w.SetFiles(objects.dir / "*.rwx", "-reg.txt", out / "run.log");
   w.run_button_->click();
   EXPECT_EQ(chdir(cwd.c_str()), 0);
   EXPECT_EQ(Lines(ReadFile(out / "-reg.txt")).size(), 3u);
@@ -1338,10 +1303,8 @@ TEST(MainWindow, NumbersStayLocaleFreeUnderAFrenchDesktop) {
             "vertex 1 0 0\ntriangle 1 2 3\nclumpend\nmodelend\n");
   WriteFile(out / "format.txt", "<ffile> <fcolor%.2f> <fx>\n");
   TestWindow w(out / "boxtally.INI");
-  w.models_edit_->setText(QString::fromStdString(out / "colour.rwx"));
+  w.SetFiles(out / "colour.rwx", out / "reg.txt", out / "run.log");
   w.format_file_edit_->setText(QString::fromStdString(out / "format.txt"));
-  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
-  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
   w.run_button_->click();
   // Red 1 gives "1", green 0 gives "0", blue 127/255 = "0.50" gives ".5", written back to back;
   // the x size 1.5 is 1500 thousandths.
@@ -1376,9 +1339,7 @@ void SetUpWebRun(TestWindow& w, const TempDir& out, const std::string& url) {
   w.show();
   w.web_mode_box_->setChecked(true);
   w.url_edit_->setText(QString::fromStdString(url));
-  w.models_edit_->setText(QString::fromStdString(out / "list.txt"));
-  w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
-  w.log_edit_->setText(QString::fromStdString(out / "run.log"));
+  w.SetFiles(out / "list.txt", out / "reg.txt", out / "run.log");
   w.append_registry_box_->setChecked(false);
   w.append_log_box_->setChecked(false);
 }
@@ -1645,9 +1606,7 @@ TEST(MainWindow, TheThumbnailsBoxDrawsEveryMeasuredModelAsTheTerminalDoes) {
   {
     TestWindow w(ini);
     w.show();
-    w.models_edit_->setText(QString::fromStdString(objects.models));
-    w.registry_edit_->setText(QString::fromStdString(out / "reg.txt"));
-    w.log_edit_->setText(QString::fromStdString(out / "window.log"));
+    w.SetFiles(objects.models, out / "reg.txt", out / "window.log");
     w.password_edit_->setText(QString::fromLatin1(kPassword));
     auto* box = Control<QLineEdit>(w, "ThumbnailsEdit");
     // A folder that cannot be made: the run does not start.

@@ -147,15 +147,20 @@ std::size_t LineCount(const std::string& text) {
 
 }  // namespace
 
-TEST(WindowRun, ARunOfManyModelsReachesTheWindowInBatches) {
-  constexpr int kModels = 20000;
+// A shown window, the folder of the models it runs over and the folder its runs write into.
+class WindowRun : public ::testing::Test {
+ protected:
+  WindowRun() { w.show(); }
   TempDir objects, out;
+  RunWindow w{out / "boxtally.INI"};
+};
+
+TEST_F(WindowRun, ARunOfManyModelsReachesTheWindowInBatches) {
+  constexpr int kModels = 20000;
   for (int i = 0; i < kModels; ++i) {
     WriteFile(objects / ("m" + std::to_string(i) + ".rwx"),
               "modelbegin\nvertex 0 0 0\nvertex 1 2 " + std::to_string(i % 7) + "\nmodelend\n");
   }
-  RunWindow w(out / "boxtally.INI");
-  w.show();
   w.ShowResults();
   int inserted = 0;
   QObject::connect(&w.Results()->Model(), &QAbstractItemModel::rowsInserted, [&] { ++inserted; });
@@ -180,14 +185,11 @@ TEST(WindowRun, ARunOfManyModelsReachesTheWindowInBatches) {
   EXPECT_LE(status_bar.paints, 4 * rounds);
 }
 
-TEST(WindowRun, TheResultsMeasureAHugeModelAndGiveTheConvertersReason) {
-  TempDir objects, out;
+TEST_F(WindowRun, TheResultsMeasureAHugeModelAndGiveTheConvertersReason) {
   WriteFile(objects / "a.rwx", "modelbegin\nblock 2 2 2\nmodelend\n");
   WriteFile(objects / "big.rwx", "modelbegin\nblock 50 1 1\nmodelend\n");  // over 20 units
   WriteFile(objects / "t.cob", "Caligari V00.01ALH             \n(the rest as text)\n");
-  RunWindow w(out / "boxtally.INI");
   w.program_dir = BOXTALLY_BIN_DIR "/";
-  w.show();
   w.Run(objects / "*.*", out / "reg.txt", out / "run.log");
   // The huge model is left out of the registry, as "Ignorer les grands objets" asks.
   EXPECT_EQ(ReadFile(out / "reg.txt"), "a.rwx 1 -995 -995 -995 995 995 995\r\n");
@@ -209,8 +211,7 @@ TEST(WindowRun, TheResultsMeasureAHugeModelAndGiveTheConvertersReason) {
             "au moins 10 d'écart), <fy> la taille sans ce retrait (2000 pour 2,000).");
 }
 
-TEST(WindowRun, AppendingModelsTheRegistryHoldsAlreadyAsksFirst) {
-  TempDir objects, out;
+TEST_F(WindowRun, AppendingModelsTheRegistryHoldsAlreadyAsksFirst) {
   for (const char* name : {"a.rwx", "b.rwx", "c.rwx"}) {
     WriteFile(objects / name, "modelbegin\nblock 2 2 2\nmodelend\n");
   }
@@ -228,9 +229,7 @@ TEST(WindowRun, AppendingModelsTheRegistryHoldsAlreadyAsksFirst) {
       {"Ajouter", true, earlier + ours},
       {nullptr, false, ours},  // a new registry: no question
   };
-  RunWindow w(out / "boxtally.INI");
   w.real_question = true;
-  w.show();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.button ? c.button : "unticked");
     WriteFile(out / "reg.txt", earlier);
@@ -248,7 +247,7 @@ TEST(WindowRun, AppendingModelsTheRegistryHoldsAlreadyAsksFirst) {
   EXPECT_TRUE(w.messages.empty());
 }
 
-TEST(WindowRun, TheResultsWindowGoesNextToTheMainOneWithinTheScreen) {
+TEST(ResultsPlace, GoesNextToTheMainWindowWithinTheScreen) {
   const QRect laptop(0, 0, 1280, 800), desktop(0, 0, 1920, 1080), wide(0, 0, 2560, 1440);
   const QMargins frame(2, 28, 2, 2);
   const QSize minimum(500, 300);
@@ -291,26 +290,21 @@ TEST(WindowRun, TheResultsWindowGoesNextToTheMainOneWithinTheScreen) {
   }
 }
 
-TEST(WindowRun, TheResultsWindowOpensClearOfTheMainOneAndComesBackWhereTheUserPutIt) {
-  TempDir objects, out;
+TEST_F(WindowRun, TheResultsWindowOpensClearOfTheMainOneAndComesBackWhereTheUserPutIt) {
   WriteModelAndBrokenArchive(objects);
   const std::string ini = out / "boxtally.INI";
   const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
   ASSERT_EQ(screen, QRect(0, 0, 1920, 1080));  // offscreen_desktop.json
-  {
-    RunWindow w(ini);
-    w.show();
-    w.RunAnew(objects / "*.*", out);
-    ui::ResultsWindow& results = *w.Results();
-    ASSERT_TRUE(results.isVisible());
-    // Below the main window, where it shows whole: its summary and status bar stay in view.
-    EXPECT_FALSE(results.frameGeometry().intersects(w.frameGeometry()));
-    EXPECT_EQ(results.frameGeometry().top(), w.frameGeometry().bottom() + 1);
-    EXPECT_EQ(results.frameGeometry().left(), w.frameGeometry().left());
-    EXPECT_TRUE(screen.contains(results.frameGeometry()));
-    results.move(300, 400);  // the user puts it elsewhere
-    EXPECT_TRUE(w.close());
-  }
+  w.RunAnew(objects / "*.*", out);
+  ui::ResultsWindow& results = *w.Results();
+  ASSERT_TRUE(results.isVisible());
+  // Below the main window, where it shows whole: its summary and status bar stay in view.
+  EXPECT_FALSE(results.frameGeometry().intersects(w.frameGeometry()));
+  EXPECT_EQ(results.frameGeometry().top(), w.frameGeometry().bottom() + 1);
+  EXPECT_EQ(results.frameGeometry().left(), w.frameGeometry().left());
+  EXPECT_TRUE(screen.contains(results.frameGeometry()));
+  results.move(300, 400);  // the user puts it elsewhere
+  EXPECT_TRUE(w.close());
   EXPECT_NE(ReadFile(ini).find("Left=300\r\nTop=400\r\n"), std::string::npos) << ReadFile(ini);
   RunWindow again(ini);
   again.show();
@@ -318,12 +312,9 @@ TEST(WindowRun, TheResultsWindowOpensClearOfTheMainOneAndComesBackWhereTheUserPu
   EXPECT_EQ(again.Results()->pos(), QPoint(300, 400));
 }
 
-TEST(WindowRun, ANewRunShowsAllItsModelsAndThePreviewFollowsWhatIsListed) {
-  TempDir objects, out;
+TEST_F(WindowRun, ANewRunShowsAllItsModelsAndThePreviewFollowsWhatIsListed) {
   WriteModelAndBrokenArchive(objects);
   WriteFile(objects / "b.rwx", "modelbegin\nblock 1 1 1\nmodelend\n");
-  RunWindow w(out / "boxtally.INI");
-  w.show();
   w.RunAnew(objects / "*.*", out);
   ui::ResultsWindow& results = *w.Results();
   auto* text = results.findChild<QLineEdit*>(QStringLiteral("ResultsFilterBox"));
@@ -363,16 +354,13 @@ TEST(WindowRun, ANewRunShowsAllItsModelsAndThePreviewFollowsWhatIsListed) {
             "Sélectionnez un modèle dans le tableau pour le voir ici.");
 }
 
-TEST(WindowRun, TheWindowGrowsToShowItsWebRowsAndItsSummaryWhole) {
-  TempDir objects, out;
+TEST_F(WindowRun, TheWindowGrowsToShowItsWebRowsAndItsSummaryWhole) {
   // A run that meets every kind of local model: the longest summary.
   WriteModelAndBrokenArchive(objects);
   WriteFile(objects / "c.cob", "Caligari garbage");  // no converter beside the tests
   WriteFile(objects / "e.rwx", "modelbegin\nblock 50 1 1\nmodelend\n");
   WriteFile(objects / "g.rwx", "modelbegin\nmodelend\n");
   WriteFile(objects / "readme.rwx", "just a text\n");
-  RunWindow w(out / "boxtally.INI");
-  w.show();
   auto* summary = w.findChild<ui::SummaryLine*>(QStringLiteral("RunSummary"));
   auto* proxy = w.findChild<QLineEdit*>(QStringLiteral("ProxyEdit"));
   ASSERT_TRUE(summary && proxy);
@@ -395,7 +383,7 @@ TEST(WindowRun, TheWindowGrowsToShowItsWebRowsAndItsSummaryWhole) {
   EXPECT_GE(proxy->width(), proxy->fontMetrics().horizontalAdvance(proxy->placeholderText()));
 }
 
-TEST(WindowRun, ColumnsGiveWayTheNameLastTheOthersInShares) {
+TEST(ColumnWidths, GiveWayTheNameLastTheOthersInShares) {
   // Name, fate (fixed), reason, source; the name keeps its width first.
   struct Case {
     std::vector<int> wanted;
@@ -415,13 +403,10 @@ TEST(WindowRun, ColumnsGiveWayTheNameLastTheOthersInShares) {
   }
 }
 
-TEST(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
-  TempDir objects, out;
+TEST_F(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
   const std::string name = "molecule_ascii_with_a_rather_long_name.rwx";
   WriteFile(objects / name, "modelbegin\nblock 2 2 2\nmodelend\n");
   WriteFile(objects / "broken.zip", "PK\x03\x04 not really a zip");  // opens the results
-  RunWindow w(out / "boxtally.INI");
-  w.show();
   w.RunAnew(objects / "*.*", out);
   ui::ResultsWindow& results = *w.Results();
   ASSERT_TRUE(results.isVisible());
@@ -446,42 +431,23 @@ TEST(WindowRun, TheColumnsFitTheirFirstRowsAndTheSourceStaysInView) {
   EXPECT_NE(ReadFile(out / "boxtally.INI").find("Columns=0,0,333,0,0,0,0,0,0,"), std::string::npos);
 }
 
-TEST(WindowRun, OpeningAResultThatNoProgramOpensSaysSo) {
-  TempDir objects, out, bin;
+// The table and the preview frame themselves while they have the keyboard; Return on a row
+// opens its folder, and a desktop that has no program for it is named in a message, as it is
+// for the main window's buttons.
+TEST_F(WindowRun, TheResultsTableFramesItselfWithTheKeyboardAndSaysWhatNoProgramOpens) {
+  TempDir bin;
   WriteModelAndBrokenArchive(objects);
   // The desktop's opener, finding no program for anything.
   WriteFile(bin / "xdg-open", "#!/bin/sh\necho \"$1\" >> '" + (out / "opened") + "'\nexit 3\n");
   std::filesystem::permissions(bin / "xdg-open", std::filesystem::perms::owner_all);
-  const QByteArray path = qgetenv("PATH");
-  qputenv("PATH", QByteArray::fromStdString(bin.path()) + ":" + path);
-  RunWindow w(out / "boxtally.INI");
-  w.show();
+  struct RestorePath {
+    const QByteArray was = qgetenv("PATH");
+    ~RestorePath() { qputenv("PATH", was); }
+  } path;
+  qputenv("PATH", QByteArray::fromStdString(bin.path()) + ":" + path.was);
   w.RunAnew(objects / "*.*", out);
   ui::ResultsWindow& results = *w.Results();
   ASSERT_TRUE(results.isVisible());
-  results.Table()->setCurrentIndex(results.Filter().index(0, 0));
-  BoxAnswer box("");
-  QTest::keyClick(results.Table(), Qt::Key_Return);
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !box.text.empty(); }, 10000));
-  EXPECT_EQ(box.text, "Aucun programme du bureau n'a pu ouvrir le dossier " + objects.path() + ".");
-  // The main window's buttons say so too.
-  auto* open_log = w.findChild<QPushButton*>(QStringLiteral("OpenLogButton"));
-  ASSERT_NE(open_log, nullptr);
-  open_log->click();
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !w.messages.empty(); }, 10000));
-  EXPECT_EQ(w.messages, std::vector<QString>{QString::fromStdString(
-                            "Aucun programme du bureau n'a pu ouvrir " + (out / "run.log") + ".")});
-  EXPECT_EQ(ReadFile(out / "opened"), objects.path() + "\n" + (out / "run.log") + "\n");
-  qputenv("PATH", path);
-}
-
-TEST(WindowRun, TheTableAndThePreviewFrameThemselvesWhileTheyHaveTheKeyboard) {
-  TempDir objects, out;
-  WriteModelAndBrokenArchive(objects);
-  RunWindow w(out / "boxtally.INI");
-  w.show();
-  w.RunAnew(objects / "*.*", out);
-  ui::ResultsWindow& results = *w.Results();
   QWidget* table = results.Table();
   QWidget* view = results.Preview().View();
   results.Table()->selectRow(0);
@@ -499,4 +465,18 @@ TEST(WindowRun, TheTableAndThePreviewFrameThemselvesWhileTheyHaveTheKeyboard) {
   ASSERT_TRUE(view->hasFocus());
   EXPECT_NE(edge(table), highlight);
   EXPECT_EQ(edge(view), highlight);
+
+  results.Table()->setCurrentIndex(results.Filter().index(0, 0));
+  BoxAnswer box("");
+  QTest::keyClick(results.Table(), Qt::Key_Return);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !box.text.empty(); }, 10000));
+  EXPECT_EQ(box.text, "Aucun programme du bureau n'a pu ouvrir le dossier " + objects.path() + ".");
+  // The main window's buttons say so too.
+  auto* open_log = w.findChild<QPushButton*>(QStringLiteral("OpenLogButton"));
+  ASSERT_NE(open_log, nullptr);
+  open_log->click();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !w.messages.empty(); }, 10000));
+  EXPECT_EQ(w.messages, std::vector<QString>{QString::fromStdString(
+                            "Aucun programme du bureau n'a pu ouvrir " + (out / "run.log") + ".")});
+  EXPECT_EQ(ReadFile(out / "opened"), objects.path() + "\n" + (out / "run.log") + "\n");
 }
