@@ -13,7 +13,7 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
-// The 27 keys of a first start, in the order of the settings table, each with its default.
+// The 30 keys of a first start, in the order of the settings table, each with its default.
 const std::string kFirstStartFile =
     "[Form]\r\n"
     "Top=70\r\n"
