@@ -28,7 +28,7 @@ constexpr int kCheckerCells = 48;    // cells of the missing-texture checker acr
 // in a channel, and for one textured material also in depth (in pixels).
 constexpr int kColourStep = 24;
 constexpr float kDepthStep = 1.5f;
-constexpr std::size_t kCachedTriangles = 64;  // triangles set up again for the edges, kept
+constexpr std::size_t kCachedTriangles = 1024;  // triangles set up again for shading, kept
 
 struct Buffers {
   int width = 0;
@@ -116,30 +116,38 @@ bool SetUp(ScreenPoint a, ScreenPoint b, ScreenPoint c, int width, int height, S
   return t.x0 <= t.x1 && t.y0 <= t.y1;
 }
 
-// Draws the pixel (x, y), whose centre lies inside the triangle at depth z nearer than what the
-// pixel shows: opaque paint replaces it, translucent paint is blended over it. False where the
-// mask or the texture's alpha leaves the pixel out.
+// The weights of corners a, b, c at the centre of pixel (x, y).
+void CentreWeights(const Setup& t, int x, int y, float w[3]) {
+  const float px = static_cast<float>(x) + 0.5f, py = static_cast<float>(y) + 0.5f;
+  for (int k = 0; k < 3; ++k) w[k] = (t.a[k] * px + (t.b[k] * py + t.c[k])) * t.inverse_area;
+  if (t.turned) std::swap(w[1], w[2]);
+}
+
+// The pixel (x, y), whose centre lies inside the triangle at depth z nearer than what the pixel
+// shows. An opaque triangle takes it (its colour is worked out once all are drawn, by
+// ShadeWinners); a translucent one is blended over it. False where the mask or the texture's
+// alpha leaves the pixel out.
 bool DrawPixel(Buffers& s, const Setup& t, const Paint& paint, std::uint32_t index, bool opaque,
                int x, int y, float z) {
-  std::uint32_t rgb = 0;
-  if (paint.Plain()) {
-    rgb = paint.rgb;
-  } else {
-    const float px = static_cast<float>(x) + 0.5f, py = static_cast<float>(y) + 0.5f;
-    float w[3];
-    for (int k = 0; k < 3; ++k) w[k] = (t.a[k] * px + (t.b[k] * py + t.c[k])) * t.inverse_area;
-    if (t.turned) std::swap(w[1], w[2]);
-    if (!PaintPoint(paint, w, x, y, rgb)) return false;
-  }
   const std::size_t pixel = Index(s, x, y);
-  if (!opaque) {
-    s.colour[pixel] = Mix(s.colour[pixel], rgb, paint.opacity);
-    s.veiled[pixel] = 1;
+  if (opaque) {
+    if (!paint.Solid()) {
+      float w[3];
+      CentreWeights(t, x, y, w);
+      if (!Covers(paint, w)) return false;
+    }
+    s.depth[pixel] = z;
+    s.winner[pixel] = index;
     return true;
   }
-  s.colour[pixel] = rgb;
-  s.depth[pixel] = z;
-  s.winner[pixel] = index;
+  std::uint32_t rgb = paint.rgb;
+  if (!paint.Plain()) {
+    float w[3];
+    CentreWeights(t, x, y, w);
+    if (!PaintPoint(paint, w, x, y, rgb)) return false;
+  }
+  s.colour[pixel] = Mix(s.colour[pixel], rgb, paint.opacity);
+  s.veiled[pixel] = 1;
   return true;
 }
 
@@ -326,7 +334,7 @@ std::vector<std::uint32_t> DrawingOrder(const std::vector<float>& nearest,
   return order;
 }
 
-// What the edge pass needs of the mesh, and the triangles it set up again lately.
+// What shading and the edge pass need of the mesh, and the triangles they set up again lately.
 struct Scene {
   const Mesh& mesh;
   const std::vector<ScreenPoint>& screen;
@@ -350,6 +358,25 @@ const Scene::Cached& TriangleOf(Scene& scene, std::uint32_t index, int width, in
   SetUp(scene.screen[t.a], scene.screen[t.b], scene.screen[t.c], width, height, entry.setup);
   entry.paint = PaintOf(scene.mesh, LookOf(scene.looks, t), scene.facing, index, scene.checker);
   return entry;
+}
+
+// Each pixel that an opaque triangle took, in that triangle's paint at the pixel's centre.
+void ShadeWinners(Buffers& s, Scene& scene) {
+  for (int y = 0; y < s.height; ++y) {
+    for (int x = 0; x < s.width; ++x) {
+      const std::size_t p = Index(s, x, y);
+      if (s.winner[p] == kNone) continue;
+      const Scene::Cached& c = TriangleOf(scene, s.winner[p], s.width, s.height);
+      if (c.paint.Plain()) {
+        s.colour[p] = c.paint.rgb;
+        continue;
+      }
+      float w[3];
+      CentreWeights(c.setup, x, y, w);
+      // Covers said yes here when the triangle took the pixel.
+      (void)PaintPoint(c.paint, w, x, y, s.colour[p]);
+    }
+  }
 }
 
 // Whether two colours differ by more than kColourStep in a channel.
@@ -392,38 +419,39 @@ std::uint32_t SmoothPixel(const Buffers& s, Scene& scene, int x, int y, std::uin
       if (nx >= 0 && ny >= 0 && nx < s.width && ny < s.height) add(s.winner[Index(s, nx, ny)]);
     }
   }
-  // Per candidate: 0 not painted yet, 1 painted, -1 left out here.
-  int painted[9] = {0, 0, 0, 0, 0, 0, 0, 0, 0};
+  // Each candidate is painted at the pixel's centre when it first is the nearest at a sample;
+  // one that its mask or alpha leaves out there is passed over at every sample.
+  bool painted[9] = {false, false, false, false, false, false, false, false, false};
   std::uint32_t colour[9];
-  if (s.winner[p] != kNone) {  // the centre's own, as the first pass painted it
-    painted[0] = 1;
+  if (s.winner[p] != kNone) {  // the centre's own, as ShadeWinners painted it
+    painted[0] = true;
     colour[0] = s.colour[p];
   }
-  const float cx = static_cast<float>(x) + 0.5f, cy = static_cast<float>(y) + 0.5f;
+  // The four samples side by side: at each, the nearest candidate so far and its depth.
+  const Lanes sx = static_cast<float>(x) + Lanes{kSampleX[0], kSampleX[1], kSampleX[2], kSampleX[3]};
+  const Lanes sy = static_cast<float>(y) + Lanes{kSampleY[0], kSampleY[1], kSampleY[2], kSampleY[3]};
+  Lanes nearest = {kFar, kFar, kFar, kFar};
+  LaneBits best = {-1, -1, -1, -1};
+  for (int n = 0; n < count; ++n) {
+    const Scene::Cached& c = TriangleOf(scene, found[n], s.width, s.height);
+    const Setup& t = c.setup;
+    LaneBits in = {-1, -1, -1, -1};
+    for (int k = 0; k < 3; ++k) in &= t.a[k] * sx + (t.b[k] * sy + t.c[k]) >= 0.0f;
+    const Lanes z = (t.zx * sx + t.zy * sy) + t.z0;
+    in &= z > nearest;
+    if ((in[0] | in[1] | in[2] | in[3]) == 0) continue;
+    if (!painted[n]) {
+      float w[3];
+      CentreWeights(t, x, y, w);
+      if (!PaintAt(c.paint, w, x, y, colour[n])) continue;  // left out of this pixel
+      painted[n] = true;
+    }
+    best = in ? LaneBits{n, n, n, n} : best;
+    nearest = in ? z : nearest;
+  }
   std::uint32_t sum[3] = {0, 0, 0};
   for (int i = 0; i < 4; ++i) {
-    const float px = static_cast<float>(x) + kSampleX[i], py = static_cast<float>(y) + kSampleY[i];
-    int best = -1;
-    float nearest = kFar;
-    for (int n = 0; n < count; ++n) {
-      if (painted[n] < 0) continue;
-      const Scene::Cached& c = TriangleOf(scene, found[n], s.width, s.height);
-      const Setup& t = c.setup;
-      bool inside = true;
-      for (int k = 0; k < 3; ++k) inside &= t.a[k] * px + (t.b[k] * py + t.c[k]) >= 0.0f;
-      const float z = (t.zx * px + t.zy * py) + t.z0;
-      if (!inside || !(z > nearest)) continue;
-      if (painted[n] == 0) {
-        float w[3];
-        for (int k = 0; k < 3; ++k) w[k] = (t.a[k] * cx + (t.b[k] * cy + t.c[k])) * t.inverse_area;
-        if (t.turned) std::swap(w[1], w[2]);
-        painted[n] = PaintAt(c.paint, w, x, y, colour[n]) ? 1 : -1;
-        if (painted[n] < 0) continue;
-      }
-      best = n;
-      nearest = z;
-    }
-    const std::uint32_t rgb = best < 0 ? background : colour[best];
+    const std::uint32_t rgb = best[i] < 0 ? background : colour[best[i]];
     for (int k = 0; k < 3; ++k) sum[k] += (rgb >> (16 - 8 * k)) & 0xFF;
   }
   return ((sum[0] + 2) / 4) << 16 | ((sum[1] + 2) / 4) << 8 | (sum[2] + 2) / 4;
@@ -508,12 +536,20 @@ void FillSurfaces(const Mesh& mesh, const std::vector<ScreenPoint>& screen, cons
     kind[i] = opacity < 1.0f ? 2 : 1;
     if (kind[i] == 2 && s.veiled.empty()) s.veiled.assign(pixels, 0);
   }
+  // The opaque triangles come first: their pixels are shaded before the translucent ones are
+  // blended over them.
+  bool shaded = false;
   for (const std::uint32_t i : DrawingOrder(nearest, kind)) {
+    if (kind[i] == 2 && !shaded) {
+      ShadeWinners(s, scene);
+      shaded = true;
+    }
     const Triangle& t = mesh.triangles[i];
     if (!SetUp(screen[t.a], screen[t.b], screen[t.c], s.width, s.height, setup)) continue;
     DrawTriangle(s, setup, PaintOf(mesh, LookOf(looks, t), facing, i, scene.checker), i,
                  kind[i] == 1);
   }
+  if (!shaded) ShadeWinners(s, scene);
   Finish(s, scene, background, image);
   s.depth.resize(pixels);
   depth = std::move(s.depth);
