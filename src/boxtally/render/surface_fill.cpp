@@ -123,36 +123,36 @@ void CentreWeights(const Setup& t, int x, int y, float w[3]) {
   if (t.turned) std::swap(w[1], w[2]);
 }
 
-// The pixel (x, y), whose centre lies inside the triangle at depth z nearer than what the pixel
-// shows. An opaque triangle takes it (its colour is worked out once all are drawn, by
-// ShadeWinners); a translucent one is blended over it. False where the mask or the texture's
-// alpha leaves the pixel out.
-bool DrawPixel(Buffers& s, const Setup& t, const Paint& paint, std::uint32_t index, bool opaque,
-               int x, int y, float z) {
-  const std::size_t pixel = Index(s, x, y);
-  if (opaque) {
-    if (!paint.Solid()) {
-      float w[3];
-      CentreWeights(t, x, y, w);
-      if (!Covers(paint, w)) return false;
-    }
-    s.depth[pixel] = z;
-    s.winner[pixel] = index;
-    return true;
-  }
+// Blends the translucent triangle's paint over pixel (x, y), whose centre lies inside it nearer
+// than what the pixel shows; false where the mask or the texture's alpha leaves the pixel out.
+bool BlendPixel(Buffers& s, const Setup& t, const Paint& paint, int x, int y) {
   std::uint32_t rgb = paint.rgb;
   if (!paint.Plain()) {
     float w[3];
     CentreWeights(t, x, y, w);
     if (!PaintPoint(paint, w, x, y, rgb)) return false;
   }
+  const std::size_t pixel = Index(s, x, y);
   s.colour[pixel] = Mix(s.colour[pixel], rgb, paint.opacity);
   s.veiled[pixel] = 1;
   return true;
 }
 
-using Lanes = float __attribute__((vector_size(16)));
-using LaneBits = std::int32_t __attribute__((vector_size(16)));
+// The opaque triangle takes pixel (x, y), whose centre lies inside it at depth z nearer than
+// what the pixel shows (its colour is worked out once all are drawn, by ShadeWinners); false
+// where the mask or the texture's alpha leaves the pixel out.
+bool TakePixel(Buffers& s, const Setup& t, const Paint& paint, std::uint32_t index, int x, int y,
+               float z) {
+  if (!paint.Solid()) {
+    float w[3];
+    CentreWeights(t, x, y, w);
+    if (!Covers(paint, w)) return false;
+  }
+  const std::size_t pixel = Index(s, x, y);
+  s.depth[pixel] = z;
+  s.winner[pixel] = index;
+  return true;
+}
 
 // Pixels from..to of row y, four at a time: those whose centre lies inside the triangle and
 // nearer than what they show are drawn; the others (most, behind what is drawn) are passed over
@@ -165,20 +165,44 @@ bool DrawRow(Buffers& s, const Setup& t, const Paint& paint, std::uint32_t index
   for (int k = 0; k < 3; ++k) row[k] = t.b[k] * py + t.c[k];
   const float zy = t.zy * py;
   const float last = static_cast<float>(to) + 0.5f;
-  const float* depth = &s.depth[Index(s, from, y)];
+  const std::size_t start = Index(s, from, y);
+  float* depth = &s.depth[start];
+  std::uint32_t* winner = &s.winner[start];
   bool drawn = false;
-  for (int x = from; x <= to; x += 4, depth += 4) {
+  for (int x = from; x <= to; x += 4, depth += 4, winner += 4) {
     const Lanes px = static_cast<float>(x) + steps;
     LaneBits in = px <= last;
-    for (int k = 0; k < 3; ++k) in &= t.a[k] * px + row[k] >= 0.0f;
+    Lanes edge[3];
+    for (int k = 0; k < 3; ++k) {
+      edge[k] = t.a[k] * px + row[k];
+      in &= edge[k] >= 0.0f;
+    }
     Lanes stored;
-    std::memcpy(&stored, depth, sizeof stored);  // the buffer has room past its last row
+    std::memcpy(&stored, depth, sizeof stored);  // the buffers have room past their last row
     const Lanes z = (t.zx * px + zy) + t.z0;
     in &= z > stored;
     if ((in[0] | in[1] | in[2] | in[3]) == 0) continue;
-    for (int lane = 0; lane < 4; ++lane) {
-      if (in[lane] != 0) drawn |= DrawPixel(s, t, paint, index, opaque, x + lane, y, z[lane]);
+    if (!opaque) {
+      for (int lane = 0; lane < 4; ++lane) {
+        if (in[lane] != 0) drawn |= BlendPixel(s, t, paint, x + lane, y);
+      }
+      continue;
     }
+    if (!paint.Solid()) {
+      // The weights at the centres, as CentreWeights works them out.
+      Lanes w[3] = {edge[0] * t.inverse_area, edge[1] * t.inverse_area, edge[2] * t.inverse_area};
+      if (t.turned) std::swap(w[1], w[2]);
+      in = CoversLanes(paint, w, in);
+      if ((in[0] | in[1] | in[2] | in[3]) == 0) continue;
+    }
+    // Lanes not taken keep what they hold.
+    const Lanes taken_depth = in ? z : stored;
+    LaneBits held;
+    std::memcpy(&held, winner, sizeof held);
+    const LaneBits taken = in ? LaneBits{1, 1, 1, 1} * static_cast<std::int32_t>(index) : held;
+    std::memcpy(depth, &taken_depth, sizeof taken_depth);
+    std::memcpy(winner, &taken, sizeof taken);
+    drawn = true;
   }
   return drawn;
 }
@@ -259,7 +283,7 @@ void DrawSmall(Buffers& s, const Setup& t, const Paint& paint, std::uint32_t ind
       for (int k = 0; k < 3; ++k) inside &= t.a[k] * px + (t.b[k] * py + t.c[k]) >= 0.0f;
       const float z = (t.zx * px + zy) + t.z0;
       if (inside && z > s.depth[Index(s, x, y)]) {
-        drawn |= DrawPixel(s, t, paint, index, opaque, x, y, z);
+        drawn |= opaque ? TakePixel(s, t, paint, index, x, y, z) : BlendPixel(s, t, paint, x, y);
       }
     }
   }
@@ -502,8 +526,8 @@ void FillSurfaces(const Mesh& mesh, const std::vector<ScreenPoint>& screen, cons
   s.height = image.height;
   const std::size_t pixels = static_cast<std::size_t>(s.width) * static_cast<std::size_t>(s.height);
   s.colour.assign(pixels, background);
-  s.depth.assign(pixels + 4, kFar);  // DrawRow reads four at a time
-  s.winner.assign(pixels, kNone);
+  s.depth.assign(pixels + 4, kFar);  // DrawRow reads and writes four at a time
+  s.winner.assign(pixels + 4, kNone);
   s.tiles_across = (s.width + kTileSide - 1) / kTileSide;
   const std::size_t tiles = static_cast<std::size_t>(s.tiles_across) *
                             static_cast<std::size_t>((s.height + kTileSide - 1) / kTileSide);

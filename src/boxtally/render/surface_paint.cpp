@@ -117,6 +117,24 @@ bool MaskedOut(const Texture& mask, float u, float v) {
   return (p[0] | p[1] | p[2]) == 0;
 }
 
+// The texel Wrap and MaskedOut take as the nearest to each coordinate among n, four at a time,
+// by the same arithmetic: the fraction past the whole number below (0 past 2^22 and for NaN),
+// then the texel centre at or before it, or the one after it when the coordinate lies half a
+// texel or more past that one.
+LaneBits NearestTexels(Lanes coordinate, int n) {
+  const LaneBits finite = (coordinate < 4194304.0f) & (coordinate > -4194304.0f);
+  const Lanes c = finite ? coordinate : Lanes{0, 0, 0, 0};  // in range for the conversion
+  LaneBits whole = __builtin_convertvector(c, LaneBits);
+  whole += __builtin_convertvector(whole, Lanes) > c;  // a set lane is -1: floored
+  Lanes f = c - __builtin_convertvector(whole, Lanes);
+  f = (finite & (f < 1.0f)) ? f : Lanes{0, 0, 0, 0};
+  const Lanes at = f * static_cast<float>(n) + 0.5f;
+  const LaneBits texel = __builtin_convertvector(at, LaneBits);
+  const LaneBits first = texel == 0 ? LaneBits{n, n, n, n} - 1 : texel - 1;
+  const LaneBits second = texel == n ? LaneBits{0, 0, 0, 0} : texel;
+  return at - __builtin_convertvector(texel, Lanes) < 0.5f ? first : second;
+}
+
 }  // namespace
 
 std::uint32_t Scale(std::uint32_t rgb, float intensity) {
@@ -251,6 +269,28 @@ bool Covers(const Paint& p, const float w[3]) {
   const float v = w[0] * p.uv[0].v + w[1] * p.uv[1].v + w[2] * p.uv[2].v;
   if (p.mask != nullptr && MaskedOut(*p.mask, u, v)) return false;
   return !p.see_through || SampleAlpha(*p.texture, u, v, p.filter) >= kOpaqueFrom;
+}
+
+LaneBits CoversLanes(const Paint& p, const Lanes w[3], LaneBits in) {
+  if (p.Solid()) return in;
+  const Lanes u = w[0] * p.uv[0].u + w[1] * p.uv[1].u + w[2] * p.uv[2].u;
+  const Lanes v = w[0] * p.uv[0].v + w[1] * p.uv[1].v + w[2] * p.uv[2].v;
+  if (p.mask != nullptr) {
+    const LaneBits tx = NearestTexels(u, p.mask->width), ty = NearestTexels(v, p.mask->height);
+    for (int lane = 0; lane < 4; ++lane) {
+      if (in[lane] == 0) continue;
+      const std::uint8_t* texel = Texel(*p.mask, tx[lane], ty[lane]);
+      if ((texel[0] | texel[1] | texel[2]) == 0) in[lane] = 0;
+    }
+  }
+  if (p.see_through) {
+    for (int lane = 0; lane < 4; ++lane) {
+      if (in[lane] != 0 && SampleAlpha(*p.texture, u[lane], v[lane], p.filter) < kOpaqueFrom) {
+        in[lane] = 0;
+      }
+    }
+  }
+  return in;
 }
 
 bool PaintPoint(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb) {

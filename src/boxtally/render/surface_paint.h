@@ -65,6 +65,15 @@ Paint PaintOf(const Mesh& mesh, const Look& look, const Facing& facing, std::siz
 // the mask, or the texture's own alpha, leaves it out (as PaintPoint says there).
 bool Covers(const Paint& p, const float w[3]);
 
+// Four points side by side, as GCC's vector extensions lay them out: a lane's bits are all set
+// (-1) or all clear.
+using Lanes = float __attribute__((vector_size(16)));
+using LaneBits = std::int32_t __attribute__((vector_size(16)));
+
+// Covers for the four points of weights w[0..2] (lanes of corners a, b, c) whose lanes are set
+// in `in`: the same answers, at a fraction of the cost for masked paint.
+LaneBits CoversLanes(const Paint& p, const Lanes w[3], LaneBits in);
+
 // The colour at a point of the triangle with weights w (of corners a, b, c) in pixel (x, y);
 // false where the mask, or the texture's own alpha, leaves it out.
 bool PaintPoint(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb);
