@@ -220,31 +220,33 @@ float TileFar(const Buffers& s, int tile_x, int tile_y) {
   return far;
 }
 
-// The pixels of row y whose centre may lie inside the triangle, from where its three edges cross
-// the row (a pixel more on each side than the arithmetic says: the pixel test decides); empty:
-// first > last.
-void RowSpan(const Setup& t, int y, int& first, int& last) {
-  float low = static_cast<float>(t.x0), high = static_cast<float>(t.x1);
-  const float row = static_cast<float>(y);
+// The pixels of rows y .. y + 3 whose centre may lie inside the triangle, from where its three
+// edges cross each row (a pixel more on each side than the arithmetic says: the pixel test
+// decides), four rows side by side; an empty row has first > last.
+void RowSpans(const Setup& t, int y, LaneBits& first, LaneBits& last) {
+  const float x0 = static_cast<float>(t.x0), x1 = static_cast<float>(t.x1);
+  Lanes low = {x0, x0, x0, x0}, high = {x1, x1, x1, x1};
+  const Lanes row = static_cast<float>(y) + Lanes{0.0f, 1.0f, 2.0f, 3.0f};
   for (int k = 0; k < 3; ++k) {
-    if (t.a[k] == 0.0f) {  // along the row: all of it inside, or none
-      if (t.b[k] * (row + 0.5f) + t.c[k] < 0.0f) high = -1.0f;
+    if (t.a[k] == 0.0f) {  // along the rows: all of a row inside, or none
+      high = t.b[k] * (row + 0.5f) + t.c[k] < 0.0f ? Lanes{-1, -1, -1, -1} : high;
       continue;
     }
-    const float cross = t.cross_at[k] + t.cross_step[k] * row;
+    const Lanes cross = t.cross_at[k] + t.cross_step[k] * row;
     if (t.a[k] > 0.0f) {
-      low = std::max(low, cross - 1.0f);
+      low = low < cross - 1.0f ? cross - 1.0f : low;  // std::max: NaN leaves low
     } else {
-      high = std::min(high, cross + 1.0f);
+      high = cross + 1.0f < high ? cross + 1.0f : high;
     }
   }
-  first = 0;
-  last = -1;
-  if (low <= high) {  // not NaN either
-    // Both lie in x0 - 1 .. x1 + 1 now; truncation rounds toward the span's inside.
-    first = static_cast<int>(std::ceil(low));
-    last = static_cast<int>(high);
-  }
+  // Where low <= high (not NaN either), both lie in x0 .. x1; truncation rounds toward the
+  // span's inside, and the first pixel is low rounded up.
+  const LaneBits spans = low <= high;
+  low = spans ? low : Lanes{0, 0, 0, 0};
+  high = spans ? high : Lanes{-1, -1, -1, -1};
+  first = __builtin_convertvector(low, LaneBits);
+  first -= __builtin_convertvector(first, Lanes) < low;  // a set lane is -1: rounded up
+  last = __builtin_convertvector(high, LaneBits);
 }
 
 void SetUpRows(Setup& t) {
@@ -310,11 +312,16 @@ void DrawTriangle(Buffers& s, Setup& t, const Paint& paint, std::uint32_t index,
     const int y0 = std::max(t.y0, band * kTileSide);
     const int y1 = std::min(t.y1, band * kTileSide + kTileSide - 1);
     int left = s.width, right = -1;
-    for (int y = y0; y <= y1; ++y) {
-      RowSpan(t, y, first[y - y0], last[y - y0]);
-      if (first[y - y0] > last[y - y0]) continue;
-      left = std::min(left, first[y - y0]);
-      right = std::max(right, last[y - y0]);
+    for (int y = y0; y <= y1; y += 4) {
+      LaneBits from, to;
+      RowSpans(t, y, from, to);
+      for (int lane = 0; lane < 4 && y + lane <= y1; ++lane) {
+        first[y + lane - y0] = from[lane];
+        last[y + lane - y0] = to[lane];
+        if (from[lane] > to[lane]) continue;
+        left = std::min(left, from[lane]);
+        right = std::max(right, to[lane]);
+      }
     }
     for (int tile_x = left / kTileSide; right >= 0 && tile_x <= right / kTileSide; ++tile_x) {
       if (deep && !Nearer(s, t, tile_x, band)) continue;
@@ -434,7 +441,11 @@ std::uint32_t SmoothPixel(const Buffers& s, Scene& scene, int x, int y, std::uin
   std::uint32_t found[9];
   int count = 0;
   const auto add = [&](std::uint32_t w) {
-    if (w != kNone && std::find(found, found + count, w) == found + count) found[count++] = w;
+    if (w == kNone) return;
+    for (int n = 0; n < count; ++n) {
+      if (found[n] == w) return;
+    }
+    found[count++] = w;
   };
   add(s.winner[p]);
   for (int dy = -1; dy <= 1; ++dy) {
