@@ -28,7 +28,10 @@ constexpr int kCheckerCells = 48;    // cells of the missing-texture checker acr
 // in a channel, and for one textured material also in depth (in pixels).
 constexpr int kColourStep = 24;
 constexpr float kDepthStep = 1.5f;
-constexpr std::size_t kCachedTriangles = 1024;  // triangles set up again for shading, kept
+// Triangles whose set-up and paint are kept from their drawing for shading and the edge pass:
+// all of a mesh that has no more, else those drawn last in each slot (about 200 bytes each).
+constexpr std::size_t kMinCachedTriangles = 1024;
+constexpr std::size_t kMaxCachedTriangles = 16384;
 constexpr std::size_t kKeptScratchTriangles = std::size_t{1} << 21;  // see kKeptScratchPixels
 
 struct Buffers {
@@ -213,6 +216,18 @@ float TileFar(const Buffers& s, int tile_x, int tile_y) {
   const int x0 = tile_x * kTileSide, y0 = tile_y * kTileSide;
   const int x1 = std::min(s.width, x0 + kTileSide), y1 = std::min(s.height, y0 + kTileSide);
   float far = INFINITY;
+  if (x1 - x0 == kTileSide) {  // a whole tile's rows, two sets of four lanes each
+    Lanes low = {INFINITY, INFINITY, INFINITY, INFINITY}, high = low;
+    for (int y = y0; y < y1; ++y) {
+      Lanes left, right;
+      std::memcpy(&left, &s.depth[Index(s, x0, y)], sizeof left);
+      std::memcpy(&right, &s.depth[Index(s, x0 + 4, y)], sizeof right);
+      low = left < low ? left : low;
+      high = right < high ? right : high;
+    }
+    low = high < low ? high : low;
+    return std::min({low[0], low[1], low[2], low[3]});
+  }
   for (int y = y0; y < y1; ++y) {
     const float* depth = &s.depth[Index(s, x0, y)];
     for (int x = 0; x < x1 - x0; ++x) far = std::min(far, depth[x]);
@@ -377,11 +392,15 @@ struct Scene {
     Setup setup;
     Paint paint;
   };
-  std::vector<Cached>& cache;  // kCachedTriangles, kept by the thread between drawings
+  std::vector<Cached>& cache;  // a power of two of them, kept by the thread between drawings
 };
 
+Scene::Cached& SlotOf(Scene& scene, std::uint32_t index) {
+  return scene.cache[index & (scene.cache.size() - 1)];
+}
+
 const Scene::Cached& TriangleOf(Scene& scene, std::uint32_t index, int width, int height) {
-  Scene::Cached& entry = scene.cache[index % kCachedTriangles];
+  Scene::Cached& entry = SlotOf(scene, index);
   if (entry.index == index) return entry;
   entry.index = index;
   const Triangle& t = scene.mesh.triangles[index];
@@ -533,7 +552,7 @@ void Finish(const Buffers& s, Scene& scene, std::uint32_t background, std::vecto
 struct Scratch {
   Buffers buffers;
   std::vector<std::uint8_t> edge;
-  std::vector<Scene::Cached> cache = std::vector<Scene::Cached>(kCachedTriangles);
+  std::vector<Scene::Cached> cache;
   std::vector<float> nearest;
   std::vector<std::uint8_t> kind;
   std::vector<std::uint32_t> bucket;
@@ -560,6 +579,9 @@ void FillSurfaces(const Mesh& mesh, const std::vector<ScreenPoint>& screen, cons
                             static_cast<std::size_t>((s.height + kTileSide - 1) / kTileSide);
   s.tile_far.assign(tiles, kFar);
   s.tile_stale.assign(tiles, 0);
+  std::size_t slots = kMinCachedTriangles;
+  while (slots < mesh.triangles.size() && slots < kMaxCachedTriangles) slots *= 2;
+  scratch.cache.resize(slots);
   for (Scene::Cached& entry : scratch.cache) entry.index = kNone;
 
   std::vector<std::shared_ptr<const Texture>> kept;
@@ -575,7 +597,6 @@ void FillSurfaces(const Mesh& mesh, const std::vector<ScreenPoint>& screen, cons
   std::vector<std::uint8_t>& kind = scratch.kind;
   nearest.assign(mesh.triangles.size(), 0.0f);
   kind.assign(mesh.triangles.size(), 0);
-  Setup setup;
   for (std::size_t i = 0; i < mesh.triangles.size(); ++i) {
     const Triangle& t = mesh.triangles[i];
     if (t.a >= count || t.b >= count || t.c >= count) continue;
@@ -601,9 +622,12 @@ void FillSurfaces(const Mesh& mesh, const std::vector<ScreenPoint>& screen, cons
       shaded = true;
     }
     const Triangle& t = mesh.triangles[i];
-    if (!SetUp(screen[t.a], screen[t.b], screen[t.c], s.width, s.height, setup)) continue;
-    DrawTriangle(s, setup, PaintOf(mesh, LookOf(looks, t), facing, i, scene.checker), i,
-                 kind[i] == 1);
+    Scene::Cached& entry = SlotOf(scene, i);
+    entry.index = kNone;
+    if (!SetUp(screen[t.a], screen[t.b], screen[t.c], s.width, s.height, entry.setup)) continue;
+    entry.paint = PaintOf(mesh, LookOf(looks, t), facing, i, scene.checker);
+    entry.index = i;  // shading and the edge pass find it set up as it was drawn
+    DrawTriangle(s, entry.setup, entry.paint, i, kind[i] == 1);
   }
   if (!shaded) ShadeWinners(s, scene);
   Finish(s, scene, background, scratch.edge, image);
