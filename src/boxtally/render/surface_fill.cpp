@@ -338,15 +338,23 @@ void DrawTriangle(Buffers& s, Setup& t, const Paint& paint, std::uint32_t index,
         right = std::max(right, to[lane]);
       }
     }
-    for (int tile_x = left / kTileSide; right >= 0 && tile_x <= right / kTileSide; ++tile_x) {
+    if (right < 0) continue;
+    // Runs of neighbouring tiles that may show the triangle, each drawn a row at a time.
+    const int last_tile = right / kTileSide;
+    for (int tile_x = left / kTileSide; tile_x <= last_tile; ++tile_x) {
       if (deep && !Nearer(s, t, tile_x, band)) continue;
-      const int x0 = tile_x * kTileSide, x1 = x0 + kTileSide - 1;
+      int run_end = tile_x;
+      while (run_end < last_tile && (!deep || Nearer(s, t, run_end + 1, band))) ++run_end;
+      const int x0 = tile_x * kTileSide, x1 = run_end * kTileSide + kTileSide - 1;
       bool drawn = false;
       for (int y = y0; y <= y1; ++y) {
         const int from = std::max(x0, first[y - y0]), to = std::min(x1, last[y - y0]);
         if (from <= to) drawn |= DrawRow(s, t, paint, index, opaque, y, from, to);
       }
-      if (drawn && opaque) s.tile_stale[static_cast<std::size_t>(band * s.tiles_across + tile_x)] = 1;
+      for (; drawn && opaque && tile_x <= run_end; ++tile_x) {
+        s.tile_stale[static_cast<std::size_t>(band * s.tiles_across + tile_x)] = 1;
+      }
+      tile_x = run_end + 1;  // closed (or past the last), so passed over
     }
   }
 }
