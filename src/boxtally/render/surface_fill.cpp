@@ -432,7 +432,7 @@ void ShadeWinners(Buffers& s, Scene& scene) {
       float w[3];
       CentreWeights(c.setup, x, y, w);
       // Covers said yes here when the triangle took the pixel.
-      (void)PaintPoint(c.paint, w, x, y, s.colour[p]);
+      (void)PaintCovered(c.paint, w, x, y, s.colour[p]);
     }
   }
 }

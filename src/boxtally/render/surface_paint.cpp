@@ -297,6 +297,12 @@ bool PaintPoint(const Paint& p, const float w[3], int x, int y, std::uint32_t& r
   const float u = w[0] * p.uv[0].u + w[1] * p.uv[1].u + w[2] * p.uv[2].u;
   const float v = w[0] * p.uv[0].v + w[1] * p.uv[1].v + w[2] * p.uv[2].v;
   if (p.mask != nullptr && MaskedOut(*p.mask, u, v)) return false;
+  return PaintCovered(p, w, x, y, rgb);
+}
+
+bool PaintCovered(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb) {
+  const float u = w[0] * p.uv[0].u + w[1] * p.uv[1].u + w[2] * p.uv[2].u;
+  const float v = w[0] * p.uv[0].v + w[1] * p.uv[1].v + w[2] * p.uv[2].v;
   const float light = p.shaded ? w[0] * p.light[0] + w[1] * p.light[1] + w[2] * p.light[2]
                                : p.light[0];
   switch (p.kind) {

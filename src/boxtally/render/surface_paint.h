@@ -77,6 +77,8 @@ LaneBits CoversLanes(const Paint& p, const Lanes w[3], LaneBits in);
 // The colour at a point of the triangle with weights w (of corners a, b, c) in pixel (x, y);
 // false where the mask, or the texture's own alpha, leaves it out.
 bool PaintPoint(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb);
+// The same where Covers said the mask leaves the point in: the mask is not looked at again.
+bool PaintCovered(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb);
 inline bool PaintAt(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb) {
   if (p.Plain()) {
     rgb = p.rgb;
