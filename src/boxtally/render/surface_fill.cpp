@@ -1,6 +1,7 @@
 #include "boxtally/render/surface_fill.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -475,10 +476,18 @@ std::uint32_t SmoothPixel(const Buffers& s, Scene& scene, int x, int y, std::uin
     found[count++] = w;
   };
   add(s.winner[p]);
-  for (int dy = -1; dy <= 1; ++dy) {
-    for (int dx = -1; dx <= 1; ++dx) {
-      const int nx = x + dx, ny = y + dy;
-      if (nx >= 0 && ny >= 0 && nx < s.width && ny < s.height) add(s.winner[Index(s, nx, ny)]);
+  const std::uint32_t* winner = s.winner.data();
+  if (x > 0 && y > 0 && x + 1 < s.width && y + 1 < s.height) {  // all eight neighbours inside
+    for (const std::size_t at : {p - s.width - 1, p - s.width, p - s.width + 1}) add(winner[at]);
+    add(winner[p - 1]);
+    add(winner[p + 1]);
+    for (const std::size_t at : {p + s.width - 1, p + s.width, p + s.width + 1}) add(winner[at]);
+  } else {
+    for (int dy = -1; dy <= 1; ++dy) {
+      for (int dx = -1; dx <= 1; ++dx) {
+        const int nx = x + dx, ny = y + dy;
+        if (nx >= 0 && ny >= 0 && nx < s.width && ny < s.height) add(winner[Index(s, nx, ny)]);
+      }
     }
   }
   // Each candidate is painted at the pixel's centre when it first is the nearest at a sample;
@@ -519,6 +528,20 @@ std::uint32_t SmoothPixel(const Buffers& s, Scene& scene, int x, int y, std::uin
   return ((sum[0] + 2) / 4) << 16 | ((sum[1] + 2) / 4) << 8 | (sum[2] + 2) / 4;
 }
 
+// R, G, B of 0xRRGGBB and an opaque alpha, in one store where the bytes' order allows.
+void PutOpaque(std::uint8_t* out, std::uint32_t rgb) {
+  if constexpr (std::endian::native == std::endian::little) {
+    const std::uint32_t bytes = (rgb >> 16 & 0xFF) | (rgb & 0xFF00) | (rgb & 0xFF) << 16 |
+                                std::uint32_t{0xFF} << 24;
+    std::memcpy(out, &bytes, 4);
+  } else {
+    out[0] = static_cast<std::uint8_t>(rgb >> 16);
+    out[1] = static_cast<std::uint8_t>(rgb >> 8);
+    out[2] = static_cast<std::uint8_t>(rgb);
+    out[3] = 255;
+  }
+}
+
 // The picture from the pixels' centres, smoothed where an edge passes (not under translucent
 // faces, whose blending the samples would lose). Each pair of neighbours is looked at once.
 void Finish(const Buffers& s, Scene& scene, std::uint32_t background, std::vector<std::uint8_t>& edge,
@@ -526,15 +549,17 @@ void Finish(const Buffers& s, Scene& scene, std::uint32_t background, std::vecto
   const std::size_t row = static_cast<std::size_t>(s.width);
   edge.assign(s.colour.size(), 0);
   for (int y = 0; y < s.height; ++y) {
-    for (int x = 0; x < s.width; ++x) {
-      const std::size_t p = Index(s, x, y);
+    const std::size_t start = Index(s, 0, y);
+    const bool below = y + 1 < s.height;
+    for (std::size_t p = start; p < start + row; ++p) {
       const std::uint32_t w = s.winner[p];
       const std::uint32_t rgb = s.colour[p];
-      if (x + 1 < s.width && s.winner[p + 1] != w && ColourStep(rgb, s.colour[p + 1]) &&
+      // The row's last pixel has no right-hand neighbour: the next row's first is not one.
+      if (p + 1 < start + row && s.winner[p + 1] != w && ColourStep(rgb, s.colour[p + 1]) &&
           Differs(s, scene, p, p + 1)) {
         edge[p] = edge[p + 1] = 1;
       }
-      if (y + 1 < s.height && s.winner[p + row] != w && ColourStep(rgb, s.colour[p + row]) &&
+      if (below && s.winner[p + row] != w && ColourStep(rgb, s.colour[p + row]) &&
           Differs(s, scene, p, p + row)) {
         edge[p] = edge[p + row] = 1;
       }
@@ -547,10 +572,7 @@ void Finish(const Buffers& s, Scene& scene, std::uint32_t background, std::vecto
       if (edge[p] != 0 && (s.veiled.empty() || s.veiled[p] == 0)) {
         rgb = SmoothPixel(s, scene, x, y, background);
       }
-      std::uint8_t* out = &image.rgba[p * 4];
-      out[0] = static_cast<std::uint8_t>(rgb >> 16);
-      out[1] = static_cast<std::uint8_t>(rgb >> 8);
-      out[2] = static_cast<std::uint8_t>(rgb);
+      PutOpaque(&image.rgba[p * 4], rgb);
     }
   }
 }
