@@ -236,7 +236,6 @@ Image DrawScene(const Mesh& mesh, const Bounds* box, const Camera& camera, int w
   Canvas canvas{image, depth};
   canvas.thickness = std::max(1, static_cast<int>(std::lround(std::min(width, height) / 256.0)));
   canvas.depth_slack = 2.0f + static_cast<float>(canvas.thickness);
-  for (std::size_t i = 0; i < pixels; ++i) Put(canvas, i, kBackground);
 
   const Bounds fitted = FittedBounds(mesh, box);
   const Projection view = FitProjection(camera, fitted, width, height);
@@ -244,12 +243,14 @@ Image DrawScene(const Mesh& mesh, const Bounds* box, const Camera& camera, int w
   for (std::size_t i = 0; i < screen.size(); ++i) screen[i] = Project(view, mesh.vertices[i]);
   if (mesh.triangles.empty()) {
     depth.assign(pixels, -std::numeric_limits<float>::infinity());
+    for (std::size_t i = 0; i < pixels; ++i) Put(canvas, i, kBackground);
     DrawPoints(canvas, screen);
   } else {
     const Vec3 light{
         kLightRight * view.right.x + kLightUp * view.up.x + kLightEye * view.toward_eye.x,
         kLightRight * view.right.y + kLightUp * view.up.y + kLightEye * view.toward_eye.y,
         kLightRight * view.right.z + kLightUp * view.up.z + kLightEye * view.toward_eye.z};
+    // Every pixel, the background's too.
     FillSurfaces(mesh, screen, light, options.textures, kBackground, image, canvas.depth);
   }
   if (options.grid) DrawGrid(canvas, fitted, view);

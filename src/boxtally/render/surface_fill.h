@@ -18,7 +18,7 @@ namespace render {
 inline constexpr int kTileSide = 8;  // pixels
 
 // Draws the triangles of `mesh` (its vertices projected to `screen`) over `background` into
-// `image`, and gives the depth of each pixel's centre in `depth` (-infinity where no surface
+// `image` (every pixel of it, opaque: what it held does not matter), and gives the depth of each pixel's centre in `depth` (-infinity where no surface
 // is; its size is the pixels' and a few more, and its memory is reused where it can be). The
 // calling thread keeps the buffers of pictures up to kKeptScratchPixels for its next drawing.
 // The light comes from `light` (model space, unit length). `textures`: where the materials'
