@@ -422,18 +422,20 @@ const Scene::Cached& TriangleOf(Scene& scene, std::uint32_t index, int width, in
 // Each pixel that an opaque triangle took, in that triangle's paint at the pixel's centre.
 void ShadeWinners(Buffers& s, Scene& scene) {
   for (int y = 0; y < s.height; ++y) {
+    const Scene::Cached* c = nullptr;  // the last pixel's triangle, mostly this one's too
     for (int x = 0; x < s.width; ++x) {
       const std::size_t p = Index(s, x, y);
-      if (s.winner[p] == kNone) continue;
-      const Scene::Cached& c = TriangleOf(scene, s.winner[p], s.width, s.height);
-      if (c.paint.Plain()) {
-        s.colour[p] = c.paint.rgb;
+      const std::uint32_t index = s.winner[p];
+      if (index == kNone) continue;
+      if (c == nullptr || c->index != index) c = &TriangleOf(scene, index, s.width, s.height);
+      if (c->paint.Plain()) {
+        s.colour[p] = c->paint.rgb;
         continue;
       }
       float w[3];
-      CentreWeights(c.setup, x, y, w);
+      CentreWeights(c->setup, x, y, w);
       // Covers said yes here when the triangle took the pixel.
-      (void)PaintCovered(c.paint, w, x, y, s.colour[p]);
+      (void)PaintCovered(c->paint, w, x, y, s.colour[p]);
     }
   }
 }
