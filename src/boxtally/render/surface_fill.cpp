@@ -45,6 +45,9 @@ struct Buffers {
   int tiles_across = 0;
   std::vector<float> tile_far;           // the farthest depth drawn in each tile
   std::vector<std::uint8_t> tile_stale;  // tile_far needs working out again
+  // The pixels that triangles may have drawn lie in columns reach_x0..reach_x1 and rows
+  // reach_y0..reach_y1 (none while reach_x0 > reach_x1): outside, all is background.
+  int reach_x0 = 0, reach_x1 = -1, reach_y0 = 0, reach_y1 = -1;
 };
 
 // One triangle as the pixel loops see it. Edge k (opposite corner k): a x + b y + c >= 0 inside.
@@ -421,9 +424,9 @@ const Scene::Cached& TriangleOf(Scene& scene, std::uint32_t index, int width, in
 
 // Each pixel that an opaque triangle took, in that triangle's paint at the pixel's centre.
 void ShadeWinners(Buffers& s, Scene& scene) {
-  for (int y = 0; y < s.height; ++y) {
+  for (int y = s.reach_y0; y <= s.reach_y1; ++y) {
     const Scene::Cached* c = nullptr;  // the last pixel's triangle, mostly this one's too
-    for (int x = 0; x < s.width; ++x) {
+    for (int x = s.reach_x0; x <= s.reach_x1; ++x) {
       const std::size_t p = Index(s, x, y);
       const std::uint32_t index = s.winner[p];
       if (index == kNone) continue;
@@ -550,10 +553,12 @@ void Finish(const Buffers& s, Scene& scene, std::uint32_t background, std::vecto
             Image& image) {
   const std::size_t row = static_cast<std::size_t>(s.width);
   edge.assign(s.colour.size(), 0);
-  for (int y = 0; y < s.height; ++y) {
-    const std::size_t start = Index(s, 0, y);
+  // Two neighbours differ only where one of them lies where triangles reach.
+  const int x0 = std::max(0, s.reach_x0 - 1);
+  for (int y = std::max(0, s.reach_y0 - 1); y <= s.reach_y1; ++y) {
+    const std::size_t start = Index(s, 0, y), end = Index(s, s.reach_x1, y) + 1;
     const bool below = y + 1 < s.height;
-    for (std::size_t p = start; p < start + row; ++p) {
+    for (std::size_t p = Index(s, x0, y); p < end; ++p) {
       const std::uint32_t w = s.winner[p];
       const std::uint32_t rgb = s.colour[p];
       // The row's last pixel has no right-hand neighbour: the next row's first is not one.
@@ -615,6 +620,8 @@ void FillSurfaces(const Mesh& mesh, const std::vector<ScreenPoint>& screen, cons
   while (slots < mesh.triangles.size() && slots < kMaxCachedTriangles) slots *= 2;
   scratch.cache.resize(slots);
   for (Scene::Cached& entry : scratch.cache) entry.index = kNone;
+  s.reach_x0 = s.reach_y0 = 0;
+  s.reach_x1 = s.reach_y1 = -1;
 
   std::vector<std::shared_ptr<const Texture>> kept;
   const std::vector<Look> looks = LookUp(mesh, textures, kept);
@@ -659,6 +666,16 @@ void FillSurfaces(const Mesh& mesh, const std::vector<ScreenPoint>& screen, cons
     if (!SetUp(screen[t.a], screen[t.b], screen[t.c], s.width, s.height, entry.setup)) continue;
     entry.paint = PaintOf(mesh, LookOf(looks, t), facing, i, scene.checker);
     entry.index = i;  // shading and the edge pass find it set up as it was drawn
+    if (s.reach_x0 > s.reach_x1) {
+      s.reach_x0 = entry.setup.x0;
+      s.reach_x1 = entry.setup.x1;
+      s.reach_y0 = entry.setup.y0;
+      s.reach_y1 = entry.setup.y1;
+    }
+    s.reach_x0 = std::min(s.reach_x0, entry.setup.x0);
+    s.reach_x1 = std::max(s.reach_x1, entry.setup.x1);
+    s.reach_y0 = std::min(s.reach_y0, entry.setup.y0);
+    s.reach_y1 = std::max(s.reach_y1, entry.setup.y1);
     DrawTriangle(s, entry.setup, entry.paint, i, kind[i] == 1);
   }
   if (!shaded) ShadeWinners(s, scene);
