@@ -3,6 +3,7 @@
 #include <libdeflate.h>
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -27,10 +28,9 @@ libdeflate_compressor* Compressor() {
 }
 
 bool Opaque(const Image& image) {
-  for (std::size_t i = 3; i < image.rgba.size(); i += 4) {
-    if (image.rgba[i] != 255) return false;
-  }
-  return true;
+  std::uint8_t all = 255;
+  for (std::size_t i = 3; i < image.rgba.size(); i += 4) all &= image.rgba[i];
+  return all == 255;
 }
 
 void PutU32(std::string& out, std::uint32_t v) {
@@ -58,19 +58,29 @@ bool EncodePng(const Image& image, std::string& out) {
   const std::size_t channels = Opaque(image) ? 3 : 4;
   // Each row: filter type 0 (none), then its pixels.
   const std::size_t stride = width * channels + 1;
-  std::vector<std::uint8_t> rows(stride * height);
+  // Kept by the thread for its next picture, as the drawing keeps its buffers.
+  thread_local std::vector<std::uint8_t> rows, deflated;
+  rows.resize(stride * height);
   for (std::size_t y = 0; y < height; ++y) {
     std::uint8_t* to = &rows[y * stride];
     const std::uint8_t* from = &image.rgba[y * width * 4];
     *to++ = 0;
-    for (std::size_t x = 0; x < width; ++x, from += 4, to += channels) {
-      for (std::size_t c = 0; c < channels; ++c) to[c] = from[c];
+    if (channels == 4) {
+      std::memcpy(to, from, width * 4);
+      continue;
     }
+    // Four bytes a pixel, the fourth overwritten by the next pixel's first; the last takes three.
+    for (std::size_t x = 1; x < width; ++x, from += 4, to += 3) std::memcpy(to, from, 4);
+    std::memcpy(to, from, 3);
   }
-  std::vector<std::uint8_t> deflated(libdeflate_zlib_compress_bound(compressor, rows.size()));
+  deflated.resize(libdeflate_zlib_compress_bound(compressor, rows.size()));
   const std::size_t size = libdeflate_zlib_compress(compressor, rows.data(), rows.size(),
                                                     deflated.data(), deflated.size());
-  if (size == 0) return false;
+  const bool kept = width * height <= kKeptScratchPixels;
+  if (size == 0) {
+    if (!kept) rows = deflated = {};
+    return false;
+  }
   std::uint8_t header[13];
   for (int i = 0; i < 4; ++i) {
     header[i] = static_cast<std::uint8_t>(width >> (24 - 8 * i));
@@ -84,6 +94,7 @@ bool EncodePng(const Image& image, std::string& out) {
   PutChunk(out, "IHDR", header, sizeof header);
   PutChunk(out, "IDAT", deflated.data(), size);
   PutChunk(out, "IEND", nullptr, 0);
+  if (!kept) rows = deflated = {};
   return true;
 }
 

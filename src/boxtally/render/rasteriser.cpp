@@ -24,7 +24,7 @@ constexpr float kLightEye = 0.8660254f;
 
 struct Canvas {
   Image& image;
-  std::vector<float> depth;  // per pixel; larger is nearer
+  std::vector<float>& depth;  // per pixel; larger is nearer
   int thickness = 1;         // of lines and points, in pixels
   float depth_slack = 2;     // a line this much behind a face still counts as in front of it
 };
@@ -231,27 +231,32 @@ Image DrawScene(const Mesh& mesh, const Bounds* box, const Camera& camera, int w
   image.height = height;
   const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   image.rgba.resize(pixels * 4);
-  Canvas canvas{image, std::vector<float>(pixels, -std::numeric_limits<float>::infinity())};
+  // Kept by the thread for its next drawing, as FillSurfaces keeps its own buffers.
+  thread_local std::vector<float> depth;
+  Canvas canvas{image, depth};
   canvas.thickness = std::max(1, static_cast<int>(std::lround(std::min(width, height) / 256.0)));
   canvas.depth_slack = 2.0f + static_cast<float>(canvas.thickness);
-  for (std::size_t i = 0; i < pixels; ++i) Put(canvas, i, kBackground);
 
   const Bounds fitted = FittedBounds(mesh, box);
   const Projection view = FitProjection(camera, fitted, width, height);
   std::vector<ScreenPoint> screen(mesh.vertices.size());
   for (std::size_t i = 0; i < screen.size(); ++i) screen[i] = Project(view, mesh.vertices[i]);
   if (mesh.triangles.empty()) {
+    depth.assign(pixels, -std::numeric_limits<float>::infinity());
+    for (std::size_t i = 0; i < pixels; ++i) Put(canvas, i, kBackground);
     DrawPoints(canvas, screen);
   } else {
     const Vec3 light{
         kLightRight * view.right.x + kLightUp * view.up.x + kLightEye * view.toward_eye.x,
         kLightRight * view.right.y + kLightUp * view.up.y + kLightEye * view.toward_eye.y,
         kLightRight * view.right.z + kLightUp * view.up.z + kLightEye * view.toward_eye.z};
+    // Every pixel, the background's too.
     FillSurfaces(mesh, screen, light, options.textures, kBackground, image, canvas.depth);
   }
   if (options.grid) DrawGrid(canvas, fitted, view);
   if (options.box && box != nullptr && IsUsable(*box)) DrawBox(canvas, *box, view);
   if (options.axes) DrawAxes(canvas, fitted, view);
+  if (pixels > kKeptScratchPixels) depth = {};
   return image;
 }
 

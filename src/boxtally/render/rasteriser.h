@@ -14,6 +14,9 @@
 namespace render {
 
 inline constexpr int kMaxImageSide = 8192;  // pixels, each way
+// The largest picture whose working buffers a thread keeps for its next drawing (about 25 MB:
+// a preview pane's or a large thumbnail's); larger ones let go of theirs when drawn.
+inline constexpr std::size_t kKeptScratchPixels = std::size_t{1} << 20;
 
 // Colours 0xRRGGBB.
 inline constexpr std::uint32_t kBackground = 0xEEF1F5;

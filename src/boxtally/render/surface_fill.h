@@ -18,8 +18,10 @@ namespace render {
 inline constexpr int kTileSide = 8;  // pixels
 
 // Draws the triangles of `mesh` (its vertices projected to `screen`) over `background` into
-// `image`, and gives the depth of each pixel's centre in `depth` (-infinity where no surface
-// is). The light comes from `light` (model space, unit length). `textures`: where the materials'
+// `image` (every pixel of it, opaque: what it held does not matter), and gives the depth of each pixel's centre in `depth` (-infinity where no surface
+// is; its size is the pixels' and a few more, and its memory is reused where it can be). The
+// calling thread keeps the buffers of pictures up to kKeptScratchPixels for its next drawing.
+// The light comes from `light` (model space, unit length). `textures`: where the materials'
 // textures and masks are found, each name asked once; nullptr: none is looked for, and textured
 // surfaces show their colour.
 void FillSurfaces(const Mesh& mesh, const std::vector<ScreenPoint>& screen, const Vec3& light,

@@ -85,6 +85,29 @@ std::array<std::uint32_t, 4> Sample(const Texture& t, float u, float v, bool fil
   return out;
 }
 
+// The texture's alpha at (u, v), as Sample gives it.
+std::uint32_t SampleAlpha(const Texture& t, float u, float v, bool filter) {
+  int x0, x1, y0, y1, fx, fy;
+  Wrap(u, t.width, x0, x1, fx);
+  Wrap(v, t.height, y0, y1, fy);
+  if (!filter) return Texel(t, fx < 128 ? x0 : x1, fy < 128 ? y0 : y1)[3];
+  const std::uint32_t wa = static_cast<std::uint32_t>((256 - fx) * (256 - fy));
+  const std::uint32_t wb = static_cast<std::uint32_t>(fx * (256 - fy));
+  const std::uint32_t wc = static_cast<std::uint32_t>((256 - fx) * fy);
+  const std::uint32_t wd = static_cast<std::uint32_t>(fx * fy);
+  return (wa * Texel(t, x0, y0)[3] + wb * Texel(t, x1, y0)[3] + wc * Texel(t, x0, y1)[3] +
+          wd * Texel(t, x1, y1)[3] + 32768) >>
+         16;
+}
+
+// Whether some texel's alpha leaves it out: when none does, no blend of texels does either.
+bool SeeThrough(const Texture& t) {
+  for (std::size_t i = 3; i < t.rgba.size(); i += 4) {
+    if (t.rgba[i] < kOpaqueFrom) return true;
+  }
+  return false;
+}
+
 // Whether the mask leaves (u, v) out: its nearest texel is black.
 bool MaskedOut(const Texture& mask, float u, float v) {
   int x0, x1, y0, y1, fx, fy;
@@ -92,6 +115,24 @@ bool MaskedOut(const Texture& mask, float u, float v) {
   Wrap(v, mask.height, y0, y1, fy);
   const std::uint8_t* p = Texel(mask, fx < 128 ? x0 : x1, fy < 128 ? y0 : y1);
   return (p[0] | p[1] | p[2]) == 0;
+}
+
+// The texel Wrap and MaskedOut take as the nearest to each coordinate among n, four at a time,
+// by the same arithmetic: the fraction past the whole number below (0 past 2^22 and for NaN),
+// then the texel centre at or before it, or the one after it when the coordinate lies half a
+// texel or more past that one.
+LaneBits NearestTexels(Lanes coordinate, int n) {
+  const LaneBits finite = (coordinate < 4194304.0f) & (coordinate > -4194304.0f);
+  const Lanes c = finite ? coordinate : Lanes{0, 0, 0, 0};  // in range for the conversion
+  LaneBits whole = __builtin_convertvector(c, LaneBits);
+  whole += __builtin_convertvector(whole, Lanes) > c;  // a set lane is -1: floored
+  Lanes f = c - __builtin_convertvector(whole, Lanes);
+  f = (finite & (f < 1.0f)) ? f : Lanes{0, 0, 0, 0};
+  const Lanes at = f * static_cast<float>(n) + 0.5f;
+  const LaneBits texel = __builtin_convertvector(at, LaneBits);
+  const LaneBits first = texel == 0 ? LaneBits{n, n, n, n} - 1 : texel - 1;
+  const LaneBits second = texel == n ? LaneBits{0, 0, 0, 0} : texel;
+  return at - __builtin_convertvector(texel, Lanes) < 0.5f ? first : second;
 }
 
 }  // namespace
@@ -135,12 +176,19 @@ std::vector<Look> LookUp(const Mesh& mesh, TextureSource* source,
     }
     return place->second;
   };
+  std::map<const Texture*, bool> holes;
+  const auto see_through = [&](const Texture* texture) {
+    const auto [place, added] = holes.emplace(texture, false);
+    if (added) place->second = SeeThrough(*texture);
+    return place->second;
+  };
   for (std::size_t i = 0; i < mesh.materials.size(); ++i) {
     Look& look = looks[i];
     look.material = &mesh.materials[i];
     if (!used[i] || source == nullptr || look.material->texture == kNoName) continue;
     look.texture = find(look.material->texture);
     look.missing = look.texture == nullptr;
+    look.see_through = look.texture != nullptr && see_through(look.texture);
     if (look.material->mask != kNoName) look.mask = find(look.material->mask);
   }
   return looks;
@@ -200,6 +248,7 @@ Paint PaintOf(const Mesh& mesh, const Look& look, const Facing& facing, std::siz
     p.mask = look.mask;
     p.filter = (m.texture_modes & kTextureFilter) != 0;
     p.lit = (m.texture_modes & kTextureLit) != 0;
+    p.see_through = look.see_through;
     if (!mesh.uvs.empty()) {
       for (int k = 0; k < 3; ++k) p.uv[k] = mesh.uvs[corners[k]];
     }
@@ -214,10 +263,46 @@ Paint PaintOf(const Mesh& mesh, const Look& look, const Facing& facing, std::siz
   return p;
 }
 
+bool Covers(const Paint& p, const float w[3]) {
+  if (p.Solid()) return true;
+  const float u = w[0] * p.uv[0].u + w[1] * p.uv[1].u + w[2] * p.uv[2].u;
+  const float v = w[0] * p.uv[0].v + w[1] * p.uv[1].v + w[2] * p.uv[2].v;
+  if (p.mask != nullptr && MaskedOut(*p.mask, u, v)) return false;
+  return !p.see_through || SampleAlpha(*p.texture, u, v, p.filter) >= kOpaqueFrom;
+}
+
+LaneBits CoversLanes(const Paint& p, const Lanes w[3], LaneBits in) {
+  if (p.Solid()) return in;
+  const Lanes u = w[0] * p.uv[0].u + w[1] * p.uv[1].u + w[2] * p.uv[2].u;
+  const Lanes v = w[0] * p.uv[0].v + w[1] * p.uv[1].v + w[2] * p.uv[2].v;
+  if (p.mask != nullptr) {
+    const LaneBits tx = NearestTexels(u, p.mask->width), ty = NearestTexels(v, p.mask->height);
+    for (int lane = 0; lane < 4; ++lane) {
+      if (in[lane] == 0) continue;
+      const std::uint8_t* texel = Texel(*p.mask, tx[lane], ty[lane]);
+      if ((texel[0] | texel[1] | texel[2]) == 0) in[lane] = 0;
+    }
+  }
+  if (p.see_through) {
+    for (int lane = 0; lane < 4; ++lane) {
+      if (in[lane] != 0 && SampleAlpha(*p.texture, u[lane], v[lane], p.filter) < kOpaqueFrom) {
+        in[lane] = 0;
+      }
+    }
+  }
+  return in;
+}
+
 bool PaintPoint(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb) {
   const float u = w[0] * p.uv[0].u + w[1] * p.uv[1].u + w[2] * p.uv[2].u;
   const float v = w[0] * p.uv[0].v + w[1] * p.uv[1].v + w[2] * p.uv[2].v;
   if (p.mask != nullptr && MaskedOut(*p.mask, u, v)) return false;
+  return PaintCovered(p, w, x, y, rgb);
+}
+
+bool PaintCovered(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb) {
+  const float u = w[0] * p.uv[0].u + w[1] * p.uv[1].u + w[2] * p.uv[2].u;
+  const float v = w[0] * p.uv[0].v + w[1] * p.uv[1].v + w[2] * p.uv[2].v;
   const float light = p.shaded ? w[0] * p.light[0] + w[1] * p.light[1] + w[2] * p.light[2]
                                : p.light[0];
   switch (p.kind) {

@@ -19,6 +19,7 @@ struct Look {
   const Texture* texture = nullptr;
   const Texture* mask = nullptr;
   bool missing = false;  // a texture is named and not found: its colour under a checker
+  bool see_through = false;  // the texture has texels whose alpha leaves them out
 };
 
 // The looks of a mesh's materials, and one more (the last) for triangles whose material is past
@@ -47,19 +48,37 @@ struct Paint {
   const Texture* mask = nullptr;
   bool filter = true;
   bool lit = true;
+  bool see_through = false;  // the texture's alpha leaves some of its texels out
   float opacity = 1;
   int checker = 4;  // side of the missing texture's checker cells, in pixels
 
   bool Plain() const { return kind == kFlat && !shaded && mask == nullptr; }
+  // Drawn wherever it lies: neither a mask nor the texture's alpha leaves a point out.
+  bool Solid() const { return mask == nullptr && !see_through; }
 };
 
 // The paint of triangle `index` of the mesh; `checker`: the missing texture's cell side.
 Paint PaintOf(const Mesh& mesh, const Look& look, const Facing& facing, std::size_t index,
               int checker);
 
+// Whether the point of the triangle with weights w (of corners a, b, c) is drawn: false where
+// the mask, or the texture's own alpha, leaves it out (as PaintPoint says there).
+bool Covers(const Paint& p, const float w[3]);
+
+// Four points side by side, as GCC's vector extensions lay them out: a lane's bits are all set
+// (-1) or all clear.
+using Lanes = float __attribute__((vector_size(16)));
+using LaneBits = std::int32_t __attribute__((vector_size(16)));
+
+// Covers for the four points of weights w[0..2] (lanes of corners a, b, c) whose lanes are set
+// in `in`: the same answers, at a fraction of the cost for masked paint.
+LaneBits CoversLanes(const Paint& p, const Lanes w[3], LaneBits in);
+
 // The colour at a point of the triangle with weights w (of corners a, b, c) in pixel (x, y);
 // false where the mask, or the texture's own alpha, leaves it out.
 bool PaintPoint(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb);
+// The same where Covers said the mask leaves the point in: the mask is not looked at again.
+bool PaintCovered(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb);
 inline bool PaintAt(const Paint& p, const float w[3], int x, int y, std::uint32_t& rgb) {
   if (p.Plain()) {
     rgb = p.rgb;

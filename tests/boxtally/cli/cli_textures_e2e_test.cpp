@@ -3,12 +3,16 @@
 // texture the real rwxsmith names; locally and from nginx.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "boxtally/cli/cube_scene.h"
+#include "boxtally/textures/image_decode.h"
 #include "support/nginx_server.h"
 #include "support/run_program.h"
 #include "support/temp_dir.h"
@@ -38,10 +42,12 @@ class TexturedObjectPath : public ::testing::Test {
     for (const char* d : {"src", "op/models", "op/textures", "tmp", "empty"}) {
       std::filesystem::create_directories(dir_ / d);
     }
-    WriteFile(dir_ / "src/sign.rwx", std::string("modelbegin\ntexture signboard\n") + kQuad);
+    WriteFile(dir_ / "src/sign.rwx",
+              std::string("modelbegin\ncolor 1 0 0\ntexture signboard\n") + kQuad);
     WriteFile(dir_ / "src/bush.rwx",
               std::string("modelbegin\ntexture leaves mask leavesm\n") + kQuad);
-    WriteFile(dir_ / "src/crate.rwx", std::string("modelbegin\ntexture crate\n") + kQuad);
+    WriteFile(dir_ / "src/crate.rwx",
+              std::string("modelbegin\ncolor 1 1 0\ntexture crate\n") + kQuad);
     WriteFile(dir_ / "src/plain.rwx", std::string("modelbegin\ncolor 1 0 0\n") + kQuad);
     WriteFile(dir_ / "src/box.cob", testing_support::CubeScene("C:\\maps\\Brick.jpg"));
     const std::string make =
@@ -111,6 +117,58 @@ TEST_F(TexturedObjectPath, NamesTheMissingTexturesOfEveryModelForAnyNumberOfJobs
       const std::string report = ReadFile(dir_ / "report.csv");
       EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 6);  // a header and five rows
     }
+  }
+}
+
+// Within two steps a channel (a JPEG's colours may be a step or two off), shown as 0xRRGGBB.
+testing::AssertionResult NearColour(const char*, const char*, std::uint32_t got,
+                                    std::uint32_t want) {
+  for (int shift = 0; shift <= 16; shift += 8) {
+    const int step =
+        static_cast<int>((got >> shift) & 255) - static_cast<int>((want >> shift) & 255);
+    if (std::abs(step) > 2) {
+      char text[40];
+      std::snprintf(text, sizeof text, "0x%06X, not 0x%06X", got, want);
+      return testing::AssertionFailure() << text;
+    }
+  }
+  return testing::AssertionSuccess();
+}
+
+// Two points of the quad in the 256 x 256 first view, worked out by hand from the camera: the
+// quad's box fills 0.84 of the picture's height at 192.7 pixels a unit; (0.25, 0.75, 0) lands at
+// (169.7, 74.2), in an odd cell of the missing texture's 5-pixel checker, and (-0.25, 0.75, 0)
+// at (86.3, 98.3), in an even one, where the mask's black left half leaves the bush out. The
+// light, 0.5 up and 0.866 toward the eye, meets the quad at 0.433: 0.4 + 0.6 x 0.433 = 0.66 of
+// each colour. The checker's odd cells are 0.7 of that on a light colour.
+TEST_F(TexturedObjectPath, ThumbnailsShowTexturesUntintedMasksOpenAndMissingOnesChequered) {
+  struct Case {
+    const char* picture;
+    std::uint32_t right_rgb;  // at (169, 74)
+    std::uint32_t left_rgb;   // at (86, 98)
+  };
+  const Case cases[] = {
+      {"sign", 0x000054, 0x000054},   // navy 128 x 0.66 = 84, its red colour left out
+      {"bush", 0x005400, 0xEEF1F5},   // green, and the background through the mask
+      {"crate", 0x767600, 0xA8A800},  // yellow 255 x 0.66 = 168, 168 x 0.7 = 118 in odd cells
+      {"plain", 0xA80000, 0xA80000},  // no texture: the colour, shaded
+  };
+  const ProgramRun run = Run({"--jobs", "2", "--thumbnails", "thumbs", "--report", "report.csv",
+                              "op/models/*.zip", "-oreg.txt"});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.picture);
+    render::Texture picture;
+    ASSERT_EQ(textures::DecodePng(ReadFile(dir_ / ("thumbs/" + std::string(c.picture) + ".png")),
+                                  picture),
+              textures::kImageOk);
+    ASSERT_EQ(picture.width, 256);
+    const auto at = [&](int x, int y) {
+      const std::uint8_t* p = &picture.rgba[(static_cast<std::size_t>(y) * 256 + x) * 4];
+      return std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | p[2];
+    };
+    EXPECT_PRED_FORMAT2(NearColour, at(169, 74), c.right_rgb);
+    EXPECT_PRED_FORMAT2(NearColour, at(86, 98), c.left_rgb);
   }
 }
 
