@@ -23,15 +23,6 @@ constexpr const char* kTypedNamesProperty = "typedNamesWatched";
 
 QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
 
-// "description|pattern|description|pattern" to the descriptions, which already end in their
-// patterns in parentheses, the form the file dialog reads.
-QStringList NameFilters(const char* filter) {
-  const QStringList parts = Tr(filter).split('|');
-  QStringList names;
-  for (int i = 0; i + 1 < parts.size(); i += 2) names << parts[i];
-  return names;
-}
-
 // The dialog's "file name" box: shown in the dialog and kept, so the tests can read it.
 void SetDialogFileName(QFileDialog& dialog, const QString& name) {
   dialog.setProperty("fileName", name);
@@ -59,7 +50,7 @@ QFileDialog* CreateModelsDialog(QWidget* parent) {
   QFileDialog* dialog =
       NewDialog(parent, texts::kModelsDialogTitle, "ModelsDialog", QFileDialog::AcceptOpen);
   dialog->setFileMode(QFileDialog::ExistingFiles);
-  dialog->setNameFilters(NameFilters(texts::kModelsDialogFilter));
+  dialog->setNameFilters(texts::NameFilters(texts::kModelsDialogFilter));
   SelectFilter(*dialog, kZipFilter);
   SetDialogFileName(*dialog, QStringLiteral("*.zip"));
   dialog->setDefaultSuffix(QStringLiteral("zip"));
@@ -69,7 +60,7 @@ QFileDialog* CreateModelsDialog(QWidget* parent) {
 QFileDialog* CreateRegistryDialog(QWidget* parent) {
   QFileDialog* dialog =
       NewDialog(parent, texts::kRegistryDialogTitle, "RegistryDialog", QFileDialog::AcceptSave);
-  dialog->setNameFilters(NameFilters(texts::kRegistryDialogFilter));
+  dialog->setNameFilters(texts::NameFilters(texts::kRegistryDialogFilter));
   SetDialogFileName(*dialog, Tr(texts::kRegistryDialogName));
   dialog->setDefaultSuffix(QStringLiteral("txt"));
   return dialog;

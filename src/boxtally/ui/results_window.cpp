@@ -45,14 +45,6 @@ constexpr int kSmallestColumn = 16;  // pixels: a saved width below it is not a 
 
 QString Tr(const char* utf8) { return QString::fromUtf8(utf8); }
 
-// "description|pattern|..." to the descriptions, which end in their patterns.
-QStringList NameFilters(const char* filter) {
-  const QStringList parts = Tr(filter).split('|');
-  QStringList names;
-  for (int i = 0; i + 1 < parts.size(); i += 2) names << parts[i];
-  return names;
-}
-
 // A folder as the user knows it: a path, or the web folder's address.
 QString FolderText(const QUrl& folder) {
   return folder.isLocalFile() ? folder.toLocalFile() : folder.toDisplayString();
@@ -161,7 +153,7 @@ void ResultsWindow::CreateControls() {
   export_dialog_ = new QFileDialog(this, Tr(texts::kExportDialogTitle));
   export_dialog_->setObjectName(QStringLiteral("ExportDialog"));
   export_dialog_->setAcceptMode(QFileDialog::AcceptSave);
-  export_dialog_->setNameFilters(NameFilters(texts::kExportDialogFilter));
+  export_dialog_->setNameFilters(texts::NameFilters(texts::kExportDialogFilter));
   export_dialog_->setDefaultSuffix(QStringLiteral("xlsx"));
   export_dialog_->selectFile(Tr(texts::kExportDialogName));
   // A name typed without its suffix gets the one of the kind chosen.

@@ -330,6 +330,13 @@ QString EndingMessage(const driver::RunOutcome& outcome) {
   return why + then;
 }
 
+QStringList NameFilters(const char* filter) {
+  const QStringList parts = QString::fromUtf8(filter).split('|');
+  QStringList names;
+  for (int i = 0; i + 1 < parts.size(); i += 2) names << parts[i];
+  return names;
+}
+
 QString Count(std::size_t n) {
   static const QLocale french(QLocale::French, QLocale::France);
   return french.toString(static_cast<qulonglong>(n));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstddef>
 #include <cstdint>
 
@@ -192,6 +193,10 @@ extern const char* const kThumbnailsDialogTitle;
 extern const char* const kThumbnailsUnusable;  // %1: why
 extern const char* const kRunFileInThumbnails;  // %1: its role (kRunFileRoles), %2: the file
 extern const char* const kThumbnailsNotWritten;  // %1: how many, %2: the first lines
+
+// A dialog's filter, "description|pattern|description|pattern", as the file dialog takes it: the
+// descriptions, which already end in their patterns in parentheses.
+QStringList NameFilters(const char* filter);
 
 // A count as every number of the window shows it, French whatever the desktop's language, with
 // its thousands apart: "1 998", "100 000".
